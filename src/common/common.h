@@ -1,0 +1,84 @@
+// Shared helpers of the library: console sink, interrupt hook, number
+// formatting, string helpers, weight-vector masking, container
+// conversions and the process-wide random source.
+//
+// Naming legend used across src/:
+//   <model>_R    entry point with C linkage (src/frame only)
+//   <model>_cpp  model function: every input and output by pointer, void
+//   flg_*        int flag, 1 = on       v*    vector
+//   mp_*         map                    n*    count
+//   *_p          an R argument before conversion (src/frame only)
+#ifndef TOUCHLANE_COMMON_COMMON_H
+#define TOUCHLANE_COMMON_COMMON_H
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+typedef unsigned long int uli;   // 64-bit on every supported platform
+typedef long int sli;
+static_assert(sizeof(uli) == 8, "unsigned long must be 64-bit");
+
+// ---- console and interrupts ------------------------------------------------
+std::ostream& console_stream();                       // where printA writes
+void          set_console_stream(std::ostream* os);   // nullptr: standard output
+void          printA(const std::string& s);           // s, newline, flush
+
+// Long loops call check_interrupt() on the calling thread; the hook the
+// frame installs throws when the user asked R to stop.
+void          set_interrupt_hook(void (*hook)());     // nullptr: never interrupts
+void          check_interrupt();
+
+// ---- formatting ------------------------------------------------------------
+std::string   f_print_perc(double x);                 // 0.1234 -> "12.34" (floored)
+std::string   thousandSeparator(uli n);               // 1234567 -> "1,234,567"
+std::string   fmt_f(double x);                        // as "%f"
+std::string   fmt_lu(uli x);                          // as "%lu"
+void          append_f(std::string& out, double x);   // appends fmt_f(x)
+void          append_lu(std::string& out, uli x);     // appends fmt_lu(x)
+
+// ---- strings ---------------------------------------------------------------
+// split: pieces between delimiters; "a,b," -> (a, b); "" -> ().
+std::vector<std::string> split(const std::string& s, char delim);
+std::vector<uli>         split2(const std::string& s, char delim);   // throws "stoul"
+std::vector<sli>         split_string(const std::string& s, uli order);
+std::string              collapse_vec_to_str(const std::vector<sli>& v);
+
+// split into views over s (no copies); same cutting rule as split.
+void split_views(std::string_view s, char delim, std::vector<std::string_view>* out);
+
+// Number parsing with the standard conversion semantics (leading white space
+// skipped, digits up to the first non-digit): throw std::invalid_argument
+// "stoul"/"stod" when nothing parses, std::out_of_range on overflow.
+uli    parse_stoul(std::string_view s);
+double parse_stod(std::string_view s);
+
+// Blank normalisation: the result of replacing "^ +| +$|( ) +" by "$1"
+// (trim spaces, collapse inner runs of spaces to one).
+std::string normalise_blanks(std::string_view s);
+void        normalise_blanks(std::string_view s, std::string* out);
+// Trim leading and trailing spaces only.
+std::string_view trim_blanks(std::string_view s);
+
+// ---- masking of weight vectors --------------------------------------------
+// Uses the C library's srand/rand so masked vectors round-trip through R.
+void hide_index(std::vector<double>* v);
+void unhide_index(std::vector<double>* v);
+
+// ---- container conversions -------------------------------------------------
+std::map<std::string, uli> unique_mp(const std::vector<std::string>* v);
+
+// ---- random source ---------------------------------------------------------
+namespace gb {
+extern std::mt19937 engine;
+extern std::uniform_real_distribution<double> uniform;
+extern std::random_device device;
+constexpr uli limsup = ~static_cast<uli>(0);   // no seed given
+void reseed(uli seed);                          // seed mod 2^32, or device when limsup
+}  // namespace gb
+
+#endif

@@ -1,0 +1,88 @@
+#include <cmath>
+#include <stdexcept>
+
+#include "frame/frame.h"
+
+namespace {
+constexpr double kTwo64 = 18446744073709551616.0;
+
+std::string row_error(const std::string& what, R_xlen_t i, double d) {
+  std::string kind = std::isnan(d) ? "NA" : (std::isinf(d) ? "not finite" : "negative");
+  return what + ": row " + std::to_string(i + 1) + " is " + kind + " (" +
+         (std::isnan(d) ? std::string("NA") : std::to_string(d)) + ")";
+}
+}  // namespace
+
+int as_flag(SEXP x) { return Rcpp::as<int>(x); }
+
+uli as_count(SEXP x, const char* arg) {
+  double d = Rcpp::as<double>(x);
+  if (std::isnan(d)) throw std::invalid_argument(std::string(arg) + " must not be NA");
+  if (!std::isfinite(d) || d < 0 || d >= kTwo64)
+    throw std::invalid_argument(std::string(arg) + " must be a non-negative whole number, not " +
+                                std::to_string(d));
+  return static_cast<uli>(d);
+}
+
+uli as_seed(SEXP x) {
+  double d = Rcpp::as<double>(x);
+  if (std::isnan(d) || d >= kTwo64) return gb::limsup;
+  if (!std::isfinite(d) || d < 0)
+    throw std::invalid_argument("seed must be a non-negative whole number, not " + std::to_string(d));
+  return static_cast<uli>(d);
+}
+
+double as_real(SEXP x) { return Rcpp::as<double>(x); }
+
+namespace {
+// Atomic non-character vectors (numbers, logicals, factors) go through R's
+// as.character, so factors give their labels; anything else is left to
+// Rcpp, whose error names the type.
+SEXP as_character(SEXP x) {
+  if (TYPEOF(x) == STRSXP || !Rf_isVectorAtomic(x)) return x;
+  Rcpp::Function f = Rcpp::Environment::base_env()["as.character"];
+  return f(x);
+}
+}  // namespace
+
+std::string as_str(SEXP x) {
+  Rcpp::RObject s(as_character(x));
+  return Rcpp::as<std::string>(s);
+}
+
+std::vector<std::string> as_strings(SEXP x) {
+  Rcpp::RObject s(as_character(x));
+  return Rcpp::as<std::vector<std::string>>(s);
+}
+
+std::vector<double> as_reals(SEXP x) { return Rcpp::as<std::vector<double>>(x); }
+
+std::vector<uli> as_counts(SEXP x, const std::string& what) {
+  Rcpp::NumericVector v(x);
+  std::vector<uli> out(static_cast<size_t>(v.size()));
+  const double* p = v.begin();
+  for (R_xlen_t i = 0; i < v.size(); ++i) {
+    double d = p[i];
+    if (!(d >= 0) || !std::isfinite(d) || d >= kTwo64) throw std::invalid_argument(row_error(what, i, d));
+    out[static_cast<size_t>(i)] = static_cast<uli>(d);
+  }
+  return out;
+}
+
+void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<double>>* out) {
+  const int nr = m->nrow(), nc = m->ncol();
+  out->assign(static_cast<size_t>(nr), std::vector<double>(static_cast<size_t>(nc)));
+  for (int i = 0; i < nr; ++i)
+    for (int j = 0; j < nc; ++j) (*out)[i][j] = (*m)(i, j);
+}
+
+void read_journey_columns(SEXP Data, const std::string& var_path, const std::string& var_conv,
+                          const std::string& var_value, const std::string& var_null,
+                          std::vector<std::string>* vy, std::vector<uli>* vc,
+                          std::vector<double>* vv, std::vector<uli>* vn) {
+  Rcpp::List data(Data);
+  *vy = as_strings(data[var_path]);
+  *vc = as_counts(data[var_conv], "column '" + var_conv + "' (var_conv)");
+  if (!var_value.empty()) *vv = as_reals(data[var_value]);
+  if (!var_null.empty()) *vn = as_counts(data[var_null], "column '" + var_null + "' (var_null)");
+}

@@ -1,0 +1,37 @@
+// Conversions between R objects and native values, used by the entry
+// points. The only header of the library that includes Rcpp.
+#ifndef TOUCHLANE_FRAME_FRAME_H
+#define TOUCHLANE_FRAME_FRAME_H
+
+#include <Rcpp.h>
+#include <clocale>
+
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+
+// Scalars (Rcpp's single-value conversions; "Expecting a single value").
+int                      as_flag(SEXP x);
+uli                      as_count(SEXP x, const char* arg);   // rejects NA, negative, non-finite
+uli                      as_seed(SEXP x);                     // NA or >= 2^64: gb::limsup
+double                   as_real(SEXP x);
+std::string              as_str(SEXP x);
+
+// Vectors, element by element.
+std::vector<std::string> as_strings(SEXP x);
+std::vector<double>      as_reals(SEXP x);
+// Counts truncated towards zero; NA, negative or non-finite elements are an
+// error naming `what` and the 1-based row.
+std::vector<uli>         as_counts(SEXP x, const std::string& what);
+void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<double>>* out);
+
+// The journey columns of a data frame (Rcpp's "Index out of bounds" error
+// for a missing name); vv / vn are left empty when var_value / var_null are
+// empty strings.
+void read_journey_columns(SEXP Data, const std::string& var_path, const std::string& var_conv,
+                          const std::string& var_value, const std::string& var_null,
+                          std::vector<std::string>* vy, std::vector<uli>* vc,
+                          std::vector<double>* vv, std::vector<uli>* vn);
+
+#endif

@@ -1,0 +1,80 @@
+// Journey input shared by every model: a journey set held in four parallel
+// vectors, or a delimited file streamed one line at a time.
+#ifndef TOUCHLANE_JOURNEYS_JOURNEYS_H
+#define TOUCHLANE_JOURNEYS_JOURNEYS_H
+
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/common.h"
+
+// Where the journeys come from and which columns hold what. Empty
+// var_value / var_null mean "no such column". vy/vc/vv/vn are read when
+// flg_file is 0 (vv and vn may be empty), the file otherwise.
+struct JourneySource {
+  int flg_file = 0;
+  std::string file;
+  std::string var_path, var_conv, var_value, var_null;
+  std::string row_sep;                        // first character separates fields
+  const std::vector<std::string>* vy = nullptr;
+  const std::vector<uli>* vc = nullptr;
+  const std::vector<double>* vv = nullptr;
+  const std::vector<uli>* vn = nullptr;
+};
+
+// Streams the journeys of a source in row order. The constructor opens the
+// file and reads its header; it throws std::invalid_argument naming the
+// file when it cannot be opened and naming the column when a requested
+// column is not in the header. next() throws, naming the line, for a line
+// with too few fields, a count field starting with '-', or an empty line
+// inside the file (empty lines at the very end are ignored); a count that
+// does not parse throws "stoul", a value "stod".
+class JourneyReader {
+ public:
+  explicit JourneyReader(const JourneySource& src);
+  JourneyReader(const JourneyReader&) = delete;
+  JourneyReader& operator=(const JourneyReader&) = delete;
+
+  bool next();                                // false once every journey is read
+  uli index() const { return i_; }            // 0-based row of the current journey
+  const std::string& path() const { return *path_; }
+  uli conv() const { return conv_; }
+  double value() const { return value_; }
+  uli nulls() const { return nulls_; }
+  bool flg_value() const { return flg_value_; }
+  bool flg_null() const { return flg_null_; }
+
+ private:
+  bool read_line();                           // next non-final line into line_
+  const JourneySource& src_;
+  bool flg_value_, flg_null_;
+  std::ifstream in_;
+  std::string line_, path_buf_;
+  std::vector<std::string_view> fields_;
+  char fsep_ = ',';
+  size_t col_path_ = 0, col_conv_ = 0, col_value_ = 0, col_null_ = 0, ncol_needed_ = 1;
+  uli line_no_ = 1;                           // 1-based line of the file just read
+  uli next_row_ = 0;
+  uli i_ = 0;
+  const std::string* path_ = &path_buf_;
+  uli conv_ = 0, nulls_ = 0;
+  double value_ = 0;
+  size_t pending_empty_ = 0;                  // empty lines seen but not yet judged
+  uli first_empty_line_ = 0;
+};
+
+// Channel names of a path by the Markov rule: split at sep, trim blanks,
+// skip empty pieces. Views point into path.
+void channels_markov(std::string_view path, char sep, std::vector<std::string_view>* out);
+
+// Channel names by the normalised rule: split at sep (split's rule), each
+// piece normalised with normalise_blanks.
+void channels_normalised(std::string_view path, char sep, std::vector<std::string>* out);
+
+// The first character of a separator argument; throws naming the argument
+// when it is empty.
+char first_char(const std::string& s, const char* arg_name);
+
+#endif

@@ -1,0 +1,3 @@
+library(testthat)
+library(Touchlane)
+test_check("Touchlane")
