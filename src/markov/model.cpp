@@ -107,7 +107,7 @@ void write_channel_file(const std::string& file_output, const std::string& row_s
                         const std::vector<double>& convs, const std::vector<double>* values) {
   std::ofstream out(file_output, std::ios::out | std::ios::trunc | std::ios::binary);
   if (!out.is_open())
-    throw std::invalid_argument("cannot create output file '" + file_output + "' (file_output)");
+    throw std::invalid_argument("cannot open result file '" + file_output + "'");
   std::string text = "channel" + row_sep + "total_conversions";
   if (values) text += row_sep + "total_conversion_value";
   text += "\n";
@@ -121,7 +121,7 @@ void write_channel_file(const std::string& file_output, const std::string& row_s
     text += "\n";
   }
   out << text;
-  if (!out.flush()) throw std::invalid_argument("cannot write output file '" + file_output + "'");
+  if (!out.flush()) throw std::invalid_argument("cannot write result file '" + file_output + "'");
 }
 
 }  // namespace
