@@ -87,3 +87,21 @@ test_that("the R wrapper passes its arguments through", {
                     seed = 1, nsim_start = 10000, verbose = 0)
   expect_identical(r, mk(journeys, var_null = "nulls"))
 })
+
+test_that("an interrupt during a long simulation returns control to R", {
+  script <- tempfile(fileext = ".R")
+  writeLines(c(
+    "library(Touchlane)",
+    "d <- data.frame(path = c('a > b', 'b > a > c', 'c'), conv = c(1, 1, 0), n = c(1, 2, 1))",
+    "res <- tryCatch({",
+    "  setTimeLimit(elapsed = 1, transient = TRUE)",
+    "  markov_model(d, 'path', 'conv', var_null = 'n', nsim_start = 4e9, ncore = 2, verbose = 0)",
+    "  'finished'",
+    "}, interrupt = function(e) 'interrupted', error = function(e) conditionMessage(e))",
+    "setTimeLimit()",
+    "cat('RESULT', res, '\\n')"), script)
+  out <- suppressWarnings(system2(file.path(R.home("bin"), "Rscript"), script, stdout = TRUE,
+                                  stderr = TRUE,
+                                  env = paste0("R_LIBS=", paste(.libPaths(), collapse = ":"))))
+  expect_true(any(grepl("RESULT interrupted", out, fixed = TRUE)))
+})
