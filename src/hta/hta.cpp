@@ -73,6 +73,32 @@ void check_arguments(const std::vector<uli>& vc, const std::vector<double>& vv,
 
 double draw_uniform() { return gb::uniform(gb::engine); }
 
+}  // namespace
+
+// The value gb::uniform draws from a 32-bit Mersenne Twister (two words,
+// low word first, scaled by 2^-64, kept below 1), spelt out so that the
+// per-unit loops inline it; they run on a local copy of gb::engine, copied
+// back afterwards, so the sequence of draws is unchanged.
+double hta_canonical(std::mt19937& g) {
+  const double lo = static_cast<double>(g());
+  const double hi = static_cast<double>(g());
+  const double r = (lo + hi * 4294967296.0) * (1.0 / 18446744073709551616.0);
+  return r < 1.0 ? r : std::nextafter(1.0, 0.0);
+}
+
+namespace {
+
+// Lags of the units of one cell; true: the unit lands inside the series.
+__attribute__((flatten)) void spread_cell(std::mt19937& g, uli units, uli t, double rate,
+                                          double room, std::vector<uli>& vk) {
+  for (uli unit = units; unit > 0; --unit) {
+    const double u = hta_canonical(g);
+    const double e = -std::log(1.0 - hta_canonical(g)) / rate;
+    const double lag = std::floor(std::floor(e) + u);
+    if (lag < room) ++vk[t + static_cast<uli>(lag)];
+  }
+}
+
 // Carry-over: part of each period's traffic moves to the next period,
 // where it can carry over again.
 void carry_over(arma::Mat<uli>& MT1, const std::vector<double>& vadstock,
@@ -102,13 +128,9 @@ void spread(arma::Mat<uli>& MT1, double mean_cj_length, uli s, uli nsim, int ver
     for (uli t = 0; t < ntime; ++t) {
       if (verbose == 1)
         printA(channel_progress("Move Traffic part 2:", s, nsim, t, ntime, k, nchannels));
-      const double room = static_cast<double>(ntime - t);
-      for (uli unit = MT1(t, k); unit > 0; --unit) {
-        const double u = draw_uniform();
-        const double e = -std::log(1.0 - draw_uniform()) / rate;
-        const double lag = std::floor(std::floor(e) + u);
-        if (lag < room) ++vk[t + static_cast<uli>(lag)];
-      }
+      std::mt19937 g = gb::engine;
+      spread_cell(g, MT1(t, k), t, rate, static_cast<double>(ntime - t), vk);
+      gb::engine = g;
       check_interrupt();
     }
     for (uli t = 0; t < ntime; ++t) MT1(t, k) = vk[t];
@@ -135,6 +157,25 @@ struct Journeys {
 uli pick(double u, uli n) {
   uli j = static_cast<uli>(u * static_cast<double>(n));
   return j < n ? j : n - 1;
+}
+
+// The units of one channel in one period: a unit is a touch with
+// probability ctr; a touch converts with probability p and joins a random
+// converting journey, otherwise (when non-converting journeys are kept) a
+// random non-converting one. Without non-converting journeys such a touch
+// has nowhere to go and is dropped.
+__attribute__((flatten)) void touch_cell(std::mt19937& g, uli units, uli k, double ctr, double p,
+                                         bool record_nulls, Journeys& conv_j, Journeys& null_j) {
+  const uli nconvs = conv_j.path.size(), nnulls = null_j.path.size();
+  for (uli unit = units; unit > 0; --unit) {
+    if (hta_canonical(g) > ctr) continue;
+    if (hta_canonical(g) <= p) {
+      conv_j.record(pick(hta_canonical(g), nconvs), k);
+    } else if (record_nulls) {
+      const double u3 = hta_canonical(g);
+      if (nnulls > 0) null_j.record(pick(u3, nnulls), k);
+    }
+  }
 }
 
 // Counts of converting and non-converting journeys per path key.
@@ -337,18 +378,10 @@ void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
       conv_j.reset(nconvs);
       null_j.reset(nnulls);
       for (uli k = 0; k < nchannels; ++k) {
-        const double ctr = (*vctr)[k];
         const double p = estimate_cr ? cr1[t] * vfatt[k] : (*vcr)[k];
-        for (uli unit = MT1(t, k); unit > 0; --unit) {
-          if (draw_uniform() > ctr) continue;
-          if (draw_uniform() <= p) {
-            conv_j.record(pick(draw_uniform(), nconvs), k);
-          } else if (record_nulls) {
-            const double u3 = draw_uniform();
-            // Without non-converting journeys the touch has nowhere to go.
-            if (nnulls > 0) null_j.record(pick(u3, nnulls), k);
-          }
-        }
+        std::mt19937 g = gb::engine;
+        touch_cell(g, MT1(t, k), k, (*vctr)[k], p, record_nulls, conv_j, null_j);
+        gb::engine = g;
         check_interrupt();
       }
 

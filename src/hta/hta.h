@@ -4,6 +4,7 @@
 #ifndef TOUCHLANE_HTA_HTA_H
 #define TOUCHLANE_HTA_HTA_H
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
 
 // " 2 5 9" for "5 2 5 9": indices sorted, without repeats, each after a blank.
 std::string unique_and_sort_path(const std::string& path);
+
+// What gb::uniform draws from g, for loops that run on a copy of gb::engine.
+double hta_canonical(std::mt19937& g);
 
 // Spearman correlation whose ranks tie values with the same integer part
 // (floor); NaN when a series is constant or shorter than 2.

@@ -267,3 +267,16 @@ TEST(Hta, BadArgumentsAreClearErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Hta, InlinedUniformDrawsWhatTheSharedOneDraws) {
+  std::mt19937 a(99), b(99);
+  std::uniform_real_distribution<double> uniform;
+  for (int i = 0; i < 200000; ++i) ASSERT_EQ(hta_canonical(a), uniform(b)) << "draw " << i;
+  // Words near the top: the result stays below 1.
+  std::mt19937 c(7);
+  for (int i = 0; i < 1000; ++i) EXPECT_LT(hta_canonical(c), 1.0);
+}
+
+}  // namespace
