@@ -118,7 +118,7 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
     if (names.empty()) continue;
     code = "0";
     for (const std::string& name : names) {
-      auto it = mp_channels->emplace(name, nchannels).first;
+      auto it = mp_channels->try_emplace(name, nchannels).first;
       if (it->second == nchannels) {
         vchannels->push_back(name);
         ++nchannels;
@@ -127,7 +127,7 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
       append_lu(code, it->second);
     }
     const uli c = (*vc)[i], n = vn->empty() ? 0 : (*vn)[i];
-    auto found = mp_paths.emplace(code, data.vy.size());
+    auto found = mp_paths.try_emplace(code, data.vy.size());
     if (found.second) {
       data.vy.push_back(code);
       data.vc.push_back(c);

@@ -58,7 +58,7 @@ void choose_order_line_cpp(const std::string* path, uli convs, uli nulls, char c
   t->path_idx.clear();
   for (std::string& name : names) {
     std::replace(name.begin(), name.end(), ',', '|');
-    auto it = t->mp_channels.emplace(name, t->vchannels.size()).first;
+    auto it = t->mp_channels.try_emplace(name, t->vchannels.size()).first;
     if (it->second == t->vchannels.size()) t->vchannels.push_back(name);
     t->path_idx.push_back(it->second);
   }
@@ -67,7 +67,7 @@ void choose_order_line_cpp(const std::string* path, uli convs, uli nulls, char c
   uli parent = kRoot;
   for (uli o = 0; o < t->max_order; ++o) {
     const uli step = o < len ? t->path_idx[len - 1 - o] : kNone;
-    auto found = t->mp_states[o].emplace(std::make_pair(parent, step), t->nchannels_2[o]);
+    auto found = t->mp_states[o].try_emplace(std::make_pair(parent, step), t->nchannels_2[o]);
     const uli row = found.first->second;
     if (found.second) {
       ++t->nchannels_2[o];
@@ -195,8 +195,10 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
   }
   if (talk) {
     printA("Transition matrices, number of paths elaborated: " + thousandSeparator(njourneys));
-    const double rate = static_cast<double>(total_convs) /
-                        static_cast<double>(total_convs + total_nulls);
+    // No outcome at all reads as a rate of 0, not as 0/0.
+    const uli total = total_convs + total_nulls;
+    const double rate = total == 0 ? 0.0 : static_cast<double>(total_convs) /
+                                               static_cast<double>(total);
     printA("Conversion rate: " + f_print_perc(rate) + "%");
   }
 

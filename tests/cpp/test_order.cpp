@@ -187,6 +187,9 @@ TEST(OrderChoice, ProgressLines) {
             "**choose order**\n"
             "Transition matrices, number of paths elaborated: 2\n"
             "Conversion rate: 20.00%\n");
+  console.out.str("");
+  choose({"a", ""}, {0, 0}, {0, 0}, 1, 1, 0.3, 0, 10, 0.0, 1, 1);
+  EXPECT_NE(console.out.str().find("Conversion rate: 0.00%\n"), std::string::npos);
 }
 
 TEST(OrderChoice, BadArgumentsThrow) {
