@@ -31,7 +31,7 @@ cat(sprintf("passes: %d, last line: %s\n", npass, tail(out, 1)))
 cat(sprintf("combine_mta_mmm_R: %.2f s wall, %.1f ms per pass (set-up included)\n",
             t[["elapsed"]], 1000 * t[["elapsed"]] / npass))
 t0 <- system.time(capture.output(
-  .Call("combine_mta_mmm_R", mta, mmm, prior, 0, 0, 1, PACKAGE = "Touchlane")))
+  r0 <- .Call("combine_mta_mmm_R", mta, mmm, prior, 0, 0, 1, PACKAGE = "Touchlane")))
 cat(sprintf("two passes (max_steps = 0): %.2f s; marginal pass: %.1f ms\n", t0[["elapsed"]],
             1000 * (t[["elapsed"]] - t0[["elapsed"]]) / (npass - 2)))
 f <- setNames(runif(nch, 0.5, 1.5), channels)
