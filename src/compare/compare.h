@@ -1,0 +1,58 @@
+// Synthetic journeys and the comparison of attribution models on them.
+#ifndef TOUCHLANE_COMPARE_COMPARE_H
+#define TOUCHLANE_COMPARE_COMPARE_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+
+// ---- first-order encoding ------------------------------------------------
+// Rewrites every journey of vy as its channel indices joined by one blank
+// ("(start)" = 0, channels 1, 2, ... by first appearance, then
+// "(conversion)" and "(null)"). Channel names are cut at the first
+// character of sep and trimmed of blanks; empty pieces are skipped. The
+// dictionary and max_touches (most touch points of one journey) are reset
+// first. Throws std::invalid_argument when sep is empty.
+void encoding_channels_cpp(std::vector<std::string>* vy, std::string sep,
+                           std::map<std::string, uli>* mp_channels,
+                           std::vector<std::string>* vchannels, uli* nchannels,
+                           uli* max_touches);
+
+// ---- synthetic journeys --------------------------------------------------
+// Draws journeys from the candidates (index paths vpath, converting or not
+// by visconv) with cumulative probabilities vfreq, one uniform draw of
+// gb::engine per attempt, and appends every distinct generated path to
+// vidy1 (candidate position), vy1, vc1 and vn1 (converting and
+// non-converting draws). Count mode (vtraffic empty) stops after nsim
+// journeys; nsim 0 draws nothing. Traffic mode spends the per-channel
+// budget vtraffic (channel t written as token t, at entry t - 1), drops a
+// candidate for the rest of the call once it costs more than is left, and
+// stops when every candidate has been dropped. vnpath is not used.
+// Throws std::invalid_argument for vectors of different lengths, a
+// decreasing or non-finite vfreq, nothing to draw from in count mode, and
+// in traffic mode a budget of the wrong length or not finite, a candidate
+// touching no channel or a token outside 1 .. nchannels ("stoul" for a
+// token that is not a number).
+void path_generator(const std::vector<std::string>* vpath, const std::vector<bool>* visconv,
+                    std::vector<uli> vnpath, std::vector<double> vfreq, uli nchannels,
+                    std::vector<double> vtraffic, uli nsim,
+                    std::vector<uli>* vidy1, std::vector<std::string>* vy1,
+                    std::vector<uli>* vc1, std::vector<uli>* vn1);
+
+// Rounds non-negative entries to whole numbers whose total is the input
+// total rounded to the nearest whole number: every entry is taken down to
+// its whole part and the ones with the largest fractional parts (the first
+// on ties) get one more. Throws std::invalid_argument for an entry that is
+// not finite.
+void int_attr_trf(std::vector<double>* y);
+
+// Seconds since 1970-01-01 00:00:00 of a time stamp read with the date
+// library's format ts_parse (for instance "%Y-%m-%d %T"). Throws
+// std::invalid_argument naming the text when it does not parse or lies
+// before 1970. parse_time_stamp gives false instead of throwing.
+uli  date_conv_time_int(const std::string& datetime, const std::string& ts_parse);
+bool parse_time_stamp(const std::string& datetime, const std::string& ts_parse, uli* seconds);
+
+#endif

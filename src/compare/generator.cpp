@@ -1,0 +1,138 @@
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+
+#include "compare/compare.h"
+
+namespace {
+
+std::string candidate(size_t i) { return "candidate " + std::to_string(i + 1); }
+std::string at_candidate(size_t i) { return "path_generator: " + candidate(i); }
+
+// Smallest candidate >= i still in play (n when none), with path halving;
+// a dropped candidate points past itself.
+struct NextAlive {
+  std::vector<size_t> next;
+  explicit NextAlive(size_t n) : next(n + 1) {
+    for (size_t i = 0; i <= n; ++i) next[i] = i;
+  }
+  size_t find(size_t i) {
+    while (next[i] != i) i = next[i] = next[next[i]];
+    return i;
+  }
+  void drop(size_t i) { next[i] = i + 1; }
+};
+
+struct Touch {
+  uli channel, count;
+};
+
+// Touches per channel of every candidate, parsed once per call.
+std::vector<std::vector<Touch>> candidate_touches(const std::vector<std::string>& vpath,
+                                                  uli nchannels) {
+  std::vector<std::vector<Touch>> out(vpath.size());
+  std::vector<std::string_view> tokens;
+  for (size_t i = 0; i < vpath.size(); ++i) {
+    split_views(vpath[i], ' ', &tokens);
+    for (std::string_view t : tokens) {
+      if (t.empty()) continue;
+      const uli c = parse_stoul(t);
+      if (c == 0 || c > nchannels)
+        throw std::invalid_argument(at_candidate(i) + " has token " + std::to_string(c) +
+                                    " outside the channels 1.." + std::to_string(nchannels));
+      auto it = std::find_if(out[i].begin(), out[i].end(),
+                             [&](const Touch& x) { return x.channel == c - 1; });
+      if (it == out[i].end()) out[i].push_back({c - 1, 1}); else ++it->count;
+    }
+    // Such a candidate could never run out of budget, so the skip count
+    // would never reach the number of candidates.
+    if (out[i].empty()) throw std::invalid_argument(at_candidate(i) + " touches no channel");
+  }
+  return out;
+}
+
+}  // namespace
+
+void path_generator(const std::vector<std::string>* vpath, const std::vector<bool>* visconv,
+                    std::vector<uli> vnpath, std::vector<double> vfreq, uli nchannels,
+                    std::vector<double> vtraffic, uli nsim,
+                    std::vector<uli>* vidy1, std::vector<std::string>* vy1,
+                    std::vector<uli>* vc1, std::vector<uli>* vn1) {
+  (void)vnpath;
+  const size_t ncand = vpath->size();
+  if (visconv->size() != ncand || vfreq.size() != ncand)
+    throw std::invalid_argument("path_generator: " + std::to_string(ncand) + " paths but " +
+                                std::to_string(visconv->size()) + " conversion flags and " +
+                                std::to_string(vfreq.size()) + " probabilities");
+  for (size_t i = 0; i < ncand; ++i) {
+    if (!std::isfinite(vfreq[i]) || (i > 0 && vfreq[i] < vfreq[i - 1]))
+      throw std::invalid_argument("path_generator: cumulative probability of " + candidate(i) +
+                                  " is not finite or decreases");
+  }
+  const bool traffic = !vtraffic.empty();
+  std::vector<std::vector<Touch>> touches;
+  if (traffic) {
+    if (vtraffic.size() != nchannels)
+      throw std::invalid_argument("path_generator: traffic for " + std::to_string(vtraffic.size()) +
+                                  " channels, expected " + std::to_string(nchannels));
+    for (size_t c = 0; c < vtraffic.size(); ++c)
+      if (std::isnan(vtraffic[c]))
+        throw std::invalid_argument("path_generator: traffic of channel " + std::to_string(c + 1) +
+                                    " is not a number");
+    touches = candidate_touches(*vpath, nchannels);
+  } else {
+    if (nsim == 0) return;
+    if (ncand == 0 || !(vfreq.back() > 0))
+      throw std::invalid_argument("path_generator: no candidate can be drawn");
+  }
+
+  // Candidates sharing a path text share one output entry.
+  std::unordered_map<std::string_view, size_t> text_id;
+  std::vector<size_t> cand_text(ncand);
+  for (size_t i = 0; i < ncand; ++i)
+    cand_text[i] = text_id.emplace(std::string_view((*vpath)[i]), text_id.size()).first->second;
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<size_t> out_of_text(text_id.size(), kNone);
+  for (size_t k = 0; k < vy1->size(); ++k) {
+    auto it = text_id.find((*vy1)[k]);
+    if (it != text_id.end() && out_of_text[it->second] == kNone) out_of_text[it->second] = k;
+  }
+
+  NextAlive alive(ncand);
+  const std::vector<double>& cum = vfreq;   // never modified: dropping goes through `alive`
+  uli skips = 0, generated = 0, attempts = 0;
+  for (;;) {
+    if ((++attempts & 0xFFFFF) == 0) check_interrupt();
+    const double u = gb::uniform(gb::engine);
+    size_t i = alive.find(static_cast<size_t>(std::upper_bound(cum.begin(), cum.end(), u) - cum.begin()));
+    while (i < ncand) {
+      if (traffic) {
+        bool too_expensive = false;
+        for (const Touch& t : touches[i])
+          if (static_cast<double>(t.count) > vtraffic[t.channel]) { too_expensive = true; break; }
+        if (too_expensive) {
+          alive.drop(i);
+          ++skips;
+          i = alive.find(i + 1);
+          continue;
+        }
+      }
+      size_t& k = out_of_text[cand_text[i]];
+      if (k == kNone) {
+        k = vy1->size();
+        vidy1->push_back(i);
+        vy1->push_back((*vpath)[i]);
+        vc1->push_back(0);
+        vn1->push_back(0);
+      }
+      ++((*visconv)[i] ? (*vc1)[k] : (*vn1)[k]);
+      if (traffic)
+        for (const Touch& t : touches[i]) vtraffic[t.channel] -= static_cast<double>(t.count);
+      ++generated;
+      break;
+    }
+    if (traffic ? skips == ncand : generated == nsim) break;
+  }
+}
