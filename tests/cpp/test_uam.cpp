@@ -195,3 +195,177 @@ TEST(RewardModel, SinglePeriodAndNoPeriods) {
   expect_error_mentions([] { reward({1, 2}, {{1, 2}, {1}}, {"A", "B"}, 0.01); },
                         "period 2 hold 1 channels, not 2");
 }
+
+namespace {
+
+struct UamIn {
+  int flg_path = 0;
+  ulis id;
+  strs channel;
+  strs aggr = {"A", "B", "C"};
+  std::vector<int> types = {1, 1, 0};
+  dbls conversions = {10, 14, 12, 20};
+  std::vector<dbls> clicks = {{10, 5, 3}, {30, 4, 4}, {20, 6, 2}, {40, 9, 5}};
+  std::vector<dbls> ctr = {{0.1, 0.1, 0.1}, {0.1, 0.1, 0.1}, {0.1, 0.1, 0.1}, {0.1, 0.1, 0.1}};
+  uli order = 1, nsim = 20000, max_step = 0, ncore = 1, nfold = 4, seed = 7;
+  double conv_par = 0.05, rate = 1.5;
+  int verbose = 0;
+};
+
+struct UamOut {
+  dbls vindex;
+  std::vector<dbls> Mattr;
+  std::string console;
+};
+
+UamOut run_uam(UamIn in) {
+  UamOut o;
+  strs times(in.conversions.size(), "2026-01-01"), path_times(in.id.size(), "t"), ctr_times;
+  dbls costs;
+  std::string conv = kConv;
+  std::ostringstream os;
+  set_console_stream(&os);
+  try {
+    uam_cpp(&in.flg_path, &in.id, &path_times, &in.channel, &costs, &conv, &in.order, &in.nsim,
+            &in.max_step, &in.ncore, &in.nfold, &in.seed, &in.conv_par, &in.rate, &in.verbose,
+            &in.aggr, &in.types, &times, &times, &in.conversions, &in.clicks, &ctr_times,
+            &ctr_times, &in.ctr, &o.vindex, &o.Mattr);
+  } catch (...) {
+    set_console_stream(nullptr);
+    throw;
+  }
+  set_console_stream(nullptr);
+  o.console = os.str();
+  return o;
+}
+
+// Journeys of one channel each: whatever the Markov weights, each journey's
+// conversions stay with its channel, so the conversion shares are known.
+// A: 3 converting, 1 not; B: 1 converting, 3 not.
+void single_channel_journeys(UamIn* in) {
+  const strs rows[] = {{"A", kConv}, {"A", kConv}, {"A", kConv}, {"A"},
+                       {"B", kConv}, {"B"},        {"B"},        {"B"}};
+  uli id = 1;
+  for (const strs& r : rows) {
+    for (const std::string& c : r) {
+      in->id.push_back(id);
+      in->channel.push_back(c);
+    }
+    ++id;
+  }
+}
+
+// Reward weights and impression totals computed directly from the inputs.
+std::map<std::string, double> reward_only(const UamIn& in, dbls* touches, double* icr) {
+  std::vector<dbls> imp = in.clicks;
+  double simp = 0, sconv = 0;
+  for (size_t j = 0; j < imp.size(); ++j)
+    for (size_t i = 0; i < imp[j].size(); ++i) {
+      imp[j][i] = in.ctr[j][i] > 0 ? imp[j][i] / in.ctr[j][i] : 0;
+      simp += imp[j][i];
+    }
+  for (double c : in.conversions) sconv += c;
+  *icr = sconv / (simp / in.aggr.size());
+  touches->assign(in.aggr.size(), 0);
+  for (size_t i = 0; i < in.aggr.size(); ++i)
+    for (size_t j = 0; j < imp.size(); ++j) (*touches)[i] = std::floor((*touches)[i] + imp[j][i]);
+  return reward(in.conversions, imp, in.aggr, *icr);
+}
+
+}  // namespace
+
+TEST(Uam, RewardWeightsAloneWithoutJourneys) {
+  UamIn in;
+  in.verbose = 1;
+  UamOut o = run_uam(in);
+  dbls touches;
+  double icr;
+  auto w = reward_only(in, &touches, &icr);
+  ASSERT_EQ(o.vindex.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(o.vindex[i], w[in.aggr[i]] / touches[i]);
+  ASSERT_EQ(o.Mattr.size(), 4u);
+  for (size_t j = 0; j < 4; ++j) {
+    double s = 0;
+    for (double x : o.Mattr[j]) s += x;
+    EXPECT_NEAR(s, in.conversions[j], 1e-9);
+  }
+  EXPECT_EQ(o.console,
+            "**UAM estimation**\n- Data Preparation\n- Calculate reward model on aggregated data\n"
+            "- Perform attribution\n");
+  // journeys are ignored unless flg_path is 1
+  single_channel_journeys(&in);
+  in.flg_path = 2;
+  EXPECT_EQ(run_uam(in).vindex, o.vindex);
+}
+
+TEST(Uam, ZeroClickThroughRateGivesNoShare) {
+  UamIn in;
+  in.ctr[2][1] = 0;
+  UamOut o = run_uam(in);
+  EXPECT_EQ(o.Mattr[2][1], 0.0);
+  EXPECT_GT(o.Mattr[1][1], 0.0);
+}
+
+TEST(Uam, AllClickJourneyChannelsShareByConversions) {
+  UamIn in;
+  in.flg_path = 1;
+  in.verbose = 1;
+  single_channel_journeys(&in);
+  UamOut o = run_uam(in);
+  dbls touches;
+  double icr;
+  auto w = reward_only(in, &touches, &icr);
+  const double s = w["A"] + w["B"];
+  EXPECT_NEAR(o.vindex[0] * touches[0], 0.75 * s, 1e-9);
+  EXPECT_NEAR(o.vindex[1] * touches[1], 0.25 * s, 1e-9);
+  EXPECT_DOUBLE_EQ(o.vindex[2] * touches[2], w["C"]);
+  EXPECT_NE(o.console.find("- Calculate Markov model on customer journeys\n"
+                           "- Combine reward model and Markov model\n- Perform attribution\n"),
+            std::string::npos);
+}
+
+TEST(Uam, MixedJourneyChannelsScaleRewardByIndex) {
+  UamIn in;
+  in.flg_path = 1;
+  in.types = {1, 0, 0};   // A clicks, B not: type 1
+  in.nsim = 200000;
+  in.conv_par = 0.01;
+  single_channel_journeys(&in);
+  UamOut o = run_uam(in);
+  dbls touches;
+  double icr;
+  auto w = reward_only(in, &touches, &icr);
+  // conversion probability through A is 3/4, through B 1/4
+  const double a = w["A"] * 0.75, b = w["B"] * 0.25, s = w["A"] + w["B"];
+  EXPECT_NEAR(o.vindex[0] * touches[0], s * a / (a + b), 0.02 * s);
+  EXPECT_NEAR(o.vindex[1] * touches[1], s * b / (a + b), 0.02 * s);
+  EXPECT_DOUBLE_EQ(o.vindex[2] * touches[2], w["C"]);
+}
+
+TEST(Uam, ShapesAndPeriodsAreChecked) {
+  UamIn in;
+  in.ctr.pop_back();
+  expect_error_mentions([&] { run_uam(in); }, "tab_ctr_ctr has 3 rows, fewer than the 4 periods");
+  in = UamIn();
+  for (auto& r : in.ctr) r.pop_back();
+  expect_error_mentions([&] { run_uam(in); }, "tab_ctr_ctr has 2 columns");
+  in = UamIn();
+  in.clicks[1].push_back(1);
+  expect_error_mentions([&] { run_uam(in); }, "tab_aggr_touches has 4 columns for 3 channels");
+  in = UamIn();
+  in.clicks.pop_back();
+  expect_error_mentions([&] { run_uam(in); }, "tab_aggr_touches has 3 rows for 4 periods");
+  in = UamIn();
+  in.conversions.clear();
+  in.clicks.clear();
+  in.ctr.clear();
+  expect_error_mentions([&] { run_uam(in); }, "at least one period");
+  in = UamIn();
+  in.clicks[0][0] = -5;
+  expect_error_mentions([&] { run_uam(in); }, "period 1, channel 'A'");
+  in = UamIn();
+  in.flg_path = 1;
+  in.types = {1};
+  single_channel_journeys(&in);
+  expect_error_mentions([&] { run_uam(in); }, "vtype_channels_aggr has 1 entries");
+}
