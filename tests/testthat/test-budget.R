@@ -48,3 +48,17 @@ test_that("the R functions wrap the entry points", {
   expect_equal(r$suggested_budget, c(620, 380))
   expect_equal(unmask_index(mask(c(2, 4))), c(2, 4))
 })
+
+test_that("uidx_R restores a Markov model's index and budget allocation accepts it", {
+  d <- data.frame(path = c("x > a", "a", "y"), conv = c(2, 1, 0), nulls = c(1, 0, 3))
+  r <- tl_call("markov_model_R", 0, "", d, "path", "conv", "", "nulls", ";", ">", 0, 1, 10000,
+               0, 1, 5, 3, 0.05, 1.5, 0, 0, "", 0, 0)
+  idx <- tl_call("uidx_R", r$vindex)
+  expect_identical(r$vchannels, c("x", "a", "y"))
+  expect_equal(idx[2], 1)          # every conversion passes through "a"
+  expect_equal(idx[3], 0)          # "y" never converts
+  expect_equal(idx[4], 0)          # removal effects carry a mean index of 0
+  b <- tl_call("markov_budget_allocation_R", c("x", "a"), c(1, 3), numeric(0), character(0),
+               numeric(0), r$vchannels, r$vindex, 100, 0.5, 0)
+  expect_equal(b$suggested_budget, 0.5 * c(25, 75) + 50 * idx[1:2] / sum(idx[1:2]))
+})
