@@ -1,5 +1,7 @@
 #include <cmath>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_map>
 
 #include "frame/frame.h"
 
@@ -85,4 +87,27 @@ void read_journey_columns(SEXP Data, const std::string& var_path, const std::str
   *vc = as_counts(data[var_conv], "column '" + var_conv + "' (var_conv)");
   if (!var_value.empty()) *vv = as_reals(data[var_value]);
   if (!var_null.empty()) *vn = as_counts(data[var_null], "column '" + var_null + "' (var_null)");
+}
+
+SEXP to_character(const std::vector<std::string>& v) {
+  Rcpp::Shield<SEXP> out(Rf_allocVector(STRSXP, static_cast<R_xlen_t>(v.size())));
+  std::unordered_map<std::string_view, SEXP> seen;
+  SEXP prev = R_NilValue;
+  for (size_t i = 0; i < v.size(); ++i) {
+    SEXP ch;
+    if (i > 0 && v[i] == v[i - 1]) {
+      ch = prev;
+    } else {
+      auto it = seen.find(v[i]);
+      if (it != seen.end()) {
+        ch = it->second;
+      } else {
+        ch = Rf_mkCharLen(v[i].data(), static_cast<int>(v[i].size()));
+        if (seen.size() < 100000) seen.emplace(v[i], ch);
+      }
+    }
+    SET_STRING_ELT(out, static_cast<R_xlen_t>(i), ch);   // protected from here on
+    prev = ch;
+  }
+  return out;
 }

@@ -24,6 +24,10 @@ std::vector<double>      as_reals(SEXP x);
 // Counts truncated towards zero; NA, negative or non-finite elements are an
 // error naming `what` and the 1-based row.
 std::vector<uli>         as_counts(SEXP x, const std::string& what);
+// A character vector of v; repeated strings (channel names, paths of
+// every touch point) share one R string instead of being hashed again.
+SEXP to_character(const std::vector<std::string>& v);
+
 void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<double>>* out);
 
 // The journey columns of a data frame (Rcpp's "Index out of bounds" error

@@ -17,6 +17,7 @@ struct Scratch {
   std::unordered_map<std::string_view, uli> index;
   std::string text;                       // file rows of the journey
   std::vector<size_t> row_end;            // end offset of each unfinished row
+  std::string rows;                       // finished rows of the journey
 };
 
 Scratch& scratch() {
@@ -68,6 +69,7 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
                                std::vector<double>* vpath_attr_value_linear,
                                std::ofstream* ofile_output, int* flg_file_output,
                                std::string* row_sep) {
+  if (*vci == 0 && *flg_write_nulls != 1) return;   // emits nothing
   Scratch& s = scratch();
   channels_normalised(*vyi, first_char(*cha_sep, "cha_sep"), &s.vecs);
   const uli lvec = s.vecs.size();
@@ -123,7 +125,8 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
     }
     const double U = static_cast<double>(count_distinct(s));
     if (to_file) {
-      std::string rows;
+      std::string& rows = s.rows;
+      rows.clear();
       size_t begin = 0;
       for (uli k = 0; k < lvec; ++k) {
         const double m = static_cast<double>(s.count[s.slot[k]]);

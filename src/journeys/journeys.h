@@ -77,4 +77,30 @@ void channels_normalised(std::string_view path, char sep, std::vector<std::strin
 // when it is empty.
 char first_char(const std::string& s, const char* arg_name);
 
+
+// ---- channel dictionary and k-order state encoding -------------------------
+#include <map>
+
+typedef std::map<std::string, uli> ChannelMap;               // name -> index
+typedef std::map<uli, std::vector<sli>> StateInverse;        // state -> channels, -1 padded
+
+// Index of a channel, registering it (index nchannels) on first sight.
+uli channel_index(std::string_view name, ChannelMap* mp_channels,
+                  std::vector<std::string>* vchannels, uli* nchannels);
+
+// Resets the state dictionary to the three special states
+// "(start)" = 0, "(conversion)" = 1, "(null)" = 2.
+void init_state_dictionary(ChannelMap* mp_channels_sim, std::vector<std::string>* vchannels_sim,
+                           StateInverse* mp_channels_sim_inv, uli* nchannels_sim);
+
+// Encodes one path into channel indices (vchannel_idx) and the states of
+// its windows of `order` channels (vstates), registering new channels and
+// states in order of first appearance. A path without channels gives no
+// states. Throws std::invalid_argument when order is 0.
+void encode_journey(std::string_view path, char sep, uli order,
+                    ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* nchannels,
+                    ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
+                    std::vector<std::string>* vchannels_sim, uli* nchannels_sim,
+                    std::vector<uli>* vchannel_idx, std::vector<uli>* vstates);
+
 #endif

@@ -1,0 +1,179 @@
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+
+#include "journeys/journeys.h"
+#include "logistic/logistic.h"
+#include "optim/optim.h"
+
+namespace {
+
+// log(1 + exp(x)) without overflow for large x or loss for very negative x.
+inline double softplus(double x) {
+  return (x > 0 ? x : 0.0) + std::log1p(std::exp(-std::fabs(x)));
+}
+
+inline double sigmoid(double s) {
+  if (s >= 0) return 1.0 / (1.0 + std::exp(-s));
+  const double e = std::exp(s);
+  return e / (1.0 + e);
+}
+
+void check_lengths(const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                   const std::vector<uli>& vn) {
+  if (vc.size() != vy.size())
+    throw std::invalid_argument("vc: " + std::to_string(vc.size()) + " conversion counts for " +
+                                std::to_string(vy.size()) + " paths");
+  if (!vn.empty() && vn.size() != vy.size())
+    throw std::invalid_argument("vn: " + std::to_string(vn.size()) + " null counts for " +
+                                std::to_string(vy.size()) + " paths");
+}
+
+}  // namespace
+
+void ll_data_parse(ll_data_t_cj* data) {
+  if (data->npaths == 0)
+    throw std::invalid_argument("logistic regression: npaths is 0 (no journey with touch points "
+                                "has a conversion or a null), nothing to fit");
+  if (data->vc.size() != data->vy.size() || data->vn.size() != data->vy.size())
+    throw std::invalid_argument("logistic regression: vy, vc and vn differ in length");
+  data->vstart.assign(1, 0);
+  data->vidx.clear();
+  std::vector<std::string_view> pieces;
+  for (const std::string& p : data->vy) {
+    split_views(p, ' ', &pieces);
+    for (std::string_view piece : pieces) {
+      const uli t = parse_stoul(piece);
+      if (t >= data->nchannels)
+        throw std::invalid_argument("logistic regression: encoded path \"" + p +
+                                    "\" holds index " + std::to_string(t) + " of " +
+                                    std::to_string(data->nchannels) + " coefficients");
+      data->vidx.push_back(t);
+    }
+    data->vstart.push_back(data->vidx.size());
+  }
+}
+
+double ll_fn_whess_cj(const arma::vec& vals_inp, arma::vec* grad_out, arma::mat* hess_out,
+                      void* opt_data) {
+  ll_data_t_cj* d = static_cast<ll_data_t_cj*>(opt_data);
+  if (d->vstart.size() != d->vy.size() + 1) ll_data_parse(d);
+  if (vals_inp.n_elem != d->nchannels)
+    throw std::invalid_argument("logistic regression: " + std::to_string(vals_inp.n_elem) +
+                                " coefficients for " + std::to_string(d->nchannels) + " channels");
+  const double np = static_cast<double>(d->npaths);
+  if (grad_out != nullptr) grad_out->zeros(d->nchannels);
+  if (hess_out != nullptr) hess_out->zeros(d->nchannels, d->nchannels);
+  const double* beta = vals_inp.memptr();
+  double obj = 0.0;
+  for (size_t u = 0; u < d->vy.size(); ++u) {
+    const uli* first = d->vidx.data() + d->vstart[u];
+    const uli* last = d->vidx.data() + d->vstart[u + 1];
+    double s = 0.0;
+    for (const uli* t = first; t != last; ++t) s += beta[*t];
+    const double c = static_cast<double>(d->vc[u]), n = static_cast<double>(d->vn[u]);
+    double term = 0.0;
+    // ln(sigma) = -softplus(-s), ln(1 - sigma) = -softplus(s)
+    if (d->vc[u] > 0) term += c * softplus(-s) / np;
+    if (d->vn[u] > 0) term += n * softplus(s) / np;
+    obj += term;
+    if (grad_out != nullptr || hess_out != nullptr) {
+      const double sig = sigmoid(s);
+      if (grad_out != nullptr) {
+        double g = 0.0;
+        if (d->vc[u] > 0) g += c * (sig - 1.0) / np;
+        if (d->vn[u] > 0) g += n * sig / np;
+        double* gp = grad_out->memptr();
+        for (const uli* t = first; t != last; ++t) gp[*t] += g;
+      }
+      if (hess_out != nullptr) {
+        const double w = (c + n) * sig * (1.0 - sig) / np;
+        for (const uli* a = first; a != last; ++a)
+          for (const uli* b = first; b != last; ++b) (*hess_out)(*a, *b) += w;
+      }
+    }
+  }
+  return obj;
+}
+
+double ll_fn_cj(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_data) {
+  return ll_fn_whess_cj(vals_inp, grad_out, nullptr, opt_data);
+}
+
+void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
+                      std::string* cha_sep, std::map<std::string, uli>* mp_channels,
+                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                      double* mean_index, std::vector<double>* vcoeff) {
+  check_lengths(*vy, *vc, *vn);
+  const char sep = first_char(*cha_sep, "cha_sep");
+  mp_channels->clear();
+  vchannels->clear();
+  (*mp_channels)["(constant)"] = 0;
+  vchannels->push_back("(constant)");
+  uli nchannels = 1;
+
+  ll_data_t_cj data;
+  std::unordered_map<std::string, uli> mp_paths;
+  std::vector<std::string> names;
+  std::string code;
+  for (size_t i = 0; i < vy->size(); ++i) {
+    if ((i & 0xffff) == 0) check_interrupt();
+    channels_normalised((*vy)[i], sep, &names);
+    // No touch point: nothing for the constant-only score to explain, so
+    // the journey stays out of the fit and of the touch counts.
+    if (names.empty()) continue;
+    code = "0";
+    for (const std::string& name : names) {
+      auto it = mp_channels->emplace(name, nchannels).first;
+      if (it->second == nchannels) {
+        vchannels->push_back(name);
+        ++nchannels;
+      }
+      code.push_back(' ');
+      append_lu(code, it->second);
+    }
+    const uli c = (*vc)[i], n = vn->empty() ? 0 : (*vn)[i];
+    auto found = mp_paths.emplace(code, data.vy.size());
+    if (found.second) {
+      data.vy.push_back(code);
+      data.vc.push_back(c);
+      data.vn.push_back(n);
+    } else {
+      data.vc[found.first->second] += c;
+      data.vn[found.first->second] += n;
+    }
+    data.npaths += c + n;
+  }
+  data.nchannels = nchannels;
+  ll_data_parse(&data);   // throws when npaths is 0
+
+  std::vector<uli> vtouch(nchannels, 0);
+  std::vector<uli> seen;
+  for (size_t u = 0; u < data.vy.size(); ++u) {
+    seen.assign(data.vidx.begin() + data.vstart[u] + 1, data.vidx.begin() + data.vstart[u + 1]);
+    std::sort(seen.begin(), seen.end());
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    for (uli j : seen) vtouch[j - 1] += data.vc[u] + data.vn[u];
+  }
+
+  arma::vec coeff(nchannels, arma::fill::zeros);
+  optim::algo_settings_t settings;
+  settings.gd_settings.method = optim::kMethodAdam;
+  optim::gd(coeff, ll_fn_cj, &data, &settings);   // the last iterate is used either way
+
+  const uli K = nchannels - 1;
+  vindex->assign(K, 0.0);
+  for (uli j = 1; j <= K; ++j) (*vindex)[j - 1] = std::exp(coeff[0] + coeff[j]);
+
+  vchannels->erase(vchannels->begin());
+  mp_channels->clear();
+  for (uli k = 0; k < K; ++k) (*mp_channels)[(*vchannels)[k]] = k;
+
+  const double np = static_cast<double>(data.npaths);
+  double mean = 0.0;
+  for (uli k = 0; k < K; ++k) mean += static_cast<double>(vtouch[k]) * (*vindex)[k] / np;
+  *mean_index = mean;
+  if (vcoeff != nullptr) vcoeff->assign(coeff.begin(), coeff.end());
+}

@@ -1,0 +1,70 @@
+// Logistic-regression attribution: conversion odds explained by the touch
+// counts of every channel, fitted by Adam on the mean negative
+// log-likelihood, then applied to every journey as channel indices.
+#ifndef TOUCHLANE_LOGISTIC_LOGISTIC_H
+#define TOUCHLANE_LOGISTIC_LOGISTIC_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/arma.h"
+#include "common/common.h"
+
+// ---- objective ------------------------------------------------------------
+// Unique encoded paths ("0 " then the channel indices, blank separated) with
+// their summed conversions and nulls. vstart/vidx hold the same paths parsed
+// into numbers (path u is vidx[vstart[u] .. vstart[u+1])); the objective
+// parses vy once, on its first evaluation, when they are not filled yet.
+struct ll_data_t_cj {
+  std::vector<std::string> vy;
+  std::vector<uli> vc;
+  std::vector<uli> vn;
+  uli npaths = 0;              // journeys in the fit: sum of vc + vn
+  uli nchannels = 0;           // coefficients: the constant plus one per channel
+  std::vector<uli> vstart;
+  std::vector<uli> vidx;
+};
+
+// Fills vstart/vidx from vy; throws std::invalid_argument when a path holds
+// an index outside [0, nchannels) or when npaths is 0.
+void ll_data_parse(ll_data_t_cj* data);
+
+// Mean negative log-likelihood per journey at vals_inp; fills grad_out
+// (resized to nchannels) and hess_out (nchannels x nchannels) when they are
+// not null. opt_data points to an ll_data_t_cj.
+double ll_fn_whess_cj(const arma::vec& vals_inp, arma::vec* grad_out, arma::mat* hess_out,
+                      void* opt_data);
+double ll_fn_cj(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_data);
+
+// ---- model ----------------------------------------------------------------
+// Encodes the journeys (channel dictionary with "(constant)" at 0, unique
+// paths, touch counts), fits the coefficients and computes the indices:
+// vindex[k] = exp(b0 + b_{k+1}) for channel k of the re-numbered dictionary
+// (mp_channels / vchannels without the constant) and the journey-weighted
+// mean_index. vn (and vv) may be empty. A journey without touch points is
+// left out of the fit, of npaths and of the touch counts. Throws
+// std::invalid_argument for vectors of different lengths and when no
+// journey with touch points has a conversion or a null.
+void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
+                      std::string* cha_sep, std::map<std::string, uli>* mp_channels,
+                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                      double* mean_index, std::vector<double>* vcoeff);
+
+// The whole model: the fit above, then path attribution of every journey
+// with the indices (rows to the vectors, or to file_output when it is not
+// empty). vindex comes back with mean_index appended and masked by
+// hide_index; vattr_convs_loc holds one total per channel.
+void logistic_regression_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
+                             std::vector<uli>* vn, std::vector<double>* vv, std::string* cha_sep,
+                             std::string* row_sep, int* flg_write_nulls, int* flg_write_paths,
+                             std::string* file_output,
+                             std::vector<double>* vindex, std::vector<std::string>* vchannels,
+                             std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
+                             std::vector<std::string>* vpath_channel,
+                             std::vector<double>* vpath_chpos,
+                             std::vector<double>* vpath_attr_convs,
+                             std::vector<double>* vpath_attr_value,
+                             std::vector<double>* vattr_convs_loc);
+
+#endif

@@ -1,0 +1,126 @@
+#include <stdexcept>
+#include <string>
+
+#include "markov/markov.h"
+
+namespace {
+
+inline uli pair_key(uli i, uli j) { return (i << 32) | j; }
+
+[[noreturn]] void beyond(const char* op, uli state, uli limit) {
+  throw std::out_of_range(std::string("Fx::") + op + ": state " + std::to_string(state) +
+                          " is beyond the store (" + std::to_string(limit) + " states)");
+}
+
+}  // namespace
+
+Fx::Fx(uli nchannels0) { init(nchannels0); }
+
+void Fx::init(uli n) {
+  if (n <= cap_) return;
+  // Pair keys hold each state in 32 bits.
+  if (n > (static_cast<uli>(1) << 32))
+    throw std::length_error("Fx: more than 2^32 states");
+  // std::vector grows its storage geometrically, so repeated small steps
+  // stay linear overall.
+  succ_.resize(n);
+  cnt_.resize(n);
+  lrS0.resize(n, 0);
+  lrS.resize(n, 0);
+  cap_ = n;
+}
+
+void Fx::resize(uli n) { init(n); }
+
+void Fx::add(uli i, uli j, uli v) {
+  if (i >= cap_) beyond("add", i, cap_);
+  if (j >= cap_) beyond("add", j, cap_);
+  auto ins = pos_.emplace(pair_key(i, j), lrS0[i]);
+  if (ins.second) {
+    succ_[i].push_back(j);
+    cnt_[i].push_back(v);
+    ++lrS0[i];
+    ++non_zeros;
+  } else {
+    cnt_[i][ins.first->second] += v;
+  }
+}
+
+void Fx::set_nchannels(uli n) { nchannels = n; }
+
+void Fx::cum() {
+  if (nchannels > cap_) beyond("cum", nchannels - 1, cap_);
+  rows_.assign(nchannels, Row{0, 0, 0});
+  edges_.clear();
+  edges_.reserve(non_zeros);
+  for (uli i = 0; i < nchannels; ++i) {
+    Row& r = rows_[i];
+    r.off = edges_.size();
+    r.deg = lrS0[i];
+    uli run = 0;
+    for (uli k = 0; k < r.deg; ++k) {
+      run += cnt_[i][k];
+      edges_.push_back(Edge{run, succ_[i][k]});
+    }
+    r.tot = run;
+    lrS[i] = run;
+  }
+}
+
+uli Fx::sim(uli c, double uni) const {
+  if (c >= rows_.size()) beyond("sim", c, rows_.size());
+  const Row& r = rows_[c];
+  uli s0 = static_cast<uli>(static_cast<double>(r.tot) * uni + 1.0);
+  // For uni just below 1 the sum can round up to tot + 1: that draw still
+  // belongs to the last successor, not to "no successor".
+  if (s0 > r.tot) s0 = r.tot;
+  const Edge* e = edges_.data() + r.off;
+  for (uli k = 0; k < r.deg; ++k)
+    if (e[k].cum >= s0) return e[k].to;
+  return 0;
+}
+
+uli Fx::S(uli i, uli j) const {
+  if (i >= cap_) beyond("S", i, cap_);
+  if (j >= cap_) beyond("S", j, cap_);
+  auto it = pos_.find(pair_key(i, j));
+  return it == pos_.end() ? 0 : cnt_[i][it->second];
+}
+
+uli Fx::S1(uli i, uli k) const {
+  const Row& r = rows_.at(i);
+  if (k >= r.deg) throw std::out_of_range("Fx::S1: successor " + std::to_string(k) + " of state " +
+                                          std::to_string(i) + " does not exist");
+  return edges_[r.off + k].cum;
+}
+
+double Fx::pconv(uli ichannel, uli ichannel_conv, uli ichannel_null) const {
+  const double x = static_cast<double>(S(ichannel, ichannel_conv));
+  const double y = static_cast<double>(S(ichannel, ichannel_null));
+  return x + y > 0 ? x / (x + y) : 0.0;
+}
+
+void Fx::tran_matx(const std::vector<std::string>* vchannels,
+                   std::vector<std::string>* vchannels_from,
+                   std::vector<std::string>* vchannels_to, std::vector<double>* vtran_prob) const {
+  if (vchannels->size() < nchannels)
+    throw std::invalid_argument("Fx::tran_matx: " + std::to_string(vchannels->size()) +
+                                " state names for " + std::to_string(nchannels) + " states");
+  vchannels_from->clear();
+  vchannels_to->clear();
+  vtran_prob->clear();
+  vchannels_from->reserve(non_zeros);
+  vchannels_to->reserve(non_zeros);
+  vtran_prob->reserve(non_zeros);
+  for (uli i = 0; i < nchannels; ++i) {
+    const size_t first = vtran_prob->size();
+    double total = 0;
+    for (uli k = 0; k < lrS0[i]; ++k) {
+      vchannels_from->push_back((*vchannels)[i]);
+      vchannels_to->push_back(vchannels->at(succ_[i][k]));
+      vtran_prob->push_back(static_cast<double>(cnt_[i][k]));
+      total += static_cast<double>(cnt_[i][k]);
+    }
+    for (size_t m = first; m < vtran_prob->size(); ++m) (*vtran_prob)[m] /= total;
+  }
+}

@@ -1,0 +1,142 @@
+// The Markov model: transition store, simulation matrices, the threaded
+// simulation of journeys through the fitted chain and the model itself.
+#ifndef TOUCHLANE_MARKOV_MARKOV_H
+#define TOUCHLANE_MARKOV_MARKOV_H
+
+#include <atomic>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/common.h"
+#include "journeys/journeys.h"
+
+// ---- transition store ------------------------------------------------------
+// Transition counts between states, with each state's distinct successors
+// kept in order of first appearance. Build with init/resize and add, then
+// set_nchannels and cum once; after that sim and tran_matx may be called
+// any number of times, concurrently too (they are const and keep no
+// scratch). add/count throw std::out_of_range for a state at or beyond
+// the capacity; sim for a state at or beyond nchannels.
+class Fx {
+ public:
+  explicit Fx(uli nchannels0 = 0);
+
+  void   init(uli n);                    // capacity at least n; never shrinks
+  void   resize(uli n);                  // same rule as init
+  void   add(uli i, uli j, uli v);       // v more transitions i -> j
+  void   set_nchannels(uli n);           // states in use: 0 .. n-1
+  void   cum();                          // cumulative counts, flat layout for sim
+  // Next state after c for uni in [0, 1): successor j with probability
+  // S(c, j) / lrS[c], draw floor(lrS[c] * uni + 1) against the cumulative
+  // counts, ties to the earlier successor; 0 when c has no successors.
+  uli    sim(uli c, double uni) const;
+  double pconv(uli ichannel, uli ichannel_conv, uli ichannel_null) const;
+  // One row per observed transition (rows in state order, successors in
+  // order of first appearance), probability = count / row total.
+  void   tran_matx(const std::vector<std::string>* vchannels,
+                   std::vector<std::string>* vchannels_from,
+                   std::vector<std::string>* vchannels_to,
+                   std::vector<double>* vtran_prob) const;
+
+  uli    capacity() const { return cap_; }
+  uli    S(uli i, uli j) const;          // count i -> j, 0 when never seen
+  uli    S0(uli i, uli k) const { return succ_.at(i).at(k); }   // k-th successor of i
+  uli    S1(uli i, uli k) const;         // cumulative count up to successor k (after cum)
+
+  std::vector<uli> lrS0;                 // distinct successors per state
+  std::vector<uli> lrS;                  // total count out of each state (after cum)
+  uli non_zeros = 0;                     // distinct (i, j) pairs over the store
+  uli nchannels = 0;                     // states in use
+
+ private:
+  struct Edge { uli cum; uli to; };      // one successor in the sampling layout
+  struct Row { uli off; uli deg; uli tot; };
+  uli cap_ = 0;
+  std::vector<std::vector<uli>> succ_;   // successors per state, first appearance order
+  std::vector<std::vector<uli>> cnt_;    // counts parallel to succ_
+  std::unordered_map<uli, uli> pos_;     // (i << 32 | j) -> position of j in row i
+  std::vector<Row> rows_;                // sampling layout, built by cum
+  std::vector<Edge> edges_;
+};
+
+// ---- simulation matrices ---------------------------------------------------
+// One journey: appends the channel separator to *s, encodes the path into
+// states (order >= 1, else std::invalid_argument), adds convs + nulls to
+// every internal transition and convs / nulls into "(conversion)" /
+// "(null)", grows the store as needed and keeps max_npassi the longest
+// journey in steps.
+void build_simulation_matrix_i_cpp(std::string* s, uli* convs, uli* nulls, std::string* cha_sep,
+                                   uli* order, Fx* S, uli* nchannels, ChannelMap* mp_channels,
+                                   std::vector<std::string>* vchannels, uli* max_npassi,
+                                   ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
+                                   std::vector<std::string>* vchannels_sim, uli* nchannels_sim);
+
+// Every journey of the vectors (vv, vn may be empty) or of the file; the
+// dictionaries, store and totals are (re)initialised here. On return the
+// store is cumulated and ready for sim; svc / svv are the total
+// conversions / value. Reader errors are those of JourneyReader.
+void build_simulation_matrix_from_vec_cpp(
+    std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
+    std::vector<double>* vv, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
+    ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* max_npassi,
+    ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
+    std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
+    int* verbose);
+void build_simulation_matrix_from_file_cpp(
+    std::string* file, std::string* var_path, std::string* var_conv, std::string* var_null,
+    std::string* var_value, std::string* row_sep, std::string* cha_sep, uli* order, Fx* S,
+    uli* nchannels, ChannelMap* mp_channels, std::vector<std::string>* vchannels,
+    uli* max_npassi, ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
+    std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
+    int* verbose);
+
+// ---- simulation ------------------------------------------------------------
+// Channels of every state as a flat nstates x order table, -1 padded; the
+// special states 0, 1, 2 (and any state without an entry) hold only -1.
+std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, uli nstates,
+                                     uli order);
+
+// Shared accumulators of the simulation; slot w belongs to worker w.
+// T0[w] / N0[w] are nfold x nchannels, fold-major.
+struct SimAccumulators {
+  std::vector<std::vector<double>> T0, N0;
+  std::vector<uli> nconv, nnull, v_inc_path, v_path;
+  void reset(uli ncore, uli nfold, uli nchannels);
+};
+
+// One worker for one batch: nfold x nsim_fold_core walks from "(start)" of
+// at most max_npassi + 1 draws, drawing from its own engine seeded with
+// engine_seed; counts each channel once per walk into slot kcore. A walk
+// that meets a state without successors ends as incomplete. Returns early
+// when *stop becomes true.
+void W_markov_model(uli engine_seed, uli kcore, uli* nfold, uli nsim_fold_core,
+                    const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
+                    uli ichannel_null, uli* order, uli nchannels, const Fx* S,
+                    SimAccumulators* acc, const std::atomic<bool>* stop);
+
+// Rejects, with std::invalid_argument naming the argument, settings under
+// which the batch loop cannot work or never ends: ncore or nfold 0,
+// conv_par not a positive number, rate_step_sim that cannot grow the
+// batch total, nsim_start (0 meaning 100000) below nfold x ncore.
+void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par,
+                           double rate_step_sim);
+
+// The batch loop: batches of ncore threads until the fold residual is at
+// most conv_par. Channels of state s are row s of state_channels (order
+// columns). max_npassi is the longest journey in steps; the walk limit is
+// max_npassi + 1, or max_step when it is positive. nsim_start (0 meaning
+// 100000) is updated in place like the batch sizes. Fills Tc / Nc (per
+// channel; Nc only with flg_null), s_nconv, s_nnull (0 without flg_null).
+// Prints progress when verbose is 1, checks for interrupts while it waits
+// (workers are stopped and joined before any exception leaves). Throws
+// std::invalid_argument when svc is not positive or no simulated journey
+// converted.
+void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli* order,
+                       uli* nchannels, uli* max_npassi, uli* max_step, uli* nsim_start,
+                       uli* ncore, uli* nfold, uli* seed, double* conv_par,
+                       double* rate_step_sim, int* verbose, int* flg_null, double* svc,
+                       std::vector<double>* Tc, std::vector<double>* Nc, double* s_nconv,
+                       double* s_nnull);
+
+#endif

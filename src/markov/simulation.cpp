@@ -1,0 +1,266 @@
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include "markov/markov.h"
+
+namespace {
+
+constexpr uli kDefaultNsim = 100000;
+constexpr uli kConversion = 1, kNull = 2;
+constexpr uli kStopCheckEvery = 4096;   // walks between looks at the stop flag
+
+// Stops and joins every started worker on every way out of a batch.
+struct BatchThreads {
+  std::vector<std::thread> workers;
+  std::atomic<bool> stop{false};
+  ~BatchThreads() {
+    stop.store(true);
+    for (auto& t : workers)
+      if (t.joinable()) t.join();
+  }
+};
+
+// One batch on ncore threads. The calling thread waits, checking for a user
+// interrupt now and then; an interrupt stops the workers and is rethrown
+// once they are joined.
+void run_batch(uli ncore, const std::vector<uli>& engine_seeds, uli nfold, uli nsim_fold_core,
+               const std::vector<sli>* state_channels, uli max_npassi, uli order,
+               uli nchannels, const Fx* S, SimAccumulators* acc) {
+  std::vector<std::exception_ptr> failure(ncore);
+  std::mutex m;
+  std::condition_variable cv;
+  uli done = 0;
+  BatchThreads batch;
+  batch.workers.reserve(ncore);
+  for (uli w = 0; w < ncore; ++w)
+    batch.workers.emplace_back([&, w] {
+      try {
+        uli nf = nfold, ord = order;
+        W_markov_model(engine_seeds[w], w, &nf, nsim_fold_core, state_channels, max_npassi,
+                       kConversion, kNull, &ord, nchannels, S, acc, &batch.stop);
+      } catch (...) {
+        failure[w] = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lk(m);
+      ++done;
+      cv.notify_one();
+    });
+  {
+    std::unique_lock<std::mutex> lk(m);
+    while (done < ncore) {
+      if (cv.wait_for(lk, std::chrono::milliseconds(100), [&] { return done == ncore; })) break;
+      lk.unlock();
+      check_interrupt();
+      lk.lock();
+    }
+  }
+  for (auto& t : batch.workers) t.join();
+  for (auto& e : failure)
+    if (e) std::rethrow_exception(e);
+}
+
+}  // namespace
+
+std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, uli nstates,
+                                     uli order) {
+  std::vector<sli> table(nstates * order, -1);
+  for (const auto& kv : *mp_channels_sim_inv) {
+    if (kv.first >= nstates) continue;
+    const size_t n = std::min<size_t>(kv.second.size(), order);
+    for (size_t k = 0; k < n; ++k) table[kv.first * order + k] = kv.second[k];
+  }
+  return table;
+}
+
+void SimAccumulators::reset(uli ncore, uli nfold, uli nchannels) {
+  T0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
+  N0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
+  nconv.assign(ncore, 0);
+  nnull.assign(ncore, 0);
+  v_inc_path.assign(ncore, 0);
+  v_path.assign(ncore, 0);
+}
+
+void W_markov_model(uli engine_seed, uli kcore, uli* nfold, uli nsim_fold_core,
+                    const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
+                    uli ichannel_null, uli* order, uli nchannels, const Fx* S,
+                    SimAccumulators* acc, const std::atomic<bool>* stop) {
+  std::mt19937 engine(static_cast<std::mt19937::result_type>(engine_seed & 0xFFFFFFFFul));
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  const uli ord = *order;
+  const sli* table = state_channels->data();
+  const uli nstates_table = ord ? state_channels->size() / ord : 0;
+  double* T = acc->T0[kcore].data();
+  double* N = acc->N0[kcore].data();
+  // A channel is marked when its stamp equals the current walk's number,
+  // so nothing needs clearing between walks.
+  std::vector<uli> stamp(nchannels, 0);
+  std::vector<uli> touched;
+  touched.reserve(nchannels);
+  uli walk = 0, nconv = 0, nnull = 0, ninc = 0;
+  for (uli f = 0; f < *nfold && !stop->load(std::memory_order_relaxed); ++f) {
+    double* Tf = T + f * nchannels;
+    double* Nf = N + f * nchannels;
+    for (uli r = 0; r < nsim_fold_core; ++r) {
+      if (r % kStopCheckEvery == kStopCheckEvery - 1 && stop->load(std::memory_order_relaxed)) break;
+      ++walk;
+      touched.clear();
+      uli c = 0;
+      for (uli steps = 0; steps <= max_npassi; ++steps) {
+        c = S->sim(c, uniform(engine));
+        if (c == ichannel_conv || c == ichannel_null || c == 0) break;
+        if (c >= nstates_table)
+          throw std::out_of_range("simulation: state " + std::to_string(c) +
+                                  " has no channel entry");
+        const sli* row = table + c * ord;
+        for (uli k = 0; k < ord && row[k] >= 0; ++k) {
+          const uli j = static_cast<uli>(row[k]);
+          if (j >= nchannels)
+            throw std::out_of_range("simulation: channel " + std::to_string(j) + " of state " +
+                                    std::to_string(c) + " is beyond " + std::to_string(nchannels));
+          if (stamp[j] != walk) {
+            stamp[j] = walk;
+            touched.push_back(j);
+          }
+        }
+      }
+      if (c == ichannel_conv) {
+        ++nconv;
+        for (uli j : touched) Tf[j] += 1.0;
+      } else if (c == ichannel_null) {
+        ++nnull;
+        for (uli j : touched) Nf[j] += 1.0;
+      } else {
+        ++ninc;   // step limit reached, or a state without successors
+      }
+    }
+  }
+  acc->nconv[kcore] += nconv;
+  acc->nnull[kcore] += nnull;
+  acc->v_inc_path[kcore] += ninc;
+  acc->v_path[kcore] += walk;
+}
+
+void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par,
+                           double rate_step_sim) {
+  if (ncore == 0) throw std::invalid_argument("ncore must be at least 1");
+  if (nfold == 0) throw std::invalid_argument("nfold must be at least 1");
+  if (!(conv_par > 0) || !std::isfinite(conv_par))
+    throw std::invalid_argument("conv_par must be a positive number, not " + std::to_string(conv_par));
+  const uli n = nsim_start == 0 ? kDefaultNsim : nsim_start;
+  if (n / ncore < nfold)
+    throw std::invalid_argument("nsim_start (" + std::to_string(n) +
+                                ") must be at least nfold x ncore (" + std::to_string(nfold) +
+                                " x " + std::to_string(ncore) + ")");
+  // The batch total must grow, or the loop would repeat empty batches.
+  if (!std::isfinite(rate_step_sim) ||
+      !(std::floor(static_cast<double>(n) * rate_step_sim) > static_cast<double>(n)))
+    throw std::invalid_argument("rate_step_sim (" + std::to_string(rate_step_sim) +
+                                ") must be greater than 1 and grow nsim_start (" +
+                                std::to_string(n) + ") by at least one simulation");
+}
+
+void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli* order,
+                       uli* nchannels, uli* max_npassi, uli* max_step, uli* nsim_start,
+                       uli* ncore, uli* nfold, uli* seed, double* conv_par,
+                       double* rate_step_sim, int* verbose, int* flg_null, double* svc,
+                       std::vector<double>* Tc, std::vector<double>* Nc, double* s_nconv,
+                       double* s_nnull) {
+  if (*nsim_start == 0) *nsim_start = kDefaultNsim;
+  check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
+  if (*order == 0) throw std::invalid_argument("order must be at least 1");
+  if (!(*svc > 0))
+    throw std::invalid_argument("the journeys have no conversions: nothing to attribute");
+  const uli nch = *nchannels, nf = *nfold, nc = *ncore;
+  const uli limit = *max_step > 0 ? *max_step : *max_npassi + 1;
+
+  // Engines are seeded here, on the calling thread: the device is not
+  // shared with workers. With a fixed seed worker w replays seed + w.
+  std::vector<uli> engine_seeds(nc);
+  for (uli w = 0; w < nc; ++w)
+    engine_seeds[w] = *seed == gb::limsup ? static_cast<uli>(gb::device()) : (*seed + w);
+
+  SimAccumulators acc;
+  acc.reset(nc, nf, nch);
+  std::vector<double> T(nf * nch), N(nf * nch), Tf(nf), TVm(nch);
+  Tc->assign(nch, 0.0);
+  Nc->assign(nch, 0.0);
+  uli nsim_tot = *nsim_start;
+  double res_conv = std::numeric_limits<double>::max();
+  while (res_conv > *conv_par) {
+    const uli nsim_fold_core = *nsim_start / (nf * nc);
+    run_batch(nc, engine_seeds, nf, nsim_fold_core, state_channels, limit, *order, nch, S, &acc);
+
+    std::fill(T.begin(), T.end(), 0.0);
+    std::fill(N.begin(), N.end(), 0.0);
+    for (uli w = 0; w < nc; ++w)
+      for (uli x = 0; x < nf * nch; ++x) {
+        T[x] += acc.T0[w][x];
+        if (*flg_null) N[x] += acc.N0[w][x];
+      }
+    double sT = 0;
+    std::fill(Tc->begin(), Tc->end(), 0.0);
+    std::fill(Nc->begin(), Nc->end(), 0.0);
+    for (uli f = 0; f < nf; ++f) {
+      Tf[f] = 0;
+      for (uli j = 0; j < nch; ++j) {
+        const double t = T[f * nch + j];
+        Tf[f] += t;
+        (*Tc)[j] += t;
+        if (*flg_null) (*Nc)[j] += N[f * nch + j];
+        sT += t;
+      }
+    }
+    for (uli j = 0; j < nch; ++j) TVm[j] = (*Tc)[j] / sT * *svc;
+    res_conv = 0;
+    for (uli f = 0; f < nf; ++f) {
+      double dev = 0;
+      for (uli j = 0; j < nch; ++j) dev += std::fabs(T[f * nch + j] / Tf[f] * *svc - TVm[j]);
+      dev /= *svc;
+      if (dev > res_conv) res_conv = dev;   // a fold without conversions (NaN) is skipped
+    }
+    if (*verbose == 1) {
+      if (res_conv > *conv_par)
+        printA("Number of simulations: " + std::to_string(nsim_tot) +
+               " - Reaching convergence (wait...): " + f_print_perc(res_conv) + "% > " +
+               f_print_perc(*conv_par) + "%");
+      else
+        printA("Number of simulations: " + std::to_string(nsim_tot) +
+               " - Convergence reached: " + f_print_perc(res_conv) + "% < " +
+               f_print_perc(*conv_par) + "%");
+    }
+    check_interrupt();
+    const double next = std::floor(static_cast<double>(nsim_tot) * *rate_step_sim);
+    if (next < 18446744073709551616.0) {
+      nsim_tot = static_cast<uli>(next);
+      *nsim_start = nsim_tot - *nsim_start;
+    } else if (res_conv > *conv_par) {
+      throw std::invalid_argument("no convergence within 2^64 simulations; raise conv_par");
+    }
+  }
+
+  uli s_inc_path = 0, s_path = 0, sconv = 0, snull = 0;
+  for (uli w = 0; w < nc; ++w) {
+    s_inc_path += acc.v_inc_path[w];
+    s_path += acc.v_path[w];
+    sconv += acc.nconv[w];
+    snull += acc.nnull[w];
+  }
+  *s_nconv = static_cast<double>(sconv);
+  *s_nnull = *flg_null ? static_cast<double>(snull) : 0.0;
+  const double succ_path =
+      1.0 - static_cast<double>(s_inc_path) / static_cast<double>(s_path);
+  if (*verbose == 1)
+    printA("Percentage of simulated paths that successfully end before maximum number of steps (" +
+           std::to_string(limit) + ") is reached: " + f_print_perc(succ_path) + "%");
+  if (sconv == 0)
+    throw std::invalid_argument("no simulated journey converted within " + std::to_string(limit) +
+                                " steps: raise max_step");
+}
