@@ -7,6 +7,7 @@
 #include "compare/compare.h"
 #include "heuristic/heuristic.h"
 #include "journeys/journeys.h"
+#include "markov/markov.h"
 
 namespace {
 
@@ -133,6 +134,25 @@ void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vec
   }
 }
 
+// Markov conversion index (kind 2) of one order; the Markov runs keep their
+// own engines, seeded from `seed`, and leave gb::engine alone.
+std::vector<double> markov_shares(ModelInput& in, uli order, uli seed, uli nchannels, uli k) {
+  int flg_file = 0, type = 2, flg_out_tran_mtx = 0, flg_out_attr = 0;
+  uli nsim_start = 100000, max_step = 0, ncore = 1, nfold = 10;
+  double conv_par = 0.05, rate_step_sim = 1.5, s_nconv = 0, s_nnull = 0;
+  std::vector<std::string> vchannels, name, channel, from, to;
+  std::vector<double> vindex, id, chpos, attr, value, loc, glob, value_glob, prob, vindex_raw;
+  markov_model_cpp(&flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, &in.var_null,
+                   in.vy, in.vc, &in.vv, in.vn, &in.row_sep, &in.cha_sep, &type, &order,
+                   &nsim_start, &max_step, &ncore, &nfold, &seed, &conv_par, &rate_step_sim,
+                   &in.verbose, &flg_out_tran_mtx, &in.file_output, &in.flg_write_nulls,
+                   &in.flg_write_paths, &vchannels, &vindex, &flg_out_attr, &id, &name, &channel,
+                   &chpos, &attr, &value, &loc, &glob, &value_glob, &from, &to, &prob, &s_nconv,
+                   &s_nnull, &vindex_raw);
+  return shares_from_index(vchannels, vindex, nchannels,
+                           "markov_model_order_" + std::to_string(order), k);
+}
+
 void check_fraction(double x, const char* name) {
   if (!(x >= 0 && x <= 1))
     throw std::invalid_argument(std::string(name) + " must lie between 0 and 1, not " + fmt_f(x));
@@ -163,7 +183,8 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
 
   // 1. names
   vmodel_names->assign({"original", "no_reallocation", "first_touch", "last_touch", "linear_touch"});
-  (void)max_markov_order;
+  for (uli o = 1; o <= max_markov_order; ++o)
+    vmodel_names->push_back("markov_model_order_" + std::to_string(o));
   const size_t nnames = vmodel_names->size();
 
   // 2. journeys as index paths, channel i written i + 1
@@ -278,6 +299,8 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
     if (verbose == 1) printA("Attribution (First/Last/Linear/Shapley/Logistic/Markov)");
     std::vector<std::vector<double>> model_shares;   // in name order from "first_touch"
     heuristic_shares(in, nchannels, k, &model_shares);
+    for (uli o = 1; o <= max_markov_order; ++o)
+      model_shares.push_back(markov_shares(in, o, seed, nchannels, k));
 
     std::vector<std::vector<double>> traffic;   // "no_reallocation", then the models
     traffic.push_back(vtraffic);

@@ -71,8 +71,11 @@ bool contains(const std::string& text, const std::string& line) {
 TEST(Compare, NamesAndShapes) {
   Settings s;
   s.niter = 3;
+  s.markov_order = 2;
   Compared c = compare(journeys(200, 1, 10, 1), s);
-  ASSERT_GE(c.names.size(), 5u);
+  ASSERT_GE(c.names.size(), 7u);
+  EXPECT_EQ(c.names[c.names.size() - 2], "markov_model_order_1");
+  EXPECT_EQ(c.names.back(), "markov_model_order_2");
   EXPECT_EQ(c.names[0], "original");
   EXPECT_EQ(c.names[1], "no_reallocation");
   EXPECT_EQ(c.names[2], "first_touch");
@@ -152,6 +155,7 @@ TEST(Compare, OversamplingAtHalfAPercent) {
   Settings s;
   s.niter = 4;
   s.perc_sample = 2;
+  s.markov_order = 0;   // only the sample matters here
   Compared c = compare(j, s);
   EXPECT_TRUE(contains(c.printed, "The data are highly unbalanced and oversampling of converting "
                                   "paths will be adopted."));

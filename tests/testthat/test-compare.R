@@ -15,7 +15,8 @@ journeys <- function(n = 200, seed = 1) {
 
 test_that("result list: names, matrix shapes and model names", {
   j <- journeys()
-  capture.output(r <- cmp(j$vy, j$vc, j$vn, niter = 3))
+  capture.output(r <- cmp(j$vy, j$vc, j$vn, niter = 3, markov_order = 2))
+  expect_identical(tail(r$model_names, 2), c("markov_model_order_1", "markov_model_order_2"))
   expect_identical(names(r), c("performance", "allocation", "model_names"))
   expect_identical(r$model_names[1:5], c("original", "no_reallocation", "first_touch",
                                          "last_touch", "linear_touch"))
