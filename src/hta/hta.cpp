@@ -68,10 +68,35 @@ void check_arguments(const std::vector<uli>& vc, const std::vector<double>& vv,
       throw std::invalid_argument("perc_test must be a probability in [0, 1], not " +
                                   std::to_string(perc_test));
     if (roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
+    // Every simulation keeps its whole curve until the medians are taken.
+    if (roc_npt > kHtaMaxRocPoints)
+      throw std::invalid_argument("roc_npt must be at most " + fmt_lu(kHtaMaxRocPoints) +
+                                  ", not " + fmt_lu(roc_npt));
   }
+  // Every simulation keeps its attribution of every period (and its curve)
+  // until the means and medians are taken.
+  const double per_sim = static_cast<double>(ntime) * static_cast<double>(nchannels) +
+                         (flg_roc == 1 ? 2.0 * static_cast<double>(roc_npt) : 0.0);
+  if (static_cast<double>(nsim) * per_sim > static_cast<double>(kHtaMaxKeptValues))
+    throw std::invalid_argument("nsim = " + fmt_lu(nsim) + " simulations would keep more than " +
+                                fmt_lu(kHtaMaxKeptValues) +
+                                " results in memory: lower nsim (or roc_npt)");
 }
 
 double draw_uniform() { return gb::uniform(gb::engine); }
+
+// Every simulated journey of a period is held in memory at once.
+void check_journey_count(uli nconvs, uli nnulls, uli t) {
+  if (nconvs > kHtaMaxJourneys || nnulls > kHtaMaxJourneys - nconvs)
+    throw std::invalid_argument(
+        "period " + fmt_lu(t + 1) + " would need " + fmt_lu(nconvs) + " converting and " +
+        fmt_lu(nnulls) + " non-converting journeys, more than " + fmt_lu(kHtaMaxJourneys) +
+        " in all: vc is too large or cr too small for the traffic in MT");
+}
+
+// A cell may hold any number of traffic units; the per-unit loops look for
+// a user interrupt this often so that a huge cell can still be stopped.
+constexpr uli kUnitsPerInterruptCheck = uli{1} << 20;
 
 }  // namespace
 
@@ -92,6 +117,7 @@ namespace {
 __attribute__((flatten)) void spread_cell(std::mt19937& g, uli units, uli t, double rate,
                                           double room, std::vector<uli>& vk) {
   for (uli unit = units; unit > 0; --unit) {
+    if (unit % kUnitsPerInterruptCheck == 0) check_interrupt();
     const double u = hta_canonical(g);
     const double e = -std::log(1.0 - hta_canonical(g)) / rate;
     const double lag = std::floor(std::floor(e) + u);
@@ -168,6 +194,7 @@ __attribute__((flatten)) void touch_cell(std::mt19937& g, uli units, uli k, doub
                                          bool record_nulls, Journeys& conv_j, Journeys& null_j) {
   const uli nconvs = conv_j.path.size(), nnulls = null_j.path.size();
   for (uli unit = units; unit > 0; --unit) {
+    if (unit % kUnitsPerInterruptCheck == 0) check_interrupt();
     if (hta_canonical(g) > ctr) continue;
     if (hta_canonical(g) <= p) {
       conv_j.record(pick(hta_canonical(g), nconvs), k);
@@ -214,6 +241,7 @@ double roc_curve(const RocCounts& rc, int flg_type_roc, uli roc_npt, std::vector
   y->clear();
   x->clear();
   for (uli h = 1; h <= roc_npt; ++h) {
+    if (h % 1024 == 0) check_interrupt();
     const double th = static_cast<double>(h) / static_cast<double>(roc_npt);
     double tp = 0, fp = 0, tn = 0, fn = 0;
     for (const auto& sc : scored) {
@@ -375,6 +403,7 @@ void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
       const uli nconvs = (*vc)[t];
       binom.param(bparam(vnpaths[t], 1 - cr1[t]));
       const uli nnulls = binom(gb::engine);
+      check_journey_count(nconvs, nnulls, t);
       conv_j.reset(nconvs);
       null_j.reset(nnulls);
       for (uli k = 0; k < nchannels; ++k) {

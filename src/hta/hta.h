@@ -11,6 +11,14 @@
 #include "common/arma.h"
 #include "common/common.h"
 
+// Largest roc_npt: every simulation keeps its curve until the medians.
+constexpr uli kHtaMaxRocPoints = 1000000;
+// Largest number of journeys simulated in one period (all held at once).
+constexpr uli kHtaMaxJourneys = uli{1} << 28;
+// Largest number of per-simulation results kept at once (periods x channels,
+// plus two curves of roc_npt points with ROC, for each simulation).
+constexpr uli kHtaMaxKeptValues = uli{1} << 30;
+
 // MT: one row per period, one column per channel. cr = 0 estimates the
 // conversion rate in every simulation; otherwise vcr[k] is the probability
 // that a touch of channel k converts and every period gets vc[t] / cr
@@ -18,8 +26,10 @@
 // simulations), Mattr_value_out when vv is not empty, and the ROC curve
 // (median over simulations) and its area when flg_roc is 1 (auc is NaN
 // otherwise). Throws std::invalid_argument naming the argument for shape
-// mismatches, nsim = 0, mean_cj_length <= 0, probabilities outside [0, 1]
-// and unknown flag values.
+// mismatches, nsim = 0, mean_cj_length <= 0, probabilities outside [0, 1],
+// roc_npt above kHtaMaxRocPoints and unknown flag values; a period that
+// would need more than kHtaMaxJourneys journeys throws naming vc and cr,
+// more than kHtaMaxKeptValues kept results naming nsim.
 void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
                    const arma::Mat<uli>* MT, const double* cr, const std::vector<double>* vcr,
                    const std::vector<double>* vctr, const double* mean_cj_length,

@@ -266,6 +266,38 @@ TEST(Hta, BadArgumentsAreClearErrors) {
   expect_invalid([&] { run(h); }, "type_worth");
 }
 
+TEST(Hta, SizesThatCannotFitAreClearErrors) {
+  Hta h = example();
+  h.flg_roc = 1;
+  h.roc_npt = kHtaMaxRocPoints + 1;
+  expect_invalid([&] { run(h); }, "roc_npt must be at most 1000000");
+  h.roc_npt = ~uli{0};
+  expect_invalid([&] { run(h); }, "roc_npt must be at most");
+  h = example();
+  h.vc = {0, kHtaMaxJourneys + 1, 7, 20};
+  expect_invalid([&] { run(h); }, "period 2 would need");
+  // 20 conversions at a rate of 1e-9: about 2e10 journeys in period 4.
+  h = example();
+  h.cr = 1e-9;
+  h.vcr = {0.1, 0.1, 0.1};
+  expect_invalid([&] { run(h); }, "cr too small");
+  h = example();
+  h.nsim = uli{1} << 53;
+  expect_invalid([&] { run(h); }, "lower nsim");
+  h.nsim = kHtaMaxKeptValues / 12 + 1;   // 4 periods x 3 channels each
+  expect_invalid([&] { run(h); }, "lower nsim");
+  h = example();
+  h.flg_roc = 1;
+  h.roc_npt = kHtaMaxRocPoints;
+  h.nsim = kHtaMaxKeptValues / (12 + 2 * kHtaMaxRocPoints) + 1;
+  expect_invalid([&] { run(h); }, "(or roc_npt)");
+  // A short curve still runs.
+  h = example();
+  h.flg_roc = 1;
+  h.roc_npt = 3;
+  EXPECT_EQ(run(h).vy.size(), 3u);
+}
+
 }  // namespace
 
 namespace {

@@ -64,3 +64,10 @@ test_that("the R wrapper passes its arguments through", {
                  vadstock = c(0.2, 0, 0.1))
   expect_identical(r, hta())
 })
+
+test_that("sizes that cannot be held are clear errors, not allocations", {
+  expect_error(hta(flg_roc = 1, roc_npt = 2^53), "roc_npt must be at most 1000000")
+  expect_error(hta(nsim = 2^53), "lower nsim")
+  expect_error(hta(vc = c(0, 1e12, 7, 20)), "period 2 would need")
+  expect_error(hta(cr = 1e-9, vcr = c(0.1, 0.1, 0.1)), "cr too small")
+})
