@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cctype>
 #include <limits>
 #include <map>
@@ -44,8 +45,7 @@ void next_best_action_cpp(std::string* new_path, std::string* sep,
   *best_index = -std::numeric_limits<double>::infinity();
   v_indices->assign(nch, -std::numeric_limits<double>::infinity());
   size_t ibest_action = 0;
-  auto score = [&](const std::string& history) {
-    auto row = mp_index.find(history);
+  auto score_row = [&](std::map<std::string, std::map<uli, double>>::const_iterator row) {
     for (size_t i = 0; i < nch; ++i) {
       double rate = 0.0;
       if (row != mp_index.end()) {
@@ -59,13 +59,26 @@ void next_best_action_cpp(std::string* new_path, std::string* sep,
       if (rate >= (*v_indices)[i]) (*v_indices)[i] = rate;
     }
   };
+  auto score = [&](const std::string& history) { score_row(mp_index.find(history)); };
   score(new_path_enc);
 
   size_t n = 0;
   for (char c : new_path_enc) n += std::isspace(static_cast<unsigned char>(c)) ? 1 : 0;
   if (n > 0) {
+    // The suffix that drops k channels has n - k blanks and cannot equal a
+    // key with fewer blanks. Such suffixes all score as an unknown history,
+    // and scoring it again right away changes nothing, so one stands for
+    // all of them: a long journey costs no more than the table's longest key.
+    size_t max_blanks = 0;
+    for (const auto& key : mp_index)
+      max_blanks = std::max(max_blanks, static_cast<size_t>(std::count(key.first.begin(), key.first.end(), ' ')));
+    size_t k = 1;
+    if (n - 1 > max_blanks) {
+      score_row(mp_index.end());
+      k = n - max_blanks;
+    }
     std::vector<sli> enc = split_string(new_path_enc, n + 1);
-    for (size_t k = 1; k <= n; ++k) score(collapse_vec_to_str(std::vector<sli>(enc.begin() + k, enc.end())));
+    for (; k <= n; ++k) score(collapse_vec_to_str(std::vector<sli>(enc.begin() + k, enc.end())));
   }
   *best_action = (*vchannels)[ibest_action];
 }

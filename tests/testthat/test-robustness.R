@@ -278,7 +278,8 @@ test_that("next_best_action_R survives hostile arguments", {
     lengths_differ = list(v_index_to = 1, v_index_value = numeric(0)),
     no_channels = list(vchannels = character(0)),
     only_sep = list(new_path = ">>>"),
-    unknown_channel = list(new_path = "zz > yy"))
+    unknown_channel = list(new_path = "zz > yy"),
+    long_path = list(new_path = paste(rep(c("a", "b"), 1e5), collapse = ">")))
   expect_survives("next_best_action_R", base, extra)
 })
 
