@@ -93,10 +93,17 @@ uli channel_index(std::string_view name, ChannelMap* mp_channels,
 void init_state_dictionary(ChannelMap* mp_channels_sim, std::vector<std::string>* vchannels_sim,
                            StateInverse* mp_channels_sim_inv, uli* nchannels_sim);
 
+// Largest Markov order: every state keeps `order` channel slots.
+constexpr uli kMaxOrder = 10000;
+
+// Throws std::invalid_argument naming arg_name when order is 0 or above
+// kMaxOrder.
+void check_order(uli order, const char* arg_name);
+
 // Encodes one path into channel indices (vchannel_idx) and the states of
 // its windows of `order` channels (vstates), registering new channels and
 // states in order of first appearance. A path without channels gives no
-// states. Throws std::invalid_argument when order is 0.
+// states. Throws std::invalid_argument (check_order) for an unusable order.
 void encode_journey(std::string_view path, char sep, uli order,
                     ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* nchannels,
                     ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,

@@ -41,12 +41,19 @@ void init_state_dictionary(ChannelMap* mp_channels_sim, std::vector<std::string>
   *nchannels_sim = 3;
 }
 
+void check_order(uli order, const char* arg_name) {
+  if (order == 0) throw std::invalid_argument(std::string(arg_name) + " must be at least 1");
+  if (order > kMaxOrder)
+    throw std::invalid_argument(std::string(arg_name) + " must be at most " + fmt_lu(kMaxOrder) +
+                                ", not " + fmt_lu(order));
+}
+
 void encode_journey(std::string_view path, char sep, uli order,
                     ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* nchannels,
                     ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
                     std::vector<std::string>* vchannels_sim, uli* nchannels_sim,
                     std::vector<uli>* vchannel_idx, std::vector<uli>* vstates) {
-  if (order == 0) throw std::invalid_argument("order must be at least 1");
+  check_order(order, "order");
   EncodeScratch& s = scratch();
   channels_markov(path, sep, &s.names);
   vchannel_idx->clear();

@@ -128,3 +128,34 @@ TEST(JourneyVectors, RowsWithOptionalColumns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StateEncoding, OrdersThatCannotBeHeldAreRejectedByName) {
+  EXPECT_NO_THROW(check_order(1, "order"));
+  EXPECT_NO_THROW(check_order(kMaxOrder, "order"));
+  for (uli bad : {uli{0}, kMaxOrder + 1, uli{1} << 32, ~uli{0}}) {
+    try {
+      check_order(bad, "max_order");
+      ADD_FAILURE() << "order " << bad << " accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("max_order must be at ", 0), 0u) << e.what();
+    }
+  }
+  ChannelMap mp, mp_sim;
+  StateInverse inv;
+  std::vector<std::string> vch, vch_sim;
+  uli nch = 0, nsim = 0;
+  std::vector<uli> idx, states;
+  init_state_dictionary(&mp_sim, &vch_sim, &inv, &nsim);
+  // The whole padded state would be allocated before anything else fails.
+  EXPECT_THROW(encode_journey("a > b", '>', uli{1} << 62, &mp, &vch, &nch, &mp_sim, &inv, &vch_sim,
+                              &nsim, &idx, &states),
+               std::invalid_argument);
+  EXPECT_TRUE(inv.empty());
+  encode_journey("a > b", '>', 3, &mp, &vch, &nch, &mp_sim, &inv, &vch_sim, &nsim, &idx, &states);
+  ASSERT_EQ(states.size(), 1u);
+  EXPECT_EQ(inv.at(states[0]), (std::vector<sli>{0, 1, -1}));
+}
+
+}  // namespace
