@@ -51,8 +51,17 @@ run_child <- function(entry, cases, from, timeout) {
   env <- paste0("R_LIBS=", paste(.libPaths(), collapse = .Platform$path.sep))
   # A memory cap turns a runaway allocation into an error the child reports
   # instead of a process the system kills.
+  # TOUCHLANE_ROBUST_PRELOAD names a sanitizer runtime for a library built
+  # with sanitizers; its shadow memory needs no cap.
+  preload <- Sys.getenv("TOUCHLANE_ROBUST_PRELOAD")
+  cap <- "ulimit -v 6000000;"
+  if (nzchar(preload)) {
+    env <- c(env, paste0("LD_PRELOAD=", preload),
+             "ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1")
+    cap <- ""
+  }
   run <- paste(if (have_timeout) paste("timeout", timeout), shQuote(rscript), shQuote(script))
-  out <- suppressWarnings(system2("sh", c("-c", shQuote(paste("ulimit -v 6000000;", run))),
+  out <- suppressWarnings(system2("sh", c("-c", shQuote(paste(cap, run))),
                                   stdout = TRUE, stderr = TRUE, env = env))
   unlink(dir, recursive = TRUE)
   status <- attr(out, "status")
@@ -101,6 +110,13 @@ expect_survives <- function(entry, base, extra = list(), timeout = 40, pending =
     for (line in grep("^DONE [0-9]+ ALLOCATION", r$out, value = TRUE)) {
       k <- as.integer(sub("^DONE ([0-9]+).*", "\\1", line))
       failed <- c(failed, sprintf("%s: %s", names(cases)[k], line))
+    }
+    # Sanitizer reports (when built with sanitizers), by the case that caused them.
+    case <- NA_character_
+    for (line in r$out) {
+      if (startsWith(line, "CASE ")) case <- names(cases)[as.integer(sub("^CASE ([0-9]+).*", "\\1", line))]
+      if (grepl("runtime error:|ERROR: AddressSanitizer", line))
+        failed <- c(failed, sprintf("%s: %s", case, line))
     }
     log <- Sys.getenv("TOUCHLANE_ROBUST_LOG")   # a file listing the cases stopped by the time limit
     if (nzchar(log))
