@@ -223,7 +223,14 @@ test_that("markov_model_R survives hostile arguments", {
                   out_full = list(file_output = "/dev/full"), out_dir = list(file_output = tempdir()),
                   type9 = list(type = 9), minus_type = list(type = -1),
                   tight_conv = list(conv_par = 0, nfold = 1, nsim_start = 100, rate_step_sim = 1),
-                  slow_growth = list(conv_par = 0, rate_step_sim = 0.5)))
+                  slow_growth = list(conv_par = 0, rate_step_sim = 0.5),
+                  one_journey = list(Data = data.frame(path = "a", conv = 1, value = 1, nulls = 0)),
+                  no_nulls_index = list(type = 2, var_null = ""),
+                  all_zero = list(Data = data.frame(path = c("a", "b"), conv = 0, value = 0, nulls = 0)),
+                  step1 = list(max_step = 1, order = 3),
+                  threads_folds = list(ncore = 3, nfold = 7, seed = NA),
+                  paths_out = list(flg_write_paths = 1, flg_write_nulls = 1,
+                                   file_output = file.path(tempdir(), "markov-out.csv"))))
   expect_survives("markov_model_R", base, extra)
 })
 
@@ -251,6 +258,12 @@ test_that("shapley_R survives hostile arguments", {
                file_output = "", verbose = 0)
   extra <- c(with_data(journey_frames()), with_files(bad_files()),
              list(simplified = list(flg_simplified = 1), worth9 = list(type_worth = 9),
+                  worth2_no_nulls = list(type_worth = 2, Data = data.frame(path = "a", conv = 1, value = 1,
+                                                                          nulls = 0)),
+                  worth4_all_zero = list(type_worth = 4, Data = data.frame(path = c("a", "b"), conv = 0,
+                                                                          value = 0, nulls = 0)),
+                  paths_out = list(flg_write_paths = 1, flg_write_nulls = 1,
+                                   file_output = file.path(tempdir(), "shapley-out.csv")),
                   out_full = list(file_output = "/dev/full"), out_dir = list(file_output = tempdir()),
                   worth_minus = list(type_worth = -1)))
   expect_survives("shapley_R", base, extra)
@@ -261,7 +274,11 @@ test_that("logistic_regression_R survives hostile arguments", {
                var_null = "nulls", row_sep = ";", cha_sep = ">", flg_write_nulls = 0,
                flg_write_paths = 0, file_output = "", verbose = 0)
   extra <- c(with_data(journey_frames()),
-             list(out_full = list(file_output = "/dev/full"), out_dir = list(file_output = tempdir())))
+             list(out_full = list(file_output = "/dev/full"), out_dir = list(file_output = tempdir()),
+                  separated = list(Data = data.frame(path = c("a", "b"), conv = c(5, 0), value = 1,
+                                                     nulls = c(0, 5))),
+                  one_channel = list(Data = data.frame(path = c("a", "a > a"), conv = 1, value = 1,
+                                                       nulls = 1))))
   expect_survives("logistic_regression_R", base, extra)
 })
 
@@ -284,7 +301,9 @@ test_that("next_best_action_train_R survives hostile arguments", {
                min_sample_index = 0, verbose = 0)
   extra <- c(with_data(journey_frames()), with_files(bad_files()),
              list(tight_conv = list(conv_par = 0, nfold = 1, nsim_start = 100, rate_step_sim = 1),
-                  ncore3 = list(ncore = 3)))
+                  ncore3 = list(ncore = 3),
+                  min_sample_huge = list(min_sample_index = 1e300),
+                  one_channel = list(Data = data.frame(path = c("a", "a > a"), conv = 1, nulls = 1))))
   expect_survives("next_best_action_train_R", base, extra)
 })
 
@@ -327,6 +346,19 @@ test_that("uam_R survives hostile arguments", {
     path_flag = list(flg_path = 1),
     types_bad = list(vtype_channels_aggr = c(7, -1)),
     costs_short = list(vcosts = 1))
+  extra <- c(extra, list(
+    channel_na = list(tab_paths_channel = c("A", NA, "B", "A")),
+    no_conversions = list(tab_paths_channel = c("A", "A", "B", "A")),
+    only_conversions = list(tab_paths_channel = rep("(conversion)", 4)),
+    conv_name_empty = list(channel_conv_name = ""),
+    ids_zero = list(tab_paths_id_path = c(0, 0, 0, 0)),
+    aggr_nan = list(tab_aggr_conversions = c(NaN, -1, Inf, 2),
+                    tab_aggr_touches = matrix(c(NaN, -1, Inf, 0, 0, 0, 0, 0), 4)),
+    ctr_bad = list(tab_ctr_ctr = matrix(c(-1, 2, NaN, Inf), 4, 2)),
+    aggr_dup = list(vchannels_aggr = c("A", "A")),
+    types_na = list(vtype_channels_aggr = c(NA, 1)),
+    times_bad = list(tab_aggr_time_from_str = c("x", "", NA, "2026-99-99")),
+    path_flag_order3 = list(flg_path = 1, order = 3)))
   expect_survives("uam_R", uam_base(), extra)
 })
 
@@ -341,7 +373,13 @@ test_that("markov_budget_allocation_R and uidx_R survive hostile arguments", {
     index_short = list(vindex_value = 1),
     zero_costs = list(vcost_value = c(0, 0)),
     nan_costs = list(vcost_value = c(NaN, Inf)),
-    dup_channels = list(vattr_channels = c("A", "A")))
+    dup_channels = list(vattr_channels = c("A", "A")),
+    with_value = list(vattr_value = c(10, 20)),
+    negative_budget = list(total_budget_new = -5),
+    nan_budget = list(total_budget_new = NaN),
+    reall_over = list(perc_reall = 7, min_perc_budget = 3),
+    no_costs = list(vcost_channels = character(0), vcost_value = numeric(0)),
+    na_channels = list(vattr_channels = c(NA, "B"), vcost_channels = c("A", NA)))
   expect_survives("markov_budget_allocation_R", base, extra)
   expect_survives("uidx_R", list(vindex = c(1, 2, 3)), list(long = list(vindex = runif(1e5))))
 })
@@ -386,7 +424,13 @@ test_that("combine_mta_mmm_R survives hostile arguments", {
     prior_mismatch = list(prior_weights_mta = list(channel = c("a", "b", "c"), mta_weight = 1)),
     prior_negative = list(prior_weights_mta = data.frame(channel = "a", mta_weight = -2)),
     unknown_channels = list(mmm_attribution = data.frame(channel = "zz", attribution = 1)),
-    path_huge = list(mta_path_attribution = data.frame(path = 2^63, channel = "a", attribution = 1)))
+    path_huge = list(mta_path_attribution = data.frame(path = 2^63, channel = "a", attribution = 1)),
+    na_values = list(mta_path_attribution = data.frame(path = c(1, NA), channel = c(NA, "a"),
+                                                       attribution = c(NaN, Inf))),
+    conv_rate_bad = list(conv_rate = -1),
+    conv_rate_one = list(conv_rate = 1),
+    steps_zero = list(max_steps = 0),
+    zero_attr = list(mmm_attribution = data.frame(channel = c("a", "b"), attribution = 0)))
   expect_survives("combine_mta_mmm_R", base, extra)
 })
 
@@ -418,13 +462,19 @@ test_that("hta_model_R survives hostile arguments", {
     mean_len_huge = list(mean_cj_length = 1e300),
     worth4 = list(type_worth = 4),
     prerec = list(flg_type_roc = 1),
-    type_roc_bad = list(flg_type_roc = 9))
+    type_roc_bad = list(flg_type_roc = 9),
+    MT_na = list(MT = matrix(c(NA, 1:11), 4)),
+    one_period = list(MT = matrix(5, 1, 3), vc = 2),
+    one_channel = list(MT = matrix(5, 4, 1), vctr = 0.5, vadstock = 0),
+    no_traffic = list(MT = matrix(0, 4, 3)),
+    worth1_values = list(type_worth = 1, vv = c(1, 2, 3, 4)))
   expect_survives("hta_model_R", base, extra)
 })
 
 test_that("describe_complexity_R survives hostile arguments", {
   base <- list(Data = journeys_ok, var_path = "path", order = 2, sep = ">")
-  extra <- c(with_data(journey_frames()), list(order_big = list(order = 1000)))
+  extra <- c(with_data(journey_frames()),
+             list(order_big = list(order = 1000), long_sep = list(sep = " > "), na_sep = list(sep = NA)))
   expect_survives("describe_complexity_R", base, extra)
 })
 
