@@ -235,6 +235,7 @@ test_that("markov_model_R survives hostile arguments", {
                   all_zero = list(Data = data.frame(path = c("a", "b"), conv = 0, value = 0, nulls = 0)),
                   step1 = list(max_step = 1, order = 3),
                   threads_folds = list(ncore = 3, nfold = 7, seed = NA),
+                  threads_interrupted = list(ncore = 4, nsim_start = 2^32),
                   paths_out = list(flg_write_paths = 1, flg_write_nulls = 1,
                                    file_output = file.path(tempdir(), "markov-out.csv"))))
   expect_survives("markov_model_R", base, extra)
@@ -308,6 +309,7 @@ test_that("next_best_action_train_R survives hostile arguments", {
   extra <- c(with_data(journey_frames()), with_files(bad_files()),
              list(tight_conv = list(conv_par = 0, nfold = 1, nsim_start = 100, rate_step_sim = 1),
                   ncore3 = list(ncore = 3),
+                  threads_interrupted = list(ncore = 4, nsim_start = 2^32),
                   min_sample_huge = list(min_sample_index = 1e300),
                   one_channel = list(Data = data.frame(path = c("a", "a > a"), conv = 1, nulls = 1))))
   expect_survives("next_best_action_train_R", base, extra)
