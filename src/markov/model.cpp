@@ -4,11 +4,7 @@
 #include <stdexcept>
 
 #include "markov/markov.h"
-
-#if __has_include("pathattr/pathattr.h")
 #include "pathattr/pathattr.h"
-#define TOUCHLANE_HAS_PATHATTR 1
-#endif
 
 namespace {
 
@@ -44,7 +40,6 @@ struct PathOutput {
 
 void attribute_paths(const PathInput& in, std::vector<double>* vindex, double* mean_index,
                      const PathOutput& out) {
-#ifdef TOUCHLANE_HAS_PATHATTR
   if (in.flg_file == 1)
     attribution_from_file(in.file, in.var_path, in.var_conv, in.var_value, in.row_sep,
                           in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output,
@@ -56,10 +51,6 @@ void attribute_paths(const PathInput& in, std::vector<double>* vindex, double* m
                          in.flg_write_paths, in.file_output, in.row_sep, vindex, mean_index,
                          out.vpath_id, out.vpath_name, out.vpath_channel, out.vpath_chpos,
                          out.vpath_attr_convs, out.vpath_attr_value, out.vattr_convs_loc);
-#else
-  (void)in; (void)vindex; (void)mean_index; (void)out;
-  throw std::invalid_argument("type 1 to 4 need path attribution, which this build lacks");
-#endif
 }
 
 // Conversion index of kind `type` per channel from the simulated counts.

@@ -492,4 +492,74 @@ TEST(MarkovLoop, CountsOfAKnownChain) {
   EXPECT_EQ(loop.Nc[1], loop.s_nnull);   // every null walk passed channel 1
 }
 
+
+// ---- index kinds applied to every touch point ---------------------------------
+
+// Conversions of each journey split by the weights of its distinct channels,
+// each share divided among the channel's occurrences; written per touch point.
+std::vector<double> shares(const Journeys& j, const std::vector<std::string>& names,
+                           const std::vector<double>& w, double mean,
+                           std::vector<double>* per_channel) {
+  std::vector<double> rows;
+  per_channel->assign(names.size(), 0.0);
+  for (size_t r = 0; r < j.vy.size(); ++r) {
+    if (j.vc[r] == 0) continue;
+    std::vector<std::string> ch;
+    std::stringstream ss(j.vy[r]);
+    std::string tok;
+    while (std::getline(ss, tok, '>')) ch.push_back(tok.substr(tok.find_first_not_of(' '),
+                                                               tok.find_last_not_of(' ') - tok.find_first_not_of(' ') + 1));
+    auto weight = [&](const std::string& c) {
+      for (size_t k = 0; k < names.size(); ++k) if (names[k] == c) return w[k];
+      return mean;
+    };
+    std::map<std::string, int> times;
+    for (auto& c : ch) ++times[c];
+    double tot = 0;
+    for (auto& kv : times) tot += weight(kv.first);
+    for (auto& c : ch) {
+      const double x = static_cast<double>(j.vc[r]) * weight(c) / tot / times[c];
+      rows.push_back(x);
+      for (size_t k = 0; k < names.size(); ++k) if (names[k] == c) (*per_channel)[k] += x;
+    }
+  }
+  return rows;
+}
+
+TEST(MarkovPaths, IndexKindWeightsEveryTouchPoint) {
+  Journeys j = loop_journeys(9, 30);
+  Settings s;
+  s.type = 1;
+  Result r = run(j, s);
+  std::vector<double> v = r.unmasked();
+  std::vector<double> want_loc;
+  std::vector<double> want = shares(j, r.vchannels, v, v.back(), &want_loc);
+  ASSERT_EQ(r.vpath_attr_convs.size(), want.size());
+  for (size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(r.vpath_attr_convs[k], want[k], 1e-9 * want[k]);
+  for (size_t k = 0; k < want_loc.size(); ++k) EXPECT_NEAR(r.vattr_convs_loc[k], want_loc[k], 1e-9);
+  EXPECT_TRUE(r.vattr_convs_glob.empty());
+}
+
+// Without nulls the removal-effect totals become weights, calibrated once
+// against what path attribution gives each channel with them.
+TEST(MarkovPaths, WithoutNullsTheWeightsAreCalibrated) {
+  Journeys j = loop_journeys(4, 30);
+  Settings s;
+  s.type = 3;
+  s.var_null = "";
+  Result r = run(j, s);
+  ASSERT_EQ(r.vattr_convs_glob.size(), r.vchannels.size());
+  std::vector<double> loc1, loc2;
+  shares(j, r.vchannels, r.vattr_convs_glob, 1.0, &loc1);
+  std::vector<double> w;
+  for (size_t k = 0; k < loc1.size(); ++k) w.push_back((r.vattr_convs_glob[k] + 10) / (loc1[k] + 10));
+  std::vector<double> want = shares(j, r.vchannels, w, 1.0, &loc2);
+  std::vector<double> v = r.unmasked();
+  for (size_t k = 0; k < w.size(); ++k) EXPECT_NEAR(v[k], w[k], 1e-9);   // masking rounds at 1e6 scale
+  EXPECT_NEAR(v.back(), 1.0, 1e-9);
+  ASSERT_EQ(r.vpath_attr_convs.size(), want.size());
+  for (size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(r.vpath_attr_convs[k], want[k], 1e-9 * want[k]);
+  for (size_t k = 0; k < loc2.size(); ++k) EXPECT_NEAR(r.vattr_convs_loc[k], loc2[k], 1e-9);
+}
+
 }  // namespace

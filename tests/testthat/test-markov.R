@@ -105,3 +105,27 @@ test_that("an interrupt during a long simulation returns control to R", {
                                   env = paste0("R_LIBS=", paste(.libPaths(), collapse = ":"))))
   expect_true(any(grepl("RESULT interrupted", out, fixed = TRUE)))
 })
+
+test_that("index kinds attribute every touch point, to the vectors or to a file", {
+  r <- mk(journeys, var_value = "value", var_null = "nulls", type = 1, paths = 1)
+  expect_identical(names(r), markov_names)
+  expect_identical(r$vpath_name[1:2], c("b > a", "b > a"))
+  expect_equal(sum(r$vpath_attr_convs), sum(journeys$conv))
+  expect_equal(sum(r$vpath_attr_value), sum(journeys$value))
+  expect_equal(sum(r$vattr_convs_loc), sum(journeys$conv))
+  expect_length(r$vattr_convs_glob, 0)
+  out <- tempfile()
+  f <- tempfile()
+  write.table(journeys, f, sep = ";", row.names = FALSE, quote = FALSE)
+  rf <- mk(flg_file = 1, file = f, var_value = "value", var_null = "nulls", type = 1,
+           file_output = out)
+  expect_equal(rf$vattr_convs_loc, r$vattr_convs_loc)
+  expect_length(rf$vpath_attr_convs, 0)
+  lines <- readLines(out)
+  expect_identical(lines[1], "path_id;channel;channel_position;total_conversions;total_conversion_value")
+  expect_length(lines, 1 + sum(lengths(strsplit(journeys$path[journeys$conv > 0], ">"))))
+  # without nulls the weights are calibrated removal effects
+  r0 <- mk(journeys, type = 2)
+  expect_length(r0$vattr_convs_glob, 3)
+  expect_equal(sum(r0$vattr_convs_loc), sum(journeys$conv))
+})
