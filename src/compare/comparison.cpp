@@ -7,7 +7,9 @@
 #include "compare/compare.h"
 #include "heuristic/heuristic.h"
 #include "journeys/journeys.h"
+#include "logistic/logistic.h"
 #include "markov/markov.h"
+#include "shapley/shapley.h"
 
 namespace {
 
@@ -134,6 +136,28 @@ void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vec
   }
 }
 
+// Shapley values of the simplified split over conversion-per-null worths.
+std::vector<double> shapley_shares(ModelInput& in, uli nchannels, uli k) {
+  int flg_simplified = 1, type_worth = 2;
+  std::vector<std::string> vchannels, name, channel;
+  std::vector<double> vindex, id, chpos, attr, value, loc, glob, value_glob;
+  shapley_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, &in.var_null,
+              in.vy, in.vc, &in.vv, in.vn, &in.row_sep, &in.cha_sep, &flg_simplified, &type_worth,
+              &in.flg_write_nulls, &in.flg_write_paths, &in.file_output, &vchannels, &vindex, &id,
+              &name, &channel, &chpos, &attr, &value, &loc, &glob, &value_glob);
+  return shares_from_index(vchannels, vindex, nchannels, "shapley", k);
+}
+
+// Logistic-regression channel indices.
+std::vector<double> logistic_shares(ModelInput& in, uli nchannels, uli k) {
+  std::vector<double> vindex, id, chpos, attr, value, loc;
+  std::vector<std::string> vchannels, name, channel;
+  logistic_regression_cpp(in.vy, in.vc, in.vn, &in.vv, &in.cha_sep, &in.row_sep,
+                          &in.flg_write_nulls, &in.flg_write_paths, &in.file_output, &vindex,
+                          &vchannels, &id, &name, &channel, &chpos, &attr, &value, &loc);
+  return shares_from_index(vchannels, vindex, nchannels, "logistic_regression", k);
+}
+
 // Markov conversion index (kind 2) of one order; the Markov runs keep their
 // own engines, seeded from `seed`, and leave gb::engine alone.
 std::vector<double> markov_shares(ModelInput& in, uli order, uli seed, uli nchannels, uli k) {
@@ -182,7 +206,8 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
     throw std::invalid_argument("perc_sample must be a non-negative number, not " + fmt_f(perc_sample));
 
   // 1. names
-  vmodel_names->assign({"original", "no_reallocation", "first_touch", "last_touch", "linear_touch"});
+  vmodel_names->assign({"original", "no_reallocation", "first_touch", "last_touch", "linear_touch",
+                        "shapley", "logistic_regression"});
   for (uli o = 1; o <= max_markov_order; ++o)
     vmodel_names->push_back("markov_model_order_" + std::to_string(o));
   const size_t nnames = vmodel_names->size();
@@ -299,6 +324,8 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
     if (verbose == 1) printA("Attribution (First/Last/Linear/Shapley/Logistic/Markov)");
     std::vector<std::vector<double>> model_shares;   // in name order from "first_touch"
     heuristic_shares(in, nchannels, k, &model_shares);
+    model_shares.push_back(shapley_shares(in, nchannels, k));
+    model_shares.push_back(logistic_shares(in, nchannels, k));
     for (uli o = 1; o <= max_markov_order; ++o)
       model_shares.push_back(markov_shares(in, o, seed, nchannels, k));
 

@@ -16,13 +16,13 @@ journeys <- function(n = 200, seed = 1) {
 test_that("result list: names, matrix shapes and model names", {
   j <- journeys()
   capture.output(r <- cmp(j$vy, j$vc, j$vn, niter = 3, markov_order = 2))
-  expect_identical(tail(r$model_names, 2), c("markov_model_order_1", "markov_model_order_2"))
   expect_identical(names(r), c("performance", "allocation", "model_names"))
-  expect_identical(r$model_names[1:5], c("original", "no_reallocation", "first_touch",
-                                         "last_touch", "linear_touch"))
+  expect_identical(r$model_names, c("original", "no_reallocation", "first_touch", "last_touch",
+                                    "linear_touch", "shapley", "logistic_regression",
+                                    "markov_model_order_1", "markov_model_order_2"))
   expect_true(is.matrix(r$performance))
-  expect_equal(dim(r$performance), c(3, length(r$model_names)))
-  expect_equal(dim(r$allocation), c(3, length(r$model_names) - 1))
+  expect_equal(dim(r$performance), c(3, 9))
+  expect_equal(dim(r$allocation), c(3, 8))
   expect_equal(colSums(r$allocation), rep(1, ncol(r$allocation)))
 })
 
