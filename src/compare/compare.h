@@ -123,4 +123,25 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
                             std::vector<std::vector<double>>* results_allocation,
                             std::vector<std::string>* vmodel_names);
 
+// The same comparison for time-stamped journeys (an event table whose rows
+// of one journey are consecutive, channel_conv_name marking conversions)
+// replayed over a window of days, with the reward model of the daily
+// conversions and impressions (touches over the click-through rates of
+// tab_ctr_ctr, a row per day of tab_ctr_day_str) among the models. Throws
+// as compare_models_mta_cpp and read_event_table, and
+// std::invalid_argument for a journey made only of conversions, and
+// a window too short for the reward model.
+void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
+                                std::vector<std::string>* tab_paths_time_str,
+                                std::vector<std::string>* tab_paths_channel,
+                                std::vector<std::string>* tab_ctr_day_str,
+                                std::vector<std::vector<double>>* tab_ctr_ctr,
+                                std::string channel_conv_name, double perc_reall,
+                                double perc_sample, uli max_nsim, double min_perc_traffic,
+                                uli niter, uli flg_extra_path, uli max_markov_order, uli seed,
+                                int flg_print, int verbose,
+                                std::vector<std::vector<double>>* results_performance,
+                                std::vector<std::vector<double>>* results_allocation,
+                                std::vector<std::string>* vmodel_names);
+
 #endif
