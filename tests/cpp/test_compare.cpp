@@ -329,3 +329,26 @@ TEST(CompareMmm, ClearErrors) {
   no_sample.max_nsim = 0;
   expect_mmm_error(in, no_sample, "sample size is 0");
 }
+
+TEST(Compare, PrintedPerformanceTable) {
+  Journeys j = journeys(200, 1, 8, 9);
+  std::vector<std::vector<double>> perf, alloc;
+  std::vector<std::string> names;
+  std::ostringstream os;
+  set_console_stream(&os);
+  compare_models_mta_cpp(&j.vy, &j.vc, &j.vn, "path", "total_conversions", "total_null", ">", 0.1,
+                         0.3, 100000, 0.05, 2, 0, 0, 5, 1, 0, &perf, &alloc, &names);
+  set_console_stream(nullptr);
+  std::vector<std::string> lines;
+  std::istringstream in(os.str());
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  ASSERT_GE(lines.size(), 2 + names.size());
+  const size_t first = lines.size() - names.size() - 2;
+  EXPECT_EQ(lines[first].size(), 10 * names.size());   // fields of width 10
+  char cell[32];
+  std::snprintf(cell, sizeof cell, "%-10g", perf[1][0]);
+  EXPECT_EQ(lines[first + 1].substr(0, 10), cell);
+  char mean[32];
+  std::snprintf(mean, sizeof mean, "%g", (perf[0][2] + perf[1][2]) / 2);
+  EXPECT_EQ(lines[first + 2 + 2], "first_touch : " + std::string(mean));
+}
