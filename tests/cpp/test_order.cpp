@@ -227,3 +227,17 @@ TEST(OrderChoice, FileAndVectorsAgree) {
   }, "nulls");
   std::remove(f.c_str());
 }
+
+TEST(OrderChoice, ProgressAfterEveryMillionJourneys) {
+  CaptureConsole console;
+  std::vector<std::string> vy(1000001, "a");
+  std::vector<uli> vc(1000001, 0), vn(1000001, 0);
+  vc[0] = 1;
+  vn[1] = 1;
+  choose(vy, vc, vn, 1, 1, 0.3, 0, 1, 0.0, 1, 1);
+  EXPECT_EQ(console.out.str(),
+            "**choose order**\n"
+            "Transition matrices, number of paths elaborated: 1,000,000\n"
+            "Transition matrices, number of paths elaborated: 1,000,001\n"
+            "Conversion rate: 50.00%\n");
+}
