@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
 #include "markov/markov.h"
 
 namespace {
+
+constexpr uli kLinearScan = 16;   // longer successor lists are bisected
 
 inline uli pair_key(uli i, uli j) { return (i << 32) | j; }
 
@@ -75,9 +78,17 @@ uli Fx::sim(uli c, double uni) const {
   // belongs to the last successor, not to "no successor".
   if (s0 > r.tot) s0 = r.tot;
   const Edge* e = edges_.data() + r.off;
-  for (uli k = 0; k < r.deg; ++k)
-    if (e[k].cum >= s0) return e[k].to;
-  return 0;
+  if (r.deg <= kLinearScan) {
+    for (uli k = 0; k < r.deg; ++k)
+      if (e[k].cum >= s0) return e[k].to;
+    return 0;
+  }
+  // Cumulative counts never decrease, so the first successor whose count
+  // reaches s0 is also found by bisection (hubs such as "(start)" at high
+  // order have thousands of successors).
+  const Edge* hit = std::lower_bound(e, e + r.deg, s0,
+                                     [](const Edge& x, uli v) { return x.cum < v; });
+  return hit == e + r.deg ? 0 : hit->to;
 }
 
 uli Fx::S(uli i, uli j) const {

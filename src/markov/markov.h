@@ -139,4 +139,35 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
                        std::vector<double>* Tc, std::vector<double>* Nc, double* s_nconv,
                        double* s_nnull);
 
+// ---- model -----------------------------------------------------------------
+// Removal-effect attribution (type 0, or no null column) or conversion
+// index of kind 1 to 4 applied to every journey by path attribution; with
+// flg_out_tran_mtx > 1 only the transition table. Every input and output
+// as the entry point documents them; vindex comes back masked with
+// mean_index appended, vindex_raw unmasked (type 2 before its infinity
+// rule). Throws std::invalid_argument for order, ncore or nfold 0, a type
+// outside 0..4, simulation settings that cannot converge, journeys
+// without conversions and a result file that cannot be created.
+void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
+                      std::string* var_conv, std::string* var_value, std::string* var_null,
+                      std::vector<std::string>* vy, std::vector<uli>* vc,
+                      std::vector<double>* vv, std::vector<uli>* vn, std::string* row_sep,
+                      std::string* cha_sep, int* type, uli* order, uli* nsim_start,
+                      uli* max_step, uli* ncore, uli* nfold, uli* seed, double* conv_par,
+                      double* rate_step_sim, int* verbose, int* flg_out_tran_mtx,
+                      std::string* file_output, int* flg_write_nulls, int* flg_write_paths,
+                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                      int* flg_out_attr,
+                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
+                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
+                      std::vector<double>* vpath_attr_convs,
+                      std::vector<double>* vpath_attr_value,
+                      std::vector<double>* vattr_convs_loc,
+                      std::vector<double>* vattr_convs_glob,
+                      std::vector<double>* vattr_value_glob,
+                      std::vector<std::string>* vchannel_from_mtx,
+                      std::vector<std::string>* vchannel_to_mtx,
+                      std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
+                      std::vector<double>* vindex_raw);
+
 #endif

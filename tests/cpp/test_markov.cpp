@@ -90,11 +90,13 @@ TEST(Fx, CapacityOnlyGrowsAndKeepsCounts) {
 TEST(Fx, SimMatchesCountsOnRandomStores) {
   std::mt19937 rng(17);
   for (int rep = 0; rep < 20; ++rep) {
-    const uli n = 3 + rng() % 40;
+    const uli n = rep < 10 ? 3 + rng() % 40 : 300;
     Fx S(n);
     std::map<uli, std::vector<std::pair<uli, uli>>> rows;   // state -> (succ, count) by first add
-    for (int a = 0; a < 300; ++a) {
-      uli i = rng() % n, j = 1 + rng() % (n - 1), v = 1 + rng() % 5;
+    // Later stores add a hub: many successors of state 0, sampled by bisection.
+    const uli nhub = rep < 10 ? 0 : 200 + rng() % 300;
+    for (uli a = 0; a < 300 + nhub; ++a) {
+      uli i = a < 300 ? rng() % n : 0, j = 1 + rng() % (n - 1), v = 1 + rng() % 5;
       S.add(i, j, v);
       auto& row = rows[i];
       bool found = false;

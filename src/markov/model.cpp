@@ -1,0 +1,227 @@
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+
+#include "markov/markov.h"
+#include "pathattr/pathattr.h"
+
+namespace {
+
+// Everything path attribution needs besides the weights and its outputs.
+struct PathInput {
+  int flg_file;
+  std::string *file, *var_path, *var_conv, *var_value, *row_sep, *cha_sep, *file_output;
+  std::vector<std::string>* vy;
+  std::vector<uli>* vc;
+  std::vector<double>* vv;
+  int *flg_write_nulls, *flg_write_paths;
+  ChannelMap* mp_channels;
+};
+
+struct PathOutput {
+  std::vector<double>* vpath_id;
+  std::vector<std::string>* vpath_name;
+  std::vector<std::string>* vpath_channel;
+  std::vector<double>* vpath_chpos;
+  std::vector<double>* vpath_attr_convs;
+  std::vector<double>* vpath_attr_value;
+  std::vector<double>* vattr_convs_loc;
+  void clear(uli nchannels) const {
+    vpath_id->clear();
+    vpath_name->clear();
+    vpath_channel->clear();
+    vpath_chpos->clear();
+    vpath_attr_convs->clear();
+    vpath_attr_value->clear();
+    vattr_convs_loc->assign(nchannels, 0.0);
+  }
+};
+
+void attribute_paths(const PathInput& in, std::vector<double>* vindex, double* mean_index,
+                     const PathOutput& out) {
+  if (in.flg_file == 1)
+    attribution_from_file(in.file, in.var_path, in.var_conv, in.var_value, in.row_sep,
+                          in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output,
+                          in.mp_channels, vindex, mean_index, out.vpath_id, out.vpath_name,
+                          out.vpath_channel, out.vpath_chpos, out.vpath_attr_convs,
+                          out.vpath_attr_value, out.vattr_convs_loc);
+  else
+    attribution_from_vec(in.vy, in.vc, in.vv, in.mp_channels, in.cha_sep, in.flg_write_nulls,
+                         in.flg_write_paths, in.file_output, in.row_sep, vindex, mean_index,
+                         out.vpath_id, out.vpath_name, out.vpath_channel, out.vpath_chpos,
+                         out.vpath_attr_convs, out.vpath_attr_value, out.vattr_convs_loc);
+}
+
+// Conversion index of kind `type` per channel from the simulated counts.
+void index_kinds(int type, const std::vector<double>& Tc, const std::vector<double>& Nc,
+                 double s_nconv, double s_nnull, std::vector<double>* vindex,
+                 std::vector<double>* vindex_raw, double* mean_index) {
+  const size_t n = Tc.size();
+  const double minus_inf = -std::numeric_limits<double>::infinity();
+  switch (type) {
+    case 1:
+      for (size_t j = 0; j < n; ++j) (*vindex)[j] = Tc[j] / (Nc[j] + Tc[j]);
+      *mean_index = s_nconv / (s_nconv + s_nnull);
+      break;
+    case 2: {
+      // A channel with conversions and no nulls gets the largest ratio found.
+      double largest = minus_inf;
+      for (size_t j = 0; j < n; ++j) {
+        double v = 0;
+        if (Nc[j] > 0) v = Tc[j] / Nc[j];
+        else if (Tc[j] > 0) v = minus_inf;
+        (*vindex_raw)[j] = v;
+        (*vindex)[j] = v;
+        if (v > largest) largest = v;
+      }
+      for (size_t j = 0; j < n; ++j)
+        if ((*vindex)[j] == minus_inf) (*vindex)[j] = largest;
+      *mean_index = s_nconv / s_nnull;
+      break;
+    }
+    case 3:
+      for (size_t j = 0; j < n; ++j) (*vindex)[j] = (Tc[j] - Nc[j] + 1) * 0.5;
+      *mean_index = (s_nconv - s_nnull + 1) * 0.5;
+      break;
+    case 4:
+      for (size_t j = 0; j < n; ++j) (*vindex)[j] = 1 - std::exp(-Tc[j] / Nc[j]);
+      *mean_index = 1 - std::exp(-s_nconv / s_nnull);
+      break;
+    default:
+      *mean_index = 0;
+  }
+}
+
+void write_channel_file(const std::string& file_output, const std::string& row_sep,
+                        const std::vector<std::string>& vchannels,
+                        const std::vector<double>& convs, const std::vector<double>* values) {
+  std::ofstream out(file_output, std::ios::out | std::ios::trunc | std::ios::binary);
+  if (!out.is_open())
+    throw std::invalid_argument("cannot open result file '" + file_output + "'");
+  std::string text = "channel" + row_sep + "total_conversions";
+  if (values) text += row_sep + "total_conversion_value";
+  text += "\n";
+  for (size_t j = 0; j < vchannels.size(); ++j) {
+    text += vchannels[j] + row_sep;
+    append_f(text, convs[j]);
+    if (values) {
+      text += row_sep;
+      append_f(text, (*values)[j]);
+    }
+    text += "\n";
+  }
+  out << text;
+  if (!out.flush()) throw std::invalid_argument("cannot write result file '" + file_output + "'");
+}
+
+}  // namespace
+
+void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
+                      std::string* var_conv, std::string* var_value, std::string* var_null,
+                      std::vector<std::string>* vy, std::vector<uli>* vc,
+                      std::vector<double>* vv, std::vector<uli>* vn, std::string* row_sep,
+                      std::string* cha_sep, int* type, uli* order, uli* nsim_start,
+                      uli* max_step, uli* ncore, uli* nfold, uli* seed, double* conv_par,
+                      double* rate_step_sim, int* verbose, int* flg_out_tran_mtx,
+                      std::string* file_output, int* flg_write_nulls, int* flg_write_paths,
+                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                      int* flg_out_attr,
+                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
+                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
+                      std::vector<double>* vpath_attr_convs,
+                      std::vector<double>* vpath_attr_value,
+                      std::vector<double>* vattr_convs_loc,
+                      std::vector<double>* vattr_convs_glob,
+                      std::vector<double>* vattr_value_glob,
+                      std::vector<std::string>* vchannel_from_mtx,
+                      std::vector<std::string>* vchannel_to_mtx,
+                      std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
+                      std::vector<double>* vindex_raw) {
+  if (*verbose == 1) printA("**markov model estimation**");
+  const bool flg_value = !var_value->empty();
+  const bool flg_null = !var_null->empty();
+  const bool only_matrix = *flg_out_tran_mtx > 1;
+
+  // Settings are checked before any journey is read.
+  if (*order == 0) throw std::invalid_argument("order must be at least 1");
+  if (*type < 0 || *type > 4)
+    throw std::invalid_argument("type must be 0 (removal effects) or 1 to 4 (index kinds), not " +
+                                std::to_string(*type));
+  if (!only_matrix) check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
+
+  Fx S(0);
+  uli nchannels = 0, max_npassi = 0, nchannels_sim = 0;
+  ChannelMap mp_channels, mp_channels_sim;
+  StateInverse mp_channels_sim_inv;
+  std::vector<std::string> vchannels_sim;
+  double svc = 0, svv = 0;
+  if (*flg_file == 1)
+    build_simulation_matrix_from_file_cpp(file, var_path, var_conv, var_null, var_value, row_sep,
+                                          cha_sep, order, &S, &nchannels, &mp_channels, vchannels,
+                                          &max_npassi, &mp_channels_sim, &mp_channels_sim_inv,
+                                          &vchannels_sim, &nchannels_sim, &svc, &svv, verbose);
+  else
+    build_simulation_matrix_from_vec_cpp(vy, vc, vn, vv, cha_sep, order, &S, &nchannels,
+                                         &mp_channels, vchannels, &max_npassi, &mp_channels_sim,
+                                         &mp_channels_sim_inv, &vchannels_sim, &nchannels_sim,
+                                         &svc, &svv, verbose);
+  if (only_matrix) {
+    S.tran_matx(&vchannels_sim, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx);
+    return;
+  }
+
+  const std::vector<sli> table = state_channel_table(&mp_channels_sim_inv, nchannels_sim, *order);
+  int flg_null_i = flg_null ? 1 : 0;
+  std::vector<double> Tc, Nc;
+  markov_simulation(&S, &table, order, &nchannels, &max_npassi, max_step, nsim_start, ncore, nfold,
+                    seed, conv_par, rate_step_sim, verbose, &flg_null_i, &svc, &Tc, &Nc, s_nconv,
+                    s_nnull);
+
+  vindex->assign(nchannels, 0.0);
+  vindex_raw->assign(nchannels, 0.0);
+  double mean_index = 0;
+  const bool index_kind = *type != 0 && flg_null;
+  if (index_kind) {
+    index_kinds(*type, Tc, Nc, *s_nconv, *s_nnull, vindex, vindex_raw, &mean_index);
+  } else {
+    double sTc = 0;
+    for (double t : Tc) sTc += t;
+    vattr_convs_glob->assign(nchannels, 0.0);
+    if (flg_value) vattr_value_glob->assign(nchannels, 0.0);
+    for (uli j = 0; j < nchannels; ++j) {
+      (*vattr_convs_glob)[j] = Tc[j] * svc / sTc;
+      if (flg_value) (*vattr_value_glob)[j] = Tc[j] * svv / sTc;
+      (*vindex)[j] = Tc[j] / *s_nconv;
+    }
+    mean_index = *type == 0 ? 0.0 : 1.0;
+  }
+
+  if (*type != 0 && (*flg_out_attr == 1 || !flg_null)) {
+    const PathInput in{*flg_file, file, var_path, var_conv, var_value, row_sep, cha_sep,
+                       file_output, vy, vc, vv, flg_write_nulls, flg_write_paths, &mp_channels};
+    const PathOutput out{vpath_id, vpath_name, vpath_channel, vpath_chpos,
+                         vpath_attr_convs, vpath_attr_value, vattr_convs_loc};
+    out.clear(nchannels);
+    if (!flg_null) *vindex = *vattr_convs_glob;
+    attribute_paths(in, vindex, &mean_index, out);
+    if (!flg_null) {
+      // Second pass: calibrate the weights so that path attribution gives
+      // each channel about its removal-effect total.
+      for (uli j = 0; j < nchannels; ++j)
+        (*vindex)[j] = ((*vattr_convs_glob)[j] + 10) / ((*vattr_convs_loc)[j] + 10);
+      mean_index = 1.0;
+      out.clear(nchannels);
+      attribute_paths(in, vindex, &mean_index, out);
+    }
+  }
+
+  if (*type == 0 && !file_output->empty())
+    write_channel_file(*file_output, *row_sep, *vchannels, *vattr_convs_glob,
+                       flg_value ? vattr_value_glob : nullptr);
+
+  vindex->push_back(mean_index);
+  hide_index(vindex);
+  if (*flg_out_tran_mtx == 1)
+    S.tran_matx(&vchannels_sim, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx);
+}

@@ -1,0 +1,565 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "markov/markov.h"
+
+namespace {
+
+// ---- running the model -----------------------------------------------------
+
+struct Journeys {
+  std::vector<std::string> vy;
+  std::vector<uli> vc, vn;
+  std::vector<double> vv;
+};
+
+struct Settings {
+  int type = 0;
+  uli order = 1, nsim_start = 20000, max_step = 0, ncore = 2, nfold = 10, seed = 7;
+  double conv_par = 0.05, rate_step_sim = 1.5;
+  int verbose = 0, flg_out_tran_mtx = 0, flg_out_attr = 1;
+  std::string file_output, var_null = "nulls", var_value = "";
+};
+
+struct Result {
+  std::vector<std::string> vchannels, vpath_name, vpath_channel, from, to;
+  std::vector<double> vindex, vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value,
+      vattr_convs_loc, vattr_convs_glob, vattr_value_glob, prob, vindex_raw;
+  double s_nconv = 0, s_nnull = 0;
+  std::vector<double> unmasked() const {
+    std::vector<double> v = vindex;
+    unhide_index(&v);
+    return v;
+  }
+};
+
+Result run(Journeys j, Settings s) {
+  Result r;
+  int flg_file = 0, nulls = 0, paths = 0;
+  std::string file, vp = "path", vcn = "conv", rs = ";", cs = ">";
+  if (s.var_null.empty()) j.vn.clear();
+  if (s.var_value.empty()) j.vv.clear();
+  markov_model_cpp(&flg_file, &file, &vp, &vcn, &s.var_value, &s.var_null, &j.vy, &j.vc, &j.vv,
+                   &j.vn, &rs, &cs, &s.type, &s.order, &s.nsim_start, &s.max_step, &s.ncore,
+                   &s.nfold, &s.seed, &s.conv_par, &s.rate_step_sim, &s.verbose,
+                   &s.flg_out_tran_mtx, &s.file_output, &nulls, &paths, &r.vchannels, &r.vindex,
+                   &s.flg_out_attr, &r.vpath_id, &r.vpath_name, &r.vpath_channel, &r.vpath_chpos,
+                   &r.vpath_attr_convs, &r.vpath_attr_value, &r.vattr_convs_loc,
+                   &r.vattr_convs_glob, &r.vattr_value_glob, &r.from, &r.to, &r.prob, &r.s_nconv,
+                   &r.s_nnull, &r.vindex_raw);
+  return r;
+}
+
+std::string error_of(const Journeys& j, const Settings& s) {
+  try {
+    run(j, s);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+struct Console {
+  std::ostringstream os;
+  Console() { set_console_stream(&os); }
+  ~Console() { set_console_stream(nullptr); }
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    std::stringstream ss(os.str());
+    std::string l;
+    while (std::getline(ss, l)) out.push_back(l);
+    return out;
+  }
+};
+
+// Journeys with repeated channels (loops in the chain) and both endings.
+Journeys loop_journeys(uli seed, int nrows) {
+  std::mt19937 rng(static_cast<unsigned>(seed));
+  const char* ch[] = {"a", "b", "c", "d"};
+  Journeys j;
+  for (int r = 0; r < nrows; ++r) {
+    int len = 1 + rng() % 5;
+    std::string p;
+    for (int k = 0; k < len; ++k) p += (k ? " > " : "") + std::string(ch[rng() % 4]);
+    j.vy.push_back(p);
+    j.vc.push_back(rng() % 4);
+    j.vn.push_back(rng() % 4 + (j.vc.back() == 0 ? 1 : 0));
+    j.vv.push_back(static_cast<double>(rng() % 100));
+  }
+  return j;
+}
+
+// ---- exact absorbing-chain solution -----------------------------------------
+// The chain is rebuilt here from channel names, and the probabilities of
+// ending in "(conversion)" with or without passing through a channel are
+// solved exactly, with no simulation.
+struct ExactChain {
+  std::map<std::string, int> id{{"(start)", 0}, {"(conversion)", 1}, {"(null)", 2}};
+  std::vector<std::vector<std::string>> names{{}, {}, {}};   // channels of each state
+  std::vector<std::map<int, double>> count{{}, {}, {}};
+
+  int state(const std::vector<std::string>& w) {
+    std::string key;
+    for (auto& s : w) key += s + "|";
+    auto it = id.find(key);
+    if (it != id.end()) return it->second;
+    int s = static_cast<int>(names.size());
+    id[key] = s;
+    names.push_back(w);
+    count.emplace_back();
+    return s;
+  }
+
+  ExactChain(const Journeys& j, uli order) {
+    for (size_t r = 0; r < j.vy.size(); ++r) {
+      std::vector<std::string> ch;
+      std::stringstream ss(j.vy[r]);
+      std::string tok;
+      while (std::getline(ss, tok, '>')) {
+        size_t b = tok.find_first_not_of(' '), e = tok.find_last_not_of(' ');
+        if (b != std::string::npos) ch.push_back(tok.substr(b, e - b + 1));
+      }
+      const double w = static_cast<double>(j.vc[r] + (j.vn.empty() ? 0 : j.vn[r]));
+      int prev = 0;
+      for (size_t s = 0; !ch.empty() && (s == 0 || s + order <= ch.size()); ++s) {
+        std::vector<std::string> win(ch.begin() + s, ch.begin() + std::min(ch.size(), s + order));
+        int q = state(win);
+        if (w > 0) count[prev][q] += w;
+        prev = q;
+      }
+      if (j.vc[r]) count[prev][1] += static_cast<double>(j.vc[r]);
+      if (!j.vn.empty() && j.vn[r]) count[prev][2] += static_cast<double>(j.vn[r]);
+    }
+  }
+
+  // Probability, from "(start)", of ending in one of `targets` without
+  // entering a state that holds channel `avoid` ("" avoids nothing).
+  double absorb(const std::vector<int>& targets, const std::string& avoid) const {
+    const int n = static_cast<int>(names.size());
+    std::vector<char> blocked(n, 0);
+    for (int s = 3; s < n; ++s)
+      for (auto& c : names[s])
+        if (c == avoid) blocked[s] = 1;
+    // (I - Q) x = r over states that are neither absorbing nor blocked.
+    std::vector<std::vector<double>> a(n, std::vector<double>(n + 1, 0.0));
+    for (int x = 0; x < n; ++x) {
+      a[x][x] = 1;
+      if (x == 1 || x == 2 || blocked[x]) continue;
+      double tot = 0;
+      for (auto& kv : count[x]) tot += kv.second;
+      for (auto& kv : count[x]) {
+        const double p = kv.second / tot;
+        bool hit = false;
+        for (int t : targets) hit = hit || kv.first == t;
+        if (hit) a[x][n] += p;
+        else if (kv.first > 2 && !blocked[kv.first]) a[x][kv.first] -= p;
+      }
+    }
+    for (int c = 0; c < n; ++c) {
+      int piv = c;
+      for (int r = c + 1; r < n; ++r)
+        if (std::fabs(a[r][c]) > std::fabs(a[piv][c])) piv = r;
+      std::swap(a[c], a[piv]);
+      for (int r = 0; r < n; ++r) {
+        if (r == c || a[r][c] == 0) continue;
+        const double f = a[r][c] / a[c][c];
+        for (int k = c; k <= n; ++k) a[r][k] -= f * a[c][k];
+      }
+    }
+    return a[0][n] / a[0][0];
+  }
+
+  double p_conv() const { return absorb({1}, ""); }
+  // Converting and passing through channel c.
+  double p_conv_via(const std::string& c) const { return p_conv() - absorb({1}, c); }
+  // Ending in "(null)" and passing through channel c.
+  double p_null_via(const std::string& c) const { return absorb({2}, "") - absorb({2}, c); }
+};
+
+// Binomial standard error of a share estimated from n simulated journeys.
+double se(double p, double n) { return std::sqrt(std::max(p * (1 - p), 1e-12) / n); }
+
+void expect_removal_effects_converge(uli order) {
+  Journeys j = loop_journeys(11 + order, 40);
+  Settings s;
+  s.order = order;
+  s.max_step = 400;   // walks through the loops almost never reach it
+  s.conv_par = 0.01;
+  s.nsim_start = 100000;
+  s.var_value = "value";
+  Result r = run(j, s);
+  ExactChain chain(j, order);
+  const double pc = chain.p_conv();
+  std::vector<double> v = r.unmasked();
+  ASSERT_EQ(v.size(), r.vchannels.size() + 1);
+  EXPECT_EQ(v.back(), 0.0);
+  double svc = 0, sum_exact = 0, svv = 0;
+  for (uli c : j.vc) svc += static_cast<double>(c);
+  for (double x : j.vv) svv += x;
+  std::vector<double> exact;
+  for (auto& name : r.vchannels) {
+    exact.push_back(chain.p_conv_via(name) / pc);
+    sum_exact += exact.back();
+  }
+  double l1 = 0, sum_glob = 0, sum_value = 0;
+  for (size_t c = 0; c < exact.size(); ++c) {
+    EXPECT_NEAR(v[c], exact[c], 5 * se(exact[c], r.s_nconv) + 1e-9)
+        << "order " << order << " channel " << r.vchannels[c];
+    l1 += std::fabs(r.vattr_convs_glob[c] / svc - exact[c] / sum_exact);
+    sum_glob += r.vattr_convs_glob[c];
+    sum_value += r.vattr_value_glob[c];
+  }
+  EXPECT_LE(l1, s.conv_par);   // the pooled shares are within the reported tolerance
+  EXPECT_NEAR(sum_glob, svc, 1e-9 * svc);
+  EXPECT_NEAR(sum_value, svv, 1e-9 * svv);
+}
+
+TEST(MarkovExact, OrderOneRemovalEffects) { expect_removal_effects_converge(1); }
+TEST(MarkovExact, OrderTwoRemovalEffects) { expect_removal_effects_converge(2); }
+
+// Index kinds from the same seed share their simulated counts, so Tc and Nc
+// follow from types 0 and 1 and the exact chain pins type 1 itself.
+TEST(MarkovExact, IndexKinds) {
+  Journeys j = loop_journeys(3, 30);
+  j.vy.push_back("e");   // e: conversions only, never a null
+  j.vc.push_back(5);
+  j.vn.push_back(0);
+  j.vv.push_back(0);
+  Settings s;
+  s.max_step = 400;
+  s.nsim_start = 100000;
+  s.flg_out_attr = 0;
+  ExactChain chain(j, 1);
+  std::vector<std::vector<double>> v(5);
+  Result r2;
+  for (int type = 0; type <= 4; ++type) {
+    s.type = type;
+    Result r = run(j, s);
+    v[type] = r.unmasked();
+    if (type == 2) r2 = r;
+    EXPECT_TRUE(r.vpath_id.empty());
+  }
+  const Result r0 = run(j, Settings{s.type = 0, s.order, s.nsim_start, s.max_step, s.ncore,
+                                    s.nfold, s.seed});
+  const size_t n = r0.vchannels.size();
+  const double sc = r0.s_nconv, sn = r0.s_nnull;
+  double largest = -INFINITY;
+  size_t e = n;
+  for (size_t c = 0; c < n; ++c) {
+    const std::string& name = r0.vchannels[c];
+    const double pvc = chain.p_conv_via(name), pvn = chain.p_null_via(name);
+    EXPECT_NEAR(v[1][c], pvc / (pvc + pvn), 0.02) << name;
+    const double Tc = v[0][c] * sc;
+    const double Nc = Tc / v[1][c] - Tc;
+    EXPECT_NEAR(v[3][c], (Tc - Nc + 1) * 0.5, 1e-6 * (Tc + Nc));
+    if (name == "e") {
+      e = c;
+      EXPECT_EQ(r2.vindex_raw[c], -INFINITY);
+      EXPECT_NEAR(v[4][c], 1.0, 1e-9);
+    } else {
+      EXPECT_NEAR(v[2][c], Tc / Nc, 1e-6 * Tc / Nc);
+      EXPECT_NEAR(r2.vindex_raw[c], Tc / Nc, 1e-6 * Tc / Nc);
+      EXPECT_NEAR(v[4][c], 1 - std::exp(-Tc / Nc), 1e-6);
+      largest = std::max(largest, Tc / Nc);
+    }
+  }
+  ASSERT_LT(e, n);
+  EXPECT_NEAR(v[2][e], largest, 1e-6 * largest);
+  EXPECT_NEAR(v[1][n], sc / (sc + sn), 1e-9);
+  EXPECT_NEAR(v[2][n], sc / sn, 1e-6 * sc / sn);
+  EXPECT_NEAR(v[3][n], (sc - sn + 1) * 0.5, 1e-6 * (sc + sn));
+  EXPECT_NEAR(v[4][n], 1 - std::exp(-sc / sn), 1e-9);
+  EXPECT_NEAR(v[1][n], chain.p_conv(), 0.01);
+}
+
+// ---- model behaviour -------------------------------------------------------
+
+TEST(MarkovModel, ChannelInEveryConvertingJourneyHasEffectOne) {
+  // Only channel a leads to "(conversion)".
+  Journeys j{{"b > a", "c > a", "b > c", "a"}, {2, 1, 0, 3}, {1, 1, 2, 0}, {}};
+  Result r = run(j, Settings{});
+  std::vector<double> v = r.unmasked();
+  EXPECT_EQ(r.vchannels, (std::vector<std::string>{"b", "a", "c"}));
+  std::swap(v[0], v[1]);
+  EXPECT_EQ(v[0], 1.0);
+  EXPECT_TRUE(r.vpath_id.empty() && r.vattr_convs_loc.empty() && r.vattr_value_glob.empty());
+  EXPECT_TRUE(r.from.empty());
+}
+
+TEST(MarkovModel, SameSeedSameResults) {
+  Journeys j = loop_journeys(5, 25);
+  for (uli ncore : {1ul, 2ul}) {
+    Settings s;
+    s.ncore = ncore;
+    s.conv_par = 0.02;
+    Result a = run(j, s), b = run(j, s);
+    EXPECT_EQ(a.vindex, b.vindex) << "ncore " << ncore;
+    EXPECT_EQ(a.vattr_convs_glob, b.vattr_convs_glob);
+    EXPECT_EQ(a.s_nconv, b.s_nconv);
+  }
+}
+
+TEST(MarkovModel, TransitionTableAloneOrAlongside) {
+  Journeys j{{"a > b", "b"}, {1, 1}, {1, 0}, {}};
+  Settings s;
+  s.flg_out_tran_mtx = 2;
+  s.ncore = 0;   // no simulation: its settings do not matter
+  Result r = run(j, s);
+  EXPECT_EQ(r.vchannels.size(), 2u);
+  EXPECT_TRUE(r.vindex.empty() && r.vattr_convs_glob.empty());
+  EXPECT_EQ(r.from, (std::vector<std::string>{"(start)", "(start)", "0", "1", "1"}));
+  EXPECT_EQ(r.to, (std::vector<std::string>{"0", "1", "1", "(conversion)", "(null)"}));
+  EXPECT_EQ(r.prob, (std::vector<double>{2.0 / 3, 1.0 / 3, 1.0, 2.0 / 3, 1.0 / 3}));
+  s.flg_out_tran_mtx = 1;
+  s.ncore = 1;
+  r = run(j, s);
+  EXPECT_EQ(r.from.size(), 5u);
+  EXPECT_EQ(r.vattr_convs_glob.size(), 2u);
+}
+
+struct TempName {
+  std::string name = std::string("/tmp/touchlane_markov_out_") + std::to_string(::getpid());
+  ~TempName() { std::remove(name.c_str()); }
+};
+
+TEST(MarkovModel, ChannelResultFile) {
+  Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {10, 5}};
+  TempName out;
+  Settings s;
+  s.file_output = out.name;
+  s.var_value = "value";
+  Result r = run(j, s);
+  std::ifstream in(out.name);
+  std::string header, row;
+  std::getline(in, header);
+  EXPECT_EQ(header, "channel;total_conversions;total_conversion_value");
+  std::getline(in, row);
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "a;%f;%f", r.vattr_convs_glob[0], r.vattr_value_glob[0]);
+  EXPECT_EQ(row, buf);
+  s.file_output = "/nonexistent/dir/out.csv";
+  EXPECT_NE(error_of(j, s).find("cannot open result file '/nonexistent/dir/out.csv'"),
+            std::string::npos);
+}
+
+TEST(MarkovModel, ProgressLines) {
+  Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {}};
+  Settings s;
+  s.verbose = 1;
+  s.conv_par = 1e9;   // any residual passes: one batch
+  s.nsim_start = 0;   // the default size
+  s.ncore = 1;
+  Console con;
+  run(j, s);
+  auto lines = con.lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "**markov model estimation**");
+  EXPECT_EQ(lines[1], "Building transition matrix, number of paths elaborated: 2");
+  EXPECT_EQ(lines[2].rfind("Number of simulations: 100000 - Convergence reached: ", 0), 0u);
+  EXPECT_EQ(lines[3],
+            "Percentage of simulated paths that successfully end before maximum number of steps "
+            "(4) is reached: 100.00%");
+}
+
+// The step limit cuts long walks: they count as incomplete.
+TEST(MarkovModel, StepLimitLowersSuccess) {
+  Journeys j{{"a > b > c > d > e > f", "a"}, {1, 1}, {0, 0}, {}};
+  Settings s;
+  s.verbose = 1;
+  s.max_step = 3;
+  s.conv_par = 1e9;
+  Console con;
+  run(j, s);
+  const std::string line = con.lines().at(3);
+  EXPECT_NE(line.find("steps (3) is reached: "), std::string::npos);
+  const double pct = std::stod(line.substr(line.rfind(": ") + 2));
+  EXPECT_NEAR(pct, 50.0, 2.0);   // only the one-touch walks end within 4 draws
+}
+
+TEST(MarkovModel, ArgumentsThatCannotWork) {
+  Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {}};
+  auto expect_error = [&](Settings s, const std::string& what) {
+    EXPECT_NE(error_of(j, s).find(what), std::string::npos) << what << " / " << error_of(j, s);
+  };
+  Settings s;
+  s.order = 0;            expect_error(s, "order must be at least 1");
+  s = Settings{}; s.ncore = 0;       expect_error(s, "ncore must be at least 1");
+  s = Settings{}; s.nfold = 0;       expect_error(s, "nfold must be at least 1");
+  s = Settings{}; s.conv_par = 0;    expect_error(s, "conv_par must be a positive number");
+  s = Settings{}; s.conv_par = NAN;  expect_error(s, "conv_par must be a positive number");
+  s = Settings{}; s.rate_step_sim = 1;        expect_error(s, "rate_step_sim");
+  s = Settings{}; s.rate_step_sim = 1.00001;  expect_error(s, "grow nsim_start (20000)");
+  s = Settings{}; s.nsim_start = 19;          expect_error(s, "nsim_start (19) must be at least nfold x ncore (10 x 2)");
+  s = Settings{}; s.type = 7;        expect_error(s, "type must be 0");
+  Journeys none{{"a > b", "b"}, {0, 0}, {3, 1}, {}};
+  EXPECT_NE(error_of(none, Settings{}).find("no conversions"), std::string::npos);
+  Journeys weightless{{"a > b"}, {0}, {0}, {}};
+  EXPECT_NE(error_of(weightless, Settings{}).find("no conversions"), std::string::npos);
+  // Conversions exist, but no walk reaches them within the limit.
+  Journeys far{{"a > b > c > d > e"}, {1}, {0}, {}};
+  s = Settings{};
+  s.max_step = 2;
+  EXPECT_NE(error_of(far, s).find("no simulated journey converted within 2 steps"), std::string::npos);
+}
+
+// ---- the batch loop --------------------------------------------------------
+
+Fx coin_chain() {
+  Fx S(5);
+  S.add(0, 3, 2);
+  S.add(3, 4, 1);
+  S.add(3, 1, 1);
+  S.add(4, 1, 1);
+  S.add(4, 2, 1);
+  S.set_nchannels(5);
+  S.cum();
+  return S;
+}
+
+std::ostringstream* g_console = nullptr;
+int g_batches_before_stop = 0;
+
+void stop_after_batches() {
+  std::string text = g_console->str();
+  int n = 0;
+  for (size_t p = 0; (p = text.find("Number of simulations", p)) != std::string::npos; ++p) ++n;
+  if (n >= g_batches_before_stop) throw std::runtime_error("interrupted");
+}
+
+void stop_at_once() { throw std::runtime_error("interrupted"); }
+
+struct Loop {
+  Fx S = coin_chain();
+  std::vector<sli> table{-1, -1, -1, 0, 1};
+  uli order = 1, nchannels = 2, max_npassi = 3, max_step = 0, nsim_start = 1000, ncore = 2,
+      nfold = 2, seed = 3;
+  double conv_par = 1e-12, rate = 1.5, svc = 1;
+  int verbose = 1, flg_null = 1;
+  std::vector<double> Tc, Nc;
+  double s_nconv = 0, s_nnull = 0;
+  void run() {
+    markov_simulation(&S, &table, &order, &nchannels, &max_npassi, &max_step, &nsim_start, &ncore,
+                      &nfold, &seed, &conv_par, &rate, &verbose, &flg_null, &svc, &Tc, &Nc,
+                      &s_nconv, &s_nnull);
+  }
+};
+
+TEST(MarkovLoop, BatchTotalsGrowByTheRate) {
+  Console con;
+  g_console = &con.os;
+  g_batches_before_stop = 3;
+  set_interrupt_hook(&stop_after_batches);
+  Loop loop;
+  EXPECT_THROW(loop.run(), std::runtime_error);
+  set_interrupt_hook(nullptr);
+  auto lines = con.lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].rfind("Number of simulations: 1000 - Reaching convergence (wait...): ", 0), 0u);
+  EXPECT_EQ(lines[1].rfind("Number of simulations: 1500 - ", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("Number of simulations: 2250 - ", 0), 0u);
+  EXPECT_NE(lines[0].find("% > 0.00%"), std::string::npos);
+  EXPECT_EQ(loop.nsim_start, 1750u);   // the third batch's size
+}
+
+TEST(MarkovLoop, InterruptDuringALongBatchJoinsTheWorkers) {
+  set_interrupt_hook(&stop_at_once);
+  Loop loop;
+  loop.verbose = 0;
+  loop.nsim_start = 4000000000ul;   // far more than the test would wait for
+  EXPECT_THROW(loop.run(), std::runtime_error);
+  set_interrupt_hook(nullptr);
+}
+
+// Counts of the coin chain: every walk passes channel 0, half of them go on
+// to channel 1, and a walk through channel 1 converts with probability 1/2.
+TEST(MarkovLoop, CountsOfAKnownChain) {
+  Loop loop;
+  loop.verbose = 0;
+  loop.conv_par = 0.05;
+  loop.nsim_start = 40000;
+  loop.run();
+  const double n = loop.s_nconv + loop.s_nnull;
+  EXPECT_NEAR(loop.s_nconv / n, 0.75, 5 * se(0.75, n));
+  EXPECT_EQ(loop.Tc[0], loop.s_nconv);
+  EXPECT_EQ(loop.Nc[0], loop.s_nnull);
+  EXPECT_NEAR(loop.Tc[1] / loop.s_nconv, 1.0 / 3, 5 * se(1.0 / 3, loop.s_nconv));
+  EXPECT_EQ(loop.Nc[1], loop.s_nnull);   // every null walk passed channel 1
+}
+
+
+// ---- index kinds applied to every touch point ---------------------------------
+
+// Conversions of each journey split by the weights of its distinct channels,
+// each share divided among the channel's occurrences; written per touch point.
+std::vector<double> shares(const Journeys& j, const std::vector<std::string>& names,
+                           const std::vector<double>& w, double mean,
+                           std::vector<double>* per_channel) {
+  std::vector<double> rows;
+  per_channel->assign(names.size(), 0.0);
+  for (size_t r = 0; r < j.vy.size(); ++r) {
+    if (j.vc[r] == 0) continue;
+    std::vector<std::string> ch;
+    std::stringstream ss(j.vy[r]);
+    std::string tok;
+    while (std::getline(ss, tok, '>')) ch.push_back(tok.substr(tok.find_first_not_of(' '),
+                                                               tok.find_last_not_of(' ') - tok.find_first_not_of(' ') + 1));
+    auto weight = [&](const std::string& c) {
+      for (size_t k = 0; k < names.size(); ++k) if (names[k] == c) return w[k];
+      return mean;
+    };
+    std::map<std::string, int> times;
+    for (auto& c : ch) ++times[c];
+    double tot = 0;
+    for (auto& kv : times) tot += weight(kv.first);
+    for (auto& c : ch) {
+      const double x = static_cast<double>(j.vc[r]) * weight(c) / tot / times[c];
+      rows.push_back(x);
+      for (size_t k = 0; k < names.size(); ++k) if (names[k] == c) (*per_channel)[k] += x;
+    }
+  }
+  return rows;
+}
+
+TEST(MarkovPaths, IndexKindWeightsEveryTouchPoint) {
+  Journeys j = loop_journeys(9, 30);
+  Settings s;
+  s.type = 1;
+  Result r = run(j, s);
+  std::vector<double> v = r.unmasked();
+  std::vector<double> want_loc;
+  std::vector<double> want = shares(j, r.vchannels, v, v.back(), &want_loc);
+  ASSERT_EQ(r.vpath_attr_convs.size(), want.size());
+  for (size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(r.vpath_attr_convs[k], want[k], 1e-9 * want[k]);
+  for (size_t k = 0; k < want_loc.size(); ++k) EXPECT_NEAR(r.vattr_convs_loc[k], want_loc[k], 1e-9);
+  EXPECT_TRUE(r.vattr_convs_glob.empty());
+}
+
+// Without nulls the removal-effect totals become weights, calibrated once
+// against what path attribution gives each channel with them.
+TEST(MarkovPaths, WithoutNullsTheWeightsAreCalibrated) {
+  Journeys j = loop_journeys(4, 30);
+  Settings s;
+  s.type = 3;
+  s.var_null = "";
+  Result r = run(j, s);
+  ASSERT_EQ(r.vattr_convs_glob.size(), r.vchannels.size());
+  std::vector<double> loc1, loc2;
+  shares(j, r.vchannels, r.vattr_convs_glob, 1.0, &loc1);
+  std::vector<double> w;
+  for (size_t k = 0; k < loc1.size(); ++k) w.push_back((r.vattr_convs_glob[k] + 10) / (loc1[k] + 10));
+  std::vector<double> want = shares(j, r.vchannels, w, 1.0, &loc2);
+  std::vector<double> v = r.unmasked();
+  for (size_t k = 0; k < w.size(); ++k) EXPECT_NEAR(v[k], w[k], 1e-9);   // masking rounds at 1e6 scale
+  EXPECT_NEAR(v.back(), 1.0, 1e-9);
+  ASSERT_EQ(r.vpath_attr_convs.size(), want.size());
+  for (size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(r.vpath_attr_convs[k], want[k], 1e-9 * want[k]);
+  for (size_t k = 0; k < loc2.size(); ++k) EXPECT_NEAR(r.vattr_convs_loc[k], loc2[k], 1e-9);
+}
+
+}  // namespace
