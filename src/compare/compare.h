@@ -55,4 +55,24 @@ void int_attr_trf(std::vector<double>* y);
 uli  date_conv_time_int(const std::string& datetime, const std::string& ts_parse);
 bool parse_time_stamp(const std::string& datetime, const std::string& ts_parse, uli* seconds);
 
+// ---- model comparison ----------------------------------------------------
+// Compares the traffic advice of the attribution models on synthetic
+// journeys drawn from vy/vc/vn (rewritten as index paths): niter rows of
+// performance per model, the average traffic share per channel and model,
+// and the model names ("original", "no_reallocation", the models). Prints
+// its progress lines; with flg_print 1 also the performance table. Throws
+// std::invalid_argument for journey vectors of different lengths, a
+// journey without channels, no conversions, shares outside [0, 1] (or
+// together above 1), a sample size of 0, and a model whose weights cannot
+// be turned into traffic shares.
+void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
+                            std::vector<uli>* vn, std::string var_path, std::string var_conv,
+                            std::string var_null, std::string cha_sep, double perc_reall,
+                            double perc_sample, uli max_nsim, double min_perc_traffic,
+                            uli niter, uli flg_extra_path, uli max_markov_order, uli seed,
+                            int flg_print, int verbose,
+                            std::vector<std::vector<double>>* results_performance,
+                            std::vector<std::vector<double>>* results_allocation,
+                            std::vector<std::string>* vmodel_names);
+
 #endif

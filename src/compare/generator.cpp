@@ -53,18 +53,17 @@ std::vector<std::vector<Touch>> candidate_touches(const std::vector<std::string>
   return out;
 }
 
-}  // namespace
-
-void path_generator(const std::vector<std::string>* vpath, const std::vector<bool>* visconv,
-                    std::vector<uli> vnpath, std::vector<double> vfreq, uli nchannels,
-                    std::vector<double> vtraffic, uli nsim,
-                    std::vector<uli>* vidy1, std::vector<std::string>* vy1,
-                    std::vector<uli>* vc1, std::vector<uli>* vn1) {
-  (void)vnpath;
-  const size_t ncand = vpath->size();
-  if (visconv->size() != ncand || vfreq.size() != ncand)
+// The draw loop shared by both generators; on_accept(i) runs after
+// candidate i is recorded (before the budget is spent).
+template <class OnAccept>
+void draw_journeys(const std::vector<std::string>& vpath, const std::vector<bool>& visconv,
+                   const std::vector<double>& vfreq, uli nchannels, std::vector<double>& vtraffic,
+                   uli nsim, std::vector<uli>* vidy1, std::vector<std::string>* vy1,
+                   std::vector<uli>* vc1, std::vector<uli>* vn1, OnAccept on_accept) {
+  const size_t ncand = vpath.size();
+  if (visconv.size() != ncand || vfreq.size() != ncand)
     throw std::invalid_argument("path_generator: " + std::to_string(ncand) + " paths but " +
-                                std::to_string(visconv->size()) + " conversion flags and " +
+                                std::to_string(visconv.size()) + " conversion flags and " +
                                 std::to_string(vfreq.size()) + " probabilities");
   for (size_t i = 0; i < ncand; ++i) {
     if (!std::isfinite(vfreq[i]) || (i > 0 && vfreq[i] < vfreq[i - 1]))
@@ -81,7 +80,7 @@ void path_generator(const std::vector<std::string>* vpath, const std::vector<boo
       if (std::isnan(vtraffic[c]))
         throw std::invalid_argument("path_generator: traffic of channel " + std::to_string(c + 1) +
                                     " is not a number");
-    touches = candidate_touches(*vpath, nchannels);
+    touches = candidate_touches(vpath, nchannels);
   } else {
     if (nsim == 0) return;
     if (ncand == 0 || !(vfreq.back() > 0))
@@ -92,7 +91,7 @@ void path_generator(const std::vector<std::string>* vpath, const std::vector<boo
   std::unordered_map<std::string_view, size_t> text_id;
   std::vector<size_t> cand_text(ncand);
   for (size_t i = 0; i < ncand; ++i)
-    cand_text[i] = text_id.emplace(std::string_view((*vpath)[i]), text_id.size()).first->second;
+    cand_text[i] = text_id.emplace(std::string_view(vpath[i]), text_id.size()).first->second;
   constexpr size_t kNone = static_cast<size_t>(-1);
   std::vector<size_t> out_of_text(text_id.size(), kNone);
   for (size_t k = 0; k < vy1->size(); ++k) {
@@ -123,11 +122,12 @@ void path_generator(const std::vector<std::string>* vpath, const std::vector<boo
       if (k == kNone) {
         k = vy1->size();
         vidy1->push_back(i);
-        vy1->push_back((*vpath)[i]);
+        vy1->push_back(vpath[i]);
         vc1->push_back(0);
         vn1->push_back(0);
       }
-      ++((*visconv)[i] ? (*vc1)[k] : (*vn1)[k]);
+      ++(visconv[i] ? (*vc1)[k] : (*vn1)[k]);
+      on_accept(i);
       if (traffic)
         for (const Touch& t : touches[i]) vtraffic[t.channel] -= static_cast<double>(t.count);
       ++generated;
@@ -135,4 +135,16 @@ void path_generator(const std::vector<std::string>* vpath, const std::vector<boo
     }
     if (traffic ? skips == ncand : generated == nsim) break;
   }
+}
+
+}  // namespace
+
+void path_generator(const std::vector<std::string>* vpath, const std::vector<bool>* visconv,
+                    std::vector<uli> vnpath, std::vector<double> vfreq, uli nchannels,
+                    std::vector<double> vtraffic, uli nsim,
+                    std::vector<uli>* vidy1, std::vector<std::string>* vy1,
+                    std::vector<uli>* vc1, std::vector<uli>* vn1) {
+  (void)vnpath;
+  draw_journeys(*vpath, *visconv, vfreq, nchannels, vtraffic, nsim, vidy1, vy1, vc1, vn1,
+                [](size_t) {});
 }

@@ -10,17 +10,6 @@
 
 namespace {
 
-// log(1 + exp(x)) without overflow for large x or loss for very negative x.
-inline double softplus(double x) {
-  return (x > 0 ? x : 0.0) + std::log1p(std::exp(-std::fabs(x)));
-}
-
-inline double sigmoid(double s) {
-  if (s >= 0) return 1.0 / (1.0 + std::exp(-s));
-  const double e = std::exp(s);
-  return e / (1.0 + e);
-}
-
 void check_lengths(const std::vector<std::string>& vy, const std::vector<uli>& vc,
                    const std::vector<uli>& vn) {
   if (vc.size() != vy.size())
@@ -74,13 +63,16 @@ double ll_fn_whess_cj(const arma::vec& vals_inp, arma::vec* grad_out, arma::mat*
     double s = 0.0;
     for (const uli* t = first; t != last; ++t) s += beta[*t];
     const double c = static_cast<double>(d->vc[u]), n = static_cast<double>(d->vn[u]);
+    // One exponential per path: with e = exp(-|s|),
+    // -ln(sigma) = max(-s, 0) + log1p(e), -ln(1 - sigma) = max(s, 0) + log1p(e).
+    const double e = std::exp(-std::fabs(s));
+    const double l1pe = std::log1p(e);
     double term = 0.0;
-    // ln(sigma) = -softplus(-s), ln(1 - sigma) = -softplus(s)
-    if (d->vc[u] > 0) term += c * softplus(-s) / np;
-    if (d->vn[u] > 0) term += n * softplus(s) / np;
+    if (d->vc[u] > 0) term += c * ((s < 0 ? -s : 0.0) + l1pe) / np;
+    if (d->vn[u] > 0) term += n * ((s > 0 ? s : 0.0) + l1pe) / np;
     obj += term;
     if (grad_out != nullptr || hess_out != nullptr) {
-      const double sig = sigmoid(s);
+      const double sig = s >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
       if (grad_out != nullptr) {
         double g = 0.0;
         if (d->vc[u] > 0) g += c * (sig - 1.0) / np;
@@ -126,7 +118,7 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
     if (names.empty()) continue;
     code = "0";
     for (const std::string& name : names) {
-      auto it = mp_channels->emplace(name, nchannels).first;
+      auto it = mp_channels->try_emplace(name, nchannels).first;
       if (it->second == nchannels) {
         vchannels->push_back(name);
         ++nchannels;
@@ -135,7 +127,7 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
       append_lu(code, it->second);
     }
     const uli c = (*vc)[i], n = vn->empty() ? 0 : (*vn)[i];
-    auto found = mp_paths.emplace(code, data.vy.size());
+    auto found = mp_paths.try_emplace(code, data.vy.size());
     if (found.second) {
       data.vy.push_back(code);
       data.vc.push_back(c);

@@ -7,6 +7,44 @@
 #include <vector>
 
 #include "common/common.h"
+#include "journeys/journeys.h"
+
+// ---- training ----------------------------------------------------------------
+// For every order 2 .. max_order and every state of that order's chain, the
+// state's first k - 1 channels (v_index_from), its last channel
+// (v_index_to) and the share of simulated journeys through the state that
+// convert, shrunk towards mean_index by min_sample_index pseudo-counts.
+// The chain of each order is simulated like the Markov model's, with every
+// state as its own unit; nsim_start carries over from order to order.
+// Throws std::invalid_argument for max_order 0, a negative or non-finite
+// min_sample_index, and the simulation settings the Markov model rejects.
+void next_best_action_train_cpp(int* flg_file, std::string* file, std::string* var_path,
+                                std::string* var_conv, std::string* var_null,
+                                std::vector<std::string>* vy, std::vector<uli>* vc,
+                                std::vector<uli>* vn, std::string* row_sep, std::string* cha_sep,
+                                uli* max_order, uli* nsim_start, uli* max_step, uli* ncore,
+                                uli* nfold, uli* seed, double* conv_par, double* rate_step_sim,
+                                int* verbose, double* min_sample_index, double* mean_index,
+                                std::vector<std::string>* vchannels,
+                                std::vector<std::string>* v_index_from,
+                                std::vector<uli>* v_index_to, std::vector<double>* v_index_value);
+
+// One order: fits the chain, simulates it and returns one rate per
+// non-special state (vindex[i - 3] for state i), the state map and the
+// channel dictionary. nsim_start is updated in place.
+void next_best_action_train_k_index_cpp(int* flg_file, std::string* file, std::string* var_path,
+                                        std::string* var_conv, std::string* var_null,
+                                        std::vector<std::string>* vy, std::vector<uli>* vc,
+                                        std::vector<uli>* vn, std::string* row_sep,
+                                        std::string* cha_sep, uli* order, uli* nsim_start,
+                                        uli* max_step, uli* ncore, uli* nfold, uli* seed,
+                                        double* conv_par, double* rate_step_sim, int* verbose,
+                                        double* min_sample_index,
+                                        StateInverse* mp_channels_sim_inv_0,
+                                        std::vector<std::string>* vchannels,
+                                        std::vector<double>* vindex, double* mean_index);
+
+// ---- prediction --------------------------------------------------------------
 
 // Suggests the channel with the highest rate over the whole history of
 // new_path and then ever shorter suffixes of it (ties to the later channel

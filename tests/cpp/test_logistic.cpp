@@ -170,3 +170,46 @@ TEST(LogisticFit, AbsentNullColumnMeansNoNulls) {
   Fit b = fit({"A", "B"}, {1, 2}, {0, 0});
   EXPECT_EQ(a.vindex, b.vindex);
 }
+
+TEST(LogisticModel, MaskedIndicesUnmaskToTheFitAndAttributeTheJourneys) {
+  std::vector<std::string> vy = {"A > B > A", "B", "A", "C > B", ""};
+  std::vector<uli> vc = {4, 1, 2, 0, 3}, vn = {1, 3, 2, 2, 5};
+  std::vector<double> vv = {8, 1, 3, 0, 9};
+  Fit f = fit(vy, vc, vn);
+  std::string sep = ">", rs = ";", out;
+  int nulls = 0, paths = 0;
+  std::vector<double> vindex, id, chpos, convs, value, loc;
+  std::vector<std::string> vchannels, name, channel;
+  logistic_regression_cpp(&vy, &vc, &vn, &vv, &sep, &rs, &nulls, &paths, &out, &vindex,
+                          &vchannels, &id, &name, &channel, &chpos, &convs, &value, &loc);
+  EXPECT_EQ(vchannels, f.vchannels);
+  ASSERT_EQ(vindex.size(), 4u);
+  unhide_index(&vindex);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(vindex[k], f.vindex[k], 1e-9 * (1 + f.vindex[k]));
+  EXPECT_NEAR(vindex[3], f.mean_index, 1e-9);
+  // A > B > A: A's share idx_A / (idx_A + idx_B) over two touch points.
+  const double a = f.vindex[0], b = f.vindex[1];
+  ASSERT_GE(convs.size(), 3u);
+  EXPECT_NEAR(convs[0], 4 * a / (a + b) / 2, 1e-12);
+  EXPECT_NEAR(convs[1], 4 * b / (a + b), 1e-12);
+  EXPECT_NEAR(value[0], 8 * a / (a + b) / 2, 1e-12);
+  double total = 0;
+  for (double x : loc) total += x;
+  EXPECT_NEAR(total, 7.0, 1e-12);   // the empty path's 3 conversions have no touch point
+  EXPECT_EQ(loc.size(), 3u);
+}
+
+TEST(LogisticModel, ValueVectorOfAnotherLengthThrows) {
+  std::vector<std::string> vy = {"A", "B"};
+  std::vector<uli> vc = {1, 1}, vn = {1, 1};
+  std::vector<double> vv = {1};
+  std::string sep = ">", rs = ";", out;
+  int nulls = 0, paths = 0;
+  std::vector<double> vindex, id, chpos, convs, value, loc;
+  std::vector<std::string> vchannels, name, channel;
+  expect_throws_with([&] {
+    logistic_regression_cpp(&vy, &vc, &vn, &vv, &sep, &rs, &nulls, &paths, &out, &vindex,
+                            &vchannels, &id, &name, &channel, &chpos, &convs, &value, &loc);
+  }, "vv: 1 values for 2 paths");
+  EXPECT_TRUE(vindex.empty());
+}

@@ -1,0 +1,73 @@
+#include <cmath>
+#include <stdexcept>
+
+#include "frame/frame.h"
+#include "hta/hta.h"
+
+namespace {
+
+// Traffic counts, element by element; NA, negative or non-finite cells are
+// an error naming the cell.
+arma::Mat<uli> as_count_matrix(SEXP x) {
+  Rcpp::NumericMatrix m(x);
+  arma::Mat<uli> out(static_cast<arma::uword>(m.nrow()), static_cast<arma::uword>(m.ncol()));
+  for (int i = 0; i < m.nrow(); ++i)
+    for (int j = 0; j < m.ncol(); ++j) {
+      const double d = m(i, j);
+      if (!(d >= 0) || !(d < 18446744073709551616.0))
+        throw std::invalid_argument("MT[" + std::to_string(i + 1) + ", " + std::to_string(j + 1) +
+                                    "] must be a non-negative count, not " +
+                                    (std::isnan(d) ? std::string("NA") : std::to_string(d)));
+      out(static_cast<arma::uword>(i), static_cast<arma::uword>(j)) = static_cast<uli>(d);
+    }
+  return out;
+}
+
+Rcpp::List rows_as_list(const arma::mat& M) {
+  Rcpp::List out(static_cast<R_xlen_t>(M.n_rows));
+  for (arma::uword t = 0; t < M.n_rows; ++t)
+    out[static_cast<R_xlen_t>(t)] = Rcpp::NumericVector(M.begin_row(t), M.end_row(t));
+  return out;
+}
+
+}  // namespace
+
+extern "C" SEXP hta_model_R(SEXP vc_p, SEXP vv_p, SEXP MT_p, SEXP cr_p, SEXP vcr_p, SEXP vctr_p,
+                            SEXP mean_cj_length_p, SEXP vadstock_p, SEXP nsim_p, SEXP seed_p,
+                            SEXP flg_roc_p, SEXP flg_type_roc_p, SEXP perc_test_p,
+                            SEXP roc_npt_p, SEXP type_worth_p, SEXP verbose_p) {
+  BEGIN_RCPP
+  setlocale(LC_NUMERIC, "C");
+  std::vector<uli> vc = as_counts(vc_p, "vc");
+  std::vector<double> vv = as_reals(vv_p);
+  arma::Mat<uli> MT = as_count_matrix(MT_p);
+  double cr = as_real(cr_p);
+  std::vector<double> vcr = as_reals(vcr_p);
+  std::vector<double> vctr = as_reals(vctr_p);
+  double mean_cj_length = as_real(mean_cj_length_p);
+  std::vector<double> vadstock = as_reals(vadstock_p);
+  uli nsim = as_count(nsim_p, "nsim");
+  uli seed = as_seed(seed_p);
+  int flg_roc = as_flag(flg_roc_p);
+  int flg_type_roc = as_flag(flg_type_roc_p);
+  double perc_test = as_real(perc_test_p);
+  uli roc_npt = as_count(roc_npt_p, "roc_npt");
+  int type_worth = as_flag(type_worth_p);
+  int verbose = as_flag(verbose_p);
+
+  arma::mat Mattr_out, Mattr_value_out;
+  std::vector<double> vy, vx;
+  double auc = 0;
+  hta_model_cpp(&vc, &vv, &MT, &cr, &vcr, &vctr, &mean_cj_length, &vadstock, &nsim, &seed,
+                &type_worth, &verbose, &flg_roc, &flg_type_roc, &perc_test, &roc_npt,
+                &Mattr_out, &Mattr_value_out, &vy, &vx, &auc);
+  if (vv.empty())
+    return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
+                              Rcpp::Named("roc_y") = vy, Rcpp::Named("roc_x") = vx,
+                              Rcpp::Named("auc") = auc);
+  return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
+                            Rcpp::Named("conversion_value") = rows_as_list(Mattr_value_out),
+                            Rcpp::Named("roc_y") = vy, Rcpp::Named("roc_x") = vx,
+                            Rcpp::Named("auc") = auc);
+  END_RCPP
+}

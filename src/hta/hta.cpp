@@ -1,0 +1,458 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <random>
+#include <stdexcept>
+
+#include "hta/hta.h"
+#include "shapley/shapley.h"
+
+namespace {
+
+std::string progress(const char* what, uli s, uli nsim, uli t, uli ntime) {
+  return std::string(what) + " | Simulation: " + fmt_lu(s + 1) + "/" + fmt_lu(nsim) +
+         "; Time: " + fmt_lu(t + 1) + "/" + fmt_lu(ntime);
+}
+
+std::string channel_progress(const char* what, uli s, uli nsim, uli t, uli ntime, uli k,
+                             uli nchannels) {
+  return progress(what, s, nsim, t, ntime) + "; Channel: " + fmt_lu(k + 1) + "/" +
+         fmt_lu(nchannels);
+}
+
+void check_probabilities(const std::vector<double>& v, const char* name) {
+  for (size_t k = 0; k < v.size(); ++k)
+    if (!(v[k] >= 0 && v[k] <= 1))
+      throw std::invalid_argument(std::string(name) + "[" + std::to_string(k + 1) +
+                                  "] must be a probability in [0, 1], not " + std::to_string(v[k]));
+}
+
+void check_size(size_t got, size_t want, const char* name, const char* of) {
+  if (got != want)
+    throw std::invalid_argument(std::string(name) + " has " + std::to_string(got) +
+                                " entries but MT has " + std::to_string(want) + " " + of);
+}
+
+void check_arguments(const std::vector<uli>& vc, const std::vector<double>& vv,
+                     const arma::Mat<uli>& MT, double cr, const std::vector<double>& vcr,
+                     const std::vector<double>& vctr, double mean_cj_length,
+                     const std::vector<double>& vadstock, uli nsim, int type_worth, int flg_roc,
+                     int flg_type_roc, double perc_test, uli roc_npt) {
+  const size_t ntime = MT.n_rows, nchannels = MT.n_cols;
+  check_size(vc.size(), ntime, "vc", "rows (periods)");
+  if (!vv.empty()) check_size(vv.size(), ntime, "vv", "rows (periods)");
+  check_size(vctr.size(), nchannels, "vctr", "columns (channels)");
+  check_size(vadstock.size(), nchannels, "vadstock", "columns (channels)");
+  if (!(cr >= 0 && cr <= 1))
+    throw std::invalid_argument("cr must be 0 (estimate it) or a probability in (0, 1], not " +
+                                std::to_string(cr));
+  if (cr != 0 || !vcr.empty()) check_size(vcr.size(), nchannels, "vcr", "columns (channels)");
+  check_probabilities(vcr, "vcr");
+  check_probabilities(vctr, "vctr");
+  check_probabilities(vadstock, "vadstock");
+  if (nsim == 0) throw std::invalid_argument("nsim must be at least 1");
+  if (!(mean_cj_length > 0) || !std::isfinite(mean_cj_length))
+    throw std::invalid_argument("mean_cj_length must be positive, not " +
+                                std::to_string(mean_cj_length));
+  if (type_worth < 0 || type_worth > 4)
+    throw std::invalid_argument("type_worth must be 0, 1, 2, 3 or 4, not " +
+                                std::to_string(type_worth));
+  if (flg_roc != 0 && flg_roc != 1)
+    throw std::invalid_argument("flg_roc must be 0 or 1, not " + std::to_string(flg_roc));
+  if (flg_roc == 1) {
+    if (flg_type_roc != 0 && flg_type_roc != 1)
+      throw std::invalid_argument("flg_type_roc must be 0 (ROC) or 1 (precision-recall), not " +
+                                  std::to_string(flg_type_roc));
+    if (!(perc_test >= 0 && perc_test <= 1))
+      throw std::invalid_argument("perc_test must be a probability in [0, 1], not " +
+                                  std::to_string(perc_test));
+    if (roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
+  }
+}
+
+double draw_uniform() { return gb::uniform(gb::engine); }
+
+}  // namespace
+
+// The value gb::uniform draws from a 32-bit Mersenne Twister (two words,
+// low word first, scaled by 2^-64, kept below 1), spelt out so that the
+// per-unit loops inline it; they run on a local copy of gb::engine, copied
+// back afterwards, so the sequence of draws is unchanged.
+double hta_canonical(std::mt19937& g) {
+  const double lo = static_cast<double>(g());
+  const double hi = static_cast<double>(g());
+  const double r = (lo + hi * 4294967296.0) * (1.0 / 18446744073709551616.0);
+  return r < 1.0 ? r : std::nextafter(1.0, 0.0);
+}
+
+namespace {
+
+// Lags of the units of one cell; true: the unit lands inside the series.
+__attribute__((flatten)) void spread_cell(std::mt19937& g, uli units, uli t, double rate,
+                                          double room, std::vector<uli>& vk) {
+  for (uli unit = units; unit > 0; --unit) {
+    const double u = hta_canonical(g);
+    const double e = -std::log(1.0 - hta_canonical(g)) / rate;
+    const double lag = std::floor(std::floor(e) + u);
+    if (lag < room) ++vk[t + static_cast<uli>(lag)];
+  }
+}
+
+// Carry-over: part of each period's traffic moves to the next period,
+// where it can carry over again.
+void carry_over(arma::Mat<uli>& MT1, const std::vector<double>& vadstock,
+                std::binomial_distribution<uli>& binom, uli s, uli nsim, int verbose) {
+  const uli ntime = MT1.n_rows, nchannels = MT1.n_cols;
+  using param = std::binomial_distribution<uli>::param_type;
+  for (uli t = 0; t < ntime; ++t) {
+    for (uli k = 0; k < nchannels; ++k) {
+      if (verbose == 1)
+        printA(channel_progress("Move Traffic part 1:", s, nsim, t, ntime, k, nchannels));
+      binom.param(param(MT1(t, k), vadstock[k]));
+      const uli x = binom(gb::engine);
+      if (t + 1 < ntime) MT1(t + 1, k) += x;
+    }
+    check_interrupt();
+  }
+}
+
+// Spread in time: every unit of traffic lands an exponential lag later;
+// units that land after the last period are dropped.
+void spread(arma::Mat<uli>& MT1, double mean_cj_length, uli s, uli nsim, int verbose) {
+  const uli ntime = MT1.n_rows, nchannels = MT1.n_cols;
+  const double rate = 2.0 / mean_cj_length;
+  std::vector<uli> vk(ntime);
+  for (uli k = 0; k < nchannels; ++k) {
+    std::fill(vk.begin(), vk.end(), 0);
+    for (uli t = 0; t < ntime; ++t) {
+      if (verbose == 1)
+        printA(channel_progress("Move Traffic part 2:", s, nsim, t, ntime, k, nchannels));
+      std::mt19937 g = gb::engine;
+      spread_cell(g, MT1(t, k), t, rate, static_cast<double>(ntime - t), vk);
+      gb::engine = g;
+      check_interrupt();
+    }
+    for (uli t = 0; t < ntime; ++t) MT1(t, k) = vk[t];
+  }
+}
+
+// Simulated journeys of one period: channel indices in increasing order.
+struct Journeys {
+  std::vector<std::string> path;
+  std::vector<uli> last;   // last channel + 1 recorded in each journey; 0: none
+
+  void reset(uli n) {
+    path.assign(n, std::string());
+    last.assign(n, 0);
+  }
+  void record(uli j, uli k) {
+    if (last[j] == k + 1) return;   // channels come in increasing order
+    if (last[j] != 0) path[j].push_back(' ');
+    append_lu(path[j], k);
+    last[j] = k + 1;
+  }
+};
+
+uli pick(double u, uli n) {
+  uli j = static_cast<uli>(u * static_cast<double>(n));
+  return j < n ? j : n - 1;
+}
+
+// The units of one channel in one period: a unit is a touch with
+// probability ctr; a touch converts with probability p and joins a random
+// converting journey, otherwise (when non-converting journeys are kept) a
+// random non-converting one. Without non-converting journeys such a touch
+// has nowhere to go and is dropped.
+__attribute__((flatten)) void touch_cell(std::mt19937& g, uli units, uli k, double ctr, double p,
+                                         bool record_nulls, Journeys& conv_j, Journeys& null_j) {
+  const uli nconvs = conv_j.path.size(), nnulls = null_j.path.size();
+  for (uli unit = units; unit > 0; --unit) {
+    if (hta_canonical(g) > ctr) continue;
+    if (hta_canonical(g) <= p) {
+      conv_j.record(pick(hta_canonical(g), nconvs), k);
+    } else if (record_nulls) {
+      const double u3 = hta_canonical(g);
+      if (nnulls > 0) null_j.record(pick(u3, nnulls), k);
+    }
+  }
+}
+
+// Counts of converting and non-converting journeys per path key.
+struct RocCounts {
+  std::map<std::string, std::pair<double, double>> train, test;   // (convs, nulls)
+  double convs = 0, nulls = 0;
+};
+
+double median(std::vector<double> v) {
+  if (v.empty()) return std::numeric_limits<double>::quiet_NaN();
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// The curve of one simulation: each test key is scored with the training
+// conversion rate of its key (the overall training rate for keys seen
+// only in the test share); thresholds h / roc_npt, trapezoid rule.
+double roc_curve(const RocCounts& rc, int flg_type_roc, uli roc_npt, std::vector<double>* y,
+                 std::vector<double>* x) {
+  double tc_all = 0, tn_all = 0;
+  for (const auto& kv : rc.train) {
+    tc_all += kv.second.first;
+    tn_all += kv.second.second;
+  }
+  const double base = tc_all / (tc_all + tn_all);
+  std::vector<std::pair<double, std::pair<double, double>>> scored;
+  for (const auto& kv : rc.test) {
+    auto it = rc.train.find(kv.first);
+    double p = base;
+    if (it != rc.train.end() && it->second.first + it->second.second > 0)
+      p = it->second.first / (it->second.first + it->second.second);
+    scored.push_back({p, kv.second});
+  }
+  double x_old = 1, y_old = flg_type_roc == 0 ? 1 : 0, area = 0;
+  y->clear();
+  x->clear();
+  for (uli h = 1; h <= roc_npt; ++h) {
+    const double th = static_cast<double>(h) / static_cast<double>(roc_npt);
+    double tp = 0, fp = 0, tn = 0, fn = 0;
+    for (const auto& sc : scored) {
+      if (sc.first > th) {
+        tp += sc.second.first;
+        fp += sc.second.second;
+      } else {
+        fn += sc.second.first;
+        tn += sc.second.second;
+      }
+    }
+    const double tpr = tp + fn == 0 ? 1 : tp / (tp + fn);
+    const double fpr = fp + tn == 0 ? 0 : fp / (fp + tn);
+    const double ppv = tp + fp == 0 ? 1 : tp / (tp + fp);
+    const double xn = flg_type_roc == 0 ? fpr : tpr, yn = flg_type_roc == 0 ? tpr : ppv;
+    area += (x_old - xn) * (y_old + yn) / 2;
+    x_old = xn;
+    y_old = yn;
+    y->push_back(yn);
+    x->push_back(xn);
+  }
+  return area;
+}
+
+}  // namespace
+
+std::string unique_and_sort_path(const std::string& path) {
+  std::vector<uli> idx = split2(path, ' ');
+  std::sort(idx.begin(), idx.end());
+  idx.erase(std::unique(idx.begin(), idx.end()), idx.end());
+  std::string out;
+  for (uli k : idx) {
+    out.push_back(' ');
+    append_lu(out, k);
+  }
+  return out;
+}
+
+double corr_sprm(const arma::vec& vy, const arma::vec& vx) {
+  auto ranks = [](const arma::vec& v) {
+    arma::uvec order = arma::stable_sort_index(v, "ascend");
+    std::map<sli, std::pair<double, double>> by_key;   // floor(value) -> (rank sum, count)
+    for (arma::uword k = 0; k < order.n_elem; ++k) {
+      auto& e = by_key[static_cast<sli>(std::floor(v(order(k))))];
+      e.first += static_cast<double>(k + 1);
+      e.second += 1;
+    }
+    arma::vec r(v.n_elem);
+    for (arma::uword i = 0; i < v.n_elem; ++i) {
+      const auto& e = by_key[static_cast<sli>(std::floor(v(i)))];
+      r(i) = e.first / e.second;
+    }
+    return r;
+  };
+  if (vy.n_elem != vx.n_elem)
+    throw std::invalid_argument("corr_sprm: series of lengths " + std::to_string(vy.n_elem) +
+                                " and " + std::to_string(vx.n_elem));
+  if (vy.n_elem < 2) return std::numeric_limits<double>::quiet_NaN();
+  const arma::vec ry = ranks(vy), rx = ranks(vx);
+  const double my = arma::mean(ry), mx = arma::mean(rx);
+  double sxy = 0, sxx = 0, syy = 0;
+  for (arma::uword i = 0; i < ry.n_elem; ++i) {
+    sxy += (ry(i) - my) * (rx(i) - mx);
+    syy += (ry(i) - my) * (ry(i) - my);
+    sxx += (rx(i) - mx) * (rx(i) - mx);
+  }
+  return sxy / std::sqrt(sxx * syy);
+}
+
+void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
+                   const arma::Mat<uli>* MT, const double* cr, const std::vector<double>* vcr,
+                   const std::vector<double>* vctr, const double* mean_cj_length,
+                   const std::vector<double>* vadstock, const uli* nsim, const uli* seed,
+                   const int* type_worth, const int* verbose, const int* flg_roc,
+                   const int* flg_type_roc, const double* perc_test, const uli* roc_npt,
+                   arma::mat* Mattr_out, arma::mat* Mattr_value_out, std::vector<double>* vy,
+                   std::vector<double>* vx, double* auc) {
+  check_arguments(*vc, *vv, *MT, *cr, *vcr, *vctr, *mean_cj_length, *vadstock, *nsim,
+                  *type_worth, *flg_roc, *flg_type_roc, *perc_test, *roc_npt);
+  const uli ntime = MT->n_rows, nchannels = MT->n_cols;
+  const bool estimate_cr = *cr == 0;
+  const bool with_roc = *flg_roc == 1;
+  const bool record_nulls = *type_worth == 1 || with_roc;
+  gb::reseed(*seed);
+  std::binomial_distribution<uli> binom(1, 0.5);
+  using bparam = std::binomial_distribution<uli>::param_type;
+
+  std::vector<arma::mat> Vattr(ntime, arma::mat(*nsim, nchannels, arma::fill::zeros));
+  std::vector<double> vfatt(nchannels, 1.0), cr1(ntime, *cr);
+  std::vector<uli> vnpaths(ntime, 0);
+  if (!estimate_cr)   // vc[t] converting journeys among vc[t] / cr in all
+    for (uli t = 0; t < ntime; ++t) {
+      const double n = static_cast<double>((*vc)[t]) / *cr;
+      if (!(n < 18446744073709551616.0))
+        throw std::invalid_argument("cr = " + std::to_string(*cr) + " is too small for " +
+                                    std::to_string((*vc)[t]) + " conversions in period " +
+                                    std::to_string(t + 1));
+      vnpaths[t] = static_cast<uli>(n);
+    }
+  std::vector<std::vector<double>> Mvy, Mvx;
+  std::vector<double> vauc, vcr_glob;
+
+  // Shapley inputs and outputs, reused across periods.
+  const int flg_file = 0, flg_simplified = 1, no_write = 0;
+  const std::string no_file, var_path = "path", var_conv = "conv", no_column, row_sep = ";",
+                             cha_sep = " ";
+  std::vector<std::string> svy, s_vchannels, s_name, s_channel;
+  std::vector<uli> svc, svn;
+  std::vector<double> svv, s_vindex, s_id, s_chpos, s_convs, s_value, s_loc, s_glob, s_glob_value;
+  Journeys conv_j, null_j;
+
+  for (uli s = 0; s < *nsim; ++s) {
+    arma::Mat<uli> MT1 = *MT;
+    carry_over(MT1, *vadstock, binom, s, *nsim, *verbose);
+    spread(MT1, *mean_cj_length, s, *nsim, *verbose);
+    std::vector<double> vzero_row(ntime, 0.0);
+    for (uli t = 0; t < ntime; ++t)
+      for (uli k = 0; k < nchannels; ++k) vzero_row[t] += static_cast<double>(MT1(t, k));
+
+    if (estimate_cr) {
+      double sum_c = 0, sum_paths = 0;
+      for (uli t = 0; t < ntime; ++t) {
+        double touches = 0;
+        for (uli k = 0; k < nchannels; ++k) touches += static_cast<double>(MT1(t, k)) * (*vctr)[k];
+        vnpaths[t] = static_cast<uli>(0.5 * touches);
+        sum_c += static_cast<double>((*vc)[t]);
+        sum_paths += static_cast<double>(vnpaths[t]);
+      }
+      double rate = sum_c / sum_paths;
+      if (*verbose == 1) printA("Estimated global conversion rate = " + f_print_perc(rate) + "%");
+      if (rate > 0.5) {
+        rate = 0.5;
+        if (*verbose == 1)
+          printA("Conversion rate has been reduced to = " + f_print_perc(rate) + "%");
+      }
+      std::fill(cr1.begin(), cr1.end(), rate);
+      // Channel factors from rank correlations of period-to-period changes:
+      // element t - 1 of each difference series is x[t] - x[t - 1].
+      if (ntime >= 2) {
+        arma::vec dconv(ntime - 1), dtot(ntime - 1), dk(ntime - 1);
+        for (uli t = 1; t < ntime; ++t) {
+          dconv(t - 1) = static_cast<double>((*vc)[t]) - static_cast<double>((*vc)[t - 1]);
+          dtot(t - 1) = vzero_row[t] - vzero_row[t - 1];
+        }
+        const double corr_glob = (corr_sprm(dconv, dtot) + 1) * 0.5;
+        for (uli k = 0; k < nchannels; ++k) {
+          for (uli t = 1; t < ntime; ++t)
+            dk(t - 1) = static_cast<double>(MT1(t, k)) - static_cast<double>(MT1(t - 1, k));
+          const double f = ((corr_sprm(dconv, dk) + 1) * 0.5) / corr_glob;
+          if (std::isfinite(f)) vfatt[k] = f;
+        }
+      }
+    }
+
+    RocCounts rc;
+    for (uli t = 0; t < ntime; ++t) {
+      if (!(vzero_row[t] > 0) || (*vc)[t] == 0) continue;
+      if (*verbose == 1) printA(progress("Generate Paths", s, *nsim, t, ntime));
+      const uli nconvs = (*vc)[t];
+      binom.param(bparam(vnpaths[t], 1 - cr1[t]));
+      const uli nnulls = binom(gb::engine);
+      conv_j.reset(nconvs);
+      null_j.reset(nnulls);
+      for (uli k = 0; k < nchannels; ++k) {
+        const double p = estimate_cr ? cr1[t] * vfatt[k] : (*vcr)[k];
+        std::mt19937 g = gb::engine;
+        touch_cell(g, MT1(t, k), k, (*vctr)[k], p, record_nulls, conv_j, null_j);
+        gb::engine = g;
+        check_interrupt();
+      }
+
+      svy.clear();
+      svc.clear();
+      for (uli j = 0; j < nconvs; ++j)
+        if (!conv_j.path[j].empty()) {
+          svy.push_back(conv_j.path[j]);
+          svc.push_back(1);
+        }
+      const size_t n_converting = svy.size();
+      for (uli j = 0; j < nnulls; ++j)
+        if (!null_j.path[j].empty()) {
+          svy.push_back(null_j.path[j]);
+          svc.push_back(0);
+        }
+      if (with_roc)
+        for (size_t j = 0; j < svy.size(); ++j) {
+          const bool test = draw_uniform() <= *perc_test;
+          auto& counts = (test ? rc.test : rc.train)[unique_and_sort_path(svy[j])];
+          (svc[j] ? counts.first : counts.second) += 1;
+          (svc[j] ? rc.convs : rc.nulls) += 1;
+        }
+      if (n_converting == 0) continue;
+
+      shapley_cpp(&flg_file, &no_file, &var_path, &var_conv, &no_column, &no_column, &svy, &svc,
+                  &svv, &svn, &row_sep, &cha_sep, &flg_simplified, type_worth, &no_write,
+                  &no_write, &no_file, &s_vchannels, &s_vindex, &s_id, &s_name, &s_channel,
+                  &s_chpos, &s_convs, &s_value, &s_loc, &s_glob, &s_glob_value);
+      // Global mode hands back Shapley totals; the other modes the totals of
+      // their final path attribution.
+      const std::vector<double>& attr = *type_worth == 0 ? s_glob : s_loc;
+      for (size_t q = 0; q < s_vchannels.size(); ++q)
+        Vattr[t](s, std::stoul(s_vchannels[q])) = attr[q];
+    }
+
+    if (with_roc) {
+      if (*verbose == 1) printA("Generate ROC");
+      std::vector<double> y, x;
+      vauc.push_back(roc_curve(rc, *flg_type_roc, *roc_npt, &y, &x));
+      Mvy.push_back(y);
+      Mvx.push_back(x);
+      vcr_glob.push_back(rc.convs / (rc.convs + rc.nulls));
+    }
+  }
+
+  Mattr_out->zeros(ntime, nchannels);
+  for (uli t = 0; t < ntime; ++t) Mattr_out->row(t) = arma::mean(Vattr[t], 0);
+  Mattr_value_out->reset();
+  if (!vv->empty()) {
+    Mattr_value_out->zeros(ntime, nchannels);
+    // A period without conversions has no value per conversion: its row stays 0.
+    for (uli t = 0; t < ntime; ++t)
+      if ((*vc)[t] > 0)
+        Mattr_value_out->row(t) = Mattr_out->row(t) / static_cast<double>((*vc)[t]) * (*vv)[t];
+  }
+  vy->clear();
+  vx->clear();
+  *auc = std::numeric_limits<double>::quiet_NaN();
+  if (with_roc) {
+    for (uli h = 0; h < *roc_npt; ++h) {
+      std::vector<double> cy, cx;
+      for (uli s = 0; s < *nsim; ++s) {
+        cy.push_back(Mvy[s][h]);
+        cx.push_back(Mvx[s][h]);
+      }
+      vy->push_back(median(cy));
+      vx->push_back(median(cx));
+    }
+    *auc = median(vauc);
+    if (*verbose == 1)
+      printA("ROC Global conversion rate = " + f_print_perc(median(vcr_glob)) + "%");
+  }
+}

@@ -1,0 +1,165 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "mtammm/mtammm.h"
+
+namespace {
+void check_same_length(size_t n, size_t m, const std::string& what) {
+  if (n != m)
+    throw std::invalid_argument(what + ": columns of different lengths (" + std::to_string(n) +
+                                " and " + std::to_string(m) + ")");
+}
+
+// One value per dictionary channel, in dictionary order; a table entry for
+// a channel outside the MTA rows, a repeated entry or a missing channel is
+// an error naming it.
+std::vector<double> by_channel(const std::vector<std::string>& names, const std::vector<double>& x,
+                               const std::unordered_map<std::string, uli>& dict,
+                               const std::vector<std::string>& vchannels,
+                               const std::string& table) {
+  check_same_length(names.size(), x.size(), table);
+  std::vector<double> out(vchannels.size(), 0.0);
+  std::vector<char> seen(vchannels.size(), 0);
+  for (size_t i = 0; i < names.size(); ++i) {
+    auto it = dict.find(names[i]);
+    if (it == dict.end())
+      throw std::invalid_argument(table + ": channel '" + names[i] +
+                                  "' does not occur in mta_path_attribution");
+    if (seen[it->second])
+      throw std::invalid_argument(table + ": channel '" + names[i] + "' is listed twice");
+    seen[it->second] = 1;
+    out[it->second] = x[i];
+  }
+  for (size_t c = 0; c < vchannels.size(); ++c)
+    if (!seen[c])
+      throw std::invalid_argument(table + ": channel '" + vchannels[c] + "' is missing");
+  return out;
+}
+
+double sum_of(const std::vector<double>& v) {
+  double s = 0;
+  for (double x : v) s += x;
+  return s;
+}
+
+// The target shares the current totals: every factor.
+std::vector<double> ratio(const std::vector<double>& num, const std::vector<double>& den) {
+  std::vector<double> r(num.size());
+  for (size_t c = 0; c < num.size(); ++c) r[c] = num[c] / den[c];
+  mend_corrfact(&r);
+  return r;
+}
+}  // namespace
+
+std::vector<double> sum_by(const std::vector<double>& x, const std::vector<uli>& by) {
+  if (by.empty()) return {};
+  std::vector<double> out(*std::max_element(by.begin(), by.end()) + 1, 0.0);
+  for (size_t i = 0; i < x.size(); ++i) out[by[i]] += x[i];
+  return out;
+}
+
+void mend_corrfact(std::vector<double>* vcorrfact) {
+  double max_finite = -std::numeric_limits<double>::infinity();
+  double min_positive = std::numeric_limits<double>::infinity();
+  for (double f : *vcorrfact) {
+    if (!std::isfinite(f)) continue;
+    max_finite = std::max(max_finite, f);
+    if (f > 0) min_positive = std::min(min_positive, f);
+  }
+  // Half the smallest positive factor: a zero would wipe out every journey
+  // made only of that channel, and with a smallest finite factor of 0 the
+  // plain "half the smallest" would change nothing.
+  const double zero_to = std::isfinite(min_positive) ? 0.5 * min_positive : 1.0;
+  const double inf_to = std::isfinite(max_finite) ? 2 * max_finite : 1.0;
+  for (double& f : *vcorrfact) {
+    if (!std::isfinite(f)) f = inf_to;
+    if (f == 0) f = zero_to;
+  }
+}
+
+str_out_attr_combine_mta_mmm combine_mta_mmm_cpp(
+    std::vector<uli> mta_attr_path, std::vector<std::string> mta_attr_channel,
+    std::vector<double> mta_attr_attr, std::vector<std::string> mmm_attr_channel,
+    std::vector<double> mmm_attr_attr, std::vector<std::string> prior_weights_mta_channel,
+    std::vector<double> prior_weights_mta_weight, uli max_steps, double conv_rate, bool verbose) {
+  const size_t n = mta_attr_path.size();
+  check_same_length(n, mta_attr_channel.size(), "mta_path_attribution");
+  check_same_length(n, mta_attr_attr.size(), "mta_path_attribution");
+
+  // Journeys renumbered 0, 1, ... at every change of identifier.
+  std::vector<uli> vpath(n);
+  for (size_t i = 1; i < n; ++i)
+    vpath[i] = vpath[i - 1] + (mta_attr_path[i] != mta_attr_path[i - 1] ? 1 : 0);
+
+  std::unordered_map<std::string, uli> dict;
+  std::vector<std::string> vchannels;
+  std::vector<uli> vchannel(n);
+  for (size_t i = 0; i < n; ++i) {
+    auto ins = dict.emplace(mta_attr_channel[i], vchannels.size());
+    if (ins.second) vchannels.push_back(mta_attr_channel[i]);
+    vchannel[i] = ins.first->second;
+  }
+  const size_t nch = vchannels.size();
+  std::vector<double> mmm_attr =
+      by_channel(mmm_attr_channel, mmm_attr_attr, dict, vchannels, "mmm_attribution");
+  std::vector<double> prior_weights = by_channel(
+      prior_weights_mta_channel, prior_weights_mta_weight, dict, vchannels, "prior_weights_mta");
+  const double smmm = sum_of(mmm_attr);
+  if (nch > 0 && !(smmm > 0 && std::isfinite(smmm)))
+    throw std::invalid_argument("mmm_attribution: the attributions must have a positive total");
+
+  const std::vector<double>& vattr = mta_attr_attr;
+  const std::vector<double> v_conv_by_path = sum_by(vattr, vpath);
+  const std::vector<double> mta_attr = sum_by(vattr, vchannel);
+  const double totattr = sum_of(mta_attr);
+
+  std::vector<double> v_attr_by_channel(nch);
+  for (size_t c = 0; c < nch; ++c)
+    v_attr_by_channel[c] = prior_weights[c] * (mta_attr[c] / totattr) +
+                           (1 - prior_weights[c]) * (mmm_attr[c] / smmm);
+  const double starget = sum_of(v_attr_by_channel);
+  for (double& t : v_attr_by_channel) t = t / starget * totattr;
+  double target_abs = 0;
+  for (double t : v_attr_by_channel) target_abs += std::fabs(t);
+
+  std::vector<double> vcorrfact = ratio(v_attr_by_channel, mta_attr);
+  std::vector<double> vattr_by_path = vattr, next(n);
+  double divergence_old = std::numeric_limits<double>::infinity();
+  for (uli nstep = 0;; ++nstep) {
+    check_interrupt();
+    size_t start = 0;
+    double dsum = 0;
+    for (size_t i = 0; i < n; ++i) {
+      next[i] = vattr_by_path[i] * vcorrfact[vchannel[i]];
+      dsum += next[i];
+      if (i + 1 == n || vpath[i + 1] != vpath[i]) {
+        const double dconv = v_conv_by_path[vpath[i]];
+        for (size_t k = start; k <= i; ++k) next[k] = dsum > 0 ? next[k] / dsum * dconv : 0.0;
+        start = i + 1;
+        dsum = 0;
+      }
+    }
+    vattr_by_path.swap(next);
+    const std::vector<double> v_attr_by_channel_new = sum_by(vattr_by_path, vchannel);
+    double dev = 0;
+    for (size_t c = 0; c < nch; ++c) dev += std::fabs(v_attr_by_channel_new[c] - v_attr_by_channel[c]);
+    const double divergence = 100 * dev / target_abs;
+    if (verbose)
+      printA("Step: " + std::to_string(nstep) + " | " + "Convergence: " +
+             f_print_perc(divergence) + "%");
+    vcorrfact = ratio(v_attr_by_channel, v_attr_by_channel_new);
+    // A divergence that is not a number can never improve: stop as well.
+    if (conv_rate > divergence || nstep > max_steps || !(divergence_old - divergence >= 0.001))
+      break;
+    divergence_old = divergence;
+  }
+
+  str_out_attr_combine_mta_mmm out;
+  out.mta_attr_path.assign(mta_attr_path.begin(), mta_attr_path.end());
+  out.mta_attr_channel = std::move(mta_attr_channel);
+  out.mta_attr_attr = std::move(vattr_by_path);
+  return out;
+}

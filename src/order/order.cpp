@@ -1,0 +1,220 @@
+#include <algorithm>
+#include <stdexcept>
+
+#include "journeys/journeys.h"
+#include "order/order.h"
+
+namespace {
+
+constexpr uli kProgressEvery = 1000000;
+constexpr uli kNone = ~static_cast<uli>(0);        // journey shorter than the order
+constexpr uli kRoot = ~static_cast<uli>(0) - 1;    // parent of every order-1 state
+
+// Draws one uniform per unit and counts those kept for training.
+uli draw_train(uli count, double perc_test) {
+  uli kept = 0;
+  for (uli k = 0; k < count; ++k) {
+    if ((k & 0xfffff) == 0xfffff) check_interrupt();
+    if (gb::uniform(gb::engine) > perc_test) ++kept;
+  }
+  return kept;
+}
+
+double median_sorted(std::vector<double>& v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+}  // namespace
+
+void choose_order_init(uli max_order, uli nfold, double perc_test, order_tables* t) {
+  if (max_order == 0) throw std::invalid_argument("max_order must be at least 1");
+  if (nfold == 0) throw std::invalid_argument("nfold must be at least 1");
+  *t = order_tables();
+  t->max_order = max_order;
+  t->nfold = nfold;
+  t->perc_test = perc_test;
+  t->nchannels_2.assign(max_order, 0);
+  t->mp_states.resize(max_order);
+  t->all.resize(max_order);
+  t->train.resize(max_order);
+  t->vtot_convs_train.assign(nfold, 0);
+  t->vtot_nulls_train.assign(nfold, 0);
+  t->vconvs_train.assign(nfold, 0);
+  t->vnulls_train.assign(nfold, 0);
+}
+
+void choose_order_line_cpp(const std::string* path, uli convs, uli nulls, char cha_sep,
+                           order_tables* t) {
+  const uli nfold = t->nfold;
+  for (uli f = 0; f < nfold; ++f) {
+    t->vconvs_train[f] = draw_train(convs, t->perc_test);
+    t->vnulls_train[f] = draw_train(nulls, t->perc_test);
+  }
+
+  thread_local std::vector<std::string> names;
+  channels_normalised(*path, cha_sep, &names);
+  t->path_idx.clear();
+  for (std::string& name : names) {
+    std::replace(name.begin(), name.end(), ',', '|');
+    auto it = t->mp_channels.try_emplace(name, t->vchannels.size()).first;
+    if (it->second == t->vchannels.size()) t->vchannels.push_back(name);
+    t->path_idx.push_back(it->second);
+  }
+  const uli len = t->path_idx.size();
+
+  uli parent = kRoot;
+  for (uli o = 0; o < t->max_order; ++o) {
+    const uli step = o < len ? t->path_idx[len - 1 - o] : kNone;
+    auto found = t->mp_states[o].try_emplace(std::make_pair(parent, step), t->nchannels_2[o]);
+    const uli row = found.first->second;
+    if (found.second) {
+      ++t->nchannels_2[o];
+      t->all[o].resize(2 * t->nchannels_2[o], 0);
+      t->train[o].resize(2 * nfold * t->nchannels_2[o], 0);
+    }
+    t->all[o][2 * row] += nulls;
+    t->all[o][2 * row + 1] += convs;
+    uli* tr = &t->train[o][2 * nfold * row];
+    for (uli f = 0; f < nfold; ++f) {
+      tr[2 * f] += t->vnulls_train[f];
+      tr[2 * f + 1] += t->vconvs_train[f];
+    }
+    parent = row;
+  }
+  for (uli f = 0; f < nfold; ++f) {
+    t->vtot_nulls_train[f] += t->vnulls_train[f];
+    t->vtot_convs_train[f] += t->vconvs_train[f];
+  }
+}
+
+double choose_order_area(const order_tables& t, uli f, uli o, uli roc_npt, int flg_type) {
+  if (flg_type != 0 && flg_type != 1)
+    throw std::invalid_argument("flg_type must be 0 (auc-roc) or 1 (auc-prerec)");
+  const uli nstate = t.nchannels_2[o], nfold = t.nfold;
+  const double rate = static_cast<double>(t.vtot_convs_train[f]) /
+                      static_cast<double>(t.vtot_convs_train[f] + t.vtot_nulls_train[f]);
+  // Predicted probability and test counts per state, sorted by probability:
+  // the states above a threshold are then a suffix, and every threshold
+  // costs one binary search instead of a pass over the states.
+  struct Row { double p; uli tc, tn; };
+  std::vector<Row> rows(nstate);
+  for (uli i = 0; i < nstate; ++i) {
+    const uli* tr = &t.train[o][2 * (nfold * i + f)];
+    const uli n = tr[0], c = tr[1];
+    rows[i].p = c + n == 0 ? rate : static_cast<double>(c) / static_cast<double>(c + n);
+    rows[i].tn = t.all[o][2 * i] - n;
+    rows[i].tc = t.all[o][2 * i + 1] - c;
+  }
+  // NaN (no training data at all) never exceeds a threshold: sort it first.
+  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+    const bool an = a.p != a.p, bn = b.p != b.p;
+    if (an || bn) return an && !bn;
+    return a.p < b.p;
+  });
+  std::vector<uli> suffix_c(nstate + 1, 0), suffix_n(nstate + 1, 0);
+  for (uli i = nstate; i-- > 0;) {
+    suffix_c[i] = suffix_c[i + 1] + rows[i].tc;
+    suffix_n[i] = suffix_n[i + 1] + rows[i].tn;
+  }
+  const uli total_c = suffix_c[0], total_n = suffix_n[0];
+
+  double area = 0.0;
+  double x_old = 1.0, y_old = flg_type == 0 ? 1.0 : 0.0;
+  for (uli h = 1; h <= roc_npt; ++h) {
+    const double th = static_cast<double>(h) / static_cast<double>(roc_npt);
+    // first row whose probability is strictly above th (NaN rows never are)
+    uli lo = 0, hi = nstate;
+    while (lo < hi) {
+      const uli mid = lo + (hi - lo) / 2;
+      if (rows[mid].p > th) hi = mid; else lo = mid + 1;
+    }
+    const double tp = static_cast<double>(suffix_c[lo]), fp = static_cast<double>(suffix_n[lo]);
+    const double fn = static_cast<double>(total_c - suffix_c[lo]);
+    const double tn = static_cast<double>(total_n - suffix_n[lo]);
+    const double tpr = tp + fn == 0 ? 1.0 : tp / (tp + fn);
+    const double fpr = fp + tn == 0 ? 0.0 : fp / (fp + tn);
+    const double ppv = tp + fp == 0 ? 1.0 : tp / (tp + fp);
+    if (flg_type == 0) {
+      const double x = fpr, y = tpr;
+      area += (x_old - x) * y + 0.5 * (x_old - x) * (y_old - y);
+      x_old = x;
+      y_old = y;
+    } else {
+      const double x = tpr, y = ppv;
+      area += (x_old - x) * y_old + 0.5 * (x_old - x) * (y - y_old);
+      x_old = x;
+      y_old = y;
+    }
+  }
+  return area;
+}
+
+void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
+                      std::string* var_conv, std::string* var_null, std::string* row_sep,
+                      std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
+                      uli* max_order, std::string* cha_sep, uli* roc_npt, uli* nfold,
+                      double* perc_test, uli* seed, double* perc_tol, int* flg_type,
+                      int* verbose, std::vector<double>* vorder, std::vector<double>* vcurve,
+                      std::vector<double>* v_best_order) {
+  if (*max_order == 0) throw std::invalid_argument("max_order must be at least 1");
+  if (*nfold == 0) throw std::invalid_argument("nfold must be at least 1");
+  if (*roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
+  if (*flg_type != 0 && *flg_type != 1)
+    throw std::invalid_argument("flg_type must be 0 (auc-roc) or 1 (auc-prerec)");
+  const char sep = first_char(*cha_sep, "cha_sep");
+  const bool talk = *verbose == 1;
+  if (talk) printA("**choose order**");
+
+  order_tables t;
+  choose_order_init(*max_order, *nfold, *perc_test, &t);
+  gb::reseed(*seed);
+
+  JourneySource src;
+  src.flg_file = *flg_file == 0 ? 0 : 1;
+  src.file = *file;
+  src.var_path = *var_path;
+  src.var_conv = *var_conv;
+  src.var_null = *var_null;
+  src.row_sep = *row_sep;
+  src.vy = vy;
+  src.vc = vc;
+  src.vn = vn;
+  JourneyReader reader(src);
+  uli total_convs = 0, total_nulls = 0, njourneys = 0;
+  while (reader.next()) {
+    const uli i = reader.index();
+    if ((i & 0xfff) == 0) check_interrupt();
+    choose_order_line_cpp(&reader.path(), reader.conv(), reader.nulls(), sep, &t);
+    total_convs += reader.conv();
+    total_nulls += reader.nulls();
+    njourneys = i + 1;
+    if (talk && i > 0 && i % kProgressEvery == 0)
+      printA("Transition matrices, number of paths elaborated: " + thousandSeparator(i));
+  }
+  if (talk) {
+    printA("Transition matrices, number of paths elaborated: " + thousandSeparator(njourneys));
+    // No outcome at all reads as a rate of 0, not as 0/0.
+    const uli total = total_convs + total_nulls;
+    const double rate = total == 0 ? 0.0 : static_cast<double>(total_convs) /
+                                               static_cast<double>(total);
+    printA("Conversion rate: " + f_print_perc(rate) + "%");
+  }
+
+  vorder->clear();
+  vcurve->clear();
+  std::vector<double> fold_area(*nfold);
+  for (uli o = 0; o < *max_order; ++o) {
+    for (uli f = 0; f < *nfold; ++f) fold_area[f] = choose_order_area(t, f, o, *roc_npt, *flg_type);
+    vorder->push_back(static_cast<double>(o + 1));
+    vcurve->push_back(median_sorted(fold_area));
+  }
+  double best = -static_cast<double>(*max_order);
+  for (uli h = 1; h < *max_order; ++h)
+    if ((*vcurve)[h - 1] * (1.0 + *perc_tol) > (*vcurve)[h]) {
+      best = static_cast<double>(h);
+      break;
+    }
+  v_best_order->assign(1, best);
+}

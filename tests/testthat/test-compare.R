@@ -1,0 +1,56 @@
+cmp <- function(vy, vc, vn, perc_reall = 0.1, perc_sample = 0.5, max_nsim = 1e5,
+                min_perc_traffic = 0.05, niter = 2, flg_extra_path = 0, markov_order = 1,
+                seed = 3, verbose = 0, cha_sep = ">") {
+  tl_call("compare_models_mta_R", vy, vc, vn, "path", "total_conversions", "total_null", cha_sep,
+          perc_reall, perc_sample, max_nsim, min_perc_traffic, niter, flg_extra_path,
+          markov_order, seed, verbose)
+}
+
+journeys <- function(n = 200, seed = 1) {
+  set.seed(seed)
+  ch <- c("a", "b", "c")
+  list(vy = replicate(n, paste(sample(ch, sample(1:3, 1), replace = TRUE), collapse = " > ")),
+       vc = rpois(n, 1), vn = rpois(n, 12))
+}
+
+test_that("result list: names, matrix shapes and model names", {
+  j <- journeys()
+  capture.output(r <- cmp(j$vy, j$vc, j$vn, niter = 3, markov_order = 2))
+  expect_identical(tail(r$model_names, 2), c("markov_model_order_1", "markov_model_order_2"))
+  expect_identical(names(r), c("performance", "allocation", "model_names"))
+  expect_identical(r$model_names[1:5], c("original", "no_reallocation", "first_touch",
+                                         "last_touch", "linear_touch"))
+  expect_true(is.matrix(r$performance))
+  expect_equal(dim(r$performance), c(3, length(r$model_names)))
+  expect_equal(dim(r$allocation), c(3, length(r$model_names) - 1))
+  expect_equal(colSums(r$allocation), rep(1, ncol(r$allocation)))
+})
+
+test_that("a fixed seed gives the same results", {
+  j <- journeys(seed = 2)
+  capture.output(a <- cmp(j$vy, j$vc, j$vn, seed = 9))
+  capture.output(b <- cmp(j$vy, j$vc, j$vn, seed = 9))
+  expect_identical(a, b)
+})
+
+test_that("progress lines follow verbose, the sample line is always printed", {
+  j <- journeys(seed = 3)
+  out <- capture.output(cmp(j$vy, j$vc, j$vn))
+  expect_equal(sum(grepl("^Sample conversion rate: [0-9.]+%$", out)), 2)
+  expect_false(any(grepl("^Iter:", out)))
+  expect_output(cmp(j$vy, j$vc, j$vn, verbose = 1), "Iter: 2 / 2")
+  expect_output(cmp(j$vy, j$vc, j$vn, verbose = 1), "Input data conversion rate: ")
+})
+
+test_that("bad input reaches R as clear errors", {
+  j <- journeys(seed = 4)
+  expect_error(cmp(j$vy, j$vc, j$vn, max_nsim = 0), "the sample size is 0")
+  expect_error(cmp(j$vy, j$vc * 0, j$vn), "no journey converts")
+  expect_error(cmp(c(j$vy[-1], ">"), j$vc, j$vn), "vy: row 200 has no channels")
+  expect_error(cmp(j$vy, c(j$vc[-1], -1), j$vn), "vc: row 200 is negative")
+  expect_error(cmp(j$vy, j$vc, j$vn[-1]), "same length")
+  expect_error(cmp(j$vy, j$vc, j$vn, perc_reall = 2), "perc_reall must lie between 0 and 1")
+  expect_error(cmp(j$vy, j$vc, j$vn, cha_sep = ""), "cha_sep must not be empty")
+  expect_error(cmp(j$vy, j$vc, j$vn, niter = c(1, 2)), "Expecting a single value")
+  expect_error(compare_models_mta(j$vy, j$vc, j$vn[-1]), "same length")
+})
