@@ -4,7 +4,7 @@
 // sample of the run's size.
 // build: cmake -S tests/cpp -B build/plain && cmake --build build/plain -j2
 //        g++ -O2 -std=c++17 -Isrc bench/compare.cpp build/plain/libtouchlane_core.a \
-//            -larmadillo -pthread -o build/bench_compare && build/bench_compare
+//            -larmadillo -llapack -lblas -pthread -o build/bench_compare && build/bench_compare
 #include <chrono>
 #include <cstdio>
 #include <map>
