@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -56,6 +57,15 @@ uli parse_stoul(std::string_view s) {
 }
 
 double parse_stod(std::string_view s) {
+  // Plain decimal numbers take the fast, equally exact from_chars; anything
+  // else (leading blanks or '+', hexadecimal, a bare sign) goes through
+  // strtod so the accepted forms stay those of the standard conversion.
+  if (!s.empty() && ((s[0] >= '0' && s[0] <= '9') || s[0] == '-' || s[0] == '.') &&
+      s.find_first_of("xX") == std::string_view::npos) {
+    double v = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec == std::errc()) return v;
+  }
   // strtod needs a terminated buffer that ends where the field ends.
   thread_local std::string buf;
   buf.assign(s.data(), s.size());
@@ -108,6 +118,10 @@ std::string_view trim_blanks(std::string_view s) {
 
 void normalise_blanks(std::string_view s, std::string* out) {
   s = trim_blanks(s);
+  if (s.find("  ") == std::string_view::npos) {   // the common case: nothing to collapse
+    out->assign(s.data(), s.size());
+    return;
+  }
   out->clear();
   out->reserve(s.size());
   bool prev_blank = false;

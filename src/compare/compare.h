@@ -55,6 +55,54 @@ void int_attr_trf(std::vector<double>* y);
 uli  date_conv_time_int(const std::string& datetime, const std::string& ts_parse);
 bool parse_time_stamp(const std::string& datetime, const std::string& ts_parse, uli* seconds);
 
+// ---- time-stamped journeys ----------------------------------------------
+// An event table (rows of journeys with time stamps) read once, so that its
+// journeys can be replayed over a window of days.
+struct EventTable {
+  std::vector<uli> seconds;                  // per row: seconds since 1970
+  std::vector<uli> day;                      // per row: position of its day in days
+  std::vector<uli> channel;                  // per row: channel index, gb::limsup for a conversion
+  std::vector<std::string> days;             // distinct days (first 10 characters), by first appearance
+  std::vector<uli> tab_info_paths_id_path;   // per journey: identifier, first and last row
+  std::vector<uli> tab_info_paths_id_from;
+  std::vector<uli> tab_info_paths_id_to;
+  std::vector<std::vector<double>> ctr;      // per day of days: click-through rate per channel
+};
+
+// Reads the event table (a journey starts at row 0 and wherever the
+// identifier rises) and the click-through table (day = first 10 characters
+// of tab_ctr_day_str; a later row for a day replaces an earlier one).
+// Every channel of tab_paths_channel other than channel_conv_name must be
+// in mp_channels. Throws std::invalid_argument for columns of different
+// lengths, naming the row of a time stamp that is not "%Y-%m-%d %T", the
+// day of the event table missing from the click-through table, or the row
+// of a click-through table with fewer columns than channels.
+void read_event_table(const std::vector<uli>* tab_paths_id_path,
+                      const std::vector<std::string>* tab_paths_time_str,
+                      const std::vector<std::string>* tab_paths_channel,
+                      const std::string& channel_conv_name,
+                      const std::map<std::string, uli>& mp_channels,
+                      const std::vector<std::string>* tab_ctr_day_str,
+                      const std::vector<std::vector<double>>* tab_ctr_ctr, EventTable* events);
+
+// path_generator, and for every accepted candidate i one real journey with
+// its path (drawn among Mpaths_ids[vpaths_ids_1[i]]) replayed from a random
+// second of a window of floor(days x perc_sample) days: per window day the
+// conversions (vconvs1), and per day and channel the touches (Mtouches1)
+// and their mean click-through rate (Mctr1, 0 without touches). Rows that
+// fall outside the window are left out of the daily tables only. The
+// tables are reset first. Throws as path_generator, and
+// std::invalid_argument for a candidate whose path has no journey.
+void path_generator_new(const std::vector<std::string>* vpath, const std::vector<bool>* visconv,
+                        std::vector<uli> vnpath, std::vector<double> vfreq, uli nchannels,
+                        std::vector<double> vtraffic, uli nsim, std::vector<uli>* vidy1,
+                        const std::vector<std::vector<uli>>* Mpaths_ids,
+                        const std::vector<uli>* vpaths_ids_1, const EventTable* events,
+                        double perc_sample, std::vector<std::string>* vy1,
+                        std::vector<uli>* vc1, std::vector<uli>* vn1,
+                        std::vector<std::vector<double>>* Mtouches1,
+                        std::vector<double>* vconvs1, std::vector<std::vector<double>>* Mctr1);
+
 // ---- model comparison ----------------------------------------------------
 // Compares the traffic advice of the attribution models on synthetic
 // journeys drawn from vy/vc/vn (rewritten as index paths): niter rows of
@@ -74,5 +122,26 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
                             std::vector<std::vector<double>>* results_performance,
                             std::vector<std::vector<double>>* results_allocation,
                             std::vector<std::string>* vmodel_names);
+
+// The same comparison for time-stamped journeys (an event table whose rows
+// of one journey are consecutive, channel_conv_name marking conversions)
+// replayed over a window of days, with the reward model of the daily
+// conversions and impressions (touches over the click-through rates of
+// tab_ctr_ctr, a row per day of tab_ctr_day_str) among the models. Throws
+// as compare_models_mta_cpp and read_event_table, and
+// std::invalid_argument for a journey made only of conversions, and
+// a window too short for the reward model.
+void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
+                                std::vector<std::string>* tab_paths_time_str,
+                                std::vector<std::string>* tab_paths_channel,
+                                std::vector<std::string>* tab_ctr_day_str,
+                                std::vector<std::vector<double>>* tab_ctr_ctr,
+                                std::string channel_conv_name, double perc_reall,
+                                double perc_sample, uli max_nsim, double min_perc_traffic,
+                                uli niter, uli flg_extra_path, uli max_markov_order, uli seed,
+                                int flg_print, int verbose,
+                                std::vector<std::vector<double>>* results_performance,
+                                std::vector<std::vector<double>>* results_allocation,
+                                std::vector<std::string>* vmodel_names);
 
 #endif

@@ -1,13 +1,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <unordered_map>
 
 #include "compare/compare.h"
 #include "heuristic/heuristic.h"
 #include "journeys/journeys.h"
+#include "logistic/logistic.h"
 #include "markov/markov.h"
+#include "shapley/shapley.h"
+#include "uam/uam.h"
 
 namespace {
 
@@ -59,7 +63,7 @@ std::vector<double> shares(std::vector<double> w, const std::string& model, uli 
   }
   if (!(total > 0))
     throw std::invalid_argument(model + " gives no channel any weight" + iteration(k) +
-                                " (does the sample convert?)");
+                                " (a sample needs converting and non-converting journeys)");
   for (double& x : w) x /= total;
   return w;
 }
@@ -134,6 +138,28 @@ void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vec
   }
 }
 
+// Shapley values of the simplified split over conversion-per-null worths.
+std::vector<double> shapley_shares(ModelInput& in, uli nchannels, uli k) {
+  int flg_simplified = 1, type_worth = 2;
+  std::vector<std::string> vchannels, name, channel;
+  std::vector<double> vindex, id, chpos, attr, value, loc, glob, value_glob;
+  shapley_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, &in.var_null,
+              in.vy, in.vc, &in.vv, in.vn, &in.row_sep, &in.cha_sep, &flg_simplified, &type_worth,
+              &in.flg_write_nulls, &in.flg_write_paths, &in.file_output, &vchannels, &vindex, &id,
+              &name, &channel, &chpos, &attr, &value, &loc, &glob, &value_glob);
+  return shares_from_index(vchannels, vindex, nchannels, "shapley", k);
+}
+
+// Logistic-regression channel indices.
+std::vector<double> logistic_shares(ModelInput& in, uli nchannels, uli k) {
+  std::vector<double> vindex, id, chpos, attr, value, loc;
+  std::vector<std::string> vchannels, name, channel;
+  logistic_regression_cpp(in.vy, in.vc, in.vn, &in.vv, &in.cha_sep, &in.row_sep,
+                          &in.flg_write_nulls, &in.flg_write_paths, &in.file_output, &vindex,
+                          &vchannels, &id, &name, &channel, &chpos, &attr, &value, &loc);
+  return shares_from_index(vchannels, vindex, nchannels, "logistic_regression", k);
+}
+
 // Markov conversion index (kind 2) of one order; the Markov runs keep their
 // own engines, seeded from `seed`, and leave gb::engine alone.
 std::vector<double> markov_shares(ModelInput& in, uli order, uli seed, uli nchannels, uli k) {
@@ -158,6 +184,176 @@ void check_fraction(double x, const char* name) {
     throw std::invalid_argument(std::string(name) + " must lie between 0 and 1, not " + fmt_f(x));
 }
 
+struct Settings {
+  double perc_reall, perc_sample, min_perc_traffic;
+  uli max_nsim, niter, flg_extra_path, max_markov_order, seed;
+  int flg_print, verbose;
+};
+
+void check_settings(const Settings& s) {
+  check_fraction(s.perc_reall, "perc_reall");
+  check_fraction(s.min_perc_traffic, "min_perc_traffic");
+  if (s.perc_reall + s.min_perc_traffic > 1)
+    throw std::invalid_argument("perc_reall and min_perc_traffic together must not exceed 1");
+  if (!(s.perc_sample >= 0) || !std::isfinite(s.perc_sample))
+    throw std::invalid_argument("perc_sample must be a non-negative number, not " +
+                                fmt_f(s.perc_sample));
+}
+
+std::vector<std::string> model_names(bool with_reward, uli max_markov_order) {
+  std::vector<std::string> names = {"original", "no_reallocation", "first_touch", "last_touch",
+                                    "linear_touch", "shapley", "logistic_regression"};
+  if (with_reward) names.push_back("reward");
+  for (uli o = 1; o <= max_markov_order; ++o) names.push_back("markov_model_order_" + std::to_string(o));
+  return names;
+}
+
+// The weighted candidate population drawn from in every iteration.
+struct Population {
+  Candidates cand;
+  std::vector<uli> vpaths_ids_1;   // per candidate: position of its distinct path
+  double ratio_conv = 1, global_cr = 0;
+  uli nsim = 0;
+};
+
+// Distinct paths with their conversions and nulls to candidates: extra
+// nulls, seeding, oversampling of converting journeys and sample size.
+Population build_population(const std::vector<std::string>& mpath, std::vector<uli> mconv,
+                            std::vector<uli> mnull, const Settings& s) {
+  const double svc = sum(mconv), svn = sum(mnull);
+  if (!(svc > 0)) throw std::invalid_argument("no journey converts, there is nothing to compare");
+  Population pop;
+  pop.global_cr = svc / (svc + svn);
+  if (s.verbose == 1) printA("Input data conversion rate: " + f_print_perc(pop.global_cr) + "%");
+  if (s.flg_extra_path == 1) {
+    const uli extra = static_cast<uli>(std::floor(1 / pop.global_cr));
+    for (uli& x : mnull) x += extra;
+  }
+  pop.global_cr = sum(mconv) / (sum(mconv) + sum(mnull));
+  if (s.verbose == 1) printA("Population conversion rate: " + f_print_perc(pop.global_cr) + "%");
+
+  gb::reseed(s.seed);
+  if (pop.global_cr < 0.01) {
+    pop.ratio_conv = 0.01 / pop.global_cr;
+    printA("The data are highly unbalanced and oversampling of converting paths will be adopted.");
+    printA("Population conversion rate after oversampling: " + f_print_perc(0.01) + "%");
+    pop.global_cr = 0.01;
+  }
+
+  Candidates& cand = pop.cand;
+  std::vector<double> weight;
+  for (size_t j = 0; j < mpath.size(); ++j) {
+    if (mconv[j] > 0) {
+      cand.vpath.push_back(mpath[j]);
+      cand.visconv.push_back(true);
+      cand.vnpath.push_back(mconv[j]);
+      pop.vpaths_ids_1.push_back(j);
+      weight.push_back(static_cast<double>(mconv[j]) * pop.ratio_conv);
+    }
+    if (mnull[j] > 0) {
+      cand.vpath.push_back(mpath[j]);
+      cand.visconv.push_back(false);
+      cand.vnpath.push_back(mnull[j]);
+      pop.vpaths_ids_1.push_back(j);
+      weight.push_back(static_cast<double>(mnull[j]));
+    }
+  }
+  double npaths_freq = 0;
+  for (double w : weight) npaths_freq += w;
+  const double wanted = std::floor(s.perc_sample * npaths_freq);
+  pop.nsim = wanted < static_cast<double>(s.max_nsim) ? static_cast<uli>(wanted) : s.max_nsim;
+  if (pop.nsim == 0)
+    throw std::invalid_argument("the sample size is 0 (perc_sample " + fmt_f(s.perc_sample) +
+                                " of " + fmt_f(npaths_freq) + " weighted journeys, max_nsim " +
+                                fmt_lu(s.max_nsim) + "): increase perc_sample or max_nsim");
+  double cum = 0;
+  for (double w : weight) cand.vfreq.push_back(cum += w / npaths_freq);
+  return pop;
+}
+
+// How a comparison draws its journeys, and its optional reward model.
+struct Draws {
+  std::function<void(Generated*)> sample;                                  // count mode
+  std::function<void(const std::vector<double>&, Generated*)> population;  // traffic mode
+  std::function<std::vector<double>(uli)> reward;                          // shares, or empty
+  bool warn_few = true;
+  const char* attribution_line = "Attribution (First/Last/Linear/Shapley/Logistic/Markov)";
+};
+
+void run_iterations(const Population& pop, uli nchannels, const Settings& s, ModelInput& in,
+                    Generated& sample, const Draws& draws, size_t nnames,
+                    std::vector<std::vector<double>>* results_performance,
+                    std::vector<std::vector<double>>* results_allocation) {
+  results_performance->assign(s.niter, std::vector<double>(nnames, 0.0));
+  results_allocation->assign(nchannels, std::vector<double>(nnames - 1, 0.0));
+  Generated gen;
+  const double n_iter = static_cast<double>(s.niter);
+  for (uli k = 0; k < s.niter; ++k) {
+    check_interrupt();
+    std::vector<double>& perf = (*results_performance)[k];
+    if (s.verbose == 1) {
+      printA("Iter: " + std::to_string(k + 1) + " / " + std::to_string(s.niter));
+      printA("Random sample from population");
+    }
+    draws.sample(&sample);
+    perf[0] = performance(sample, pop.ratio_conv);
+    printA("Sample conversion rate: " + f_print_perc(perf[0]) + "%");
+    if (draws.warn_few && static_cast<double>(pop.nsim) * pop.global_cr < 100)
+      printA("Your dataset has to few customer journeys to ensure the validity of the results. "
+             "Try to increase your data.");
+
+    std::vector<double> vtraffic(nchannels, 0.0);
+    for (size_t i = 0; i < sample.vy1.size(); ++i)
+      for (uli t : split2(sample.vy1[i], ' '))
+        vtraffic.at(t - 1) += static_cast<double>(sample.vc1[i] + sample.vn1[i]);
+    double T = 0;
+    for (double x : vtraffic) T += x;
+
+    if (s.verbose == 1) printA(draws.attribution_line);
+    std::vector<std::vector<double>> model_shares;   // in name order from "first_touch"
+    heuristic_shares(in, nchannels, k, &model_shares);
+    model_shares.push_back(shapley_shares(in, nchannels, k));
+    model_shares.push_back(logistic_shares(in, nchannels, k));
+    if (draws.reward) model_shares.push_back(draws.reward(k));
+    for (uli o = 1; o <= s.max_markov_order; ++o)
+      model_shares.push_back(markov_shares(in, o, s.seed, nchannels, k));
+
+    std::vector<std::vector<double>> traffic;   // "no_reallocation", then the models
+    traffic.push_back(vtraffic);
+    for (const auto& sh : model_shares)
+      traffic.push_back(new_traffic(vtraffic, T, sh, s.min_perc_traffic, s.perc_reall));
+    for (size_t col = 0; col < traffic.size(); ++col)
+      for (uli i = 0; i < nchannels; ++i)
+        (*results_allocation)[i][col] += traffic[col][i] / T / n_iter;
+
+    if (s.verbose == 1) printA("Random sample from population given new traffic");
+    for (size_t col = 0; col < traffic.size(); ++col) {
+      draws.population(traffic[col], &gen);
+      perf[col + 1] = performance(gen, pop.ratio_conv);
+    }
+  }
+}
+
+void print_table(const std::vector<std::vector<double>>& perf,
+                 const std::vector<std::string>& names) {
+  for (const auto& row : perf) {
+    std::string line;
+    for (double x : row) {
+      char cell[64];
+      std::snprintf(cell, sizeof cell, "%-10g", x);
+      line += cell;
+    }
+    printA(line);
+  }
+  for (size_t j = 0; j < names.size(); ++j) {
+    double mean = 0;
+    for (const auto& row : perf) mean += row[j] / static_cast<double>(perf.size());
+    char num[64];
+    std::snprintf(num, sizeof num, "%g", mean);
+    printA(names[j] + " : " + num);
+  }
+}
+
 }  // namespace
 
 void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
@@ -169,25 +365,17 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
                             std::vector<std::vector<double>>* results_performance,
                             std::vector<std::vector<double>>* results_allocation,
                             std::vector<std::string>* vmodel_names) {
+  const Settings s{perc_reall, perc_sample, min_perc_traffic, max_nsim, niter, flg_extra_path,
+                   max_markov_order, seed, flg_print, verbose};
   first_char(cha_sep, "cha_sep");
   if (vc->size() != vy->size() || vn->size() != vy->size())
     throw std::invalid_argument("vy, vc and vn must have the same length (" +
                                 std::to_string(vy->size()) + ", " + std::to_string(vc->size()) +
                                 ", " + std::to_string(vn->size()) + ")");
-  check_fraction(perc_reall, "perc_reall");
-  check_fraction(min_perc_traffic, "min_perc_traffic");
-  if (perc_reall + min_perc_traffic > 1)
-    throw std::invalid_argument("perc_reall and min_perc_traffic together must not exceed 1");
-  if (!(perc_sample >= 0) || !std::isfinite(perc_sample))
-    throw std::invalid_argument("perc_sample must be a non-negative number, not " + fmt_f(perc_sample));
+  check_settings(s);
+  *vmodel_names = model_names(false, max_markov_order);
 
-  // 1. names
-  vmodel_names->assign({"original", "no_reallocation", "first_touch", "last_touch", "linear_touch"});
-  for (uli o = 1; o <= max_markov_order; ++o)
-    vmodel_names->push_back("markov_model_order_" + std::to_string(o));
-  const size_t nnames = vmodel_names->size();
-
-  // 2. journeys as index paths, channel i written i + 1
+  // Journeys as index paths, channel i written i + 1.
   std::map<std::string, uli> mp_channels;
   std::vector<std::string> vchannels_all;
   uli nall = 0, max_touches = 0;
@@ -197,13 +385,7 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
     if ((*vy)[i].empty())
       throw std::invalid_argument("vy: row " + std::to_string(i + 1) + " has no channels");
 
-  // 3. conversion rate of the input
-  const double svc = sum(*vc), svn = sum(*vn);
-  if (!(svc > 0)) throw std::invalid_argument("vc: no journey converts, there is nothing to compare");
-  double global_cr = svc / (svc + svn);
-  if (verbose == 1) printA("Input data conversion rate: " + f_print_perc(global_cr) + "%");
-
-  // 4. identical paths merged, optionally with extra non-converting journeys
+  // Identical paths merged, in order of first appearance.
   std::unordered_map<std::string, size_t> pos;
   std::vector<std::string> mpath;
   std::vector<uli> mconv, mnull;
@@ -217,122 +399,125 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
     mconv[it.first->second] += (*vc)[i];
     mnull[it.first->second] += (*vn)[i];
   }
-  if (flg_extra_path == 1) {
-    const uli extra = static_cast<uli>(std::floor(1 / global_cr));
-    for (uli& x : mnull) x += extra;
-  }
-  global_cr = sum(mconv) / (sum(mconv) + sum(mnull));
-  if (verbose == 1) printA("Population conversion rate: " + f_print_perc(global_cr) + "%");
-
-  // 5. seeding, 6. oversampling of converting journeys
-  gb::reseed(seed);
-  double ratio_conv = 1;
-  if (global_cr < 0.01) {
-    ratio_conv = 0.01 / global_cr;
-    printA("The data are highly unbalanced and oversampling of converting paths will be adopted.");
-    printA("Population conversion rate after oversampling: " + f_print_perc(0.01) + "%");
-    global_cr = 0.01;
-  }
-
-  // 7. candidates, 8. sample size and cumulative probabilities
-  Candidates cand;
-  std::vector<double> weight;
-  for (size_t j = 0; j < mpath.size(); ++j) {
-    if (mconv[j] > 0) {
-      cand.vpath.push_back(mpath[j]);
-      cand.visconv.push_back(true);
-      cand.vnpath.push_back(mconv[j]);
-      weight.push_back(static_cast<double>(mconv[j]) * ratio_conv);
-    }
-    if (mnull[j] > 0) {
-      cand.vpath.push_back(mpath[j]);
-      cand.visconv.push_back(false);
-      cand.vnpath.push_back(mnull[j]);
-      weight.push_back(static_cast<double>(mnull[j]));
-    }
-  }
-  double npaths_freq = 0;
-  for (double w : weight) npaths_freq += w;
-  const double wanted = std::floor(perc_sample * npaths_freq);
-  const uli nsim = wanted < static_cast<double>(max_nsim) ? static_cast<uli>(wanted) : max_nsim;
-  if (nsim == 0)
-    throw std::invalid_argument("the sample size is 0 (perc_sample " + fmt_f(perc_sample) +
-                                " of " + fmt_f(npaths_freq) + " weighted journeys, max_nsim " +
-                                fmt_lu(max_nsim) + "): increase perc_sample or max_nsim");
-  double cum = 0;
-  for (double w : weight) cand.vfreq.push_back(cum += w / npaths_freq);
-
-  // 9. results
-  results_performance->assign(niter, std::vector<double>(nnames, 0.0));
-  results_allocation->assign(nchannels, std::vector<double>(nnames - 1, 0.0));
+  const Population pop = build_population(mpath, std::move(mconv), std::move(mnull), s);
 
   ModelInput in;
-  Generated sample, gen;
+  Generated sample;
   in.vy = &sample.vy1;
   in.vc = &sample.vc1;
   in.vn = &sample.vn1;
   in.var_path = var_path;
   in.var_conv = var_conv;
   in.var_null = var_null;
-  const double n_iter = static_cast<double>(niter);
-  for (uli k = 0; k < niter; ++k) {
-    check_interrupt();
-    std::vector<double>& perf = (*results_performance)[k];
-    if (verbose == 1) {
-      printA("Iter: " + std::to_string(k + 1) + " / " + std::to_string(niter));
-      printA("Random sample from population");
-    }
-    generate(cand, nchannels, {}, nsim, &sample);
-    perf[0] = performance(sample, ratio_conv);
-    printA("Sample conversion rate: " + f_print_perc(perf[0]) + "%");
-    if (static_cast<double>(nsim) * global_cr < 100)
-      printA("Your dataset has to few customer journeys to ensure the validity of the results. "
-             "Try to increase your data.");
+  Draws draws;
+  draws.sample = [&](Generated* g) { generate(pop.cand, nchannels, {}, pop.nsim, g); };
+  draws.population = [&](const std::vector<double>& traffic, Generated* g) {
+    generate(pop.cand, nchannels, traffic, 0, g);
+  };
+  run_iterations(pop, nchannels, s, in, sample, draws, vmodel_names->size(), results_performance,
+                 results_allocation);
+  if (flg_print == 1) print_table(*results_performance, *vmodel_names);
+}
 
-    std::vector<double> vtraffic(nchannels, 0.0);
-    for (size_t i = 0; i < sample.vy1.size(); ++i)
-      for (uli t : split2(sample.vy1[i], ' '))
-        vtraffic.at(t - 1) += static_cast<double>(sample.vc1[i] + sample.vn1[i]);
-    double T = 0;
-    for (double x : vtraffic) T += x;
+void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
+                                std::vector<std::string>* tab_paths_time_str,
+                                std::vector<std::string>* tab_paths_channel,
+                                std::vector<std::string>* tab_ctr_day_str,
+                                std::vector<std::vector<double>>* tab_ctr_ctr,
+                                std::string channel_conv_name, double perc_reall,
+                                double perc_sample, uli max_nsim, double min_perc_traffic,
+                                uli niter, uli flg_extra_path, uli max_markov_order, uli seed,
+                                int flg_print, int verbose,
+                                std::vector<std::vector<double>>* results_performance,
+                                std::vector<std::vector<double>>* results_allocation,
+                                std::vector<std::string>* vmodel_names) {
+  const Settings s{perc_reall, perc_sample, min_perc_traffic, max_nsim, niter, flg_extra_path,
+                   max_markov_order, seed, flg_print, verbose};
+  check_settings(s);
+  *vmodel_names = model_names(true, max_markov_order);
 
-    if (verbose == 1) printA("Attribution (First/Last/Linear/Shapley/Logistic/Markov)");
-    std::vector<std::vector<double>> model_shares;   // in name order from "first_touch"
-    heuristic_shares(in, nchannels, k, &model_shares);
-    for (uli o = 1; o <= max_markov_order; ++o)
-      model_shares.push_back(markov_shares(in, o, seed, nchannels, k));
+  // Journeys of the event table, channel i written i + 1.
+  uli len_tab_paths = tab_paths_id_path->size();
+  std::string sep = " ";
+  std::vector<std::string> vchannels, vpaths;
+  std::vector<uli> vconv, vnull;
+  std::map<std::string, uli> mp_channels;
+  std::vector<std::vector<uli>> Mpaths_ids;
+  uli nchannels = 0;
+  if (tab_paths_time_str->size() != len_tab_paths || tab_paths_channel->size() != len_tab_paths)
+    throw std::invalid_argument("the event table columns have different lengths (" +
+                                std::to_string(len_tab_paths) + ", " +
+                                std::to_string(tab_paths_time_str->size()) + ", " +
+                                std::to_string(tab_paths_channel->size()) + ")");
+  transpose_paths(&len_tab_paths, tab_paths_channel, tab_paths_id_path, &channel_conv_name, &sep,
+                  &vchannels, &nchannels, &vpaths, &vconv, &vnull, &mp_channels, &Mpaths_ids);
+  EventTable events;
+  read_event_table(tab_paths_id_path, tab_paths_time_str, tab_paths_channel, channel_conv_name,
+                   mp_channels, tab_ctr_day_str, tab_ctr_ctr, &events);
+  for (size_t j = 0; j < vpaths.size(); ++j)
+    if (vpaths[j].empty())
+      throw std::invalid_argument(
+          "tab_paths_channel: journey " +
+          std::to_string(events.tab_info_paths_id_path.at(Mpaths_ids[j].at(0))) +
+          " has no touch point, only conversions");
+  const double window = std::floor(static_cast<double>(events.days.size()) * perc_sample);
+  if (window < 2)
+    throw std::invalid_argument("the window of " + fmt_f(window) + " days (perc_sample " +
+                                fmt_f(perc_sample) + " of " + fmt_lu(events.days.size()) +
+                                " days) is too short: the reward model needs at least 2 days");
+  const Population pop = build_population(vpaths, vconv, vnull, s);
 
-    std::vector<std::vector<double>> traffic;   // "no_reallocation", then the models
-    traffic.push_back(vtraffic);
-    for (const auto& s : model_shares)
-      traffic.push_back(new_traffic(vtraffic, T, s, min_perc_traffic, perc_reall));
-    for (size_t col = 0; col < traffic.size(); ++col)
-      for (uli i = 0; i < nchannels; ++i)
-        (*results_allocation)[i][col] += traffic[col][i] / T / n_iter;
-
-    if (verbose == 1) printA("Random sample from population given new traffic");
-    for (size_t col = 0; col < traffic.size(); ++col) {
-      generate(cand, nchannels, traffic[col], 0, &gen);
-      perf[col + 1] = performance(gen, ratio_conv);
-    }
-  }
-
-  if (flg_print == 1) {
-    for (const auto& row : *results_performance) {
-      std::string line;
-      for (double x : row) {
-        char cell[64];
-        std::snprintf(cell, sizeof cell, "%-10g", x);
-        line += cell;
+  ModelInput in;
+  Generated sample;
+  in.vy = &sample.vy1;
+  in.vc = &sample.vc1;
+  in.vn = &sample.vn1;
+  in.var_path = "path";
+  in.var_conv = "total_conversions";
+  in.var_null = "total_null";
+  std::vector<std::vector<double>> Mtouches1, Mctr1, scratch_touches, scratch_ctr;
+  std::vector<double> vconvs1, scratch_convs;
+  auto draw = [&](const std::vector<double>& traffic, uli nsim, Generated* g,
+                  std::vector<std::vector<double>>* touches, std::vector<double>* convs,
+                  std::vector<std::vector<double>>* ctr) {
+    g->vidy1.clear();
+    g->vy1.clear();
+    g->vc1.clear();
+    g->vn1.clear();
+    path_generator_new(&pop.cand.vpath, &pop.cand.visconv, pop.cand.vnpath, pop.cand.vfreq,
+                       nchannels, traffic, nsim, &g->vidy1, &Mpaths_ids, &pop.vpaths_ids_1,
+                       &events, perc_sample, &g->vy1, &g->vc1, &g->vn1, touches, convs, ctr);
+  };
+  Draws draws;
+  draws.warn_few = false;
+  draws.attribution_line = "Attribution (First/Last/Linear/Shapley/Logistic/Reward/Markov)";
+  draws.sample = [&](Generated* g) { draw({}, pop.nsim, g, &Mtouches1, &vconvs1, &Mctr1); };
+  draws.population = [&](const std::vector<double>& traffic, Generated* g) {
+    draw(traffic, 0, g, &scratch_touches, &scratch_convs, &scratch_ctr);
+  };
+  draws.reward = [&](uli k) {
+    uli sconversions = 0;
+    for (double x : vconvs1) sconversions += static_cast<uli>(x);
+    // Touches back to impressions through the average click-through rate.
+    std::vector<std::vector<double>> impressions = Mtouches1;
+    uli simpressions = 0;
+    for (size_t j = 0; j < impressions.size(); ++j)
+      for (uli i = 0; i < nchannels; ++i) {
+        double& x = impressions[j][i];
+        x = Mctr1[j][i] > 0 ? x / Mctr1[j][i] : 0.0;
+        simpressions = static_cast<uli>(static_cast<double>(simpressions) + x);
       }
-      printA(line);
-    }
-    for (size_t j = 0; j < nnames; ++j) {
-      double mean = 0;
-      for (const auto& row : *results_performance) mean += row[j] / n_iter;
-      char num[64];
-      std::snprintf(num, sizeof num, "%g", mean);
-      printA((*vmodel_names)[j] + " : " + num);
-    }
-  }
+    const double icr = static_cast<double>(sconversions) /
+                       (static_cast<double>(simpressions) / static_cast<double>(nchannels));
+    std::map<std::string, double> mp_weight_mmm;
+    int reward_verbose = verbose;
+    reward_model(&vconvs1, &impressions, &reward_verbose, nchannels, &vchannels, icr,
+                 impressions.size(), &mp_weight_mmm);
+    std::vector<double> w(nchannels);
+    for (uli i = 0; i < nchannels; ++i) w[i] = mp_weight_mmm[vchannels[i]];
+    return shares(std::move(w), "reward", k);
+  };
+  run_iterations(pop, nchannels, s, in, sample, draws, vmodel_names->size(), results_performance,
+                 results_allocation);
+  if (flg_print == 1) print_table(*results_performance, *vmodel_names);
 }

@@ -148,3 +148,68 @@ void path_generator(const std::vector<std::string>* vpath, const std::vector<boo
   draw_journeys(*vpath, *visconv, vfreq, nchannels, vtraffic, nsim, vidy1, vy1, vc1, vn1,
                 [](size_t) {});
 }
+
+void path_generator_new(const std::vector<std::string>* vpath, const std::vector<bool>* visconv,
+                        std::vector<uli> vnpath, std::vector<double> vfreq, uli nchannels,
+                        std::vector<double> vtraffic, uli nsim, std::vector<uli>* vidy1,
+                        const std::vector<std::vector<uli>>* Mpaths_ids,
+                        const std::vector<uli>* vpaths_ids_1, const EventTable* events,
+                        double perc_sample, std::vector<std::string>* vy1,
+                        std::vector<uli>* vc1, std::vector<uli>* vn1,
+                        std::vector<std::vector<double>>* Mtouches1,
+                        std::vector<double>* vconvs1, std::vector<std::vector<double>>* Mctr1) {
+  (void)vnpath;
+  const EventTable& ev = *events;
+  if (vpaths_ids_1->size() != vpath->size())
+    throw std::invalid_argument("path_generator_new: " + std::to_string(vpath->size()) +
+                                " paths but " + std::to_string(vpaths_ids_1->size()) +
+                                " journey lists");
+  const uli njourneys = ev.tab_info_paths_id_from.size();
+  for (size_t i = 0; i < vpaths_ids_1->size(); ++i) {
+    const uli p = (*vpaths_ids_1)[i];
+    if (p >= Mpaths_ids->size() || (*Mpaths_ids)[p].empty())
+      throw std::invalid_argument("path_generator_new: " + candidate(i) + " has no journey to replay");
+    for (uli j : (*Mpaths_ids)[p])
+      if (j >= njourneys)
+        throw std::invalid_argument("path_generator_new: journey " + std::to_string(j) +
+                                    " is not in the event table");
+  }
+  if (!(perc_sample >= 0) || !std::isfinite(perc_sample))
+    throw std::invalid_argument("perc_sample must be a non-negative number");
+
+  const uli ndays0 = static_cast<uli>(std::floor(static_cast<double>(ev.days.size()) * perc_sample));
+  const double time_range = static_cast<double>(ndays0) * 86400.0;
+  Mtouches1->assign(ndays0, std::vector<double>(nchannels, 0.0));
+  Mctr1->assign(ndays0, std::vector<double>(nchannels, 0.0));
+  vconvs1->assign(ndays0, 0.0);
+  std::vector<std::vector<uli>> count(ndays0, std::vector<uli>(nchannels, 0));
+
+  auto replay = [&](size_t i) {
+    const std::vector<uli>& ids = (*Mpaths_ids)[(*vpaths_ids_1)[i]];
+    const double u = gb::uniform(gb::engine);
+    const uli j = ids[static_cast<size_t>(std::floor(u * static_cast<double>(ids.size())))];
+    const sli time_start = static_cast<sli>(std::floor(gb::uniform(gb::engine) * time_range));
+    const uli from = ev.tab_info_paths_id_from[j], to = ev.tab_info_paths_id_to[j];
+    const sli t0 = static_cast<sli>(ev.seconds[from]);
+    for (uli r = from; r <= to; ++r) {
+      // A row stamped before its journey's first row lies before the window.
+      const sli at = time_start + static_cast<sli>(ev.seconds[r]) - t0;
+      if (at < 0) continue;
+      const uli d = static_cast<uli>(at) / 86400;
+      if (d >= ndays0) continue;
+      const uli c = ev.channel[r];
+      if (c == gb::limsup) {
+        (*vconvs1)[d] += 1;
+      } else {
+        (*Mtouches1)[d].at(c) += 1;
+        (*Mctr1)[d][c] += ev.ctr[ev.day[r]][c];
+        ++count[d][c];
+      }
+    }
+  };
+  draw_journeys(*vpath, *visconv, vfreq, nchannels, vtraffic, nsim, vidy1, vy1, vc1, vn1, replay);
+
+  for (uli d = 0; d < ndays0; ++d)
+    for (uli c = 0; c < nchannels; ++c)
+      if (count[d][c] > 0) (*Mctr1)[d][c] /= static_cast<double>(count[d][c]);
+}

@@ -47,3 +47,45 @@ extern "C" SEXP compare_models_mta_R(SEXP vy_p, SEXP vc_p, SEXP vn_p, SEXP var_p
       Rcpp::Named("model_names") = vmodel_names);
   END_RCPP
 }
+
+extern "C" SEXP compare_models_mta_mmm_R(SEXP tab_paths_id_path_p, SEXP tab_paths_time_str_p,
+                                         SEXP tab_paths_channel_p, SEXP tab_ctr_day_str_p,
+                                         SEXP tab_ctr_ctr_p, SEXP channel_conv_name_p,
+                                         SEXP perc_reall_p, SEXP perc_sample_p, SEXP max_nsim_p,
+                                         SEXP min_perc_traffic_p, SEXP niter_p,
+                                         SEXP flg_extra_path_p, SEXP max_markov_order_p,
+                                         SEXP seed_p, SEXP verbose_p) {
+  BEGIN_RCPP
+  setlocale(LC_NUMERIC, "C");
+  std::vector<uli> tab_paths_id_path = as_counts(tab_paths_id_path_p, "tab_paths_id_path");
+  std::vector<std::string> tab_paths_time_str = as_strings(tab_paths_time_str_p);
+  std::vector<std::string> tab_paths_channel = as_strings(tab_paths_channel_p);
+  std::vector<std::string> tab_ctr_day_str = as_strings(tab_ctr_day_str_p);
+  Rcpp::NumericMatrix ctr(tab_ctr_ctr_p);
+  std::vector<std::vector<double>> tab_ctr_ctr;
+  conv_rcpp_mat_to_vec2(&ctr, &tab_ctr_ctr);
+  std::string channel_conv_name = as_str(channel_conv_name_p);
+  double perc_reall = as_real(perc_reall_p);
+  double perc_sample = as_real(perc_sample_p);
+  uli max_nsim = as_count(max_nsim_p, "max_nsim");
+  double min_perc_traffic = as_real(min_perc_traffic_p);
+  uli niter = as_count(niter_p, "niter");
+  uli flg_extra_path = as_count(flg_extra_path_p, "flg_extra_path");
+  uli max_markov_order = as_count(max_markov_order_p, "max_markov_order");
+  uli seed = as_seed(seed_p);
+  int verbose = as_flag(verbose_p);
+
+  std::vector<std::vector<double>> results_performance, results_allocation;
+  std::vector<std::string> vmodel_names;
+  compare_models_mta_mmm_cpp(&tab_paths_id_path, &tab_paths_time_str, &tab_paths_channel,
+                             &tab_ctr_day_str, &tab_ctr_ctr, channel_conv_name, perc_reall,
+                             perc_sample, max_nsim, min_perc_traffic, niter, flg_extra_path,
+                             max_markov_order, seed, 0, verbose, &results_performance,
+                             &results_allocation, &vmodel_names);
+  const size_t nnames = vmodel_names.size();
+  return Rcpp::List::create(
+      Rcpp::Named("performance") = as_matrix(results_performance, nnames),
+      Rcpp::Named("allocation") = as_matrix(results_allocation, nnames ? nnames - 1 : 0),
+      Rcpp::Named("model_names") = vmodel_names);
+  END_RCPP
+}

@@ -16,8 +16,6 @@ struct Scratch {
   std::vector<uli> count;                 // occurrences per distinct channel
   std::unordered_map<std::string_view, uli> index;
   std::string text;                       // file rows of the journey
-  std::vector<size_t> row_end;            // end offset of each unfinished row
-  std::string rows;                       // finished rows of the journey
 };
 
 Scratch& scratch() {
@@ -101,9 +99,12 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
   if (*vci > 0) {
     const double convs = static_cast<double>(*vci);
     const double value = with_value ? *vvi : 0.0;
-    s.row_end.clear();
+    // The linear shares need the distinct channels of the whole journey, so
+    // they are counted first and every row is then written in one go.
+    const double U = static_cast<double>(count_distinct(s));
     for (uli k = 0; k < lvec; ++k) {
       const bool first = k == 0, last = k == lvec - 1;
+      const double m = static_cast<double>(s.count[s.slot[k]]);
       if (to_file) {
         prefix(k);
         s.text.push_back(c);
@@ -112,39 +113,23 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
         s.text.push_back(c);
         if (last) append_lu(s.text, *vci); else s.text += "0.000000";
         if (with_value) { s.text.push_back(c); append_f(s.text, last ? value : 0.0); }
-        s.row_end.push_back(s.text.size());
+        s.text.push_back(c);
+        append_f(s.text, convs / U / m);
+        if (with_value) { s.text.push_back(c); append_f(s.text, value / U / m); }
+        s.text.push_back('\n');
       } else {
         push_common(k);
         vpath_attr_convs_first->push_back(first ? convs : 0.0);
         vpath_attr_convs_last->push_back(last ? convs : 0.0);
+        vpath_attr_convs_linear->push_back(convs / U / m);
         if (with_value) {
           vpath_attr_value_first->push_back(first ? value : 0.0);
           vpath_attr_value_last->push_back(last ? value : 0.0);
+          vpath_attr_value_linear->push_back(value / U / m);
         }
       }
     }
-    const double U = static_cast<double>(count_distinct(s));
-    if (to_file) {
-      std::string& rows = s.rows;
-      rows.clear();
-      size_t begin = 0;
-      for (uli k = 0; k < lvec; ++k) {
-        const double m = static_cast<double>(s.count[s.slot[k]]);
-        rows.append(s.text, begin, s.row_end[k] - begin);
-        begin = s.row_end[k];
-        rows.push_back(c);
-        append_f(rows, convs / U / m);
-        if (with_value) { rows.push_back(c); append_f(rows, value / U / m); }
-        rows.push_back('\n');
-      }
-      ofile_output->write(rows.data(), static_cast<std::streamsize>(rows.size()));
-    } else {
-      for (uli k = 0; k < lvec; ++k) {
-        const double m = static_cast<double>(s.count[s.slot[k]]);
-        vpath_attr_convs_linear->push_back(convs / U / m);
-        if (with_value) vpath_attr_value_linear->push_back(value / U / m);
-      }
-    }
+    if (to_file) ofile_output->write(s.text.data(), static_cast<std::streamsize>(s.text.size()));
   } else if (*flg_write_nulls == 1) {
     for (uli k = 0; k < lvec; ++k) {
       if (to_file) {

@@ -125,7 +125,7 @@ void channels_markov(std::string_view path, char sep, std::vector<std::string_vi
 }
 
 void channels_normalised(std::string_view path, char sep, std::vector<std::string>* out) {
-  std::vector<std::string_view> views;
+  thread_local std::vector<std::string_view> views;   // reused: runs once per journey
   split_views(path, sep, &views);
   out->resize(views.size());
   for (size_t k = 0; k < views.size(); ++k) normalise_blanks(views[k], &(*out)[k]);

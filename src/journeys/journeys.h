@@ -77,7 +77,6 @@ void channels_normalised(std::string_view path, char sep, std::vector<std::strin
 // when it is empty.
 char first_char(const std::string& s, const char* arg_name);
 
-
 // ---- channel dictionary and k-order state encoding -------------------------
 #include <map>
 

@@ -181,12 +181,7 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
   const uli nch = *nchannels, nf = *nfold, nc = *ncore;
   const uli limit = *max_step > 0 ? *max_step : *max_npassi + 1;
 
-  // Engines are seeded here, on the calling thread: the device is not
-  // shared with workers. With a fixed seed worker w replays seed + w.
   std::vector<uli> engine_seeds(nc);
-  for (uli w = 0; w < nc; ++w)
-    engine_seeds[w] = *seed == gb::limsup ? static_cast<uli>(gb::device()) : (*seed + w);
-
   SimAccumulators acc;
   acc.reset(nc, nf, nch);
   std::vector<double> T(nf * nch), N(nf * nch), Tf(nf), TVm(nch);
@@ -196,6 +191,11 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
   double res_conv = std::numeric_limits<double>::max();
   while (res_conv > *conv_par) {
     const uli nsim_fold_core = *nsim_start / (nf * nc);
+    // Engines are seeded here, on the calling thread: the device is not
+    // shared with workers. With a fixed seed worker w replays seed + w in
+    // every batch; without one each batch draws fresh seeds.
+    for (uli w = 0; w < nc; ++w)
+      engine_seeds[w] = *seed == gb::limsup ? static_cast<uli>(gb::device()) : (*seed + w);
     run_batch(nc, engine_seeds, nf, nsim_fold_core, state_channels, limit, *order, nch, S, &acc);
 
     std::fill(T.begin(), T.end(), 0.0);

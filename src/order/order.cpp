@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "journeys/journeys.h"
@@ -7,6 +8,7 @@
 namespace {
 
 constexpr uli kProgressEvery = 1000000;
+constexpr uli kMaxRocNpt = 10000000;
 constexpr uli kNone = ~static_cast<uli>(0);        // journey shorter than the order
 constexpr uli kRoot = ~static_cast<uli>(0) - 1;    // parent of every order-1 state
 
@@ -95,44 +97,40 @@ double choose_order_area(const order_tables& t, uli f, uli o, uli roc_npt, int f
   const uli nstate = t.nchannels_2[o], nfold = t.nfold;
   const double rate = static_cast<double>(t.vtot_convs_train[f]) /
                       static_cast<double>(t.vtot_convs_train[f] + t.vtot_nulls_train[f]);
-  // Predicted probability and test counts per state, sorted by probability:
-  // the states above a threshold are then a suffix, and every threshold
-  // costs one binary search instead of a pass over the states.
-  struct Row { double p; uli tc, tn; };
-  std::vector<Row> rows(nstate);
+  // Bucket every state by the number k of thresholds h / roc_npt its
+  // predicted probability exceeds (strictly); the states above threshold h
+  // are then the buckets k >= h, so each threshold costs O(1) instead of a
+  // pass over the states. k is found from p * roc_npt and corrected with
+  // the very comparison the thresholds use, so no state changes side.
+  const double npt = static_cast<double>(roc_npt);
+  std::vector<uli> bucket_c(roc_npt + 2, 0), bucket_n(roc_npt + 2, 0);
   for (uli i = 0; i < nstate; ++i) {
     const uli* tr = &t.train[o][2 * (nfold * i + f)];
     const uli n = tr[0], c = tr[1];
-    rows[i].p = c + n == 0 ? rate : static_cast<double>(c) / static_cast<double>(c + n);
-    rows[i].tn = t.all[o][2 * i] - n;
-    rows[i].tc = t.all[o][2 * i + 1] - c;
+    const double p = c + n == 0 ? rate : static_cast<double>(c) / static_cast<double>(c + n);
+    uli k = 0;
+    if (p > 1.0 / npt) {   // false for NaN: no training data anywhere
+      const double guess = std::floor(p * npt);
+      k = guess >= npt ? roc_npt : static_cast<uli>(guess);
+      while (k < roc_npt && p > static_cast<double>(k + 1) / npt) ++k;
+      while (k > 0 && !(p > static_cast<double>(k) / npt)) --k;
+    }
+    bucket_n[k] += t.all[o][2 * i] - n;
+    bucket_c[k] += t.all[o][2 * i + 1] - c;
   }
-  // NaN (no training data at all) never exceeds a threshold: sort it first.
-  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-    const bool an = a.p != a.p, bn = b.p != b.p;
-    if (an || bn) return an && !bn;
-    return a.p < b.p;
-  });
-  std::vector<uli> suffix_c(nstate + 1, 0), suffix_n(nstate + 1, 0);
-  for (uli i = nstate; i-- > 0;) {
-    suffix_c[i] = suffix_c[i + 1] + rows[i].tc;
-    suffix_n[i] = suffix_n[i + 1] + rows[i].tn;
+  // suffix sums: bucket[h] = test counts of the states above threshold h
+  for (uli k = roc_npt; k-- > 0;) {
+    bucket_c[k] += bucket_c[k + 1];
+    bucket_n[k] += bucket_n[k + 1];
   }
-  const uli total_c = suffix_c[0], total_n = suffix_n[0];
+  const uli total_c = bucket_c[0], total_n = bucket_n[0];
 
   double area = 0.0;
   double x_old = 1.0, y_old = flg_type == 0 ? 1.0 : 0.0;
   for (uli h = 1; h <= roc_npt; ++h) {
-    const double th = static_cast<double>(h) / static_cast<double>(roc_npt);
-    // first row whose probability is strictly above th (NaN rows never are)
-    uli lo = 0, hi = nstate;
-    while (lo < hi) {
-      const uli mid = lo + (hi - lo) / 2;
-      if (rows[mid].p > th) hi = mid; else lo = mid + 1;
-    }
-    const double tp = static_cast<double>(suffix_c[lo]), fp = static_cast<double>(suffix_n[lo]);
-    const double fn = static_cast<double>(total_c - suffix_c[lo]);
-    const double tn = static_cast<double>(total_n - suffix_n[lo]);
+    const double tp = static_cast<double>(bucket_c[h]), fp = static_cast<double>(bucket_n[h]);
+    const double fn = static_cast<double>(total_c - bucket_c[h]);
+    const double tn = static_cast<double>(total_n - bucket_n[h]);
     const double tpr = tp + fn == 0 ? 1.0 : tp / (tp + fn);
     const double fpr = fp + tn == 0 ? 0.0 : fp / (fp + tn);
     const double ppv = tp + fp == 0 ? 1.0 : tp / (tp + fp);
@@ -161,6 +159,10 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
   if (*max_order == 0) throw std::invalid_argument("max_order must be at least 1");
   if (*nfold == 0) throw std::invalid_argument("nfold must be at least 1");
   if (*roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
+  // A finer grid than this changes no area measurably and would only
+  // exhaust memory and time.
+  if (*roc_npt > kMaxRocNpt)
+    throw std::invalid_argument("roc_npt must be at most " + thousandSeparator(kMaxRocNpt));
   if (*flg_type != 0 && *flg_type != 1)
     throw std::invalid_argument("flg_type must be 0 (auc-roc) or 1 (auc-prerec)");
   const char sep = first_char(*cha_sep, "cha_sep");

@@ -73,16 +73,14 @@ TEST(Compare, NamesAndShapes) {
   s.niter = 3;
   s.markov_order = 2;
   Compared c = compare(journeys(200, 1, 10, 1), s);
-  ASSERT_GE(c.names.size(), 7u);
-  EXPECT_EQ(c.names[c.names.size() - 2], "markov_model_order_1");
-  EXPECT_EQ(c.names.back(), "markov_model_order_2");
-  EXPECT_EQ(c.names[0], "original");
-  EXPECT_EQ(c.names[1], "no_reallocation");
-  EXPECT_EQ(c.names[2], "first_touch");
+  EXPECT_EQ(c.names, (std::vector<std::string>{"original", "no_reallocation", "first_touch",
+                                                "last_touch", "linear_touch", "shapley",
+                                                "logistic_regression", "markov_model_order_1",
+                                                "markov_model_order_2"}));
   ASSERT_EQ(c.perf.size(), 3u);
-  for (const auto& row : c.perf) EXPECT_EQ(row.size(), c.names.size());
+  for (const auto& row : c.perf) EXPECT_EQ(row.size(), 9u);
   ASSERT_EQ(c.alloc.size(), 4u);   // channels
-  for (const auto& row : c.alloc) EXPECT_EQ(row.size(), c.names.size() - 1);
+  for (const auto& row : c.alloc) EXPECT_EQ(row.size(), 8u);
 }
 
 TEST(Compare, AllocationColumnsSumToOne) {
@@ -204,4 +202,153 @@ TEST(Compare, ClearErrors) {
   Journeys short_vn = j;
   short_vn.vn.pop_back();
   EXPECT_THROW(compare(short_vn, Settings()), std::invalid_argument);
+}
+
+namespace {
+
+// An event table of nj journeys over ndays days, channels a..d, about one
+// journey in six converting, and click-through rates for every day.
+struct MmmInput {
+  std::vector<uli> id;
+  std::vector<std::string> time, channel, ctr_day;
+  std::vector<std::vector<double>> ctr;
+};
+
+std::string stamp(uli seconds) {
+  const uli day = seconds / 86400, s = seconds % 86400;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "2024-01-%02lu %02lu:%02lu:%02lu", day + 1, s / 3600, s / 60 % 60,
+                s % 60);
+  return buf;
+}
+
+MmmInput mmm_input(uli nj, uli ndays, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> len(1, 3), ch(0, 3);
+  std::uniform_real_distribution<double> u(0, 1);
+  const char* names[] = {"a", "b", "c", "d"};
+  MmmInput in;
+  for (uli j = 0; j < nj; ++j) {
+    uli t = static_cast<uli>(u(rng) * static_cast<double>((ndays - 1) * 86400));
+    for (int k = len(rng); k > 0; --k) {
+      in.id.push_back(j + 1);
+      in.time.push_back(stamp(t));
+      in.channel.push_back(names[ch(rng)]);
+      t = std::min(t + static_cast<uli>(u(rng) * 20000), ndays * 86400 - 1);
+    }
+    if (u(rng) < 0.17) {
+      in.id.push_back(j + 1);
+      in.time.push_back(stamp(t));
+      in.channel.push_back("conv");
+    }
+  }
+  for (uli d = 0; d < ndays; ++d) {
+    in.ctr_day.push_back(stamp(d * 86400).substr(0, 10));
+    in.ctr.push_back({0.01 + 0.001 * static_cast<double>(d), 0.02, 0.03, 0.04});
+  }
+  return in;
+}
+
+Compared compare_mmm(MmmInput in, const Settings& s = Settings()) {
+  Compared c;
+  std::ostringstream os;
+  set_console_stream(&os);
+  try {
+    compare_models_mta_mmm_cpp(&in.id, &in.time, &in.channel, &in.ctr_day, &in.ctr, "conv",
+                               s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic,
+                               s.niter, s.flg_extra_path, s.markov_order, s.seed, 0, s.verbose,
+                               &c.perf, &c.alloc, &c.names);
+  } catch (...) {
+    set_console_stream(nullptr);
+    throw;
+  }
+  set_console_stream(nullptr);
+  c.printed = os.str();
+  return c;
+}
+
+void expect_mmm_error(const MmmInput& in, const Settings& s, const std::string& part) {
+  try {
+    compare_mmm(in, s);
+    ADD_FAILURE() << "no error for " << part;
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+
+TEST(CompareMmm, NamesShapesAndShares) {
+  Settings s;
+  s.markov_order = 2;
+  s.perc_sample = 0.5;
+  s.verbose = 1;
+  Compared c = compare_mmm(mmm_input(300, 12, 1), s);
+  EXPECT_EQ(c.names, (std::vector<std::string>{"original", "no_reallocation", "first_touch",
+                                                "last_touch", "linear_touch", "shapley",
+                                                "logistic_regression", "reward",
+                                                "markov_model_order_1", "markov_model_order_2"}));
+  ASSERT_EQ(c.perf.size(), 2u);
+  EXPECT_EQ(c.perf[0].size(), 10u);
+  ASSERT_EQ(c.alloc.size(), 4u);
+  for (size_t col = 0; col < 9; ++col) {
+    double total = 0;
+    for (const auto& row : c.alloc) total += row[col];
+    EXPECT_NEAR(total, 1.0, 1e-12) << c.names[col + 1];
+  }
+  EXPECT_TRUE(contains(c.printed, "Attribution (First/Last/Linear/Shapley/Logistic/Reward/Markov)"));
+  EXPECT_EQ(c.printed.find("Your dataset has to few"), std::string::npos);
+  Compared again = compare_mmm(mmm_input(300, 12, 1), s);
+  EXPECT_EQ(again.perf, c.perf);
+}
+
+TEST(CompareMmm, ClearErrors) {
+  Settings s;
+  s.perc_sample = 0.5;
+  s.markov_order = 0;
+  MmmInput in = mmm_input(100, 10, 2);
+  MmmInput bad = in;
+  bad.ctr_day.erase(bad.ctr_day.begin() + 3);
+  bad.ctr.erase(bad.ctr.begin() + 3);
+  expect_mmm_error(bad, s, "day 2024-01-04");
+  bad = in;
+  bad.time[7] = "2024-01-04T10:00:00";
+  expect_mmm_error(bad, s, "row 8");
+  bad = in;
+  for (auto& row : bad.ctr) row.pop_back();
+  expect_mmm_error(bad, s, "tab_ctr_ctr: row 1");
+  Settings short_window = s;
+  short_window.perc_sample = 0.15;   // one day of ten
+  expect_mmm_error(in, short_window, "too short");
+  bad = in;
+  bad.id.insert(bad.id.begin(), 0);   // a journey of a conversion only
+  bad.time.insert(bad.time.begin(), "2024-01-01 00:00:00");
+  bad.channel.insert(bad.channel.begin(), "conv");
+  expect_mmm_error(bad, s, "journey 0 has no touch point");
+  Settings no_sample = s;
+  no_sample.max_nsim = 0;
+  expect_mmm_error(in, no_sample, "sample size is 0");
+}
+
+TEST(Compare, PrintedPerformanceTable) {
+  Journeys j = journeys(200, 1, 8, 9);
+  std::vector<std::vector<double>> perf, alloc;
+  std::vector<std::string> names;
+  std::ostringstream os;
+  set_console_stream(&os);
+  compare_models_mta_cpp(&j.vy, &j.vc, &j.vn, "path", "total_conversions", "total_null", ">", 0.1,
+                         0.3, 100000, 0.05, 2, 0, 0, 5, 1, 0, &perf, &alloc, &names);
+  set_console_stream(nullptr);
+  std::vector<std::string> lines;
+  std::istringstream in(os.str());
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  ASSERT_GE(lines.size(), 2 + names.size());
+  const size_t first = lines.size() - names.size() - 2;
+  EXPECT_EQ(lines[first].size(), 10 * names.size());   // fields of width 10
+  char cell[32];
+  std::snprintf(cell, sizeof cell, "%-10g", perf[1][0]);
+  EXPECT_EQ(lines[first + 1].substr(0, 10), cell);
+  char mean[32];
+  std::snprintf(mean, sizeof mean, "%g", (perf[0][2] + perf[1][2]) / 2);
+  EXPECT_EQ(lines[first + 2 + 2], "first_touch : " + std::string(mean));
 }

@@ -212,3 +212,146 @@ TEST(TimeStamps, SecondsSinceEpoch) {
   EXPECT_EQ(s, 7u);
   EXPECT_THROW(date_conv_time_int("2020-01-01", "%Y-%m-%d %T"), std::invalid_argument);
 }
+
+namespace {
+
+// Three journeys: id 1 "a > b" converting on day one, id 2 "b > b" across
+// midnight, id 3 "a > b" not converting; channels a = 0, b = 1.
+struct Events {
+  std::vector<uli> id = {1, 1, 1, 2, 2, 3, 3};
+  std::vector<std::string> time = {"2024-03-01 10:00:00", "2024-03-01 11:00:00",
+                                   "2024-03-01 12:00:00", "2024-03-02 23:00:00",
+                                   "2024-03-03 01:00:00", "2024-03-03 08:00:00",
+                                   "2024-03-03 09:00:00"};
+  std::vector<std::string> channel = {"a", "b", "conv", "b", "b", "a", "b"};
+  std::map<std::string, uli> mp = {{"a", 0}, {"b", 1}};
+  std::vector<std::string> ctr_day = {"2024-03-01", "2024-03-02 00:00:00", "2024-03-03", "2024-03-02"};
+  std::vector<std::vector<double>> ctr = {{0.2, 0.5}, {9, 9}, {0.2, 0.5}, {0.2, 0.5}};
+  EventTable read() const {
+    EventTable ev;
+    read_event_table(&id, &time, &channel, "conv", mp, &ctr_day, &ctr, &ev);
+    return ev;
+  }
+};
+
+struct Replayed {
+  std::vector<uli> vidy1, vc1, vn1;
+  std::vector<std::string> vy1;
+  std::vector<std::vector<double>> touches, ctr;
+  std::vector<double> convs;
+};
+
+// Candidates "1 2" converting (journey 0), "2 2" (journey 1), "1 2" not
+// converting (journey 2), drawn nsim times over a window of perc days.
+Replayed replay(const EventTable& ev, double perc, uli nsim, std::vector<double> traffic = {}) {
+  const std::vector<std::string> vpath = {"1 2", "2 2", "1 2"};
+  const std::vector<bool> visconv = {true, false, false};
+  const std::vector<std::vector<uli>> ids = {{0}, {1}, {2}};
+  const std::vector<uli> pos = {0, 1, 2};
+  Replayed r;
+  path_generator_new(&vpath, &visconv, {}, {0.3, 0.6, 1.0}, 2, std::move(traffic), nsim, &r.vidy1,
+                     &ids, &pos, &ev, perc, &r.vy1, &r.vc1, &r.vn1, &r.touches, &r.convs, &r.ctr);
+  return r;
+}
+
+double total(const std::vector<std::vector<double>>& m) {
+  double s = 0;
+  for (const auto& row : m) for (double x : row) s += x;
+  return s;
+}
+
+}  // namespace
+
+TEST(EventTable, JourneysDaysAndRates) {
+  Events e;
+  EventTable ev = e.read();
+  EXPECT_EQ(ev.tab_info_paths_id_path, (std::vector<uli>{1, 2, 3}));
+  EXPECT_EQ(ev.tab_info_paths_id_from, (std::vector<uli>{0, 3, 5}));
+  EXPECT_EQ(ev.tab_info_paths_id_to, (std::vector<uli>{2, 4, 6}));
+  EXPECT_EQ(ev.days, (std::vector<std::string>{"2024-03-01", "2024-03-02", "2024-03-03"}));
+  EXPECT_EQ(ev.ctr[1], (std::vector<double>{0.2, 0.5}));   // the later row of a day
+  EXPECT_EQ(ev.channel[2], gb::limsup);
+  EXPECT_EQ(ev.seconds[4] - ev.seconds[3], 7200u);
+  e.id = {1, 2, 2, 1, 3, 3, 3};   // only a rise starts a journey
+  ev = e.read();
+  EXPECT_EQ(ev.tab_info_paths_id_from, (std::vector<uli>{0, 1, 4}));
+}
+
+TEST(EventTable, ClearErrors) {
+  auto expect_message = [](const Events& e, const std::string& part) {
+    try {
+      e.read();
+      ADD_FAILURE() << "no error for " << part;
+    } catch (const std::invalid_argument& ex) {
+      EXPECT_NE(std::string(ex.what()).find(part), std::string::npos) << ex.what();
+    }
+  };
+  Events e;
+  e.time[4] = "2024-03-03 1:00";
+  expect_message(e, "row 5");
+  e = Events();
+  e.ctr_day[2] = "2024-03-04";
+  expect_message(e, "day 2024-03-03");
+  e = Events();
+  e.ctr[3] = {0.2};
+  expect_message(e, "tab_ctr_ctr: row 4");
+  e = Events();
+  e.channel[0] = "z";
+  expect_message(e, "row 1");
+  e = Events();
+  e.time.pop_back();
+  expect_message(e, "different lengths");
+}
+
+TEST(PathGeneratorNew, WideWindowHoldsEveryRow) {
+  Events e;
+  EventTable ev = e.read();
+  gb::reseed(4);
+  Replayed r = replay(ev, 200, 300);   // a window of 600 days
+  ASSERT_EQ(r.touches.size(), 600u);
+  double touches = 0, convs = 0;
+  for (size_t k = 0; k < r.vy1.size(); ++k) {
+    const double n = static_cast<double>(r.vc1[k] + r.vn1[k]);
+    touches += n * static_cast<double>(split2(r.vy1[k], ' ').size());
+    convs += static_cast<double>(r.vc1[k]);
+  }
+  EXPECT_EQ(total(r.touches), touches);
+  double sconv = 0;
+  for (double x : r.convs) sconv += x;
+  EXPECT_EQ(sconv, convs);
+  for (size_t d = 0; d < r.ctr.size(); ++d)
+    for (size_t c = 0; c < 2; ++c)
+      EXPECT_DOUBLE_EQ(r.ctr[d][c], r.touches[d][c] > 0 ? (c == 0 ? 0.2 : 0.5) : 0.0);
+}
+
+TEST(PathGeneratorNew, JourneyPastTheWindowKeepsItsEarlyRows) {
+  Events e;
+  EventTable ev = e.read();
+  gb::reseed(8);
+  Replayed r = replay(ev, 1.0 / 3, 400);   // one day
+  ASSERT_EQ(r.touches.size(), 1u);
+  uli draws = 0;
+  for (size_t k = 0; k < r.vy1.size(); ++k) draws += r.vc1[k] + r.vn1[k];
+  EXPECT_EQ(draws, 400u);   // outcomes count fully
+  // Journeys span one or two hours: started in the last hours of the day
+  // they lose their later rows (about 22 of 800 touches here).
+  EXPECT_LT(total(r.touches), 800);
+  EXPECT_GT(total(r.touches), 700);
+}
+
+TEST(PathGeneratorNew, EmptyWindowAndTrafficMode) {
+  Events e;
+  EventTable ev = e.read();
+  gb::reseed(2);
+  Replayed r = replay(ev, 0.2, 50);   // 0.6 of a day: no window
+  EXPECT_TRUE(r.touches.empty());
+  EXPECT_TRUE(r.convs.empty());
+  EXPECT_FALSE(r.vy1.empty());
+  r = replay(ev, 1, 0, {20, 30});
+  std::vector<double> used(2, 0);
+  for (size_t k = 0; k < r.vy1.size(); ++k)
+    for (uli t : split2(r.vy1[k], ' ')) used[t - 1] += static_cast<double>(r.vc1[k] + r.vn1[k]);
+  EXPECT_LE(used[0], 20);
+  EXPECT_LE(used[1], 30);
+  EXPECT_GE(used[1], 28);   // every candidate touches channel 2 at most twice
+}

@@ -325,12 +325,12 @@ TEST(SimulationMatrix, FileDriverReadsNamedColumns) {
 TEST(SimulationMatrix, ProgressEveryMillionRows) {
   std::ostringstream os;
   set_console_stream(&os);
-  Built b = build_vec(std::vector<std::string>(2500000, "a"), std::vector<uli>(2500000, 1), {}, {},
-                      1, 1);
+  // Paths without channels keep the run short under the sanitizers.
+  Built b = build_vec(std::vector<std::string>(2500000), std::vector<uli>(2500000, 1), {}, {}, 1, 1);
   set_console_stream(nullptr);
   const std::string head = "Building transition matrix, number of paths elaborated: ";
   EXPECT_EQ(os.str(), head + "1,000,000\n" + head + "2,000,000\n" + head + "2,500,000\n");
-  EXPECT_EQ(b.S.S(3, 1), 2500000u);
+  EXPECT_EQ(b.S.S(0, 1), 2500000u);
 }
 
 }  // namespace

@@ -290,6 +290,9 @@ TEST(MarkovModel, ChannelInEveryConvertingJourneyHasEffectOne) {
   EXPECT_EQ(v[0], 1.0);
   EXPECT_TRUE(r.vpath_id.empty() && r.vattr_convs_loc.empty() && r.vattr_value_glob.empty());
   EXPECT_TRUE(r.from.empty());
+  Settings unseeded;
+  unseeded.seed = gb::limsup;   // engines seeded from the device
+  EXPECT_EQ(run(j, unseeded).unmasked()[1], 1.0);
 }
 
 TEST(MarkovModel, SameSeedSameResults) {
@@ -492,6 +495,62 @@ TEST(MarkovLoop, CountsOfAKnownChain) {
   EXPECT_EQ(loop.Nc[1], loop.s_nnull);   // every null walk passed channel 1
 }
 
+
+// ---- one worker ------------------------------------------------------------
+
+struct Worker {
+  Fx S;
+  std::vector<sli> table{-1, -1, -1, 0, 1};
+  SimAccumulators acc;
+  std::atomic<bool> stop{false};
+  uli nfold = 5, order = 1;
+  explicit Worker(Fx s, uli ncore = 2) : S(std::move(s)) { acc.reset(ncore, nfold, 2); }
+  void run(uli engine_seed, uli w, uli per_fold, uli max_npassi = 100) {
+    W_markov_model(engine_seed, w, &nfold, per_fold, &table, max_npassi, 1, 2, &order, 2, &S,
+                   &acc, &stop);
+  }
+};
+
+TEST(MarkovWorker, FoldsAndSlots) {
+  Worker wk(coin_chain());
+  wk.run(1, 0, 10000);
+  wk.run(2, 1, 10000);
+  for (uli w : {0ul, 1ul}) {
+    EXPECT_EQ(wk.acc.v_path[w], 50000u);
+    EXPECT_EQ(wk.acc.nconv[w] + wk.acc.nnull[w] + wk.acc.v_inc_path[w], 50000u);
+    double t = 0;
+    for (uli f = 0; f < 5; ++f) t += wk.acc.T0[w][f * 2];   // channel 0 is on every walk
+    EXPECT_EQ(t, static_cast<double>(wk.acc.nconv[w]));
+  }
+  EXPECT_NE(wk.acc.T0[0], wk.acc.T0[1]);   // different streams
+}
+
+TEST(MarkovWorker, SameSeedReplaysTheSameWalks) {
+  Worker a(coin_chain()), b(coin_chain());
+  a.run(9, 0, 1000);
+  b.run(9, 0, 1000);
+  EXPECT_EQ(a.acc.T0[0], b.acc.T0[0]);
+  b.run(9, 0, 1000);
+  for (size_t x = 0; x < a.acc.T0[0].size(); ++x) EXPECT_EQ(b.acc.T0[0][x], 2 * a.acc.T0[0][x]);
+}
+
+TEST(MarkovWorker, WalksThatCannotEndAreIncomplete) {
+  Fx loop(4);
+  loop.add(0, 3, 1);
+  loop.add(3, 3, 1);   // never leaves channel 0
+  loop.set_nchannels(4);
+  loop.cum();
+  Worker wk(loop);
+  wk.run(1, 0, 100, 3);
+  EXPECT_EQ(wk.acc.v_inc_path[0], 500u);
+  EXPECT_EQ(wk.acc.T0[0], std::vector<double>(10, 0.0));
+  Fx empty(4);   // "(start)" without successors
+  empty.set_nchannels(4);
+  empty.cum();
+  Worker none(empty);
+  none.run(1, 0, 100);
+  EXPECT_EQ(none.acc.v_inc_path[0], 500u);
+}
 
 // ---- index kinds applied to every touch point ---------------------------------
 

@@ -131,7 +131,7 @@ TEST(OrderArea, SortedSweepEqualsTheLiteralPassOnRandomJourneys) {
     for (uli o = 0; o < 4; ++o)
       for (uli f = 0; f < 3; ++f)
         for (int type : {0, 1})
-          for (uli npt : {1ul, 7ul, 100ul})
+          for (uli npt : {1ul, 2ul, 3ul, 7ul, 10ul, 100ul, 1000ul})
             EXPECT_NEAR(choose_order_area(t, f, o, npt, type), brute_area(t, f, o, npt, type),
                         1e-12) << "order " << o + 1 << " fold " << f << " type " << type;
   }
@@ -196,6 +196,7 @@ TEST(OrderChoice, BadArgumentsThrow) {
   expect_throws_with([] { choose({"a"}, {1}, {1}, 0); }, "max_order");
   expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 0); }, "nfold");
   expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 2, 0.3, 0, 0); }, "roc_npt");
+  expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 2, 0.3, 0, 10000001); }, "at most 10,000,000");
   expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 2, 0.3, 2); }, "flg_type");
   expect_throws_with([] { choose({"a", "b"}, {1}, {1, 1}, 2); }, "conversions");
 }
@@ -225,4 +226,18 @@ TEST(OrderChoice, FileAndVectorsAgree) {
                      &r.order, &r.curve, &r.best);
   }, "nulls");
   std::remove(f.c_str());
+}
+
+TEST(OrderChoice, ProgressAfterEveryMillionJourneys) {
+  CaptureConsole console;
+  std::vector<std::string> vy(1000001, "a");
+  std::vector<uli> vc(1000001, 0), vn(1000001, 0);
+  vc[0] = 1;
+  vn[1] = 1;
+  choose(vy, vc, vn, 1, 1, 0.3, 0, 1, 0.0, 1, 1);
+  EXPECT_EQ(console.out.str(),
+            "**choose order**\n"
+            "Transition matrices, number of paths elaborated: 1,000,000\n"
+            "Transition matrices, number of paths elaborated: 1,000,001\n"
+            "Conversion rate: 50.00%\n");
 }

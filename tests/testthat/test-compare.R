@@ -16,13 +16,13 @@ journeys <- function(n = 200, seed = 1) {
 test_that("result list: names, matrix shapes and model names", {
   j <- journeys()
   capture.output(r <- cmp(j$vy, j$vc, j$vn, niter = 3, markov_order = 2))
-  expect_identical(tail(r$model_names, 2), c("markov_model_order_1", "markov_model_order_2"))
   expect_identical(names(r), c("performance", "allocation", "model_names"))
-  expect_identical(r$model_names[1:5], c("original", "no_reallocation", "first_touch",
-                                         "last_touch", "linear_touch"))
+  expect_identical(r$model_names, c("original", "no_reallocation", "first_touch", "last_touch",
+                                    "linear_touch", "shapley", "logistic_regression",
+                                    "markov_model_order_1", "markov_model_order_2"))
   expect_true(is.matrix(r$performance))
-  expect_equal(dim(r$performance), c(3, length(r$model_names)))
-  expect_equal(dim(r$allocation), c(3, length(r$model_names) - 1))
+  expect_equal(dim(r$performance), c(3, 9))
+  expect_equal(dim(r$allocation), c(3, 8))
   expect_equal(colSums(r$allocation), rep(1, ncol(r$allocation)))
 })
 
@@ -53,4 +53,53 @@ test_that("bad input reaches R as clear errors", {
   expect_error(cmp(j$vy, j$vc, j$vn, cha_sep = ""), "cha_sep must not be empty")
   expect_error(cmp(j$vy, j$vc, j$vn, niter = c(1, 2)), "Expecting a single value")
   expect_error(compare_models_mta(j$vy, j$vc, j$vn[-1]), "same length")
+})
+
+events <- function(nj = 200, ndays = 10, seed = 1) {
+  set.seed(seed)
+  base <- as.POSIXct("2024-01-01 00:00:00", tz = "UTC")
+  ids <- integer(0); tm <- character(0); chan <- character(0)
+  for (j in seq_len(nj)) {
+    k <- sample(1:3, 1)
+    ts <- base + runif(1, 0, (ndays - 2) * 86400) + sort(runif(k, 0, 86400))
+    cc <- sample(c("a", "b", "c"), k, TRUE)
+    if (runif(1) < 0.2) { ts <- c(ts, max(ts) + 60); cc <- c(cc, "conv") }
+    ids <- c(ids, rep(j, length(cc)))
+    tm <- c(tm, format(ts, "%Y-%m-%d %H:%M:%S", tz = "UTC"))
+    chan <- c(chan, cc)
+  }
+  list(ids = ids, tm = tm, chan = chan,
+       days = format(base + (seq_len(ndays) - 1) * 86400, "%Y-%m-%d", tz = "UTC"),
+       ctr = matrix(runif(ndays * 3, 0.01, 0.05), ndays, 3))
+}
+
+mmm <- function(e, perc_sample = 0.5, niter = 2, max_markov_order = 1, seed = 2, verbose = 0,
+                days = e$days, ctr = e$ctr, tm = e$tm) {
+  tl_call("compare_models_mta_mmm_R", e$ids, tm, e$chan, days, ctr, "conv", 0.1, perc_sample,
+          1e5, 0.05, niter, 0, max_markov_order, seed, verbose)
+}
+
+test_that("media-mix comparison: names, shapes, determinism", {
+  e <- events()
+  capture.output(r <- mmm(e, max_markov_order = 2))
+  expect_identical(names(r), c("performance", "allocation", "model_names"))
+  expect_identical(r$model_names[7:10], c("logistic_regression", "reward",
+                                          "markov_model_order_1", "markov_model_order_2"))
+  expect_equal(dim(r$performance), c(2, 10))
+  expect_equal(dim(r$allocation), c(3, 9))
+  expect_equal(colSums(r$allocation), rep(1, 9))
+  capture.output(r2 <- mmm(e, max_markov_order = 2))
+  expect_identical(r, r2)
+  expect_output(mmm(e, verbose = 1), "Reward/Markov")
+})
+
+test_that("media-mix comparison: clear errors for missing days, bad stamps and short tables", {
+  e <- events(seed = 3)
+  expect_error(mmm(e, days = e$days[-2], ctr = e$ctr[-2, ]), "no click-through rates for day 2024-01-02")
+  tm <- e$tm
+  tm[5] <- "yesterday"
+  expect_error(mmm(e, tm = tm), "tab_paths_time_str: row 5")
+  expect_error(mmm(e, ctr = e$ctr[, 1:2]), "tab_ctr_ctr: row 1 has 2 click-through rates for 3 channels")
+  expect_error(mmm(e, perc_sample = 0.05), "too short")
+  expect_error(compare_models_mta_mmm(e$ids, e$tm, e$chan, e$days, 1:3), "must be a numeric matrix")
 })

@@ -23,6 +23,10 @@ test_that("perfect and useless predictors, empty test sample", {
   expect_equal(chorder(d, max_order = 2)$auc, c(0.5, 0.5))
   d <- data.frame(path = c("a > b", "b", "a"), conv = c(3, 1, 0), null = c(1, 4, 2))
   expect_equal(chorder(d, perc_test = 0)$auc, c(1, 1, 1))
+  # Everything held out: no training rate anywhere, nothing is predicted
+  # positive, and both curves go straight from their start to (0, 0) / (0, 1).
+  expect_equal(chorder(d, perc_test = 1)$auc, c(0.5, 0.5, 0.5))
+  expect_equal(chorder(d, perc_test = 1, type = "auc-prerec")$auc, c(0.5, 0.5, 0.5))
 })
 
 test_that("',' and '|' in a channel name are the same channel", {
