@@ -105,6 +105,7 @@ expect_survives <- function(entry, base, extra = list(), timeout = 40, pending =
   skip_on_os("windows")   # the child runs under sh with ulimit and timeout
   skip_if_not(is.loaded(entry, PACKAGE = "Touchlane"), paste(entry, "is not built"))
   cases <- hostile_cases(base, extra)
+  if (nzchar(Sys.getenv("TOUCHLANE_ROBUST_ALL"))) pending <- character(0)   # to recheck them
   cases <- cases[!names(cases) %in% pending]
   only <- Sys.getenv("TOUCHLANE_ROBUST_ONLY")   # a pattern of case names, to rerun a few
   if (nzchar(only)) cases <- cases[grepl(only, names(cases))]
@@ -298,7 +299,7 @@ test_that("choose_order_R survives hostile arguments", {
              list(prerec = list(type = "auc-prerec"), order_big = list(max_order = 40),
                   perc_test1 = list(perc_test = 1), perc_test_neg = list(perc_test = -3)))
   expect_survives("choose_order_R", base, extra,
-                  pending = huge_count_cases("max_order", "roc_npt", "nfold"))
+                  pending = huge_count_cases("max_order", "nfold"))
 })
 
 test_that("next_best_action_train_R survives hostile arguments", {
@@ -416,7 +417,8 @@ test_that("compare_models_mta_mmm_R survives hostile arguments", {
   extra <- list(
     bad_time = list(tab_paths_time_str = c("x", "", NA, "2026-13-45 99:99:99")),
     ctr_wrong_shape = list(tab_ctr_ctr = matrix(0.1, 3, 7)))
-  expect_survives("compare_models_mta_mmm_R", base, extra)
+  expect_survives("compare_models_mta_mmm_R", base, extra,
+                  pending = huge_count_cases("perc_sample", "max_markov_order"))
 })
 
 test_that("combine_mta_mmm_R survives hostile arguments", {
