@@ -190,6 +190,9 @@ struct Settings {
   int flg_print, verbose;
 };
 
+constexpr uli kMaxIter = 1000000;
+constexpr uli kMaxMarkovOrder = 1000;
+
 void check_settings(const Settings& s) {
   check_fraction(s.perc_reall, "perc_reall");
   check_fraction(s.min_perc_traffic, "min_perc_traffic");
@@ -198,6 +201,13 @@ void check_settings(const Settings& s) {
   if (!(s.perc_sample >= 0) || !std::isfinite(s.perc_sample))
     throw std::invalid_argument("perc_sample must be a non-negative number, not " +
                                 fmt_f(s.perc_sample));
+  // Both sizes allocate per iteration / per order up front (result tables,
+  // one chain per order): bound them well above any useful setting.
+  if (s.niter > kMaxIter)
+    throw std::invalid_argument("niter must be at most " + fmt_lu(kMaxIter) + ", not " + fmt_lu(s.niter));
+  if (s.max_markov_order > kMaxMarkovOrder)
+    throw std::invalid_argument("markov_order must be at most " + fmt_lu(kMaxMarkovOrder) + ", not " +
+                                fmt_lu(s.max_markov_order));
 }
 
 std::vector<std::string> model_names(bool with_reward, uli max_markov_order) {
@@ -460,6 +470,9 @@ void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
           "tab_paths_channel: journey " +
           std::to_string(events.tab_info_paths_id_path.at(Mpaths_ids[j].at(0))) +
           " has no touch point, only conversions");
+  if (perc_sample > 1)
+    throw std::invalid_argument("perc_sample must be at most 1 here: the day window (" + fmt_f(perc_sample) +
+                                " of the days) cannot be longer than the days of the event table");
   const double window = std::floor(static_cast<double>(events.days.size()) * perc_sample);
   if (window < 2)
     throw std::invalid_argument("the window of " + fmt_f(window) + " days (perc_sample " +

@@ -6,6 +6,8 @@
 #include "order/order.h"
 
 namespace {
+constexpr unsigned long kMaxChooseOrder = 1000;
+constexpr unsigned long kMaxFold = 1000;
 
 constexpr uli kProgressEvery = 1000000;
 constexpr uli kMaxRocNpt = 10000000;
@@ -158,6 +160,13 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
                       std::vector<double>* v_best_order) {
   if (*max_order == 0) throw std::invalid_argument("max_order must be at least 1");
   if (*nfold == 0) throw std::invalid_argument("nfold must be at least 1");
+  // Tables are allocated per order and per fold before any journey is read.
+  if (*max_order > kMaxChooseOrder)
+    throw std::invalid_argument("max_order must be at most " + std::to_string(kMaxChooseOrder) + ", not " +
+                                std::to_string(*max_order));
+  if (*nfold > kMaxFold)
+    throw std::invalid_argument("nfold must be at most " + std::to_string(kMaxFold) + ", not " +
+                                std::to_string(*nfold));
   if (*roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
   // A finer grid than this changes no area measurably and would only
   // exhaust memory and time.

@@ -298,8 +298,7 @@ test_that("choose_order_R survives hostile arguments", {
   extra <- c(with_data(journey_frames()), with_files(bad_files()),
              list(prerec = list(type = "auc-prerec"), order_big = list(max_order = 40),
                   perc_test1 = list(perc_test = 1), perc_test_neg = list(perc_test = -3)))
-  expect_survives("choose_order_R", base, extra,
-                  pending = huge_count_cases("max_order", "nfold"))
+  expect_survives("choose_order_R", base, extra)
 })
 
 test_that("next_best_action_train_R survives hostile arguments", {
@@ -404,8 +403,7 @@ test_that("compare_models_mta_R survives hostile arguments", {
     empty_paths = list(vy = c("", ">", " ", ">>")),
     all_zero = list(vc = c(0, 0, 0, 0), vn = c(0, 0, 0, 0)),
     order_big = list(markov_order = 30))
-  expect_survives("compare_models_mta_R", base, extra,
-                  pending = huge_count_cases("niter", "markov_order"))
+  expect_survives("compare_models_mta_R", base, extra)
 })
 
 test_that("compare_models_mta_mmm_R survives hostile arguments", {
@@ -424,8 +422,7 @@ test_that("compare_models_mta_mmm_R survives hostile arguments", {
     no_conversions = list(tab_paths_channel = rep("a", 12)),
     ctr_days_unknown = list(tab_ctr_day_str = sprintf("1999-01-%02d", 1:4)),
     ctr_wrong_shape = list(tab_ctr_ctr = matrix(0.1, 3, 7)))
-  expect_survives("compare_models_mta_mmm_R", base, extra,
-                  pending = huge_count_cases("perc_sample", "niter", "max_markov_order"))
+  expect_survives("compare_models_mta_mmm_R", base, extra)
 })
 
 test_that("combine_mta_mmm_R survives hostile arguments", {
