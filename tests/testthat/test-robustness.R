@@ -28,19 +28,19 @@ hostile_values <- function() {
 run_child <- function(entry, cases, from, timeout) {
   dir <- tempfile("robust")
   dir.create(dir)
-  spec <- file.path(dir, "spec.rds")
-  saveRDS(list(entry = entry, cases = cases), spec)
+  job <- file.path(dir, "job.rds")
+  saveRDS(list(entry = entry, cases = cases), job)
   script <- file.path(dir, "run.R")
   writeLines(c(
     "suppressMessages(library(Touchlane))",
-    sprintf("spec <- readRDS(%s)", deparse(spec)),
+    sprintf("job <- readRDS(%s)", deparse(job)),
     sprintf("setwd(%s)", deparse(dir)),
-    sprintf("for (k in seq(%d, length(spec$cases))) {", from),
+    sprintf("for (k in seq(%d, length(job$cases))) {", from),
     "  cat('CASE', k, '\\n'); flush(stdout())",
     "  setTimeLimit(elapsed = 2, transient = TRUE)",
     "  out <- tryCatch({",
-    "    utils::capture.output(res <- suppressWarnings(do.call(.Call, c(list(spec$entry),",
-    "      spec$cases[[k]], PACKAGE = 'Touchlane'))))",
+    "    utils::capture.output(res <- suppressWarnings(do.call(.Call, c(list(job$entry),",
+    "      job$cases[[k]], PACKAGE = 'Touchlane'))))",
     "    'result'",
     "  }, interrupt = function(i) 'interrupted', error = function(e) {",
     "    msg <- conditionMessage(e)",
