@@ -19,6 +19,33 @@ uli parse_count(std::string_view field, const char* what, uli line_no, const std
 
 }  // namespace
 
+JourneySource vector_source(const std::vector<std::string>* vy, const std::vector<uli>* vc,
+                            const std::vector<double>* vv, const std::vector<uli>* vn) {
+  JourneySource src;
+  src.flg_file = 0;
+  src.var_value = (vv && !vv->empty()) ? "value" : "";
+  src.var_null = (vn && !vn->empty()) ? "nulls" : "";
+  src.vy = vy;
+  src.vc = vc;
+  src.vv = vv;
+  src.vn = vn;
+  return src;
+}
+
+JourneySource file_source(const std::string& file, const std::string& var_path,
+                          const std::string& var_conv, const std::string& var_value,
+                          const std::string& var_null, const std::string& row_sep) {
+  JourneySource src;
+  src.flg_file = 1;
+  src.file = file;
+  src.var_path = var_path;
+  src.var_conv = var_conv;
+  src.var_value = var_value;
+  src.var_null = var_null;
+  src.row_sep = row_sep;
+  return src;
+}
+
 char first_char(const std::string& s, const char* arg_name) {
   if (s.empty()) throw std::invalid_argument(std::string(arg_name) + " must not be empty");
   return s[0];

@@ -24,6 +24,15 @@ struct JourneySource {
   const std::vector<uli>* vn = nullptr;
 };
 
+// Sources of the two kinds. A vector source names its optional columns
+// only when their vectors are non-empty, so the reader's flg_value() and
+// flg_null() say whether values and nulls are present.
+JourneySource vector_source(const std::vector<std::string>* vy, const std::vector<uli>* vc,
+                            const std::vector<double>* vv, const std::vector<uli>* vn);
+JourneySource file_source(const std::string& file, const std::string& var_path,
+                          const std::string& var_conv, const std::string& var_value,
+                          const std::string& var_null, const std::string& row_sep);
+
 // Streams the journeys of a source in row order. The constructor opens the
 // file and reads its header; it throws std::invalid_argument naming the
 // file when it cannot be opened and naming the column when a requested

@@ -99,14 +99,7 @@ void build_simulation_matrix_from_vec_cpp(
     int* verbose) {
   start_build(S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
               mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, order);
-  JourneySource src;
-  src.flg_file = 0;
-  src.var_null = vn->empty() ? "" : "nulls";
-  src.var_value = vv->empty() ? "" : "value";
-  src.vy = vy;
-  src.vc = vc;
-  src.vv = vv;
-  src.vn = vn;
+  const JourneySource src = vector_source(vy, vc, vv, vn);
   JourneyReader reader(src);
   read_all(reader, cha_sep, order, S, nchannels, mp_channels, vchannels, max_npassi,
            mp_channels_sim, mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, verbose);
@@ -121,14 +114,7 @@ void build_simulation_matrix_from_file_cpp(
     int* verbose) {
   start_build(S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
               mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, order);
-  JourneySource src;
-  src.flg_file = 1;
-  src.file = *file;
-  src.var_path = *var_path;
-  src.var_conv = *var_conv;
-  src.var_null = *var_null;
-  src.var_value = *var_value;
-  src.row_sep = *row_sep;
+  const JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
   JourneyReader reader(src);
   read_all(reader, cha_sep, order, S, nchannels, mp_channels, vchannels, max_npassi,
            mp_channels_sim, mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, verbose);

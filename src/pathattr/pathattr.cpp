@@ -250,13 +250,7 @@ void attribution_from_file(const std::string* file, const std::string* var_path,
                            std::vector<double>* vpath_attr_convs,
                            std::vector<double>* vpath_attr_value,
                            std::vector<double>* vattr_convs_loc) {
-  JourneySource src;
-  src.flg_file = 1;
-  src.file = *file;
-  src.var_path = *var_path;
-  src.var_conv = *var_conv;
-  src.var_value = *var_value;
-  src.row_sep = *row_sep;
+  const JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, "", *row_sep);
   // Opened (header checked) before the result file is created.
   JourneyReader reader(src);
   const int flg_value = var_value->empty() ? 0 : 1;

@@ -120,14 +120,7 @@ void coalition_from_file(const std::string* file, const std::string* var_path,
                          std::map<std::string, double>* mp_coa_nulls, uli* nchannels,
                          std::vector<std::string>* vchannels, std::vector<std::string>* vcoalition,
                          const int* type_worth, double* svc, double* svn) {
-  JourneySource src;
-  src.flg_file = 1;
-  src.file = *file;
-  src.var_path = *var_path;
-  src.var_conv = *var_conv;
-  src.var_value = *var_value;
-  src.var_null = *var_null;
-  src.row_sep = *row_sep;
+  const JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
   JourneyReader reader(src);
   coalitions_from(reader, var_value->empty() ? 0 : 1, cha_sep, mp_channels, mp_coa_convs,
                   mp_coa_value, mp_coa_nulls, nchannels, vchannels, vcoalition, type_worth, svc,
