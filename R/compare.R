@@ -7,6 +7,7 @@
 #' population under that traffic. Returns the performance matrix (one row
 #' per iteration, one column per model), the average traffic share per
 #' channel and allocation, and the model names.
+#' @export
 compare_models_mta <- function(vy, vc, vn, var_path = "path", var_conv = "total_conversions",
                                var_null = "total_null", cha_sep = ">", perc_reall = 0.05,
                                perc_sample = 0.1, max_nsim = 1e6, min_perc_traffic = 0.03,
@@ -29,6 +30,7 @@ compare_models_mta <- function(vy, vc, vn, var_path = "path", var_conv = "total_
 #' (rows = days of `tab_ctr_day_str`, columns = channels in order of first
 #' appearance in the event table). The reward model joins the compared
 #' models. Returns the same list as `compare_models_mta`.
+#' @export
 compare_models_mta_mmm <- function(tab_paths_id_path, tab_paths_time_str, tab_paths_channel,
                                    tab_ctr_day_str, tab_ctr_ctr, channel_conv_name = "conversion",
                                    perc_reall = 0.05, perc_sample = 0.5, max_nsim = 1e6,

@@ -36,6 +36,7 @@
 #'   curve (recall, precision); thresholds h / `roc_npt`, h = 1..`roc_npt`,
 #'   trapezoid rule from (1, 1) (ROC) or (1, 0) (precision-recall). Curves and
 #'   areas are medians over the simulations; "auc" is NaN without ROC.
+#' @export
 hta_model <- function(vc, MT, vv = numeric(0), cr = 0, vcr = numeric(0), vctr,
                       mean_cj_length = 2, vadstock = rep(0, ncol(MT)), nsim = 10,
                       seed = NA, flg_roc = 0, flg_type_roc = 0, perc_test = 0.2,

@@ -8,6 +8,7 @@
 #' Markov model that shares the journey channels' weight among them.
 #' Returns the weight per impression of each channel ("vindex") and the
 #' conversions of each period attributed to the channels ("Mattr").
+#' @export
 uam <- function(vchannels_aggr, vtype_channels_aggr, tab_aggr_time_from_str,
                 tab_aggr_conversions, tab_aggr_touches, tab_ctr_ctr, flg_path = 0,
                 tab_paths_id_path = numeric(0), tab_paths_channel = character(0),

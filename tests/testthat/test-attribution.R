@@ -1,0 +1,110 @@
+# What an analyst sees: journey checks, attribution() side by side, model objects.
+d <- journeys_sample()[1:400, ]
+j5 <- data.frame(path = c("b > a", "c > a", "b > c", "a", "c > b > a"), conv = c(2, 1, 0, 3, 1),
+                 n = c(1, 1, 2, 4, 1), val = c(20, 5, 0, 30, 12))
+
+test_that("bad journeys and settings are refused with the column, row or argument named", {
+  bad <- function(col, x) { b <- j5; b[[col]] <- x; b }
+  cases <- list(
+    list(bad("path", c("a", NA, "b", "a", NA)), "column 'path' \\(path\\): rows 2, 5 NA"),
+    list(bad("path", c("a", "b", " ", "a", "")), "column 'path' \\(path\\): rows 3, 5 empty"),
+    list(bad("conv", c(1, NA, 0, 0, 0)), "column 'conv' \\(conversions\\): row 2 NA"),
+    list(bad("conv", c(1, 1, -1, 0, 0)), "column 'conv' \\(conversions\\): row 3 negative"),
+    list(bad("conv", c(1, 2.5, 0, 0, 0)), "row 2 not a whole number \\(2.5\\)"),
+    list(bad("n", c(1, 1, 0.5, 0, 0)), "column 'n' \\(nulls\\): row 3 not a whole number"),
+    list(bad("conv", letters[1:5]), "column 'conv' \\(conversions\\) must be numeric"),
+    list(j5[, -2], "column 'conv' \\(conversions\\) not found in `data`; its columns are: path, n, val"))
+  for (k in cases)
+    expect_error(markov_model(k[[1]], conversions = "conv", nulls = "n", seed = 1), k[[2]])
+  expect_error(markov_model(j5, conversions = "conv", kind = "odds"),
+               '`nulls` must name the column of non-converting journeys: kind = "odds" needs null counts')
+  expect_error(shapley(j5, conversions = "conv", kind = "saturation"), 'kind = "saturation" needs')
+  expect_error(markov_model(j5, conversions = "conv", kind = 2), '`kind` must be one of "removal"')
+  expect_error(markov_model(j5, conversions = "conv", order = 1.5), "`order` must be a whole number")
+  expect_error(heuristic_models(file = tempfile()), "file '.*' \\(file\\) not found")
+  f <- tempfile(fileext = ".csv")
+  writeLines(c("path;total", "a;1"), f)
+  expect_error(heuristic_models(file = f), "column 'conversions' \\(conversions\\) not found in the header")
+  expect_error(attribution(j5, models = c("first", "nope"), conversions = "conv"),
+               'unknown model "nope"; known models: .*"first"')
+})
+
+test_that("every model's conversions sum to the total, all models list the same channels", {
+  a <- attribution(d, value = "value", nulls = "nulls", seed = 2, simulations = 2e4)
+  expect_s3_class(a, "touchlane_attribution")
+  expect_named(a, c("channel", "model", "conversions", "value", "share"))
+  expect_setequal(unique(a$model), c("first", "last", "linear", "markov", "shapley", "logistic"))
+  tot <- tapply(a$conversions, a$model, sum)
+  expect_equal(as.vector(tot), rep(sum(d$conversions), 6), tolerance = 1e-9)
+  expect_equal(as.vector(tapply(a$value, a$model, sum)), rep(sum(d$value), 6), tolerance = 1e-9)
+  expect_equal(as.vector(tapply(a$share, a$model, sum)), rep(1, 6))
+  chans <- split(a$channel, a$model)
+  for (m in chans) expect_identical(m, chans[[1]])
+  # Shapley on conversion totals is linear touch per channel
+  expect_equal(a$conversions[a$model == "shapley"], a$conversions[a$model == "linear"])
+  # the same journeys streamed from a file, and the wide form
+  f <- tempfile(fileext = ".csv")
+  write.table(d, f, sep = ";", row.names = FALSE, quote = FALSE)
+  w <- attribution(file = f, models = c("first", "markov"), nulls = "nulls", seed = 2, simulations = 2e4, wide = TRUE)
+  expect_named(w, c("channel", "first", "markov"))
+  expect_equal(w$markov, a$conversions[a$model == "markov"][match(w$channel, chans[[1]])])
+  png(tmp <- tempfile(fileext = ".png")); plot(a); dev.off()
+  expect_gt(file.size(tmp), 1000)
+})
+
+test_that("predict on the training journeys repeats the model's own touch-point attribution", {
+  models <- list(markov_model(d, nulls = "nulls", value = "value", kind = "conversion_rate",
+                              seed = 1, simulations = 2e4),
+                 shapley(d, nulls = "nulls", value = "value", kind = "odds"),
+                 logistic_regression(d, nulls = "nulls", value = "value"))
+  for (m in models) {
+    own <- as.data.frame(m, level = "touchpoint")
+    p <- predict(m, d, value = "value", level = "touchpoint")
+    expect_equal(p, own, tolerance = 1e-9)
+    expect_equal(predict(m, d, value = "value"), m$channels, tolerance = 1e-9)
+    # coef: the plain weights, the unknown-channel weight last
+    expect_equal(unname(coef(m)), tl_call("uidx_R", m$native$vindex))
+    expect_identical(names(coef(m)), c(m$native$vchannels, "(unknown)"))
+    # masked weights as the entry point returned them give the same result
+    masked <- setNames(m$native$vindex, c(m$native$vchannels, "x"))
+    expect_equal(new_paths_attribution(d, masked, masked = TRUE)$channels$conversions,
+                 m$channels$conversions, tolerance = 1e-9)
+  }
+})
+
+test_that("weights in the wrong form are refused instead of silently misread", {
+  lr <- logistic_regression(j5, conversions = "conv", nulls = "n")
+  w <- coef(lr)
+  expect_error(new_paths_attribution(j5, w, conversions = "conv", masked = TRUE),
+               "`weights` was already unmasked \\(rows 1, 2, 3 and 1 more below the mask\\)")
+  expect_error(new_paths_attribution(j5, lr$native$vindex, conversions = "conv"),
+               "named numeric vector")
+  expect_error(new_paths_attribution(j5, setNames(lr$native$vindex, c(letters[1:3], "u")),
+                                     conversions = "conv"), "looks masked")
+  expect_error(new_paths_attribution(j5, w[-4], conversions = "conv"),
+               'exactly one weight named "\\(unknown\\)"')
+  # a channel the weights do not list takes the unknown-channel weight
+  p <- new_paths_attribution(data.frame(path = "a > z", conv = 3), c(a = 1, "(unknown)" = 2),
+                             conversions = "conv")
+  expect_equal(p$channels$conversions, c(1, 2))
+  expect_error(predict(heuristic_models(j5, conversions = "conv"), j5),
+               "model 'heuristic' has no weights")
+})
+
+test_that("removal effects: a channel on every converting journey has effect 1", {
+  m <- markov_model(j5[j5$path != "c > b > a" & j5$path != "b > c", ], conversions = "conv",
+                    nulls = "n", seed = 3, simulations = 1e4)
+  expect_equal(coef(m)[c("a", "(unknown)")], c(a = 1, "(unknown)" = 0))
+  expect_silent(markov_model(j5, conversions = "conv", seed = 3, simulations = 1e4))
+  expect_output(markov_model(j5, conversions = "conv", seed = 3, simulations = 1e4, verbose = TRUE),
+                "Number of simulations")
+  s <- summary(markov_model(j5, conversions = "conv", seed = 3, simulations = 1e4))
+  expect_gte(s$summary$`Simulated journeys`, 1e4)
+  tm <- transition_matrix(j5, conversions = "conv", nulls = "n")
+  expect_named(tm, c("from", "to", "probability"))
+  expect_true(all(c("(start)", "b", "c") %in% tm$from) && "(conversion)" %in% tm$to)
+  expect_equal(as.vector(tapply(tm$probability, tm$from, sum)), rep(1, 4))
+  expect_equal(tm$probability[tm$from == "(start)" & tm$to == "b"], 5 / 16)
+  tm2 <- transition_matrix(j5, conversions = "conv", order = 2)
+  expect_true("c > b" %in% tm2$from)
+})
