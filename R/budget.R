@@ -64,7 +64,7 @@ budget_allocation <- function(model, total_budget, costs = NULL, weights = NULL,
     }
     weights <- plain_weights(weights, FALSE)
     w <- mask_weights(weights)
-    wch <- names(weights)
+    wch <- head(names(weights), -1)
   } else if (any(tab$conversions <= 0)) {
     tl_stop("channel '", tab$channel[tab$conversions <= 0][1], "' has no attributed conversions: ",
             "its value per conversion is undefined")

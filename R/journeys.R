@@ -112,6 +112,7 @@ check_counts <- function(x, col, arg) {
 #'   not convert, or `NULL` for none.
 #' @param channel_sep Separator between the channels of a path.
 #' @param field_sep Separator between the fields of a file line.
+#' @param counts `FALSE` when only the paths are read.
 #' @param need_nulls `FALSE`, or a description of the setting that needs the
 #'   `nulls` column (it then must be given).
 #' @return A list with `flg_file`, `file`, `data` (a plain list of the
@@ -120,7 +121,7 @@ check_counts <- function(x, col, arg) {
 #' @keywords internal
 #' @noRd
 journey_args <- function(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                         need_nulls = FALSE) {
+                         need_nulls = FALSE, counts = TRUE) {
   check_string(path, "path")
   check_string(conversions, "conversions")
   check_string(value, "value", null_ok = TRUE)
@@ -174,7 +175,7 @@ journey_args <- function(data, file, path, conversions, value, nulls, channel_se
   if (length(blank)) tl_stop("column '", path, "' (path): ", bad_rows(blank), " empty")
   out <- list()
   out[[path]] <- y
-  out[[conversions]] <- check_counts(data[[conversions]], conversions, "conversions")
+  if (counts) out[[conversions]] <- check_counts(data[[conversions]], conversions, "conversions")
   if (!is.null(value)) {
     v <- data[[value]]
     if (!is.numeric(v)) tl_stop("column '", value, "' (value) must be numeric, not ", class(v)[1])

@@ -36,8 +36,7 @@ logistic_regression <- function(data, path = "path", conversions = "conversions"
   w <- weights_from_native(r$vchannels, r$vindex)
   new_touchlane_model("logistic", channels = tab, touchpoints = tp, weights = w,
                       details = list(label = "index exp(b0 + b_channel)",
-                                     file_output = file_output,
-                                     summary = list(`Intercept index exp(b0)` = NULL)),
+                                     file_output = file_output),
                       native = r, call = match.call())
 }
 

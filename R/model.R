@@ -252,6 +252,7 @@ plot.touchlane_model <- function(x, what = c("conversions", "value", "share", "w
   op <- graphics::par(mar = c(4, max(4, 0.6 * max(nchar(names(y)), 1)), 3, 1))
   on.exit(graphics::par(op))
   graphics::barplot(y, horiz = TRUE, las = 1, col = "steelblue", border = NA,
-                    main = model_title(x), xlab = what, ...)
+                    xlim = c(min(0, y), max(0, y) * 1.05), main = model_title(x), xlab = what,
+                    ...)
   invisible(x)
 }

@@ -16,7 +16,7 @@
 #'   journeys (see [next_best_action()]); `plot()` draws the best
 #'   continuations.
 #' @examples
-#' nba <- next_best_action_train(journeys_sample(), nulls = "nulls", max_order = 3,
+#' nba <- next_best_action_train(journeys_sample(), nulls = "nulls", max_order = 2,
 #'                               simulations = 1e4, seed = 1)
 #' nba
 #' predict(nba, c("social > email", "paid search"))
@@ -109,6 +109,7 @@ plot.touchlane_nba <- function(x, n = 15, ...) {
   op <- graphics::par(mar = c(4, max(6, 0.5 * max(nchar(names(y)))), 3, 1))
   on.exit(graphics::par(op))
   graphics::barplot(y, horiz = TRUE, las = 1, col = "darkseagreen", border = NA,
+                    xlim = c(0, max(y, 0) * 1.05),
                     xlab = "conversion rate", main = "Best next actions", ...)
   invisible(x)
 }

@@ -108,3 +108,68 @@ test_that("removal effects: a channel on every converting journey has effect 1",
   tm2 <- transition_matrix(j5, conversions = "conv", order = 2)
   expect_true("c > b" %in% tm2$from)
 })
+
+test_that("order choice, next best action, comparison and budget speak in channel names", {
+  co <- choose_order(d, nulls = "nulls", max_order = 3, folds = 3, seed = 1)
+  expect_named(co$areas, c("order", "area"))
+  expect_true(co$suggested_order %in% c(1:3, NA))
+  nba <- next_best_action_train(d, nulls = "nulls", max_order = 2, simulations = 5000, seed = 1)
+  expect_true(all(c(nba$table$history, nba$table[["next"]]) %in% nba$channels))
+  paths <- c("social > email", "display", "email > paid search")
+  p <- predict(nba, paths)
+  rates <- attr(p, "rates")
+  expect_identical(dimnames(rates), list(paths, nba$channels))
+  expect_equal(p$conversion_rate, unname(apply(rates, 1, max)))
+  expect_identical(p[["next"]][2], nba$channels[which.max(rates[2, ])])
+  # the native comparison prints every round; the R function only when asked
+  cmp <- expect_silent(compare_models_mta(d, nulls = "nulls", iterations = 1, seed = 1,
+                                          max_simulations = 5000))
+  expect_identical(names(dimnames(cmp$performance)), c("iteration", "model"))
+  expect_identical(colnames(cmp$performance)[1:3], c("original", "no_reallocation", "first_touch"))
+  expect_setequal(rownames(cmp$allocation), nba$channels)
+  expect_equal(unname(colSums(cmp$allocation)), rep(1, ncol(cmp$allocation)))
+  expect_match(cmp$lines, "^Sample conversion rate: ", all = FALSE)
+  expect_output(compare_models_mta(d, nulls = "nulls", iterations = 1, seed = 1,
+                                   max_simulations = 5000, verbose = TRUE), "Iter: 1 / 1")
+  # the worked example: 70% follows costs, 10% equally, 20% by the weights 3 : 1
+  b <- budget_allocation(data.frame(channel = c("A", "B"), conversions = c(5, 7)), 1000,
+                         costs = c(B = 40, A = 60), weights = c(A = 3, B = 1, "(unknown)" = 0.5),
+                         reallocate = 0.2, min_share = 0.1)
+  expect_equal(b$budget, c(620, 380))
+  expect_equal(b$current, c(600, 400))
+})
+
+test_that("media-mix tools return named per-period and per-journey tables", {
+  agg <- data.frame(week = 1:4, conversions = c(10, 14, 12, 20), A = c(10, 30, 20, 40),
+                    B = c(5, 4, 6, 9), C = c(3, 4, 2, 5))
+  u <- uam(agg, data.frame(C = 0.1, B = rep(0.1, 4), A = 0.1), period = "week")
+  expect_identical(dimnames(u$details$periods), list(period = as.character(1:4),
+                                                     channel = c("A", "B", "C")))
+  expect_equal(unname(rowSums(u$details$periods)), agg$conversions)
+  lr <- logistic_regression(j5, conversions = "conv", nulls = "n")
+  out <- combine_mta_mmm(lr, c(a = 1, b = 5, c = 1), mta_weight = 0.2)
+  own <- as.data.frame(lr, level = "touchpoint")
+  expect_equal(tapply(out$attribution, out$journey, sum), tapply(own$conversions, own$journey, sum))
+  expect_equal(combine_mta_mmm(lr, c(a = 1, b = 5, c = 1), mta_weight = 1)$attribution,
+               own$conversions)
+})
+
+test_that("every plot draws to a PNG device", {
+  m <- markov_model(d, seed = 1, simulations = 5000)
+  h <- hta_model(c(0, 12, 7, 20), cbind(a = c(0, 300, 150, 400), b = c(0, 120, 0, 200)),
+                 ctr = 0.5, simulations = 2, seed = 3)
+  objs <- list(attribution(d, models = c("first", "last", "linear")), m,
+               choose_order(d, nulls = "nulls", max_order = 3, folds = 3, seed = 1),
+               next_best_action_train(d, nulls = "nulls", max_order = 2, simulations = 5000,
+                                      seed = 1),
+               compare_models_mta(d, nulls = "nulls", iterations = 2, seed = 1,
+                                  max_simulations = 5000),
+               budget_allocation(m, 1e4), h)
+  for (o in objs) {
+    f <- tempfile(fileext = ".png")
+    png(f, width = 640, height = 480)
+    plot(o)
+    dev.off()
+    expect_gt(file.size(f), 2000)
+  }
+})
