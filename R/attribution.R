@@ -127,7 +127,20 @@ attribution_wide <- function(long) {
 }
 
 #' @export
+as.data.frame.touchlane_attribution <- function(x, ...) {
+  class(x) <- "data.frame"
+  x
+}
+
+#' @export
 print.touchlane_attribution <- function(x, ...) {
+  chans <- if (all(c("channel", "model", "conversions", "value") %in% names(x)))
+    split(x$channel, factor(x$model, unique(x$model)))
+  if (is.null(chans) || !length(chans) ||
+      !all(vapply(chans, identical, TRUE, chans[[1]]))) {
+    print(as.data.frame(x), ...)
+    return(invisible(x))
+  }
   w <- attribution_wide(x)
   num <- vapply(w, is.numeric, TRUE)
   w[num] <- lapply(w[num], round, 2)

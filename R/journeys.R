@@ -187,3 +187,22 @@ journey_args <- function(data, file, path, conversions, value, nulls, channel_se
   j
 }
 
+
+# Journeys from a file read into R, for the few models that take vectors only.
+journeys_in_r <- function(j) {
+  if (j$flg_file == 0) return(j)
+  cols <- c(j$path, j$conversions, if (nzchar(j$value)) j$value, if (nzchar(j$nulls)) j$nulls)
+  d <- utils::read.table(j$file, header = TRUE, sep = substr(j$field_sep, 1, 1), quote = "",
+                         comment.char = "", check.names = FALSE, strip.white = TRUE,
+                         colClasses = "character", na.strings = character(0))
+  d <- d[, cols, drop = FALSE]
+  for (col in cols[-1]) {
+    x <- suppressWarnings(as.numeric(d[[col]]))
+    bad <- which(is.na(x))
+    if (length(bad))
+      tl_stop("file '", j$file, "', column '", col, "': ", bad_rows(bad), " not a number")
+    d[[col]] <- x
+  }
+  journey_args(d, NULL, j$path, j$conversions, if (nzchar(j$value)) j$value,
+               if (nzchar(j$nulls)) j$nulls, j$channel_sep, j$field_sep)
+}

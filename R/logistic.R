@@ -4,12 +4,10 @@
 #' (Adam gradient descent on the mean negative log-likelihood) and gives each
 #' channel the index exp(b0 + b_channel); every journey's conversions and
 #' value are then split over its touch points in proportion to those indices.
-#' Needs the `nulls` column. Journeys are read from `data` only. Calls the
-#' entry point `logistic_regression_R`.
+#' Needs the `nulls` column. The entry point takes journeys as vectors, so a
+#' `file` is read into R first. Calls the entry point `logistic_regression_R`.
 #'
 #' @inheritParams markov_model
-#' @param data Aggregated journeys: a data frame (a data.table or tibble also
-#'   works).
 #' @param nulls Name of the column of counts of journeys that did not
 #'   convert (required).
 #' @param seed Not used: the fit is deterministic. Accepted for a uniform
@@ -21,13 +19,13 @@
 #' lr
 #' coef(lr)
 #' @export
-logistic_regression <- function(data, path = "path", conversions = "conversions", value = NULL,
-                                nulls = NULL, channel_sep = ">", field_sep = ";",
+logistic_regression <- function(data = NULL, file = NULL, path = "path",
+                                conversions = "conversions", value = NULL, nulls = NULL, channel_sep = ">", field_sep = ";",
                                 seed = NULL, file_output = NULL, write_nulls = FALSE,
                                 write_paths = FALSE, verbose = FALSE) {
-  if (missing(data)) tl_stop("give the journeys as `data` (a data frame)")
-  j <- journey_args(data, NULL, path, conversions, value, nulls, channel_sep, field_sep,
+  j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                     need_nulls = "logistic regression")
+  j <- journeys_in_r(j)
   r <- logistic_native(j, file_output, write_nulls, write_paths, verbose)
   has_value <- nzchar(j$value)
   tp <- touchpoint_table(r, has_value = has_value)
@@ -51,10 +49,9 @@ logistic_native <- function(j, file_output = NULL, write_nulls = FALSE, write_pa
 }
 
 attr_model_logistic <- function(j, ..., seed = NULL, verbose = FALSE) {
-  if (j$flg_file == 1)
-    tl_stop('model "logistic" reads journeys from `data` only, not from `file`')
   if (!nzchar(j$nulls))
     tl_stop('`nulls` must name the column of non-converting journeys: model "logistic" needs null counts')
+  j <- journeys_in_r(j)
   r <- logistic_native(j, verbose = verbose)
   data.frame(channel = r$vchannels, conversions = r$vattr_convs_loc,
              value = if (nzchar(j$value)) per_channel(r$vpath_channel, r$vpath_attr_value,
