@@ -171,6 +171,7 @@ plot.touchlane_attribution <- function(x, what = c("conversions", "value", "shar
   op <- graphics::par(mar = c(7, 5, 3, 1))
   on.exit(graphics::par(op))
   graphics::barplot(m, beside = TRUE, col = col, border = NA, las = 2,
+                    ylim = c(min(0, m, na.rm = TRUE), 1.15 * max(0, m, na.rm = TRUE)),
                     ylab = what, main = paste("Attributed", what, "per channel and model"),
                     legend.text = models, args.legend = list(x = "topright", bty = "n"), ...)
   invisible(x)

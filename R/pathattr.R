@@ -40,6 +40,13 @@ new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "pat
   has_value <- nzchar(j$value)
   chans <- head(names(w), -1)
   tp <- touchpoint_table(r, has_value = has_value)
+  lost <- if (is.null(tp)) is.nan(r$vattr_convs_loc) else is.nan(tp$conversions)
+  if (any(lost)) {
+    where <- if (is.null(tp)) "some journeys" else
+      paste0("the journeys in ", bad_rows(unique(tp$journey[lost])))
+    tl_stop("`weights`: every channel of ", where, " has weight 0, so its conversions ",
+            "cannot be split; give the channels (or \"(unknown)\") a positive weight")
+  }
   tab <- if (is.null(tp)) channel_table(chans, r$vattr_convs_loc)
          else {
            all_ch <- unique(c(chans, tp$channel))

@@ -87,6 +87,9 @@ test_that("weights in the wrong form are refused instead of silently misread", {
   p <- new_paths_attribution(data.frame(path = "a > z", conv = 3), c(a = 1, "(unknown)" = 2),
                              conversions = "conv")
   expect_equal(p$channels$conversions, c(1, 2))
+  expect_error(new_paths_attribution(data.frame(path = c("a", "z > y"), conv = 3),
+                                     c(a = 1, "(unknown)" = 0), conversions = "conv"),
+               "every channel of the journeys in row 2 has weight 0")
   expect_error(predict(heuristic_models(j5, conversions = "conv"), j5),
                "model 'heuristic' has no weights")
 })
