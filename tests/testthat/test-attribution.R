@@ -45,9 +45,11 @@ test_that("every model's conversions sum to the total, all models list the same 
   # the same journeys streamed from a file, and the wide form
   f <- tempfile(fileext = ".csv")
   write.table(d, f, sep = ";", row.names = FALSE, quote = FALSE)
-  w <- attribution(file = f, models = c("first", "markov"), nulls = "nulls", seed = 2, simulations = 2e4, wide = TRUE)
-  expect_named(w, c("channel", "first", "markov"))
-  expect_equal(w$markov, a$conversions[a$model == "markov"][match(w$channel, chans[[1]])])
+  w <- attribution(file = f, models = c("first", "markov", "logistic"), nulls = "nulls",
+                   seed = 2, simulations = 2e4, wide = TRUE)
+  expect_named(w, c("channel", "first", "markov", "logistic"))
+  for (m in c("markov", "logistic"))
+    expect_equal(w[[m]], a$conversions[a$model == m][match(w$channel, chans[[1]])])
   png(tmp <- tempfile(fileext = ".png")); plot(a); dev.off()
   expect_gt(file.size(tmp), 1000)
 })
