@@ -25,7 +25,7 @@
 #'   converting journeys that received at least one touch (all of `conversions` when
 #'   the traffic is ample).
 #' * Channel factors (only with `conversion_rate` = 0) use Spearman correlations of
-#'   period-to-period changes x[t] - x[t-1], t = 2..T, of conversions and
+#'   period-to-period changes `x[t] - x[t-1]`, t = 2..T, of conversions and
 #'   traffic; values with the same integer part tie. Factors start at 1 and
 #'   keep their last finite value.
 #' * ROC (`roc` other than "none"): every simulated non-empty journey goes to the test
