@@ -3,12 +3,13 @@
 #   tools/run.sh demo   install what is missing, build the package, run the
 #                       heuristic model on the bundled sample journeys
 #   tools/run.sh test   install what is missing, build the package, run the
-#                       R tests and the C++ core tests (plain and sanitized)
+#                       R tests, the C++ core tests (g++ plain, clang with
+#                       sanitizers) and each fuzzer briefly (fuzz/run.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIB="$ROOT/.rlib"
-DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make"
+DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev"
 
 ensure_deps() {
   local missing=""
@@ -59,8 +60,10 @@ case "${1:-}" in
       if (nf > 0) quit(status = 1)'
     echo "== C++ core tests"
     run_ctest build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    echo "== C++ core tests, address and undefined-behaviour sanitizers"
-    ASAN_OPTIONS=detect_leaks=1 run_ctest build/asan -DCMAKE_BUILD_TYPE=Debug -DTOUCHLANE_SANITIZE=ON
+    echo "== C++ core tests, clang, address and undefined-behaviour sanitizers"
+    CXX=clang++ ASAN_OPTIONS=detect_leaks=1 run_ctest build/asan-clang -DCMAKE_BUILD_TYPE=Debug -DTOUCHLANE_SANITIZE=ON
+    echo "== fuzzers, ${FUZZ_SECONDS:-30} s each"
+    bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
     if ls tests/cpp/test_*threads*.cpp > /dev/null 2>&1; then
       echo "== C++ threaded tests, thread sanitizer"
       run_ctest build/tsan -DCMAKE_BUILD_TYPE=Debug -DTOUCHLANE_TSAN=ON

@@ -119,3 +119,18 @@ test_that("the R wrapper reads files and data frames alike", {
   r2 <- heuristic_models(file = f, var_path = "path", var_conv = "conv")
   expect_identical(r1, r2)
 })
+
+test_that("a NUL byte in a file path is an error naming the line, and nothing leaks", {
+  rss <- function() as.numeric(sub("\\D+(\\d+).*", "\\1", grep("^VmRSS", readLines("/proc/self/status"), value = TRUE)))
+  skip_if_not(file.exists("/proc/self/status"))
+  f <- tempfile(fileext = ".csv")
+  con <- file(f, "wb")
+  writeBin(charToRaw(paste0("path;conv\n", strrep("a > b > c;1\n", 1e5))), con)
+  writeBin(as.raw(c(0x78, 0x00, 0x79, 0x3b, 0x31, 0x0a)), con)   # "x\0y;1"
+  close(con)
+  expect_error(heur(flg_file = 1, file = f), "NUL byte.*line 100002, column 1")
+  before <- rss()
+  for (k in 1:10) try(heur(flg_file = 1, file = f), silent = TRUE)
+  gc()
+  expect_lt(rss() - before, 100 * 1024)   # kB; each call once left about 30 MB behind
+})
