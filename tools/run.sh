@@ -5,6 +5,8 @@
 #   tools/run.sh test   install what is missing, build the package, run the
 #                       R tests, the C++ core tests (g++ plain, clang with
 #                       sanitizers) and each fuzzer briefly (fuzz/run.sh)
+#   tools/run.sh asan   the R tests against the package built with address and
+#                       undefined-behaviour sanitizers (slow: not part of test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -69,8 +71,28 @@ case "${1:-}" in
       run_ctest build/tsan -DCMAKE_BUILD_TYPE=Debug -DTOUCHLANE_TSAN=ON
     fi
     ;;
+  asan)
+    ensure_deps
+    mkdir -p build "$ROOT/.rlib-asan"
+    mk="$ROOT/build/asan-makevars"
+    san="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
+    printf 'CXX17FLAGS = -g -O1 %s\nLDFLAGS = %s\n' "$san" "$san" > "$mk"
+    R_MAKEVARS_USER="$mk" R CMD INSTALL --preclean --no-test-load -l "$ROOT/.rlib-asan" . \
+      > build/asan-install.log 2>&1 || { tail -30 build/asan-install.log; exit 1; }
+    find src -name '*.o' -delete; rm -f src/*.so
+    asan_rt=$(g++ -print-file-name=libasan.so)
+    echo "== R tests, package built with sanitizers"
+    TOUCHLANE_ROBUST_PRELOAD="$asan_rt" LD_PRELOAD="$asan_rt" \
+      ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      R_LIBS="$ROOT/.rlib-asan" Rscript -e '
+      library(testthat); library(Touchlane)
+      res <- as.data.frame(test_dir("tests/testthat", reporter = "summary", stop_on_failure = FALSE))
+      nf <- sum(res$failed) + sum(res$error)
+      cat(sprintf("testthat: %d passed, %d failed, %d skipped\n", sum(res$passed), nf, sum(res$skipped)))
+      if (nf > 0) quit(status = 1)'
+    ;;
   *)
-    echo "usage: tools/run.sh demo|test" >&2
+    echo "usage: tools/run.sh demo|test|asan" >&2
     exit 2
     ;;
 esac
