@@ -90,6 +90,9 @@ class ResultFile {
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
   ~ResultFile();
+  // The constructor's check that path is not the input file, for callers
+  // that open the result only after long work.
+  static void check_not_input(const std::string& path, const std::string& input);
   std::ostream& stream() { return out_; }
   void write(std::string_view text);
   void commit();   // throws std::runtime_error naming the file when writing failed

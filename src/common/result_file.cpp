@@ -31,11 +31,7 @@ ResultFile::ResultFile(const std::string& path, const std::string& input) : path
   if (exists && S_ISDIR(out_st.st_mode))
     throw std::invalid_argument("cannot open result file " + quoted(path_) +
                                 " for writing: it is a directory");
-  struct stat in_st {};
-  if (exists && !input.empty() && ::stat(input.c_str(), &in_st) == 0 &&
-      in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino)
-    throw std::invalid_argument("result file " + quoted(path_) + " is the input file " +
-                                quoted(input) + "; choose another file_output");
+  check_not_input(path_, input);
   buf_.resize(1 << 20);
   out_.rdbuf()->pubsetbuf(buf_.data(), static_cast<std::streamsize>(buf_.size()));
   if (exists && !S_ISREG(out_st.st_mode)) {
@@ -57,6 +53,16 @@ ResultFile::ResultFile(const std::string& path, const std::string& input) : path
     throw std::invalid_argument("cannot open result file " + quoted(path_) + " for writing: " +
                                 std::strerror(errno));
   }
+}
+
+void ResultFile::check_not_input(const std::string& path, const std::string& input) {
+  struct stat out_st {}, in_st {};
+  if (path.empty() || input.empty() || ::stat(path.c_str(), &out_st) != 0 ||
+      ::stat(input.c_str(), &in_st) != 0)
+    return;
+  if (in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino)
+    throw std::invalid_argument("result file " + quoted(path) + " is the input file " +
+                                quoted(input) + "; choose another file_output");
 }
 
 ResultFile::~ResultFile() { discard(); }

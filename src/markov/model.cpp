@@ -161,6 +161,7 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
   if (*type < 0 || *type > 4)
     throw std::invalid_argument("type must be 0 (removal effects) or 1 to 4 (index kinds), not " +
                                 std::to_string(*type));
+  if (*flg_file == 1) ResultFile::check_not_input(*file_output, *file);
   if (!only_matrix) check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
 
   Fx S(0);

@@ -138,6 +138,7 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
   const int flg_value = var_value->empty() ? 0 : 1;
   const int flg_null = var_null->empty() ? 0 : 1;
   const bool from_file = *flg_file != 0;
+  if (from_file) ResultFile::check_not_input(*file_output, *file);
   const std::vector<double> no_values;
   const std::vector<uli> no_nulls;
   if (!from_file) {
