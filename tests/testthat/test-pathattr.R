@@ -115,18 +115,7 @@ test_that("bad parameter tables and inputs give clear errors", {
                "row 1 is NA")
   expect_error(npa(d, list(channel = c("A", "z"), index = 1)), "has 2 rows")
   p <- params("A", 1, 1)
-  expect_error(npa(Dparams = p, flg_file = 1, file = tempfile()), "cannot open input file")
-  f <- write_lines_raw("path;convs\nA;1\n")
-  expect_error(npa(Dparams = p, flg_file = 1, file = f), "column 'conv' \\(var_conv\\)")
-  f <- write_lines_raw("path;conv\nA;1\nB;-1\n")
-  expect_error(npa(Dparams = p, flg_file = 1, file = f), "negative conversion count")
-  f <- write_lines_raw("conv;path\n1;A\n2\n")
-  expect_error(npa(Dparams = p, flg_file = 1, file = f), "line 3")
-  f <- write_lines_raw("path;conv\nA;x\n")
-  expect_error(npa(Dparams = p, flg_file = 1, file = f), "stoul")
   expect_error(npa(data.frame(path = "A", conv = -1), p), "row 1 is negative")
-  expect_error(npa(d, p, file_output = file.path(tempfile(), "no", "out.csv")),
-               "cannot open result file")
   expect_error(npa(d, p, var_path = "nope"), "Index out of bounds")
 })
 
