@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const std::exception&) {
     file_ok = false;
   }
-  FUZZ_CHECK(file_ok == readable);
+  if (readable) FUZZ_CHECK(file_ok);   // it reads no null column, so it may read more
   if (readable) {
     heuristic(0, "", &j, "", &hv);
     if (!(opt & 8)) FUZZ_CHECK(hf.cf == hv.cf && hf.cn == hv.cn && hf.channel == hv.channel);

@@ -128,6 +128,14 @@ TEST(Hostile, NumberFieldsAreReadInFull) {
   }
 }
 
+TEST(Hostile, TimeStampsThatCannotReachTheSecondsAreRejected) {
+  uli sec = 0;   // the date library converted unset seconds for these (found by fuzz_events)
+  for (const char* t : {"2021-03-04 10:11:+5", "2021-03-04 10:11: 5", "2021-03-04 1x:11:12", "2021-03-04 10:11:"})
+    EXPECT_FALSE(parse_time_stamp(t, "%Y-%m-%d %T", &sec)) << t;
+  ASSERT_TRUE(parse_time_stamp("+2021-3-4\t1:2:3x", "%Y-%m-%d %T", &sec));
+  EXPECT_EQ(sec, 1614819723u);
+}
+
 struct Built {
   Fx S;
   uli nch = 0, max_npassi = 0, nsim = 0;
