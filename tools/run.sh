@@ -4,13 +4,16 @@
 #                       sample journeys under every model side by side and
 #                       write the chart to build/touchlane-attribution.png
 #   tools/run.sh test   install what is missing, build the package, run the
-#                       R tests, R CMD build + check, and the C++ core tests
-#                       (plain and sanitized)
+#                       R tests, R CMD build + check, the C++ core tests (g++
+#                       plain, clang with sanitizers) and each fuzzer briefly
+#                       (fuzz/run.sh)
+#   tools/run.sh asan   the R tests against the package built with address and
+#                       undefined-behaviour sanitizers (slow: not part of test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIB="$ROOT/.rlib"
-DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make"
+DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev"
 
 ensure_deps() {
   local missing=""
@@ -83,15 +86,37 @@ case "${1:-}" in
     r_check
     echo "== C++ core tests"
     run_ctest build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    echo "== C++ core tests, address and undefined-behaviour sanitizers"
-    ASAN_OPTIONS=detect_leaks=1 run_ctest build/asan -DCMAKE_BUILD_TYPE=Debug -DTOUCHLANE_SANITIZE=ON
+    echo "== C++ core tests, clang, address and undefined-behaviour sanitizers"
+    CXX=clang++ ASAN_OPTIONS=detect_leaks=1 run_ctest build/asan-clang -DCMAKE_BUILD_TYPE=Debug -DTOUCHLANE_SANITIZE=ON
+    echo "== fuzzers, ${FUZZ_SECONDS:-30} s each"
+    bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
     if ls tests/cpp/test_*threads*.cpp > /dev/null 2>&1; then
       echo "== C++ threaded tests, thread sanitizer"
       run_ctest build/tsan -DCMAKE_BUILD_TYPE=Debug -DTOUCHLANE_TSAN=ON
     fi
     ;;
+  asan)
+    ensure_deps
+    mkdir -p build "$ROOT/.rlib-asan"
+    mk="$ROOT/build/asan-makevars"
+    san="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
+    printf 'CXX17FLAGS = -g -O1 %s\nLDFLAGS = %s\n' "$san" "$san" > "$mk"
+    R_MAKEVARS_USER="$mk" R CMD INSTALL --preclean --no-test-load -l "$ROOT/.rlib-asan" . \
+      > build/asan-install.log 2>&1 || { tail -30 build/asan-install.log; exit 1; }
+    find src -name '*.o' -delete; rm -f src/*.so
+    asan_rt=$(g++ -print-file-name=libasan.so)
+    echo "== R tests, package built with sanitizers"
+    TOUCHLANE_ROBUST_PRELOAD="$asan_rt" LD_PRELOAD="$asan_rt" \
+      ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      R_LIBS="$ROOT/.rlib-asan" Rscript -e '
+      library(testthat); library(Touchlane)
+      res <- as.data.frame(test_dir("tests/testthat", reporter = "summary", stop_on_failure = FALSE))
+      nf <- sum(res$failed) + sum(res$error)
+      cat(sprintf("testthat: %d passed, %d failed, %d skipped\n", sum(res$passed), nf, sum(res$skipped)))
+      if (nf > 0) quit(status = 1)'
+    ;;
   *)
-    echo "usage: tools/run.sh demo|test" >&2
+    echo "usage: tools/run.sh demo|test|asan" >&2
     exit 2
     ;;
 esac

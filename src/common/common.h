@@ -12,6 +12,7 @@
 #define TOUCHLANE_COMMON_COMMON_H
 
 #include <cstdint>
+#include <fstream>
 #include <map>
 #include <ostream>
 #include <random>
@@ -63,6 +64,45 @@ std::string normalise_blanks(std::string_view s);
 void        normalise_blanks(std::string_view s, std::string* out);
 // Trim leading and trailing spaces only.
 std::string_view trim_blanks(std::string_view s);
+
+// ---- counts ----------------------------------------------------------------
+// a + b for journey counts; std::overflow_error naming the 0-based row (as
+// 1-based) when the sum passes 2^64 - 1.
+[[noreturn]] void count_overflow(uli row);
+inline uli add_count(uli a, uli b, uli row) {
+  uli s;
+  if (__builtin_add_overflow(a, b, &s)) count_overflow(row);
+  return s;
+}
+
+// ---- result files ----------------------------------------------------------
+// A result file written in full or not at all: the text goes to a temporary
+// file beside `path`, commit() renames it into place, and the destructor
+// removes it on every other way out (an error, an interrupt), so a failed
+// call leaves an earlier result untouched. The constructor throws
+// std::invalid_argument naming the file when it is a directory, cannot be
+// created, or is the same file as `input` (compared by device and inode, so
+// other spellings and links count too). A device or pipe is written
+// directly.
+class ResultFile {
+ public:
+  explicit ResultFile(const std::string& path, const std::string& input = "");
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+  ~ResultFile();
+  // The constructor's check that path is not the input file, for callers
+  // that open the result only after long work.
+  static void check_not_input(const std::string& path, const std::string& input);
+  std::ostream& stream() { return out_; }
+  void write(std::string_view text);
+  void commit();   // throws std::runtime_error naming the file when writing failed
+
+ private:
+  void discard();
+  std::string path_, tmp_;
+  std::vector<char> buf_;   // declared before out_: it must outlive the stream
+  std::ofstream out_;
+};
 
 // ---- masking of weight vectors --------------------------------------------
 // Adds (removes) fixed offsets: glibc's rand() sequence after srand(5281946),

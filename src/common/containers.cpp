@@ -1,6 +1,8 @@
 #include "common/arma.h"
 #include "common/common.h"
 
+#include <stdexcept>
+
 namespace gb {
 std::mt19937 engine;
 std::uniform_real_distribution<double> uniform(0.0, 1.0);
@@ -29,6 +31,11 @@ arma::Col<arma::uword> conv_vec_string_uli(const std::vector<std::string>* v,
   arma::Col<arma::uword> out(v->size());
   for (size_t i = 0; i < v->size(); ++i) out(i) = (*mp)[(*v)[i]];
   return out;
+}
+
+void count_overflow(uli row) {
+  throw std::overflow_error("counts overflow at row " + std::to_string(row + 1) +
+                            ": conversions and nulls add up to more than 2^64 - 1");
 }
 
 std::map<std::string, uli> unique_mp(const std::vector<std::string>* v) {

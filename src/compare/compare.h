@@ -51,7 +51,9 @@ void int_attr_trf(std::vector<double>* y);
 // Seconds since 1970-01-01 00:00:00 of a time stamp read with the date
 // library's format ts_parse (for instance "%Y-%m-%d %T"). Throws
 // std::invalid_argument naming the text when it does not parse or lies
-// before 1970. parse_time_stamp gives false instead of throwing.
+// before 1970. parse_time_stamp gives false instead of throwing. Other
+// formats than "%Y-%m-%d %T" with %T or %S are not guarded against the
+// date library's read of unset seconds on malformed text.
 uli  date_conv_time_int(const std::string& datetime, const std::string& ts_parse);
 bool parse_time_stamp(const std::string& datetime, const std::string& ts_parse, uli* seconds);
 

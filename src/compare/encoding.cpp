@@ -24,7 +24,9 @@ void encoding_channels_cpp(std::vector<std::string>* vy, std::string sep,
 
   std::vector<std::string_view> pieces;
   std::string encoded, name;
+  uli row = 0;
   for (std::string& path : *vy) {
+    check_path(path, c, row++);
     channels_markov(path, c, &pieces);
     encoded.clear();
     for (size_t k = 0; k < pieces.size(); ++k) {

@@ -20,20 +20,25 @@ constexpr u8 gmul(u8 a, u8 b) {
 constexpr u8 rotl8(u8 x, int s) { return static_cast<u8>((x << s) | (x >> (8 - s))); }
 
 // The S-box is derived (multiplicative inverse, then the affine map) rather
-// than typed in, so a mistyped entry cannot hide in a 256-byte table.
+// than typed in, so a mistyped entry cannot hide in a 256-byte table. The
+// inverses come from logarithms to the generator 3, which keeps the
+// compile-time work within every compiler's default evaluation limit.
 struct Tables {
   std::array<u8, 256> sbox{}, inv{};
 };
 
 constexpr Tables make_tables() {
+  std::array<u8, 256> pow3{}, log3{};
+  u8 p = 1;
+  for (int i = 0; i < 255; ++i) {
+    pow3[i] = p;
+    log3[p] = static_cast<u8>(i);
+    p = static_cast<u8>(p ^ xtime(p));   // times 3
+  }
   Tables t{};
   for (int x = 0; x < 256; ++x) {
-    u8 v = static_cast<u8>(x), y = 1;
-    if (x == 0) {
-      y = 0;
-    } else {
-      for (int k = 0; k < 254; ++k) y = gmul(y, v);   // x^254 = x^-1
-    }
+    const u8 v = static_cast<u8>(x);
+    const u8 y = x == 0 ? u8{0} : pow3[(255 - log3[x]) % 255];   // x^-1
     u8 s = static_cast<u8>(y ^ rotl8(y, 1) ^ rotl8(y, 2) ^ rotl8(y, 3) ^ rotl8(y, 4) ^ 0x63);
     t.sbox[x] = s;
     t.inv[s] = v;

@@ -23,8 +23,8 @@ extern "C" SEXP markov_budget_allocation_R(SEXP vattr_channels_p, SEXP vattr_con
   markov_budget_allocation_cpp(&vattr_channels, &vattr_conversions, &vattr_value, &vcost_channels,
                                &vcost_value, &vindex_channels, &vindex_value, &total_budget_new,
                                &perc_reall, &min_perc_budget, &vchannels_new, &vbudget_new);
-  return Rcpp::List::create(Rcpp::Named("channel") = vchannels_new,
-                            Rcpp::Named("suggested_budget") = vbudget_new);
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("channel") = vchannels_new,
+                            Rcpp::Named("suggested_budget") = vbudget_new); });
   END_RCPP
 }
 
@@ -33,6 +33,6 @@ extern "C" SEXP uidx_R(SEXP vindex_p) {
   setlocale(LC_NUMERIC, "C");
   std::vector<double> vindex = as_reals(vindex_p);
   unhide_index(&vindex);
-  return Rcpp::wrap(vindex);
+  return r_result([&]() -> SEXP { return Rcpp::wrap(vindex); });
   END_RCPP
 }

@@ -41,10 +41,10 @@ extern "C" SEXP compare_models_mta_R(SEXP vy_p, SEXP vc_p, SEXP vn_p, SEXP var_p
                          markov_order, seed, 0, verbose, &results_performance,
                          &results_allocation, &vmodel_names);
   const size_t nnames = vmodel_names.size();
-  return Rcpp::List::create(
+  return r_result([&]() -> SEXP { return Rcpp::List::create(
       Rcpp::Named("performance") = as_matrix(results_performance, nnames),
       Rcpp::Named("allocation") = as_matrix(results_allocation, nnames ? nnames - 1 : 0),
-      Rcpp::Named("model_names") = vmodel_names);
+      Rcpp::Named("model_names") = vmodel_names); });
   END_RCPP
 }
 
@@ -83,9 +83,9 @@ extern "C" SEXP compare_models_mta_mmm_R(SEXP tab_paths_id_path_p, SEXP tab_path
                              max_markov_order, seed, 0, verbose, &results_performance,
                              &results_allocation, &vmodel_names);
   const size_t nnames = vmodel_names.size();
-  return Rcpp::List::create(
+  return r_result([&]() -> SEXP { return Rcpp::List::create(
       Rcpp::Named("performance") = as_matrix(results_performance, nnames),
       Rcpp::Named("allocation") = as_matrix(results_allocation, nnames ? nnames - 1 : 0),
-      Rcpp::Named("model_names") = vmodel_names);
+      Rcpp::Named("model_names") = vmodel_names); });
   END_RCPP
 }

@@ -16,9 +16,9 @@ extern "C" SEXP describe_complexity_R(SEXP Data_p, SEXP var_path_p, SEXP order_p
   std::vector<uli> v_group_channel_len;
   describe_complexity_cpp(&vy, &order, &sep, &nchannels, &nchannels_sim, &v_group_channel_len);
   std::vector<double> group_len(v_group_channel_len.begin(), v_group_channel_len.end());
-  return Rcpp::List::create(Rcpp::Named("npaths") = npaths,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("npaths") = npaths,
                             Rcpp::Named("nchannels") = static_cast<double>(nchannels),
                             Rcpp::Named("nchannels_sim") = static_cast<double>(nchannels_sim),
-                            Rcpp::Named("group_channel_len") = group_len);
+                            Rcpp::Named("group_channel_len") = group_len); });
   END_RCPP
 }

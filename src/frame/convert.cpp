@@ -90,6 +90,11 @@ void read_journey_columns(SEXP Data, const std::string& var_path, const std::str
 }
 
 SEXP to_character(const std::vector<std::string>& v) {
+  // R strings cannot hold NUL bytes and mkChar would raise an R error; the
+  // journey reader rejects them, this keeps any other caller safe too.
+  for (size_t i = 0; i < v.size(); ++i)
+    if (v[i].find('\0') != std::string::npos)
+      throw std::invalid_argument("result string " + std::to_string(i + 1) + " contains a NUL byte");
   Rcpp::Shield<SEXP> out(Rf_allocVector(STRSXP, static_cast<R_xlen_t>(v.size())));
   std::unordered_map<std::string_view, SEXP> seen;
   SEXP prev = R_NilValue;

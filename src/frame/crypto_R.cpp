@@ -6,7 +6,7 @@ extern "C" SEXP encrypt_R(SEXP raw_data_p, SEXP key_p) {
   setlocale(LC_NUMERIC, "C");
   std::string raw_data = as_str(raw_data_p);
   std::string key = as_str(key_p);
-  return Rcpp::CharacterVector::create(encrypt(raw_data, key));
+  return r_result([&]() -> SEXP { return Rcpp::CharacterVector::create(encrypt(raw_data, key)); });
   END_RCPP
 }
 
@@ -15,6 +15,6 @@ extern "C" SEXP decrypt_R(SEXP raw_data_p, SEXP key_p) {
   setlocale(LC_NUMERIC, "C");
   std::string raw_data = as_str(raw_data_p);
   std::string key = as_str(key_p);
-  return Rcpp::CharacterVector::create(decrypt(raw_data, key));
+  return r_result([&]() -> SEXP { return Rcpp::CharacterVector::create(decrypt(raw_data, key)); });
   END_RCPP
 }

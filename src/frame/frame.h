@@ -6,6 +6,8 @@
 #include <Rcpp.h>
 #include <clocale>
 
+#include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,25 @@ std::vector<uli>         as_counts(SEXP x, const std::string& what);
 // A character vector of v; repeated strings (channel names, paths of
 // every touch point) share one R string instead of being hashed again.
 SEXP to_character(const std::vector<std::string>& v);
+
+// Builds an entry point's R result under R's unwind protection: an R error
+// while allocating it (memory exhausted) first unwinds the C++ stack, so no
+// destructor is skipped, and then resumes in R. A C++ exception from build
+// is carried out of R's C frames and thrown again here.
+template <class F>
+SEXP r_result(F&& build) {
+  std::exception_ptr error;
+  SEXP out = Rcpp::unwindProtect(std::function<SEXP(void)>([&]() -> SEXP {
+    try {
+      return build();
+    } catch (...) {
+      error = std::current_exception();
+      return R_NilValue;
+    }
+  }));
+  if (error) std::rethrow_exception(error);
+  return out;
+}
 
 void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<double>>* out);
 

@@ -31,7 +31,7 @@ extern "C" SEXP heuristic_models_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SE
                        &vpath_id, &vpath_name, &vpath_channel, &vpath_chpos,
                        &vpath_attr_convs_first, &vpath_attr_value_first, &vpath_attr_convs_last,
                        &vpath_attr_value_last, &vpath_attr_convs_linear, &vpath_attr_value_linear);
-  return Rcpp::List::create(Rcpp::Named("vpath_id") = vpath_id,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vpath_id") = vpath_id,
                             Rcpp::Named("vpath_name") = to_character(vpath_name),
                             Rcpp::Named("vpath_channel") = to_character(vpath_channel),
                             Rcpp::Named("vpath_chpos") = vpath_chpos,
@@ -40,6 +40,6 @@ extern "C" SEXP heuristic_models_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SE
                             Rcpp::Named("vpath_attr_convs_last") = vpath_attr_convs_last,
                             Rcpp::Named("vpath_attr_value_last") = vpath_attr_value_last,
                             Rcpp::Named("vpath_attr_convs_linear") = vpath_attr_convs_linear,
-                            Rcpp::Named("vpath_attr_value_linear") = vpath_attr_value_linear);
+                            Rcpp::Named("vpath_attr_value_linear") = vpath_attr_value_linear); });
   END_RCPP
 }

@@ -62,12 +62,12 @@ extern "C" SEXP hta_model_R(SEXP vc_p, SEXP vv_p, SEXP MT_p, SEXP cr_p, SEXP vcr
                 &type_worth, &verbose, &flg_roc, &flg_type_roc, &perc_test, &roc_npt,
                 &Mattr_out, &Mattr_value_out, &vy, &vx, &auc);
   if (vv.empty())
-    return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
+    return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
                               Rcpp::Named("roc_y") = vy, Rcpp::Named("roc_x") = vx,
-                              Rcpp::Named("auc") = auc);
-  return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
+                              Rcpp::Named("auc") = auc); });
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
                             Rcpp::Named("conversion_value") = rows_as_list(Mattr_value_out),
                             Rcpp::Named("roc_y") = vy, Rcpp::Named("roc_x") = vx,
-                            Rcpp::Named("auc") = auc);
+                            Rcpp::Named("auc") = auc); });
   END_RCPP
 }

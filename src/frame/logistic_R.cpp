@@ -31,7 +31,7 @@ extern "C" SEXP logistic_regression_R(SEXP Data_p, SEXP var_path_p, SEXP var_con
                           &flg_write_paths, &file_output, &vindex, &vchannels, &vpath_id,
                           &vpath_name, &vpath_channel, &vpath_chpos, &vpath_attr_convs,
                           &vpath_attr_value, &vattr_convs_loc);
-  return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
                             Rcpp::Named("vindex") = vindex,
                             Rcpp::Named("vpath_id") = vpath_id,
                             Rcpp::Named("vpath_name") = to_character(vpath_name),
@@ -39,6 +39,6 @@ extern "C" SEXP logistic_regression_R(SEXP Data_p, SEXP var_path_p, SEXP var_con
                             Rcpp::Named("vpath_chpos") = vpath_chpos,
                             Rcpp::Named("vpath_attr_convs") = vpath_attr_convs,
                             Rcpp::Named("vpath_attr_value") = vpath_attr_value,
-                            Rcpp::Named("vattr_convs_loc") = vattr_convs_loc);
+                            Rcpp::Named("vattr_convs_loc") = vattr_convs_loc); });
   END_RCPP
 }

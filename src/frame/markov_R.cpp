@@ -50,7 +50,7 @@ extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
                    &vpath_attr_value, &vattr_convs_loc, &vattr_convs_glob, &vattr_value_glob,
                    &vchannel_from_mtx, &vchannel_to_mtx, &vtran_prob_mtx, &s_nconv, &s_nnull,
                    &vindex_raw);
-  return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
                             Rcpp::Named("vindex") = vindex,
                             Rcpp::Named("vpath_id") = vpath_id,
                             Rcpp::Named("vpath_name") = to_character(vpath_name),
@@ -63,6 +63,6 @@ extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
                             Rcpp::Named("vattr_value_glob") = vattr_value_glob,
                             Rcpp::Named("vchannel_from_mtx") = vchannel_from_mtx,
                             Rcpp::Named("vchannel_to_mtx") = vchannel_to_mtx,
-                            Rcpp::Named("vtran_prob_mtx") = vtran_prob_mtx);
+                            Rcpp::Named("vtran_prob_mtx") = vtran_prob_mtx); });
   END_RCPP
 }

@@ -21,8 +21,8 @@ extern "C" SEXP combine_mta_mmm_R(SEXP mta_path_attribution_p, SEXP mmm_attribut
       std::move(mta_attr_path), std::move(mta_attr_channel), std::move(mta_attr_attr),
       std::move(mmm_attr_channel), std::move(mmm_attr_attr), std::move(prior_weights_mta_channel),
       std::move(prior_weights_mta_weight), max_steps, conv_rate, verbose != 0);
-  return Rcpp::List::create(Rcpp::Named("path") = out.mta_attr_path,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("path") = out.mta_attr_path,
                             Rcpp::Named("channel") = out.mta_attr_channel,
-                            Rcpp::Named("attribution") = out.mta_attr_attr);
+                            Rcpp::Named("attribution") = out.mta_attr_attr); });
   END_RCPP
 }

@@ -16,10 +16,10 @@ extern "C" SEXP next_best_action_R(SEXP new_path_p, SEXP sep_p, SEXP v_index_fro
   std::vector<double> v_indices;
   next_best_action_cpp(&new_path, &sep, &v_index_from, &v_index_to, &v_index_value, &vchannels,
                        &best_action, &best_index, &v_indices);
-  return Rcpp::List::create(Rcpp::Named("suggested_action") = best_action,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("suggested_action") = best_action,
                             Rcpp::Named("suggested_action_conversion_rate") = best_index,
                             Rcpp::Named("channel") = vchannels,
-                            Rcpp::Named("conversion_rate") = v_indices);
+                            Rcpp::Named("conversion_rate") = v_indices); });
   END_RCPP
 }
 
@@ -63,9 +63,9 @@ extern "C" SEXP next_best_action_train_R(SEXP flg_file_p, SEXP file_p, SEXP Data
                              &seed, &conv_par, &rate_step_sim, &verbose, &min_sample_index,
                              &mean_index, &vchannels, &v_index_from, &v_index_to, &v_index_value);
   std::vector<double> channel_to(v_index_to.begin(), v_index_to.end());
-  return Rcpp::List::create(Rcpp::Named("channels") = vchannels,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("channels") = vchannels,
                             Rcpp::Named("path_from") = v_index_from,
                             Rcpp::Named("channel_to") = channel_to,
-                            Rcpp::Named("conversion_rate") = v_index_value);
+                            Rcpp::Named("conversion_rate") = v_index_value); });
   END_RCPP
 }

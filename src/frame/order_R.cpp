@@ -38,7 +38,7 @@ extern "C" SEXP choose_order_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
   choose_order_cpp(&flg_file, &file, &var_path, &var_conv, &var_null, &row_sep, &vy, &vc, &vn,
                    &max_order, &cha_sep, &roc_npt, &nfold, &perc_test, &seed, &perc_tol,
                    &flg_type, &verbose, &vorder, &vcurve, &v_best_order);
-  return Rcpp::List::create(Rcpp::Named("order") = vorder, Rcpp::Named("auc") = vcurve,
-                            Rcpp::Named("best_order") = v_best_order);
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("order") = vorder, Rcpp::Named("auc") = vcurve,
+                            Rcpp::Named("best_order") = v_best_order); });
   END_RCPP
 }

@@ -80,7 +80,7 @@ extern "C" SEXP new_paths_attribution_R(SEXP flg_file_p, SEXP file_p, SEXP Data_
                          &file_output, &row_sep, &vindex, &mean_index, &vpath_id, &vpath_name,
                          &vpath_channel, &vpath_chpos, &vpath_attr_convs, &vpath_attr_value,
                          &vattr_convs_loc);
-  return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
                             Rcpp::Named("vindex") = vindex,
                             Rcpp::Named("vpath_id") = vpath_id,
                             Rcpp::Named("vpath_name") = to_character(vpath_name),
@@ -88,6 +88,6 @@ extern "C" SEXP new_paths_attribution_R(SEXP flg_file_p, SEXP file_p, SEXP Data_
                             Rcpp::Named("vpath_chpos") = vpath_chpos,
                             Rcpp::Named("vpath_attr_convs") = vpath_attr_convs,
                             Rcpp::Named("vpath_attr_value") = vpath_attr_value,
-                            Rcpp::Named("vattr_convs_loc") = vattr_convs_loc);
+                            Rcpp::Named("vattr_convs_loc") = vattr_convs_loc); });
   END_RCPP
 }

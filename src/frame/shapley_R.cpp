@@ -36,7 +36,7 @@ extern "C" SEXP shapley_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP var_pa
               &flg_write_paths, &file_output, &vchannels, &vindex, &vpath_id, &vpath_name,
               &vpath_channel, &vpath_chpos, &vpath_attr_convs, &vpath_attr_value,
               &vattr_convs_loc, &vattr_convs_glob, &vattr_value_glob);
-  return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
                             Rcpp::Named("vindex") = vindex,
                             Rcpp::Named("vpath_id") = vpath_id,
                             Rcpp::Named("vpath_name") = to_character(vpath_name),
@@ -46,6 +46,6 @@ extern "C" SEXP shapley_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP var_pa
                             Rcpp::Named("vpath_attr_value") = vpath_attr_value,
                             Rcpp::Named("vattr_convs_loc") = vattr_convs_loc,
                             Rcpp::Named("vattr_convs_glob") = vattr_convs_glob,
-                            Rcpp::Named("vattr_value_glob") = vattr_value_glob);
+                            Rcpp::Named("vattr_value_glob") = vattr_value_glob); });
   END_RCPP
 }

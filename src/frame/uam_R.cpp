@@ -48,6 +48,6 @@ extern "C" SEXP uam_R(SEXP flg_path_p, SEXP tab_paths_id_path_p, SEXP tab_paths_
           &tab_aggr_time_from_str, &tab_aggr_time_to_str, &tab_aggr_conversions,
           &tab_aggr_touches, &tab_ctr_time_from_str, &tab_ctr_time_to_str, &tab_ctr_ctr,
           &vindex, &Mattr);
-  return Rcpp::List::create(Rcpp::Named("vindex") = vindex, Rcpp::Named("Mattr") = Mattr);
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vindex") = vindex, Rcpp::Named("Mattr") = Mattr); });
   END_RCPP
 }

@@ -1,3 +1,4 @@
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -65,7 +66,7 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
                                std::vector<double>* vpath_attr_value_last,
                                std::vector<double>* vpath_attr_convs_linear,
                                std::vector<double>* vpath_attr_value_linear,
-                               std::ofstream* ofile_output, int* flg_file_output,
+                               std::ostream* ofile_output, int* flg_file_output,
                                std::string* row_sep) {
   if (*vci == 0 && *flg_write_nulls != 1) return;   // emits nothing
   Scratch& s = scratch();
@@ -181,6 +182,7 @@ void heuristic_models_cpp(int* flg_file, std::string* file, std::string* var_pat
   src.vy = vy;
   src.vc = vc;
   src.vv = vv;
+  src.cha_sep = (*cha_sep)[0];
   int flg_value;
   if (src.flg_file) {
     src.var_value = *var_value;
@@ -193,15 +195,10 @@ void heuristic_models_cpp(int* flg_file, std::string* file, std::string* var_pat
   JourneyReader reader(src);
 
   int flg_file_output = file_output->empty() ? 0 : 1;
-  std::ofstream out;
-  std::vector<char> out_buf;
+  std::unique_ptr<ResultFile> out;
   if (flg_file_output) {
     first_char(*row_sep, "row_sep");
-    out_buf.resize(1 << 20);
-    out.rdbuf()->pubsetbuf(out_buf.data(), static_cast<std::streamsize>(out_buf.size()));
-    out.open(*file_output, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out.is_open())
-      throw std::invalid_argument("cannot open result file '" + *file_output + "' for writing");
+    out = std::make_unique<ResultFile>(*file_output, src.flg_file ? *file : std::string());
     std::vector<std::string> header{"path_id"};
     if (*flg_write_paths == 1) header.push_back("path_name");
     header.insert(header.end(), {"channel", "channel_position", "first_touch_conversions"});
@@ -216,7 +213,7 @@ void heuristic_models_cpp(int* flg_file, std::string* file, std::string* var_pat
       line += header[k];
     }
     line.push_back('\n');
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    out->write(line);
   }
 
   uli nread = 0;
@@ -228,7 +225,8 @@ void heuristic_models_cpp(int* flg_file, std::string* file, std::string* var_pat
                               flg_write_paths, vpath_id, vpath_name, vpath_channel, vpath_chpos,
                               vpath_attr_convs_first, vpath_attr_value_first,
                               vpath_attr_convs_last, vpath_attr_value_last,
-                              vpath_attr_convs_linear, vpath_attr_value_linear, &out,
+                              vpath_attr_convs_linear, vpath_attr_value_linear,
+                              out ? &out->stream() : nullptr,
                               &flg_file_output, row_sep);
     nread = i + 1;
     if (i != 0 && i % kProgressEvery == 0) {
@@ -237,8 +235,5 @@ void heuristic_models_cpp(int* flg_file, std::string* file, std::string* var_pat
     }
   }
   if (*verbose == 1) printA("Attribution, number of paths elaborated: " + thousandSeparator(nread));
-  if (flg_file_output) {
-    out.flush();
-    if (!out) throw std::runtime_error("writing result file '" + *file_output + "' failed");
-  }
+  if (out) out->commit();
 }

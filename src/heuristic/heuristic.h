@@ -42,7 +42,7 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
                                std::vector<double>* vpath_attr_value_last,
                                std::vector<double>* vpath_attr_convs_linear,
                                std::vector<double>* vpath_attr_value_linear,
-                               std::ofstream* ofile_output, int* flg_file_output,
+                               std::ostream* ofile_output, int* flg_file_output,
                                std::string* row_sep);
 
 #endif

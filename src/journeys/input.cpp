@@ -1,4 +1,7 @@
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "journeys/journeys.h"
@@ -7,14 +10,75 @@ namespace {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-uli parse_count(std::string_view field, const char* what, uli line_no, const std::string& file) {
-  size_t k = 0;
-  while (k < field.size() && (field[k] == ' ' || field[k] == '\t')) ++k;
-  if (k < field.size() && field[k] == '-')
+std::string_view trim_spaces(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+// "line 3, column 2 of 'f.csv'"
+std::string where(uli line_no, size_t col, const std::string& file) {
+  return "line " + std::to_string(line_no) + ", column " + std::to_string(col + 1) + " of " +
+         quoted(file);
+}
+
+// The whole field as a number (blanks around it allowed), or false.
+bool full_number(std::string_view field, double* out) {
+  field = trim_spaces(field);
+  if (!field.empty() && field[0] == '+') field.remove_prefix(1);
+  if (field.empty()) return false;
+  const char c = field[0];
+  if (!((c >= '0' && c <= '9') || c == '.' || c == '-')) return false;   // no "inf", "nan"
+  auto r = std::from_chars(field.data(), field.data() + field.size(), *out);
+  return r.ec == std::errc() && r.ptr == field.data() + field.size();
+}
+
+constexpr double kTwo64 = 18446744073709551616.0;
+
+// A count field: digits, or a decimal or scientific notation of a
+// non-negative number, truncated towards zero like a data-frame count.
+uli parse_count(std::string_view field, const char* what, uli line_no, size_t col,
+                const std::string& file) {
+  std::string_view t = trim_spaces(field);
+  if (!t.empty() && t[0] == '-')
     throw std::invalid_argument("negative " + std::string(what) + " count '" +
                                 std::string(field) + "' on line " + std::to_string(line_no) +
                                 " of " + quoted(file));
-  return parse_stoul(field);
+  if (!t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos) {
+    uli v = 0;
+    for (char ch : t) {
+      const uli d = static_cast<uli>(ch - '0');
+      if (v > (~static_cast<uli>(0) - d) / 10)
+        throw std::out_of_range("stoul: " + std::string(what) + " count '" + std::string(field) +
+                                "' on " + where(line_no, col, file) + " is too large");
+      v = v * 10 + d;
+    }
+    return v;
+  }
+  double d = 0;
+  if (!full_number(field, &d))
+    throw std::invalid_argument("stoul: " + std::string(what) + " count '" + std::string(field) +
+                                "' on " + where(line_no, col, file) + " is not a number");
+  if (!(d < kTwo64))
+    throw std::out_of_range("stoul: " + std::string(what) + " count '" + std::string(field) +
+                            "' on " + where(line_no, col, file) + " is too large");
+  return static_cast<uli>(d);
+}
+
+double parse_value(std::string_view field, uli line_no, size_t col, const std::string& file) {
+  double d = 0;
+  if (!full_number(field, &d))
+    throw std::invalid_argument("stod: value '" + std::string(field) + "' on " +
+                                where(line_no, col, file) + " is not a finite number");
+  if (!std::isfinite(d))
+    throw std::out_of_range("stod: value '" + std::string(field) + "' on " +
+                            where(line_no, col, file) + " is not a finite number");
+  return d;
+}
+
+std::string path_error(const std::string& place, std::string_view problem) {
+  return "path " + place + ": " + std::string(problem);
 }
 
 }  // namespace
@@ -121,6 +185,12 @@ bool JourneyReader::next() {
     conv_ = (*src_.vc)[i_];
     value_ = (src_.vv && !src_.vv->empty()) ? (*src_.vv)[i_] : 0.0;
     nulls_ = (src_.vn && !src_.vn->empty()) ? (*src_.vn)[i_] : 0;
+    if (!std::isfinite(value_))
+      throw std::invalid_argument("journeys: value in row " + std::to_string(i_ + 1) +
+                                  " is not a finite number (" + fmt_f(value_) + ")");
+    const std::string problem = path_problem(*path_, src_.cha_sep);
+    if (!problem.empty())
+      throw std::invalid_argument(path_error("in row " + std::to_string(i_ + 1), problem));
     return true;
   }
   if (!read_line()) return false;
@@ -132,9 +202,12 @@ bool JourneyReader::next() {
                                 std::to_string(ncol_needed_) + " needed");
   path_buf_.assign(fields_[col_path_].data(), fields_[col_path_].size());
   path_ = &path_buf_;
-  conv_ = parse_count(fields_[col_conv_], "conversion", line_no_, src_.file);
-  nulls_ = flg_null_ ? parse_count(fields_[col_null_], "null", line_no_, src_.file) : 0;
-  value_ = flg_value_ ? parse_stod(fields_[col_value_]) : 0.0;
+  const std::string problem = path_problem(path_buf_, src_.cha_sep);
+  if (!problem.empty())
+    throw std::invalid_argument(path_error("on " + where(line_no_, col_path_, src_.file), problem));
+  conv_ = parse_count(fields_[col_conv_], "conversion", line_no_, col_conv_, src_.file);
+  nulls_ = flg_null_ ? parse_count(fields_[col_null_], "null", line_no_, col_null_, src_.file) : 0;
+  value_ = flg_value_ ? parse_value(fields_[col_value_], line_no_, col_value_, src_.file) : 0.0;
   return true;
 }
 
@@ -156,4 +229,30 @@ void channels_normalised(std::string_view path, char sep, std::vector<std::strin
   split_views(path, sep, &views);
   out->resize(views.size());
   for (size_t k = 0; k < views.size(); ++k) normalise_blanks(views[k], &(*out)[k]);
+}
+
+bool is_reserved_name(std::string_view name) {
+  return name == "(start)" || name == "(conversion)" || name == "(null)" ||
+         name == "(constant)" || name == "(unknown)";
+}
+
+std::string path_problem(std::string_view path, char sep) {
+  if (path.find('\0') != std::string_view::npos) return "it contains a NUL byte";
+  if (sep == 0 || path.find('(') == std::string_view::npos) return "";
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t pos = path.find(sep, start);
+    if (pos == std::string_view::npos) pos = path.size();
+    std::string_view piece = trim_blanks(path.substr(start, pos - start));
+    if (is_reserved_name(piece))
+      return "channel '" + std::string(piece) + "' has a name the library reserves; rename it";
+    start = pos + 1;
+  }
+  return "";
+}
+
+void check_path(std::string_view path, char sep, uli row) {
+  const std::string problem = path_problem(path, sep);
+  if (!problem.empty())
+    throw std::invalid_argument(path_error("in row " + std::to_string(row + 1), problem));
 }

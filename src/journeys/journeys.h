@@ -18,6 +18,7 @@ struct JourneySource {
   std::string file;
   std::string var_path, var_conv, var_value, var_null;
   std::string row_sep;                        // first character separates fields
+  char cha_sep = 0;                           // channel separator; 0: channel names not checked
   const std::vector<std::string>* vy = nullptr;
   const std::vector<uli>* vc = nullptr;
   const std::vector<double>* vv = nullptr;
@@ -38,8 +39,12 @@ JourneySource file_source(const std::string& file, const std::string& var_path,
 // file when it cannot be opened and naming the column when a requested
 // column is not in the header. next() throws, naming the line, for a line
 // with too few fields, a count field starting with '-', or an empty line
-// inside the file (empty lines at the very end are ignored); a count that
-// does not parse throws "stoul", a value "stod".
+// inside the file (empty lines at the very end are ignored). A count field
+// must be a number in full (digits, or a decimal or scientific notation,
+// truncated towards zero), else "stoul: ..." naming line and column; a value
+// must be a finite number in full, else "stod: ...". Every source rejects a
+// path with a NUL byte, a non-finite value, and, when cha_sep is set, a
+// channel with a reserved name (check_path), naming the row or line.
 class JourneyReader {
  public:
   explicit JourneyReader(const JourneySource& src);
@@ -54,6 +59,8 @@ class JourneyReader {
   uli nulls() const { return nulls_; }
   bool flg_value() const { return flg_value_; }
   bool flg_null() const { return flg_null_; }
+  // The file read, or "" for journeys in vectors.
+  std::string input_file() const { return src_.flg_file ? src_.file : std::string(); }
 
  private:
   bool read_line();                           // next non-final line into line_
@@ -73,6 +80,17 @@ class JourneyReader {
   size_t pending_empty_ = 0;                  // empty lines seen but not yet judged
   uli first_empty_line_ = 0;
 };
+
+// Names the library gives its own states and coefficients: "(start)",
+// "(conversion)", "(null)", "(constant)", "(unknown)".
+bool is_reserved_name(std::string_view name);
+// What is wrong with a path ("" when nothing): a NUL byte, or, when sep is
+// not 0, a channel (blank-trimmed piece between separators) with a reserved
+// name.
+std::string path_problem(std::string_view path, char sep);
+// Throws std::invalid_argument naming the 0-based row as 1-based when
+// path_problem finds something.
+void check_path(std::string_view path, char sep, uli row);
 
 // Channel names of a path by the Markov rule: split at sep, trim blanks,
 // skip empty pieces. Views point into path.

@@ -112,6 +112,7 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
   std::string code;
   for (size_t i = 0; i < vy->size(); ++i) {
     if ((i & 0xffff) == 0) check_interrupt();
+    check_path((*vy)[i], sep, i);
     channels_normalised((*vy)[i], sep, &names);
     // No touch point: nothing for the constant-only score to explain, so
     // the journey stays out of the fit and of the touch counts.
@@ -133,10 +134,10 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
       data.vc.push_back(c);
       data.vn.push_back(n);
     } else {
-      data.vc[found.first->second] += c;
-      data.vn[found.first->second] += n;
+      data.vc[found.first->second] = add_count(data.vc[found.first->second], c, i);
+      data.vn[found.first->second] = add_count(data.vn[found.first->second], n, i);
     }
-    data.npaths += c + n;
+    data.npaths = add_count(data.npaths, add_count(c, n, i), i);
   }
   data.nchannels = nchannels;
   ll_data_parse(&data);   // throws when npaths is 0

@@ -38,6 +38,12 @@ void Fx::resize(uli n) { init(n); }
 void Fx::add(uli i, uli j, uli v) {
   if (i >= cap_) beyond("add", i, cap_);
   if (j >= cap_) beyond("add", j, cap_);
+  // lrS keeps each state's running total, so no edge count and no
+  // cumulative count in cum() can wrap around.
+  uli tot;
+  if (__builtin_add_overflow(lrS[i], v, &tot))
+    throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(i) +
+                              " add up to more than 2^64 - 1");
   auto ins = pos_.emplace(pair_key(i, j), lrS0[i]);
   if (ins.second) {
     succ_[i].push_back(j);
@@ -47,6 +53,7 @@ void Fx::add(uli i, uli j, uli v) {
   } else {
     cnt_[i][ins.first->second] += v;
   }
+  lrS[i] = tot;
 }
 
 void Fx::set_nchannels(uli n) { nchannels = n; }

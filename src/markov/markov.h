@@ -45,7 +45,7 @@ class Fx {
   uli    S1(uli i, uli k) const;         // cumulative count up to successor k (after cum)
 
   std::vector<uli> lrS0;                 // distinct successors per state
-  std::vector<uli> lrS;                  // total count out of each state (after cum)
+  std::vector<uli> lrS;                  // total count out of each state
   uli non_zeros = 0;                     // distinct (i, j) pairs over the store
   uli nchannels = 0;                     // states in use
 

@@ -49,9 +49,13 @@ void read_all(JourneyReader& reader, std::string* cha_sep, uli* order, Fx* S, ul
     const uli i = reader.index();
     s = reader.path();
     uli convs = reader.conv(), nulls = reader.nulls();
-    build_simulation_matrix_i_cpp(&s, &convs, &nulls, cha_sep, order, S, nchannels, mp_channels,
-                                  vchannels, max_npassi, mp_channels_sim, mp_channels_sim_inv,
-                                  vchannels_sim, nchannels_sim);
+    try {
+      build_simulation_matrix_i_cpp(&s, &convs, &nulls, cha_sep, order, S, nchannels,
+                                    mp_channels, vchannels, max_npassi, mp_channels_sim,
+                                    mp_channels_sim_inv, vchannels_sim, nchannels_sim);
+    } catch (const std::overflow_error&) {
+      count_overflow(i);
+    }
     *svc += static_cast<double>(convs);
     *svv += reader.value();
     nrows = i + 1;
@@ -75,10 +79,13 @@ void build_simulation_matrix_i_cpp(std::string* s, uli* convs, uli* nulls, std::
   BuildScratch& b = scratch();
   encode_journey(*s, sep, *order, mp_channels, vchannels, nchannels, mp_channels_sim,
                  mp_channels_sim_inv, vchannels_sim, nchannels_sim, &b.channels, &b.states);
-  const uli base = (100 * *nchannels + 300) * *order;
-  S->init(base);
-  if (*nchannels_sim > S->capacity()) S->resize(base * (*nchannels_sim / base + 1));
-  const uli weight = *convs + *nulls;
+  // The store grows with the states seen, doubling, so a high order over
+  // many channels costs only what the data holds.
+  if (*nchannels_sim > S->capacity())
+    S->resize(std::max<uli>(*nchannels_sim, std::max<uli>(64, 2 * S->capacity())));
+  uli weight;
+  if (__builtin_add_overflow(*convs, *nulls, &weight))
+    throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
   uli p = kStart;
   for (uli q : b.states) {
     if (weight > 0) S->add(p, q, weight);
@@ -99,7 +106,8 @@ void build_simulation_matrix_from_vec_cpp(
     int* verbose) {
   start_build(S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
               mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, order);
-  const JourneySource src = vector_source(vy, vc, vv, vn);
+  JourneySource src = vector_source(vy, vc, vv, vn);
+  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
   JourneyReader reader(src);
   read_all(reader, cha_sep, order, S, nchannels, mp_channels, vchannels, max_npassi,
            mp_channels_sim, mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, verbose);
@@ -114,7 +122,8 @@ void build_simulation_matrix_from_file_cpp(
     int* verbose) {
   start_build(S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
               mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, order);
-  const JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
+  JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
+  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
   JourneyReader reader(src);
   read_all(reader, cha_sep, order, S, nchannels, mp_channels, vchannels, max_npassi,
            mp_channels_sim, mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, verbose);

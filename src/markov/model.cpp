@@ -53,6 +53,21 @@ void attribute_paths(const PathInput& in, std::vector<double>* vindex, double* m
                          out.vpath_attr_convs, out.vpath_attr_value, out.vattr_convs_loc);
 }
 
+// The total value times 2^-64: finite whatever finite values the journeys
+// hold, for when their plain sum overflows.
+constexpr int kValueScale = 64;
+double scaled_total_value(const PathInput& in) {
+  double total = 0;
+  if (in.flg_file != 1) {
+    for (double v : *in.vv) total += std::ldexp(v, -kValueScale);
+    return total;
+  }
+  JourneyReader reader(file_source(*in.file, *in.var_path, *in.var_conv, *in.var_value, "",
+                                   *in.row_sep));
+  while (reader.next()) total += std::ldexp(reader.value(), -kValueScale);
+  return total;
+}
+
 // Conversion index of kind `type` per channel from the simulated counts.
 void index_kinds(int type, const std::vector<double>& Tc, const std::vector<double>& Nc,
                  double s_nconv, double s_nnull, std::vector<double>* vindex,
@@ -93,12 +108,10 @@ void index_kinds(int type, const std::vector<double>& Tc, const std::vector<doub
   }
 }
 
-void write_channel_file(const std::string& file_output, const std::string& row_sep,
-                        const std::vector<std::string>& vchannels,
+void write_channel_file(const std::string& file_output, const std::string& input,
+                        const std::string& row_sep, const std::vector<std::string>& vchannels,
                         const std::vector<double>& convs, const std::vector<double>* values) {
-  std::ofstream out(file_output, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!out.is_open())
-    throw std::invalid_argument("cannot open result file '" + file_output + "'");
+  ResultFile out(file_output, input);
   std::string text = "channel" + row_sep + "total_conversions";
   if (values) text += row_sep + "total_conversion_value";
   text += "\n";
@@ -111,8 +124,8 @@ void write_channel_file(const std::string& file_output, const std::string& row_s
     }
     text += "\n";
   }
-  out << text;
-  if (!out.flush()) throw std::invalid_argument("cannot write result file '" + file_output + "'");
+  out.write(text);
+  out.commit();
 }
 
 }  // namespace
@@ -148,6 +161,7 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
   if (*type < 0 || *type > 4)
     throw std::invalid_argument("type must be 0 (removal effects) or 1 to 4 (index kinds), not " +
                                 std::to_string(*type));
+  if (*flg_file == 1) ResultFile::check_not_input(*file_output, *file);
   if (!only_matrix) check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
 
   Fx S(0);
@@ -189,9 +203,18 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
     for (double t : Tc) sTc += t;
     vattr_convs_glob->assign(nchannels, 0.0);
     if (flg_value) vattr_value_glob->assign(nchannels, 0.0);
+    // Shares first: a channel's share of a finite total stays finite. When
+    // the total itself overflows, it is summed again scaled down.
+    int value_scale = 0;
+    if (flg_value && !std::isfinite(svv)) {
+      const PathInput in{*flg_file, file, var_path, var_conv, var_value, row_sep, cha_sep,
+                         file_output, vy, vc, vv, flg_write_nulls, flg_write_paths, &mp_channels};
+      svv = scaled_total_value(in);
+      value_scale = kValueScale;
+    }
     for (uli j = 0; j < nchannels; ++j) {
       (*vattr_convs_glob)[j] = Tc[j] * svc / sTc;
-      if (flg_value) (*vattr_value_glob)[j] = Tc[j] * svv / sTc;
+      if (flg_value) (*vattr_value_glob)[j] = std::ldexp(Tc[j] / sTc * svv, value_scale);
       (*vindex)[j] = Tc[j] / *s_nconv;
     }
     mean_index = *type == 0 ? 0.0 : 1.0;
@@ -217,7 +240,8 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
   }
 
   if (*type == 0 && !file_output->empty())
-    write_channel_file(*file_output, *row_sep, *vchannels, *vattr_convs_glob,
+    write_channel_file(*file_output, *flg_file ? *file : std::string(), *row_sep, *vchannels,
+                       *vattr_convs_glob,
                        flg_value ? vattr_value_glob : nullptr);
 
   vindex->push_back(mean_index);

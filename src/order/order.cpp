@@ -192,14 +192,15 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
   src.vy = vy;
   src.vc = vc;
   src.vn = vn;
+  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
   JourneyReader reader(src);
   uli total_convs = 0, total_nulls = 0, njourneys = 0;
   while (reader.next()) {
     const uli i = reader.index();
     if ((i & 0xfff) == 0) check_interrupt();
     choose_order_line_cpp(&reader.path(), reader.conv(), reader.nulls(), sep, &t);
-    total_convs += reader.conv();
-    total_nulls += reader.nulls();
+    total_convs = add_count(total_convs, reader.conv(), reader.index());
+    total_nulls = add_count(total_nulls, reader.nulls(), reader.index());
     njourneys = i + 1;
     if (talk && i > 0 && i % kProgressEvery == 0)
       printA("Transition matrices, number of paths elaborated: " + thousandSeparator(i));
@@ -207,7 +208,7 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
   if (talk) {
     printA("Transition matrices, number of paths elaborated: " + thousandSeparator(njourneys));
     // No outcome at all reads as a rate of 0, not as 0/0.
-    const uli total = total_convs + total_nulls;
+    const uli total = add_count(total_convs, total_nulls, njourneys ? njourneys - 1 : 0);
     const double rate = total == 0 ? 0.0 : static_cast<double>(total_convs) /
                                                static_cast<double>(total);
     printA("Conversion rate: " + f_print_perc(rate) + "%");

@@ -1,3 +1,4 @@
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -76,22 +77,19 @@ void group_channels(Scratch& s, const std::vector<double>* vindex, double mean_i
   }
 }
 
-std::ofstream* open_result(const std::string& file_output, const std::string& row_sep,
-                           int flg_write_paths, bool with_value, std::ofstream* out,
-                           std::vector<char>* buf) {
-  if (file_output.empty()) return out;
+// The result file with its header line; null when there is none.
+std::unique_ptr<ResultFile> open_result(const std::string& file_output, const std::string& input,
+                                        const std::string& row_sep, int flg_write_paths,
+                                        bool with_value) {
+  if (file_output.empty()) return nullptr;
   first_char(row_sep, "row_sep");
-  buf->resize(1 << 20);
-  out->rdbuf()->pubsetbuf(buf->data(), static_cast<std::streamsize>(buf->size()));
-  out->open(file_output, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!out->is_open())
-    throw std::invalid_argument("cannot open result file '" + file_output + "' for writing");
+  auto out = std::make_unique<ResultFile>(file_output, input);
   std::string line = "path_id";
   if (flg_write_paths == 1) line += row_sep + "path_name";
   line += row_sep + "channel" + row_sep + "channel_position" + row_sep + "total_conversions";
   if (with_value) line += row_sep + "total_conversion_value";
   line.push_back('\n');
-  out->write(line.data(), static_cast<std::streamsize>(line.size()));
+  out->write(line);
   return out;
 }
 
@@ -113,24 +111,21 @@ void attribute_all(JourneyReader& reader, int flg_value, const std::string* file
                    std::vector<double>* vattr_convs_loc) {
   first_char(*cha_sep, "cha_sep");
   check_dictionary(mp_channels, vindex, vattr_convs_loc);
-  std::ofstream out;
-  std::vector<char> buf;
-  open_result(*file_output, *row_sep, *flg_write_paths, flg_value == 1, &out, &buf);
-  const int flg_file_output = file_output->empty() ? 0 : 1;
+  std::unique_ptr<ResultFile> out =
+      open_result(*file_output, reader.input_file(), *row_sep, *flg_write_paths, flg_value == 1);
+  const int flg_file_output = out ? 1 : 0;
   while (reader.next()) {
     const uli i = reader.index();
     const uli ci = reader.conv();
     const double vi = reader.value();
     attribution_line(&i, &reader.path(), &ci, &vi, mp_channels, &flg_value, cha_sep,
                      flg_write_nulls, flg_write_paths, vindex, mean_index, vpath_id, vpath_name,
-                     vpath_channel, vpath_chpos, vpath_attr_convs, vpath_attr_value, &out,
+                     vpath_channel, vpath_chpos, vpath_attr_convs, vpath_attr_value,
+                     out ? &out->stream() : nullptr,
                      &flg_file_output, row_sep, vattr_convs_loc);
     if (i != 0 && i % kInterruptEvery == 0) check_interrupt();
   }
-  if (flg_file_output) {
-    out.flush();
-    if (!out) throw std::runtime_error("writing result file '" + *file_output + "' failed");
-  }
+  if (out) out->commit();
 }
 
 }  // namespace
@@ -143,7 +138,7 @@ void attribution_line(const uli* i, const std::string* vyi, const uli* vci, cons
                       std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
                       std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
                       std::vector<double>* vpath_attr_convs, std::vector<double>* vpath_attr_value,
-                      std::ofstream* ofile_output, const int* flg_file_output,
+                      std::ostream* ofile_output, const int* flg_file_output,
                       const std::string* row_sep, std::vector<double>* vattr_convs_loc) {
   Scratch& s = scratch();
   channels_normalised(*vyi, first_char(*cha_sep, "cha_sep"), &s.vecs);
@@ -230,6 +225,7 @@ void attribution_from_vec(const std::vector<std::string>* vy, const std::vector<
   src.vy = vy;
   src.vc = vc;
   src.vv = vv;
+  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
   JourneyReader reader(src);
   const int flg_value = vv->empty() ? 0 : 1;
   attribute_all(reader, flg_value, file_output, mp_channels, cha_sep, flg_write_nulls,
@@ -250,7 +246,8 @@ void attribution_from_file(const std::string* file, const std::string* var_path,
                            std::vector<double>* vpath_attr_convs,
                            std::vector<double>* vpath_attr_value,
                            std::vector<double>* vattr_convs_loc) {
-  const JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, "", *row_sep);
+  JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, "", *row_sep);
+  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
   // Opened (header checked) before the result file is created.
   JourneyReader reader(src);
   const int flg_value = var_value->empty() ? 0 : 1;

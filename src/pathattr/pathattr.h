@@ -28,7 +28,7 @@ void attribution_line(const uli* i, const std::string* vyi, const uli* vci, cons
                       std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
                       std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
                       std::vector<double>* vpath_attr_convs, std::vector<double>* vpath_attr_value,
-                      std::ofstream* ofile_output, const int* flg_file_output,
+                      std::ostream* ofile_output, const int* flg_file_output,
                       const std::string* row_sep, std::vector<double>* vattr_convs_loc);
 
 // ---- drivers ---------------------------------------------------------------

@@ -106,6 +106,7 @@ void coalition_from_vec(const std::vector<std::string>* vy, const std::vector<ul
   src.vc = vc;
   src.vv = vv;
   src.vn = vn;
+  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
   JourneyReader reader(src);
   coalitions_from(reader, vv->empty() ? 0 : 1, cha_sep, mp_channels, mp_coa_convs, mp_coa_value,
                   mp_coa_nulls, nchannels, vchannels, vcoalition, type_worth, svc, svn);
@@ -120,7 +121,8 @@ void coalition_from_file(const std::string* file, const std::string* var_path,
                          std::map<std::string, double>* mp_coa_nulls, uli* nchannels,
                          std::vector<std::string>* vchannels, std::vector<std::string>* vcoalition,
                          const int* type_worth, double* svc, double* svn) {
-  const JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
+  JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
+  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
   JourneyReader reader(src);
   coalitions_from(reader, var_value->empty() ? 0 : 1, cha_sep, mp_channels, mp_coa_convs,
                   mp_coa_value, mp_coa_nulls, nchannels, vchannels, vcoalition, type_worth, svc,

@@ -62,7 +62,8 @@ void check_exact_size(uli N) {
         "; it needs 2^N subsets); use the simplified method (flg_simplified = 1)");
 }
 
-void write_global_file(const std::string& file_output, const std::string& row_sep, bool with_value,
+void write_global_file(const std::string& file_output, const std::string& input,
+                       const std::string& row_sep, bool with_value,
                        const std::vector<std::string>& vchannels,
                        const std::vector<double>& convs, const std::vector<double>& value) {
   std::string text = "channel" + row_sep + "total_conversions";
@@ -78,12 +79,9 @@ void write_global_file(const std::string& file_output, const std::string& row_se
     }
     text.push_back('\n');
   }
-  std::ofstream out(file_output, std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!out.is_open())
-    throw std::invalid_argument("cannot open result file '" + file_output + "' for writing");
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.flush();
-  if (!out) throw std::runtime_error("writing result file '" + file_output + "' failed");
+  ResultFile out(file_output, input);
+  out.write(text);
+  out.commit();
 }
 
 double worth_of_totals(int type_worth, double c, double n) {
@@ -140,6 +138,7 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
   const int flg_value = var_value->empty() ? 0 : 1;
   const int flg_null = var_null->empty() ? 0 : 1;
   const bool from_file = *flg_file != 0;
+  if (from_file) ResultFile::check_not_input(*file_output, *file);
   const std::vector<double> no_values;
   const std::vector<uli> no_nulls;
   if (!from_file) {
@@ -228,7 +227,7 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
 
   if (global_mode) {
     if (!file_output->empty())
-      write_global_file(*file_output, *row_sep, flg_value, *vchannels, *vattr_convs_glob,
+      write_global_file(*file_output, from_file ? *file : std::string(), *row_sep, flg_value, *vchannels, *vattr_convs_glob,
                         *vattr_value_glob);
     return;
   }

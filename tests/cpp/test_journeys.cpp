@@ -107,10 +107,6 @@ TEST(JourneyFile, ErrorsNameWhatIsWrong) {
   EXPECT_NE(error_of(file_source(j.name, "", "n")).find("negative conversion"), std::string::npos);
   TempFile k("path;conv;n\na;1; -3\n");
   EXPECT_NE(error_of(file_source(k.name, "", "n")).find("negative null count"), std::string::npos);
-  TempFile l("path;conv\na;x\n");
-  EXPECT_EQ(error_of(file_source(l.name)), "stoul");
-  TempFile m("path;conv;v\na;1;zz\n");
-  EXPECT_EQ(error_of(file_source(m.name, "v")), "stod");
 }
 
 TEST(JourneyVectors, RowsWithOptionalColumns) {

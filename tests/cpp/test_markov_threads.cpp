@@ -220,6 +220,21 @@ void expect_removal_effects_converge(uli order) {
   EXPECT_NEAR(sum_value, svv, 1e-9 * svv);
 }
 
+TEST(MarkovExact, ValueSharesStayFiniteWhenTheTotalOverflows) {
+  Journeys j{{"a", "b > a"}, {1, 1}, {0, 0}, {1e308, 1e308}};
+  Settings s;
+  s.var_value = "value";
+  s.ncore = 1;
+  Result r = run(j, s);
+  ASSERT_EQ(r.vattr_value_glob.size(), 2u);
+  double share = 0;   // the value of each journey goes to the channels in proportion
+  for (size_t c = 0; c < 2; ++c) {
+    EXPECT_TRUE(std::isfinite(r.vattr_value_glob[c]));
+    share += r.vattr_value_glob[c] / 2e300;
+  }
+  EXPECT_NEAR(share, 1e8, 1e-6);
+}
+
 TEST(MarkovExact, OrderOneRemovalEffects) { expect_removal_effects_converge(1); }
 TEST(MarkovExact, OrderTwoRemovalEffects) { expect_removal_effects_converge(2); }
 
@@ -346,9 +361,6 @@ TEST(MarkovModel, ChannelResultFile) {
   char buf[200];
   std::snprintf(buf, sizeof buf, "a;%f;%f", r.vattr_convs_glob[0], r.vattr_value_glob[0]);
   EXPECT_EQ(row, buf);
-  s.file_output = "/nonexistent/dir/out.csv";
-  EXPECT_NE(error_of(j, s).find("cannot open result file '/nonexistent/dir/out.csv'"),
-            std::string::npos);
 }
 
 TEST(MarkovModel, ProgressLines) {

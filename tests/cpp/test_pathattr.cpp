@@ -353,28 +353,6 @@ TEST(PathAttr, BadInputsAreClearErrors) {
   Opts o;
   o.cha_sep = "";
   expect_invalid([&] { run_vec({"A"}, {1}, {}, ok, {1}, 1, o); }, "cha_sep");
-  o = Opts();
-  o.file_output = "/nonexistent-dir/out.csv";
-  expect_invalid([&] { run_vec({"A"}, {1}, {}, ok, {1}, 1, o); }, "cannot open result file");
-  expect_invalid([&] { run_file("/nonexistent-dir/in.csv", "", ok, {1}, 1); }, "cannot open input file");
-  std::string f = write_file("path;conv\nA;1\nB;-2\n");
-  expect_invalid([&] { run_file(f, "", ok, {1}, 1); }, "negative conversion count");
-  std::string g = write_file("path;convs\nA;1\n");
-  expect_invalid([&] { run_file(g, "", ok, {1}, 1); }, "column 'conv' (var_conv)");
-  std::string h = write_file("conv;path\n1;A\n2\n");
-  expect_invalid([&] { run_file(h, "", ok, {1}, 1); }, "line 3");
-  for (auto& x : {f, g, h}) std::remove(x.c_str());
-}
-
-TEST(PathAttr, BadInputDoesNotTruncateAnExistingResultFile) {
-  Opts o;
-  o.file_output = temp_path("keep");
-  std::ofstream(o.file_output) << "previous\n";
-  std::string g = write_file("path;convs\nA;1\n");
-  expect_invalid([&] { run_file(g, "", Dict{}, {}, 1, o); }, "var_conv");
-  EXPECT_EQ(slurp(o.file_output), "previous\n");
-  std::remove(o.file_output.c_str());
-  std::remove(g.c_str());
 }
 
 }  // namespace

@@ -73,7 +73,9 @@ test_that("file input and the result file have the exact format", {
   expect_equal(r$vpath_channel, c("a", "b"))
 })
 
-test_that("bad input gives clear errors and leaves no result file", {
+# File input errors and result files are the journey reader's and the
+# result file's, tested in tests/cpp.
+test_that("bad data-frame input gives clear errors", {
   d <- data.frame(path = c("a", "b"), conv = c(1, -1))
   expect_error(heur(d), "column 'conv' \\(var_conv\\): row 2 is negative")
   d$conv <- c(1, NA)
@@ -81,22 +83,6 @@ test_that("bad input gives clear errors and leaves no result file", {
   expect_error(heur(data.frame(p = "a", conv = 1)), "Index out of bounds: [index='path'].", fixed = TRUE)
   expect_error(heur(data.frame(path = "a", conv = 1), verbose = c(1, 1)),
                "Expecting a single value: [extent=2].", fixed = TRUE)
-  out <- tempfile()
-  expect_error(heur(flg_file = 1, file = "/no/such/file.csv", file_output = out),
-               "cannot open input file '/no/such/file.csv'")
-  expect_false(file.exists(out))
-  f <- write_lines_raw("path;conversions\na;1\n")
-  expect_error(heur(flg_file = 1, file = f, file_output = out),
-               "column 'conv' \\(var_conv\\) not found in the header")
-  expect_false(file.exists(out))
-  f <- write_lines_raw("path;conv\na;1\nb;-2\n")
-  expect_error(heur(flg_file = 1, file = f), "negative conversion count '-2' on line 3")
-  f <- write_lines_raw("path;conv;val\na;1;2\nb;1\n")
-  expect_error(heur(flg_file = 1, file = f, var_value = "val"), "line 3 .* has 2 fields, 3 needed")
-  f <- write_lines_raw("path;conv\na;x\n")
-  expect_error(heur(flg_file = 1, file = f), "stoul")
-  expect_error(heur(data.frame(path = "a", conv = 1), file_output = "/no/such/dir/out.csv"),
-               "cannot open result file '/no/such/dir/out.csv'")
 })
 
 test_that("progress lines every million journeys, silence otherwise", {
@@ -109,4 +95,16 @@ test_that("progress lines every million journeys, silence otherwise", {
   expect_identical(txt, c("**heuristic models estimation**",
                           "Attribution, number of paths elaborated: 1,000,000",
                           "Attribution, number of paths elaborated: 1,000,001"))
+})
+
+test_that("a NUL byte in a file path is an error naming the line, and nothing leaks", {
+  skip_if_not(file.exists("/proc/self/status"))
+  rss <- function() as.numeric(gsub("\\D", "", grep("^VmRSS", readLines("/proc/self/status"), value = TRUE)))
+  f <- write_lines_raw(paste0("path;conv\n", strrep("a > b > c;1\n", 1e5), "x#y;1\n"))
+  raw <- readBin(f, "raw", file.size(f))
+  writeBin(replace(raw, length(raw) - 4, as.raw(0)), f)   # "x\0y;1"
+  expect_error(heur(flg_file = 1, file = f), "NUL byte.*line 100002, column 1")
+  before <- rss()
+  for (k in 1:10) try(heur(flg_file = 1, file = f), silent = TRUE)
+  expect_lt(rss() - before, 100 * 1024)   # kB; each call once left about 30 MB behind
 })

@@ -140,3 +140,8 @@ test_that("the model prints nothing", {
   expect_silent(logit(d))
   expect_silent(logit(d, verbose = 1))
 })
+
+test_that("a channel named like a reserved name is an error naming channel and row", {
+  d <- data.frame(path = c("b", "(constant)>a"), conv = c(1, 1), null = c(1, 1))
+  for (k in 1:3) expect_error(logit(d), "path in row 2: channel '\\(constant\\)'")
+})

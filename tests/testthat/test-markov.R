@@ -69,7 +69,6 @@ test_that("settings that cannot work are errors, and leave no result file", {
   expect_false(file.exists(out))
   expect_error(mk(data.frame(p = "a", conv = 1)), "Index out of bounds: [index='path'].", fixed = TRUE)
   expect_error(mk(journeys, var_null = "nul"), "Index out of bounds: [index='nul'].", fixed = TRUE)
-  expect_error(mk(flg_file = 1, file = "/no/such/file.csv"), "cannot open input file")
 })
 
 test_that("progress only at verbose 1", {

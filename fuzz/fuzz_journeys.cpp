@@ -1,0 +1,171 @@
+// The journey reader feeding every model that reads journeys: heuristic,
+// path attribution, the Markov chain builder, Shapley, logistic and the
+// complexity encoders. The first byte picks the options; the rest is the
+// journey file (header included when bit 0 is set, else the header
+// "path;conv;value;nulls" is put in front).
+#include <cmath>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "complexity/complexity.h"
+#include "harness.h"
+#include "heuristic/heuristic.h"
+#include "journeys/journeys.h"
+#include "logistic/logistic.h"
+#include "markov/markov.h"
+#include "pathattr/pathattr.h"
+#include "shapley/shapley.h"
+
+namespace {
+
+struct Journeys {
+  std::vector<std::string> vy;
+  std::vector<uli> vc, vn;
+  std::vector<double> vv;
+};
+
+struct Heuristic {
+  std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn;
+  std::vector<std::string> name, channel;
+};
+
+void heuristic(int flg_file, const std::string& file, Journeys* j, const std::string& out,
+               Heuristic* h) {
+  int verbose = 0, nulls = 1, paths = 1;
+  std::string f = file, vp = "path", vc = "conv", vv = "value", rs = ";", cs = ">", fo = out;
+  heuristic_models_cpp(&flg_file, &f, &vp, &vc, &vv, &j->vy, &j->vc, &j->vv, &rs, &cs, &nulls,
+                       &paths, &fo, &verbose, &h->id, &h->name, &h->channel, &h->chpos, &h->cf,
+                       &h->vf, &h->cl, &h->vl, &h->cn, &h->vn);
+}
+
+template <class F>
+void expect_clean_error(F&& f) {
+  try {
+    f();
+  } catch (const std::invalid_argument&) {
+  } catch (const std::out_of_range&) {
+  } catch (const std::overflow_error&) {
+  } catch (const std::length_error&) {
+  } catch (const std::runtime_error&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > 4096) return 0;
+  static ScratchFile input("journeys"), result("result");
+  const uint8_t opt = data[0];
+  std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  if (!(opt & 1)) text = "path;conv;value;nulls\n" + text;
+  const std::string& file = input.write(text);
+  uli order = 1 + ((opt >> 1) & 3);
+
+  // Read once: the journeys as vectors, or the error every model must give.
+  Journeys j;
+  bool readable = true;
+  try {
+    JourneySource src = file_source(file, "path", "conv", "value", "nulls", ";");
+    src.cha_sep = '>';
+    JourneyReader r(src);
+    while (r.next()) {
+      j.vy.push_back(r.path());
+      j.vc.push_back(r.conv());
+      j.vv.push_back(r.value());
+      j.vn.push_back(r.nulls());
+      FUZZ_CHECK(std::isfinite(r.value()));
+    }
+  } catch (const std::exception&) {
+    readable = false;
+  }
+  if (j.vy.size() > 200) return 0;
+
+  // Heuristic models: the same rows from the file and from the vectors.
+  Heuristic hf, hv;
+  bool file_ok = true;
+  try {
+    heuristic(1, file, &j, (opt & 8) ? result.name() : "", &hf);
+  } catch (const std::exception&) {
+    file_ok = false;
+  }
+  if (readable) FUZZ_CHECK(file_ok);   // it reads no null column, so it may read more
+  if (readable) {
+    heuristic(0, "", &j, "", &hv);
+    if (!(opt & 8)) FUZZ_CHECK(hf.cf == hv.cf && hf.cn == hv.cn && hf.channel == hv.channel);
+  }
+
+  // Markov chain builder from the file.
+  expect_clean_error([&] {
+    Fx S(0);
+    uli nch = 0, max_npassi = 0, nsim = 0;
+    ChannelMap ch, sim;
+    StateInverse inv;
+    std::vector<std::string> vch, vsim, from, to;
+    std::vector<double> prob;
+    double svc = 0, svv = 0;
+    std::string f = file, vp = "path", vcn = "conv", vn = "nulls", vv = "value", rs = ";",
+                cs = ">";
+    int verbose = 0;
+    build_simulation_matrix_from_file_cpp(&f, &vp, &vcn, &vn, &vv, &rs, &cs, &order, &S, &nch,
+                                          &ch, &vch, &max_npassi, &sim, &inv, &vsim, &nsim, &svc,
+                                          &svv, &verbose);
+    FUZZ_CHECK(S.nchannels == nsim && nsim == vsim.size());
+    S.tran_matx(&vsim, &from, &to, &prob);
+    for (double p : prob) FUZZ_CHECK(p >= 0 && p <= 1);
+  });
+  if (!readable) return 0;
+
+  // Shapley (simplified and exact), which also runs path attribution.
+  for (int simplified : {1, 0}) {
+    expect_clean_error([&] {
+      int flg_file = 1, type_worth = opt >> 5 & 3, nulls = 0, paths = 0;
+      std::string f = file, vp = "path", vcn = "conv", vv = "value", vn = "nulls", rs = ";",
+                  cs = ">", fo;
+      std::vector<std::string> vchannels, name, channel;
+      std::vector<double> vindex, id, chpos, ac, av, loc, glob, vglob;
+      shapley_cpp(&flg_file, &f, &vp, &vcn, &vv, &vn, &j.vy, &j.vc, &j.vv, &j.vn, &rs, &cs,
+                  &simplified, &type_worth, &nulls, &paths, &fo, &vchannels, &vindex, &id, &name,
+                  &channel, &chpos, &ac, &av, &loc, &glob, &vglob);
+    });
+  }
+
+  // Path attribution with a weight per channel seen by the heuristic.
+  expect_clean_error([&] {
+    std::map<std::string, uli> mp;
+    for (const std::string& c : hv.channel) mp.emplace(c, mp.size());
+    std::vector<double> vindex(mp.size(), 1.0), id, chpos, ac, av, loc(mp.size(), 0.0);
+    for (size_t k = 0; k < vindex.size(); ++k) vindex[k] = 0.5 + static_cast<double>(k % 3);
+    std::vector<std::string> name, channel;
+    double mean = 1.0;
+    int nulls = 1, paths = 1;
+    std::string cs = ">", rs = ";", fo;
+    attribution_from_vec(&j.vy, &j.vc, &j.vv, &mp, &cs, &nulls, &paths, &fo, &rs, &vindex, &mean,
+                         &id, &name, &channel, &chpos, &ac, &av, &loc);
+  });
+
+  // Logistic fit on the journeys with few rows (the optimiser is costly).
+  if (j.vy.size() <= 20) {
+    expect_clean_error([&] {
+      Journeys c = j;
+      std::string sep = ">";
+      std::map<std::string, uli> mp;
+      std::vector<std::string> vchannels;
+      std::vector<double> vindex, vcoeff;
+      double mean = 0;
+      logistic_fit_cpp(&c.vy, &c.vc, &c.vn, &sep, &mp, &vchannels, &vindex, &mean, &vcoeff);
+      FUZZ_CHECK(vindex.size() == vchannels.size());
+    });
+  }
+
+  // Complexity encoders.
+  expect_clean_error([&] {
+    std::vector<std::string> vy = j.vy;
+    std::string sep = ">";
+    uli nch = 0, nsim = 0;
+    std::vector<uli> len;
+    describe_complexity_cpp(&vy, &order, &sep, &nch, &nsim, &len);
+  });
+  return 0;
+}
