@@ -65,7 +65,19 @@ extern "C" SEXP journeys_from_events_R(SEXP flg_file_p, SEXP file_p, SEXP user_p
     ev.nusers = as_count(nusers_p, "nusers");
     ev.user = INTEGER(user_p);
     ev.channel = INTEGER(channel_p);
-    ev.time = reals_or_null(time_p, n, "time");
+    // ISO text is read here with the file route's parser.
+    std::vector<double> parsed;
+    if (TYPEOF(time_p) == STRSXP && XLENGTH(time_p) == n) {
+      parsed.resize(n);
+      for (R_xlen_t i = 0; i < n; ++i) {
+        if (STRING_ELT(time_p, i) == NA_STRING)
+          throw std::invalid_argument("column time: row " + std::to_string(i + 1) + " is missing");
+        parsed[i] = parse_event_time(CHAR(STRING_ELT(time_p, i)));
+      }
+      ev.time = parsed.data();
+    } else {
+      ev.time = reals_or_null(time_p, n, "time");
+    }
     ev.conv = reals_or_null(conv_p, n, "conversion");
     ev.value = reals_or_null(value_p, n, "value");
     ev.tie = reals_or_null(tie_p, n, "order_by");
