@@ -9,16 +9,18 @@ attr_model_time_decay <- function(j, ..., half_life = 7, days = "days", seed = N
       !is.finite(half_life))
     stop("half_life must be a positive number of days", call. = FALSE)
   d <- if (j$flg_file == 1) {
-    utils::read.table(j$file, header = TRUE, sep = j$field_sep, quote = "", comment.char = "",
-                      colClasses = "character", check.names = FALSE, na.strings = character())
+    utils::read.table(j$file, header = TRUE, sep = substr(j$field_sep, 1, 1), quote = "", comment.char = "",
+                      colClasses = "character", check.names = FALSE, strip.white = TRUE,
+                      na.strings = character())
   } else {
-    j$data
+    j$source
   }
   if (is.null(d[[days]]))
     stop(sprintf(paste("model \"time_decay\" needs a column \"%s\" of days before conversion per touch:",
                        "build the journeys with journeys_from_events(..., times = TRUE)"), days), call. = FALSE)
   dd <- as.character(d[[days]])
   if (anyNA(dd)) stop(sprintf("column \"%s\": row %d is missing", days, which(is.na(dd))[1]), call. = FALSE)
+  if (j$flg_file == 0) d <- c(j$data, d[days])   # paths and counts as journey_args checked them
   r <- .Call("time_decay_R", as.character(d[[j$path]]), dd, as.double(d[[j$conversions]]),
              if (nzchar(j$value)) as.double(d[[j$value]]) else NULL, j$channel_sep, as.double(half_life),
              PACKAGE = "Touchlane")

@@ -20,6 +20,7 @@ pg_connect <- function() {
 }
 
 test_that("data frame, file, SQLite and PostgreSQL give the same journeys for every transform", {
+  skip_if_not_installed("RSQLite")
   ev <- events_fixture()
   file <- tempfile(fileext = ".csv")
   on.exit(unlink(file))
@@ -84,4 +85,18 @@ test_that("warehouse dialects quote and aggregate in their own syntax", {
   sp <- journeys_sql("events", "u", "t", "ch", "cv", transform = "frequency", dialect = "spark")
   expect_match(sp, "collect_list(named_struct('seq', tl_seq, 'label', tl_label))", fixed = TRUE)
   expect_match(sp, "CONCAT(tl_channel, '(', CAST(COUNT(*) AS STRING), ')')", fixed = TRUE)
+})
+
+test_that("time_decay joins attribution() and reads days from data or file", {
+  ev <- events_fixture(3000, 300)
+  j <- suppressMessages(journeys_from_events(ev, "user", "ts", "channel", "conv", value = "rev",
+                                             lookback_days = 20, transform = "first", times = TRUE))
+  a <- attribution(j, models = c("linear", "time_decay"), value = "value", half_life = 1e12, wide = TRUE)
+  expect_equal(a$time_decay, a$linear)   # one touch per channel, a half-life beyond every gap
+  f <- tempfile()
+  utils::write.table(j, f, sep = ";", quote = FALSE, row.names = FALSE)
+  expect_equal(attribution(file = f, models = "time_decay", value = "value", half_life = 2),
+               attribution(j, models = "time_decay", value = "value", half_life = 2))
+  unlink(f)
+  expect_error(attribution(j[, -5], models = "time_decay"), "needs a column \"days\".*times = TRUE")
 })
