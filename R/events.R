@@ -72,6 +72,7 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
   settings <- list(channel_sep, as.double(lookback_days), as.double(lookback_touches), transform,
                    as.integer(times))
   if (!is.null(file)) {
+    if (!missing(events) && !is.null(events)) stop("give the events either as events or as file, not both", call. = FALSE)
     if (!is.character(file) || length(file) != 1L || !file.exists(file))
       stop(sprintf("file \"%s\" does not exist", paste(file, collapse = " ")), call. = FALSE)
     vars <- c(user, time, channel, conversion, if (is.null(value)) "" else value,
@@ -91,7 +92,8 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
     u <- col(user, "user")
     if (anyNA(u)) stop(sprintf("column \"%s\" (user): row %d is missing", user, which(is.na(u))[1]),
                        call. = FALSE)
-    uid <- match(u, unique(u)) - 1L
+    uu <- unique(u)
+    uid <- match(u, uu) - 1L
     ch <- col(channel, "channel")
     if (is.factor(ch)) {
       levs <- levels(ch)
@@ -103,7 +105,7 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
       cid <- match(ch, levs) - 1L
       cid[is.na(cid)] <- -1L
     }
-    r <- do.call(.Call, c(list("journeys_from_events_R", 0L, "", uid, length(unique(uid)),
+    r <- do.call(.Call, c(list("journeys_from_events_R", 0L, "", uid, length(uu),
                                event_seconds(col(time, "time"), time), cid, as.character(levs),
                                as.double(col(conversion, "conversion")),
                                if (is.null(value)) NULL else as.double(col(value, "value")),
