@@ -19,7 +19,8 @@ if (length(args) && args[1] == "child") {   # one route per process, for its own
     frame = do.call(journeys_from_events, c(list(ev), jargs)),
     file = do.call(journeys_from_events, c(list(file = file.path(dir, "events.csv")), jargs)),
     grouped = do.call(journeys_from_events, c(list(file = file.path(dir, "grouped.csv"), grouped = TRUE), jargs)))))
-  cat(sprintf("%s %.3f %.0f %d\n", route, t[["elapsed"]], (peak_kb() - base) / 1024, nrow(j)))
+  cat(sprintf("%s %.3f %.0f %d %.3f\n", route, t[["elapsed"]], (peak_kb() - base) / 1024, nrow(j),
+              t[["user.self"]] + t[["sys.self"]]))
   quit(save = "no")
 }
 
@@ -54,13 +55,14 @@ cat(sprintf("%s events, %s users, file %.0f MB; lookback 30 days, transform none
 floor_bin <- file.path(dir, "events_floor")
 system2("g++", c("-O2", "-std=c++17", "-o", floor_bin, "bench/events_floor.cpp"))
 fl <- as.numeric(strsplit(system2(floor_bin, c(file.path(dir, "events.csv"), shQuote(";")), stdout = TRUE), " ")[[1]])
-rows <- data.frame(route = "floor: read + split file", seconds = fl[3], peak_mb = NA, journeys = NA)
+rows <- data.frame(route = "floor: read + split file", seconds = fl[3], cpu_s = fl[4], peak_mb = NA, journeys = NA)
 rscript <- file.path(R.home("bin"), "Rscript")
 for (route in c("frame", "file", "grouped")) {
   r <- strsplit(system2(rscript, c("bench/events.R", "child", route, dir), stdout = TRUE), " ")[[1]]
   rows <- rbind(rows, data.frame(route = c(frame = "native, data frame", file = "native, file",
                                            grouped = "native, file grouped by user")[[route]],
-                                 seconds = as.numeric(r[2]), peak_mb = as.numeric(r[3]), journeys = as.numeric(r[4])))
+                                 seconds = as.numeric(r[2]), cpu_s = as.numeric(r[5]), peak_mb = as.numeric(r[3]),
+                                 journeys = as.numeric(r[4])))
 }
 
 if (nzchar(Sys.getenv("TOUCHLANE_PG_HOST"))) {
@@ -75,12 +77,17 @@ if (nzchar(Sys.getenv("TOUCHLANE_PG_HOST"))) {
   DBI::dbExecute(con, "SET work_mem = '256MB'")
   t_pg <- system.time(j <- do.call(journeys_from_db, c(list(con, "events", order_by = "id", time_type = "seconds"), jargs)))
   rows <- rbind(rows, data.frame(route = "PostgreSQL 15 query (work_mem 256MB)", seconds = t_pg[["elapsed"]],
-                                 peak_mb = NA, journeys = nrow(j)))
+                                 cpu_s = NA, peak_mb = NA, journeys = nrow(j)))
   cat(sprintf("PostgreSQL load with \\copy: %.1f s\n", t_load))
   DBI::dbDisconnect(con)
 }
-rows$events_per_s <- round(n / rows$seconds)
-rows$x_floor <- round(rows$seconds / rows$seconds[1], 1)
-print(rows, row.names = FALSE)
+# Wall times suffer from other work on a shared machine; CPU seconds less so
+# (the server's CPU is not counted for PostgreSQL).
+cat(sprintf("load average at the end: %s\n", paste(readLines("/proc/loadavg"), collapse = "")))
+rows$events_per_cpu_s <- round(n / rows$cpu_s)
+rows$x_floor_wall <- round(rows$seconds / rows$seconds[1], 1)
+rows$x_floor_cpu <- round(rows$cpu_s / rows$cpu_s[1], 1)
+options(width = 200)
+print(rows, row.names = FALSE, right = FALSE)
 }
 main()
