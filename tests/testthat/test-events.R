@@ -96,7 +96,7 @@ test_that("time_decay joins attribution() and reads days from data or file", {
   share <- unlist(Map(function(w, cv) cv * w / sum(w), w, j$conversions))
   want <- tapply(share, unlist(strsplit(j$path, ">", fixed = TRUE)), sum)
   got <- attribution(j, models = "time_decay", value = "value", half_life = 3)
-  expect_equal(got$conversions, unname(as.numeric(want[got$channel])))
+  expect_equal(as.numeric(got$conversions), as.numeric(want[got$channel]))
   f <- tempfile()
   utils::write.table(j, f, sep = ";", quote = FALSE, row.names = FALSE)
   expect_equal(attribution(file = f, models = "time_decay", value = "value", half_life = 2),
