@@ -47,8 +47,11 @@ attribution_models <- function() {
 #' settings `order`, `simulations`, `threads`), `"shapley"` (Shapley
 #' totals, `shapley_R`; setting `simplified`), `"logistic"` (logistic
 #' regression indices, `logistic_regression_R`; needs `nulls`, setting
-#' `iterations` is not used). Other models of the package join under their
-#' own names.
+#' `iterations` is not used), `"time_decay"` (each touch weighs
+#' 2^(-days before conversion / `half_life`), `time_decay_R`; needs the
+#' `days` column of [journeys_from_events()] with `times = TRUE`; setting
+#' `half_life` in days, default 7). Other models of the package join under
+#' their own names.
 #'
 #' @inheritParams heuristic_models
 #' @param models Names of the models to run.

@@ -184,6 +184,7 @@ journey_args <- function(data, file, path, conversions, value, nulls, channel_se
   }
   if (!is.null(nulls)) out[[nulls]] <- check_counts(data[[nulls]], nulls, "nulls")
   j$data <- out
+  j$source <- data   # every column, for models that read more (time_decay's days)
   j
 }
 

@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIB="$ROOT/.rlib"
-DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev"
+DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev r-cran-dbi r-cran-rsqlite r-cran-rpostgresql postgresql"
 
 ensure_deps() {
   local missing=""
@@ -63,6 +63,35 @@ run_ctest() {  # $1 build dir, rest: extra cmake options
   (cd "$dir" && ctest --output-on-failure -j2 | tail -${CTEST_TAIL:-8})
 }
 
+# A throw-away PostgreSQL server for the database tests: a temporary data
+# directory, reachable only through a socket in that directory, stopped and
+# removed on every way out of this script. initdb refuses root, so as root
+# the server runs as the unprivileged user postgres.
+PG_DIR=""
+as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
+pg_stop() {
+  if [ -n "$PG_DIR" ] && [ -d "$PG_DIR" ]; then
+    as_pg "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -m fast -w stop > /dev/null 2>&1 || true
+    rm -rf "$PG_DIR"
+  fi
+  PG_DIR=""
+}
+pg_start() {
+  PG_BIN=$(ls -d /usr/lib/postgresql/*/bin 2> /dev/null | sort -V | tail -1)
+  if [ ! -x "$PG_BIN/initdb" ]; then echo "PostgreSQL not found: its tests are skipped"; return 0; fi
+  trap pg_stop EXIT
+  trap 'exit 130' INT TERM HUP
+  PG_DIR=$(mktemp -d /tmp/touchlane_pg.XXXXXX)
+  [ "$(id -u)" -eq 0 ] && chown postgres "$PG_DIR"
+  as_pg "$PG_BIN/initdb" -D "$PG_DIR/data" -U touchlane --auth=trust --no-locale -E UTF8 > "$PG_DIR/initdb.log" 2>&1 || {
+    cat "$PG_DIR/initdb.log"; echo "initdb failed"; exit 1; }
+  as_pg "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w -t 60 \
+    -o "-c listen_addresses='' -k $PG_DIR -c timezone=UTC -c fsync=off" start > /dev/null || {
+    cat "$PG_DIR/server.log"; echo "PostgreSQL did not start"; exit 1; }
+  export TOUCHLANE_PG_HOST="$PG_DIR" TOUCHLANE_PG_USER=touchlane
+  echo "PostgreSQL running in $PG_DIR"
+}
+
 case "${1:-}" in
   demo)
     ensure_deps
@@ -75,6 +104,7 @@ case "${1:-}" in
     ensure_deps
     install_pkg
     mkdir -p build
+    pg_start
     echo "== R tests (testthat)"
     R_LIBS="$LIB" Rscript -e '
       library(testthat); library(Touchlane)
@@ -82,6 +112,7 @@ case "${1:-}" in
       nf <- sum(res$failed) + sum(res$error)
       cat(sprintf("testthat: %d passed, %d failed, %d skipped\n", sum(res$passed), nf, sum(res$skipped)))
       if (nf > 0) quit(status = 1)'
+    pg_stop
     echo "== R CMD build and R CMD check --no-manual (tests ran above)"
     r_check
     echo "== C++ core tests"

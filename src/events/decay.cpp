@@ -1,0 +1,65 @@
+#include <cctype>
+#include <cmath>
+#include <stdexcept>
+
+#include "events/events.h"
+#include "journeys/journeys.h"
+
+void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std::string>* vdays,
+                    const std::vector<uli>* vconv, const std::vector<double>* vvalue,
+                    char channel_sep, double half_life, std::vector<std::string>* vchannels,
+                    std::vector<double>* vattr_conv, std::vector<double>* vattr_value) {
+  if (!(half_life > 0) || !std::isfinite(half_life))
+    throw std::invalid_argument("half_life must be a positive number of days");
+  const size_t n = vpath->size();
+  if (vdays->size() != n || vconv->size() != n || (!vvalue->empty() && vvalue->size() != n))
+    throw std::invalid_argument("time_decay: path, days, conversions and value differ in length");
+  std::unordered_map<std::string, uli> mp;
+  std::vector<std::string> names;
+  std::vector<std::string_view> days;
+  std::vector<uli> idx;
+  std::vector<double> w;
+  for (size_t i = 0; i < n; ++i) {
+    if ((i & 0xFFFF) == 0) check_interrupt();
+    channels_normalised((*vpath)[i], channel_sep, &names);
+    split_views((*vdays)[i], channel_sep, &days);
+    const std::string row = fmt_lu(i + 1);
+    if (names.size() != days.size())
+      throw std::invalid_argument("row " + row + ": the path has " + fmt_lu(names.size()) +
+                                  " channels but days lists " + fmt_lu(days.size()));
+    idx.resize(names.size());
+    for (size_t k = 0; k < names.size(); ++k) {
+      auto it = mp.find(names[k]);
+      if (it == mp.end()) {
+        it = mp.emplace(names[k], vchannels->size()).first;
+        vchannels->push_back(names[k]);
+        vattr_conv->push_back(0);
+        vattr_value->push_back(0);
+      }
+      idx[k] = it->second;
+    }
+    const uli conv = (*vconv)[i];
+    const double value = vvalue->empty() ? 0.0 : (*vvalue)[i];
+    if (conv == 0 && value == 0) continue;
+    if (names.empty()) throw std::invalid_argument("row " + row + " has conversions but no channels");
+    // Weights relative to the most recent touch, so far-off journeys do not
+    // underflow to zero in total.
+    w.resize(names.size());
+    double total = 0, nearest = 0;
+    for (size_t k = 0; k < days.size(); ++k) {
+      const std::string_view d = trim_blanks(days[k]);
+      double x = -1;
+      if (!d.empty() && (std::isdigit(static_cast<unsigned char>(d[0])) || d[0] == '.')) x = parse_stod(d);
+      if (!(x >= 0) || !std::isfinite(x))
+        throw std::invalid_argument("row " + row + ": days \"" + std::string(days[k]) +
+                                    "\" is not a number of days >= 0");
+      w[k] = x;
+      if (k == 0 || x < nearest) nearest = x;
+    }
+    for (double& x : w) total += (x = std::exp2(-(x - nearest) / half_life));
+    for (size_t k = 0; k < w.size(); ++k) {
+      (*vattr_conv)[idx[k]] += conv * (w[k] / total);
+      (*vattr_value)[idx[k]] += value * (w[k] / total);
+    }
+  }
+}

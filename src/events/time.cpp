@@ -1,0 +1,86 @@
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+#include <date/date.h>
+
+#include "events/events.h"
+
+namespace {
+
+bool digits(const std::string& s, size_t at, size_t n, int* out) {
+  if (at + n > s.size()) return false;
+  int x = 0;
+  for (size_t k = at; k < at + n; ++k) {
+    if (s[k] < '0' || s[k] > '9') return false;
+    x = x * 10 + (s[k] - '0');
+  }
+  *out = x;
+  return true;
+}
+
+// "YYYY-MM-DD", then optionally ' ' or 'T' and "hh:mm[:ss[.fff]]", then
+// optionally 'Z'. The common shapes, read without a stream.
+bool parse_iso_fast(const std::string& s, double* seconds) {
+  int y, mo, d, h = 0, mi = 0, sec = 0;
+  if (!digits(s, 0, 4, &y) || s[4] != '-' || !digits(s, 5, 2, &mo) || s.size() < 10 || s[7] != '-' ||
+      !digits(s, 8, 2, &d))
+    return false;
+  const date::year_month_day ymd{date::year{y}, date::month{static_cast<unsigned>(mo)},
+                                 date::day{static_cast<unsigned>(d)}};
+  if (!ymd.ok()) return false;
+  size_t k = 10;
+  double frac = 0;
+  if (k < s.size() && (s[k] == ' ' || s[k] == 'T')) {
+    if (!digits(s, k + 1, 2, &h) || k + 3 >= s.size() || s[k + 3] != ':' || !digits(s, k + 4, 2, &mi))
+      return false;
+    k += 6;
+    if (k < s.size() && s[k] == ':') {
+      if (!digits(s, k + 1, 2, &sec)) return false;
+      k += 3;
+      if (k < s.size() && s[k] == '.') {
+        size_t e = k + 1;
+        while (e < s.size() && s[e] >= '0' && s[e] <= '9') ++e;
+        if (e == k + 1) return false;
+        frac = std::strtod(s.substr(k, e - k).c_str(), nullptr);
+        k = e;
+      }
+    }
+    if (h > 23 || mi > 59 || sec > 60) return false;
+  }
+  if (k < s.size() && s[k] == 'Z') ++k;
+  if (k != s.size()) return false;
+  const auto days = date::sys_days(ymd).time_since_epoch().count();
+  *seconds = static_cast<double>(days) * 86400.0 + h * 3600.0 + mi * 60.0 + sec + frac;
+  return true;
+}
+
+// Other ISO shapes the date library reads, such as a numeric UTC offset.
+bool parse_iso_stream(const std::string& s, double* seconds) {
+  for (const char* fmt : {"%Y-%m-%dT%H:%M:%S%z", "%Y-%m-%d %H:%M:%S%z", "%Y-%m-%dT%H:%M%z"}) {
+    std::istringstream in(s);
+    date::sys_time<std::chrono::milliseconds> tp{};
+    in >> date::parse(fmt, tp);
+    if (!in.fail() && in.peek() == std::char_traits<char>::eof()) {
+      *seconds = tp.time_since_epoch().count() / 1000.0;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+double parse_event_time(const std::string& text) {
+  double x = 0;
+  if (text.size() >= 10 && text[4] == '-') {
+    if (parse_iso_fast(text, &x) || parse_iso_stream(text, &x)) return x;
+  } else if (!text.empty()) {
+    char* end = nullptr;
+    x = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() + text.size() && std::isfinite(x)) return x;
+  }
+  throw std::invalid_argument("time stamp \"" + text +
+                              "\" is neither seconds nor ISO text such as \"2024-01-31 12:00:00\"");
+}

@@ -1,0 +1,106 @@
+# Journeys from events by four routes that must agree: the native builder on
+# a data frame and on a file, SQL on SQLite, SQL on the PostgreSQL server
+# tools/run.sh starts (skipped when it is not running).
+
+events_fixture <- function(n = 300000, nusers = 30000, seed = 11) {
+  set.seed(seed)
+  ev <- data.frame(id = seq_len(n), user = paste0("u", sample(nusers, n, TRUE)),
+                   ts = 1.7e9 + 1800 * sample(48 * 60, n, TRUE),   # half-hours: many ties
+                   channel = sample(c("search", "display", "email", "social", NA), n, TRUE, c(4, 3, 2, 2, 1)),
+                   conv = rbinom(n, 1, 0.06) * sample(1:2, n, TRUE), stringsAsFactors = FALSE)
+  ev$channel[ev$conv > 0 & runif(n) < 0.6] <- NA
+  ev$rev <- ev$conv * round(runif(n, 1, 100), 2)
+  ev
+}
+
+pg_connect <- function() {
+  if (!nzchar(Sys.getenv("TOUCHLANE_PG_HOST"))) return(NULL)
+  DBI::dbConnect(RPostgreSQL::PostgreSQL(), host = Sys.getenv("TOUCHLANE_PG_HOST"),
+                 user = Sys.getenv("TOUCHLANE_PG_USER"), dbname = "postgres")
+}
+
+test_that("data frame, file, SQLite and PostgreSQL give the same journeys for every transform", {
+  skip_if_not_installed("RSQLite")
+  ev <- events_fixture()
+  file <- tempfile(fileext = ".csv")
+  on.exit(unlink(file))
+  shuffled <- ev[sample(nrow(ev)), ]
+  shuffled$ts <- format(as.POSIXct(shuffled$ts, origin = "1970-01-01", tz = "UTC"), "%Y-%m-%dT%H:%M:%SZ")
+  utils::write.table(shuffled, file, sep = ";", quote = FALSE, row.names = FALSE, na = "")
+  lite <- DBI::dbConnect(RSQLite::SQLite(), ":memory:")
+  on.exit(DBI::dbDisconnect(lite), add = TRUE)
+  DBI::dbWriteTable(lite, "events", transform(ev, iso = format(as.POSIXct(ts, origin = "1970-01-01", tz = "UTC"),
+                                                                  "%Y-%m-%d %H:%M:%S")))
+  pg <- pg_connect()
+  if (!is.null(pg)) {
+    on.exit(DBI::dbDisconnect(pg), add = TRUE)
+    DBI::dbWriteTable(pg, "events", transform(ev, ts = as.POSIXct(ts, origin = "1970-01-01", tz = "UTC")),
+                      overwrite = TRUE, row.names = FALSE)
+  }
+  cases <- list(list(transform = "none"),
+                list(transform = "collapse", lookback_days = 7, times = TRUE),
+                list(transform = "first", lookback_touches = 3, times = TRUE),
+                list(transform = "frequency", lookback_days = 10.5, lookback_touches = 4))
+  args <- list(user = "user", channel = "channel", conversion = "conv", value = "rev")
+  plain <- function(x) { attr(x, "untouched") <- NULL; x }
+  for (k in seq_along(cases)) {
+    a <- c(args, cases[[k]])
+    want <- suppressMessages(do.call(journeys_from_events, c(list(ev, time = "ts"), a)))
+    expect_gt(nrow(want), 100)
+    from_file <- suppressMessages(do.call(journeys_from_events, c(list(file = file, time = "ts", order_by = "id"), a)))
+    expect_equal(plain(from_file), plain(want), info = cases[[k]]$transform)
+    # seconds on even cases, ISO text read by SQLite on odd ones
+    lite_args <- if (k %% 2 == 0) list(time = "ts", time_type = "seconds") else list(time = "iso")
+    expect_equal(do.call(journeys_from_db, c(list(lite, "events", order_by = "id"), lite_args, a)),
+                 plain(want), info = cases[[k]]$transform)
+    if (!is.null(pg))
+      expect_equal(do.call(journeys_from_db, c(list(pg, "events", time = "ts", order_by = "id"), a)),
+                   plain(want), info = cases[[k]]$transform)
+  }
+  streamed <- tempfile()
+  journeys_from_db(lite, "events", "user", "ts", "channel", "conv", time_type = "seconds", order_by = "id",
+                   file_output = streamed, chunk = 1000)
+  expect_equal(nrow(utils::read.table(streamed, header = TRUE, sep = ";", quote = "", comment.char = "")),
+               nrow(suppressMessages(journeys_from_events(ev, "user", "ts", "channel", "conv"))))
+  unlink(streamed)
+  if (is.null(pg)) skip("no PostgreSQL server: run the tests through tools/run.sh test")
+})
+
+test_that("events report untouched conversions and name bad input", {
+  ev <- data.frame(u = c(1, 1, 2), t = as.Date("2024-01-01") + c(0, 40, 3), ch = c("a", NA, NA), cv = c(0, 1, 2))
+  expect_message(j <- journeys_from_events(ev, "u", "t", "ch", "cv", lookback_days = 30),
+                 "3 conversions \\(2 rows\\) had no touch")
+  expect_equal(nrow(j), 0)
+  expect_error(journeys_from_events(ev, "u", "t", "chan", "cv"), "column \"chan\" \\(channel\\) not found")
+  expect_error(journeys_from_events(transform(ev, cv = c(0, NA, 1)), "u", "t", "ch", "cv"), "row 2")
+  expect_error(journeys_from_events(ev, "u", "t", "ch", "cv", transform = "last"), "transform must be one of")
+  expect_error(journeys_sql("e", "u", "t", "ch", "cv", transform = "frequency", times = TRUE), "frequency")
+})
+
+test_that("warehouse dialects quote and aggregate in their own syntax", {
+  bq <- journeys_sql("ds.events", "u", "t", "ch", "cv", order_by = "id", times = TRUE, dialect = "bigquery")
+  expect_match(bq, "FROM `ds`.`events`", fixed = TRUE)
+  expect_match(bq, "STRING_AGG(tl_label, '>' ORDER BY tl_seq)", fixed = TRUE)
+  expect_false(grepl("\"", bq))
+  sp <- journeys_sql("events", "u", "t", "ch", "cv", transform = "frequency", dialect = "spark")
+  expect_match(sp, "collect_list(named_struct('seq', tl_seq, 'label', tl_label))", fixed = TRUE)
+  expect_match(sp, "CONCAT(tl_channel, '(', CAST(COUNT(*) AS STRING), ')')", fixed = TRUE)
+})
+
+test_that("time_decay joins attribution() and reads days from data or file", {
+  ev <- events_fixture(3000, 300)
+  j <- suppressMessages(journeys_from_events(ev, "user", "ts", "channel", "conv", value = "rev",
+                                             lookback_days = 20, times = TRUE))
+  # independently: weights per touch from the days column, shared per row
+  w <- lapply(strsplit(j$days, ">", fixed = TRUE), function(d) 2^(-as.numeric(d) / 3))
+  share <- unlist(Map(function(w, cv) cv * w / sum(w), w, j$conversions))
+  want <- tapply(share, unlist(strsplit(j$path, ">", fixed = TRUE)), sum)
+  got <- attribution(j, models = "time_decay", value = "value", half_life = 3)
+  expect_equal(as.numeric(got$conversions), as.numeric(want[got$channel]))
+  f <- tempfile()
+  utils::write.table(j, f, sep = ";", quote = FALSE, row.names = FALSE)
+  expect_equal(attribution(file = f, models = "time_decay", value = "value", half_life = 2),
+               attribution(j, models = "time_decay", value = "value", half_life = 2))
+  unlink(f)
+  expect_error(attribution(j[, -5], models = "time_decay"), "needs a column \"days\".*times = TRUE")
+})
