@@ -11,7 +11,9 @@
 #ifndef TOUCHLANE_COMMON_COMMON_H
 #define TOUCHLANE_COMMON_COMMON_H
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <random>
@@ -32,6 +34,16 @@ void          printA(const std::string& s);           // s, newline, flush
 // frame installs throws when the user asked R to stop.
 void          set_interrupt_hook(void (*hook)());     // nullptr: never interrupts
 void          check_interrupt();
+
+// Runs task(0 .. ntasks-1) on up to nthreads threads, each task exactly
+// once, in no fixed order; the calling thread waits and checks for
+// interrupts. The first failing task (lowest index) is rethrown after
+// every thread is joined; remaining tasks are then skipped. A long task
+// looks at `stop` now and then and returns early when it is set. Tasks
+// must write only their own results, so the outcome does not depend on
+// nthreads.
+void          parallel_tasks(uli ntasks, uli nthreads,
+                             const std::function<void(uli, const std::atomic<bool>& stop)>& task);
 
 // ---- formatting ------------------------------------------------------------
 std::string   f_print_perc(double x);                 // 0.1234 -> "12.34" (floored)

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "markov/markov.h"
 
@@ -38,6 +39,25 @@ void start_build(Fx* S, uli* nchannels, ChannelMap* mp_channels,
   *max_npassi = 0;
 }
 
+// Adds one encoded journey (its states) to the store.
+void add_states(const std::vector<uli>& states, uli convs, uli nulls, Fx* S, uli* max_npassi) {
+  const uli weight = convs + nulls;
+  uli p = kStart;
+  for (uli q : states) {
+    if (weight > 0) S->add(p, q, weight);
+    p = q;
+  }
+  if (convs > 0) S->add(p, kConversion, convs);
+  if (nulls > 0) S->add(p, kNull, nulls);
+  *max_npassi = std::max<uli>(*max_npassi, states.size() + 1);
+}
+
+// Paths repeat a lot in one-row-per-customer tables: each distinct path
+// text is encoded once and its states are reused. Encoding the same text
+// again would register nothing new and give the same states, so results
+// are identical. The cache stops growing at kCacheMax paths.
+constexpr size_t kCacheMax = size_t(1) << 21;
+
 void read_all(JourneyReader& reader, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
               ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* max_npassi,
               ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
@@ -45,13 +65,20 @@ void read_all(JourneyReader& reader, std::string* cha_sep, uli* order, Fx* S, ul
               double* svv, int* verbose) {
   std::string s;
   uli nrows = 0;
+  std::unordered_map<std::string, std::vector<uli>> encoded;
   while (reader.next()) {
     const uli i = reader.index();
-    s = reader.path();
     uli convs = reader.conv(), nulls = reader.nulls();
-    build_simulation_matrix_i_cpp(&s, &convs, &nulls, cha_sep, order, S, nchannels, mp_channels,
-                                  vchannels, max_npassi, mp_channels_sim, mp_channels_sim_inv,
-                                  vchannels_sim, nchannels_sim);
+    auto hit = encoded.find(reader.path());
+    if (hit != encoded.end()) {
+      add_states(hit->second, convs, nulls, S, max_npassi);
+    } else {
+      s = reader.path();
+      build_simulation_matrix_i_cpp(&s, &convs, &nulls, cha_sep, order, S, nchannels,
+                                    mp_channels, vchannels, max_npassi, mp_channels_sim,
+                                    mp_channels_sim_inv, vchannels_sim, nchannels_sim);
+      if (encoded.size() < kCacheMax) encoded.emplace(reader.path(), scratch().states);
+    }
     *svc += static_cast<double>(convs);
     *svv += reader.value();
     nrows = i + 1;
@@ -78,15 +105,7 @@ void build_simulation_matrix_i_cpp(std::string* s, uli* convs, uli* nulls, std::
   const uli base = (100 * *nchannels + 300) * *order;
   S->init(base);
   if (*nchannels_sim > S->capacity()) S->resize(base * (*nchannels_sim / base + 1));
-  const uli weight = *convs + *nulls;
-  uli p = kStart;
-  for (uli q : b.states) {
-    if (weight > 0) S->add(p, q, weight);
-    p = q;
-  }
-  if (*convs > 0) S->add(p, kConversion, *convs);
-  if (*nulls > 0) S->add(p, kNull, *nulls);
-  *max_npassi = std::max<uli>(*max_npassi, b.states.size() + 1);
+  add_states(b.states, *convs, *nulls, S, max_npassi);
   S->set_nchannels(*nchannels_sim);
 }
 
