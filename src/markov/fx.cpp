@@ -49,6 +49,18 @@ void Fx::add(uli i, uli j, uli v) {
   }
 }
 
+uli Fx::add_get(uli i, uli j, uli v) {
+  add(i, j, v);
+  return pos_.find(pair_key(i, j))->second;
+}
+
+void Fx::add_at(uli i, uli k, uli v) {
+  if (i >= cap_) beyond("add_at", i, cap_);
+  uli& c = cnt_[i].at(k);
+  if (c + v < c) throw std::overflow_error("Fx::add_at: transition count overflows");
+  c += v;
+}
+
 void Fx::set_nchannels(uli n) { nchannels = n; }
 
 void Fx::cum() {

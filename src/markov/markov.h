@@ -25,6 +25,8 @@ class Fx {
   void   init(uli n);                    // capacity at least n; never shrinks
   void   resize(uli n);                  // same rule as init
   void   add(uli i, uli j, uli v);       // v more transitions i -> j
+  uli    add_get(uli i, uli j, uli v);   // add; returns the position of j among i's successors
+  void   add_at(uli i, uli k, uli v);    // v more transitions i -> k-th successor of i
   void   set_nchannels(uli n);           // states in use: 0 .. n-1
   void   cum();                          // cumulative counts, flat layout for sim
   // Next state after c for uni in [0, 1): successor j with probability
