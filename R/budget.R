@@ -1,22 +1,93 @@
-#' Suggests a budget per attributed channel.
+#' Suggest a budget per channel
 #'
-#' Part `1 - min_perc_budget - perc_reall` of `total_budget_new` follows the
-#' current spending (the cost rows, or the attributed conversions when there
-#' are none), `min_perc_budget` is shared equally and `perc_reall` follows
-#' the channels' return: value over cost when values and costs are given,
-#' otherwise the model index `vindex_value` as a model returned it (masked,
-#' with the mean index last).
-budget_allocation <- function(vattr_channels, vattr_conversions, vattr_value = numeric(0),
-                              vcost_channels = character(0), vcost_value = numeric(0),
-                              vindex_channels = character(0), vindex_value = numeric(0),
-                              total_budget_new, perc_reall = 0.1, min_perc_budget = 0.05) {
-  .Call("markov_budget_allocation_R", as.character(vattr_channels), as.numeric(vattr_conversions),
-        as.numeric(vattr_value), as.character(vcost_channels), as.numeric(vcost_value),
-        as.character(vindex_channels), as.numeric(vindex_value), total_budget_new, perc_reall,
-        min_perc_budget, PACKAGE = "Touchlane")
+#' Distributes `total_budget`: a share 1 - `min_share` - `reallocate` follows
+#' the current spending (`costs`, or the attributed conversions when no costs
+#' are given), `min_share` is split equally among the channels and
+#' `reallocate` follows the channels' return: value over cost when the model
+#' has a value column and costs are given, otherwise the model's weights.
+#' Calls the entry point `markov_budget_allocation_R` (the weights are masked
+#' for it here).
+#'
+#' @param model A model object (for example from [markov_model()]) or a data
+#'   frame with columns `channel`, `conversions` and optionally `value`.
+#' @param total_budget The budget to distribute.
+#' @param costs Current spending per channel: a named numeric vector or a data
+#'   frame with columns `channel` and `cost`; every channel of the model needs
+#'   one. `NULL` for none.
+#' @param weights Channel weights measuring return when there are no values
+#'   and costs: `NULL` takes `coef(model)`; or a named numeric vector of plain
+#'   weights.
+#' @param reallocate Share of the budget moved towards the best channels.
+#' @param min_share Share of the budget split equally among the channels.
+#' @return A data frame of class `touchlane_budget` with columns `channel`,
+#'   `current` (the current split of `total_budget`) and `budget` (the
+#'   suggestion). `plot()` draws both.
+#' @examples
+#' m <- markov_model(journeys_sample(), seed = 1, simulations = 1e4)
+#' b <- budget_allocation(m, total_budget = 1e5)
+#' b
+#' png(tempfile(fileext = ".png")); plot(b); dev.off()
+#' @export
+budget_allocation <- function(model, total_budget, costs = NULL, weights = NULL,
+                              reallocate = 0.1, min_share = 0.05) {
+  tab <- if (inherits(model, "touchlane_model")) model$channels else model
+  if (!is.data.frame(tab) || !all(c("channel", "conversions") %in% names(tab)))
+    tl_stop("`model` must be a model object or a data frame with columns channel and conversions")
+  tab <- tab[tab$channel != "(unknown)", , drop = FALSE]
+  total_budget <- as_number(total_budget, "total_budget", 0)
+  reallocate <- as_number(reallocate, "reallocate", 0, 1)
+  min_share <- as_number(min_share, "min_share", 0, 1 - reallocate)
+  value <- if ("value" %in% names(tab) && !all(is.na(tab$value))) tab$value else numeric(0)
+  cost <- numeric(0)
+  if (!is.null(costs)) {
+    if (is.data.frame(costs)) {
+      if (!all(c("channel", "cost") %in% names(costs)))
+        tl_stop("`costs` needs columns channel and cost")
+      costs <- tapply(as.numeric(costs$cost), as.character(costs$channel), sum)
+    }
+    if (!is.numeric(costs) || is.null(names(costs))) tl_stop("`costs` must be named numbers")
+    missing_cost <- setdiff(tab$channel, names(costs))
+    if (length(missing_cost))
+      tl_stop("`costs`: no cost for channel ", paste0("'", missing_cost, "'", collapse = ", "))
+    cost <- as.numeric(costs[tab$channel])
+    if (anyNA(cost) || any(cost < 0)) tl_stop("`costs` must be numbers, not negative")
+  }
+  by_value <- length(value) && length(cost)
+  w <- numeric(0)
+  wch <- character(0)
+  if (!by_value) {
+    if (is.null(weights)) {
+      if (!inherits(model, "touchlane_model") || is.null(model$weights))
+        tl_stop("`weights` are needed: the model has none, and return by value needs a value ",
+                "column and `costs`")
+      weights <- model$weights
+    }
+    weights <- plain_weights(weights, FALSE)
+    w <- mask_weights(weights)
+    wch <- head(names(weights), -1)
+  } else if (any(tab$conversions <= 0)) {
+    tl_stop("channel '", tab$channel[tab$conversions <= 0][1], "' has no attributed conversions: ",
+            "its value per conversion is undefined")
+  }
+  r <- .Call("markov_budget_allocation_R", as.character(tab$channel), as.numeric(tab$conversions),
+             if (by_value) as.numeric(value) else numeric(0), if (length(cost)) tab$channel
+             else character(0), cost, wch, w, total_budget, reallocate, min_share,
+             PACKAGE = "Touchlane")
+  base <- if (length(cost)) cost else tab$conversions
+  out <- data.frame(channel = r$channel, current = base / sum(base) * total_budget,
+                    budget = r$suggested_budget, stringsAsFactors = FALSE)
+  structure(out, class = c("touchlane_budget", "data.frame"))
 }
 
-#' The plain numbers of a weight vector that a model returned masked.
-unmask_index <- function(vindex) {
-  .Call("uidx_R", as.numeric(vindex), PACKAGE = "Touchlane")
+#' @export
+plot.touchlane_budget <- function(x, ...) {
+  m <- rbind(current = x$current, suggested = x$budget)
+  colnames(m) <- x$channel
+  op <- graphics::par(mar = c(7, 5, 3, 1))
+  on.exit(graphics::par(op))
+  graphics::barplot(m, beside = TRUE, las = 2, col = c("grey70", "steelblue"), border = NA,
+                    ylab = "budget", main = "Current and suggested budget per channel",
+                    legend.text = c("current", "suggested"),
+                    args.legend = list(x = "topright", bty = "n"), ...)
+  invisible(x)
 }

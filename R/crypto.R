@@ -1,12 +1,32 @@
-#' Encrypts a text with AES-256-CBC under a key of at least 32 bytes (only
-#' the first 32 are used). Returns the cipher text as lowercase hexadecimal.
-encrypt_text <- function(raw_data, key) {
-  .Call("encrypt_R", as.character(raw_data), as.character(key), PACKAGE = "Touchlane")
+#' Encrypt and decrypt texts
+#'
+#' `encrypt_text` encrypts each text with AES-256-CBC under a key of at least
+#' 32 bytes (only the first 32 are used) and returns the cipher text as
+#' lowercase hexadecimal; `decrypt_text` reverses it with the same key.
+#' Characters that are not printable (tabs, newlines, non-ASCII bytes) are
+#' dropped from a decrypted text. Call the entry points `encrypt_R` and
+#' `decrypt_R`.
+#'
+#' @param text A character vector: plain texts (`encrypt_text`) or cipher
+#'   texts (`decrypt_text`).
+#' @param key The key, a single string of at least 32 bytes.
+#' @return A character vector of the same length.
+#' @examples
+#' key <- strrep("k", 32)
+#' cipher <- encrypt_text(c("paid search", "email"), key)
+#' cipher
+#' decrypt_text(cipher, key)
+#' @export
+encrypt_text <- function(text, key) {
+  check_string(key, "key")
+  vapply(as.character(text), function(x) .Call("encrypt_R", x, key, PACKAGE = "Touchlane"), "",
+         USE.NAMES = FALSE)
 }
 
-#' Decrypts a hexadecimal cipher text made by `encrypt_text` with the same
-#' key. Characters that are not printable (tabs, newlines, non-ASCII bytes)
-#' are dropped from the result.
-decrypt_text <- function(raw_data, key) {
-  .Call("decrypt_R", as.character(raw_data), as.character(key), PACKAGE = "Touchlane")
+#' @rdname encrypt_text
+#' @export
+decrypt_text <- function(text, key) {
+  check_string(key, "key")
+  vapply(as.character(text), function(x) .Call("decrypt_R", x, key, PACKAGE = "Touchlane"), "",
+         USE.NAMES = FALSE)
 }

@@ -1,15 +1,85 @@
-#' First-touch, last-touch and linear attribution per touch point.
+#' First-touch, last-touch and linear-touch attribution
 #'
-#' Journeys come from the data frame `Data` or, when `file` is given, from a
-#' delimited file with a header line. Returns ten vectors with one entry per
-#' touch point, or writes them to `file_output` (the vectors are then empty).
-heuristic_models <- function(Data = NULL, var_path, var_conv, var_value = "",
-                             file = "", row_sep = ";", cha_sep = ">",
-                             verbose = 0, file_output = "",
-                             flg_write_nulls = 0, flg_write_paths = 0) {
-  flg_file <- if (nzchar(file)) 1 else 0
-  if (flg_file == 0 && !is.list(Data)) stop("Data must be a data frame when no file is given")
-  .Call("heuristic_models_R", flg_file, file, if (is.null(Data)) list() else Data,
-        var_path, var_conv, var_value, row_sep, cha_sep, verbose, file_output,
-        flg_write_nulls, flg_write_paths, PACKAGE = "Touchlane")
+#' Each journey's conversions (and value) go to its first touch point, its
+#' last touch point, or are split equally over all its touch points. Calls
+#' the entry point `heuristic_models_R`.
+#'
+#' @param data Aggregated journeys: a data frame (a data.table or tibble also
+#'   works) with one row per distinct path.
+#' @param file Instead of `data`, the name of a delimited file with a header
+#'   line; it is streamed by the native library, not read into R.
+#' @param path Name of the column of paths (channels separated by
+#'   `channel_sep`).
+#' @param conversions Name of the column of conversion counts (whole
+#'   numbers, not negative).
+#' @param value Name of the column of conversion value, or `NULL` for none.
+#' @param channel_sep Separator between the channels of a path; blanks
+#'   around channel names are dropped.
+#' @param field_sep Separator between the fields of a line of `file`.
+#' @param file_output `NULL`, or a file to which the per-touch-point rows are
+#'   written instead of being returned.
+#' @param write_nulls `TRUE` to give journeys without conversions rows too
+#'   (all zero).
+#' @param write_paths `TRUE` to write the path of every row to `file_output`
+#'   (the returned rows always carry it).
+#' @param verbose `TRUE` to print progress.
+#' @return A `touchlane_heuristic` model object (see [touchlane_model]):
+#'   `channels` holds linear touch, `details$rules` the three rules side by
+#'   side, `touchpoints` one row per touch point with the columns
+#'   `conversions_first`, `conversions_last`, `conversions` (linear) and the
+#'   same for value.
+#' @seealso [attribution()] for the rules next to the other models.
+#' @examples
+#' h <- heuristic_models(journeys_sample(), value = "value")
+#' h
+#' head(as.data.frame(h, level = "touchpoint"))
+#' @export
+heuristic_models <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
+                             value = NULL, channel_sep = ">", field_sep = ";", file_output = NULL,
+                             write_nulls = FALSE, write_paths = FALSE, verbose = FALSE) {
+  j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
+  r <- heuristic_native(j, file_output, write_nulls, write_paths, verbose)
+  chans <- unique(r$vpath_channel)
+  has_value <- nzchar(j$value)
+  rule <- function(what, kind) {
+    x <- r[[paste0("vpath_attr_", what, "_", kind)]]
+    if (what == "value" && !has_value) return(NULL)
+    per_channel(r$vpath_channel, x, chans)
+  }
+  rules <- do.call(rbind, lapply(c("first", "last", "linear"), function(k)
+    cbind(channel_table(chans, rule("convs", k), rule("value", k))[, 1, drop = FALSE],
+          rule = k, channel_table(chans, rule("convs", k), rule("value", k))[, -1])))
+  tp <- touchpoint_table(r, r$vpath_attr_convs_linear, r$vpath_attr_value_linear, has_value)
+  if (!is.null(tp)) {
+    tp$conversions_first <- r$vpath_attr_convs_first
+    tp$conversions_last <- r$vpath_attr_convs_last
+    if (has_value) {
+      tp$value_first <- r$vpath_attr_value_first
+      tp$value_last <- r$vpath_attr_value_last
+    }
+  }
+  new_touchlane_model("heuristic", channels = channel_table(chans, rule("convs", "linear"),
+                                                            rule("value", "linear")),
+                      touchpoints = tp,
+                      details = list(label = "linear touch; first and last touch in summary()",
+                                     rules = rules, file_output = file_output,
+                                     summary = list(`Conversions per rule` = rules_wide(rules))),
+                      native = r, call = match.call())
+}
+
+rules_wide <- function(rules) {
+  chans <- unique(rules$channel)
+  out <- data.frame(channel = chans, stringsAsFactors = FALSE)
+  for (k in unique(rules$rule)) out[[k]] <- rules$conversions[rules$rule == k]
+  out
+}
+
+heuristic_native <- function(j, file_output = NULL, write_nulls = FALSE, write_paths = FALSE,
+                             verbose = FALSE) {
+  out <- as_output(file_output)
+  wp <- as_flag(write_paths, "write_paths")
+  quietly(.Call("heuristic_models_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value,
+                j$field_sep, j$channel_sep, as_flag(verbose, "verbose"), out,
+                as_flag(write_nulls, "write_nulls"), if (nzchar(out)) wp else 1,
+                PACKAGE = "Touchlane"), verbose)
 }

@@ -1,23 +1,167 @@
-#' Markov-chain attribution of order `order`.
+# Markov-chain attribution and its shared pieces (index kinds, state names,
+# the simulation summary read from the native progress lines).
+
+# Index kinds of the Markov and Shapley models, by the native code they select.
+index_kinds <- c(removal = 0, conversion_rate = 1, odds = 2, difference = 3, saturation = 4)
+
+#' Markov-chain attribution
 #'
-#' `type` 0 attributes conversions (and value) to channels by the share of
-#' simulated converting journeys that pass through each channel; `type` 1 to
-#' 4 derive a per-channel conversion index from simulated conversions and
-#' nulls (needs `var_null`) and apply it to every touch point. Journeys come
-#' from `Data` or, when `file` is given, from a delimited file. `seed = NA`
-#' draws a fresh seed. Returns the fourteen result vectors; `vindex` is
-#' masked, its last element being the index of unknown channels.
-markov_model <- function(Data = NULL, var_path, var_conv, var_value = "", var_null = "",
-                         file = "", row_sep = ";", cha_sep = ">", type = 0, order = 1,
-                         nsim_start = 1e5, max_step = 0, ncore = 1, nfold = 10, seed = NA,
-                         conv_par = 0.05, rate_step_sim = 1.5, verbose = 1,
-                         flg_out_tran_mtx = 0, file_output = "", flg_write_nulls = 0,
-                         flg_write_paths = 0) {
-  flg_file <- if (nzchar(file)) 1 else 0
-  if (flg_file == 0 && !is.list(Data)) stop("Data must be a data frame when no file is given")
-  .Call("markov_model_R", flg_file, file, if (is.null(Data)) list() else Data,
-        var_path, var_conv, var_value, var_null, row_sep, cha_sep, type, order,
-        nsim_start, max_step, ncore, nfold, as.numeric(seed), conv_par, rate_step_sim,
-        verbose, flg_out_tran_mtx, file_output, flg_write_nulls, flg_write_paths,
-        PACKAGE = "Touchlane")
+#' Fits a Markov chain of order `order` on the journeys and simulates it to
+#' measure each channel's removal effect: the share of simulated conversions
+#' that pass through the channel. With `kind = "removal"` (the default) the
+#' observed conversions (and value) are shared among the channels in
+#' proportion to their removal effects. The other kinds compute a per-channel
+#' conversion index from the simulated conversions c and non-conversions n of
+#' each channel and apply it to every touch point of every journey: they
+#' need the `nulls` column. Calls the entry point `markov_model_R`.
+#'
+#' Index kinds: `"conversion_rate"` c / (c + n), `"odds"` c / n,
+#' `"difference"` (c - n + 1) / 2, `"saturation"` 1 - exp(-c / n).
+#'
+#' @inheritParams heuristic_models
+#' @param nulls Name of the column of counts of journeys that did not
+#'   convert, or `NULL` for none (needed by every `kind` but `"removal"`).
+#' @param kind `"removal"`, `"conversion_rate"`, `"odds"`, `"difference"` or
+#'   `"saturation"` (see Details).
+#' @param order Markov order: how many consecutive channels form a state.
+#' @param simulations Simulated journeys of the first batch; later batches
+#'   grow by `growth` until the attribution is stable.
+#' @param max_steps Longest simulated journey (0: chosen from the data).
+#' @param threads Simulation threads.
+#' @param folds Folds compared for the stability check.
+#' @param tolerance Largest relative difference between folds at which the
+#'   simulation stops.
+#' @param growth Growth factor of the batches.
+#' @param transition_matrix `TRUE` to return the transition matrix in
+#'   `details$transitions` (see [transition_matrix()]).
+#' @param seed Random seed; `NULL` draws a fresh one.
+#' @return A `touchlane_markov` model object (see [touchlane_model]):
+#'   `weights` are the removal effects (kind `"removal"`) or the conversion
+#'   indices; `summary()` shows the simulations run, the final residual and
+#'   the removal effects.
+#' @examples
+#' m <- markov_model(journeys_sample(), value = "value", seed = 1, simulations = 1e4)
+#' m
+#' summary(m)
+#' mi <- markov_model(journeys_sample(), nulls = "nulls", kind = "conversion_rate",
+#'                    seed = 1, simulations = 1e4)
+#' coef(mi)
+#' @export
+markov_model <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
+                         value = NULL, nulls = NULL, channel_sep = ">", field_sep = ";",
+                         kind = c("removal", "conversion_rate", "odds", "difference", "saturation"),
+                         order = 1L, simulations = 1e5, max_steps = 0, threads = 1L,
+                         folds = 10L, tolerance = 0.05, growth = 1.5, transition_matrix = FALSE,
+                         seed = NULL, file_output = NULL, write_nulls = FALSE,
+                         write_paths = FALSE, verbose = FALSE) {
+  kind <- as_kind(kind, names(index_kinds), "kind")
+  j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
+                    need_nulls = if (kind != "removal") paste0('kind = "', kind, '"') else FALSE)
+  fit <- markov_native(j, kind, order, simulations, max_steps, threads, folds, tolerance, growth,
+                       transition_matrix, seed, file_output, write_nulls, write_paths, verbose)
+  r <- fit$native
+  has_value <- nzchar(j$value)
+  if (kind == "removal") {
+    tab <- channel_table(r$vchannels, r$vattr_convs_glob, if (has_value) r$vattr_value_glob)
+    tp <- NULL
+  } else {
+    tp <- touchpoint_table(r, has_value = has_value)
+    tab <- channel_table(r$vchannels, r$vattr_convs_loc,
+                         if (has_value && !is.null(tp)) per_channel(tp$channel, tp$value, r$vchannels))
+  }
+  w <- weights_from_native(r$vchannels, r$vindex)
+  details <- list(label = paste0("order ", order, ", ", kind), kind = kind, order = order,
+                  file_output = file_output,
+                  summary = c(fit$summary,
+                              list(`Removal effects` = if (kind == "removal")
+                                     data.frame(channel = r$vchannels,
+                                                removal_effect = head(w, -1),
+                                                stringsAsFactors = FALSE))))
+  if (isTRUE(transition_matrix)) details$transitions <- transitions_named(r, channel_sep)
+  new_touchlane_model("markov", channels = tab, touchpoints = tp, weights = w,
+                      details = details, native = r, call = match.call())
+}
+
+markov_native <- function(j, kind, order, simulations, max_steps, threads, folds, tolerance,
+                          growth, transition_matrix, seed, file_output = NULL, write_nulls = FALSE,
+                          write_paths = FALSE, verbose = FALSE) {
+  as_flag(verbose, "verbose")
+  out <- as_output(file_output)
+  wp <- as_flag(write_paths, "write_paths")
+  r <- capture_lines(.Call("markov_model_R", j$flg_file, j$file, j$data, j$path, j$conversions,
+                        j$value, j$nulls, j$field_sep, j$channel_sep, index_kinds[[kind]],
+                        as_whole(order, "order", 1, 1e6), as_whole(simulations, "simulations", 1),
+                        as_whole(max_steps, "max_steps", 0), as_whole(threads, "threads", 1, 1024),
+                        as_whole(folds, "folds", 1, 1e6), as_seed(seed),
+                        as_number(tolerance, "tolerance", 0), as_number(growth, "growth", 1),
+                        1, as_flag(transition_matrix, "transition_matrix"), out,
+                        as_flag(write_nulls, "write_nulls"), if (nzchar(out)) wp else 1,
+                        PACKAGE = "Touchlane"), verbose)
+  list(native = r$value, summary = simulation_summary(r$lines))
+}
+
+# Simulations run, final residual and completed share, from the progress lines.
+simulation_summary <- function(lines) {
+  sims <- grep("^Number of simulations: ", lines, value = TRUE)
+  if (!length(sims)) return(list())
+  last <- sims[length(sims)]
+  n <- as.numeric(sub("^Number of simulations: ([0-9]+).*", "\\1", last))
+  resid <- sub(".*: ([0-9.eE+-]+)% [<>].*", "\\1", last)
+  ended <- grep("^Percentage of simulated paths", lines, value = TRUE)
+  out <- list(`Simulated journeys` = n, `Simulation batches` = length(sims),
+              `Final residual (%)` = suppressWarnings(as.numeric(resid)))
+  if (length(ended))
+    out$`Simulated journeys ending before the step limit (%)` <-
+      suppressWarnings(as.numeric(sub(".*: ([0-9.eE+-]+)%$", "\\1", ended[1])))
+  out
+}
+
+# State names made of channel names: "0 1" -> "a > b".
+state_names <- function(states, channels, channel_sep = ">") {
+  sep <- paste0(" ", trimws(channel_sep), " ")
+  special <- grepl("^\\(", states)
+  out <- states
+  idx <- strsplit(states[!special], " ", fixed = TRUE)
+  out[!special] <- vapply(idx, function(i) paste(channels[as.integer(i) + 1L], collapse = sep), "")
+  out
+}
+
+transitions_named <- function(r, channel_sep) {
+  data.frame(from = state_names(r$vchannel_from_mtx, r$vchannels, channel_sep),
+             to = state_names(r$vchannel_to_mtx, r$vchannels, channel_sep),
+             probability = r$vtran_prob_mtx, stringsAsFactors = FALSE)
+}
+
+#' Transition matrix of the Markov chain
+#'
+#' Every observed transition between states with its probability; states
+#' are named by their channels (joined by `channel_sep`) and the special
+#' states "(start)", "(conversion)" and "(null)". Calls the entry point
+#' `markov_model_R` without simulating.
+#'
+#' @inheritParams markov_model
+#' @return A data frame with columns `from`, `to` and `probability`; the
+#'   probabilities of each `from` state sum to 1.
+#' @examples
+#' tm <- transition_matrix(journeys_sample(), nulls = "nulls")
+#' head(tm)
+#' tapply(tm$probability, tm$from, sum)[1:3]
+#' @export
+transition_matrix <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
+                              nulls = NULL, channel_sep = ">", field_sep = ";", order = 1L) {
+  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep)
+  r <- quietly(.Call("markov_model_R", j$flg_file, j$file, j$data, j$path, j$conversions, "",
+                     j$nulls, j$field_sep, j$channel_sep, 0, as_whole(order, "order", 1, 1e6),
+                     1e5, 0, 1, 10, 1, 0.05, 1.5, 0, 2, "", 0, 0, PACKAGE = "Touchlane"), FALSE)
+  transitions_named(r, channel_sep)
+}
+
+attr_model_markov <- function(j, ..., order = 1L, simulations = 1e5, threads = 1L,
+                              seed = NULL, verbose = FALSE) {
+  fit <- markov_native(j, "removal", order, simulations, 0, threads, 10, 0.05, 1.5, FALSE, seed,
+                       verbose = verbose)
+  r <- fit$native
+  data.frame(channel = r$vchannels, conversions = r$vattr_convs_glob,
+             value = if (length(r$vattr_value_glob)) r$vattr_value_glob else NA_real_,
+             stringsAsFactors = FALSE)
 }

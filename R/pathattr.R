@@ -1,21 +1,90 @@
-#' Attributes new journeys with a weight set that a model returned earlier.
+#' Attribute new journeys with a model's weights
 #'
-#' `Dparams` is a data frame with the channel names in column `var_channel`
-#' and the masked weights, as the models return them, in column
-#' `var_param`; its last row carries the weight of channels it does not
-#' list. Journeys come from `Data` or, when `file` is given, from a
-#' delimited file with a header line. Returns the channels, the unmasked
-#' weights, one row per touch point (or writes the rows to `file_output`)
-#' and the conversions attributed to each channel.
-new_paths_attribution <- function(Data = NULL, var_path, var_conv, var_value = "",
-                                  Dparams, var_channel = "channel", var_param = "index",
-                                  file = "", row_sep = ";", cha_sep = ">",
-                                  flg_write_nulls = 0, flg_write_paths = 0,
-                                  file_output = "", verbose = 0) {
-  flg_file <- if (nzchar(file)) 1 else 0
-  if (flg_file == 0 && !is.list(Data)) stop("Data must be a data frame when no file is given")
-  if (!is.list(Dparams)) stop("Dparams must be a data frame")
-  .Call("new_paths_attribution_R", flg_file, file, if (is.null(Data)) list() else Data,
-        var_path, var_conv, var_value, Dparams, var_channel, var_param, row_sep, cha_sep,
-        flg_write_nulls, flg_write_paths, file_output, verbose, PACKAGE = "Touchlane")
+#' Splits every journey's conversions (and value) over its touch points in
+#' proportion to the weights of their channels; a channel the weights do not
+#' list gets the weight of unknown channels. This is what `predict()` does
+#' for a model. Calls the entry point `new_paths_attribution_R`; the weights
+#' are masked for it here.
+#'
+#' @inheritParams heuristic_models
+#' @param weights The weights: a model object with weights (Markov, Shapley
+#'   rates, logistic regression), a named numeric vector of plain weights as
+#'   `coef()` returns it (the element "(unknown)" is the weight of channels
+#'   not listed), or a data frame with columns `channel` and `weight`
+#'   (a row "(unknown)" likewise).
+#' @param masked `TRUE` when `weights` are masked as the native entry points
+#'   return them (`vindex`, the last element then being the weight of unknown
+#'   channels). Weights that were already unmasked are refused.
+#' @return A `touchlane_new_paths` model object (see [touchlane_model]).
+#' @examples
+#' lr <- logistic_regression(journeys_sample(), nulls = "nulls")
+#' next_month <- journeys_sample()[1:500, ]
+#' new_paths_attribution(next_month, weights = lr)
+#' new_paths_attribution(next_month, weights = c(coef(lr)[1:3], "(unknown)" = 0.5))
+#' @export
+new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "path",
+                                  conversions = "conversions", value = NULL, channel_sep = ">",
+                                  field_sep = ";", masked = FALSE, file_output = NULL,
+                                  write_nulls = FALSE, write_paths = FALSE, verbose = FALSE) {
+  if (missing(weights)) tl_stop("`weights` must be given: a model, coef() of a model or a table")
+  w <- plain_weights(weights, as_flag(masked, "masked") == 1)
+  j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
+  out <- as_output(file_output)
+  wp <- as_flag(write_paths, "write_paths")
+  params <- data.frame(channel = names(w), index = mask_weights(w), stringsAsFactors = FALSE)
+  r <- quietly(.Call("new_paths_attribution_R", j$flg_file, j$file, j$data, j$path,
+                     j$conversions, j$value, params, "channel", "index", j$field_sep,
+                     j$channel_sep, as_flag(write_nulls, "write_nulls"),
+                     if (nzchar(out)) wp else 1, out, as_flag(verbose, "verbose"),
+                     PACKAGE = "Touchlane"), verbose)
+  has_value <- nzchar(j$value)
+  chans <- head(names(w), -1)
+  tp <- touchpoint_table(r, has_value = has_value)
+  lost <- if (is.null(tp)) is.nan(r$vattr_convs_loc) else is.nan(tp$conversions)
+  if (any(lost)) {
+    where <- if (is.null(tp)) "some journeys" else
+      paste0("the journeys in ", bad_rows(unique(tp$journey[lost])))
+    tl_stop("`weights`: every channel of ", where, " has weight 0, so its conversions ",
+            "cannot be split; give the channels (or \"(unknown)\") a positive weight")
+  }
+  tab <- if (is.null(tp)) channel_table(chans, r$vattr_convs_loc)
+         else {
+           all_ch <- unique(c(chans, tp$channel))
+           channel_table(all_ch, per_channel(tp$channel, tp$conversions, all_ch),
+                         if (has_value) per_channel(tp$channel, tp$value, all_ch))
+         }
+  new_touchlane_model("new_paths", channels = tab, touchpoints = tp, weights = w,
+                      details = list(label = "weights applied to new journeys",
+                                     file_output = file_output),
+                      native = r, call = match.call())
+}
+
+# Plain named weights with "(unknown)" last, from any of the accepted forms.
+plain_weights <- function(weights, masked) {
+  if (inherits(weights, "touchlane_model")) {
+    if (is.null(weights$weights))
+      tl_stop("`weights`: model '", weights$model, "' has no weights to apply")
+    return(weights$weights)
+  }
+  if (is.data.frame(weights)) {
+    for (col in c("channel", "weight"))
+      if (!(col %in% names(weights)))
+        tl_stop("`weights`: column '", col, "' not found; the table needs columns channel and weight")
+    weights <- setNames(as.numeric(weights$weight), as.character(weights$channel))
+  }
+  if (!is.numeric(weights) || is.null(names(weights)) || anyNA(names(weights)))
+    tl_stop("`weights` must be a model, a named numeric vector or a table of channel and weight")
+  if (!length(weights)) tl_stop("`weights` is empty")
+  if (anyNA(weights))
+    tl_stop("`weights`: ", bad_rows(which(is.na(weights))), " NA")
+  if (masked) {
+    w <- unmask_checked(weights, "weights")
+    names(w)[length(w)] <- "(unknown)"
+    return(w)
+  }
+  check_plain(weights, "weights")
+  unk <- which(names(weights) == "(unknown)")
+  if (length(unk) != 1L)
+    tl_stop("`weights` needs exactly one weight named \"(unknown)\" for channels it does not list")
+  c(weights[-unk], weights[unk])
 }

@@ -24,10 +24,12 @@ cat(sprintf("machine: %s, %d cores | commit %s\n", Sys.info()[["nodename"]], par
 cat(sprintf("%d journeys, %d touch points, file %.1f MB\n", n, g$touches, file.size(f) / 1e6))
 
 out <- file.path(bench_dir, "out.csv")
-t_file <- system.time(heuristic_models(file = f, var_path = "path", var_conv = "conv",
-                                       var_value = "value", file_output = out))[["elapsed"]]
-t_df <- system.time(r <- heuristic_models(g$data, var_path = "path", var_conv = "conv",
-                                          var_value = "value"))[["elapsed"]]
+t_file <- system.time(heuristic_models(file = f, conversions = "conv", value = "value",
+                                       file_output = out))[["elapsed"]]
+t_df <- system.time(r <- heuristic_models(g$data, conversions = "conv",
+                                          value = "value"))[["elapsed"]]
+t_chk <- system.time(Touchlane:::journey_args(g$data, NULL, "path", "conv", "value", NULL, ">",
+                                              ";"))[["elapsed"]]
 floor_bin <- file.path(bench_dir, "floor_io")
 system2("g++", c("-O2", "-std=c++17", "-o", floor_bin, "bench/floor_io.cpp"))
 t_floor <- as.numeric(system2(floor_bin, c(f, file.path(bench_dir, "floor.csv"), file.size(out), shQuote(";"), shQuote(">")),
@@ -36,13 +38,15 @@ cat(sprintf("file to file:       %6.2f s  %5.2f M touch points/s  (%.2fx floor)\
             t_file, g$touches / t_file / 1e6, t_file / t_floor))
 cat(sprintf("data frame to vecs: %6.2f s  %5.2f M touch points/s  (%.2fx floor)\n",
             t_df, g$touches / t_df / 1e6, t_df / t_floor))
+cat(sprintf("R-layer journey checks: %.2f s (%.0f%% of the data frame run)\n", t_chk,
+            100 * t_chk / t_df))
 cat(sprintf("floor (read, split, write %.1f MB): %.2f s\n", file.size(out) / 1e6, t_floor))
 
 peak <- function(rows) {
   ff <- file.path(bench_dir, sprintf("j%d.csv", rows))
   make_file(rows, ff)
-  script <- sprintf(paste0("library(Touchlane); invisible(heuristic_models(file='%s', var_path='path', ",
-                           "var_conv='conv', var_value='value', file_output='%s'))"), ff, out)
+  script <- sprintf(paste0("library(Touchlane); invisible(heuristic_models(file='%s', ",
+                           "conversions='conv', value='value', file_output='%s'))"), ff, out)
   res <- suppressWarnings(system2("/usr/bin/time", c("-f", "%M", "Rscript", "-e", shQuote(script)), stdout = TRUE, stderr = TRUE))
   as.numeric(tail(res, 1)) / 1024
 }

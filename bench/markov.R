@@ -25,15 +25,15 @@ cat(sprintf("machine: %s, %d cores, load %s | commit %s\n", Sys.info()[["nodenam
             system("git rev-parse --short HEAD", intern = TRUE)))
 cat(sprintf("%d journeys, %d touch points, order %d, ncore %d, peak %.0f MB before\n",
             n, sum(len), ord, ncore, peak_mb()))
-run <- function(...) markov_model(d, var_path = "path", var_conv = "conv", var_value = "value",
-                                  var_null = "nulls", order = ord, ncore = ncore, seed = 1,
-                                  verbose = 0, ...)
-t_build <- system.time(r <- run(flg_out_tran_mtx = 2))[["elapsed"]]
+run <- function(...) markov_model(d, conversions = "conv", value = "value", nulls = "nulls",
+                                  order = ord, threads = ncore, seed = 1, ...)
+t_build <- system.time(tm <- transition_matrix(d, conversions = "conv", nulls = "nulls",
+                                               order = ord))[["elapsed"]]
 cat(sprintf("reading + chain: %.2f s (%d transitions), peak %.0f MB\n", t_build,
-            length(r$vtran_prob_mtx), peak_mb()))
-t_re <- system.time(r <- run(type = 0))[["elapsed"]]
+            nrow(tm), peak_mb()))
+t_re <- system.time(r <- run(kind = "removal"))[["elapsed"]]
 cat(sprintf("removal effects: %.2f s (simulating %.2f s), peak %.0f MB\n", t_re, t_re - t_build,
             peak_mb()))
-t_idx <- system.time(r <- run(type = 1))[["elapsed"]]
+t_idx <- system.time(r <- run(kind = "conversion_rate"))[["elapsed"]]
 cat(sprintf("index kind 1 with path attribution: %.2f s (attributing %.2f s, %d rows), peak %.0f MB\n",
-            t_idx, t_idx - t_re, length(r$vpath_attr_convs), peak_mb()))
+            t_idx, t_idx - t_re, nrow(r$touchpoints), peak_mb()))

@@ -14,11 +14,12 @@ d <- aggregate(cbind(conv, nulls) ~ path, d, sum)
 d <- head(d[d$conv + d$nulls > 0, ], 100000)
 cat(sprintf("commit %s | %d distinct journeys, %d cores\n",
             system("git rev-parse --short HEAD", intern = TRUE), nrow(d), parallel::detectCores()))
-for (k in 1:3) {
+for (k in 2:3) {
   for (ncore in c(1, 2)) {
-    t <- system.time(r <- next_best_action_train(d, "path", "conv", "nulls", max_order = k,
-                                                 ncore = ncore, seed = 1, conv_par = 0.05))
+    t <- system.time(r <- next_best_action_train(d, conversions = "conv", nulls = "nulls",
+                                                 max_order = k, threads = ncore, seed = 1,
+                                                 tolerance = 0.05))
     cat(sprintf("max_order %d, ncore %d: %.2f s, %d rows\n", k, ncore, t[["elapsed"]],
-                length(r$path_from)))
+                nrow(r$table)))
   }
 }

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Set-up, demo and test driver.
-#   tools/run.sh demo   install what is missing, build the package, run the
-#                       heuristic model on the bundled sample journeys
+#   tools/run.sh demo   install what is missing, build the package, print the
+#                       sample journeys under every model side by side and
+#                       write the chart to build/touchlane-attribution.png
 #   tools/run.sh test   install what is missing, build the package, run the
-#                       R tests and the C++ core tests (plain and sanitized)
+#                       R tests, R CMD build + check, and the C++ core tests
+#                       (plain and sanitized)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIB="$ROOT/.rlib"
-DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make"
+DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make"
 
 ensure_deps() {
   local missing=""
@@ -33,6 +35,24 @@ install_pkg() {
   echo "Touchlane installed into $LIB"
 }
 
+r_check() {  # build the source package and check it; ERRORs and WARNINGs fail
+  local dir="$ROOT/build/check"
+  rm -rf "$dir"; mkdir -p "$dir"
+  (cd "$dir" && R_LIBS="$LIB" MAKEFLAGS=-j2 R CMD build "$ROOT" > build.log 2>&1) || {
+    cat "$dir/build.log"; echo "R CMD build failed"; exit 1; }
+  local tarball
+  tarball=$(ls "$dir"/Touchlane_*.tar.gz)
+  (cd "$dir" && R_LIBS="$LIB" MAKEFLAGS=-j2 \
+     R CMD check --no-manual --no-tests "$tarball" > check.log 2>&1) || true
+  grep -E "^\* checking .*\.\.\. (WARNING|ERROR|NOTE)" -A12 "$dir/check.log" || true
+  local status
+  status=$(grep -E "^Status:" "$dir/check.log" || echo "Status: no status (check did not finish)")
+  echo "R CMD check: $status"
+  if echo "$status" | grep -qE "ERROR|WARNING|no status"; then
+    tail -20 "$dir/check.log"; exit 1
+  fi
+}
+
 run_ctest() {  # $1 build dir, rest: extra cmake options
   local dir=$1; shift
   cmake -S tests/cpp -B "$dir" "$@" > "$dir.cmake.log" 2>&1 || { cat "$dir.cmake.log"; exit 1; }
@@ -44,7 +64,9 @@ case "${1:-}" in
   demo)
     ensure_deps
     install_pkg
-    R_LIBS="$LIB" Rscript inst/scripts/demo.R "$ROOT/inst/extdata/journeys.csv"
+    mkdir -p build
+    R_LIBS="$LIB" Rscript inst/scripts/demo.R "$ROOT/inst/extdata/journeys.csv" \
+      "$ROOT/build/touchlane-attribution.png"
     ;;
   test)
     ensure_deps
@@ -57,6 +79,8 @@ case "${1:-}" in
       nf <- sum(res$failed) + sum(res$error)
       cat(sprintf("testthat: %d passed, %d failed, %d skipped\n", sum(res$passed), nf, sum(res$skipped)))
       if (nf > 0) quit(status = 1)'
+    echo "== R CMD build and R CMD check --no-manual (tests ran above)"
+    r_check
     echo "== C++ core tests"
     run_ctest build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
     echo "== C++ core tests, address and undefined-behaviour sanitizers"

@@ -1,20 +1,34 @@
-# Heuristic attribution of the bundled sample journeys, totals per channel.
+# The sample journeys under the heuristic rules, Markov, Shapley and logistic
+# regression, side by side, and the chart of it written to a PNG file.
+#   Rscript demo.R [journeys.csv] [chart.png]
 args <- commandArgs(trailingOnly = TRUE)
-file <- if (length(args)) args[1] else system.file("extdata", "journeys.csv", package = "Touchlane")
+file <- if (length(args) >= 1) args[1] else
+  system.file("extdata", "journeys.csv", package = "Touchlane")
+chart <- if (length(args) >= 2) args[2] else "touchlane-attribution.png"
 library(Touchlane)
-res <- heuristic_models(file = file, var_path = "path", var_conv = "total_conversions",
-                        var_value = "total_conversion_value", row_sep = ";", cha_sep = ">",
-                        verbose = 1)
-tot <- function(x) tapply(x, res$vpath_channel, sum)
-out <- data.frame(first_touch_conversions = tot(res$vpath_attr_convs_first),
-                  last_touch_conversions = tot(res$vpath_attr_convs_last),
-                  linear_touch_conversions = tot(res$vpath_attr_convs_linear),
-                  first_touch_value = tot(res$vpath_attr_value_first),
-                  last_touch_value = tot(res$vpath_attr_value_last),
-                  linear_touch_value = tot(res$vpath_attr_value_linear))
-out <- out[order(-out$linear_touch_conversions), ]
-cat("\nPer-channel totals\n")
-print(round(out, 2))
-cat(sprintf("\nTotal conversions: %.0f (first) %.0f (last) %.2f (linear)\n",
-            sum(out$first_touch_conversions), sum(out$last_touch_conversions),
-            sum(out$linear_touch_conversions)))
+
+t0 <- Sys.time()
+credit <- attribution(file = file, conversions = "total_conversions",
+                      value = "total_conversion_value", nulls = "total_null", seed = 1)
+secs <- as.numeric(difftime(Sys.time(), t0, units = "secs"))
+
+models <- unique(credit$model)
+per_model <- function(col, scale = 1) {
+  out <- data.frame(channel = credit$channel[credit$model == models[1]])
+  for (m in models) out[[m]] <- round(scale * credit[[col]][credit$model == m], 1)
+  out
+}
+cat(sprintf("Journeys: %s   models: %s   (%.1f s)\n\n", file,
+            paste(models, collapse = ", "), secs))
+cat("Conversions attributed to each channel\n")
+print(per_model("conversions"), row.names = FALSE)
+tot <- tapply(credit$conversions, credit$model, sum)[models]
+cat("\nTotal per model:", paste(sprintf("%s %.0f", names(tot), tot), collapse = ", "), "\n")
+
+cat("\nShare of the conversions (%)\n")
+print(per_model("share", 100), row.names = FALSE)
+
+png(chart, width = 900, height = 520)
+plot(credit)
+invisible(dev.off())
+cat("\nChart written to", normalizePath(chart), "\n")

@@ -41,14 +41,6 @@ test_that("channels without cost or index rows and unequal lengths are named", {
                "vattr_channels has 2 entries but vattr_conversions has 1")
 })
 
-test_that("the R functions wrap the entry points", {
-  r <- budget_allocation(c("A", "B"), c(5, 7), vcost_channels = c("A", "B"), vcost_value = c(60, 40),
-                         vindex_channels = c("A", "B"), vindex_value = mask(c(3, 1, 0.5)),
-                         total_budget_new = 1000, perc_reall = 0.2, min_perc_budget = 0.1)
-  expect_equal(r$suggested_budget, c(620, 380))
-  expect_equal(unmask_index(mask(c(2, 4))), c(2, 4))
-})
-
 test_that("uidx_R restores a Markov model's index and budget allocation accepts it", {
   d <- data.frame(path = c("x > a", "a", "y"), conv = c(2, 1, 0), nulls = c(1, 0, 3))
   r <- tl_call("markov_model_R", 0, "", d, "path", "conv", "", "nulls", ";", ">", 0, 1, 10000,

@@ -52,7 +52,6 @@ test_that("bad input reaches R as clear errors", {
   expect_error(cmp(j$vy, j$vc, j$vn, perc_reall = 2), "perc_reall must lie between 0 and 1")
   expect_error(cmp(j$vy, j$vc, j$vn, cha_sep = ""), "cha_sep must not be empty")
   expect_error(cmp(j$vy, j$vc, j$vn, niter = c(1, 2)), "Expecting a single value")
-  expect_error(compare_models_mta(j$vy, j$vc, j$vn[-1]), "same length")
 })
 
 events <- function(nj = 200, ndays = 10, seed = 1) {
@@ -101,5 +100,4 @@ test_that("media-mix comparison: clear errors for missing days, bad stamps and s
   expect_error(mmm(e, tm = tm), "tab_paths_time_str: row 5")
   expect_error(mmm(e, ctr = e$ctr[, 1:2]), "tab_ctr_ctr: row 1 has 2 click-through rates for 3 channels")
   expect_error(mmm(e, perc_sample = 0.05), "too short")
-  expect_error(compare_models_mta_mmm(e$ids, e$tm, e$chan, e$days, 1:3), "must be a numeric matrix")
 })

@@ -56,6 +56,4 @@ test_that("bad arguments reach R as clear errors", {
   expect_error(cplx(d, var_path = "nope"), "Index out of bounds")
   expect_error(cplx(d, order = c(1, 2)), "Expecting a single value")
   expect_silent(cplx(d))
-  expect_error(describe_complexity(1, "path"), "Data must be a data frame")
-  expect_equal(describe_complexity(d, "path")$npaths, 1)
 })

@@ -31,7 +31,3 @@ test_that("a wrong key is not an error", {
   expect_silent(out <- tl_call("decrypt_R", e, paste(rep("k", 32), collapse = "")))
   expect_false(identical(out, "secret"))
 })
-
-test_that("the R functions wrap the entry points", {
-  expect_identical(decrypt_text(encrypt_text("wrapped", key), key), "wrapped")
-})

@@ -110,12 +110,3 @@ test_that("progress lines every million journeys, silence otherwise", {
                           "Attribution, number of paths elaborated: 1,000,000",
                           "Attribution, number of paths elaborated: 1,000,001"))
 })
-
-test_that("the R wrapper reads files and data frames alike", {
-  d <- data.frame(path = c("a > b", "b"), conv = c(1, 1))
-  r1 <- heuristic_models(d, var_path = "path", var_conv = "conv")
-  f <- tempfile()
-  write.table(d, f, sep = ";", row.names = FALSE, quote = FALSE)
-  r2 <- heuristic_models(file = f, var_path = "path", var_conv = "conv")
-  expect_identical(r1, r2)
-})

@@ -58,13 +58,6 @@ test_that("clear errors for inconsistent shapes and values", {
   expect_error(hta(MT = 1:4), "matrix")
 })
 
-test_that("the R wrapper passes its arguments through", {
-  MT <- matrix(c(0, 300, 150, 400, 0, 120, 0, 200, 0, 80, 90, 100), 4)
-  r <- hta_model(c(0, 12, 7, 20), MT, vctr = c(0.6, 0.4, 0.5), nsim = 2, seed = 3,
-                 vadstock = c(0.2, 0, 0.1))
-  expect_identical(r, hta())
-})
-
 test_that("sizes that cannot be held are clear errors, not allocations", {
   expect_error(hta(flg_roc = 1, roc_npt = 2^53), "roc_npt must be at most 1000000")
   expect_error(hta(nsim = 2^53), "lower nsim")

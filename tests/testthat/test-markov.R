@@ -82,12 +82,6 @@ test_that("progress only at verbose 1", {
                        "number of steps \\(5\\) is reached: [0-9.]+%"))
 })
 
-test_that("the R wrapper passes its arguments through", {
-  r <- markov_model(journeys, var_path = "path", var_conv = "conv", var_null = "nulls",
-                    seed = 1, nsim_start = 10000, verbose = 0)
-  expect_identical(r, mk(journeys, var_null = "nulls"))
-})
-
 test_that("an interrupt during a long simulation returns control to R", {
   script <- tempfile(fileext = ".R")
   writeLines(c(
@@ -95,7 +89,7 @@ test_that("an interrupt during a long simulation returns control to R", {
     "d <- data.frame(path = c('a > b', 'b > a > c', 'c'), conv = c(1, 1, 0), n = c(1, 2, 1))",
     "res <- tryCatch({",
     "  setTimeLimit(elapsed = 1, transient = TRUE)",
-    "  markov_model(d, 'path', 'conv', var_null = 'n', nsim_start = 4e9, ncore = 2, verbose = 0)",
+    "  markov_model(d, conversions = 'conv', simulations = 4e9, threads = 2)",
     "  'finished'",
     "}, interrupt = function(e) 'interrupted', error = function(e) conditionMessage(e))",
     "setTimeLimit()",

@@ -46,11 +46,3 @@ test_that("tables naming other channels or missing one are R errors naming it", 
   expect_error(combine(m[, c("path", "channel")], data.frame(channel = "a", attribution = 1), prior),
                "attribution")
 })
-
-test_that("the R function wraps the entry point", {
-  m <- mta_table()
-  r <- combine_mta_mmm(m, data.frame(channel = c("a", "b", "c"), attribution = 1),
-                       data.frame(channel = c("a", "b", "c"), mta_weight = 1))
-  expect_equal(r$attribution, m$attribution)
-  expect_error(combine_mta_mmm(m, 1, 2), "data frames")
-})

@@ -26,8 +26,3 @@ test_that("malformed tables are clear errors", {
   expect_error(nba("a", "0", 7, 0.1), "channel_to 7 in row 1 is not a channel index")
   expect_error(nba("a", "0", -1, 0.1), "v_index_to: row 1 is negative")
 })
-
-test_that("the R wrapper takes a training table", {
-  tab <- list(channels = c("a", "b"), path_from = "0", channel_to = 1, conversion_rate = 0.3)
-  expect_identical(next_best_action("a", tab)$suggested_action, "b")
-})

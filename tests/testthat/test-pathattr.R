@@ -129,9 +129,3 @@ test_that("bad parameter tables and inputs give clear errors", {
                "cannot open result file")
   expect_error(npa(d, p, var_path = "nope"), "Index out of bounds")
 })
-
-test_that("the R wrapper passes its arguments through", {
-  d <- data.frame(path = c("A > B"), conv = 2)
-  r <- new_paths_attribution(d, "path", "conv", Dparams = params(c("A", "B"), c(1, 1), 1))
-  expect_equal(r$vpath_attr_convs, c(1, 1))
-})

@@ -113,8 +113,3 @@ test_that("clear errors", {
   expect_error(shap(data.frame(path = "a", conv = 1), var_null = "n", type_worth = 1),
                "Index out of bounds")
 })
-
-test_that("the R wrapper passes its arguments through", {
-  r <- shapley(data.frame(path = c("A", "A > B"), conv = c(1, 2)), "path", "conv")
-  expect_equal(r$vattr_convs_glob, c(2, 1))
-})

@@ -57,13 +57,3 @@ test_that("matrices of the wrong shape and zero periods are R errors", {
   a$clicks <- as.vector(a$clicks)
   expect_error(run_uam(a = a), "matrix")
 })
-
-test_that("the R function wraps the entry point", {
-  a <- aggr()
-  j <- journeys()
-  times <- rep("2026-01-01", 4)
-  r <- uam(a$channels, a$types, times, a$conversions, a$clicks, a$ctr, flg_path = 1,
-           tab_paths_id_path = j$id, tab_paths_channel = j$channel, channel_conv_name = conv_name,
-           nsim_start = 20000, nfold = 4, seed = 7)
-  expect_equal(r$vindex, run_uam(1)$vindex)
-})
