@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
                 "peak %.0f MB (%.0f MB after the chain alone)\n",
                 order, states.size(), ntr, b, e, e / b, peak_mb(), m0);
   } else if (mode == "boot") {
-    JourneyReader reader(file_source(file, "path", "conv", "value", "nulls", ";"));
+    const JourneySource src = file_source(file, "path", "conv", "value", "nulls", ";");
+    JourneyReader reader(src);
     std::vector<std::string> vy;
     std::vector<uli> vc, vn;
     std::vector<double> vv;

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "bootstrap/bootstrap.h"
+#include "journeys/journeys.h"
 #include "heuristic/heuristic.h"
 #include "logistic/logistic.h"
 #include "shapley/shapley.h"
@@ -46,6 +47,81 @@ void heuristic(const std::string& model, const BootstrapSettings& s,
                        &paths, &none, &verbose, &id, &pname, &pch, &pos, &cf, &vf, &cl, &vl, &cn,
                        &vn);
   sum_by_channel(pch, model == "first" ? cf : model == "last" ? cl : cn, vchannels, convs);
+}
+
+// Models whose attribution is a sum over journeys of conversions times a
+// fixed per-journey split: a replicate only re-weights those splits.
+bool linear_in_conversions(const std::string& model) {
+  return model == "first" || model == "last" || model == "linear" || model == "position" ||
+         model == "last_non_direct";
+}
+
+// The Markov chain's structure, encoded once; a replicate only recounts.
+struct EncodedChain {
+  uli order = 1, nchannels = 0, nstates = 0, max_npassi = 0;
+  std::vector<std::string> vchannels;
+  std::vector<std::vector<uli>> states;     // per pooled path
+  std::vector<sli> table;
+};
+
+EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::string>& vy) {
+  EncodedChain e;
+  e.order = s.order;
+  ChannelMap mp, mps;
+  StateInverse inv;
+  std::vector<std::string> vs;
+  std::vector<uli> idx;
+  init_state_dictionary(&mps, &vs, &inv, &e.nstates);
+  const char sep = first_char(s.cha_sep, "cha_sep");
+  e.states.resize(vy.size());
+  for (size_t i = 0; i < vy.size(); ++i) {
+    encode_journey(vy[i], sep, e.order, &mp, &e.vchannels, &e.nchannels, &mps, &inv, &vs,
+                   &e.nstates, &idx, &e.states[i]);
+    e.max_npassi = std::max<uli>(e.max_npassi, e.states[i].size() + 1);
+  }
+  e.table = state_channel_table(&inv, e.nstates, e.order);
+  return e;
+}
+
+// Removal-effect attribution of one replicate on the encoded chain, as
+// markov_model_method_cpp computes it (type 0), on one thread.
+void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
+                      const std::vector<uli>& rc, const std::vector<uli>& rn, bool flg_null,
+                      uli seed, std::vector<double>* convs) {
+  Fx S(e.nstates);
+  double svc = 0;
+  for (size_t i = 0; i < e.states.size(); ++i) {
+    const uli c = rc[i], n = flg_null ? rn[i] : 0;
+    svc += static_cast<double>(c);
+    uli p = 0;
+    for (uli q : e.states[i]) {
+      if (c + n > 0) S.add(p, q, c + n);
+      p = q;
+    }
+    if (c > 0) S.add(p, 1, c);
+    if (n > 0) S.add(p, 2, n);
+  }
+  S.set_nchannels(e.nstates);
+  S.cum();
+  std::vector<double> Tc, Nc;
+  double snc = 0, snn = 0;
+  if (s.method.exact) {
+    const uli limit = s.max_step > 0 ? s.max_step : e.max_npassi + 1;
+    markov_exact(&S, &e.table, e.order, e.nchannels, limit + 1, s.method.unlimited != 0, 1, &Tc,
+                 &Nc, &snc, &snn);
+  } else {
+    uli order = e.order, nch = e.nchannels, mx = e.max_npassi, max_step = s.max_step,
+        nsim = s.nsim_start, ncore = 1, nfold = s.nfold, sd = seed;
+    double conv_par = s.conv_par, rate = s.rate_step_sim;
+    int verbose = 0, fn = flg_null ? 1 : 0;
+    markov_simulation(&S, &e.table, &order, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &sd,
+                      &conv_par, &rate, &verbose, &fn, &svc, &Tc, &Nc, &snc, &snn);
+  }
+  double sT = 0;
+  for (double t : Tc) sT += t;
+  convs->assign(e.nchannels, 0.0);
+  if (sT > 0)
+    for (uli j = 0; j < e.nchannels; ++j) (*convs)[j] = Tc[j] * svc / sT;
 }
 
 }  // namespace
@@ -163,6 +239,30 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   }
   std::unordered_map<std::string, uli> at;
   for (uli k = 0; k < nch; ++k) at.emplace((*vchannels)[k], k);
+  // What does not change between replicates is computed once: the
+  // per-journey splits of the rules, the encoded chain of the Markov model.
+  std::vector<std::vector<std::pair<uli, double>>> split;
+  EncodedChain chain;
+  std::vector<std::string>* names = nullptr;
+  const bool linear = linear_in_conversions(model);
+  if (linear) {
+    split.resize(py.size());
+    const std::vector<uli> one{1};
+    const std::vector<double> none;
+    const std::vector<uli> no_nulls;
+    for (size_t i = 0; i < py.size(); ++i) {
+      std::vector<std::string> ch;
+      std::vector<double> convs;
+      fit_channels(model, s, {py[i]}, one, none, no_nulls, 0, &ch, &convs);
+      for (size_t k = 0; k < ch.size(); ++k) {
+        auto it = at.find(ch[k]);
+        if (it != at.end() && convs[k] != 0) split[i].emplace_back(it->second, convs[k]);
+      }
+    }
+  } else if (model == "markov") {
+    chain = encode_chain(s, py);
+    names = &chain.vchannels;
+  }
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {
     std::vector<uli> rc, rn;
@@ -171,9 +271,20 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
     uli total = 0;
     for (uli x : rc) total += x;
     if (total == 0) return;
+    double* out = reps->data() + r * nch;
+    if (linear) {
+      for (size_t i = 0; i < split.size(); ++i)
+        for (const auto& kv : split[i]) out[kv.first] += static_cast<double>(rc[i]) * kv.second;
+      return;
+    }
     std::vector<std::string> ch;
     std::vector<double> convs;
-    fit_channels(model, s, py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
+    if (names) {
+      markov_replicate(s, chain, rc, rn, !pn.empty(), mix(seed ^ mix(r + 1)), &convs);
+      ch = *names;
+    } else {
+      fit_channels(model, s, py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
+    }
     for (size_t k = 0; k < ch.size(); ++k) {
       auto it = at.find(ch[k]);
       if (it != at.end()) (*reps)[r * nch + it->second] = convs[k];

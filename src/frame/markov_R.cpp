@@ -76,7 +76,6 @@ extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
                                SEXP seed_p, SEXP conv_par_p, SEXP rate_step_sim_p,
                                SEXP verbose_p, SEXP flg_out_tran_mtx_p, SEXP file_output_p,
                                SEXP flg_write_nulls_p, SEXP flg_write_paths_p) {
-  {
   BEGIN_RCPP
   return markov_model_with(MarkovMethod(), flg_file_p, file_p, Data_p, var_path_p, var_conv_p, var_value_p,
                            var_null_p, row_sep_p, cha_sep_p, type_p, order_p, nsim_start_p,

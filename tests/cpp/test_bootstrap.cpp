@@ -69,6 +69,22 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
     for (uli c : d.vc) svc += c;
     if (model != "logistic") EXPECT_NEAR(total, static_cast<double>(svc), 1e-6 * svc) << model;
   }
+  // A replicate is the model refitted on the redrawn rows (the rules and
+  // the Markov chain are evaluated without refitting from text).
+  for (const std::string& model : {"linear", "last_non_direct", "markov"}) {
+    const Boot b = boot(model, d, 2, 1);
+    std::vector<uli> rc, rn;
+    std::vector<double> rv;
+    bootstrap_rows(9, 1, d.vc, d.vv, d.vn, &rc, &rv, &rn);
+    BootstrapSettings s;
+    s.method.exact = 1;
+    std::vector<std::string> ch;
+    std::vector<double> convs;
+    fit_channels(model, s, d.vy, rc, rv, rn, 0, &ch, &convs);
+    ASSERT_EQ(ch, b.ch);
+    for (size_t k = 0; k < ch.size(); ++k)
+      EXPECT_NEAR(b.reps[ch.size() + k], convs[k], 1e-9 * convs[k]) << model << " " << ch[k];
+  }
   EXPECT_THROW(boot("nope", d, 2, 1), std::invalid_argument);
   EXPECT_THROW(boot("linear", d, 0, 1), std::invalid_argument);
 }
