@@ -62,11 +62,9 @@ constexpr uli kWidth = 8;                     // removals solved together, one p
 // every column, and the arithmetic of a column does not depend on the
 // others, so grouping does not change results. Fills conv[c] / nul[c]:
 // the probability of ending in "(conversion)" / "(null)" within `draws`
-// draws (unlimited: until at most tol of every column's walks are still
-// inside the chain).
-void propagate(const Chain& c, const std::vector<uint8_t>& removed, bool unlimited, uli draws,
-               double tol, uli max_sweeps, const std::atomic<bool>& stop, double* conv,
-               double* nul) {
+// draws.
+void propagate(const Chain& c, const std::vector<uint8_t>& removed, uli draws,
+               const std::atomic<bool>& stop, double* conv, double* nul) {
   const uli n = c.off.size() - 1;
   const uli W = kWidth;
   std::vector<double> x(n * W, 0.0), y(n * W, 0.0);
@@ -74,12 +72,8 @@ void propagate(const Chain& c, const std::vector<uint8_t>& removed, bool unlimit
   std::vector<char> mark(n, 0);
   for (uli k = 0; k < W; ++k) x[k] = 1.0;
   double pc[kWidth] = {0}, pn[kWidth] = {0};
-  for (uli t = 0; unlimited ? true : t < draws; ++t) {
+  for (uli t = 0; t < draws; ++t) {
     if (t % kStopCheckEvery == kStopCheckEvery - 1 && stop.load(std::memory_order_relaxed)) return;
-    if (unlimited && t >= max_sweeps)
-      throw std::runtime_error("exact Markov solve: " + std::to_string(max_sweeps) +
-                               " sweeps left more than " + std::to_string(tol) +
-                               " of the walks inside the chain; use horizon \"step_limit\"");
     next.clear();
     for (uint32_t i : active) {
       double* xi = x.data() + i * W;
@@ -114,15 +108,6 @@ void propagate(const Chain& c, const std::vector<uint8_t>& removed, bool unlimit
     std::swap(x, y);
     std::swap(active, next);
     if (active.empty()) break;
-    if (unlimited) {
-      // Largest mass left in the chain by any column.
-      double left[kWidth] = {0};
-      for (uint32_t i : active)
-        for (uli k = 0; k < W; ++k) left[k] += x[i * W + k];
-      double worst = 0;
-      for (uli k = 0; k < W; ++k) worst = std::max(worst, left[k]);
-      if (worst <= tol) break;
-    }
   }
   for (uli k = 0; k < W; ++k) {
     conv[k] = pc[k];
@@ -209,7 +194,7 @@ void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order
   const uli ncol = nchannels + 1, ngroups = (ncol + kWidth - 1) / kWidth;
   std::vector<double> conv(ngroups * kWidth, 0.0), nul(ngroups * kWidth, 0.0);
   const double tol = 1e-14;
-  const uli max_sweeps = 10000000;
+  const uli max_sweeps = 1000000;
   parallel_tasks(ngroups, nthreads, [&](uli g, const std::atomic<bool>& stop) {
     std::vector<uint8_t> removed(n, 0);
     for (uli s = 3; s < n; ++s) {
@@ -222,8 +207,7 @@ void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order
     if (unlimited)
       solve_unlimited(c, removed, tol, max_sweeps, stop, &conv[g * kWidth], &nul[g * kWidth]);
     else
-      propagate(c, removed, false, draws, tol, max_sweeps, stop, &conv[g * kWidth],
-                &nul[g * kWidth]);
+      propagate(c, removed, draws, stop, &conv[g * kWidth], &nul[g * kWidth]);
   });
   *p_conv = conv[0];
   *p_null = nul[0];

@@ -151,9 +151,12 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
 // Horizon: with unlimited false a walk has at most `draws` draws (the
 // simulation's step limit + 1) and a walk still inside the chain after
 // them, or in a state without successors, is incomplete, exactly as in the
-// simulation; with unlimited true the absorbing-chain limit (self-loops
-// folded into their rows), iterated until at most 1e-14 of the walks are
-// still inside the chain, which bounds the error of every probability.
+// simulation (solved by pushing the walks forward draw by draw); with
+// unlimited true the absorbing-chain limit (self-loops folded into their
+// rows), by Gauss-Seidel sweeps that raise the probabilities of ending in
+// "(conversion)", "(null)" or a removed state monotonically from 0, until
+// at most 1e-14 of the walks from "(start)" are undecided: that gap
+// bounds the error of every probability.
 // Channels are solved on nthreads threads; results do not depend on it.
 void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order, uli nchannels,
                   uli draws, bool unlimited, uli nthreads, std::vector<double>* conv_via,

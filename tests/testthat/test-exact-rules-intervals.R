@@ -7,7 +7,7 @@ test_that("exact Markov passes through attribution() and does not depend on thre
   m2 <- markov_model(d, nulls = "nulls", method = "exact", order = 2, threads = 2)
   expect_identical(m1$channels, m2$channels)
   a <- attribution(d, models = "markov", method = "exact", order = 2, nulls = "nulls")
-  expect_equal(a$conversions, m1$channels$conversions[match(a$channel, m1$channels$channel)])
+  expect_equal(as.vector(a$conversions), unname(m1$channels$conversions[match(a$channel, m1$channels$channel)]))
   u <- markov_model(d, nulls = "nulls", method = "exact", horizon = "unlimited",
                     kind = "conversion_rate")
   expect_s3_class(u, "touchlane_markov")
@@ -22,10 +22,9 @@ test_that("position and last-non-direct rules join attribution() with their sett
   a <- attribution(j, models = c("position", "last_non_direct"), value = "value",
                    position_shares = c(first = 0.5, last = 0.3), direct_channels = "direct")
   got <- setNames(a$conversions, paste(a$model, a$channel))
-  expect_equal(got[c("position a", "position direct", "position b")], c(5, 2 + 2 + 1.5, 3 + 2.5),
-               ignore_attr = TRUE)
-  expect_equal(got[c("last_non_direct b", "last_non_direct direct", "last_non_direct a")],
-               c(14, 2, 0), ignore_attr = TRUE)
+  expect_equal(as.vector(got[c("position a", "position direct", "position b")]), c(5, 2 + 2 + 1.5, 3 + 2.5))
+  expect_equal(as.vector(got[c("last_non_direct b", "last_non_direct direct", "last_non_direct a")]),
+               c(14, 2, 0))
   f <- tempfile(fileext = ".csv")
   write.table(j, f, sep = ";", quote = FALSE, row.names = FALSE)
   expect_equal(attribution(file = f, models = "position", value = "value")$conversions,
