@@ -20,8 +20,8 @@
 #'   written instead of being returned.
 #' @param write_nulls `TRUE` to give journeys without conversions rows too
 #'   (all zero).
-#' @param write_paths `TRUE` to write the path of every row to `file_output`
-#'   (the returned rows always carry it).
+#' @param write_paths `TRUE` to give every per-touch-point row its path (in
+#'   the returned rows, column `path`, or in `file_output`).
 #' @param verbose `TRUE` to print progress.
 #' @return A `touchlane_heuristic` model object (see [touchlane_model]):
 #'   `channels` holds linear touch, `details$rules` the three rules side by
@@ -41,14 +41,15 @@ heuristic_models <- function(data = NULL, file = NULL, path = "path", conversion
   r <- heuristic_native(j, file_output, write_nulls, write_paths, verbose)
   chans <- unique(r$vpath_channel)
   has_value <- nzchar(j$value)
+  g <- match(r$vpath_channel, chans)
   rule <- function(what, kind) {
-    x <- r[[paste0("vpath_attr_", what, "_", kind)]]
     if (what == "value" && !has_value) return(NULL)
-    per_channel(r$vpath_channel, x, chans)
+    group_sums(g, r[[paste0("vpath_attr_", what, "_", kind)]], length(chans))
   }
-  rules <- do.call(rbind, lapply(c("first", "last", "linear"), function(k)
-    cbind(channel_table(chans, rule("convs", k), rule("value", k))[, 1, drop = FALSE],
-          rule = k, channel_table(chans, rule("convs", k), rule("value", k))[, -1])))
+  rules <- do.call(rbind, lapply(c("first", "last", "linear"), function(k) {
+    tab <- channel_table(chans, rule("convs", k), rule("value", k))
+    cbind(tab[, 1, drop = FALSE], rule = k, tab[, -1])
+  }))
   tp <- touchpoint_table(r, r$vpath_attr_convs_linear, r$vpath_attr_value_linear, has_value)
   if (!is.null(tp)) {
     tp$conversions_first <- r$vpath_attr_convs_first
@@ -80,6 +81,6 @@ heuristic_native <- function(j, file_output = NULL, write_nulls = FALSE, write_p
   wp <- as_flag(write_paths, "write_paths")
   quietly(.Call("heuristic_models_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value,
                 j$field_sep, j$channel_sep, as_flag(verbose, "verbose"), out,
-                as_flag(write_nulls, "write_nulls"), if (nzchar(out)) wp else 1,
+                as_flag(write_nulls, "write_nulls"), wp,
                 PACKAGE = "Touchlane"), verbose)
 }

@@ -44,7 +44,7 @@ logistic_native <- function(j, file_output = NULL, write_nulls = FALSE, write_pa
   wp <- as_flag(write_paths, "write_paths")
   quietly(.Call("logistic_regression_R", j$data, j$path, j$conversions, j$value, j$nulls,
                 j$field_sep, j$channel_sep, as_flag(write_nulls, "write_nulls"),
-                if (nzchar(out)) wp else 1, out, as_flag(verbose, "verbose"),
+                wp, out, as_flag(verbose, "verbose"),
                 PACKAGE = "Touchlane"), verbose)
 }
 

@@ -99,11 +99,8 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
                                  if (method == "exact") paste0(", exact (", horizon, ")")),
                   kind = kind, order = order, method = method, horizon = horizon,
                   file_output = file_output,
-                  summary = c(fit$summary,
-                              list(`Removal effects` = if (kind == "removal")
-                                     data.frame(channel = r$vchannels,
-                                                removal_effect = head(w, -1),
-                                                stringsAsFactors = FALSE))))
+                  weight_name = if (kind == "removal") "removal_effect" else "index",
+                  summary = fit$summary)
   if (isTRUE(transition_matrix)) details$transitions <- transitions_named(r, channel_sep)
   new_touchlane_model("markov", channels = tab, touchpoints = tp, weights = w,
                       details = details, native = r, call = match.call())
@@ -125,7 +122,7 @@ markov_native <- function(j, kind, order, simulations, max_steps, threads, folds
                as_whole(folds, "folds", 1, 1e6), as_seed(seed),
                as_number(tolerance, "tolerance", 0), as_number(growth, "growth", 1),
                1, as_flag(transition_matrix, "transition_matrix"), out,
-               as_flag(write_nulls, "write_nulls"), if (nzchar(out)) wp else 1)
+               as_flag(write_nulls, "write_nulls"), wp)
   entry <- "markov_model_R"
   if (method == "exact") {
     entry <- "markov_model_method_R"

@@ -11,23 +11,32 @@ channel_table <- function(channel, conversions, value = NULL) {
              stringsAsFactors = FALSE)
 }
 
-# Sums per channel of per-touch-point numbers, in first-seen channel order.
+# Sums of `x` by group index `g` (1..n).
+group_sums <- function(g, x, n) {
+  out <- numeric(n)
+  if (!length(g)) return(out)
+  s <- rowsum(as.numeric(x), g)
+  out[as.integer(rownames(s))] <- s[, 1]
+  out
+}
+
+# Sums per channel of per-touch-point numbers, for the channels `channels`.
 per_channel <- function(channel, x, channels = unique(channel)) {
-  if (!length(channel)) return(setNames(numeric(length(channels)), channels))
-  s <- rowsum(as.numeric(x), factor(channel, levels = unique(c(channels, channel))),
-              reorder = TRUE)
-  out <- setNames(s[, 1], rownames(s))[channels]
-  out[is.na(out)] <- 0
-  setNames(out, channels)
+  g <- match(channel, channels)
+  keep <- !is.na(g)
+  if (!all(keep)) { g <- g[keep]; x <- x[keep] }
+  setNames(group_sums(g, x, length(channels)), channels)
 }
 
 # The per-touch-point rows of a native result, or NULL when there are none.
 touchpoint_table <- function(r, convs = r$vpath_attr_convs, value = r$vpath_attr_value,
                              has_value = TRUE) {
   if (!length(r$vpath_id)) return(NULL)
-  data.frame(journey = r$vpath_id + 1, path = r$vpath_name, channel = r$vpath_channel,
-             position = r$vpath_chpos + 1, conversions = convs,
-             value = if (has_value) value else NA_real_, stringsAsFactors = FALSE)
+  out <- data.frame(journey = r$vpath_id + 1, channel = r$vpath_channel,
+                    position = r$vpath_chpos + 1, conversions = convs,
+                    value = if (has_value) value else NA_real_, stringsAsFactors = FALSE)
+  if (length(r$vpath_name)) out$path <- r$vpath_name
+  out
 }
 
 # ---- masking of weight vectors ----------------------------------------------
@@ -176,7 +185,8 @@ print.touchlane_model <- function(x, ...) {
 #' @export
 summary.touchlane_model <- function(object, ...) {
   structure(list(title = model_title(object), channels = object$channels,
-                 weights = object$weights, summary = object$details$summary),
+                 weights = object$weights, summary = object$details$summary,
+                 weight_name = object$details$weight_name),
             class = "summary.touchlane_model")
 }
 
@@ -184,9 +194,8 @@ summary.touchlane_model <- function(object, ...) {
 print.summary.touchlane_model <- function(x, ...) {
   cat(x$title, "\n\n", sep = "")
   tab <- x$channels
-  if (!is.null(x$weights)) {
-    tab$weight <- unname(x$weights[tab$channel])
-  }
+  if (!is.null(x$weights))
+    tab[[if (is.null(x$weight_name)) "weight" else x$weight_name]] <- unname(x$weights[tab$channel])
   print(format_channels(tab, 4), row.names = FALSE)
   cat(sprintf("\nTotal conversions attributed: %s", format(round(sum(x$channels$conversions), 2),
                                                           big.mark = ",")))

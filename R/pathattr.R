@@ -35,7 +35,7 @@ new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "pat
   r <- quietly(.Call("new_paths_attribution_R", j$flg_file, j$file, j$data, j$path,
                      j$conversions, j$value, params, "channel", "index", j$field_sep,
                      j$channel_sep, as_flag(write_nulls, "write_nulls"),
-                     if (nzchar(out)) wp else 1, out, as_flag(verbose, "verbose"),
+                     wp, out, as_flag(verbose, "verbose"),
                      PACKAGE = "Touchlane"), verbose)
   has_value <- nzchar(j$value)
   chans <- head(names(w), -1)

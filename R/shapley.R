@@ -67,7 +67,7 @@ shapley_native <- function(j, kind, simplified = FALSE, file_output = NULL, writ
   code <- if (kind == "totals") 0 else index_kinds[[kind]]
   quietly(.Call("shapley_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value, j$nulls,
                 j$field_sep, j$channel_sep, as_flag(simplified, "simplified"), code,
-                as_flag(write_nulls, "write_nulls"), if (nzchar(out)) wp else 1, out,
+                as_flag(write_nulls, "write_nulls"), wp, out,
                 as_flag(verbose, "verbose"), PACKAGE = "Touchlane"), verbose)
 }
 
