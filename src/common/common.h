@@ -31,7 +31,8 @@ void          set_console_stream(std::ostream* os);   // nullptr: standard outpu
 void          printA(const std::string& s);           // s, newline, flush
 
 // Long loops call check_interrupt() on the calling thread; the hook the
-// frame installs throws when the user asked R to stop.
+// frame installs throws when the user asked R to stop. The hook runs only
+// on the thread that installed it; elsewhere check_interrupt does nothing.
 void          set_interrupt_hook(void (*hook)());     // nullptr: never interrupts
 void          check_interrupt();
 

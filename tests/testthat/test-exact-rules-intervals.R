@@ -47,6 +47,10 @@ test_that("bootstrap adds lower and upper per model and channel, and error bars"
   png(tempfile(fileext = ".png"))
   expect_silent(plot(a))
   dev.off()
+  # replicates that check for interrupts on worker threads
+  s <- attribution(d, models = c("shapley", "logistic"), nulls = "nulls", bootstrap = 4,
+                   seed = 1, threads = 2)
+  expect_false(anyNA(s$lower))
   expect_error(attribution(d, models = "linear", bootstrap = 10, level = 1),
                "`level` must be a number between 0 and 1")
 })
