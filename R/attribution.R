@@ -43,8 +43,13 @@ attribution_models <- function() {
 #' the same order (a channel a model gives no credit has 0).
 #'
 #' Models: `"first"`, `"last"`, `"linear"` (heuristic rules, entry point
-#' `heuristic_models_R`), `"markov"` (removal effects, `markov_model_R`;
-#' settings `order`, `simulations`, `threads`), `"shapley"` (Shapley
+#' `heuristic_models_R`), `"position"` (position-based: shares set by
+#' `position_shares = c(first = 0.4, last = 0.4)`, the rest split evenly
+#' over the middle touches; entry point `rule_models_R`),
+#' `"last_non_direct"` (the last touch not in `direct_channels`, default
+#' `"direct"`), `"markov"` (removal effects, `markov_model_R`;
+#' settings `order`, `simulations`, `threads`, `max_steps`, and `method =
+#' "exact"` with `horizon` as in [markov_model()]), `"shapley"` (Shapley
 #' totals, `shapley_R`; setting `simplified`), `"logistic"` (logistic
 #' regression indices, `logistic_regression_R`; needs `nulls`, setting
 #' `iterations` is not used), `"time_decay"` (each touch weighs
@@ -63,7 +68,18 @@ attribution_models <- function() {
 #' @param wide `TRUE` for one row per channel and one column per model
 #'   (conversions, then value columns "value_<model>" when a value column
 #'   is given).
-#' @param seed Seed of the simulating models; `NULL` draws a fresh one.
+#' @param seed Seed of the simulating models and of the bootstrap; `NULL`
+#'   draws a fresh one.
+#' @param bootstrap Number of bootstrap replicates (0: none). Each
+#'   replicate redraws every row's conversions and nulls as Poisson counts
+#'   around the observed ones and refits the model; the columns `lower`
+#'   and `upper` then give the central `level` interval of each channel's
+#'   attributed conversions, and `plot()` draws them as error bars.
+#'   Available for "first", "last", "linear", "position",
+#'   "last_non_direct", "shapley", "logistic" and "markov" (either
+#'   method); replicates run on `threads` threads (a setting in `...`) and
+#'   do not depend on their number.
+#' @param level Coverage of the bootstrap intervals.
 #' @return A data frame of class `touchlane_attribution` with columns
 #'   `channel`, `model`, `conversions`, `value` (`NA` without a value
 #'   column) and `share`; or the wide form. `plot()` draws grouped bars.
@@ -78,8 +94,9 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
                                                 "logistic"), ...,
                         file = NULL, path = "path", conversions = "conversions", value = NULL,
                         nulls = NULL, channel_sep = ">", field_sep = ";", wide = FALSE,
-                        seed = NULL, verbose = FALSE) {
+                        seed = NULL, verbose = FALSE, bootstrap = 0, level = 0.9) {
   as_flag(wide, "wide")
+  as_whole(bootstrap, "bootstrap", 0, 1e6)
   as_flag(verbose, "verbose")
   if (!is.character(models) || !length(models) || anyNA(models))
     tl_stop("`models` must name at least one model")
@@ -116,6 +133,7 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
   grid$share <- unname(ifelse(tot > 0, grid$conversions / tot, 0))
   out <- grid[, c("channel", "model", "conversions", "value", "share")]
   rownames(out) <- NULL
+  if (bootstrap > 0) out <- attribution_intervals(out, j, models, list(...), bootstrap, level, seed)
   if (wide) return(attribution_wide(out))
   structure(out, class = c("touchlane_attribution", "data.frame"))
 }
@@ -174,10 +192,11 @@ plot.touchlane_attribution <- function(x, what = c("conversions", "value", "shar
   if (is.null(col)) col <- grDevices::hcl.colors(length(models), "Dark 3")
   op <- graphics::par(mar = c(7, 5, 3, 1))
   on.exit(graphics::par(op))
-  graphics::barplot(m, beside = TRUE, col = col, border = NA, las = 2,
+  mids <- graphics::barplot(m, beside = TRUE, col = col, border = NA, las = 2,
                     ylim = c(min(0, m, na.rm = TRUE), 1.15 * max(0, m, na.rm = TRUE)),
                     ylab = what, main = paste("Attributed", what, "per channel and model"),
                     legend.text = models, args.legend = list(x = "topright", bty = "n"), ...)
+  attribution_error_bars(x, as.vector(t(mids)), what)
   invisible(x)
 }
 

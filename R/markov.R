@@ -1,6 +1,14 @@
 # Markov-chain attribution and its shared pieces (index kinds, state names,
 # the simulation summary read from the native progress lines).
 
+# How the Markov model gets its removal effects: "simulation" (walks through
+# the chain until the folds agree) or "exact" (solved from the chain), and
+# for "exact" the horizon: "step_limit" (walks end incomplete after the
+# simulation's step limit, so exact and simulated results estimate the same
+# numbers) or "unlimited" (the absorbing-chain limit).
+markov_method <- function(method) as_kind(method, c("simulation", "exact"), "method")
+markov_horizon <- function(horizon) as_kind(horizon, c("step_limit", "unlimited"), "horizon")
+
 # Index kinds of the Markov and Shapley models, by the native code they select.
 index_kinds <- c(removal = 0, conversion_rate = 1, odds = 2, difference = 3, saturation = 4)
 
@@ -32,6 +40,18 @@ index_kinds <- c(removal = 0, conversion_rate = 1, odds = 2, difference = 3, sat
 #' @param tolerance Largest relative difference between folds at which the
 #'   simulation stops.
 #' @param growth Growth factor of the batches.
+#' @param method `"simulation"` (the default) estimates the removal effects
+#'   by simulating journeys through the chain; `"exact"` computes the same
+#'   quantities from the chain itself, deterministically (no seed needed)
+#'   and usually much faster. `threads` then solves channels in parallel;
+#'   the result does not depend on it.
+#' @param horizon For `method = "exact"`: `"step_limit"` (the default)
+#'   treats a journey that has not ended after the simulation's step limit
+#'   (`max_steps`, or one step more than the longest journey) as incomplete,
+#'   exactly as the simulation does, so both methods estimate the same
+#'   numbers; `"unlimited"` lets journeys run until they end (the limit of
+#'   the absorbing chain). Index kinds use expected counts out of
+#'   `simulations` journeys.
 #' @param transition_matrix `TRUE` to return the transition matrix in
 #'   `details$transitions` (see [transition_matrix()]).
 #' @param seed Random seed; `NULL` draws a fresh one.
@@ -53,12 +73,17 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
                          order = 1L, simulations = 1e5, max_steps = 0, threads = 1L,
                          folds = 10L, tolerance = 0.05, growth = 1.5, transition_matrix = FALSE,
                          seed = NULL, file_output = NULL, write_nulls = FALSE,
-                         write_paths = FALSE, verbose = FALSE) {
+                         write_paths = FALSE, verbose = FALSE,
+                         method = c("simulation", "exact"),
+                         horizon = c("step_limit", "unlimited")) {
   kind <- as_kind(kind, names(index_kinds), "kind")
+  method <- markov_method(method)
+  horizon <- markov_horizon(horizon)
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                     need_nulls = if (kind != "removal") paste0('kind = "', kind, '"') else FALSE)
   fit <- markov_native(j, kind, order, simulations, max_steps, threads, folds, tolerance, growth,
-                       transition_matrix, seed, file_output, write_nulls, write_paths, verbose)
+                       transition_matrix, seed, file_output, write_nulls, write_paths, verbose,
+                       method = method, horizon = horizon)
   r <- fit$native
   has_value <- nzchar(j$value)
   if (kind == "removal") {
@@ -71,7 +96,9 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
                            per_channel(tp$channel, tp$value, r$vchannels))
   }
   w <- weights_from_native(r$vchannels, r$vindex)
-  details <- list(label = paste0("order ", order, ", ", kind), kind = kind, order = order,
+  details <- list(label = paste0("order ", order, ", ", kind,
+                                 if (method == "exact") paste0(", exact (", horizon, ")")),
+                  kind = kind, order = order, method = method, horizon = horizon,
                   file_output = file_output,
                   weight_name = if (kind == "removal") "removal_effect" else "index",
                   summary = fit$summary)
@@ -82,19 +109,28 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
 
 markov_native <- function(j, kind, order, simulations, max_steps, threads, folds, tolerance,
                           growth, transition_matrix, seed, file_output = NULL, write_nulls = FALSE,
-                          write_paths = FALSE, verbose = FALSE) {
+                          write_paths = FALSE, verbose = FALSE, method = "simulation",
+                          horizon = "step_limit") {
   as_flag(verbose, "verbose")
   out <- as_output(file_output)
   wp <- as_flag(write_paths, "write_paths")
-  r <- capture_lines(.Call("markov_model_R", j$flg_file, j$file, j$data, j$path, j$conversions,
-                        j$value, j$nulls, j$field_sep, j$channel_sep, index_kinds[[kind]],
-                        as_whole(order, "order", 1, 1e6), as_whole(simulations, "simulations", 1),
-                        as_whole(max_steps, "max_steps", 0), as_whole(threads, "threads", 1, 1024),
-                        as_whole(folds, "folds", 1, 1e6), as_seed(seed),
-                        as_number(tolerance, "tolerance", 0), as_number(growth, "growth", 1),
-                        1, as_flag(transition_matrix, "transition_matrix"), out,
-                        as_flag(write_nulls, "write_nulls"), wp,
-                        PACKAGE = "Touchlane"), verbose)
+  # The exact method (markov_model_method_R) takes the same arguments and
+  # two more; "simulation" keeps the original entry point.
+  args <- list(j$flg_file, j$file, j$data, j$path, j$conversions,
+               j$value, j$nulls, j$field_sep, j$channel_sep, index_kinds[[kind]],
+               as_whole(order, "order", 1, 1e6), as_whole(simulations, "simulations", 1),
+               as_whole(max_steps, "max_steps", 0), as_whole(threads, "threads", 1, 1024),
+               as_whole(folds, "folds", 1, 1e6), as_seed(seed),
+               as_number(tolerance, "tolerance", 0), as_number(growth, "growth", 1),
+               1, as_flag(transition_matrix, "transition_matrix"), out,
+               as_flag(write_nulls, "write_nulls"), wp)
+  entry <- "markov_model_R"
+  if (method == "exact") {
+    entry <- "markov_model_method_R"
+    args <- c(args, list(method, horizon))
+  }
+  r <- capture_lines(do.call(".Call", c(list(entry), args, list(PACKAGE = "Touchlane"))),
+                     verbose)
   list(native = r$value, summary = simulation_summary(r$lines))
 }
 
@@ -155,9 +191,11 @@ transition_matrix <- function(data = NULL, file = NULL, path = "path", conversio
 }
 
 attr_model_markov <- function(j, ..., order = 1L, simulations = 1e5, threads = 1L,
+                              method = "simulation", horizon = "step_limit", max_steps = 0,
                               seed = NULL, verbose = FALSE) {
-  fit <- markov_native(j, "removal", order, simulations, 0, threads, 10, 0.05, 1.5, FALSE, seed,
-                       verbose = verbose)
+  fit <- markov_native(j, "removal", order, simulations, max_steps, threads, 10, 0.05, 1.5, FALSE,
+                       seed, verbose = verbose, method = markov_method(method),
+                       horizon = markov_horizon(horizon))
   r <- fit$native
   data.frame(channel = r$vchannels, conversions = r$vattr_convs_glob,
              value = if (length(r$vattr_value_glob)) r$vattr_value_glob else NA_real_,

@@ -11,8 +11,10 @@
 #ifndef TOUCHLANE_COMMON_COMMON_H
 #define TOUCHLANE_COMMON_COMMON_H
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <random>
@@ -30,9 +32,20 @@ void          set_console_stream(std::ostream* os);   // nullptr: standard outpu
 void          printA(const std::string& s);           // s, newline, flush
 
 // Long loops call check_interrupt() on the calling thread; the hook the
-// frame installs throws when the user asked R to stop.
+// frame installs throws when the user asked R to stop. The hook runs only
+// on the thread that installed it; elsewhere check_interrupt does nothing.
 void          set_interrupt_hook(void (*hook)());     // nullptr: never interrupts
 void          check_interrupt();
+
+// Runs task(0 .. ntasks-1) on up to nthreads threads, each task exactly
+// once, in no fixed order; the calling thread waits and checks for
+// interrupts. The first failing task (lowest index) is rethrown after
+// every thread is joined; remaining tasks are then skipped. A long task
+// looks at `stop` now and then and returns early when it is set. Tasks
+// must write only their own results, so the outcome does not depend on
+// nthreads.
+void          parallel_tasks(uli ntasks, uli nthreads,
+                             const std::function<void(uli, const std::atomic<bool>& stop)>& task);
 
 // ---- formatting ------------------------------------------------------------
 std::string   f_print_perc(double x);                 // 0.1234 -> "12.34" (floored)

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <streambuf>
+#include <thread>
 
 #include "common/common.h"
 
@@ -36,6 +37,11 @@ std::ostream& default_stream() {
 
 std::ostream* g_sink = nullptr;
 void (*g_interrupt_hook)() = nullptr;
+// The hook talks to R, which only its own thread may do: worker threads
+// (bootstrap replicates, exact solves) that reach an interrupt check skip
+// it, and the thread waiting for them checks instead. The same holds for
+// console lines while a hook is installed.
+std::thread::id g_hook_thread;
 
 }  // namespace
 
@@ -44,13 +50,18 @@ std::ostream& console_stream() { return g_sink ? *g_sink : default_stream(); }
 void set_console_stream(std::ostream* os) { g_sink = os; }
 
 void printA(const std::string& s) {
+  // Inside R the console is R's too: lines from worker threads are dropped.
+  if (g_interrupt_hook && std::this_thread::get_id() != g_hook_thread) return;
   std::ostream& os = console_stream();
   os << s << '\n';
   os.flush();
 }
 
-void set_interrupt_hook(void (*hook)()) { g_interrupt_hook = hook; }
+void set_interrupt_hook(void (*hook)()) {
+  g_interrupt_hook = hook;
+  g_hook_thread = std::this_thread::get_id();
+}
 
 void check_interrupt() {
-  if (g_interrupt_hook) g_interrupt_hook();
+  if (g_interrupt_hook && std::this_thread::get_id() == g_hook_thread) g_interrupt_hook();
 }

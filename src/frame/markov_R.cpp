@@ -1,14 +1,15 @@
 #include "frame/frame.h"
 #include "markov/markov.h"
 
-extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP var_path_p,
-                               SEXP var_conv_p, SEXP var_value_p, SEXP var_null_p,
-                               SEXP row_sep_p, SEXP cha_sep_p, SEXP type_p, SEXP order_p,
-                               SEXP nsim_start_p, SEXP max_step_p, SEXP ncore_p, SEXP nfold_p,
-                               SEXP seed_p, SEXP conv_par_p, SEXP rate_step_sim_p,
-                               SEXP verbose_p, SEXP flg_out_tran_mtx_p, SEXP file_output_p,
-                               SEXP flg_write_nulls_p, SEXP flg_write_paths_p) {
-  BEGIN_RCPP
+namespace {
+
+SEXP markov_model_with(const MarkovMethod& method, SEXP flg_file_p, SEXP file_p, SEXP Data_p,
+                       SEXP var_path_p, SEXP var_conv_p, SEXP var_value_p, SEXP var_null_p,
+                       SEXP row_sep_p, SEXP cha_sep_p, SEXP type_p, SEXP order_p,
+                       SEXP nsim_start_p, SEXP max_step_p, SEXP ncore_p, SEXP nfold_p,
+                       SEXP seed_p, SEXP conv_par_p, SEXP rate_step_sim_p, SEXP verbose_p,
+                       SEXP flg_out_tran_mtx_p, SEXP file_output_p, SEXP flg_write_nulls_p,
+                       SEXP flg_write_paths_p) {
   setlocale(LC_NUMERIC, "C");
   int flg_file = as_flag(flg_file_p);
   std::string file = as_str(file_p);
@@ -42,8 +43,8 @@ extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
   std::vector<double> vindex, vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value,
       vattr_convs_loc, vattr_convs_glob, vattr_value_glob, vtran_prob_mtx, vindex_raw;
   double s_nconv = 0, s_nnull = 0;
-  markov_model_cpp(&flg_file, &file, &var_path, &var_conv, &var_value, &var_null, &vy, &vc, &vv,
-                   &vn, &row_sep, &cha_sep, &type, &order, &nsim_start, &max_step, &ncore, &nfold,
+  markov_model_method_cpp(&method, &flg_file, &file, &var_path, &var_conv, &var_value, &var_null,
+                   &vy, &vc, &vv, &vn, &row_sep, &cha_sep, &type, &order, &nsim_start, &max_step, &ncore, &nfold,
                    &seed, &conv_par, &rate_step_sim, &verbose, &flg_out_tran_mtx, &file_output,
                    &flg_write_nulls, &flg_write_paths, &vchannels, &vindex, &flg_out_attr,
                    &vpath_id, &vpath_name, &vpath_channel, &vpath_chpos, &vpath_attr_convs,
@@ -64,5 +65,51 @@ extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
                             Rcpp::Named("vchannel_from_mtx") = vchannel_from_mtx,
                             Rcpp::Named("vchannel_to_mtx") = vchannel_to_mtx,
                             Rcpp::Named("vtran_prob_mtx") = vtran_prob_mtx); });
+}
+
+}  // namespace
+
+extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP var_path_p,
+                               SEXP var_conv_p, SEXP var_value_p, SEXP var_null_p,
+                               SEXP row_sep_p, SEXP cha_sep_p, SEXP type_p, SEXP order_p,
+                               SEXP nsim_start_p, SEXP max_step_p, SEXP ncore_p, SEXP nfold_p,
+                               SEXP seed_p, SEXP conv_par_p, SEXP rate_step_sim_p,
+                               SEXP verbose_p, SEXP flg_out_tran_mtx_p, SEXP file_output_p,
+                               SEXP flg_write_nulls_p, SEXP flg_write_paths_p) {
+  BEGIN_RCPP
+  return markov_model_with(MarkovMethod(), flg_file_p, file_p, Data_p, var_path_p, var_conv_p, var_value_p,
+                           var_null_p, row_sep_p, cha_sep_p, type_p, order_p, nsim_start_p,
+                           max_step_p, ncore_p, nfold_p, seed_p, conv_par_p, rate_step_sim_p,
+                           verbose_p, flg_out_tran_mtx_p, file_output_p, flg_write_nulls_p,
+                           flg_write_paths_p);
+  END_RCPP
+}
+
+// The same model with a method: "simulation" or "exact", and for the exact
+// method the horizon "step_limit" or "unlimited".
+extern "C" SEXP markov_model_method_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP var_path_p,
+                                      SEXP var_conv_p, SEXP var_value_p, SEXP var_null_p,
+                                      SEXP row_sep_p, SEXP cha_sep_p, SEXP type_p, SEXP order_p,
+                                      SEXP nsim_start_p, SEXP max_step_p, SEXP ncore_p,
+                                      SEXP nfold_p, SEXP seed_p, SEXP conv_par_p,
+                                      SEXP rate_step_sim_p, SEXP verbose_p,
+                                      SEXP flg_out_tran_mtx_p, SEXP file_output_p,
+                                      SEXP flg_write_nulls_p, SEXP flg_write_paths_p,
+                                      SEXP method_p, SEXP horizon_p) {
+  BEGIN_RCPP
+  MarkovMethod m;
+  const std::string method = as_str(method_p), horizon = as_str(horizon_p);
+  if (method == "exact") m.exact = 1;
+  else if (method != "simulation")
+    throw std::invalid_argument("method must be \"simulation\" or \"exact\", not \"" + method + "\"");
+  if (horizon == "unlimited") m.unlimited = 1;
+  else if (horizon != "step_limit")
+    throw std::invalid_argument("horizon must be \"step_limit\" or \"unlimited\", not \"" + horizon +
+                                "\"");
+  return markov_model_with(m, flg_file_p, file_p, Data_p, var_path_p, var_conv_p, var_value_p,
+                           var_null_p, row_sep_p, cha_sep_p, type_p, order_p, nsim_start_p,
+                           max_step_p, ncore_p, nfold_p, seed_p, conv_par_p, rate_step_sim_p,
+                           verbose_p, flg_out_tran_mtx_p, file_output_p, flg_write_nulls_p,
+                           flg_write_paths_p);
   END_RCPP
 }

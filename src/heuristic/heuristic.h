@@ -45,4 +45,27 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
                                std::ostream* ofile_output, int* flg_file_output,
                                std::string* row_sep);
 
+// ---- position-based and last non-direct rules ------------------------------
+// Share of each of n touches under the position-based rule: first_share to
+// the first, last_share to the last, the rest split evenly over the middle
+// touches; one touch gets everything; two touches split first_share and
+// last_share renormalised to 1 (evenly when both are 0).
+void position_weights(uli n, double first_share, double last_share, std::vector<double>* w);
+
+// Per-channel totals of conversions and value, from the same journeys as
+// heuristic_models_cpp (channels by the normalised rule, in order of first
+// appearance over every journey): the position-based rule, and the last
+// touch whose channel is not in direct_channels (the last touch when every
+// touch is direct). Journeys without conversions or touch points add
+// nothing. Throws std::invalid_argument for shares below 0 or summing to
+// more than 1, and for an unusable input (see JourneyReader).
+void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
+                     std::string* var_conv, std::string* var_value, std::vector<std::string>* vy,
+                     std::vector<uli>* vc, std::vector<double>* vv, std::string* row_sep,
+                     std::string* cha_sep, double* first_share, double* last_share,
+                     std::vector<std::string>* direct_channels, int* verbose,
+                     std::vector<std::string>* vchannels, std::vector<double>* vposition_convs,
+                     std::vector<double>* vposition_value, std::vector<double>* vlnd_convs,
+                     std::vector<double>* vlnd_value);
+
 #endif

@@ -56,6 +56,22 @@ void Fx::add(uli i, uli j, uli v) {
   lrS[i] = tot;
 }
 
+uli Fx::add_get(uli i, uli j, uli v) {
+  add(i, j, v);
+  return pos_.find(pair_key(i, j))->second;
+}
+
+void Fx::add_at(uli i, uli k, uli v) {
+  if (i >= cap_) beyond("add_at", i, cap_);
+  uli& c = cnt_[i].at(k);
+  uli tot;
+  if (__builtin_add_overflow(lrS[i], v, &tot))
+    throw std::overflow_error("Fx::add_at: the counts out of state " + std::to_string(i) +
+                              " add up to more than 2^64 - 1");
+  c += v;   // cannot wrap: c is part of lrS[i]
+  lrS[i] = tot;
+}
+
 void Fx::set_nchannels(uli n) { nchannels = n; }
 
 void Fx::cum() {

@@ -25,6 +25,8 @@ class Fx {
   void   init(uli n);                    // capacity at least n; never shrinks
   void   resize(uli n);                  // same rule as init
   void   add(uli i, uli j, uli v);       // v more transitions i -> j
+  uli    add_get(uli i, uli j, uli v);   // add; returns the position of j among i's successors
+  void   add_at(uli i, uli k, uli v);    // v more transitions i -> k-th successor of i
   void   set_nchannels(uli n);           // states in use: 0 .. n-1
   void   cum();                          // cumulative counts, flat layout for sim
   // Next state after c for uni in [0, 1): successor j with probability
@@ -139,6 +141,27 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
                        std::vector<double>* Tc, std::vector<double>* Nc, double* s_nconv,
                        double* s_nnull);
 
+// ---- exact solve -----------------------------------------------------------
+// What the simulation estimates, computed from the chain itself: the
+// probability that a walk from "(start)" ends in "(conversion)" (p_conv)
+// or "(null)" (p_null), and per channel j the probability of converting
+// (conv_via[j]) or ending in null (null_via[j]) after passing through a
+// state that holds j. These are p_conv (p_null) minus the same probability
+// in the chain where j's states end the walk, one such chain per channel.
+// Horizon: with unlimited false a walk has at most `draws` draws (the
+// simulation's step limit + 1) and a walk still inside the chain after
+// them, or in a state without successors, is incomplete, exactly as in the
+// simulation (solved by pushing the walks forward draw by draw); with
+// unlimited true the absorbing-chain limit (self-loops folded into their
+// rows), by Gauss-Seidel sweeps that raise the probabilities of ending in
+// "(conversion)", "(null)" or a removed state monotonically from 0, until
+// at most 1e-14 of the walks from "(start)" are undecided: that gap
+// bounds the error of every probability.
+// Channels are solved on nthreads threads; results do not depend on it.
+void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order, uli nchannels,
+                  uli draws, bool unlimited, uli nthreads, std::vector<double>* conv_via,
+                  std::vector<double>* null_via, double* p_conv, double* p_null);
+
 // ---- model -----------------------------------------------------------------
 // Removal-effect attribution (type 0, or no null column) or conversion
 // index of kind 1 to 4 applied to every journey by path attribution; with
@@ -169,5 +192,40 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
                       std::vector<std::string>* vchannel_to_mtx,
                       std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
                       std::vector<double>* vindex_raw);
+
+// How markov_model_method_cpp estimates the counts: by simulation (as
+// markov_model_cpp) or exactly (markov_exact on ncore threads, horizon as
+// there: the step limit max_step, or the longest journey plus one, or
+// unlimited). The exact counts Tc, Nc, s_nconv and s_nnull are expected
+// counts out of nsim_start walks (0 meaning 100000), so every index kind
+// keeps the scale of a first simulation batch.
+struct MarkovMethod {
+  int exact = 0;
+  int unlimited = 0;
+};
+// markov_model_cpp with a method; the other arguments are the same.
+void markov_model_method_cpp(const MarkovMethod* method, int* flg_file, std::string* file,
+                             std::string* var_path, std::string* var_conv, std::string* var_value,
+                             std::string* var_null, std::vector<std::string>* vy,
+                             std::vector<uli>* vc, std::vector<double>* vv, std::vector<uli>* vn,
+                             std::string* row_sep, std::string* cha_sep, int* type, uli* order,
+                             uli* nsim_start, uli* max_step, uli* ncore, uli* nfold, uli* seed,
+                             double* conv_par, double* rate_step_sim, int* verbose,
+                             int* flg_out_tran_mtx, std::string* file_output,
+                             int* flg_write_nulls, int* flg_write_paths,
+                             std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                             int* flg_out_attr, std::vector<double>* vpath_id,
+                             std::vector<std::string>* vpath_name,
+                             std::vector<std::string>* vpath_channel,
+                             std::vector<double>* vpath_chpos,
+                             std::vector<double>* vpath_attr_convs,
+                             std::vector<double>* vpath_attr_value,
+                             std::vector<double>* vattr_convs_loc,
+                             std::vector<double>* vattr_convs_glob,
+                             std::vector<double>* vattr_value_glob,
+                             std::vector<std::string>* vchannel_from_mtx,
+                             std::vector<std::string>* vchannel_to_mtx,
+                             std::vector<double>* vtran_prob_mtx, double* s_nconv,
+                             double* s_nnull, std::vector<double>* vindex_raw);
 
 #endif

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <stdexcept>
+#include <functional>
+#include <string_view>
 
 #include "markov/markov.h"
 
@@ -38,6 +40,119 @@ void start_build(Fx* S, uli* nchannels, ChannelMap* mp_channels,
   *max_npassi = 0;
 }
 
+// Adds one encoded journey (its states) to the store.
+void add_states(const std::vector<uli>& states, uli convs, uli nulls, Fx* S, uli* max_npassi) {
+  uli weight;
+  if (__builtin_add_overflow(convs, nulls, &weight))
+    throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
+  uli p = kStart;
+  for (uli q : states) {
+    if (weight > 0) S->add(p, q, weight);
+    p = q;
+  }
+  if (convs > 0) S->add(p, kConversion, convs);
+  if (nulls > 0) S->add(p, kNull, nulls);
+  *max_npassi = std::max<uli>(*max_npassi, states.size() + 1);
+}
+
+// Paths repeat a lot in one-row-per-customer tables: each distinct path
+// text is encoded once, and once its transitions are in the store their
+// positions are kept too, so a repeated path costs one hash of its text
+// and a few additions. Encoding the same text again would register
+// nothing new and give the same states, so results are identical. An open
+// addressing table over flat arrays keeps the look-ups to a cache miss or
+// two; it stops growing at kCacheMax paths (later new paths are encoded
+// every time).
+constexpr size_t kCacheMax = size_t(1) << 22;
+constexpr uli kUnknown = ~static_cast<uli>(0);
+
+class PathCache {
+ public:
+  struct Entry {
+    uli text_off, text_len, st_off, nst;
+    uli pos_off = kUnknown;                  // positions of the internal transitions
+    uli conv_pos = kUnknown, null_pos = kUnknown;
+  };
+
+  // Index of the path, or kUnknown.
+  uli find(std::string_view path, uint64_t h) const {
+    if (slots_.empty()) return kUnknown;
+    for (size_t k = h & mask_;; k = (k + 1) & mask_) {
+      const Slot& sl = slots_[k];
+      if (sl.idx == 0) return kUnknown;
+      if (sl.hash == h) {
+        const Entry& e = entries_[sl.idx - 1];
+        if (std::string_view(text_.data() + e.text_off, e.text_len) == path) return sl.idx - 1;
+      }
+    }
+  }
+  bool full() const { return entries_.size() >= kCacheMax; }
+  void insert(std::string_view path, uint64_t h, const std::vector<uli>& states) {
+    if (2 * (entries_.size() + 1) > slots_.size()) grow();
+    Entry e{text_.size(), path.size(), states_.size(), states.size()};
+    text_.append(path.data(), path.size());
+    states_.insert(states_.end(), states.begin(), states.end());
+    entries_.push_back(e);
+    place(h, entries_.size());
+  }
+
+  // One more row of path idx.
+  void add(uli idx, uli convs, uli nulls, Fx* S, uli* max_npassi) {
+    Entry& e = entries_[idx];
+    const uli* st = states_.data() + e.st_off;
+    uli weight;
+    if (__builtin_add_overflow(convs, nulls, &weight))
+      throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
+    if (weight > 0) {
+      if (e.pos_off == kUnknown) {
+        e.pos_off = pos_.size();
+        uli p = kStart;
+        for (uli k = 0; k < e.nst; ++k) {
+          pos_.push_back(S->add_get(p, st[k], weight));
+          p = st[k];
+        }
+      } else {
+        uli p = kStart;
+        for (uli k = 0; k < e.nst; ++k) {
+          S->add_at(p, pos_[e.pos_off + k], weight);
+          p = st[k];
+        }
+      }
+    }
+    const uli last = e.nst ? st[e.nst - 1] : kStart;
+    if (convs > 0) {
+      if (e.conv_pos == kUnknown) e.conv_pos = S->add_get(last, kConversion, convs);
+      else S->add_at(last, e.conv_pos, convs);
+    }
+    if (nulls > 0) {
+      if (e.null_pos == kUnknown) e.null_pos = S->add_get(last, kNull, nulls);
+      else S->add_at(last, e.null_pos, nulls);
+    }
+    *max_npassi = std::max<uli>(*max_npassi, e.nst + 1);
+  }
+
+ private:
+  struct Slot { uint64_t hash; uli idx; };   // idx 0: empty, else entry + 1
+  void place(uint64_t h, uli idx) {
+    size_t k = h & mask_;
+    while (slots_[k].idx != 0) k = (k + 1) & mask_;
+    slots_[k] = Slot{h, idx};
+  }
+  void grow() {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{0, 0});
+    mask_ = slots_.size() - 1;
+    for (const Slot& sl : old)
+      if (sl.idx != 0) place(sl.hash, sl.idx);
+  }
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  std::vector<Entry> entries_;
+  std::string text_;
+  std::vector<uli> states_, pos_;
+};
+
 void read_all(JourneyReader& reader, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
               ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* max_npassi,
               ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
@@ -45,14 +160,24 @@ void read_all(JourneyReader& reader, std::string* cha_sep, uli* order, Fx* S, ul
               double* svv, int* verbose) {
   std::string s;
   uli nrows = 0;
+  PathCache cache;
+  const std::hash<std::string_view> hasher;
   while (reader.next()) {
     const uli i = reader.index();
-    s = reader.path();
     uli convs = reader.conv(), nulls = reader.nulls();
     try {
-      build_simulation_matrix_i_cpp(&s, &convs, &nulls, cha_sep, order, S, nchannels,
-                                    mp_channels, vchannels, max_npassi, mp_channels_sim,
-                                    mp_channels_sim_inv, vchannels_sim, nchannels_sim);
+      const std::string_view path = reader.path();
+      const uint64_t h = hasher(path);
+      const uli hit = cache.find(path, h);
+      if (hit != kUnknown) {
+        cache.add(hit, convs, nulls, S, max_npassi);
+      } else {
+        s.assign(path.data(), path.size());
+        build_simulation_matrix_i_cpp(&s, &convs, &nulls, cha_sep, order, S, nchannels,
+                                      mp_channels, vchannels, max_npassi, mp_channels_sim,
+                                      mp_channels_sim_inv, vchannels_sim, nchannels_sim);
+        if (!cache.full()) cache.insert(path, h, scratch().states);
+      }
     } catch (const std::overflow_error&) {
       count_overflow(i);
     }
@@ -83,17 +208,7 @@ void build_simulation_matrix_i_cpp(std::string* s, uli* convs, uli* nulls, std::
   // many channels costs only what the data holds.
   if (*nchannels_sim > S->capacity())
     S->resize(std::max<uli>(*nchannels_sim, std::max<uli>(64, 2 * S->capacity())));
-  uli weight;
-  if (__builtin_add_overflow(*convs, *nulls, &weight))
-    throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
-  uli p = kStart;
-  for (uli q : b.states) {
-    if (weight > 0) S->add(p, q, weight);
-    p = q;
-  }
-  if (*convs > 0) S->add(p, kConversion, *convs);
-  if (*nulls > 0) S->add(p, kNull, *nulls);
-  *max_npassi = std::max<uli>(*max_npassi, b.states.size() + 1);
+  add_states(b.states, *convs, *nulls, S, max_npassi);
   S->set_nchannels(*nchannels_sim);
 }
 

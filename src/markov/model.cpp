@@ -128,29 +128,57 @@ void write_channel_file(const std::string& file_output, const std::string& input
   out.commit();
 }
 
+// The simulation's counts, computed exactly as expected counts out of
+// nsim_start walks (0 meaning 100000).
+void exact_counts(const Fx& S, const std::vector<sli>& table, uli order, uli nchannels,
+                  uli max_npassi, uli max_step, uli nsim_start, uli ncore, bool unlimited,
+                  bool flg_null, double svc, int verbose, std::vector<double>* Tc,
+                  std::vector<double>* Nc, double* s_nconv, double* s_nnull) {
+  if (!(svc > 0))
+    throw std::invalid_argument("the journeys have no conversions: nothing to attribute");
+  const uli limit = max_step > 0 ? max_step : max_npassi + 1;
+  const double walks = static_cast<double>(nsim_start == 0 ? 100000 : nsim_start);
+  double pc = 0, pn = 0;
+  markov_exact(&S, &table, order, nchannels, limit + 1, unlimited, ncore, Tc, Nc, &pc, &pn);
+  if (verbose == 1)
+    printA("Exact solve (" + std::string(unlimited ? "unlimited horizon" : "step limit " +
+                                         std::to_string(limit)) +
+           "): walks that end: " + f_print_perc(pc + pn) + "%");
+  if (!(pc > 0))
+    throw std::invalid_argument(unlimited ? std::string("no walk from \"(start)\" converts")
+                                          : "no walk converts within " + std::to_string(limit) +
+                                                " steps: raise max_step");
+  for (double& t : *Tc) t *= walks;
+  for (double& t : *Nc) t = flg_null ? t * walks : 0.0;
+  *s_nconv = pc * walks;
+  *s_nnull = flg_null ? pn * walks : 0.0;
+}
+
 }  // namespace
 
-void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
-                      std::string* var_conv, std::string* var_value, std::string* var_null,
-                      std::vector<std::string>* vy, std::vector<uli>* vc,
-                      std::vector<double>* vv, std::vector<uli>* vn, std::string* row_sep,
-                      std::string* cha_sep, int* type, uli* order, uli* nsim_start,
-                      uli* max_step, uli* ncore, uli* nfold, uli* seed, double* conv_par,
-                      double* rate_step_sim, int* verbose, int* flg_out_tran_mtx,
-                      std::string* file_output, int* flg_write_nulls, int* flg_write_paths,
-                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
-                      int* flg_out_attr,
-                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
-                      std::vector<double>* vpath_attr_convs,
-                      std::vector<double>* vpath_attr_value,
-                      std::vector<double>* vattr_convs_loc,
-                      std::vector<double>* vattr_convs_glob,
-                      std::vector<double>* vattr_value_glob,
-                      std::vector<std::string>* vchannel_from_mtx,
-                      std::vector<std::string>* vchannel_to_mtx,
-                      std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
-                      std::vector<double>* vindex_raw) {
+void markov_model_method_cpp(const MarkovMethod* method, int* flg_file, std::string* file,
+                             std::string* var_path, std::string* var_conv, std::string* var_value,
+                             std::string* var_null, std::vector<std::string>* vy,
+                             std::vector<uli>* vc, std::vector<double>* vv, std::vector<uli>* vn,
+                             std::string* row_sep, std::string* cha_sep, int* type, uli* order,
+                             uli* nsim_start, uli* max_step, uli* ncore, uli* nfold, uli* seed,
+                             double* conv_par, double* rate_step_sim, int* verbose,
+                             int* flg_out_tran_mtx, std::string* file_output,
+                             int* flg_write_nulls, int* flg_write_paths,
+                             std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                             int* flg_out_attr, std::vector<double>* vpath_id,
+                             std::vector<std::string>* vpath_name,
+                             std::vector<std::string>* vpath_channel,
+                             std::vector<double>* vpath_chpos,
+                             std::vector<double>* vpath_attr_convs,
+                             std::vector<double>* vpath_attr_value,
+                             std::vector<double>* vattr_convs_loc,
+                             std::vector<double>* vattr_convs_glob,
+                             std::vector<double>* vattr_value_glob,
+                             std::vector<std::string>* vchannel_from_mtx,
+                             std::vector<std::string>* vchannel_to_mtx,
+                             std::vector<double>* vtran_prob_mtx, double* s_nconv,
+                             double* s_nnull, std::vector<double>* vindex_raw) {
   if (*verbose == 1) printA("**markov model estimation**");
   const bool flg_value = !var_value->empty();
   const bool flg_null = !var_null->empty();
@@ -162,7 +190,10 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
     throw std::invalid_argument("type must be 0 (removal effects) or 1 to 4 (index kinds), not " +
                                 std::to_string(*type));
   if (*flg_file == 1) ResultFile::check_not_input(*file_output, *file);
-  if (!only_matrix) check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
+  const bool exact = method->exact != 0;
+  if (!only_matrix && !exact)
+    check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
+  if (!only_matrix && exact && *ncore == 0) throw std::invalid_argument("ncore must be at least 1");
 
   Fx S(0);
   uli nchannels = 0, max_npassi = 0, nchannels_sim = 0;
@@ -188,9 +219,13 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
   const std::vector<sli> table = state_channel_table(&mp_channels_sim_inv, nchannels_sim, *order);
   int flg_null_i = flg_null ? 1 : 0;
   std::vector<double> Tc, Nc;
-  markov_simulation(&S, &table, order, &nchannels, &max_npassi, max_step, nsim_start, ncore, nfold,
-                    seed, conv_par, rate_step_sim, verbose, &flg_null_i, &svc, &Tc, &Nc, s_nconv,
-                    s_nnull);
+  if (exact)
+    exact_counts(S, table, *order, nchannels, max_npassi, *max_step, *nsim_start, *ncore,
+                 method->unlimited != 0, flg_null, svc, *verbose, &Tc, &Nc, s_nconv, s_nnull);
+  else
+    markov_simulation(&S, &table, order, &nchannels, &max_npassi, max_step, nsim_start, ncore,
+                      nfold, seed, conv_par, rate_step_sim, verbose, &flg_null_i, &svc, &Tc, &Nc,
+                      s_nconv, s_nnull);
 
   vindex->assign(nchannels, 0.0);
   vindex_raw->assign(nchannels, 0.0);
@@ -248,4 +283,36 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
   hide_index(vindex);
   if (*flg_out_tran_mtx == 1)
     S.tran_matx(&vchannels_sim, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx);
+}
+
+void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
+                      std::string* var_conv, std::string* var_value, std::string* var_null,
+                      std::vector<std::string>* vy, std::vector<uli>* vc,
+                      std::vector<double>* vv, std::vector<uli>* vn, std::string* row_sep,
+                      std::string* cha_sep, int* type, uli* order, uli* nsim_start,
+                      uli* max_step, uli* ncore, uli* nfold, uli* seed, double* conv_par,
+                      double* rate_step_sim, int* verbose, int* flg_out_tran_mtx,
+                      std::string* file_output, int* flg_write_nulls, int* flg_write_paths,
+                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                      int* flg_out_attr,
+                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
+                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
+                      std::vector<double>* vpath_attr_convs,
+                      std::vector<double>* vpath_attr_value,
+                      std::vector<double>* vattr_convs_loc,
+                      std::vector<double>* vattr_convs_glob,
+                      std::vector<double>* vattr_value_glob,
+                      std::vector<std::string>* vchannel_from_mtx,
+                      std::vector<std::string>* vchannel_to_mtx,
+                      std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
+                      std::vector<double>* vindex_raw) {
+  const MarkovMethod simulation;
+  markov_model_method_cpp(&simulation, flg_file, file, var_path, var_conv, var_value, var_null,
+                          vy, vc, vv, vn, row_sep, cha_sep, type, order, nsim_start, max_step,
+                          ncore, nfold, seed, conv_par, rate_step_sim, verbose, flg_out_tran_mtx,
+                          file_output, flg_write_nulls, flg_write_paths, vchannels, vindex,
+                          flg_out_attr, vpath_id, vpath_name, vpath_channel, vpath_chpos,
+                          vpath_attr_convs, vpath_attr_value, vattr_convs_loc, vattr_convs_glob,
+                          vattr_value_glob, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx,
+                          s_nconv, s_nnull, vindex_raw);
 }

@@ -1,0 +1,168 @@
+// Exact Markov, encoding cache and bootstrap timings on a generated table
+// of one-row-per-customer journeys (bench/gen_journeys.R writes it).
+//   markov FILE K   order K from the file, side by side in one run: chain
+//                   alone (transition table only), exact removal effects
+//                   (step limit and unlimited), simulation at the default
+//                   conv_par; ncore 2
+//   big FILE K      exact removal effects at order K: states, transitions,
+//                   time and peak memory (run one per process)
+//   boot FILE       one fit next to 200 bootstrap replicates on 2 threads:
+//                   exact Markov order 2, linear and position-based rules
+//   build FILE K    the chain alone, 3 runs (compile with -DBASELINE
+//                   against an older tree to compare the encoding)
+// Build from the package root:
+//   g++ -O2 -std=c++17 -Isrc bench/exact_markov.cpp $(ls src/*/*.cpp | grep -v frame) \
+//       -larmadillo -llapack -lblas -pthread -o /tmp/exact_markov
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <cmath>
+#include <set>
+#include <string>
+
+#include "journeys/journeys.h"
+#include "markov/markov.h"
+#ifndef BASELINE
+#include "bootstrap/bootstrap.h"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double secs(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+double peak_mb() {
+  rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss / 1024.0;
+}
+
+struct Out {
+  std::vector<std::string> vchannels, pname, pch, from, to;
+  std::vector<double> vindex, id, pos, ac, av, loc, glob, vglob, prob, raw;
+  double snc = 0, snn = 0;
+};
+
+// The model from the file; mtx 2 = chain only.
+double run(std::string file, uli order, int mtx, int exact, int unlimited, Out* o) {
+  int flg_file = 1, type = 0, verbose = 0, attr = 1, zero = 0;
+  std::string vp = "path", vc = "conv", vv = "value", vn = "nulls", rs = ";", cs = ">", none;
+  uli nsim = 100000, max_step = 0, ncore = 2, nfold = 10, seed = 1;
+  double conv_par = 0.05, rate = 1.5;
+  std::vector<std::string> y;
+  std::vector<uli> c, n;
+  std::vector<double> v;
+  const auto t0 = Clock::now();
+#ifdef BASELINE
+  (void)exact;
+  (void)unlimited;
+  markov_model_cpp(
+#else
+  MarkovMethod m;
+  m.exact = exact;
+  m.unlimited = unlimited;
+  markov_model_method_cpp(&m,
+#endif
+      &flg_file, &file, &vp, &vc, &vv, &vn, &y, &c, &v, &n, &rs, &cs, &type, &order, &nsim,
+      &max_step, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &mtx, &none, &zero, &zero,
+      &o->vchannels, &o->vindex, &attr, &o->id, &o->pname, &o->pch, &o->pos, &o->ac, &o->av,
+      &o->loc, &o->glob, &o->vglob, &o->from, &o->to, &o->prob, &o->snc, &o->snn, &o->raw);
+  return secs(t0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const std::string mode = argv[1], file = argv[2];
+  const uli order = argc > 3 ? std::stoul(argv[3]) : 1;
+  Out o;
+  if (mode == "build") {
+    for (int r = 0; r < 3; ++r)
+      std::printf("order %lu chain alone: %.2f s (%zu transitions)\n", order,
+                  run(file, order, 2, 0, 0, &o), o.prob.size());
+    return 0;
+  }
+#ifndef BASELINE
+  if (mode == "markov") {
+    const double b = run(file, order, 2, 0, 0, &o);
+    const double e = run(file, order, 0, 1, 0, &o);
+    const std::vector<double> exact = o.glob;
+    const double u = run(file, order, 0, 1, 1, &o);
+    const double s = run(file, order, 0, 0, 0, &o);
+    double l1 = 0, tot = 0;
+    for (size_t j = 0; j < exact.size(); ++j) l1 += std::fabs(exact[j] - o.glob[j]), tot += exact[j];
+    std::printf("order %lu end to end: chain %.2f s | exact step limit %.2f s (%.2fx chain) | "
+                "exact unlimited %.2f s (%.2fx) | simulation %.2f s (%.2fx) | sim vs exact L1 "
+                "share %.4f\n", order, b, e, e / b, u, u / b, s, s / b, l1 / tot);
+    // The solves alone, on one chain built once.
+    Fx S(0);
+    uli nch = 0, mx = 0, ns = 0, ord = order;
+    ChannelMap mp, mps;
+    StateInverse inv;
+    std::vector<std::string> vch, vs;
+    double svc = 0, svv = 0;
+    std::string f = file, vp = "path", vc = "conv", vn = "nulls", vv = "value", rs = ";", cs = ">";
+    int verbose = 0, flg_null = 1;
+    build_simulation_matrix_from_file_cpp(&f, &vp, &vc, &vn, &vv, &rs, &cs, &ord, &S, &nch, &mp,
+                                          &vch, &mx, &mps, &inv, &vs, &ns, &svc, &svv, &verbose);
+    const std::vector<sli> table = state_channel_table(&inv, ns, ord);
+    std::vector<double> cv, nv, Tc, Nc;
+    double pc, pn, snc, snn;
+    auto t0 = Clock::now();
+    markov_exact(&S, &table, ord, nch, mx + 2, false, 2, &cv, &nv, &pc, &pn);
+    const double es = secs(t0);
+    t0 = Clock::now();
+    markov_exact(&S, &table, ord, nch, 0, true, 2, &cv, &nv, &pc, &pn);
+    const double eu = secs(t0);
+    uli nsim = 100000, max_step = 0, ncore = 2, nfold = 10, seed = 1;
+    double conv_par = 0.05, rate = 1.5;
+    t0 = Clock::now();
+    markov_simulation(&S, &table, &ord, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &seed,
+                      &conv_par, &rate, &verbose, &flg_null, &svc, &Tc, &Nc, &snc, &snn);
+    const double sm = secs(t0);
+    std::printf("order %lu solve alone: %lu states, exact step limit %.3f s, exact unlimited "
+                "%.3f s, simulation %.3f s (%.1fx / %.1fx the exact solves)\n", order, ns, es,
+                eu, sm, sm / es, sm / eu);
+  } else if (mode == "big") {
+    const double b = run(file, order, 2, 0, 0, &o);
+    const uli ntr = o.prob.size();
+    std::set<std::string> states(o.from.begin(), o.from.end());
+    o = Out();
+    const double m0 = peak_mb();
+    const double e = run(file, order, 0, 1, 0, &o);
+    std::printf("order %lu: %zu states, %lu transitions; chain %.2f s, exact %.2f s (%.2fx), "
+                "peak %.0f MB (%.0f MB after the chain alone)\n",
+                order, states.size(), ntr, b, e, e / b, peak_mb(), m0);
+  } else if (mode == "boot") {
+    const JourneySource src = file_source(file, "path", "conv", "value", "nulls", ";");
+    JourneyReader reader(src);
+    std::vector<std::string> vy;
+    std::vector<uli> vc, vn;
+    std::vector<double> vv;
+    while (reader.next()) {
+      vy.push_back(reader.path());
+      vc.push_back(reader.conv());
+      vn.push_back(reader.nulls());
+      vv.push_back(reader.value());
+    }
+    for (const char* model : {"markov", "linear", "position"}) {
+      BootstrapSettings s;
+      s.method.exact = 1;
+      s.order = 2;
+      std::vector<std::string> ch;
+      std::vector<double> est, reps;
+      auto t0 = Clock::now();
+      fit_channels(model, s, vy, vc, vv, vn, 1, &ch, &est);
+      const double one = secs(t0);
+      t0 = Clock::now();
+      bootstrap_cpp(model, s, vy, vc, vv, vn, 200, 1, 2, &ch, &est, &reps);
+      const double all = secs(t0);
+      std::printf("%s: one fit %.2f s, 200 replicates on 2 threads %.2f s (%.1fx one fit), "
+                  "peak %.0f MB\n", model, one, all, all / one, peak_mb());
+    }
+  }
+#endif
+  return 0;
+}

@@ -1,0 +1,293 @@
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "bootstrap/bootstrap.h"
+#include "journeys/journeys.h"
+#include "heuristic/heuristic.h"
+#include "logistic/logistic.h"
+#include "shapley/shapley.h"
+
+const std::vector<std::string> kBootstrapModels = {
+    "first", "last", "linear", "position", "last_non_direct", "shapley", "logistic", "markov"};
+
+namespace {
+
+// splitmix64: spreads (seed, r) over the whole seed space.
+uli mix(uli x) {
+  x += 0x9E3779B97F4A7C15ul;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ul;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBul;
+  return x ^ (x >> 31);
+}
+
+void sum_by_channel(const std::vector<std::string>& names, const std::vector<double>& vals,
+                    std::vector<std::string>* vchannels, std::vector<double>* convs) {
+  std::unordered_map<std::string, size_t> at;
+  for (size_t k = 0; k < names.size(); ++k) {
+    auto it = at.emplace(names[k], vchannels->size()).first;
+    if (it->second == vchannels->size()) {
+      vchannels->push_back(names[k]);
+      convs->push_back(0.0);
+    }
+    (*convs)[it->second] += vals[k];
+  }
+}
+
+void heuristic(const std::string& model, const BootstrapSettings& s,
+               std::vector<std::string> vy, std::vector<uli> vc, std::vector<double> vv,
+               std::vector<std::string>* vchannels, std::vector<double>* convs) {
+  int flg_file = 0, nulls = 0, paths = 0, verbose = 0;
+  std::string none, rs = ";", cs = s.cha_sep;
+  std::vector<double> id, pos, cf, vf, cl, vl, cn, vn;
+  std::vector<std::string> pname, pch;
+  vv.clear();
+  heuristic_models_cpp(&flg_file, &none, &none, &none, &none, &vy, &vc, &vv, &rs, &cs, &nulls,
+                       &paths, &none, &verbose, &id, &pname, &pch, &pos, &cf, &vf, &cl, &vl, &cn,
+                       &vn);
+  sum_by_channel(pch, model == "first" ? cf : model == "last" ? cl : cn, vchannels, convs);
+}
+
+// Models whose attribution is a sum over journeys of conversions times a
+// fixed per-journey split: a replicate only re-weights those splits.
+bool linear_in_conversions(const std::string& model) {
+  return model == "first" || model == "last" || model == "linear" || model == "position" ||
+         model == "last_non_direct";
+}
+
+// The Markov chain's structure, encoded once; a replicate only recounts.
+struct EncodedChain {
+  uli order = 1, nchannels = 0, nstates = 0, max_npassi = 0;
+  std::vector<std::string> vchannels;
+  std::vector<std::vector<uli>> states;     // per pooled path
+  std::vector<sli> table;
+};
+
+EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::string>& vy) {
+  EncodedChain e;
+  e.order = s.order;
+  ChannelMap mp, mps;
+  StateInverse inv;
+  std::vector<std::string> vs;
+  std::vector<uli> idx;
+  init_state_dictionary(&mps, &vs, &inv, &e.nstates);
+  const char sep = first_char(s.cha_sep, "cha_sep");
+  e.states.resize(vy.size());
+  for (size_t i = 0; i < vy.size(); ++i) {
+    encode_journey(vy[i], sep, e.order, &mp, &e.vchannels, &e.nchannels, &mps, &inv, &vs,
+                   &e.nstates, &idx, &e.states[i]);
+    e.max_npassi = std::max<uli>(e.max_npassi, e.states[i].size() + 1);
+  }
+  e.table = state_channel_table(&inv, e.nstates, e.order);
+  return e;
+}
+
+// Removal-effect attribution of one replicate on the encoded chain, as
+// markov_model_method_cpp computes it (type 0), on one thread.
+void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
+                      const std::vector<uli>& rc, const std::vector<uli>& rn, bool flg_null,
+                      uli seed, std::vector<double>* convs) {
+  Fx S(e.nstates);
+  double svc = 0;
+  for (size_t i = 0; i < e.states.size(); ++i) {
+    const uli c = rc[i], n = flg_null ? rn[i] : 0;
+    svc += static_cast<double>(c);
+    uli p = 0;
+    for (uli q : e.states[i]) {
+      if (c + n > 0) S.add(p, q, c + n);
+      p = q;
+    }
+    if (c > 0) S.add(p, 1, c);
+    if (n > 0) S.add(p, 2, n);
+  }
+  S.set_nchannels(e.nstates);
+  S.cum();
+  std::vector<double> Tc, Nc;
+  double snc = 0, snn = 0;
+  if (s.method.exact) {
+    const uli limit = s.max_step > 0 ? s.max_step : e.max_npassi + 1;
+    markov_exact(&S, &e.table, e.order, e.nchannels, limit + 1, s.method.unlimited != 0, 1, &Tc,
+                 &Nc, &snc, &snn);
+  } else {
+    uli order = e.order, nch = e.nchannels, mx = e.max_npassi, max_step = s.max_step,
+        nsim = s.nsim_start, ncore = 1, nfold = s.nfold, sd = seed;
+    double conv_par = s.conv_par, rate = s.rate_step_sim;
+    int verbose = 0, fn = flg_null ? 1 : 0;
+    markov_simulation(&S, &e.table, &order, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &sd,
+                      &conv_par, &rate, &verbose, &fn, &svc, &Tc, &Nc, &snc, &snn);
+  }
+  double sT = 0;
+  for (double t : Tc) sT += t;
+  convs->assign(e.nchannels, 0.0);
+  if (sT > 0)
+    for (uli j = 0; j < e.nchannels; ++j) (*convs)[j] = Tc[j] * svc / sT;
+}
+
+}  // namespace
+
+void fit_channels(const std::string& model, const BootstrapSettings& s,
+                  const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                  const std::vector<double>& vv, const std::vector<uli>& vn, uli seed,
+                  std::vector<std::string>* vchannels, std::vector<double>* convs) {
+  vchannels->clear();
+  convs->clear();
+  std::vector<std::string> y = vy;
+  std::vector<uli> c = vc, n = vn;
+  std::vector<double> v = vv;
+  std::string none, rs = ";", cs = s.cha_sep;
+  int zero = 0;
+  if (model == "first" || model == "last" || model == "linear") {
+    heuristic(model, s, y, c, v, vchannels, convs);
+  } else if (model == "position" || model == "last_non_direct") {
+    double f = s.first_share, l = s.last_share;
+    std::vector<std::string> direct = s.direct_channels;
+    std::vector<double> pc, pv, lc, lv;
+    rule_models_cpp(&zero, &none, &none, &none, &none, &y, &c, &v, &rs, &cs, &f, &l, &direct,
+                    &zero, vchannels, &pc, &pv, &lc, &lv);
+    *convs = model == "position" ? pc : lc;
+  } else if (model == "shapley") {
+    int simplified = s.flg_simplified;
+    std::string var_null = n.empty() ? "" : "nulls", var_value = v.empty() ? "" : "value";
+    std::vector<double> vindex, id, pos, ac, av, loc, glob, vglob;
+    std::vector<std::string> pname, pch;
+    shapley_cpp(&zero, &none, &none, &none, &var_value, &var_null, &y, &c, &v, &n, &rs, &cs,
+                &simplified, &zero, &zero, &zero, &none, vchannels, &vindex, &id, &pname, &pch,
+                &pos, &ac, &av, &loc, &glob, &vglob);
+    *convs = glob;
+  } else if (model == "logistic") {
+    int paths = 0;
+    std::vector<double> vindex, id, pos, ac, av, loc;
+    std::vector<std::string> pname, pch;
+    logistic_regression_cpp(&y, &c, &n, &v, &cs, &rs, &zero, &paths, &none, &vindex, vchannels,
+                            &id, &pname, &pch, &pos, &ac, &av, &loc);
+    *convs = loc;
+  } else if (model == "markov") {
+    int type = 0, verbose = 0, mtx = 0, attr = 1;
+    uli order = s.order, nsim = s.nsim_start, max_step = s.max_step, ncore = 1,
+        nfold = s.nfold, sd = seed;
+    double conv_par = s.conv_par, rate = s.rate_step_sim, snc = 0, snn = 0;
+    std::string var_null = n.empty() ? "" : "nulls", var_value = v.empty() ? "" : "value";
+    std::vector<double> vindex, id, pos, ac, av, loc, glob, vglob, prob, raw;
+    std::vector<std::string> pname, pch, from, to;
+    markov_model_method_cpp(&s.method, &zero, &none, &none, &none, &var_value, &var_null, &y, &c,
+                            &v, &n, &rs, &cs, &type, &order, &nsim, &max_step, &ncore, &nfold,
+                            &sd, &conv_par, &rate, &verbose, &mtx, &none, &zero, &zero,
+                            vchannels, &vindex, &attr, &id, &pname, &pch, &pos, &ac, &av, &loc,
+                            &glob, &vglob, &from, &to, &prob, &snc, &snn, &raw);
+    *convs = glob;
+  } else {
+    throw std::invalid_argument("model: no bootstrap for model '" + model + "'");
+  }
+}
+
+void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vector<double>& vv,
+                    const std::vector<uli>& vn, std::vector<uli>* rc, std::vector<double>* rv,
+                    std::vector<uli>* rn) {
+  std::mt19937_64 engine(mix(mix(seed) ^ r));
+  rc->resize(vc.size());
+  rn->resize(vn.size());
+  rv->resize(vv.size());
+  auto draw = [&engine](uli mean) -> uli {
+    if (mean == 0) return 0;
+    std::poisson_distribution<uli> d(static_cast<double>(mean));
+    return d(engine);
+  };
+  for (size_t i = 0; i < vc.size(); ++i) {
+    (*rc)[i] = draw(vc[i]);
+    if (!vn.empty()) (*rn)[i] = draw(vn[i]);
+    if (!vv.empty())
+      (*rv)[i] = vc[i] > 0 ? vv[i] * static_cast<double>((*rc)[i]) / static_cast<double>(vc[i]) : 0;
+  }
+}
+
+void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
+                   const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                   const std::vector<double>& vv, const std::vector<uli>& vn, uli nrep, uli seed,
+                   uli nthreads, std::vector<std::string>* vchannels,
+                   std::vector<double>* estimate, std::vector<double>* reps) {
+  if (std::find(kBootstrapModels.begin(), kBootstrapModels.end(), model) == kBootstrapModels.end())
+    throw std::invalid_argument("model: no bootstrap for model '" + model + "'");
+  if (nrep == 0) throw std::invalid_argument("bootstrap must be at least 1");
+  if (vc.size() != vy.size() || (!vn.empty() && vn.size() != vy.size()) ||
+      (!vv.empty() && vv.size() != vy.size()))
+    throw std::invalid_argument("bootstrap: journey columns of different lengths");
+  if (seed == gb::limsup) seed = static_cast<uli>(gb::device());
+  fit_channels(model, s, vy, vc, vv, vn, mix(seed), vchannels, estimate);
+  const uli nch = vchannels->size();
+  // Rows with the same path are pooled: a sum of Poisson counts is the
+  // Poisson count of the sum, so replicates of the pooled rows have the
+  // same distribution and cost as many rows as there are distinct paths.
+  std::vector<std::string> py;
+  std::vector<uli> pc, pn;
+  std::vector<double> pv;
+  {
+    std::unordered_map<std::string, size_t> row;
+    for (size_t i = 0; i < vy.size(); ++i) {
+      auto it = row.emplace(vy[i], py.size()).first;
+      if (it->second == py.size()) {
+        py.push_back(vy[i]);
+        pc.push_back(0);
+        if (!vn.empty()) pn.push_back(0);
+        if (!vv.empty()) pv.push_back(0.0);
+      }
+      const size_t k = it->second;
+      pc[k] += vc[i];
+      if (!vn.empty()) pn[k] += vn[i];
+      if (!vv.empty()) pv[k] += vv[i];
+    }
+  }
+  std::unordered_map<std::string, uli> at;
+  for (uli k = 0; k < nch; ++k) at.emplace((*vchannels)[k], k);
+  // What does not change between replicates is computed once: the
+  // per-journey splits of the rules, the encoded chain of the Markov model.
+  std::vector<std::vector<std::pair<uli, double>>> split;
+  EncodedChain chain;
+  std::vector<std::string>* names = nullptr;
+  const bool linear = linear_in_conversions(model);
+  if (linear) {
+    split.resize(py.size());
+    const std::vector<uli> one{1};
+    const std::vector<double> none;
+    const std::vector<uli> no_nulls;
+    for (size_t i = 0; i < py.size(); ++i) {
+      std::vector<std::string> ch;
+      std::vector<double> convs;
+      fit_channels(model, s, {py[i]}, one, none, no_nulls, 0, &ch, &convs);
+      for (size_t k = 0; k < ch.size(); ++k) {
+        auto it = at.find(ch[k]);
+        if (it != at.end() && convs[k] != 0) split[i].emplace_back(it->second, convs[k]);
+      }
+    }
+  } else if (model == "markov") {
+    chain = encode_chain(s, py);
+    names = &chain.vchannels;
+  }
+  reps->assign(nrep * nch, 0.0);
+  parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {
+    std::vector<uli> rc, rn;
+    std::vector<double> rv;
+    bootstrap_rows(seed, r, pc, pv, pn, &rc, &rv, &rn);
+    uli total = 0;
+    for (uli x : rc) total += x;
+    if (total == 0) return;
+    double* out = reps->data() + r * nch;
+    if (linear) {
+      for (size_t i = 0; i < split.size(); ++i)
+        for (const auto& kv : split[i]) out[kv.first] += static_cast<double>(rc[i]) * kv.second;
+      return;
+    }
+    std::vector<std::string> ch;
+    std::vector<double> convs;
+    if (names) {
+      markov_replicate(s, chain, rc, rn, !pn.empty(), mix(seed ^ mix(r + 1)), &convs);
+      ch = *names;
+    } else {
+      fit_channels(model, s, py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
+    }
+    for (size_t k = 0; k < ch.size(); ++k) {
+      auto it = at.find(ch[k]);
+      if (it != at.end()) (*reps)[r * nch + it->second] = convs[k];
+    }
+  });
+}

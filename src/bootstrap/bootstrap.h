@@ -1,0 +1,57 @@
+// Uncertainty of channel attributions: a bootstrap over aggregated
+// journeys in which every row's conversions and nulls are redrawn, so a
+// row of counts is resampled without expanding it into customers.
+#ifndef TOUCHLANE_BOOTSTRAP_BOOTSTRAP_H
+#define TOUCHLANE_BOOTSTRAP_BOOTSTRAP_H
+
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+#include "markov/markov.h"
+
+// Settings of the models the bootstrap can refit; each model reads its own.
+struct BootstrapSettings {
+  std::string cha_sep = ">";
+  double first_share = 0.4, last_share = 0.4;          // "position"
+  std::vector<std::string> direct_channels{"direct"};  // "last_non_direct"
+  int flg_simplified = 0;                              // "shapley"
+  MarkovMethod method;                                 // "markov"
+  uli order = 1, nsim_start = 100000, max_step = 0, nfold = 10;
+  double conv_par = 0.05, rate_step_sim = 1.5;
+};
+
+// Models by name: "first", "last", "linear", "position", "last_non_direct",
+// "shapley", "logistic", "markov".
+extern const std::vector<std::string> kBootstrapModels;
+
+// Per-channel attributed conversions of one model on one journey set
+// (vv, vn may be empty); channels in the model's own order. `seed` seeds
+// the Markov simulation (one thread).
+void fit_channels(const std::string& model, const BootstrapSettings& s,
+                  const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                  const std::vector<double>& vv, const std::vector<uli>& vn, uli seed,
+                  std::vector<std::string>* vchannels, std::vector<double>* convs);
+
+// Row i of replicate r: conversions ~ Poisson(vc[i]) and nulls ~
+// Poisson(vn[i]) (each customer counted a Poisson(1) number of times),
+// value scaled with the conversions. The engine of replicate r is seeded
+// from seed and r alone.
+void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vector<double>& vv,
+                    const std::vector<uli>& vn, std::vector<uli>* rc, std::vector<double>* rv,
+                    std::vector<uli>* rn);
+
+// Fits the model on the journeys (vchannels, estimate) and on nrep
+// replicates on nthreads threads (rows with the same path text pooled
+// first, which leaves the distribution of the redrawn counts as it is); reps is nrep x |vchannels|, replicate
+// by replicate, channels matched by name (0 for a channel a replicate
+// lacks). A replicate without conversions attributes nothing. Results do
+// not depend on nthreads. Throws std::invalid_argument for an unknown
+// model or nrep 0, and whatever the model throws.
+void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
+                   const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                   const std::vector<double>& vv, const std::vector<uli>& vn, uli nrep, uli seed,
+                   uli nthreads, std::vector<std::string>* vchannels,
+                   std::vector<double>* estimate, std::vector<double>* reps);
+
+#endif

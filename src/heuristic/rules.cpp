@@ -1,0 +1,109 @@
+#include <cmath>
+#include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "heuristic/heuristic.h"
+#include "journeys/journeys.h"
+
+namespace {
+
+constexpr uli kProgressEvery = 1000000;
+
+// Per-channel totals with channels numbered in order of first appearance.
+struct Totals {
+  std::unordered_map<std::string, uli> index;
+  std::vector<std::string>* vchannels;
+  std::vector<double>* vals[4];   // position convs, value; last non-direct convs, value
+  uli id(const std::string& name) {
+    auto it = index.emplace(name, vchannels->size()).first;
+    if (it->second == vchannels->size()) {
+      vchannels->push_back(name);
+      for (auto* v : vals) v->push_back(0.0);
+    }
+    return it->second;
+  }
+};
+
+}  // namespace
+
+void position_weights(uli n, double first_share, double last_share, std::vector<double>* w) {
+  w->assign(n, 0.0);
+  if (n == 0) return;
+  if (n == 1) {
+    (*w)[0] = 1;
+  } else if (n == 2) {
+    const double t = first_share + last_share;
+    (*w)[0] = t > 0 ? first_share / t : 0.5;
+    (*w)[1] = t > 0 ? last_share / t : 0.5;
+  } else {
+    const double mid = (1 - first_share - last_share) / static_cast<double>(n - 2);
+    for (uli k = 1; k + 1 < n; ++k) (*w)[k] = mid;
+    (*w)[0] = first_share;
+    (*w)[n - 1] = last_share;
+  }
+}
+
+void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
+                     std::string* var_conv, std::string* var_value, std::vector<std::string>* vy,
+                     std::vector<uli>* vc, std::vector<double>* vv, std::string* row_sep,
+                     std::string* cha_sep, double* first_share, double* last_share,
+                     std::vector<std::string>* direct_channels, int* verbose,
+                     std::vector<std::string>* vchannels, std::vector<double>* vposition_convs,
+                     std::vector<double>* vposition_value, std::vector<double>* vlnd_convs,
+                     std::vector<double>* vlnd_value) {
+  if (*verbose == 1) printA("**position-based and last non-direct models estimation**");
+  const double f = *first_share, l = *last_share;
+  if (!(f >= 0) || !(l >= 0) || !(f + l <= 1 + 1e-12))
+    throw std::invalid_argument("position_shares: first and last shares must be at least 0 and "
+                                "sum to at most 1, not " + fmt_f(f) + " and " + fmt_f(l));
+  const char sep = first_char(*cha_sep, "cha_sep");
+  std::unordered_set<std::string> direct;
+  for (const std::string& d : *direct_channels) direct.insert(normalise_blanks(d));
+
+  JourneySource src;
+  src.flg_file = *flg_file != 0 ? 1 : 0;
+  src.file = *file;
+  src.var_path = *var_path;
+  src.var_conv = *var_conv;
+  src.row_sep = *row_sep;
+  src.vy = vy;
+  src.vc = vc;
+  src.vv = vv;
+  if (src.flg_file) src.var_value = *var_value;
+  JourneyReader reader(src);
+
+  vchannels->clear();
+  Totals t{{}, vchannels, {vposition_convs, vposition_value, vlnd_convs, vlnd_value}};
+  for (auto* v : t.vals) v->clear();
+  std::vector<std::string> touches;
+  std::vector<double> w;
+  std::vector<uli> ids;
+  uli nread = 0;
+  while (reader.next()) {
+    const uli i = reader.index();
+    nread = i + 1;
+    if (i != 0 && i % kProgressEvery == 0) check_interrupt();
+    channels_normalised(reader.path(), sep, &touches);
+    ids.clear();
+    for (const std::string& name : touches) ids.push_back(t.id(name));
+    const uli n = ids.size();
+    const double convs = static_cast<double>(reader.conv());
+    if (n == 0 || convs == 0) continue;
+    const double value = reader.value();
+    position_weights(n, f, l, &w);
+    for (uli k = 0; k < n; ++k) {
+      (*vposition_convs)[ids[k]] += convs * w[k];
+      (*vposition_value)[ids[k]] += value * w[k];
+    }
+    uli last = n - 1;   // the last touch when every touch is direct
+    for (uli k = n; k-- > 0;)
+      if (!direct.count(touches[k])) {
+        last = k;
+        break;
+      }
+    (*vlnd_convs)[ids[last]] += convs;
+    (*vlnd_value)[ids[last]] += value;
+  }
+  if (*verbose == 1) printA("Attribution, number of paths elaborated: " + thousandSeparator(nread));
+}

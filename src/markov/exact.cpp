@@ -1,0 +1,220 @@
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "markov/markov.h"
+
+namespace {
+
+constexpr uli kConversion = 1, kNull = 2;
+constexpr uli kStopCheckEvery = 64;          // sweeps between looks at the stop flag
+
+// The fitted chain as transition probabilities in compressed rows: the
+// successors of state i are to[off[i] .. off[i+1]), in the store's order.
+struct Chain {
+  std::vector<uli> off;
+  std::vector<uint32_t> to;
+  std::vector<double> p;
+};
+
+Chain chain_of(const Fx& S, bool drop_self_loops) {
+  const uli n = S.nchannels;
+  Chain c;
+  c.off.assign(n + 1, 0);
+  c.to.reserve(S.non_zeros);
+  c.p.reserve(S.non_zeros);
+  for (uli i = 0; i < n; ++i) {
+    c.off[i] = c.to.size();
+    const uli deg = S.lrS0[i];
+    const double tot = static_cast<double>(S.lrS[i]);
+    uli prev = 0;
+    double self = 0;
+    const size_t first = c.to.size();
+    for (uli k = 0; k < deg; ++k) {
+      const uli cum = S.S1(i, k), j = S.S0(i, k);
+      const double p = static_cast<double>(cum - prev) / tot;
+      prev = cum;
+      if (drop_self_loops && j == i) {
+        self += p;
+        continue;
+      }
+      c.to.push_back(static_cast<uint32_t>(j));
+      c.p.push_back(p);
+    }
+    // Without a step limit a self-loop only delays a walk: leaving i goes
+    // to j with probability p(i, j) / (1 - p(i, i)). A state that only
+    // loops on itself keeps its walks for ever (no successors here).
+    if (self > 0) {
+      if (self >= 1 || c.to.size() == first) c.to.resize(first), c.p.resize(first);
+      else
+        for (size_t e = first; e < c.p.size(); ++e) c.p[e] /= (1 - self);
+    }
+  }
+  c.off[n] = c.to.size();
+  return c;
+}
+
+constexpr uli kWidth = 8;                     // removals solved together, one per column
+
+// Walks from "(start)" through the chain, kWidth variants of it at once:
+// column c of the mass vectors is the chain in which the states with bit c
+// of removed[s] set end the walk. One pass over the transitions serves
+// every column, and the arithmetic of a column does not depend on the
+// others, so grouping does not change results. Fills conv[c] / nul[c]:
+// the probability of ending in "(conversion)" / "(null)" within `draws`
+// draws.
+void propagate(const Chain& c, const std::vector<uint8_t>& removed, uli draws,
+               const std::atomic<bool>& stop, double* conv, double* nul) {
+  const uli n = c.off.size() - 1;
+  const uli W = kWidth;
+  std::vector<double> x(n * W, 0.0), y(n * W, 0.0);
+  std::vector<uint32_t> active{0}, next;
+  std::vector<char> mark(n, 0);
+  for (uli k = 0; k < W; ++k) x[k] = 1.0;
+  double pc[kWidth] = {0}, pn[kWidth] = {0};
+  for (uli t = 0; t < draws; ++t) {
+    if (t % kStopCheckEvery == kStopCheckEvery - 1 && stop.load(std::memory_order_relaxed)) return;
+    next.clear();
+    for (uint32_t i : active) {
+      double* xi = x.data() + i * W;
+      for (uli e = c.off[i]; e < c.off[i + 1]; ++e) {
+        const uint32_t j = c.to[e];
+        const double p = c.p[e];
+        double* yj = y.data() + j * W;
+        for (uli k = 0; k < W; ++k) yj[k] += xi[k] * p;
+        if (!mark[j]) {
+          mark[j] = 1;
+          next.push_back(j);
+        }
+      }
+      std::fill(xi, xi + W, 0.0);
+    }
+    size_t keep = 0;
+    for (uint32_t j : next) {
+      mark[j] = 0;
+      double* yj = y.data() + j * W;
+      if (j == kConversion || j == kNull) {
+        double* acc = j == kConversion ? pc : pn;
+        for (uli k = 0; k < W; ++k) acc[k] += yj[k];
+        std::fill(yj, yj + W, 0.0);
+        continue;
+      }
+      if (removed[j])
+        for (uli k = 0; k < W; ++k)
+          if (removed[j] >> k & 1) yj[k] = 0;
+      next[keep++] = j;
+    }
+    next.resize(keep);
+    std::swap(x, y);
+    std::swap(active, next);
+    if (active.empty()) break;
+  }
+  for (uli k = 0; k < W; ++k) {
+    conv[k] = pc[k];
+    nul[k] = pn[k];
+  }
+}
+
+// Without a step limit: the probability of ending in "(conversion)" (u),
+// "(null)" (w) or elsewhere (k: a removed state, or a state a walk never
+// leaves) from every state, by Gauss-Seidel sweeps over the states from
+// the last numbered to "(start)". States are numbered in order of first
+// appearance along journeys, so this mostly follows the walks backwards
+// and a sweep carries values far. Starting from 0, every sweep can only
+// raise u, w and k towards their true values, so u + w + k at "(start)"
+// never exceeds 1 and 1 - (u + w + k) bounds the error of each; sweeps
+// stop when that gap is at most tol in every column.
+void solve_unlimited(const Chain& c, const std::vector<uint8_t>& removed, double tol,
+                     uli max_sweeps, const std::atomic<bool>& stop, double* conv, double* nul) {
+  const uli n = c.off.size() - 1;
+  const uli W = kWidth;
+  std::vector<double> u(n * W, 0.0), w(n * W, 0.0), k(n * W, 0.0);
+  for (uli q = 0; q < W; ++q) {
+    if (n > kConversion) u[kConversion * W + q] = 1;
+    if (n > kNull) w[kNull * W + q] = 1;
+  }
+  for (uli s = 3; s < n; ++s) {
+    if (c.off[s] == c.off[s + 1])
+      for (uli q = 0; q < W; ++q) k[s * W + q] = 1;   // never left
+    for (uli q = 0; q < W; ++q)
+      if (removed[s] >> q & 1) k[s * W + q] = 1;
+  }
+  double au[kWidth], aw[kWidth], ak[kWidth];
+  for (uli sweep = 0;; ++sweep) {
+    if (sweep % kStopCheckEvery == kStopCheckEvery - 1 && stop.load(std::memory_order_relaxed))
+      return;
+    if (sweep >= max_sweeps)
+      throw std::runtime_error("exact Markov solve: " + std::to_string(max_sweeps) +
+                               " sweeps left more than " + std::to_string(tol) +
+                               " of the walks undecided; use horizon \"step_limit\"");
+    for (uli s = n; s-- > 0;) {
+      if (s == kConversion || s == kNull || c.off[s] == c.off[s + 1]) continue;
+      std::fill(au, au + W, 0.0);
+      std::fill(aw, aw + W, 0.0);
+      std::fill(ak, ak + W, 0.0);
+      for (uli e = c.off[s]; e < c.off[s + 1]; ++e) {
+        const uli t = c.to[e];
+        const double p = c.p[e];
+        for (uli q = 0; q < W; ++q) {
+          au[q] += p * u[t * W + q];
+          aw[q] += p * w[t * W + q];
+          ak[q] += p * k[t * W + q];
+        }
+      }
+      for (uli q = 0; q < W; ++q) {
+        if (removed[s] >> q & 1) continue;
+        u[s * W + q] = au[q];
+        w[s * W + q] = aw[q];
+        k[s * W + q] = ak[q];
+      }
+    }
+    double gap = 0;
+    for (uli q = 0; q < W; ++q) gap = std::max(gap, 1 - u[q] - w[q] - k[q]);
+    if (gap <= tol || c.off[0] == c.off[1]) break;
+  }
+  for (uli q = 0; q < W; ++q) {
+    conv[q] = u[q];
+    nul[q] = w[q];
+  }
+}
+
+}  // namespace
+
+void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order, uli nchannels,
+                  uli draws, bool unlimited, uli nthreads, std::vector<double>* conv_via,
+                  std::vector<double>* null_via, double* p_conv, double* p_null) {
+  if (order == 0) throw std::invalid_argument("order must be at least 1");
+  const uli n = S->nchannels;
+  if (n > (static_cast<uli>(1) << 32)) throw std::length_error("exact Markov solve: too many states");
+  if (state_channels->size() < n * order)
+    throw std::invalid_argument("exact Markov solve: channel table shorter than the states");
+  const Chain c = chain_of(*S, unlimited);
+  // Column 0 removes nothing, column j + 1 removes channel j; columns are
+  // solved kWidth at a time, a group per task, whatever the thread count.
+  const uli ncol = nchannels + 1, ngroups = (ncol + kWidth - 1) / kWidth;
+  std::vector<double> conv(ngroups * kWidth, 0.0), nul(ngroups * kWidth, 0.0);
+  const double tol = 1e-14;
+  const uli max_sweeps = 1000000;
+  parallel_tasks(ngroups, nthreads, [&](uli g, const std::atomic<bool>& stop) {
+    std::vector<uint8_t> removed(n, 0);
+    for (uli s = 3; s < n; ++s) {
+      const sli* row = state_channels->data() + s * order;
+      for (uli k = 0; k < order && row[k] >= 0; ++k) {
+        const uli col = static_cast<uli>(row[k]) + 1;
+        if (col / kWidth == g) removed[s] |= static_cast<uint8_t>(1u << (col % kWidth));
+      }
+    }
+    if (unlimited)
+      solve_unlimited(c, removed, tol, max_sweeps, stop, &conv[g * kWidth], &nul[g * kWidth]);
+    else
+      propagate(c, removed, draws, stop, &conv[g * kWidth], &nul[g * kWidth]);
+  });
+  *p_conv = conv[0];
+  *p_null = nul[0];
+  conv_via->assign(nchannels, 0.0);
+  null_via->assign(nchannels, 0.0);
+  for (uli j = 0; j < nchannels; ++j) {
+    (*conv_via)[j] = std::max(0.0, conv[0] - conv[j + 1]);
+    (*null_via)[j] = std::max(0.0, nul[0] - nul[j + 1]);
+  }
+}
