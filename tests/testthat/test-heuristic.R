@@ -103,7 +103,7 @@ test_that("a NUL byte in a file path is an error naming the line, and nothing le
   f <- write_lines_raw(paste0("path;conv\n", strrep("a > b > c;1\n", 1e5), "x#y;1\n"))
   raw <- readBin(f, "raw", file.size(f))
   writeBin(replace(raw, length(raw) - 4, as.raw(0)), f)   # "x\0y;1"
-  expect_error(heur(flg_file = 1, file = f), "NUL byte.*line 100002, column 1")
+  expect_error(heur(flg_file = 1, file = f), "line 100002, column 1 of .*: it contains a NUL byte")
   before <- rss()
   for (k in 1:10) try(heur(flg_file = 1, file = f), silent = TRUE)
   expect_lt(rss() - before, 100 * 1024)   # kB; each call once left about 30 MB behind
