@@ -151,7 +151,8 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
 // Horizon: with unlimited false a walk has at most `draws` draws (the
 // simulation's step limit + 1) and a walk still inside the chain after
 // them, or in a state without successors, is incomplete, exactly as in the
-// simulation (solved by pushing the walks forward draw by draw); with
+// simulation (solved by pushing the walks forward draw by draw, stopping
+// early only once at most 1e-15 of the walks are left in the chain); with
 // unlimited true the absorbing-chain limit (self-loops folded into their
 // rows), by Gauss-Seidel sweeps that raise the probabilities of ending in
 // "(conversion)", "(null)" or a removed state monotonically from 0, until

@@ -1,0 +1,35 @@
+// Exact Markov solves next to the simulation on one chain built once from the
+// generated table (bench/gen_journeys.R), best of 5, 2 threads.
+//   g++ -O2 -std=c++17 -Isrc bench/exact_solve.cpp $(ls src/*/*.cpp | grep -v frame) \
+//       -larmadillo -llapack -lblas -pthread -o /tmp/exact_solve && /tmp/exact_solve 3
+#include <chrono>
+#include <cstdio>
+#include "markov/markov.h"
+using C = std::chrono::steady_clock;
+int main(int argc, char** argv) {
+  Fx S(0);
+  uli nch = 0, mx = 0, ns = 0, ord = std::stoul(argv[1]);
+  ChannelMap mp, mps; StateInverse inv; std::vector<std::string> vch, vs;
+  double svc = 0, svv = 0;
+  std::string f = "/tmp/touchlane_bench_1m.csv", vp = "path", vc = "conv", vn = "nulls", vv = "value", rs = ";", cs = ">";
+  int verbose = 0, fn = 1;
+  build_simulation_matrix_from_file_cpp(&f, &vp, &vc, &vn, &vv, &rs, &cs, &ord, &S, &nch, &mp, &vch, &mx, &mps, &inv, &vs, &ns, &svc, &svv, &verbose);
+  const std::vector<sli> table = state_channel_table(&inv, ns, ord);
+  std::vector<double> cv, nv, Tc, Nc; double pc, pn, a, b;
+  double best[3] = {1e9, 1e9, 1e9};
+  for (int r = 0; r < 5; ++r) {
+    auto t0 = C::now();
+    markov_exact(&S, &table, ord, nch, mx + 2, false, 2, &cv, &nv, &pc, &pn);
+    best[0] = std::min(best[0], std::chrono::duration<double>(C::now() - t0).count());
+    t0 = C::now();
+    markov_exact(&S, &table, ord, nch, 0, true, 2, &cv, &nv, &pc, &pn);
+    best[1] = std::min(best[1], std::chrono::duration<double>(C::now() - t0).count());
+    uli nsim = 100000, max_step = 0, ncore = 2, nfold = 10, seed = 1 + r;
+    double conv_par = 0.05, rate = 1.5;
+    t0 = C::now();
+    markov_simulation(&S, &table, &ord, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &fn, &svc, &Tc, &Nc, &a, &b);
+    best[2] = std::min(best[2], std::chrono::duration<double>(C::now() - t0).count());
+  }
+  std::printf("order %lu (%lu states, %lu transitions), best of 5, 2 threads: exact step limit %.4f s, exact unlimited %.4f s, simulation at default conv_par %.4f s -> simulation / exact = %.1fx (step limit), %.1fx (unlimited)\n",
+              ord, ns, S.non_zeros, best[0], best[1], best[2], best[2] / best[0], best[2] / best[1]);
+}
