@@ -69,9 +69,11 @@ extern "C" SEXP bootstrap_R(SEXP model_p, SEXP flg_file_p, SEXP file_p, SEXP Dat
   std::vector<std::string> vchannels;
   std::vector<double> estimate, reps;
   bootstrap_cpp(model, s, vy, vc, vv, vn, nrep, seed, threads, &vchannels, &estimate, &reps);
-  Rcpp::NumericMatrix m(static_cast<int>(vchannels.size()), static_cast<int>(nrep));
-  std::copy(reps.begin(), reps.end(), m.begin());   // column r = replicate r
-  return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
-                            Rcpp::Named("vestimate") = estimate, Rcpp::Named("vreps") = m);
+  return r_result([&]() -> SEXP {
+    Rcpp::NumericMatrix m(static_cast<int>(vchannels.size()), static_cast<int>(nrep));
+    std::copy(reps.begin(), reps.end(), m.begin());   // column r = replicate r
+    return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
+                              Rcpp::Named("vestimate") = estimate, Rcpp::Named("vreps") = m);
+  });
   END_RCPP
 }

@@ -28,10 +28,12 @@ extern "C" SEXP rule_models_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP va
   rule_models_cpp(&flg_file, &file, &var_path, &var_conv, &var_value, &vy, &vc, &vv, &row_sep,
                   &cha_sep, &first_share, &last_share, &direct, &verbose, &vchannels, &pc, &pv,
                   &lc, &lv);
-  return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
-                            Rcpp::Named("vposition_convs") = pc,
-                            Rcpp::Named("vposition_value") = pv,
-                            Rcpp::Named("vlnd_convs") = lc,
-                            Rcpp::Named("vlnd_value") = lv);
+  return r_result([&]() -> SEXP {
+    return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
+                              Rcpp::Named("vposition_convs") = pc,
+                              Rcpp::Named("vposition_value") = pv,
+                              Rcpp::Named("vlnd_convs") = lc,
+                              Rcpp::Named("vlnd_value") = lv);
+  });
   END_RCPP
 }
