@@ -95,7 +95,8 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
   res <- lapply(models, function(m) {
     f <- get(paste0("attr_model_", m), envir = ns, mode = "function")
     r <- f(j, ..., seed = seed, verbose = verbose)
-    data.frame(channel = as.character(r$channel), model = m, conversions = as.numeric(r$conversions),
+    data.frame(channel = as.character(r$channel), model = m,
+               conversions = as.numeric(r$conversions),
                value = if (nzchar(j$value)) as.numeric(r$value) else NA_real_,
                stringsAsFactors = FALSE)
   })
@@ -186,7 +187,8 @@ heuristic_channels <- function(j, rule) {
   r <- heuristic_native(j)
   chans <- unique(r$vpath_channel)
   data.frame(channel = chans,
-             conversions = per_channel(r$vpath_channel, r[[paste0("vpath_attr_convs_", rule)]], chans),
+             conversions = per_channel(r$vpath_channel, r[[paste0("vpath_attr_convs_", rule)]],
+                                       chans),
              value = if (nzchar(j$value))
                per_channel(r$vpath_channel, r[[paste0("vpath_attr_value_", rule)]], chans)
              else NA_real_,

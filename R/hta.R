@@ -13,14 +13,15 @@
 #' or precision-recall curve. Calls the entry point `hta_model_R`.
 #'
 #' Choices made by this implementation:
-#' * Journey counts. With `conversion_rate` = 0 the conversion rate is estimated in every
-#'   simulation (capped at 50%) and a period has half its expected touches
-#'   as journeys. With `conversion_rate` > 0 a period has `conversions / conversion_rate` journeys in all, of
-#'   which the non-converting ones are drawn as a binomial number with
-#'   probability 1 - `conversion_rate`, so that converting journeys keep the share `conversion_rate`;
-#'   `channel_conversion_rate` gives each channel's probability that a touch converts. A touch
-#'   drawn to the non-converting side when a period has no non-converting
-#'   journey is dropped.
+#' * Journey counts. With `conversion_rate` = 0 the conversion rate is
+#'   estimated in every simulation (capped at 50%) and a period has half its
+#'   expected touches as journeys. With `conversion_rate` > 0 a period has
+#'   `conversions / conversion_rate` journeys in all, of which the
+#'   non-converting ones are drawn as a binomial number with probability
+#'   1 - `conversion_rate`, so that converting journeys keep the share
+#'   `conversion_rate`; `channel_conversion_rate` gives each channel's
+#'   probability that a touch converts. A touch drawn to the non-converting
+#'   side when a period has no non-converting journey is dropped.
 #' * Attributed conversions of a period add up to the number of its
 #'   converting journeys that received at least one touch (all of `conversions` when
 #'   the traffic is ample).

@@ -20,9 +20,10 @@
 #' coef(lr)
 #' @export
 logistic_regression <- function(data = NULL, file = NULL, path = "path",
-                                conversions = "conversions", value = NULL, nulls = NULL, channel_sep = ">", field_sep = ";",
-                                seed = NULL, file_output = NULL, write_nulls = FALSE,
-                                write_paths = FALSE, verbose = FALSE) {
+                                conversions = "conversions", value = NULL, nulls = NULL,
+                                channel_sep = ">", field_sep = ";", seed = NULL,
+                                file_output = NULL, write_nulls = FALSE, write_paths = FALSE,
+                                verbose = FALSE) {
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                     need_nulls = "logistic regression")
   j <- journeys_in_r(j)
@@ -30,7 +31,8 @@ logistic_regression <- function(data = NULL, file = NULL, path = "path",
   has_value <- nzchar(j$value)
   tp <- touchpoint_table(r, has_value = has_value)
   tab <- channel_table(r$vchannels, r$vattr_convs_loc,
-                       if (has_value && !is.null(tp)) per_channel(tp$channel, tp$value, r$vchannels))
+                       if (has_value && !is.null(tp))
+                           per_channel(tp$channel, tp$value, r$vchannels))
   w <- weights_from_native(r$vchannels, r$vindex)
   new_touchlane_model("logistic", channels = tab, touchpoints = tp, weights = w,
                       details = list(label = "index exp(b0 + b_channel)",
@@ -50,7 +52,8 @@ logistic_native <- function(j, file_output = NULL, write_nulls = FALSE, write_pa
 
 attr_model_logistic <- function(j, ..., seed = NULL, verbose = FALSE) {
   if (!nzchar(j$nulls))
-    tl_stop('`nulls` must name the column of non-converting journeys: model "logistic" needs null counts')
+    tl_stop("`nulls` must name the column of non-converting journeys: ",
+            'model "logistic" needs null counts')
   j <- journeys_in_r(j)
   r <- logistic_native(j, verbose = verbose)
   data.frame(channel = r$vchannels, conversions = r$vattr_convs_loc,

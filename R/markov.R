@@ -67,7 +67,8 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
   } else {
     tp <- touchpoint_table(r, has_value = has_value)
     tab <- channel_table(r$vchannels, r$vattr_convs_loc,
-                         if (has_value && !is.null(tp)) per_channel(tp$channel, tp$value, r$vchannels))
+                         if (has_value && !is.null(tp))
+                           per_channel(tp$channel, tp$value, r$vchannels))
   }
   w <- weights_from_native(r$vchannels, r$vindex)
   details <- list(label = paste0("order ", order, ", ", kind), kind = kind, order = order,

@@ -80,7 +80,8 @@ next_best_action <- function(paths, table, channel_sep = ">") {
                   byrow = TRUE, dimnames = list(paths, t$channels))
   out <- data.frame(path = paths,
                     `next` = vapply(res, function(x) x$suggested_action, ""),
-                    conversion_rate = vapply(res, function(x) x$suggested_action_conversion_rate, 1),
+                    conversion_rate = vapply(res, function(x)
+                      x$suggested_action_conversion_rate, 1),
                     stringsAsFactors = FALSE, check.names = FALSE)
   attr(out, "rates") <- rates
   out

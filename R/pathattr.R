@@ -69,7 +69,8 @@ plain_weights <- function(weights, masked) {
   if (is.data.frame(weights)) {
     for (col in c("channel", "weight"))
       if (!(col %in% names(weights)))
-        tl_stop("`weights`: column '", col, "' not found; the table needs columns channel and weight")
+        tl_stop("`weights`: column '", col, "' not found; the table needs columns channel ",
+                "and weight")
     weights <- setNames(as.numeric(weights$weight), as.character(weights$channel))
   }
   if (!is.numeric(weights) || is.null(names(weights)) || anyNA(names(weights)))

@@ -48,7 +48,8 @@ shapley <- function(data = NULL, file = NULL, path = "path", conversions = "conv
   } else {
     tp <- touchpoint_table(r, has_value = has_value)
     tab <- channel_table(r$vchannels, r$vattr_convs_loc,
-                         if (has_value && !is.null(tp)) per_channel(tp$channel, tp$value, r$vchannels))
+                         if (has_value && !is.null(tp))
+                           per_channel(tp$channel, tp$value, r$vchannels))
     w <- weights_from_native(r$vchannels, r$vindex)
   }
   new_touchlane_model("shapley", channels = tab, touchpoints = tp, weights = w,

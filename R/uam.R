@@ -59,14 +59,16 @@ uam <- function(aggregated, ctr, conversions = "conversions", period = NULL,
   conv <- check_counts(aggregated[[conversions]], conversions, "conversions")
   if (is.data.frame(ctr) || is.matrix(ctr)) {
     miss <- setdiff(channels, colnames(ctr))
-    if (length(miss)) tl_stop("`ctr` has no column for channel ", paste0("'", miss, "'", collapse = ", "))
+    if (length(miss))
+      tl_stop("`ctr` has no column for channel ", paste0("'", miss, "'", collapse = ", "))
     ctr <- as.matrix(as.data.frame(ctr)[, channels, drop = FALSE])
   } else tl_stop("`ctr` must be a data frame with one column per channel")
   if (nrow(ctr) < nrow(clicks)) tl_stop("`ctr` has fewer rows than `aggregated` has periods")
   storage.mode(ctr) <- "double"
   if (is.null(click_channels)) click_channels <- channels
   unknown <- setdiff(click_channels, channels)
-  if (length(unknown)) tl_stop("`click_channels`: no channel ", paste0("'", unknown, "'", collapse = ", "))
+  if (length(unknown))
+    tl_stop("`click_channels`: no channel ", paste0("'", unknown, "'", collapse = ", "))
   ev <- if (!is.null(events)) event_columns(events, id, NULL, channel)
   r <- quietly(.Call("uam_R", if (is.null(ev)) 0 else 1, if (is.null(ev)) numeric(0) else ev$id,
                      if (is.null(ev)) character(0) else rep("", length(ev$id)),

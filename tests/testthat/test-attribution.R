@@ -6,25 +6,25 @@ j5 <- data.frame(path = c("b > a", "c > a", "b > c", "a", "c > b > a"), conv = c
 test_that("bad journeys and settings are refused with the column, row or argument named", {
   bad <- function(col, x) { b <- j5; b[[col]] <- x; b }
   cases <- list(
-    list(bad("path", c("a", NA, "b", "a", NA)), "column 'path' \\(path\\): rows 2, 5 NA"),
-    list(bad("path", c("a", "b", " ", "a", "")), "column 'path' \\(path\\): rows 3, 5 empty"),
-    list(bad("conv", c(1, NA, 0, 0, 0)), "column 'conv' \\(conversions\\): row 2 NA"),
-    list(bad("conv", c(1, 1, -1, 0, 0)), "column 'conv' \\(conversions\\): row 3 negative"),
+    list(bad("path", c("a", NA, "b", "a", NA)), "'path' \\(path\\): rows 2, 5 NA"),
+    list(bad("path", c("a", "b", " ", "a", "")), "'path' \\(path\\): rows 3, 5 empty"),
+    list(bad("conv", c(1, NA, 0, 0, 0)), "'conv' \\(conversions\\): row 2 NA"),
+    list(bad("conv", c(1, 1, -1, 0, 0)), "'conv' \\(conversions\\): row 3 negative"),
     list(bad("conv", c(1, 2.5, 0, 0, 0)), "row 2 not a whole number \\(2.5\\)"),
     list(bad("n", c(1, 1, 0.5, 0, 0)), "column 'n' \\(nulls\\): row 3 not a whole number"),
     list(bad("conv", letters[1:5]), "column 'conv' \\(conversions\\) must be numeric"),
-    list(j5[, -2], "column 'conv' \\(conversions\\) not found in `data`; its columns are: path, n, val"))
+    list(j5[, -2], "'conv' \\(conversions\\) not found in `data`; its columns are: path, n, val"))
   for (k in cases)
     expect_error(markov_model(k[[1]], conversions = "conv", nulls = "n", seed = 1), k[[2]])
   expect_error(markov_model(j5, conversions = "conv", kind = "odds"),
-               '`nulls` must name the column of non-converting journeys: kind = "odds" needs null counts')
+               '`nulls` must name the column of non-converting journeys: kind = "odds" needs')
   expect_error(shapley(j5, conversions = "conv", kind = "saturation"), 'kind = "saturation" needs')
   expect_error(markov_model(j5, conversions = "conv", kind = 2), '`kind` must be one of "removal"')
-  expect_error(markov_model(j5, conversions = "conv", order = 1.5), "`order` must be a whole number")
+  expect_error(markov_model(j5, conversions = "conv", order = 1.5), "`order` must be a whole")
   expect_error(heuristic_models(file = tempfile()), "file '.*' \\(file\\) not found")
   f <- tempfile(fileext = ".csv")
   writeLines(c("path;total", "a;1"), f)
-  expect_error(heuristic_models(file = f), "column 'conversions' \\(conversions\\) not found in the header")
+  expect_error(heuristic_models(file = f), "'conversions' \\(conversions\\) not found in the header")
   expect_error(attribution(j5, models = c("first", "nope"), conversions = "conv"),
                'unknown model "nope"; known models: .*"first"')
 })
