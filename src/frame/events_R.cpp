@@ -85,7 +85,8 @@ extern "C" SEXP journeys_from_events_R(SEXP flg_file_p, SEXP file_p, SEXP user_p
     ev.vchannels = as_strings(channels_p);
     journeys_from_events_cpp(&ev, &rules, &out);
   }
-  Rcpp::List res = Rcpp::List::create(
+  return r_result([&]() -> SEXP {
+    return Rcpp::List::create(
       Rcpp::Named("path") = to_character(out.vpath),
       Rcpp::Named("days") = to_character(out.vdays),
       Rcpp::Named("conversions") = std::vector<double>(out.vconv.begin(), out.vconv.end()),
@@ -94,7 +95,7 @@ extern "C" SEXP journeys_from_events_R(SEXP flg_file_p, SEXP file_p, SEXP user_p
       Rcpp::Named("untouched") = static_cast<double>(out.untouched),
       Rcpp::Named("untouched_rows") = static_cast<double>(out.nuntouched_rows),
       Rcpp::Named("untouched_value") = out.untouched_value);
-  return res;
+  });
   END_RCPP
 }
 
@@ -111,7 +112,10 @@ extern "C" SEXP time_decay_R(SEXP path_p, SEXP days_p, SEXP conv_p, SEXP value_p
   std::vector<double> vconv_attr, vvalue_attr;
   time_decay_cpp(&vpath, &vdays, &vconv, &vvalue, sep[0], as_real(half_life_p), &vchannels, &vconv_attr,
                  &vvalue_attr);
-  return Rcpp::List::create(Rcpp::Named("channel") = vchannels, Rcpp::Named("conversions") = vconv_attr,
-                            Rcpp::Named("value") = vvalue_attr);
+  return r_result([&]() -> SEXP {
+    return Rcpp::List::create(Rcpp::Named("channel") = vchannels,
+                              Rcpp::Named("conversions") = vconv_attr,
+                              Rcpp::Named("value") = vvalue_attr);
+  });
   END_RCPP
 }
