@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <random>
 #include <stdexcept>
 #include <unordered_map>
@@ -13,6 +15,47 @@ const std::vector<std::string> kBootstrapModels = {
     "first", "last", "linear", "position", "last_non_direct", "shapley", "logistic", "markov"};
 
 namespace {
+
+// log(k!) without std::lgamma, which writes the global signgam and so races
+// between replicate threads: a table below 256, Stirling's series above
+// (relative error far below what the rejection test below can notice).
+double log_factorial(uli k) {
+  static const std::array<double, 256> table = [] {
+    std::array<double, 256> t{};
+    for (size_t i = 1; i < t.size(); ++i) t[i] = t[i - 1] + std::log(static_cast<double>(i));
+    return t;
+  }();
+  if (k < table.size()) return table[k];
+  const double n = static_cast<double>(k), n2 = n * n;
+  return n * std::log(n) - n + 0.5 * std::log(2 * 3.14159265358979323846 * n) + 1 / (12 * n) -
+         1 / (360 * n * n2) + 1 / (1260 * n * n2 * n2);
+}
+
+// One Poisson draw with the given mean: multiplication of uniforms for small
+// means, Hoermann's transformed rejection (PTRS) from 10 on.
+uli poisson(std::mt19937_64& engine, uli mean) {
+  std::uniform_real_distribution<double> unif(0.0, 1.0);
+  const double lam = static_cast<double>(mean);
+  if (lam < 10) {
+    const double limit = std::exp(-lam);
+    uli x = 0;
+    for (double prod = unif(engine); prod > limit; prod *= unif(engine)) ++x;
+    return x;
+  }
+  const double slam = std::sqrt(lam), loglam = std::log(lam);
+  const double b = 0.931 + 2.53 * slam, a = -0.059 + 0.02483 * b;
+  const double invalpha = 1.1239 + 1.1328 / (b - 3.4), vr = 0.9277 - 3.6224 / (b - 2);
+  for (;;) {
+    const double u = unif(engine) - 0.5, v = unif(engine), us = 0.5 - std::fabs(u);
+    const double kf = std::floor((2 * a / us + b) * u + lam + 0.43);
+    if (us >= 0.07 && v <= vr && kf < 1.8e19) return static_cast<uli>(kf);
+    if (kf < 0 || kf >= 1.8e19 || (us < 0.013 && v > us)) continue;
+    const uli k = static_cast<uli>(kf);
+    if (std::log(v) + std::log(invalpha) - std::log(a / (us * us) + b) <=
+        -lam + kf * loglam - log_factorial(k))
+      return k;
+  }
+}
 
 // splitmix64: spreads (seed, r) over the whole seed space.
 uli mix(uli x) {
@@ -188,11 +231,7 @@ void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vect
   rc->resize(vc.size());
   rn->resize(vn.size());
   rv->resize(vv.size());
-  auto draw = [&engine](uli mean) -> uli {
-    if (mean == 0) return 0;
-    std::poisson_distribution<uli> d(static_cast<double>(mean));
-    return d(engine);
-  };
+  auto draw = [&engine](uli mean) -> uli { return mean == 0 ? 0 : poisson(engine, mean); };
   for (size_t i = 0; i < vc.size(); ++i) {
     (*rc)[i] = draw(vc[i]);
     if (!vn.empty()) (*rn)[i] = draw(vn[i]);
