@@ -48,7 +48,7 @@ uli poisson(std::mt19937_64& engine, uli mean) {
   for (;;) {
     const double u = unif(engine) - 0.5, v = unif(engine), us = 0.5 - std::fabs(u);
     const double kf = std::floor((2 * a / us + b) * u + lam + 0.43);
-    if (us >= 0.07 && v <= vr && kf < 1.8e19) return static_cast<uli>(kf);
+    if (us >= 0.07 && v <= vr && kf >= 0 && kf < 1.8e19) return static_cast<uli>(kf);
     if (kf < 0 || kf >= 1.8e19 || (us < 0.013 && v > us)) continue;
     const uli k = static_cast<uli>(kf);
     if (std::log(v) + std::log(invalpha) - std::log(a / (us * us) + b) <=
