@@ -13,6 +13,7 @@ std::ostream& console_stream();
 #define ARMA_CERR_STREAM console_stream()
 #include <armadillo>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,6 +23,6 @@ std::ostream& console_stream();
 arma::mat std_vec2_to_arma_mat(const std::vector<std::vector<double>>* v);
 // Element i = mp[v[i]]; a missing key is inserted with 0.
 arma::Col<arma::uword> conv_vec_string_uli(const std::vector<std::string>* v,
-                                           std::map<std::string, unsigned long>* mp);
+                                           std::map<std::string, std::uint64_t>* mp);
 
 #endif

@@ -22,9 +22,8 @@
 #include <string_view>
 #include <vector>
 
-typedef unsigned long int uli;   // 64-bit on every supported platform
-typedef long int sli;
-static_assert(sizeof(uli) == 8, "unsigned long must be 64-bit");
+typedef std::uint64_t uli;   // counts, indices and seeds: 64 bits on every platform
+typedef std::int64_t sli;
 
 // ---- console and interrupts ------------------------------------------------
 std::ostream& console_stream();                       // where printA writes
@@ -82,10 +81,23 @@ std::string_view trim_blanks(std::string_view s);
 // a + b for journey counts; std::overflow_error naming the 0-based row (as
 // 1-based) when the sum passes 2^64 - 1.
 [[noreturn]] void count_overflow(uli row);
+// add_overflows: *sum = a + b; true when the true sum passes 2^64 - 1.
+inline bool add_overflows(uli a, uli b, uli* sum) {
+  *sum = a + b;   // unsigned arithmetic wraps, so the sum is smaller exactly on overflow
+  return *sum < a;
+}
 inline uli add_count(uli a, uli b, uli row) {
   uli s;
-  if (__builtin_add_overflow(a, b, &s)) count_overflow(row);
+  if (add_overflows(a, b, &s)) count_overflow(row);
   return s;
+}
+
+// Number of set bits (portable; the Shapley sum over coalitions uses it).
+inline uli count_bits(std::uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<uli>((x * 0x0101010101010101ULL) >> 56);
 }
 
 // ---- result files ----------------------------------------------------------

@@ -27,7 +27,7 @@ arma::mat std_vec2_to_arma_mat(const std::vector<std::vector<double>>* v) {
 }
 
 arma::Col<arma::uword> conv_vec_string_uli(const std::vector<std::string>* v,
-                                           std::map<std::string, unsigned long>* mp) {
+                                           std::map<std::string, uli>* mp) {
   arma::Col<arma::uword> out(v->size());
   for (size_t i = 0; i < v->size(); ++i) out(i) = (*mp)[(*v)[i]];
   return out;

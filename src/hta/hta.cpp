@@ -114,7 +114,7 @@ double hta_canonical(std::mt19937& g) {
 namespace {
 
 // Lags of the units of one cell; true: the unit lands inside the series.
-__attribute__((flatten)) void spread_cell(std::mt19937& g, uli units, uli t, double rate,
+void spread_cell(std::mt19937& g, uli units, uli t, double rate,
                                           double room, std::vector<uli>& vk) {
   for (uli unit = units; unit > 0; --unit) {
     if (unit % kUnitsPerInterruptCheck == 0) check_interrupt();
@@ -190,7 +190,7 @@ uli pick(double u, uli n) {
 // converting journey, otherwise (when non-converting journeys are kept) a
 // random non-converting one. Without non-converting journeys such a touch
 // has nowhere to go and is dropped.
-__attribute__((flatten)) void touch_cell(std::mt19937& g, uli units, uli k, double ctr, double p,
+void touch_cell(std::mt19937& g, uli units, uli k, double ctr, double p,
                                          bool record_nulls, Journeys& conv_j, Journeys& null_j) {
   const uli nconvs = conv_j.path.size(), nnulls = null_j.path.size();
   for (uli unit = units; unit > 0; --unit) {

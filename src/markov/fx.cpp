@@ -41,7 +41,7 @@ void Fx::add(uli i, uli j, uli v) {
   // lrS keeps each state's running total, so no edge count and no
   // cumulative count in cum() can wrap around.
   uli tot;
-  if (__builtin_add_overflow(lrS[i], v, &tot))
+  if (add_overflows(lrS[i], v, &tot))
     throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(i) +
                               " add up to more than 2^64 - 1");
   auto ins = pos_.emplace(pair_key(i, j), lrS0[i]);
@@ -65,7 +65,7 @@ void Fx::add_at(uli i, uli k, uli v) {
   if (i >= cap_) beyond("add_at", i, cap_);
   uli& c = cnt_[i].at(k);
   uli tot;
-  if (__builtin_add_overflow(lrS[i], v, &tot))
+  if (add_overflows(lrS[i], v, &tot))
     throw std::overflow_error("Fx::add_at: the counts out of state " + std::to_string(i) +
                               " add up to more than 2^64 - 1");
   c += v;   // cannot wrap: c is part of lrS[i]

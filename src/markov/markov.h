@@ -229,4 +229,44 @@ void markov_model_method_cpp(const MarkovMethod* method, int* flg_file, std::str
                              std::vector<double>* vtran_prob_mtx, double* s_nconv,
                              double* s_nnull, std::vector<double>* vindex_raw);
 
+// ---- the model for internal callers -----------------------------------------
+// Settings of one model run; the defaults are the entry point's.
+struct MarkovSettings {
+  int type = 0;                   // 0 removal effects, 1..4 conversion index kinds
+  uli order = 1;
+  uli nsim_start = 100000;
+  uli max_step = 0;               // 0: the longest journey plus one
+  uli ncore = 1;
+  uli nfold = 10;
+  uli seed = gb::limsup;          // limsup: a fresh seed
+  double conv_par = 0.05;
+  double rate_step_sim = 1.5;
+  int verbose = 0;
+  int flg_out_tran_mtx = 0;       // 1: also the transition table, > 1: only that
+  int flg_out_attr = 0;           // 1: keep the touch-point rows
+  int flg_write_nulls = 0;
+  int flg_write_paths = 0;
+  std::string file_output;        // touch-point rows to this file, "" none
+  MarkovMethod method;
+};
+
+// Everything one run gives back, named as in the entry point.
+struct MarkovResult {
+  std::vector<std::string> vchannels;
+  std::vector<double> vindex;     // masked, mean_index appended (index kinds)
+  std::vector<double> vindex_raw; // unmasked, kind 2 before its infinity rule
+  std::vector<double> vattr_convs_loc, vattr_convs_glob, vattr_value_glob;
+  std::vector<double> vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value;
+  std::vector<std::string> vpath_name, vpath_channel;
+  std::vector<std::string> vchannel_from_mtx, vchannel_to_mtx;
+  std::vector<double> vtran_prob_mtx;
+  double s_nconv = 0, s_nnull = 0;
+};
+
+// The model over one journey source (the source's cha_sep is ignored: the
+// channel separator is `cha_sep`). markov_model_cpp and
+// markov_model_method_cpp are this with their arguments gathered.
+MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
+                        const MarkovSettings& settings);
+
 #endif

@@ -43,7 +43,7 @@ void start_build(Fx* S, uli* nchannels, ChannelMap* mp_channels,
 // Adds one encoded journey (its states) to the store.
 void add_states(const std::vector<uli>& states, uli convs, uli nulls, Fx* S, uli* max_npassi) {
   uli weight;
-  if (__builtin_add_overflow(convs, nulls, &weight))
+  if (add_overflows(convs, nulls, &weight))
     throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
   uli p = kStart;
   for (uli q : states) {
@@ -101,7 +101,7 @@ class PathCache {
     Entry& e = entries_[idx];
     const uli* st = states_.data() + e.st_off;
     uli weight;
-    if (__builtin_add_overflow(convs, nulls, &weight))
+    if (add_overflows(convs, nulls, &weight))
       throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
     if (weight > 0) {
       if (e.pos_off == kUnknown) {

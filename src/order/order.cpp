@@ -6,8 +6,8 @@
 #include "order/order.h"
 
 namespace {
-constexpr unsigned long kMaxChooseOrder = 1000;
-constexpr unsigned long kMaxFold = 1000;
+constexpr uli kMaxChooseOrder = 1000;
+constexpr uli kMaxFold = 1000;
 
 constexpr uli kProgressEvery = 1000000;
 constexpr uli kMaxRocNpt = 10000000;

@@ -255,3 +255,34 @@ void attribution_from_file(const std::string* file, const std::string* var_path,
                 flg_write_paths, row_sep, vindex, mean_index, vpath_id, vpath_name, vpath_channel,
                 vpath_chpos, vpath_attr_convs, vpath_attr_value, vattr_convs_loc);
 }
+
+void TouchpointRows::clear() {
+  vpath_id.clear();
+  vpath_name.clear();
+  vpath_channel.clear();
+  vpath_chpos.clear();
+  vpath_attr_convs.clear();
+  vpath_attr_value.clear();
+}
+
+void attribute_journeys(const JourneySource& src, const PathSettings& settings,
+                        const ChannelMap& mp_channels, const std::vector<double>& vindex,
+                        double mean_index, TouchpointRows* rows,
+                        std::vector<double>* vattr_convs_loc) {
+  if (src.flg_file == 1) {
+    attribution_from_file(&src.file, &src.var_path, &src.var_conv, &src.var_value, &src.row_sep,
+                          &settings.cha_sep, &settings.flg_write_nulls, &settings.flg_write_paths,
+                          &settings.file_output, &mp_channels, &vindex, &mean_index,
+                          &rows->vpath_id, &rows->vpath_name, &rows->vpath_channel,
+                          &rows->vpath_chpos, &rows->vpath_attr_convs, &rows->vpath_attr_value,
+                          vattr_convs_loc);
+    return;
+  }
+  static const std::vector<double> none;
+  attribution_from_vec(src.vy, src.vc, src.vv ? src.vv : &none, &mp_channels, &settings.cha_sep,
+                       &settings.flg_write_nulls, &settings.flg_write_paths,
+                       &settings.file_output, &src.row_sep, &vindex, &mean_index,
+                       &rows->vpath_id, &rows->vpath_name, &rows->vpath_channel,
+                       &rows->vpath_chpos, &rows->vpath_attr_convs, &rows->vpath_attr_value,
+                       vattr_convs_loc);
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "journeys/journeys.h"
 
 // ---- one journey -----------------------------------------------------------
 // Splits a converting journey's conversions (and value when flg_value is 1)
@@ -70,5 +71,30 @@ void attribution_from_file(const std::string* file, const std::string* var_path,
                            std::vector<double>* vpath_attr_convs,
                            std::vector<double>* vpath_attr_value,
                            std::vector<double>* vattr_convs_loc);
+
+// ---- over one journey source -------------------------------------------------
+// The touch-point rows of a run, one entry per row in each vector.
+struct TouchpointRows {
+  std::vector<double> vpath_id;
+  std::vector<std::string> vpath_name, vpath_channel;
+  std::vector<double> vpath_chpos, vpath_attr_convs, vpath_attr_value;
+  void clear();
+};
+
+// How rows are written: to the vectors, or with a header to file_output
+// when it is not empty (fields separated by the source's row_sep).
+struct PathSettings {
+  std::string cha_sep;
+  int flg_write_nulls = 0;
+  int flg_write_paths = 0;
+  std::string file_output;
+};
+
+// Path attribution of every journey of src (the source's cha_sep is not
+// used: the channel separator is settings.cha_sep), as the drivers above.
+void attribute_journeys(const JourneySource& src, const PathSettings& settings,
+                        const ChannelMap& mp_channels, const std::vector<double>& vindex,
+                        double mean_index, TouchpointRows* rows,
+                        std::vector<double>* vattr_convs_loc);
 
 #endif

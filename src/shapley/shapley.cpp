@@ -37,7 +37,7 @@ void shapley_exact(const std::vector<uint32_t>& masks, const std::vector<double>
   for (uint64_t S = 1; S < nsub; ++S) {
     const double vs = v[S];
     if (vs == 0) continue;
-    const uli s = static_cast<uli>(__builtin_popcountll(S));
+    const uli s = count_bits(S);
     const double plus = coeff_plus[s] * vs, minus = coeff_minus[s] * vs;
     for (uli j = 0; j < N; ++j) out[j] += ((S >> j) & 1) ? plus : -minus;
     if ((S & 0xFFFFF) == 0) check_interrupt();
