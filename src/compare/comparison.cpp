@@ -162,20 +162,23 @@ std::vector<double> logistic_shares(ModelInput& in, uli nchannels, uli k) {
 
 // Markov conversion index (kind 2) of one order; the Markov runs keep their
 // own engines, seeded from `seed`, and leave gb::engine alone.
-std::vector<double> markov_shares(ModelInput& in, uli order, uli seed, uli nchannels, uli k) {
-  int flg_file = 0, type = 2, flg_out_tran_mtx = 0, flg_out_attr = 0;
-  uli nsim_start = 100000, max_step = 0, ncore = 1, nfold = 10;
-  double conv_par = 0.05, rate_step_sim = 1.5, s_nconv = 0, s_nnull = 0;
-  std::vector<std::string> vchannels, name, channel, from, to;
-  std::vector<double> vindex, id, chpos, attr, value, loc, glob, value_glob, prob, vindex_raw;
-  markov_model_cpp(&flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, &in.var_null,
-                   in.vy, in.vc, &in.vv, in.vn, &in.row_sep, &in.cha_sep, &type, &order,
-                   &nsim_start, &max_step, &ncore, &nfold, &seed, &conv_par, &rate_step_sim,
-                   &in.verbose, &flg_out_tran_mtx, &in.file_output, &in.flg_write_nulls,
-                   &in.flg_write_paths, &vchannels, &vindex, &flg_out_attr, &id, &name, &channel,
-                   &chpos, &attr, &value, &loc, &glob, &value_glob, &from, &to, &prob, &s_nconv,
-                   &s_nnull, &vindex_raw);
-  return shares_from_index(vchannels, vindex, nchannels,
+std::vector<double> markov_shares(const ModelInput& in, uli order, uli seed, uli nchannels, uli k) {
+  JourneySource src = vector_source(in.vy, in.vc, &in.vv, in.vn);
+  src.var_path = in.var_path;
+  src.var_conv = in.var_conv;
+  src.var_value = in.var_value;
+  src.var_null = in.var_null;
+  src.row_sep = in.row_sep;
+  MarkovSettings set;
+  set.type = 2;
+  set.order = order;
+  set.seed = seed;
+  set.verbose = in.verbose;
+  set.flg_write_nulls = in.flg_write_nulls;
+  set.flg_write_paths = in.flg_write_paths;
+  set.file_output = in.file_output;
+  const MarkovResult r = markov_run(src, in.cha_sep, set);
+  return shares_from_index(r.vchannels, r.vindex, nchannels,
                            "markov_model_order_" + std::to_string(order), k);
 }
 
@@ -364,6 +367,87 @@ void print_table(const std::vector<std::vector<double>>& perf,
   }
 }
 
+// The journeys of an event table, channel i written i + 1, with the table
+// itself for replaying them over a window of days.
+struct EventJourneys {
+  std::vector<std::string> vchannels, vpaths;
+  std::vector<uli> vconv, vnull;
+  std::vector<std::vector<uli>> Mpaths_ids;
+  uli nchannels = 0;
+  EventTable events;
+};
+
+void read_event_journeys(std::vector<uli>* tab_paths_id_path,
+                         std::vector<std::string>* tab_paths_time_str,
+                         std::vector<std::string>* tab_paths_channel,
+                         std::vector<std::string>* tab_ctr_day_str,
+                         std::vector<std::vector<double>>* tab_ctr_ctr,
+                         std::string channel_conv_name, EventJourneys* ej) {
+  uli len_tab_paths = tab_paths_id_path->size();
+  std::string sep = " ";
+  std::map<std::string, uli> mp_channels;
+  if (tab_paths_time_str->size() != len_tab_paths || tab_paths_channel->size() != len_tab_paths)
+    throw std::invalid_argument("the event table columns have different lengths (" +
+                                std::to_string(len_tab_paths) + ", " +
+                                std::to_string(tab_paths_time_str->size()) + ", " +
+                                std::to_string(tab_paths_channel->size()) + ")");
+  transpose_paths(&len_tab_paths, tab_paths_channel, tab_paths_id_path, &channel_conv_name, &sep,
+                  &ej->vchannels, &ej->nchannels, &ej->vpaths, &ej->vconv, &ej->vnull,
+                  &mp_channels, &ej->Mpaths_ids);
+  read_event_table(tab_paths_id_path, tab_paths_time_str, tab_paths_channel, channel_conv_name,
+                   mp_channels, tab_ctr_day_str, tab_ctr_ctr, &ej->events);
+  for (size_t j = 0; j < ej->vpaths.size(); ++j)
+    if (ej->vpaths[j].empty())
+      throw std::invalid_argument(
+          "tab_paths_channel: journey " +
+          std::to_string(ej->events.tab_info_paths_id_path.at(ej->Mpaths_ids[j].at(0))) +
+          " has no touch point, only conversions");
+}
+
+// The replay window must fit in the event table and leave the reward model
+// two days to compare.
+void check_window(const EventTable& events, double perc_sample) {
+  if (perc_sample > 1)
+    throw std::invalid_argument("perc_sample must be at most 1 here: the day window (" + fmt_f(perc_sample) +
+                                " of the days) cannot be longer than the days of the event table");
+  const double window = std::floor(static_cast<double>(events.days.size()) * perc_sample);
+  if (window < 2)
+    throw std::invalid_argument("the window of " + fmt_f(window) + " days (perc_sample " +
+                                fmt_f(perc_sample) + " of " + fmt_lu(events.days.size()) +
+                                " days) is too short: the reward model needs at least 2 days");
+}
+
+// The daily tables of one replayed sample.
+struct DailyTables {
+  std::vector<std::vector<double>> touches, ctr;
+  std::vector<double> convs;
+};
+
+// Reward-model shares of the sample's daily conversions and impressions.
+std::vector<double> reward_shares(DailyTables* day, uli nchannels,
+                                  std::vector<std::string>* vchannels, int verbose, uli k) {
+  uli sconversions = 0;
+  for (double x : day->convs) sconversions += static_cast<uli>(x);
+  // Touches back to impressions through the average click-through rate.
+  std::vector<std::vector<double>> impressions = day->touches;
+  uli simpressions = 0;
+  for (size_t j = 0; j < impressions.size(); ++j)
+    for (uli i = 0; i < nchannels; ++i) {
+      double& x = impressions[j][i];
+      x = day->ctr[j][i] > 0 ? x / day->ctr[j][i] : 0.0;
+      simpressions = static_cast<uli>(static_cast<double>(simpressions) + x);
+    }
+  const double icr = static_cast<double>(sconversions) /
+                     (static_cast<double>(simpressions) / static_cast<double>(nchannels));
+  std::map<std::string, double> mp_weight_mmm;
+  int reward_verbose = verbose;
+  reward_model(&day->convs, &impressions, &reward_verbose, nchannels, vchannels, icr,
+               impressions.size(), &mp_weight_mmm);
+  std::vector<double> w(nchannels);
+  for (uli i = 0; i < nchannels; ++i) w[i] = mp_weight_mmm[(*vchannels)[i]];
+  return shares(std::move(w), "reward", k);
+}
+
 }  // namespace
 
 void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
@@ -445,40 +529,11 @@ void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
                    max_markov_order, seed, flg_print, verbose};
   check_settings(s);
   *vmodel_names = model_names(true, max_markov_order);
-
-  // Journeys of the event table, channel i written i + 1.
-  uli len_tab_paths = tab_paths_id_path->size();
-  std::string sep = " ";
-  std::vector<std::string> vchannels, vpaths;
-  std::vector<uli> vconv, vnull;
-  std::map<std::string, uli> mp_channels;
-  std::vector<std::vector<uli>> Mpaths_ids;
-  uli nchannels = 0;
-  if (tab_paths_time_str->size() != len_tab_paths || tab_paths_channel->size() != len_tab_paths)
-    throw std::invalid_argument("the event table columns have different lengths (" +
-                                std::to_string(len_tab_paths) + ", " +
-                                std::to_string(tab_paths_time_str->size()) + ", " +
-                                std::to_string(tab_paths_channel->size()) + ")");
-  transpose_paths(&len_tab_paths, tab_paths_channel, tab_paths_id_path, &channel_conv_name, &sep,
-                  &vchannels, &nchannels, &vpaths, &vconv, &vnull, &mp_channels, &Mpaths_ids);
-  EventTable events;
-  read_event_table(tab_paths_id_path, tab_paths_time_str, tab_paths_channel, channel_conv_name,
-                   mp_channels, tab_ctr_day_str, tab_ctr_ctr, &events);
-  for (size_t j = 0; j < vpaths.size(); ++j)
-    if (vpaths[j].empty())
-      throw std::invalid_argument(
-          "tab_paths_channel: journey " +
-          std::to_string(events.tab_info_paths_id_path.at(Mpaths_ids[j].at(0))) +
-          " has no touch point, only conversions");
-  if (perc_sample > 1)
-    throw std::invalid_argument("perc_sample must be at most 1 here: the day window (" + fmt_f(perc_sample) +
-                                " of the days) cannot be longer than the days of the event table");
-  const double window = std::floor(static_cast<double>(events.days.size()) * perc_sample);
-  if (window < 2)
-    throw std::invalid_argument("the window of " + fmt_f(window) + " days (perc_sample " +
-                                fmt_f(perc_sample) + " of " + fmt_lu(events.days.size()) +
-                                " days) is too short: the reward model needs at least 2 days");
-  const Population pop = build_population(vpaths, vconv, vnull, s);
+  EventJourneys ej;
+  read_event_journeys(tab_paths_id_path, tab_paths_time_str, tab_paths_channel, tab_ctr_day_str,
+                      tab_ctr_ctr, channel_conv_name, &ej);
+  check_window(ej.events, perc_sample);
+  const Population pop = build_population(ej.vpaths, ej.vconv, ej.vnull, s);
 
   ModelInput in;
   Generated sample;
@@ -488,49 +543,26 @@ void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
   in.var_path = "path";
   in.var_conv = "total_conversions";
   in.var_null = "total_null";
-  std::vector<std::vector<double>> Mtouches1, Mctr1, scratch_touches, scratch_ctr;
-  std::vector<double> vconvs1, scratch_convs;
-  auto draw = [&](const std::vector<double>& traffic, uli nsim, Generated* g,
-                  std::vector<std::vector<double>>* touches, std::vector<double>* convs,
-                  std::vector<std::vector<double>>* ctr) {
+  DailyTables sampled, scratch;   // the sample's tables feed the reward model
+  auto draw = [&](const std::vector<double>& traffic, uli nsim, Generated* g, DailyTables* day) {
     g->vidy1.clear();
     g->vy1.clear();
     g->vc1.clear();
     g->vn1.clear();
     path_generator_new(&pop.cand.vpath, &pop.cand.visconv, pop.cand.vnpath, pop.cand.vfreq,
-                       nchannels, traffic, nsim, &g->vidy1, &Mpaths_ids, &pop.vpaths_ids_1,
-                       &events, perc_sample, &g->vy1, &g->vc1, &g->vn1, touches, convs, ctr);
+                       ej.nchannels, traffic, nsim, &g->vidy1, &ej.Mpaths_ids, &pop.vpaths_ids_1,
+                       &ej.events, perc_sample, &g->vy1, &g->vc1, &g->vn1, &day->touches,
+                       &day->convs, &day->ctr);
   };
   Draws draws;
   draws.warn_few = false;
   draws.attribution_line = "Attribution (First/Last/Linear/Shapley/Logistic/Reward/Markov)";
-  draws.sample = [&](Generated* g) { draw({}, pop.nsim, g, &Mtouches1, &vconvs1, &Mctr1); };
+  draws.sample = [&](Generated* g) { draw({}, pop.nsim, g, &sampled); };
   draws.population = [&](const std::vector<double>& traffic, Generated* g) {
-    draw(traffic, 0, g, &scratch_touches, &scratch_convs, &scratch_ctr);
+    draw(traffic, 0, g, &scratch);
   };
-  draws.reward = [&](uli k) {
-    uli sconversions = 0;
-    for (double x : vconvs1) sconversions += static_cast<uli>(x);
-    // Touches back to impressions through the average click-through rate.
-    std::vector<std::vector<double>> impressions = Mtouches1;
-    uli simpressions = 0;
-    for (size_t j = 0; j < impressions.size(); ++j)
-      for (uli i = 0; i < nchannels; ++i) {
-        double& x = impressions[j][i];
-        x = Mctr1[j][i] > 0 ? x / Mctr1[j][i] : 0.0;
-        simpressions = static_cast<uli>(static_cast<double>(simpressions) + x);
-      }
-    const double icr = static_cast<double>(sconversions) /
-                       (static_cast<double>(simpressions) / static_cast<double>(nchannels));
-    std::map<std::string, double> mp_weight_mmm;
-    int reward_verbose = verbose;
-    reward_model(&vconvs1, &impressions, &reward_verbose, nchannels, &vchannels, icr,
-                 impressions.size(), &mp_weight_mmm);
-    std::vector<double> w(nchannels);
-    for (uli i = 0; i < nchannels; ++i) w[i] = mp_weight_mmm[vchannels[i]];
-    return shares(std::move(w), "reward", k);
-  };
-  run_iterations(pop, nchannels, s, in, sample, draws, vmodel_names->size(), results_performance,
-                 results_allocation);
+  draws.reward = [&](uli k) { return reward_shares(&sampled, ej.nchannels, &ej.vchannels, verbose, k); };
+  run_iterations(pop, ej.nchannels, s, in, sample, draws, vmodel_names->size(),
+                 results_performance, results_allocation);
   if (flg_print == 1) print_table(*results_performance, *vmodel_names);
 }

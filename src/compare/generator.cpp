@@ -53,13 +53,8 @@ std::vector<std::vector<Touch>> candidate_touches(const std::vector<std::string>
   return out;
 }
 
-// The draw loop shared by both generators; on_accept(i) runs after
-// candidate i is recorded (before the budget is spent).
-template <class OnAccept>
-void draw_journeys(const std::vector<std::string>& vpath, const std::vector<bool>& visconv,
-                   const std::vector<double>& vfreq, uli nchannels, std::vector<double>& vtraffic,
-                   uli nsim, std::vector<uli>* vidy1, std::vector<std::string>* vy1,
-                   std::vector<uli>* vc1, std::vector<uli>* vn1, OnAccept on_accept) {
+void check_candidates(const std::vector<std::string>& vpath, const std::vector<bool>& visconv,
+                      const std::vector<double>& vfreq) {
   const size_t ncand = vpath.size();
   if (visconv.size() != ncand || vfreq.size() != ncand)
     throw std::invalid_argument("path_generator: " + std::to_string(ncand) + " paths but " +
@@ -70,16 +65,74 @@ void draw_journeys(const std::vector<std::string>& vpath, const std::vector<bool
       throw std::invalid_argument("path_generator: cumulative probability of " + candidate(i) +
                                   " is not finite or decreases");
   }
+}
+
+void check_traffic(const std::vector<double>& vtraffic, uli nchannels) {
+  if (vtraffic.size() != nchannels)
+    throw std::invalid_argument("path_generator: traffic for " + std::to_string(vtraffic.size()) +
+                                " channels, expected " + std::to_string(nchannels));
+  for (size_t c = 0; c < vtraffic.size(); ++c)
+    if (std::isnan(vtraffic[c]))
+      throw std::invalid_argument("path_generator: traffic of channel " + std::to_string(c + 1) +
+                                  " is not a number");
+}
+
+// The output entry of each candidate: candidates sharing a path text share
+// one entry, and a text already in the output (from an earlier call) keeps
+// its entry.
+class OutputEntries {
+ public:
+  OutputEntries(const std::vector<std::string>& vpath, const std::vector<std::string>& vy1)
+      : cand_text_(vpath.size()) {
+    std::unordered_map<std::string_view, size_t> text_id;
+    for (size_t i = 0; i < vpath.size(); ++i)
+      cand_text_[i] = text_id.emplace(std::string_view(vpath[i]), text_id.size()).first->second;
+    out_of_text_.assign(text_id.size(), kNone);
+    for (size_t k = 0; k < vy1.size(); ++k) {
+      auto it = text_id.find(vy1[k]);
+      if (it != text_id.end() && out_of_text_[it->second] == kNone) out_of_text_[it->second] = k;
+    }
+  }
+
+  // One more journey of candidate i in the output.
+  void record(size_t i, const std::vector<std::string>& vpath, const std::vector<bool>& visconv,
+              std::vector<uli>* vidy1, std::vector<std::string>* vy1, std::vector<uli>* vc1,
+              std::vector<uli>* vn1) {
+    size_t& k = out_of_text_[cand_text_[i]];
+    if (k == kNone) {
+      k = vy1->size();
+      vidy1->push_back(i);
+      vy1->push_back(vpath[i]);
+      vc1->push_back(0);
+      vn1->push_back(0);
+    }
+    ++(visconv[i] ? (*vc1)[k] : (*vn1)[k]);
+  }
+
+ private:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<size_t> cand_text_, out_of_text_;
+};
+
+bool costs_more_than_left(const std::vector<Touch>& touches, const std::vector<double>& vtraffic) {
+  for (const Touch& t : touches)
+    if (static_cast<double>(t.count) > vtraffic[t.channel]) return true;
+  return false;
+}
+
+// The draw loop shared by both generators; on_accept(i) runs after
+// candidate i is recorded (before the budget is spent).
+template <class OnAccept>
+void draw_journeys(const std::vector<std::string>& vpath, const std::vector<bool>& visconv,
+                   const std::vector<double>& vfreq, uli nchannels, std::vector<double>& vtraffic,
+                   uli nsim, std::vector<uli>* vidy1, std::vector<std::string>* vy1,
+                   std::vector<uli>* vc1, std::vector<uli>* vn1, OnAccept on_accept) {
+  check_candidates(vpath, visconv, vfreq);
+  const size_t ncand = vpath.size();
   const bool traffic = !vtraffic.empty();
   std::vector<std::vector<Touch>> touches;
   if (traffic) {
-    if (vtraffic.size() != nchannels)
-      throw std::invalid_argument("path_generator: traffic for " + std::to_string(vtraffic.size()) +
-                                  " channels, expected " + std::to_string(nchannels));
-    for (size_t c = 0; c < vtraffic.size(); ++c)
-      if (std::isnan(vtraffic[c]))
-        throw std::invalid_argument("path_generator: traffic of channel " + std::to_string(c + 1) +
-                                    " is not a number");
+    check_traffic(vtraffic, nchannels);
     touches = candidate_touches(vpath, nchannels);
   } else {
     if (nsim == 0) return;
@@ -87,18 +140,7 @@ void draw_journeys(const std::vector<std::string>& vpath, const std::vector<bool
       throw std::invalid_argument("path_generator: no candidate can be drawn");
   }
 
-  // Candidates sharing a path text share one output entry.
-  std::unordered_map<std::string_view, size_t> text_id;
-  std::vector<size_t> cand_text(ncand);
-  for (size_t i = 0; i < ncand; ++i)
-    cand_text[i] = text_id.emplace(std::string_view(vpath[i]), text_id.size()).first->second;
-  constexpr size_t kNone = static_cast<size_t>(-1);
-  std::vector<size_t> out_of_text(text_id.size(), kNone);
-  for (size_t k = 0; k < vy1->size(); ++k) {
-    auto it = text_id.find((*vy1)[k]);
-    if (it != text_id.end() && out_of_text[it->second] == kNone) out_of_text[it->second] = k;
-  }
-
+  OutputEntries entries(vpath, *vy1);
   NextAlive alive(ncand);
   const std::vector<double>& cum = vfreq;   // never modified: dropping goes through `alive`
   uli skips = 0, generated = 0, attempts = 0;
@@ -107,26 +149,13 @@ void draw_journeys(const std::vector<std::string>& vpath, const std::vector<bool
     const double u = gb::uniform(gb::engine);
     size_t i = alive.find(static_cast<size_t>(std::upper_bound(cum.begin(), cum.end(), u) - cum.begin()));
     while (i < ncand) {
-      if (traffic) {
-        bool too_expensive = false;
-        for (const Touch& t : touches[i])
-          if (static_cast<double>(t.count) > vtraffic[t.channel]) { too_expensive = true; break; }
-        if (too_expensive) {
-          alive.drop(i);
-          ++skips;
-          i = alive.find(i + 1);
-          continue;
-        }
+      if (traffic && costs_more_than_left(touches[i], vtraffic)) {
+        alive.drop(i);
+        ++skips;
+        i = alive.find(i + 1);
+        continue;
       }
-      size_t& k = out_of_text[cand_text[i]];
-      if (k == kNone) {
-        k = vy1->size();
-        vidy1->push_back(i);
-        vy1->push_back(vpath[i]);
-        vc1->push_back(0);
-        vn1->push_back(0);
-      }
-      ++(visconv[i] ? (*vc1)[k] : (*vn1)[k]);
+      entries.record(i, vpath, visconv, vidy1, vy1, vc1, vn1);
       on_accept(i);
       if (traffic)
         for (const Touch& t : touches[i]) vtraffic[t.channel] -= static_cast<double>(t.count);

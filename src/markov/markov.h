@@ -74,10 +74,32 @@ void build_simulation_matrix_i_cpp(std::string* s, uli* convs, uli* nulls, std::
                                    ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
                                    std::vector<std::string>* vchannels_sim, uli* nchannels_sim);
 
-// Every journey of the vectors (vv, vn may be empty) or of the file; the
-// dictionaries, store and totals are (re)initialised here. On return the
-// store is cumulated and ready for sim; svc / svv are the total
-// conversions / value. Reader errors are those of JourneyReader.
+// The chain of one journey set: the channel and state dictionaries, the
+// transition store and the totals.
+struct SimulationMatrix {
+  Fx S;
+  uli nchannels = 0;                     // channels of the journeys
+  ChannelMap mp_channels;
+  std::vector<std::string> vchannels;
+  uli max_npassi = 0;                    // longest journey in steps
+  uli nchannels_sim = 0;                 // states, the three special ones included
+  ChannelMap mp_channels_sim;
+  StateInverse mp_channels_sim_inv;
+  std::vector<std::string> vchannels_sim;
+  double svc = 0, svv = 0;               // total conversions, total value
+};
+
+// Every journey of src into *m, which starts afresh. Vectors are read for
+// what they hold (values and nulls where their vectors are not empty), a
+// file by the columns src names; the channel separator is cha_sep. On
+// return the store is cumulated and ready for sim. Throws
+// std::invalid_argument for order 0; reader errors are those of
+// JourneyReader.
+void build_simulation_matrix(const JourneySource& src, const std::string& cha_sep, uli order,
+                             int verbose, SimulationMatrix* m);
+
+// build_simulation_matrix with its outputs in separate places, for callers
+// that keep their own dictionaries.
 void build_simulation_matrix_from_vec_cpp(
     std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
     std::vector<double>* vv, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
@@ -264,8 +286,11 @@ struct MarkovResult {
 };
 
 // The model over one journey source (the source's cha_sep is ignored: the
-// channel separator is `cha_sep`). markov_model_cpp and
-// markov_model_method_cpp are this with their arguments gathered.
+// channel separator is `cha_sep`). The column names var_value and var_null
+// decide whether values and nulls count, for vectors too; vv and vn may be
+// null or empty. markov_model_cpp and markov_model_method_cpp are this with
+// their arguments gathered (their outputs are replaced, and nsim_start is
+// not updated: settings are taken by value).
 MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
                         const MarkovSettings& settings);
 

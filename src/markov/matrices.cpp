@@ -23,23 +23,6 @@ void progress(uli nrows) {
   printA("Building transition matrix, number of paths elaborated: " + thousandSeparator(nrows));
 }
 
-// Set-up shared by both drivers.
-void start_build(Fx* S, uli* nchannels, ChannelMap* mp_channels,
-                 std::vector<std::string>* vchannels, uli* max_npassi,
-                 ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
-                 std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc,
-                 double* svv, const uli* order) {
-  if (*order == 0) throw std::invalid_argument("order must be at least 1");
-  *S = Fx(0);
-  *nchannels = 0;
-  mp_channels->clear();
-  vchannels->clear();
-  init_state_dictionary(mp_channels_sim, vchannels_sim, mp_channels_sim_inv, nchannels_sim);
-  *svc = 0;
-  *svv = 0;
-  *max_npassi = 0;
-}
-
 // Adds one encoded journey (its states) to the store.
 void add_states(const std::vector<uli>& states, uli convs, uli nulls, Fx* S, uli* max_npassi) {
   uli weight;
@@ -153,11 +136,8 @@ class PathCache {
   std::vector<uli> states_, pos_;
 };
 
-void read_all(JourneyReader& reader, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
-              ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* max_npassi,
-              ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
-              std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc,
-              double* svv, int* verbose) {
+void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose,
+              SimulationMatrix* m) {
   std::string s;
   uli nrows = 0;
   PathCache cache;
@@ -170,26 +150,46 @@ void read_all(JourneyReader& reader, std::string* cha_sep, uli* order, Fx* S, ul
       const uint64_t h = hasher(path);
       const uli hit = cache.find(path, h);
       if (hit != kUnknown) {
-        cache.add(hit, convs, nulls, S, max_npassi);
+        cache.add(hit, convs, nulls, &m->S, &m->max_npassi);
       } else {
         s.assign(path.data(), path.size());
-        build_simulation_matrix_i_cpp(&s, &convs, &nulls, cha_sep, order, S, nchannels,
-                                      mp_channels, vchannels, max_npassi, mp_channels_sim,
-                                      mp_channels_sim_inv, vchannels_sim, nchannels_sim);
+        build_simulation_matrix_i_cpp(&s, &convs, &nulls, &cha_sep, &order, &m->S,
+                                      &m->nchannels, &m->mp_channels, &m->vchannels,
+                                      &m->max_npassi, &m->mp_channels_sim,
+                                      &m->mp_channels_sim_inv, &m->vchannels_sim,
+                                      &m->nchannels_sim);
         if (!cache.full()) cache.insert(path, h, scratch().states);
       }
     } catch (const std::overflow_error&) {
       count_overflow(i);
     }
-    *svc += static_cast<double>(convs);
-    *svv += reader.value();
+    m->svc += static_cast<double>(convs);
+    m->svv += reader.value();
     nrows = i + 1;
-    if (*verbose == 1 && i > 0 && i % kProgressEvery == 0) progress(i);
+    if (verbose == 1 && i > 0 && i % kProgressEvery == 0) progress(i);
     if (i % kProgressEvery == 0) check_interrupt();
   }
-  if (*verbose == 1) progress(nrows);
-  S->set_nchannels(*nchannels_sim);
-  S->cum();
+  if (verbose == 1) progress(nrows);
+  m->S.set_nchannels(m->nchannels_sim);
+  m->S.cum();
+}
+
+// The pointer form's outputs from a finished build.
+void hand_out(SimulationMatrix* m, Fx* S, uli* nchannels, ChannelMap* mp_channels,
+              std::vector<std::string>* vchannels, uli* max_npassi, ChannelMap* mp_channels_sim,
+              StateInverse* mp_channels_sim_inv, std::vector<std::string>* vchannels_sim,
+              uli* nchannels_sim, double* svc, double* svv) {
+  *S = std::move(m->S);
+  *nchannels = m->nchannels;
+  *mp_channels = std::move(m->mp_channels);
+  *vchannels = std::move(m->vchannels);
+  *max_npassi = m->max_npassi;
+  *mp_channels_sim = std::move(m->mp_channels_sim);
+  *mp_channels_sim_inv = std::move(m->mp_channels_sim_inv);
+  *vchannels_sim = std::move(m->vchannels_sim);
+  *nchannels_sim = m->nchannels_sim;
+  *svc = m->svc;
+  *svv = m->svv;
 }
 
 }  // namespace
@@ -212,6 +212,19 @@ void build_simulation_matrix_i_cpp(std::string* s, uli* convs, uli* nulls, std::
   S->set_nchannels(*nchannels_sim);
 }
 
+void build_simulation_matrix(const JourneySource& src, const std::string& cha_sep, uli order,
+                             int verbose, SimulationMatrix* m) {
+  if (order == 0) throw std::invalid_argument("order must be at least 1");
+  *m = SimulationMatrix();
+  init_state_dictionary(&m->mp_channels_sim, &m->vchannels_sim, &m->mp_channels_sim_inv,
+                        &m->nchannels_sim);
+  // Vectors are read for what they hold, whatever columns src names.
+  JourneySource reading = src.flg_file == 1 ? src : vector_source(src.vy, src.vc, src.vv, src.vn);
+  reading.cha_sep = cha_sep.empty() ? 0 : cha_sep[0];
+  JourneyReader reader(reading);
+  read_all(reader, cha_sep, order, verbose, m);
+}
+
 void build_simulation_matrix_from_vec_cpp(
     std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
     std::vector<double>* vv, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
@@ -219,13 +232,10 @@ void build_simulation_matrix_from_vec_cpp(
     ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
     std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
     int* verbose) {
-  start_build(S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
-              mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, order);
-  JourneySource src = vector_source(vy, vc, vv, vn);
-  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
-  JourneyReader reader(src);
-  read_all(reader, cha_sep, order, S, nchannels, mp_channels, vchannels, max_npassi,
-           mp_channels_sim, mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, verbose);
+  SimulationMatrix m;
+  build_simulation_matrix(vector_source(vy, vc, vv, vn), *cha_sep, *order, *verbose, &m);
+  hand_out(&m, S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
+           mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv);
 }
 
 void build_simulation_matrix_from_file_cpp(
@@ -235,11 +245,9 @@ void build_simulation_matrix_from_file_cpp(
     uli* max_npassi, ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
     std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
     int* verbose) {
-  start_build(S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
-              mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, order);
-  JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
-  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
-  JourneyReader reader(src);
-  read_all(reader, cha_sep, order, S, nchannels, mp_channels, vchannels, max_npassi,
-           mp_channels_sim, mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv, verbose);
+  SimulationMatrix m;
+  build_simulation_matrix(file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep),
+                          *cha_sep, *order, *verbose, &m);
+  hand_out(&m, S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
+           mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv);
 }

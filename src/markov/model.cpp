@@ -1,111 +1,183 @@
+// The Markov model over one journey source: build the chain, estimate what
+// each channel contributes (by simulation or exactly), turn that into
+// removal effects or a conversion index, and optionally attribute every
+// journey by path attribution with those weights.
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <stdexcept>
 
+#include "common/worth.h"
 #include "markov/markov.h"
 #include "pathattr/pathattr.h"
 
 namespace {
 
-// Everything path attribution needs besides the weights and its outputs.
-struct PathInput {
-  int flg_file;
-  std::string *file, *var_path, *var_conv, *var_value, *row_sep, *cha_sep, *file_output;
-  std::vector<std::string>* vy;
-  std::vector<uli>* vc;
-  std::vector<double>* vv;
-  int *flg_write_nulls, *flg_write_paths;
-  ChannelMap* mp_channels;
+// Per channel: walks that converted (Tc) or ended in "(null)" (Nc) after
+// passing through the channel.
+struct ChannelCounts {
+  std::vector<double> Tc, Nc;
 };
 
-struct PathOutput {
-  std::vector<double>* vpath_id;
-  std::vector<std::string>* vpath_name;
-  std::vector<std::string>* vpath_channel;
-  std::vector<double>* vpath_chpos;
-  std::vector<double>* vpath_attr_convs;
-  std::vector<double>* vpath_attr_value;
-  std::vector<double>* vattr_convs_loc;
-  void clear(uli nchannels) const {
-    vpath_id->clear();
-    vpath_name->clear();
-    vpath_channel->clear();
-    vpath_chpos->clear();
-    vpath_attr_convs->clear();
-    vpath_attr_value->clear();
-    vattr_convs_loc->assign(nchannels, 0.0);
+// Settings are checked before any journey is read.
+void check_model_settings(const JourneySource& src, const MarkovSettings& set, bool only_matrix) {
+  if (set.order == 0) throw std::invalid_argument("order must be at least 1");
+  if (set.type < 0 || set.type > 4)
+    throw std::invalid_argument("type must be 0 (removal effects) or 1 to 4 (index kinds), not " +
+                                std::to_string(set.type));
+  if (src.flg_file == 1) ResultFile::check_not_input(set.file_output, src.file);
+  if (only_matrix) return;
+  if (set.method.exact == 0)
+    check_simulation_args(set.nsim_start, set.ncore, set.nfold, set.conv_par, set.rate_step_sim);
+  else if (set.ncore == 0)
+    throw std::invalid_argument("ncore must be at least 1");
+}
+
+// The simulation's counts, computed exactly as expected counts out of
+// nsim_start walks (0 meaning 100000).
+void exact_counts(const SimulationMatrix& m, const std::vector<sli>& table,
+                  const MarkovSettings& set, bool flg_null, ChannelCounts* c, MarkovResult* r) {
+  if (!(m.svc > 0))
+    throw std::invalid_argument("the journeys have no conversions: nothing to attribute");
+  const bool unlimited = set.method.unlimited != 0;
+  const uli limit = set.max_step > 0 ? set.max_step : m.max_npassi + 1;
+  const double walks = static_cast<double>(set.nsim_start == 0 ? 100000 : set.nsim_start);
+  double pc = 0, pn = 0;
+  markov_exact(&m.S, &table, set.order, m.nchannels, limit + 1, unlimited, set.ncore, &c->Tc,
+               &c->Nc, &pc, &pn);
+  if (set.verbose == 1)
+    printA("Exact solve (" + std::string(unlimited ? "unlimited horizon" : "step limit " +
+                                         std::to_string(limit)) +
+           "): walks that end: " + f_print_perc(pc + pn) + "%");
+  if (!(pc > 0))
+    throw std::invalid_argument(unlimited ? std::string("no walk from \"(start)\" converts")
+                                          : "no walk converts within " + std::to_string(limit) +
+                                                " steps: raise max_step");
+  for (double& t : c->Tc) t *= walks;
+  for (double& t : c->Nc) t = flg_null ? t * walks : 0.0;
+  r->s_nconv = pc * walks;
+  r->s_nnull = flg_null ? pn * walks : 0.0;
+}
+
+ChannelCounts channel_counts(const SimulationMatrix& m, const MarkovSettings& set, bool flg_null,
+                             MarkovResult* r) {
+  const std::vector<sli> table =
+      state_channel_table(&m.mp_channels_sim_inv, m.nchannels_sim, set.order);
+  ChannelCounts c;
+  if (set.method.exact != 0) {
+    exact_counts(m, table, set, flg_null, &c, r);
+    return c;
   }
-};
+  // The simulation takes its settings by pointer and updates nsim_start.
+  MarkovSettings s = set;
+  uli nchannels = m.nchannels, max_npassi = m.max_npassi;
+  int flg_null_i = flg_null ? 1 : 0;
+  double svc = m.svc;
+  markov_simulation(&m.S, &table, &s.order, &nchannels, &max_npassi, &s.max_step, &s.nsim_start,
+                    &s.ncore, &s.nfold, &s.seed, &s.conv_par, &s.rate_step_sim, &s.verbose,
+                    &flg_null_i, &svc, &c.Tc, &c.Nc, &r->s_nconv, &r->s_nnull);
+  return c;
+}
 
-void attribute_paths(const PathInput& in, std::vector<double>* vindex, double* mean_index,
-                     const PathOutput& out) {
-  if (in.flg_file == 1)
-    attribution_from_file(in.file, in.var_path, in.var_conv, in.var_value, in.row_sep,
-                          in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output,
-                          in.mp_channels, vindex, mean_index, out.vpath_id, out.vpath_name,
-                          out.vpath_channel, out.vpath_chpos, out.vpath_attr_convs,
-                          out.vpath_attr_value, out.vattr_convs_loc);
-  else
-    attribution_from_vec(in.vy, in.vc, in.vv, in.mp_channels, in.cha_sep, in.flg_write_nulls,
-                         in.flg_write_paths, in.file_output, in.row_sep, vindex, mean_index,
-                         out.vpath_id, out.vpath_name, out.vpath_channel, out.vpath_chpos,
-                         out.vpath_attr_convs, out.vpath_attr_value, out.vattr_convs_loc);
+// Conversion index of kind `type` per channel into r->vindex (and, for
+// kind 2, r->vindex_raw); returns the index of the journeys as a whole.
+double conversion_index(int type, const ChannelCounts& c, MarkovResult* r) {
+  const size_t n = c.Tc.size();
+  if (type != 2) {
+    for (size_t j = 0; j < n; ++j) r->vindex[j] = worth_of_totals(type, c.Tc[j], c.Nc[j]);
+    return worth_of_totals(type, r->s_nconv, r->s_nnull);
+  }
+  for (size_t j = 0; j < n; ++j) r->vindex_raw[j] = odds_or_unbounded(c.Tc[j], c.Nc[j]);
+  r->vindex = r->vindex_raw;
+  // An odds ratio that overflowed to +inf outranks every finite one, so
+  // the unbounded channels share it rather than the largest finite ratio.
+  const double inf = std::numeric_limits<double>::infinity();
+  bool overflowed = false;
+  for (double v : r->vindex) overflowed = overflowed || v == inf;
+  if (overflowed) {
+    for (double& v : r->vindex)
+      if (v == -inf) v = inf;
+  } else {
+    unbounded_take_largest(&r->vindex, -inf);
+  }
+  return worth_of_totals(2, r->s_nconv, r->s_nnull);
 }
 
 // The total value times 2^-64: finite whatever finite values the journeys
 // hold, for when their plain sum overflows.
 constexpr int kValueScale = 64;
-double scaled_total_value(const PathInput& in) {
+double scaled_total_value(const JourneySource& src) {
   double total = 0;
-  if (in.flg_file != 1) {
-    for (double v : *in.vv) total += std::ldexp(v, -kValueScale);
+  if (src.flg_file != 1) {
+    if (src.vv)
+      for (double v : *src.vv) total += std::ldexp(v, -kValueScale);
     return total;
   }
-  JourneyReader reader(file_source(*in.file, *in.var_path, *in.var_conv, *in.var_value, "",
-                                   *in.row_sep));
+  JourneyReader reader(
+      file_source(src.file, src.var_path, src.var_conv, src.var_value, "", src.row_sep));
   while (reader.next()) total += std::ldexp(reader.value(), -kValueScale);
   return total;
 }
 
-// Conversion index of kind `type` per channel from the simulated counts.
-void index_kinds(int type, const std::vector<double>& Tc, const std::vector<double>& Nc,
-                 double s_nconv, double s_nnull, std::vector<double>* vindex,
-                 std::vector<double>* vindex_raw, double* mean_index) {
-  const size_t n = Tc.size();
-  const double minus_inf = -std::numeric_limits<double>::infinity();
-  switch (type) {
-    case 1:
-      for (size_t j = 0; j < n; ++j) (*vindex)[j] = Tc[j] / (Nc[j] + Tc[j]);
-      *mean_index = s_nconv / (s_nconv + s_nnull);
-      break;
-    case 2: {
-      // A channel with conversions and no nulls gets the largest ratio found.
-      double largest = minus_inf;
-      for (size_t j = 0; j < n; ++j) {
-        double v = 0;
-        if (Nc[j] > 0) v = Tc[j] / Nc[j];
-        else if (Tc[j] > 0) v = minus_inf;
-        (*vindex_raw)[j] = v;
-        (*vindex)[j] = v;
-        if (v > largest) largest = v;
-      }
-      for (size_t j = 0; j < n; ++j)
-        if ((*vindex)[j] == minus_inf) (*vindex)[j] = largest;
-      *mean_index = s_nconv / s_nnull;
-      break;
-    }
-    case 3:
-      for (size_t j = 0; j < n; ++j) (*vindex)[j] = (Tc[j] - Nc[j] + 1) * 0.5;
-      *mean_index = (s_nconv - s_nnull + 1) * 0.5;
-      break;
-    case 4:
-      for (size_t j = 0; j < n; ++j) (*vindex)[j] = 1 - std::exp(-Tc[j] / Nc[j]);
-      *mean_index = 1 - std::exp(-s_nconv / s_nnull);
-      break;
-    default:
-      *mean_index = 0;
+// Removal effects: each channel's share of the simulated conversions
+// applied to the journeys' conversions (and value); vindex is the share of
+// the converting walks.
+void removal_effects(const JourneySource& src, const SimulationMatrix& m, bool flg_value,
+                     const ChannelCounts& c, MarkovResult* r) {
+  double sTc = 0;
+  for (double t : c.Tc) sTc += t;
+  r->vattr_convs_glob.assign(m.nchannels, 0.0);
+  if (flg_value) r->vattr_value_glob.assign(m.nchannels, 0.0);
+  // Shares first: a channel's share of a finite total stays finite. When
+  // the total itself overflows, it is summed again scaled down.
+  double svv = m.svv;
+  int value_scale = 0;
+  if (flg_value && !std::isfinite(svv)) {
+    svv = scaled_total_value(src);
+    value_scale = kValueScale;
   }
+  for (uli j = 0; j < m.nchannels; ++j) {
+    r->vattr_convs_glob[j] = c.Tc[j] * m.svc / sTc;
+    if (flg_value) r->vattr_value_glob[j] = std::ldexp(c.Tc[j] / sTc * svv, value_scale);
+    r->vindex[j] = c.Tc[j] / r->s_nconv;
+  }
+}
+
+// One pass of path attribution with the weights in r->vindex.
+void attribute_pass(const JourneySource& src, const std::string& cha_sep,
+                    const MarkovSettings& set, const SimulationMatrix& m, double mean_index,
+                    MarkovResult* r) {
+  PathSettings ps;
+  ps.cha_sep = cha_sep;
+  ps.flg_write_nulls = set.flg_write_nulls;
+  ps.flg_write_paths = set.flg_write_paths;
+  ps.file_output = set.file_output;
+  TouchpointRows rows;
+  r->vattr_convs_loc.assign(m.nchannels, 0.0);
+  attribute_journeys(src, ps, m.mp_channels, r->vindex, mean_index, &rows, &r->vattr_convs_loc);
+  r->vpath_id = std::move(rows.vpath_id);
+  r->vpath_name = std::move(rows.vpath_name);
+  r->vpath_channel = std::move(rows.vpath_channel);
+  r->vpath_chpos = std::move(rows.vpath_chpos);
+  r->vpath_attr_convs = std::move(rows.vpath_attr_convs);
+  r->vpath_attr_value = std::move(rows.vpath_attr_value);
+}
+
+// Path attribution by the index; without nulls by the removal effects,
+// calibrated in a second pass so that path attribution gives each channel
+// about its removal-effect total. Returns the weight of unknown channels.
+double attribute_paths(const JourneySource& src, const std::string& cha_sep,
+                       const MarkovSettings& set, const SimulationMatrix& m, bool flg_null,
+                       double mean_index, MarkovResult* r) {
+  if (flg_null) {
+    attribute_pass(src, cha_sep, set, m, mean_index, r);
+    return mean_index;
+  }
+  r->vindex = r->vattr_convs_glob;
+  attribute_pass(src, cha_sep, set, m, mean_index, r);
+  for (uli j = 0; j < m.nchannels; ++j)
+    r->vindex[j] = calibrated_weight(r->vattr_convs_glob[j], r->vattr_convs_loc[j]);
+  attribute_pass(src, cha_sep, set, m, 1.0, r);
+  return 1.0;
 }
 
 void write_channel_file(const std::string& file_output, const std::string& input,
@@ -128,191 +200,44 @@ void write_channel_file(const std::string& file_output, const std::string& input
   out.commit();
 }
 
-// The simulation's counts, computed exactly as expected counts out of
-// nsim_start walks (0 meaning 100000).
-void exact_counts(const Fx& S, const std::vector<sli>& table, uli order, uli nchannels,
-                  uli max_npassi, uli max_step, uli nsim_start, uli ncore, bool unlimited,
-                  bool flg_null, double svc, int verbose, std::vector<double>* Tc,
-                  std::vector<double>* Nc, double* s_nconv, double* s_nnull) {
-  if (!(svc > 0))
-    throw std::invalid_argument("the journeys have no conversions: nothing to attribute");
-  const uli limit = max_step > 0 ? max_step : max_npassi + 1;
-  const double walks = static_cast<double>(nsim_start == 0 ? 100000 : nsim_start);
-  double pc = 0, pn = 0;
-  markov_exact(&S, &table, order, nchannels, limit + 1, unlimited, ncore, Tc, Nc, &pc, &pn);
-  if (verbose == 1)
-    printA("Exact solve (" + std::string(unlimited ? "unlimited horizon" : "step limit " +
-                                         std::to_string(limit)) +
-           "): walks that end: " + f_print_perc(pc + pn) + "%");
-  if (!(pc > 0))
-    throw std::invalid_argument(unlimited ? std::string("no walk from \"(start)\" converts")
-                                          : "no walk converts within " + std::to_string(limit) +
-                                                " steps: raise max_step");
-  for (double& t : *Tc) t *= walks;
-  for (double& t : *Nc) t = flg_null ? t * walks : 0.0;
-  *s_nconv = pc * walks;
-  *s_nnull = flg_null ? pn * walks : 0.0;
-}
-
 }  // namespace
 
-void markov_model_method_cpp(const MarkovMethod* method, int* flg_file, std::string* file,
-                             std::string* var_path, std::string* var_conv, std::string* var_value,
-                             std::string* var_null, std::vector<std::string>* vy,
-                             std::vector<uli>* vc, std::vector<double>* vv, std::vector<uli>* vn,
-                             std::string* row_sep, std::string* cha_sep, int* type, uli* order,
-                             uli* nsim_start, uli* max_step, uli* ncore, uli* nfold, uli* seed,
-                             double* conv_par, double* rate_step_sim, int* verbose,
-                             int* flg_out_tran_mtx, std::string* file_output,
-                             int* flg_write_nulls, int* flg_write_paths,
-                             std::vector<std::string>* vchannels, std::vector<double>* vindex,
-                             int* flg_out_attr, std::vector<double>* vpath_id,
-                             std::vector<std::string>* vpath_name,
-                             std::vector<std::string>* vpath_channel,
-                             std::vector<double>* vpath_chpos,
-                             std::vector<double>* vpath_attr_convs,
-                             std::vector<double>* vpath_attr_value,
-                             std::vector<double>* vattr_convs_loc,
-                             std::vector<double>* vattr_convs_glob,
-                             std::vector<double>* vattr_value_glob,
-                             std::vector<std::string>* vchannel_from_mtx,
-                             std::vector<std::string>* vchannel_to_mtx,
-                             std::vector<double>* vtran_prob_mtx, double* s_nconv,
-                             double* s_nnull, std::vector<double>* vindex_raw) {
-  if (*verbose == 1) printA("**markov model estimation**");
-  const bool flg_value = !var_value->empty();
-  const bool flg_null = !var_null->empty();
-  const bool only_matrix = *flg_out_tran_mtx > 1;
+MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
+                        const MarkovSettings& set) {
+  if (set.verbose == 1) printA("**markov model estimation**");
+  const bool flg_value = !src.var_value.empty();
+  const bool flg_null = !src.var_null.empty();
+  const bool only_matrix = set.flg_out_tran_mtx > 1;
+  check_model_settings(src, set, only_matrix);
 
-  // Settings are checked before any journey is read.
-  if (*order == 0) throw std::invalid_argument("order must be at least 1");
-  if (*type < 0 || *type > 4)
-    throw std::invalid_argument("type must be 0 (removal effects) or 1 to 4 (index kinds), not " +
-                                std::to_string(*type));
-  if (*flg_file == 1) ResultFile::check_not_input(*file_output, *file);
-  const bool exact = method->exact != 0;
-  if (!only_matrix && !exact)
-    check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
-  if (!only_matrix && exact && *ncore == 0) throw std::invalid_argument("ncore must be at least 1");
-
-  Fx S(0);
-  uli nchannels = 0, max_npassi = 0, nchannels_sim = 0;
-  ChannelMap mp_channels, mp_channels_sim;
-  StateInverse mp_channels_sim_inv;
-  std::vector<std::string> vchannels_sim;
-  double svc = 0, svv = 0;
-  if (*flg_file == 1)
-    build_simulation_matrix_from_file_cpp(file, var_path, var_conv, var_null, var_value, row_sep,
-                                          cha_sep, order, &S, &nchannels, &mp_channels, vchannels,
-                                          &max_npassi, &mp_channels_sim, &mp_channels_sim_inv,
-                                          &vchannels_sim, &nchannels_sim, &svc, &svv, verbose);
-  else
-    build_simulation_matrix_from_vec_cpp(vy, vc, vn, vv, cha_sep, order, &S, &nchannels,
-                                         &mp_channels, vchannels, &max_npassi, &mp_channels_sim,
-                                         &mp_channels_sim_inv, &vchannels_sim, &nchannels_sim,
-                                         &svc, &svv, verbose);
+  MarkovResult r;
+  SimulationMatrix m;
+  build_simulation_matrix(src, cha_sep, set.order, set.verbose, &m);
+  r.vchannels = m.vchannels;
   if (only_matrix) {
-    S.tran_matx(&vchannels_sim, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx);
-    return;
+    m.S.tran_matx(&m.vchannels_sim, &r.vchannel_from_mtx, &r.vchannel_to_mtx, &r.vtran_prob_mtx);
+    return r;
   }
 
-  const std::vector<sli> table = state_channel_table(&mp_channels_sim_inv, nchannels_sim, *order);
-  int flg_null_i = flg_null ? 1 : 0;
-  std::vector<double> Tc, Nc;
-  if (exact)
-    exact_counts(S, table, *order, nchannels, max_npassi, *max_step, *nsim_start, *ncore,
-                 method->unlimited != 0, flg_null, svc, *verbose, &Tc, &Nc, s_nconv, s_nnull);
-  else
-    markov_simulation(&S, &table, order, &nchannels, &max_npassi, max_step, nsim_start, ncore,
-                      nfold, seed, conv_par, rate_step_sim, verbose, &flg_null_i, &svc, &Tc, &Nc,
-                      s_nconv, s_nnull);
-
-  vindex->assign(nchannels, 0.0);
-  vindex_raw->assign(nchannels, 0.0);
+  const ChannelCounts counts = channel_counts(m, set, flg_null, &r);
+  r.vindex.assign(m.nchannels, 0.0);
+  r.vindex_raw.assign(m.nchannels, 0.0);
   double mean_index = 0;
-  const bool index_kind = *type != 0 && flg_null;
-  if (index_kind) {
-    index_kinds(*type, Tc, Nc, *s_nconv, *s_nnull, vindex, vindex_raw, &mean_index);
+  if (set.type != 0 && flg_null) {
+    mean_index = conversion_index(set.type, counts, &r);
   } else {
-    double sTc = 0;
-    for (double t : Tc) sTc += t;
-    vattr_convs_glob->assign(nchannels, 0.0);
-    if (flg_value) vattr_value_glob->assign(nchannels, 0.0);
-    // Shares first: a channel's share of a finite total stays finite. When
-    // the total itself overflows, it is summed again scaled down.
-    int value_scale = 0;
-    if (flg_value && !std::isfinite(svv)) {
-      const PathInput in{*flg_file, file, var_path, var_conv, var_value, row_sep, cha_sep,
-                         file_output, vy, vc, vv, flg_write_nulls, flg_write_paths, &mp_channels};
-      svv = scaled_total_value(in);
-      value_scale = kValueScale;
-    }
-    for (uli j = 0; j < nchannels; ++j) {
-      (*vattr_convs_glob)[j] = Tc[j] * svc / sTc;
-      if (flg_value) (*vattr_value_glob)[j] = std::ldexp(Tc[j] / sTc * svv, value_scale);
-      (*vindex)[j] = Tc[j] / *s_nconv;
-    }
-    mean_index = *type == 0 ? 0.0 : 1.0;
+    removal_effects(src, m, flg_value, counts, &r);
+    mean_index = set.type == 0 ? 0.0 : 1.0;
   }
+  if (set.type != 0 && (set.flg_out_attr == 1 || !flg_null))
+    mean_index = attribute_paths(src, cha_sep, set, m, flg_null, mean_index, &r);
+  if (set.type == 0 && !set.file_output.empty())
+    write_channel_file(set.file_output, src.flg_file ? src.file : std::string(), src.row_sep,
+                       r.vchannels, r.vattr_convs_glob, flg_value ? &r.vattr_value_glob : nullptr);
 
-  if (*type != 0 && (*flg_out_attr == 1 || !flg_null)) {
-    const PathInput in{*flg_file, file, var_path, var_conv, var_value, row_sep, cha_sep,
-                       file_output, vy, vc, vv, flg_write_nulls, flg_write_paths, &mp_channels};
-    const PathOutput out{vpath_id, vpath_name, vpath_channel, vpath_chpos,
-                         vpath_attr_convs, vpath_attr_value, vattr_convs_loc};
-    out.clear(nchannels);
-    if (!flg_null) *vindex = *vattr_convs_glob;
-    attribute_paths(in, vindex, &mean_index, out);
-    if (!flg_null) {
-      // Second pass: calibrate the weights so that path attribution gives
-      // each channel about its removal-effect total.
-      for (uli j = 0; j < nchannels; ++j)
-        (*vindex)[j] = ((*vattr_convs_glob)[j] + 10) / ((*vattr_convs_loc)[j] + 10);
-      mean_index = 1.0;
-      out.clear(nchannels);
-      attribute_paths(in, vindex, &mean_index, out);
-    }
-  }
-
-  if (*type == 0 && !file_output->empty())
-    write_channel_file(*file_output, *flg_file ? *file : std::string(), *row_sep, *vchannels,
-                       *vattr_convs_glob,
-                       flg_value ? vattr_value_glob : nullptr);
-
-  vindex->push_back(mean_index);
-  hide_index(vindex);
-  if (*flg_out_tran_mtx == 1)
-    S.tran_matx(&vchannels_sim, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx);
-}
-
-void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
-                      std::string* var_conv, std::string* var_value, std::string* var_null,
-                      std::vector<std::string>* vy, std::vector<uli>* vc,
-                      std::vector<double>* vv, std::vector<uli>* vn, std::string* row_sep,
-                      std::string* cha_sep, int* type, uli* order, uli* nsim_start,
-                      uli* max_step, uli* ncore, uli* nfold, uli* seed, double* conv_par,
-                      double* rate_step_sim, int* verbose, int* flg_out_tran_mtx,
-                      std::string* file_output, int* flg_write_nulls, int* flg_write_paths,
-                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
-                      int* flg_out_attr,
-                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
-                      std::vector<double>* vpath_attr_convs,
-                      std::vector<double>* vpath_attr_value,
-                      std::vector<double>* vattr_convs_loc,
-                      std::vector<double>* vattr_convs_glob,
-                      std::vector<double>* vattr_value_glob,
-                      std::vector<std::string>* vchannel_from_mtx,
-                      std::vector<std::string>* vchannel_to_mtx,
-                      std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
-                      std::vector<double>* vindex_raw) {
-  const MarkovMethod simulation;
-  markov_model_method_cpp(&simulation, flg_file, file, var_path, var_conv, var_value, var_null,
-                          vy, vc, vv, vn, row_sep, cha_sep, type, order, nsim_start, max_step,
-                          ncore, nfold, seed, conv_par, rate_step_sim, verbose, flg_out_tran_mtx,
-                          file_output, flg_write_nulls, flg_write_paths, vchannels, vindex,
-                          flg_out_attr, vpath_id, vpath_name, vpath_channel, vpath_chpos,
-                          vpath_attr_convs, vpath_attr_value, vattr_convs_loc, vattr_convs_glob,
-                          vattr_value_glob, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx,
-                          s_nconv, s_nnull, vindex_raw);
+  r.vindex.push_back(mean_index);
+  hide_index(&r.vindex);
+  if (set.flg_out_tran_mtx == 1)
+    m.S.tran_matx(&m.vchannels_sim, &r.vchannel_from_mtx, &r.vchannel_to_mtx, &r.vtran_prob_mtx);
+  return r;
 }

@@ -66,6 +66,112 @@ void run_batch(uli ncore, const std::vector<uli>& engine_seeds, uli nfold, uli n
     if (e) std::rethrow_exception(e);
 }
 
+// Engines are seeded on the calling thread: the device is not shared with
+// workers. With a fixed seed worker w replays seed + w in every batch;
+// without one each batch draws fresh seeds.
+void seed_engines(uli seed, std::vector<uli>* engine_seeds) {
+  for (uli w = 0; w < engine_seeds->size(); ++w)
+    (*engine_seeds)[w] = seed == gb::limsup ? static_cast<uli>(gb::device()) : (seed + w);
+}
+
+// Per-fold and per-channel totals over the workers' slots, and the fold
+// residual: the largest share of the conversions that one fold's channel
+// split moves away from the split of all folds together.
+struct FoldTotals {
+  uli nfold, nchannels;
+  bool flg_null;
+  std::vector<double> T, N, Tf, TVm;
+  FoldTotals(uli nf, uli nch, bool with_nulls)
+      : nfold(nf), nchannels(nch), flg_null(with_nulls), T(nf * nch), N(nf * nch), Tf(nf),
+        TVm(nch) {}
+
+  // Tc / Nc: per channel over all folds.
+  double residual(const SimAccumulators& acc, double svc, std::vector<double>* Tc,
+                  std::vector<double>* Nc) {
+    const uli nch = nchannels, nf = nfold;
+    std::fill(T.begin(), T.end(), 0.0);
+    std::fill(N.begin(), N.end(), 0.0);
+    for (uli w = 0; w < acc.T0.size(); ++w)
+      for (uli x = 0; x < nf * nch; ++x) {
+        T[x] += acc.T0[w][x];
+        if (flg_null) N[x] += acc.N0[w][x];
+      }
+    double sT = 0;
+    std::fill(Tc->begin(), Tc->end(), 0.0);
+    std::fill(Nc->begin(), Nc->end(), 0.0);
+    for (uli f = 0; f < nf; ++f) {
+      Tf[f] = 0;
+      for (uli j = 0; j < nch; ++j) {
+        const double t = T[f * nch + j];
+        Tf[f] += t;
+        (*Tc)[j] += t;
+        if (flg_null) (*Nc)[j] += N[f * nch + j];
+        sT += t;
+      }
+    }
+    for (uli j = 0; j < nch; ++j) TVm[j] = (*Tc)[j] / sT * svc;
+    double res_conv = 0;
+    for (uli f = 0; f < nf; ++f) {
+      double dev = 0;
+      for (uli j = 0; j < nch; ++j) dev += std::fabs(T[f * nch + j] / Tf[f] * svc - TVm[j]);
+      dev /= svc;
+      if (dev > res_conv) res_conv = dev;   // a fold without conversions (NaN) is skipped
+    }
+    return res_conv;
+  }
+};
+
+void report_batch(uli nsim_tot, double res_conv, double conv_par) {
+  if (res_conv > conv_par)
+    printA("Number of simulations: " + std::to_string(nsim_tot) +
+           " - Reaching convergence (wait...): " + f_print_perc(res_conv) + "% > " +
+           f_print_perc(conv_par) + "%");
+  else
+    printA("Number of simulations: " + std::to_string(nsim_tot) +
+           " - Convergence reached: " + f_print_perc(res_conv) + "% < " +
+           f_print_perc(conv_par) + "%");
+}
+
+// The size of the next batch. The running total grows by rate_step_sim,
+// and the next batch is that total minus the size of the batch just run,
+// not minus everything run so far: this looks like an off-by-one-batch slip
+// but is intended. The accumulators keep every batch, so the printed total
+// is a nominal schedule rather than a count of walks; the schedule fixes
+// how many walks each seeded worker replays, and with it every seeded
+// result, so it must not be "corrected".
+void next_batch(double rate_step_sim, bool converged, uli* nsim_tot, uli* nsim_start) {
+  const double next = std::floor(static_cast<double>(*nsim_tot) * rate_step_sim);
+  if (next < 18446744073709551616.0) {
+    *nsim_tot = static_cast<uli>(next);
+    *nsim_start = *nsim_tot - *nsim_start;
+  } else if (!converged) {
+    throw std::invalid_argument("no convergence within 2^64 simulations; raise conv_par");
+  }
+}
+
+// The walk counts over all workers into s_nconv / s_nnull; throws when no
+// walk converted.
+void finish_simulation(const SimAccumulators& acc, uli limit, bool flg_null, int verbose,
+                       double* s_nconv, double* s_nnull) {
+  uli s_inc_path = 0, s_path = 0, sconv = 0, snull = 0;
+  for (uli w = 0; w < acc.nconv.size(); ++w) {
+    s_inc_path += acc.v_inc_path[w];
+    s_path += acc.v_path[w];
+    sconv += acc.nconv[w];
+    snull += acc.nnull[w];
+  }
+  *s_nconv = static_cast<double>(sconv);
+  *s_nnull = flg_null ? static_cast<double>(snull) : 0.0;
+  const double succ_path =
+      1.0 - static_cast<double>(s_inc_path) / static_cast<double>(s_path);
+  if (verbose == 1)
+    printA("Percentage of simulated paths that successfully end before maximum number of steps (" +
+           std::to_string(limit) + ") is reached: " + f_print_perc(succ_path) + "%");
+  if (sconv == 0)
+    throw std::invalid_argument("no simulated journey converted within " + std::to_string(limit) +
+                                " steps: raise max_step");
+}
+
 }  // namespace
 
 std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, uli nstates,
@@ -92,7 +198,7 @@ void W_markov_model(uli engine_seed, uli kcore, uli* nfold, uli nsim_fold_core,
                     const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
                     uli ichannel_null, uli* order, uli nchannels, const Fx* S,
                     SimAccumulators* acc, const std::atomic<bool>* stop) {
-  std::mt19937 engine(static_cast<std::mt19937::result_type>(engine_seed & 0xFFFFFFFFul));
+  std::mt19937 engine(static_cast<std::mt19937::result_type>(engine_seed & uli{0xFFFFFFFF}));
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
   const uli ord = *order;
   const sli* table = state_channels->data();
@@ -184,83 +290,19 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
   std::vector<uli> engine_seeds(nc);
   SimAccumulators acc;
   acc.reset(nc, nf, nch);
-  std::vector<double> T(nf * nch), N(nf * nch), Tf(nf), TVm(nch);
+  FoldTotals folds(nf, nch, *flg_null != 0);
   Tc->assign(nch, 0.0);
   Nc->assign(nch, 0.0);
   uli nsim_tot = *nsim_start;
   double res_conv = std::numeric_limits<double>::max();
   while (res_conv > *conv_par) {
-    const uli nsim_fold_core = *nsim_start / (nf * nc);
-    // Engines are seeded here, on the calling thread: the device is not
-    // shared with workers. With a fixed seed worker w replays seed + w in
-    // every batch; without one each batch draws fresh seeds.
-    for (uli w = 0; w < nc; ++w)
-      engine_seeds[w] = *seed == gb::limsup ? static_cast<uli>(gb::device()) : (*seed + w);
-    run_batch(nc, engine_seeds, nf, nsim_fold_core, state_channels, limit, *order, nch, S, &acc);
-
-    std::fill(T.begin(), T.end(), 0.0);
-    std::fill(N.begin(), N.end(), 0.0);
-    for (uli w = 0; w < nc; ++w)
-      for (uli x = 0; x < nf * nch; ++x) {
-        T[x] += acc.T0[w][x];
-        if (*flg_null) N[x] += acc.N0[w][x];
-      }
-    double sT = 0;
-    std::fill(Tc->begin(), Tc->end(), 0.0);
-    std::fill(Nc->begin(), Nc->end(), 0.0);
-    for (uli f = 0; f < nf; ++f) {
-      Tf[f] = 0;
-      for (uli j = 0; j < nch; ++j) {
-        const double t = T[f * nch + j];
-        Tf[f] += t;
-        (*Tc)[j] += t;
-        if (*flg_null) (*Nc)[j] += N[f * nch + j];
-        sT += t;
-      }
-    }
-    for (uli j = 0; j < nch; ++j) TVm[j] = (*Tc)[j] / sT * *svc;
-    res_conv = 0;
-    for (uli f = 0; f < nf; ++f) {
-      double dev = 0;
-      for (uli j = 0; j < nch; ++j) dev += std::fabs(T[f * nch + j] / Tf[f] * *svc - TVm[j]);
-      dev /= *svc;
-      if (dev > res_conv) res_conv = dev;   // a fold without conversions (NaN) is skipped
-    }
-    if (*verbose == 1) {
-      if (res_conv > *conv_par)
-        printA("Number of simulations: " + std::to_string(nsim_tot) +
-               " - Reaching convergence (wait...): " + f_print_perc(res_conv) + "% > " +
-               f_print_perc(*conv_par) + "%");
-      else
-        printA("Number of simulations: " + std::to_string(nsim_tot) +
-               " - Convergence reached: " + f_print_perc(res_conv) + "% < " +
-               f_print_perc(*conv_par) + "%");
-    }
+    seed_engines(*seed, &engine_seeds);
+    run_batch(nc, engine_seeds, nf, *nsim_start / (nf * nc), state_channels, limit, *order, nch,
+              S, &acc);
+    res_conv = folds.residual(acc, *svc, Tc, Nc);
+    if (*verbose == 1) report_batch(nsim_tot, res_conv, *conv_par);
     check_interrupt();
-    const double next = std::floor(static_cast<double>(nsim_tot) * *rate_step_sim);
-    if (next < 18446744073709551616.0) {
-      nsim_tot = static_cast<uli>(next);
-      *nsim_start = nsim_tot - *nsim_start;
-    } else if (res_conv > *conv_par) {
-      throw std::invalid_argument("no convergence within 2^64 simulations; raise conv_par");
-    }
+    next_batch(*rate_step_sim, !(res_conv > *conv_par), &nsim_tot, nsim_start);
   }
-
-  uli s_inc_path = 0, s_path = 0, sconv = 0, snull = 0;
-  for (uli w = 0; w < nc; ++w) {
-    s_inc_path += acc.v_inc_path[w];
-    s_path += acc.v_path[w];
-    sconv += acc.nconv[w];
-    snull += acc.nnull[w];
-  }
-  *s_nconv = static_cast<double>(sconv);
-  *s_nnull = *flg_null ? static_cast<double>(snull) : 0.0;
-  const double succ_path =
-      1.0 - static_cast<double>(s_inc_path) / static_cast<double>(s_path);
-  if (*verbose == 1)
-    printA("Percentage of simulated paths that successfully end before maximum number of steps (" +
-           std::to_string(limit) + ") is reached: " + f_print_perc(succ_path) + "%");
-  if (sconv == 0)
-    throw std::invalid_argument("no simulated journey converted within " + std::to_string(limit) +
-                                " steps: raise max_step");
+  finish_simulation(acc, limit, *flg_null != 0, *verbose, s_nconv, s_nnull);
 }

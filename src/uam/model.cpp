@@ -2,6 +2,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "common/worth.h"
 #include "markov/markov.h"
 #include "pathattr/pathattr.h"
 #include "uam/uam.h"
@@ -48,47 +49,167 @@ const std::string& token_channel(const std::string& token,
   return vchannels_mta[t - 1];
 }
 
-// Markov weights: each channel's share of the journey conversions (type 2)
-// or its Markov index (type 1).
-void markov_weights(int type, std::vector<std::string>* vpaths, std::vector<uli>* vconv,
-                    const std::vector<std::string>& vchannels_mta,
-                    const std::vector<std::string>& vchannels, std::vector<double> vindex,
-                    const std::vector<double>& vindex_raw, double s_nconv, double s_nnull,
-                    std::map<std::string, double>* mp_weight_mta) {
-  if (type == 1) {
-    unhide_index(&vindex);
-    for (uli k = 0; k < vchannels.size(); ++k)
-      (*mp_weight_mta)[token_channel(vchannels[k], vchannels_mta)] = vindex.at(k);
-    return;
-  }
-  std::map<std::string, uli> mp_tokens;
-  for (uli k = 0; k < vchannels.size(); ++k) mp_tokens[vchannels[k]] = k;
+// The journeys of the event table: distinct paths of one-based channel
+// tokens with their converting and non-converting journeys.
+struct EventJourneys {
+  std::vector<std::string> vchannels_mta, vpaths;
+  uli nchannels_mta = 0;
+  std::vector<uli> vconv, vnull;
+};
+
+EventJourneys journeys_of_events(std::vector<uli>* tab_paths_id_path,
+                                 std::vector<std::string>* tab_paths_channel,
+                                 std::string* channel_conv_name) {
+  EventJourneys j;
+  std::map<std::string, uli> mp_channels;
+  std::vector<std::vector<uli>> Mpaths_ids;
+  uli len_tab_paths = tab_paths_id_path->size();
+  std::string cha_sep = " ";
+  transpose_paths(&len_tab_paths, tab_paths_channel, tab_paths_id_path, channel_conv_name,
+                  &cha_sep, &j.vchannels_mta, &j.nchannels_mta, &j.vpaths, &j.vconv, &j.vnull,
+                  &mp_channels, &Mpaths_ids);
+  return j;
+}
+
+// Clicks become impressions in place; returns the conversions per
+// impression of an average channel. The impression counts are accumulated
+// into whole numbers later, so they must be finite and not negative.
+double impressions_from_clicks(const std::vector<double>& conversions,
+                               const std::vector<std::vector<double>>& ctr,
+                               const std::vector<std::string>& vchannels_aggr,
+                               std::vector<std::vector<double>>* imp) {
+  const uli len_tab_aggr = imp->size(), nchannels_aggr = vchannels_aggr.size();
+  double sconversions = 0, simpressions = 0;
+  for (double c : conversions) sconversions += c;
+  for (uli j = 0; j < len_tab_aggr; ++j)
+    for (uli i = 0; i < nchannels_aggr; ++i) {
+      double& x = (*imp)[j][i];
+      x = ctr[j][i] > 0 ? x / ctr[j][i] : 0.0;
+      if (!(x >= 0 && x < kTwo64))
+        throw std::invalid_argument("tab_aggr_touches: period " + std::to_string(j + 1) +
+                                    ", channel '" + vchannels_aggr[i] +
+                                    "' gives impressions that are negative, NA or too large");
+      simpressions += x;
+    }
+  return sconversions / (simpressions / static_cast<double>(nchannels_aggr));
+}
+
+// Index kind 1 when the journeys mix click and view channels, else the
+// share of conversions (kind 2).
+int markov_type(const EventJourneys& ej, const std::vector<std::string>& vchannels_aggr,
+                const std::vector<int>& vtype_channels_aggr) {
+  uli n_channel_click = 0;
+  for (const std::string& c : ej.vchannels_mta)
+    for (uli i = 0; i < vchannels_aggr.size(); ++i)
+      if (vchannels_aggr[i] == c) {
+        if (vtype_channels_aggr[i] != 0) ++n_channel_click;
+        break;
+      }
+  return (n_channel_click == 0 || n_channel_click == ej.nchannels_mta) ? 2 : 1;
+}
+
+// Each journey channel's share of the journey conversions, by path
+// attribution with the raw odds as weights.
+void conversion_shares(const EventJourneys& ej, const MarkovResult& mr,
+                       std::map<std::string, double>* mp_weight_mta) {
+  ChannelMap mp_tokens;
+  for (uli k = 0; k < mr.vchannels.size(); ++k) mp_tokens[mr.vchannels[k]] = k;
   // A channel with conversions and no nulls has no finite raw index; it
   // takes the largest finite one, as in the Markov model's own index, so
   // that its journeys are not turned into not-a-number.
-  std::vector<double> weights(vindex_raw);
-  double wmax = -std::numeric_limits<double>::infinity();
-  for (double w : weights)
-    if (std::isfinite(w)) wmax = std::max(wmax, w);
-  for (double& w : weights)
-    if (!std::isfinite(w)) w = std::isfinite(wmax) ? wmax : 1.0;
-  double mean_index = s_nconv / s_nnull;
-  std::vector<double> vv, vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value;
-  std::vector<std::string> vpath_name, vpath_channel;
-  std::vector<double> vattr_convs_loc(vchannels_mta.size(), 0.0);
-  std::string cha_sep = " ", row_sep = " ", file_output;
-  int flg_write_nulls = 0, flg_write_paths = 0;
-  attribution_from_vec(vpaths, vconv, &vv, &mp_tokens, &cha_sep, &flg_write_nulls,
-                       &flg_write_paths, &file_output, &row_sep, &weights, &mean_index,
-                       &vpath_id, &vpath_name, &vpath_channel, &vpath_chpos, &vpath_attr_convs,
-                       &vpath_attr_value, &vattr_convs_loc);
+  std::vector<double> weights(mr.vindex_raw);
+  unbounded_take_largest(&weights, 1.0);
+  JourneySource src = vector_source(&ej.vpaths, &ej.vconv, nullptr, nullptr);
+  src.row_sep = " ";
+  PathSettings ps;
+  ps.cha_sep = " ";
+  TouchpointRows rows;
+  std::vector<double> vattr_convs_loc(ej.vchannels_mta.size(), 0.0);
+  attribute_journeys(src, ps, mp_tokens, weights, worth_of_totals(2, mr.s_nconv, mr.s_nnull),
+                     &rows, &vattr_convs_loc);
   double sconversions_mta = 0;
-  for (uli r = 0; r < vpath_channel.size(); ++r) {
-    (*mp_weight_mta)[token_channel(vpath_channel[r], vchannels_mta)] += vpath_attr_convs[r];
-    sconversions_mta += vpath_attr_convs[r];
+  for (uli r = 0; r < rows.vpath_channel.size(); ++r) {
+    (*mp_weight_mta)[token_channel(rows.vpath_channel[r], ej.vchannels_mta)] +=
+        rows.vpath_attr_convs[r];
+    sconversions_mta += rows.vpath_attr_convs[r];
   }
-  for (const std::string& token : vchannels)
-    (*mp_weight_mta)[token_channel(token, vchannels_mta)] /= sconversions_mta;
+  for (const std::string& token : mr.vchannels)
+    (*mp_weight_mta)[token_channel(token, ej.vchannels_mta)] /= sconversions_mta;
+}
+
+// Markov weights of the journey channels: each channel's share of the
+// journey conversions (type 2) or its Markov index (type 1).
+std::map<std::string, double> markov_weights(const EventJourneys& ej, int type,
+                                             const MarkovSettings& base) {
+  JourneySource src = vector_source(&ej.vpaths, &ej.vconv, nullptr, &ej.vnull);
+  src.var_path = "path";
+  src.var_conv = "total_conversions";
+  src.var_null = "total_nulls";   // nulls count even for an empty event table
+  src.row_sep = " ";
+  MarkovSettings set = base;
+  set.type = type;
+  const MarkovResult mr = markov_run(src, " ", set);
+  std::map<std::string, double> mp_weight_mta;
+  if (type == 2) {
+    conversion_shares(ej, mr, &mp_weight_mta);
+    return mp_weight_mta;
+  }
+  std::vector<double> vindex = mr.vindex;
+  unhide_index(&vindex);
+  for (uli k = 0; k < mr.vchannels.size(); ++k)
+    mp_weight_mta[token_channel(mr.vchannels[k], ej.vchannels_mta)] = vindex.at(k);
+  return mp_weight_mta;
+}
+
+// The journey channels keep, together, the reward weight they had,
+// shared among them by the journey evidence.
+void combine_weights(const EventJourneys& ej, int type,
+                     std::map<std::string, double>& mp_weight_mta,
+                     std::map<std::string, double>* mp_weight_mmm) {
+  std::map<std::string, double>& mmm = *mp_weight_mmm;
+  double sweight_mta_in_mmm = 0, sweight_mta_in_mta = 0;
+  for (const std::string& c : ej.vchannels_mta) sweight_mta_in_mmm += mmm[c];
+  for (const std::string& c : ej.vchannels_mta) {
+    mmm[c] = type == 2 ? mp_weight_mta[c] : mmm[c] * mp_weight_mta[c];
+    sweight_mta_in_mta += mmm[c];
+  }
+  for (const std::string& c : ej.vchannels_mta)
+    mmm[c] = sweight_mta_in_mmm == 0 ? 0.0 : sweight_mta_in_mmm * mmm[c] / sweight_mta_in_mta;
+}
+
+// Weight per impression of each channel into vindex, and per period the
+// conversions shared among the channels in proportion to their weighted
+// impressions (at least one conversion's worth for a channel with any).
+void attribute_periods(const std::vector<std::vector<double>>& imp,
+                       const std::vector<double>& conversions,
+                       const std::vector<std::string>& vchannels_aggr, double icr,
+                       std::map<std::string, double>& mp_weight_mmm, std::vector<double>* vindex,
+                       std::vector<std::vector<double>>* Mattr) {
+  const uli len_tab_aggr = imp.size(), nchannels_aggr = vchannels_aggr.size();
+  // Impressions are totalled as whole numbers, the fraction of every
+  // running total dropped.
+  std::vector<uli> vtouches(nchannels_aggr, 0);
+  for (uli j = 0; j < len_tab_aggr; ++j)
+    for (uli i = 0; i < nchannels_aggr; ++i) {
+      const double t = static_cast<double>(vtouches[i]) + imp[j][i];
+      vtouches[i] = t < kTwo64 ? static_cast<uli>(t) : ~uli{0};
+    }
+  vindex->assign(nchannels_aggr, 0.0);
+  for (uli i = 0; i < nchannels_aggr; ++i)
+    (*vindex)[i] = mp_weight_mmm[vchannels_aggr[i]] / static_cast<double>(vtouches[i]);
+
+  Mattr->assign(len_tab_aggr, std::vector<double>(nchannels_aggr, 0.0));
+  std::vector<double> vattr_j(nchannels_aggr);
+  for (uli j = 0; j < len_tab_aggr; ++j) {
+    const double convs = conversions[j];
+    double sum_vattr_j = 0;
+    for (uli i = 0; i < nchannels_aggr; ++i) {
+      const double convs0 = std::min(imp[j][i] * icr, convs);
+      vattr_j[i] = convs0 > 0 ? std::max(convs0, 1.0) / icr * (*vindex)[i] : 0.0;
+      sum_vattr_j += vattr_j[i];
+    }
+    for (uli i = 0; i < nchannels_aggr; ++i) (*Mattr)[j][i] = vattr_j[i] / sum_vattr_j * convs;
+  }
 }
 }  // namespace
 
@@ -126,36 +247,10 @@ void uam_cpp(int* flg_path, std::vector<uli>* tab_paths_id_path,
     printA("**UAM estimation**");
     printA("- Data Preparation");
   }
-
-  std::vector<std::string> vchannels_mta, vpaths;
-  uli nchannels_mta = 0;
-  std::vector<uli> vconv, vnull;
-  if (with_paths) {
-    std::map<std::string, uli> mp_channels;
-    std::vector<std::vector<uli>> Mpaths_ids;
-    uli len_tab_paths = tab_paths_id_path->size();
-    std::string cha_sep = " ";
-    transpose_paths(&len_tab_paths, tab_paths_channel, tab_paths_id_path, channel_conv_name,
-                    &cha_sep, &vchannels_mta, &nchannels_mta, &vpaths, &vconv, &vnull,
-                    &mp_channels, &Mpaths_ids);
-  }
-
-  // Clicks become impressions; the impression counts are accumulated into
-  // whole numbers below, so they must be finite and not negative.
-  std::vector<std::vector<double>>& imp = *tab_aggr_touches;
-  double sconversions = 0, simpressions = 0;
-  for (double c : *tab_aggr_conversions) sconversions += c;
-  for (uli j = 0; j < len_tab_aggr; ++j)
-    for (uli i = 0; i < nchannels_aggr; ++i) {
-      const double ctr = (*tab_ctr_ctr)[j][i];
-      imp[j][i] = ctr > 0 ? imp[j][i] / ctr : 0.0;
-      if (!(imp[j][i] >= 0 && imp[j][i] < kTwo64))
-        throw std::invalid_argument("tab_aggr_touches: period " + std::to_string(j + 1) +
-                                    ", channel '" + (*vchannels_aggr)[i] +
-                                    "' gives impressions that are negative, NA or too large");
-      simpressions += imp[j][i];
-    }
-  const double icr = sconversions / (simpressions / static_cast<double>(nchannels_aggr));
+  EventJourneys ej;
+  if (with_paths) ej = journeys_of_events(tab_paths_id_path, tab_paths_channel, channel_conv_name);
+  const double icr = impressions_from_clicks(*tab_aggr_conversions, *tab_ctr_ctr,
+                                             *vchannels_aggr, tab_aggr_touches);
 
   std::map<std::string, double> mp_weight_mmm;
   reward_model(tab_aggr_conversions, tab_aggr_touches, verbose, nchannels_aggr, vchannels_aggr,
@@ -163,74 +258,22 @@ void uam_cpp(int* flg_path, std::vector<uli>* tab_paths_id_path,
 
   if (with_paths) {
     if (*verbose == 1) printA("- Calculate Markov model on customer journeys");
-    uli n_channel_click = 0;
-    for (const std::string& c : vchannels_mta)
-      for (uli i = 0; i < nchannels_aggr; ++i)
-        if ((*vchannels_aggr)[i] == c) {
-          if ((*vtype_channels_aggr)[i] != 0) ++n_channel_click;
-          break;
-        }
-    int type = (n_channel_click == 0 || n_channel_click == nchannels_mta) ? 2 : 1;
-
-    int flg_file = 0, verbose_markov = 0, flg_out_tran_mtx = 0, flg_write_nulls = 0,
-        flg_write_paths = 0, flg_out_attr = 0;
-    std::string file, var_path = "path", var_conv = "total_conversions", var_value,
-        var_null = "total_nulls", row_sep = " ", cha_sep = " ", file_output;
-    std::vector<double> vv, mindex, vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value,
-        vattr_convs_loc, vattr_convs_glob, vattr_value_glob, vtran_prob_mtx, vindex_raw;
-    std::vector<std::string> vchannels, vpath_name, vpath_channel, vchannel_from_mtx,
-        vchannel_to_mtx;
-    double s_nconv = 0, s_nnull = 0;
-    markov_model_cpp(&flg_file, &file, &var_path, &var_conv, &var_value, &var_null, &vpaths,
-                     &vconv, &vv, &vnull, &row_sep, &cha_sep, &type, order, nsim_start, max_step,
-                     ncore, nfold, seed, conv_par, rate_step_sim, &verbose_markov,
-                     &flg_out_tran_mtx, &file_output, &flg_write_nulls, &flg_write_paths,
-                     &vchannels, &mindex, &flg_out_attr, &vpath_id, &vpath_name, &vpath_channel,
-                     &vpath_chpos, &vpath_attr_convs, &vpath_attr_value, &vattr_convs_loc,
-                     &vattr_convs_glob, &vattr_value_glob, &vchannel_from_mtx, &vchannel_to_mtx,
-                     &vtran_prob_mtx, &s_nconv, &s_nnull, &vindex_raw);
-
-    std::map<std::string, double> mp_weight_mta;
-    markov_weights(type, &vpaths, &vconv, vchannels_mta, vchannels, mindex, vindex_raw, s_nconv,
-                   s_nnull, &mp_weight_mta);
-
-    // The journey channels keep, together, the reward weight they had,
-    // shared among them by the journey evidence.
+    MarkovSettings set;
+    set.order = *order;
+    set.nsim_start = *nsim_start;
+    set.max_step = *max_step;
+    set.ncore = *ncore;
+    set.nfold = *nfold;
+    set.seed = *seed;
+    set.conv_par = *conv_par;
+    set.rate_step_sim = *rate_step_sim;
+    const int type = markov_type(ej, *vchannels_aggr, *vtype_channels_aggr);
+    std::map<std::string, double> mp_weight_mta = markov_weights(ej, type, set);
     if (*verbose == 1) printA("- Combine reward model and Markov model");
-    double sweight_mta_in_mmm = 0, sweight_mta_in_mta = 0;
-    for (const std::string& c : vchannels_mta) sweight_mta_in_mmm += mp_weight_mmm[c];
-    for (const std::string& c : vchannels_mta) {
-      mp_weight_mmm[c] = type == 2 ? mp_weight_mta[c] : mp_weight_mmm[c] * mp_weight_mta[c];
-      sweight_mta_in_mta += mp_weight_mmm[c];
-    }
-    for (const std::string& c : vchannels_mta)
-      mp_weight_mmm[c] =
-          sweight_mta_in_mmm == 0 ? 0.0 : sweight_mta_in_mmm * mp_weight_mmm[c] / sweight_mta_in_mta;
+    combine_weights(ej, type, mp_weight_mta, &mp_weight_mmm);
   }
 
   if (*verbose == 1) printA("- Perform attribution");
-  // Impressions are totalled as whole numbers, the fraction of every
-  // running total dropped.
-  std::vector<uli> vtouches(nchannels_aggr, 0);
-  for (uli j = 0; j < len_tab_aggr; ++j)
-    for (uli i = 0; i < nchannels_aggr; ++i) {
-      const double t = static_cast<double>(vtouches[i]) + imp[j][i];
-      vtouches[i] = t < kTwo64 ? static_cast<uli>(t) : ~0ul;
-    }
-  vindex->assign(nchannels_aggr, 0.0);
-  for (uli i = 0; i < nchannels_aggr; ++i)
-    (*vindex)[i] = mp_weight_mmm[(*vchannels_aggr)[i]] / static_cast<double>(vtouches[i]);
-
-  Mattr->assign(len_tab_aggr, std::vector<double>(nchannels_aggr, 0.0));
-  std::vector<double> vattr_j(nchannels_aggr);
-  for (uli j = 0; j < len_tab_aggr; ++j) {
-    const double convs = (*tab_aggr_conversions)[j];
-    double sum_vattr_j = 0;
-    for (uli i = 0; i < nchannels_aggr; ++i) {
-      const double convs0 = std::min(imp[j][i] * icr, convs);
-      vattr_j[i] = convs0 > 0 ? std::max(convs0, 1.0) / icr * (*vindex)[i] : 0.0;
-      sum_vattr_j += vattr_j[i];
-    }
-    for (uli i = 0; i < nchannels_aggr; ++i) (*Mattr)[j][i] = vattr_j[i] / sum_vattr_j * convs;
-  }
+  attribute_periods(*tab_aggr_touches, *tab_aggr_conversions, *vchannels_aggr, icr, mp_weight_mmm,
+                    vindex, Mattr);
 }
