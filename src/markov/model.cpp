@@ -40,17 +40,18 @@ struct PathOutput {
 
 void attribute_paths(const PathInput& in, std::vector<double>* vindex, double* mean_index,
                      const PathOutput& out) {
-  if (in.flg_file == 1)
-    attribution_from_file(in.file, in.var_path, in.var_conv, in.var_value, in.row_sep,
-                          in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output,
-                          in.mp_channels, vindex, mean_index, out.vpath_id, out.vpath_name,
-                          out.vpath_channel, out.vpath_chpos, out.vpath_attr_convs,
-                          out.vpath_attr_value, out.vattr_convs_loc);
-  else
-    attribution_from_vec(in.vy, in.vc, in.vv, in.mp_channels, in.cha_sep, in.flg_write_nulls,
-                         in.flg_write_paths, in.file_output, in.row_sep, vindex, mean_index,
-                         out.vpath_id, out.vpath_name, out.vpath_channel, out.vpath_chpos,
-                         out.vpath_attr_convs, out.vpath_attr_value, out.vattr_convs_loc);
+  JourneySource src =
+      in.flg_file == 1
+          ? file_source(*in.file, *in.var_path, *in.var_conv, *in.var_value, "", *in.row_sep)
+          : vector_source(in.vy, in.vc, in.vv, nullptr);
+  src.row_sep = *in.row_sep;
+  const PathSettings settings{*in.cha_sep, *in.flg_write_nulls, *in.flg_write_paths,
+                              *in.file_output};
+  TouchpointRows rows;
+  attribute_journeys(src, settings, *in.mp_channels, *vindex, *mean_index, &rows,
+                     out.vattr_convs_loc);
+  rows.append_to(out.vpath_id, out.vpath_name, out.vpath_channel, out.vpath_chpos,
+                 out.vpath_attr_convs, out.vpath_attr_value);
 }
 
 // The total value times 2^-64: finite whatever finite values the journeys

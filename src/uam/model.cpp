@@ -78,10 +78,13 @@ void markov_weights(int type, std::vector<std::string>* vpaths, std::vector<uli>
   std::vector<double> vattr_convs_loc(vchannels_mta.size(), 0.0);
   std::string cha_sep = " ", row_sep = " ", file_output;
   int flg_write_nulls = 0, flg_write_paths = 0;
-  attribution_from_vec(vpaths, vconv, &vv, &mp_tokens, &cha_sep, &flg_write_nulls,
-                       &flg_write_paths, &file_output, &row_sep, &weights, &mean_index,
-                       &vpath_id, &vpath_name, &vpath_channel, &vpath_chpos, &vpath_attr_convs,
-                       &vpath_attr_value, &vattr_convs_loc);
+  JourneySource src = vector_source(vpaths, vconv, &vv, nullptr);
+  src.row_sep = row_sep;
+  const PathSettings settings{cha_sep, flg_write_nulls, flg_write_paths, file_output};
+  TouchpointRows rows;
+  attribute_journeys(src, settings, mp_tokens, weights, mean_index, &rows, &vattr_convs_loc);
+  rows.append_to(&vpath_id, &vpath_name, &vpath_channel, &vpath_chpos, &vpath_attr_convs,
+                 &vpath_attr_value);
   double sconversions_mta = 0;
   for (uli r = 0; r < vpath_channel.size(); ++r) {
     (*mp_weight_mta)[token_channel(vpath_channel[r], vchannels_mta)] += vpath_attr_convs[r];
