@@ -126,7 +126,7 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
   const HeuristicColumns cols{
       {vpath_attr_convs_first, vpath_attr_convs_last, vpath_attr_convs_linear},
       {vpath_attr_value_first, vpath_attr_value_last, vpath_attr_value_linear}};
-  heuristic_line(*i, *vyi, *vci, *vvi, ls, sink, cols);
+  heuristic_line(*i, *vyi, *vci, ls.with_value ? *vvi : 0.0, ls, sink, cols);
 }
 
 void heuristic_models_cpp(int* flg_file, std::string* file, std::string* var_path,

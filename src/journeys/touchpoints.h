@@ -91,7 +91,7 @@ void print_paths_elaborated(uli n);
 // Runs body() once per journey of reader. After a journey whose 0-based
 // index is a non-zero multiple of a million it prints the progress line
 // when verbose and checks for an interrupt. Returns the journeys read.
-constexpr uli kProgressEvery = 1000000;
+constexpr uli kJourneysPerProgress = 1000000;
 template <class F>
 uli for_each_journey(JourneyReader& reader, bool verbose, F&& body) {
   uli nread = 0;
@@ -99,7 +99,7 @@ uli for_each_journey(JourneyReader& reader, bool verbose, F&& body) {
     const uli i = reader.index();
     body();
     nread = i + 1;
-    if (i != 0 && i % kProgressEvery == 0) {
+    if (i != 0 && i % kJourneysPerProgress == 0) {
       if (verbose) print_paths_elaborated(i);
       check_interrupt();
     }
