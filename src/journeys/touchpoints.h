@@ -79,7 +79,8 @@ class RowSink {
 // The result file of a run with its header line (columns joined by the
 // whole row_sep), or null when file_output is empty. row_sep is checked
 // before the file is created, so an empty separator leaves an earlier
-// result untouched.
+// result untouched. Every model writing rows this way fails a write the
+// same way: ResultFile::commit's std::runtime_error naming the file.
 std::unique_ptr<ResultFile> open_touchpoint_file(const std::string& file_output,
                                                  const std::string& input,
                                                  const std::string& row_sep,
