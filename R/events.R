@@ -184,6 +184,29 @@ journeys_sql <- function(table, user, time, channel, conversion, value = NULL,
   dialect <- match_kind(dialect, c("sqlite", "postgres", "bigquery", "spark"), "dialect")
   transform <- match_kind(transform, c("none", "collapse", "first", "frequency"), "transform")
   time_type <- match_kind(time_type, c("timestamp", "seconds"), "time_type")
+  sql_check_limits(times, transform, lookback_days, lookback_touches, channel_sep)
+  d <- sql_dialect(dialect)
+  # Names are quoted in this order so that the first bad one is reported.
+  tbl <- paste(vapply(strsplit(table, ".", fixed = TRUE)[[1]], d$q, ""), collapse = ".")
+  epoch <- sql_epoch(d$q(time), time_type, dialect)
+  ev <- sprintf("SELECT %s AS tl_user, %s AS tl_time, %s AS tl_channel, COALESCE(%s, 0) AS tl_conv, %s AS tl_value, %s AS tl_tie FROM %s",
+                d$q(user), epoch, d$q(channel), d$q(conversion),
+                if (is.null(value)) "0" else sprintf("COALESCE(%s, 0)", d$q(value)),
+                if (is.null(order_by)) "0" else d$q(order_by), tbl)
+  ctes <- c(ev = ev, sql_touches(lookback_days, lookback_touches),
+            shaped = sql_shape(transform, d))
+  ctes <- c(ctes, sql_journeys(dialect, d, times, lit_sep = d$lit(channel_sep)))
+  final <- sprintf(paste("SELECT tl_path AS path, SUM(tl_jconv) AS conversions,",
+                         "SUM(CASE WHEN tl_jconv = 0 THEN 1 ELSE 0 END) AS nulls, SUM(tl_jvalue) AS value%s",
+                         "FROM journeys GROUP BY tl_path%s"),
+                   if (times) ", tl_days AS days" else "", if (times) ", tl_days" else "")
+  paste0("WITH\n", paste0(names(ctes), " AS (\n  ", ctes, "\n)", collapse = ",\n"), "\n", final)
+}
+
+# Window over one journey of one user.
+sql_jw <- "PARTITION BY tl_user, tl_journey"
+
+sql_check_limits <- function(times, transform, lookback_days, lookback_touches, channel_sep) {
   check_flag(times, "times")
   if (times && transform == "frequency")
     stop("times = TRUE needs a transform that keeps touches, not \"frequency\"", call. = FALSE)
@@ -194,32 +217,39 @@ journeys_sql <- function(table, user, time, channel, conversion, value = NULL,
     stop("lookback_touches must be a whole number >= 1 or Inf", call. = FALSE)
   if (!is.character(channel_sep) || length(channel_sep) != 1L || nchar(channel_sep) != 1L)
     stop("channel_sep must be one character", call. = FALSE)
+  invisible(NULL)
+}
+
+# Quoting and concatenation of a dialect: BigQuery and Spark quote names
+# with backticks and concatenate with CONCAT, the others follow standard SQL.
+sql_dialect <- function(dialect) {
   bq <- dialect %in% c("bigquery", "spark")
-  q <- function(x) {
-    if (!is.character(x) || length(x) != 1L || is.na(x) || !nzchar(x))
-      stop("table and column names must be single non-empty strings", call. = FALSE)
-    if (bq) paste0("`", gsub("`", "\\\\`", x), "`") else paste0("\"", gsub("\"", "\"\"", x), "\"")
-  }
-  lit <- function(s) paste0("'", gsub("'", "''", s), "'")
-  cat2 <- function(...) if (bq) paste0("CONCAT(", paste(..., sep = ", "), ")") else paste(..., sep = " || ")
-  text <- if (bq) "STRING" else "TEXT"
-  tbl <- paste(vapply(strsplit(table, ".", fixed = TRUE)[[1]], q, ""), collapse = ".")
-  t <- q(time)
-  epoch <- if (time_type == "seconds") t else switch(dialect,
+  list(
+    q = function(x) {
+      if (!is.character(x) || length(x) != 1L || is.na(x) || !nzchar(x))
+        stop("table and column names must be single non-empty strings", call. = FALSE)
+      if (bq) paste0("`", gsub("`", "\\\\`", x), "`") else paste0("\"", gsub("\"", "\"\"", x), "\"")
+    },
+    lit = function(s) paste0("'", gsub("'", "''", s), "'"),
+    cat2 = function(...) if (bq) paste0("CONCAT(", paste(..., sep = ", "), ")") else paste(..., sep = " || "),
+    text = if (bq) "STRING" else "TEXT")
+}
+
+# The quoted time column t as seconds since 1970.
+sql_epoch <- function(t, time_type, dialect) {
+  if (time_type == "seconds") return(t)
+  switch(dialect,
     sqlite = sprintf("CAST(strftime('%%s', %s) AS INTEGER)", t),
     postgres = sprintf("EXTRACT(EPOCH FROM %s)", t),
     bigquery = sprintf("UNIX_MICROS(TIMESTAMP(%s)) / 1000000.0", t),
     spark = sprintf("unix_micros(CAST(%s AS TIMESTAMP)) / 1000000.0", t))
-  whole_days <- if (dialect == "sqlite") "CAST(tl_before / 86400.0 AS INTEGER)" else
-    sprintf("CAST(FLOOR(tl_before / 86400.0) AS %s)", if (dialect == "bigquery") "INT64" else "BIGINT")
-  jw <- "PARTITION BY tl_user, tl_journey"
-  has_channel <- "tl_channel IS NOT NULL AND tl_channel <> ''"
+}
 
-  ctes <- c(
-    ev = sprintf("SELECT %s AS tl_user, %s AS tl_time, %s AS tl_channel, COALESCE(%s, 0) AS tl_conv, %s AS tl_value, %s AS tl_tie FROM %s",
-                 q(user), epoch, q(channel), q(conversion),
-                 if (is.null(value)) "0" else sprintf("COALESCE(%s, 0)", q(value)),
-                 if (is.null(order_by)) "0" else q(order_by), tbl),
+# From numbered events to the touches kept in each journey's lookback.
+sql_touches <- function(lookback_days, lookback_touches) {
+  has_channel <- "tl_channel IS NOT NULL AND tl_channel <> ''"
+  jw <- sql_jw
+  c(
     numbered = "SELECT ev.*, ROW_NUMBER() OVER (PARTITION BY tl_user ORDER BY tl_time, tl_tie) AS tl_seq FROM ev",
     # journey number: the conversions strictly before the row
     cut = paste("SELECT numbered.*, COALESCE(SUM(CASE WHEN tl_conv > 0 THEN 1 ELSE 0 END) OVER",
@@ -235,42 +265,48 @@ journeys_sql <- function(table, user, time, channel, conversion, value = NULL,
                       if (is.finite(lookback_days))
                         sprintf(" AND tl_end - tl_time <= %s", format(lookback_days * 86400, digits = 17)) else ""),
     kept = paste0("SELECT * FROM touches",
-                  if (is.finite(lookback_touches)) sprintf(" WHERE tl_back <= %.0f", lookback_touches) else ""),
-    shaped = switch(transform,
-      none = "SELECT kept.*, tl_channel AS tl_label FROM kept",
-      collapse = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT kept.*, LEAD(tl_channel) OVER",
-                               "(%s ORDER BY tl_seq) AS tl_next FROM kept) x",
-                               "WHERE tl_next IS NULL OR tl_next <> tl_channel"), jw),
-      first = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT kept.*, ROW_NUMBER() OVER",
-                            "(%s, tl_channel ORDER BY tl_seq) AS tl_nth FROM kept) x WHERE tl_nth = 1"), jw),
-      frequency = sprintf(paste("SELECT tl_user, tl_journey, MIN(tl_seq) AS tl_seq, MIN(tl_before) AS tl_before,",
-                                "MAX(tl_jconv) AS tl_jconv, MAX(tl_jvalue) AS tl_jvalue, %s AS tl_label",
-                                "FROM kept GROUP BY tl_user, tl_journey, tl_channel"),
-                          cat2("tl_channel", "'('", sprintf("CAST(COUNT(*) AS %s)", text), "')'"))))
-  day_text <- sprintf("CAST(%s AS %s)", whole_days, text)
-  sep <- lit(channel_sep)
-  agg <- function(x) switch(dialect,
-    postgres = , bigquery = sprintf("STRING_AGG(%s, %s ORDER BY tl_seq)", x, sep),
-    spark = sprintf("concat_ws(%s, transform(array_sort(collect_list(named_struct('seq', tl_seq, 'label', %s))), s -> s.label))", sep, x))
+                  if (is.finite(lookback_touches)) sprintf(" WHERE tl_back <= %.0f", lookback_touches) else ""))
+}
+
+# The label of each kept touch under the transform.
+sql_shape <- function(transform, d) {
+  jw <- sql_jw
+  switch(transform,
+    none = "SELECT kept.*, tl_channel AS tl_label FROM kept",
+    collapse = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT kept.*, LEAD(tl_channel) OVER",
+                             "(%s ORDER BY tl_seq) AS tl_next FROM kept) x",
+                             "WHERE tl_next IS NULL OR tl_next <> tl_channel"), jw),
+    first = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT kept.*, ROW_NUMBER() OVER",
+                          "(%s, tl_channel ORDER BY tl_seq) AS tl_nth FROM kept) x WHERE tl_nth = 1"), jw),
+    frequency = sprintf(paste("SELECT tl_user, tl_journey, MIN(tl_seq) AS tl_seq, MIN(tl_before) AS tl_before,",
+                              "MAX(tl_jconv) AS tl_jconv, MAX(tl_jvalue) AS tl_jvalue, %s AS tl_label",
+                              "FROM kept GROUP BY tl_user, tl_journey, tl_channel"),
+                        d$cat2("tl_channel", "'('", sprintf("CAST(COUNT(*) AS %s)", d$text), "')'")))
+}
+
+# One row per journey: its labels (and, with times, its whole days before
+# the journey's end) joined in touch order.
+sql_journeys <- function(dialect, d, times, lit_sep) {
+  jw <- sql_jw
+  whole_days <- if (dialect == "sqlite") "CAST(tl_before / 86400.0 AS INTEGER)" else
+    sprintf("CAST(FLOOR(tl_before / 86400.0) AS %s)", if (dialect == "bigquery") "INT64" else "BIGINT")
+  day_text <- sprintf("CAST(%s AS %s)", whole_days, d$text)
   if (dialect == "sqlite") {
     # ordered aggregation as a running window; the journey's last row holds it all
     w <- sprintf("(%s ORDER BY tl_seq ROWS BETWEEN UNBOUNDED PRECEDING AND CURRENT ROW)", jw)
-    ctes <- c(ctes,
+    return(c(
       running = sprintf(paste("SELECT tl_jconv, tl_jvalue, group_concat(tl_label, %s) OVER %s AS tl_path,%s",
                               "ROW_NUMBER() OVER (%s ORDER BY tl_seq DESC) AS tl_last FROM shaped"),
-                        sep, w, if (times) sprintf(" group_concat(%s, %s) OVER %s AS tl_days,", day_text, sep, w) else "",
+                        lit_sep, w, if (times) sprintf(" group_concat(%s, %s) OVER %s AS tl_days,", day_text, lit_sep, w) else "",
                         jw),
-      journeys = "SELECT * FROM running WHERE tl_last = 1")
-  } else {
-    ctes <- c(ctes, journeys = sprintf(
-      "SELECT MAX(tl_jconv) AS tl_jconv, MAX(tl_jvalue) AS tl_jvalue, %s AS tl_path%s FROM shaped GROUP BY tl_user, tl_journey",
-      agg("tl_label"), if (times) sprintf(", %s AS tl_days", agg(day_text)) else ""))
+      journeys = "SELECT * FROM running WHERE tl_last = 1"))
   }
-  final <- sprintf(paste("SELECT tl_path AS path, SUM(tl_jconv) AS conversions,",
-                         "SUM(CASE WHEN tl_jconv = 0 THEN 1 ELSE 0 END) AS nulls, SUM(tl_jvalue) AS value%s",
-                         "FROM journeys GROUP BY tl_path%s"),
-                   if (times) ", tl_days AS days" else "", if (times) ", tl_days" else "")
-  paste0("WITH\n", paste0(names(ctes), " AS (\n  ", ctes, "\n)", collapse = ",\n"), "\n", final)
+  agg <- function(x) switch(dialect,
+    postgres = , bigquery = sprintf("STRING_AGG(%s, %s ORDER BY tl_seq)", x, lit_sep),
+    spark = sprintf("concat_ws(%s, transform(array_sort(collect_list(named_struct('seq', tl_seq, 'label', %s))), s -> s.label))", lit_sep, x))
+  c(journeys = sprintf(
+    "SELECT MAX(tl_jconv) AS tl_jconv, MAX(tl_jvalue) AS tl_jvalue, %s AS tl_path%s FROM shaped GROUP BY tl_user, tl_journey",
+    agg("tl_label"), if (times) sprintf(", %s AS tl_days", agg(day_text)) else ""))
 }
 
 ##' Journeys from a database table of events

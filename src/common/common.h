@@ -8,6 +8,17 @@
 //   flg_*        int flag, 1 = on       v*    vector
 //   mp_*         map                    n*    count
 //   *_p          an R argument before conversion (src/frame only)
+//   svc, svv, svn  sums over the journeys of conversions, values, nulls
+//   Tc, Nc       per channel: simulated journeys through it that end in a
+//                conversion (Tc) or a null (Nc)
+//   S            the Markov chain's transition-count store (Fx)
+//   S0(i, k)     k-th successor state of state i, in order of first sight
+//   S1(i, k)     i's cumulative transition count up to its k-th successor
+//   lrS          transitions out of each state (lrS0: distinct successors)
+//   max_npassi   longest journey in steps; bounds a simulated walk
+//   chpos        0-based position of a touch point in its journey
+//   *_sim_inv    inverse of a state dictionary: state -> channel indices
+//                of its window, -1 padded
 #ifndef TOUCHLANE_COMMON_COMMON_H
 #define TOUCHLANE_COMMON_COMMON_H
 

@@ -108,6 +108,12 @@ SEXP to_character(const std::vector<std::string>& v) {
         ch = it->second;
       } else {
         ch = Rf_mkCharLen(v[i].data(), static_cast<int>(v[i].size()));
+        // The map only spares R hashing a string it has already made:
+        // mkChar finds an equal string in R's global string cache anyway,
+        // so past the cap equal strings are still shared and no result
+        // changes. The cap bounds the map's memory on columns that are
+        // nearly all distinct (the path names of a large result), where it
+        // would seldom hit.
         if (seen.size() < 100000) seen.emplace(v[i], ch);
       }
     }

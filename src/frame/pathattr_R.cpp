@@ -19,6 +19,38 @@ SEXP params_column(SEXP Dparams, const std::string& name, const char* arg) {
   throw std::invalid_argument("column '" + name + "' (" + arg + ") not found in Dparams");
 }
 
+// The weight set of the parameter table: one row per channel, then the
+// weight of unknown channels in the last row, all masked by hide_index.
+struct WeightTable {
+  std::vector<std::string> vchannels;   // as given, the last row included
+  std::vector<double> vindex;           // unmasked, without the last row
+  double mean_index = 0;
+  std::map<std::string, uli> mp_channels;
+};
+
+WeightTable read_weight_table(SEXP Dparams, const std::string& var_channel,
+                              const std::string& var_param) {
+  WeightTable t;
+  t.vchannels = as_strings(params_column(Dparams, var_channel, "var_channel"));
+  t.vindex = as_reals(params_column(Dparams, var_param, "var_param"));
+  if (t.vindex.empty())
+    throw std::invalid_argument("Dparams has no rows: its last row must carry the weight of unknown channels");
+  if (t.vchannels.size() != t.vindex.size())
+    throw std::invalid_argument("Dparams: column '" + var_channel + "' has " +
+                                std::to_string(t.vchannels.size()) + " rows, column '" + var_param +
+                                "' " + std::to_string(t.vindex.size()));
+  for (size_t j = 0; j < t.vindex.size(); ++j)
+    if (std::isnan(t.vindex[j]))
+      throw std::invalid_argument("Dparams: column '" + var_param + "' (var_param): row " +
+                                  std::to_string(j + 1) + " is NA");
+  unhide_index(&t.vindex);
+  t.mean_index = t.vindex.back();
+  t.vindex.pop_back();
+  // A channel named twice keeps its last row.
+  for (uli j = 0; j < t.vindex.size(); ++j) t.mp_channels[t.vchannels[j]] = j;
+  return t;
+}
+
 }  // namespace
 
 extern "C" SEXP new_paths_attribution_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p,
@@ -37,57 +69,33 @@ extern "C" SEXP new_paths_attribution_R(SEXP flg_file_p, SEXP file_p, SEXP Data_
   std::string var_channel = as_str(var_channel_p);
   std::string var_param = as_str(var_param_p);
   std::string row_sep = as_str(row_sep_p);
-  std::string cha_sep = as_str(cha_sep_p);
-  int flg_write_nulls = as_flag(flg_write_nulls_p);
-  int flg_write_paths = as_flag(flg_write_paths_p);
-  std::string file_output = as_str(file_output_p);
-  int verbose = as_flag(verbose_p);
-  (void)verbose;   // accepted; nothing is printed
+  PathSettings settings;
+  settings.cha_sep = as_str(cha_sep_p);
+  settings.flg_write_nulls = as_flag(flg_write_nulls_p);
+  settings.flg_write_paths = as_flag(flg_write_paths_p);
+  settings.file_output = as_str(file_output_p);
+  (void)as_flag(verbose_p);   // accepted; nothing is printed
   std::vector<std::string> vy;
   std::vector<uli> vc, vn;
   std::vector<double> vv;
   if (flg_file == 0) read_journey_columns(Data_p, var_path, var_conv, var_value, "", &vy, &vc, &vv, &vn);
+  const WeightTable t = read_weight_table(Dparams_p, var_channel, var_param);
 
-  std::vector<std::string> vchannels = as_strings(params_column(Dparams_p, var_channel, "var_channel"));
-  std::vector<double> vindex = as_reals(params_column(Dparams_p, var_param, "var_param"));
-  if (vindex.empty())
-    throw std::invalid_argument("Dparams has no rows: its last row must carry the weight of unknown channels");
-  if (vchannels.size() != vindex.size())
-    throw std::invalid_argument("Dparams: column '" + var_channel + "' has " +
-                                std::to_string(vchannels.size()) + " rows, column '" + var_param +
-                                "' " + std::to_string(vindex.size()));
-  for (size_t j = 0; j < vindex.size(); ++j)
-    if (std::isnan(vindex[j]))
-      throw std::invalid_argument("Dparams: column '" + var_param + "' (var_param): row " +
-                                  std::to_string(j + 1) + " is NA");
-  unhide_index(&vindex);
-  double mean_index = vindex.back();
-  vindex.pop_back();
-  const uli nchannels = vindex.size();
-  std::map<std::string, uli> mp_channels;
-  for (uli j = 0; j < nchannels; ++j) mp_channels[vchannels[j]] = j;
-  std::vector<double> vattr_convs_loc(nchannels, 0.0);
-
-  std::vector<double> vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value;
-  std::vector<std::string> vpath_name, vpath_channel;
-  if (flg_file != 0)
-    attribution_from_file(&file, &var_path, &var_conv, &var_value, &row_sep, &cha_sep,
-                          &flg_write_nulls, &flg_write_paths, &file_output, &mp_channels, &vindex,
-                          &mean_index, &vpath_id, &vpath_name, &vpath_channel, &vpath_chpos,
-                          &vpath_attr_convs, &vpath_attr_value, &vattr_convs_loc);
-  else
-    attribution_from_vec(&vy, &vc, &vv, &mp_channels, &cha_sep, &flg_write_nulls, &flg_write_paths,
-                         &file_output, &row_sep, &vindex, &mean_index, &vpath_id, &vpath_name,
-                         &vpath_channel, &vpath_chpos, &vpath_attr_convs, &vpath_attr_value,
-                         &vattr_convs_loc);
-  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
-                            Rcpp::Named("vindex") = vindex,
-                            Rcpp::Named("vpath_id") = vpath_id,
-                            Rcpp::Named("vpath_name") = to_character(vpath_name),
-                            Rcpp::Named("vpath_channel") = to_character(vpath_channel),
-                            Rcpp::Named("vpath_chpos") = vpath_chpos,
-                            Rcpp::Named("vpath_attr_convs") = vpath_attr_convs,
-                            Rcpp::Named("vpath_attr_value") = vpath_attr_value,
+  JourneySource src = flg_file != 0
+                          ? file_source(file, var_path, var_conv, var_value, "", row_sep)
+                          : vector_source(&vy, &vc, &vv, nullptr);
+  src.row_sep = row_sep;
+  std::vector<double> vattr_convs_loc(t.vindex.size(), 0.0);
+  TouchpointRows rows;
+  attribute_journeys(src, settings, t.mp_channels, t.vindex, t.mean_index, &rows, &vattr_convs_loc);
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = t.vchannels,
+                            Rcpp::Named("vindex") = t.vindex,
+                            Rcpp::Named("vpath_id") = rows.vpath_id,
+                            Rcpp::Named("vpath_name") = to_character(rows.vpath_name),
+                            Rcpp::Named("vpath_channel") = to_character(rows.vpath_channel),
+                            Rcpp::Named("vpath_chpos") = rows.vpath_chpos,
+                            Rcpp::Named("vpath_attr_convs") = rows.vpath_attr_convs,
+                            Rcpp::Named("vpath_attr_value") = rows.vpath_attr_value,
                             Rcpp::Named("vattr_convs_loc") = vattr_convs_loc); });
   END_RCPP
 }

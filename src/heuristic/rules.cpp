@@ -5,10 +5,9 @@
 
 #include "heuristic/heuristic.h"
 #include "journeys/journeys.h"
+#include "journeys/touchpoints.h"
 
 namespace {
-
-constexpr uli kProgressEvery = 1000000;
 
 // Per-channel totals with channels numbered in order of first appearance.
 struct Totals {
@@ -61,16 +60,8 @@ void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
   std::unordered_set<std::string> direct;
   for (const std::string& d : *direct_channels) direct.insert(normalise_blanks(d));
 
-  JourneySource src;
-  src.flg_file = *flg_file != 0 ? 1 : 0;
-  src.file = *file;
-  src.var_path = *var_path;
-  src.var_conv = *var_conv;
-  src.row_sep = *row_sep;
-  src.vy = vy;
-  src.vc = vc;
-  src.vv = vv;
-  if (src.flg_file) src.var_value = *var_value;
+  const JourneySource src =
+      input_source(*flg_file, *file, *var_path, *var_conv, *var_value, *row_sep, vy, vc, vv);
   JourneyReader reader(src);
 
   vchannels->clear();
@@ -79,17 +70,13 @@ void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
   std::vector<std::string> touches;
   std::vector<double> w;
   std::vector<uli> ids;
-  uli nread = 0;
-  while (reader.next()) {
-    const uli i = reader.index();
-    nread = i + 1;
-    if (i != 0 && i % kProgressEvery == 0) check_interrupt();
+  const uli nread = for_each_journey(reader, false, [&] {
     channels_normalised(reader.path(), sep, &touches);
     ids.clear();
     for (const std::string& name : touches) ids.push_back(t.id(name));
     const uli n = ids.size();
     const double convs = static_cast<double>(reader.conv());
-    if (n == 0 || convs == 0) continue;
+    if (n == 0 || convs == 0) return;
     const double value = reader.value();
     position_weights(n, f, l, &w);
     for (uli k = 0; k < n; ++k) {
@@ -104,6 +91,6 @@ void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
       }
     (*vlnd_convs)[ids[last]] += convs;
     (*vlnd_value)[ids[last]] += value;
-  }
-  if (*verbose == 1) printA("Attribution, number of paths elaborated: " + thousandSeparator(nread));
+  });
+  if (*verbose == 1) print_paths_elaborated(nread);
 }

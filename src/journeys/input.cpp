@@ -110,6 +110,14 @@ JourneySource file_source(const std::string& file, const std::string& var_path,
   return src;
 }
 
+JourneySource input_source(int flg_file, const std::string& file, const std::string& var_path,
+                           const std::string& var_conv, const std::string& var_value,
+                           const std::string& row_sep, const std::vector<std::string>* vy,
+                           const std::vector<uli>* vc, const std::vector<double>* vv) {
+  if (flg_file != 0) return file_source(file, var_path, var_conv, var_value, "", row_sep);
+  return vector_source(vy, vc, vv, nullptr);
+}
+
 char first_char(const std::string& s, const char* arg_name) {
   if (s.empty()) throw std::invalid_argument(std::string(arg_name) + " must not be empty");
   return s[0];

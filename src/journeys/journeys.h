@@ -34,6 +34,13 @@ JourneySource file_source(const std::string& file, const std::string& var_path,
                           const std::string& var_conv, const std::string& var_value,
                           const std::string& var_null, const std::string& row_sep);
 
+// The source of a model function's journey arguments: the file when
+// flg_file is not 0 (no null column), else the vectors (vv may be empty).
+JourneySource input_source(int flg_file, const std::string& file, const std::string& var_path,
+                           const std::string& var_conv, const std::string& var_value,
+                           const std::string& row_sep, const std::vector<std::string>* vy,
+                           const std::vector<uli>* vc, const std::vector<double>* vv);
+
 // Streams the journeys of a source in row order. The constructor opens the
 // file and reads its header; it throws std::invalid_argument naming the
 // file when it cannot be opened and naming the column when a requested

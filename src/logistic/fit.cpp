@@ -94,26 +94,26 @@ double ll_fn_cj(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_data) 
   return ll_fn_whess_cj(vals_inp, grad_out, nullptr, opt_data);
 }
 
-void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
-                      std::string* cha_sep, std::map<std::string, uli>* mp_channels,
-                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
-                      double* mean_index, std::vector<double>* vcoeff) {
-  check_lengths(*vy, *vc, *vn);
-  const char sep = first_char(*cha_sep, "cha_sep");
+namespace {
+
+// Unique encoded paths of the journeys with their summed conversions and
+// nulls, registering channels after "(constant)" in order of first
+// appearance; fills data.nchannels.
+void encode_paths(const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                  const std::vector<uli>& vn, char sep, std::map<std::string, uli>* mp_channels,
+                  std::vector<std::string>* vchannels, ll_data_t_cj* data) {
   mp_channels->clear();
   vchannels->clear();
   (*mp_channels)["(constant)"] = 0;
   vchannels->push_back("(constant)");
   uli nchannels = 1;
-
-  ll_data_t_cj data;
   std::unordered_map<std::string, uli> mp_paths;
   std::vector<std::string> names;
   std::string code;
-  for (size_t i = 0; i < vy->size(); ++i) {
+  for (size_t i = 0; i < vy.size(); ++i) {
     if ((i & 0xffff) == 0) check_interrupt();
-    check_path((*vy)[i], sep, i);
-    channels_normalised((*vy)[i], sep, &names);
+    check_path(vy[i], sep, i);
+    channels_normalised(vy[i], sep, &names);
     // No touch point: nothing for the constant-only score to explain, so
     // the journey stays out of the fit and of the touch counts.
     if (names.empty()) continue;
@@ -127,22 +127,25 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
       code.push_back(' ');
       append_lu(code, it->second);
     }
-    const uli c = (*vc)[i], n = vn->empty() ? 0 : (*vn)[i];
-    auto found = mp_paths.try_emplace(code, data.vy.size());
+    const uli c = vc[i], n = vn.empty() ? 0 : vn[i];
+    auto found = mp_paths.try_emplace(code, data->vy.size());
     if (found.second) {
-      data.vy.push_back(code);
-      data.vc.push_back(c);
-      data.vn.push_back(n);
+      data->vy.push_back(code);
+      data->vc.push_back(c);
+      data->vn.push_back(n);
     } else {
-      data.vc[found.first->second] = add_count(data.vc[found.first->second], c, i);
-      data.vn[found.first->second] = add_count(data.vn[found.first->second], n, i);
+      data->vc[found.first->second] = add_count(data->vc[found.first->second], c, i);
+      data->vn[found.first->second] = add_count(data->vn[found.first->second], n, i);
     }
-    data.npaths = add_count(data.npaths, add_count(c, n, i), i);
+    data->npaths = add_count(data->npaths, add_count(c, n, i), i);
   }
-  data.nchannels = nchannels;
-  ll_data_parse(&data);   // throws when npaths is 0
+  data->nchannels = nchannels;
+}
 
-  std::vector<uli> vtouch(nchannels, 0);
+// Journeys touching each channel (at least once), by channel without the
+// constant.
+std::vector<uli> touch_counts(const ll_data_t_cj& data) {
+  std::vector<uli> vtouch(data.nchannels, 0);
   std::vector<uli> seen;
   for (size_t u = 0; u < data.vy.size(); ++u) {
     seen.assign(data.vidx.begin() + data.vstart[u] + 1, data.vidx.begin() + data.vstart[u + 1]);
@@ -150,6 +153,22 @@ void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::v
     seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
     for (uli j : seen) vtouch[j - 1] += data.vc[u] + data.vn[u];
   }
+  return vtouch;
+}
+
+}  // namespace
+
+void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
+                      std::string* cha_sep, std::map<std::string, uli>* mp_channels,
+                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                      double* mean_index, std::vector<double>* vcoeff) {
+  check_lengths(*vy, *vc, *vn);
+  const char sep = first_char(*cha_sep, "cha_sep");
+  ll_data_t_cj data;
+  encode_paths(*vy, *vc, *vn, sep, mp_channels, vchannels, &data);
+  const uli nchannels = data.nchannels;
+  ll_data_parse(&data);   // throws when npaths is 0
+  const std::vector<uli> vtouch = touch_counts(data);
 
   arma::vec coeff(nchannels, arma::fill::zeros);
   optim::algo_settings_t settings;

@@ -22,10 +22,17 @@ void logistic_regression_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
   logistic_fit_cpp(vy, vc, vn, cha_sep, &mp_channels, vchannels, vindex, &mean_index, nullptr);
 
   vattr_convs_loc->assign(vchannels->size(), 0.0);
-  attribution_from_vec(vy, vc, vv, &mp_channels, cha_sep, flg_write_nulls, flg_write_paths,
-                       file_output, row_sep, vindex, &mean_index, vpath_id, vpath_name,
-                       vpath_channel, vpath_chpos, vpath_attr_convs, vpath_attr_value,
-                       vattr_convs_loc);
+  JourneySource src = vector_source(vy, vc, vv, nullptr);
+  src.row_sep = *row_sep;
+  PathSettings settings;
+  settings.cha_sep = *cha_sep;
+  settings.flg_write_nulls = *flg_write_nulls;
+  settings.flg_write_paths = *flg_write_paths;
+  settings.file_output = *file_output;
+  TouchpointRows rows;
+  attribute_journeys(src, settings, mp_channels, *vindex, mean_index, &rows, vattr_convs_loc);
+  rows.append_to(vpath_id, vpath_name, vpath_channel, vpath_chpos, vpath_attr_convs,
+                 vpath_attr_value);
 
   vindex->push_back(mean_index);
   hide_index(vindex);

@@ -1,260 +1,132 @@
 #include <memory>
 #include <stdexcept>
-#include <string_view>
-#include <unordered_map>
 
 #include "journeys/journeys.h"
+#include "journeys/touchpoints.h"
 #include "pathattr/pathattr.h"
 
 namespace {
 
-constexpr uli kInterruptEvery = 1000000;
-
-// Per-journey scratch, reused so a journey costs no allocation once warm.
-struct Scratch {
-  std::vector<std::string> vecs;     // trimmed channel of each touch point
-  std::vector<char> known;           // channel is in the dictionary
-  std::vector<uli> ichannel;         // its dictionary index when known
-  std::vector<uli> slot;             // distinct channel of each touch point
-  std::vector<uli> count;            // occurrences per distinct channel
-  std::vector<double> weight;        // weight per distinct channel
-  std::unordered_map<uli, uli> by_index;
-  std::unordered_map<std::string_view, uli> by_name;
-  std::string text;                  // file rows of the journey
+// The weight set of a run and the per-channel totals it fills.
+struct Weights {
+  const ChannelMap& mp_channels;
+  const std::vector<double>& vindex;
+  double mean_index;
+  std::vector<double>* vattr_convs_loc;
 };
 
-Scratch& scratch() {
-  thread_local Scratch s;
-  return s;
-}
-
-uli checked_index(const std::string& channel, uli idx, const std::vector<double>* vindex,
-                  const std::vector<double>* vattr_convs_loc) {
-  if (idx >= vindex->size() || idx >= vattr_convs_loc->size())
+uli checked_index(const std::string& channel, uli idx, const Weights& w) {
+  if (idx >= w.vindex.size() || idx >= w.vattr_convs_loc->size())
     throw std::invalid_argument("channel '" + channel + "' has dictionary index " +
                                 std::to_string(idx) + " but vindex has " +
-                                std::to_string(vindex->size()) + " and vattr_convs_loc " +
-                                std::to_string(vattr_convs_loc->size()) + " entries");
+                                std::to_string(w.vindex.size()) + " and vattr_convs_loc " +
+                                std::to_string(w.vattr_convs_loc->size()) + " entries");
   return idx;
 }
 
-// A distinct channel is a dictionary index for known channels and the
-// trimmed name for the others. Short journeys scan, long ones hash.
-uli new_slot(Scratch& s, double w) {
-  s.count.push_back(0);
-  s.weight.push_back(w);
-  return s.count.size() - 1;
+void check_dictionary(const Weights& w) {
+  for (const auto& kv : w.mp_channels) checked_index(kv.first, kv.second, w);
 }
 
-void group_channels(Scratch& s, const std::vector<double>* vindex, double mean_index) {
-  const size_t n = s.vecs.size();
-  s.slot.resize(n);
-  s.count.clear();
-  s.weight.clear();
-  if (n <= 48) {
-    for (size_t k = 0; k < n; ++k) {
-      size_t j = 0;
-      for (; j < k; ++j) {
-        if (s.known[j] != s.known[k]) continue;
-        if (s.known[k] ? s.ichannel[j] == s.ichannel[k] : s.vecs[j] == s.vecs[k]) break;
-      }
-      uli id = (j < k) ? s.slot[j]
-                       : new_slot(s, s.known[k] ? (*vindex)[s.ichannel[k]] : mean_index);
-      s.slot[k] = id;
-      ++s.count[id];
+// What one journey's rows carry besides the weights.
+struct LineSettings {
+  char cha_sep;
+  bool with_value;
+  bool write_nulls;
+};
+
+// One row: the shares of a converting journey, zeros ("0") otherwise.
+void emit(RowSink& sink, TouchpointRows* rows, const std::string& channel, uli k,
+          bool converting, bool with_value, double attr_convs, double attr_value) {
+  sink.key(k, channel);
+  if (sink.to_file()) {
+    if (converting) sink.field(attr_convs); else sink.field_text("0");
+    if (with_value) {
+      if (converting) sink.field(attr_value); else sink.field_text("0");
     }
+    sink.end_row();
     return;
   }
-  s.by_index.clear();
-  s.by_name.clear();
-  for (size_t k = 0; k < n; ++k) {
-    const uli next = s.count.size();
-    uli id = s.known[k] ? s.by_index.emplace(s.ichannel[k], next).first->second
-                        : s.by_name.emplace(std::string_view(s.vecs[k]), next).first->second;
-    if (id == next) new_slot(s, s.known[k] ? (*vindex)[s.ichannel[k]] : mean_index);
-    s.slot[k] = id;
-    ++s.count[id];
+  rows->vpath_attr_convs.push_back(attr_convs);
+  if (with_value) rows->vpath_attr_value.push_back(attr_value);
+}
+
+// Each distinct channel weighs its dictionary weight, or mean_index when
+// it is not in the dictionary; returns the journey's total weight, summed
+// in order of first occurrence.
+double weigh_channels(TouchpointScratch& s, const Weights& w) {
+  const uli lvec = s.vecs.size();
+  s.known.resize(lvec);
+  s.ichannel.resize(lvec);
+  for (uli k = 0; k < lvec; ++k) {
+    auto it = w.mp_channels.find(s.vecs[k]);
+    s.known[k] = it != w.mp_channels.end();
+    s.ichannel[k] = s.known[k] ? checked_index(it->first, it->second, w) : 0;
   }
-}
-
-// The result file with its header line; null when there is none.
-std::unique_ptr<ResultFile> open_result(const std::string& file_output, const std::string& input,
-                                        const std::string& row_sep, int flg_write_paths,
-                                        bool with_value) {
-  if (file_output.empty()) return nullptr;
-  first_char(row_sep, "row_sep");
-  auto out = std::make_unique<ResultFile>(file_output, input);
-  std::string line = "path_id";
-  if (flg_write_paths == 1) line += row_sep + "path_name";
-  line += row_sep + "channel" + row_sep + "channel_position" + row_sep + "total_conversions";
-  if (with_value) line += row_sep + "total_conversion_value";
-  line.push_back('\n');
-  out->write(line);
-  return out;
-}
-
-void check_dictionary(const std::map<std::string, uli>* mp_channels,
-                      const std::vector<double>* vindex,
-                      const std::vector<double>* vattr_convs_loc) {
-  for (const auto& kv : *mp_channels) checked_index(kv.first, kv.second, vindex, vattr_convs_loc);
-}
-
-// Runs every journey of the reader through attribution_line.
-void attribute_all(JourneyReader& reader, int flg_value, const std::string* file_output,
-                   const std::map<std::string, uli>* mp_channels, const std::string* cha_sep,
-                   const int* flg_write_nulls, const int* flg_write_paths,
-                   const std::string* row_sep, const std::vector<double>* vindex,
-                   const double* mean_index,
-                   std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                   std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
-                   std::vector<double>* vpath_attr_convs, std::vector<double>* vpath_attr_value,
-                   std::vector<double>* vattr_convs_loc) {
-  first_char(*cha_sep, "cha_sep");
-  check_dictionary(mp_channels, vindex, vattr_convs_loc);
-  std::unique_ptr<ResultFile> out =
-      open_result(*file_output, reader.input_file(), *row_sep, *flg_write_paths, flg_value == 1);
-  const int flg_file_output = out ? 1 : 0;
-  while (reader.next()) {
-    const uli i = reader.index();
-    const uli ci = reader.conv();
-    const double vi = reader.value();
-    attribution_line(&i, &reader.path(), &ci, &vi, mp_channels, &flg_value, cha_sep,
-                     flg_write_nulls, flg_write_paths, vindex, mean_index, vpath_id, vpath_name,
-                     vpath_channel, vpath_chpos, vpath_attr_convs, vpath_attr_value,
-                     out ? &out->stream() : nullptr,
-                     &flg_file_output, row_sep, vattr_convs_loc);
-    if (i != 0 && i % kInterruptEvery == 0) check_interrupt();
+  const uli nslots = group_touchpoints(&s, true);
+  s.weight.resize(nslots);
+  double tot_index = 0;
+  for (uli id = 0; id < nslots; ++id) {
+    const uli k = s.first[id];
+    s.weight[id] = s.known[k] ? w.vindex[s.ichannel[k]] : w.mean_index;
+    tot_index += s.weight[id];
   }
-  if (out) out->commit();
+  return tot_index;
+}
+
+// A converting journey's conversions (and value) split over its distinct
+// channels by weight, each channel's share divided equally among its
+// occurrences; a journey without conversions gets zero rows only when
+// null rows are asked for.
+void attribute_line(uli i, const std::string& path, uli conv, double value,
+                    const LineSettings& ls, const Weights& w, RowSink& sink,
+                    TouchpointRows* rows) {
+  TouchpointScratch& s = touchpoint_scratch();
+  channels_normalised(path, ls.cha_sep, &s.vecs);
+  const uli lvec = s.vecs.size();
+  if (lvec == 0) return;
+  const bool converting = conv > 0;
+  if (!converting && !ls.write_nulls) return;
+  sink.start_journey(i, path);
+  if (!converting) {
+    for (uli k = 0; k < lvec; ++k) emit(sink, rows, s.vecs[k], k, false, ls.with_value, 0.0, 0.0);
+    sink.end_journey();
+    return;
+  }
+  const double tot_index = weigh_channels(s, w);
+  const double convs = static_cast<double>(conv);
+  const double val = ls.with_value ? value : 0.0;
+  for (uli k = 0; k < lvec; ++k) {
+    const double wk = s.weight[s.slot[k]];
+    const double m = static_cast<double>(s.count[s.slot[k]]);
+    const double attr_convs = convs * wk / tot_index / m;
+    const double attr_value = ls.with_value ? val * wk / tot_index / m : 0.0;
+    if (s.known[k]) (*w.vattr_convs_loc)[s.ichannel[k]] += attr_convs;
+    emit(sink, rows, s.vecs[k], k, true, ls.with_value, attr_convs, attr_value);
+  }
+  sink.end_journey();
+}
+
+std::vector<std::string> header(bool with_paths, bool with_value) {
+  std::vector<std::string> h{"path_id"};
+  if (with_paths) h.push_back("path_name");
+  h.insert(h.end(), {"channel", "channel_position", "total_conversions"});
+  if (with_value) h.push_back("total_conversion_value");
+  return h;
+}
+
+// The source as the attribution reads it: the attribution's channel
+// separator (for the reader's channel-name checks too), and no null column.
+JourneySource attribution_source(const JourneySource& src, const std::string& cha_sep) {
+  JourneySource in = src;
+  in.flg_file = src.flg_file == 1 ? 1 : 0;
+  in.cha_sep = cha_sep.empty() ? 0 : cha_sep[0];
+  in.var_null.clear();
+  in.vn = nullptr;
+  return in;
 }
 
 }  // namespace
-
-void attribution_line(const uli* i, const std::string* vyi, const uli* vci, const double* vvi,
-                      const std::map<std::string, uli>* mp_channels, const int* flg_value,
-                      const std::string* cha_sep, const int* flg_write_nulls,
-                      const int* flg_write_paths, const std::vector<double>* vindex,
-                      const double* mean_index,
-                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
-                      std::vector<double>* vpath_attr_convs, std::vector<double>* vpath_attr_value,
-                      std::ostream* ofile_output, const int* flg_file_output,
-                      const std::string* row_sep, std::vector<double>* vattr_convs_loc) {
-  Scratch& s = scratch();
-  channels_normalised(*vyi, first_char(*cha_sep, "cha_sep"), &s.vecs);
-  const uli lvec = s.vecs.size();
-  if (lvec == 0) return;
-  const bool converting = *vci > 0;
-  if (!converting && *flg_write_nulls != 1) return;
-  const bool to_file = *flg_file_output == 1;
-  const bool with_value = *flg_value == 1;
-  const bool with_paths = *flg_write_paths == 1;
-  const char c = to_file ? first_char(*row_sep, "row_sep") : ',';
-
-  auto emit = [&](uli k, double attr_convs, double attr_value) {
-    if (to_file) {
-      append_lu(s.text, *i);
-      s.text.push_back(c);
-      if (with_paths) {
-        s.text += *vyi;
-        s.text.push_back(c);
-      }
-      s.text += s.vecs[k];
-      s.text.push_back(c);
-      append_lu(s.text, k);
-      s.text.push_back(c);
-      if (converting) append_f(s.text, attr_convs); else s.text.push_back('0');
-      if (with_value) {
-        s.text.push_back(c);
-        if (converting) append_f(s.text, attr_value); else s.text.push_back('0');
-      }
-      s.text.push_back('\n');
-    } else {
-      vpath_id->push_back(static_cast<double>(*i));
-      if (with_paths) vpath_name->push_back(*vyi);
-      vpath_channel->push_back(s.vecs[k]);
-      vpath_chpos->push_back(static_cast<double>(k));
-      vpath_attr_convs->push_back(attr_convs);
-      if (with_value) vpath_attr_value->push_back(attr_value);
-    }
-  };
-
-  s.text.clear();
-  if (converting) {
-    s.known.resize(lvec);
-    s.ichannel.resize(lvec);
-    for (uli k = 0; k < lvec; ++k) {
-      auto it = mp_channels->find(s.vecs[k]);
-      s.known[k] = it != mp_channels->end();
-      s.ichannel[k] = s.known[k] ? checked_index(it->first, it->second, vindex, vattr_convs_loc) : 0;
-    }
-    group_channels(s, vindex, *mean_index);
-    // Summed in order of first occurrence.
-    double tot_index = 0;
-    for (double w : s.weight) tot_index += w;
-    const double convs = static_cast<double>(*vci);
-    const double value = with_value ? *vvi : 0.0;
-    for (uli k = 0; k < lvec; ++k) {
-      const double w = s.weight[s.slot[k]];
-      const double m = static_cast<double>(s.count[s.slot[k]]);
-      const double attr_convs = convs * w / tot_index / m;
-      const double attr_value = with_value ? value * w / tot_index / m : 0.0;
-      if (s.known[k]) (*vattr_convs_loc)[s.ichannel[k]] += attr_convs;
-      emit(k, attr_convs, attr_value);
-    }
-  } else {
-    for (uli k = 0; k < lvec; ++k) emit(k, 0.0, 0.0);
-  }
-  if (to_file) ofile_output->write(s.text.data(), static_cast<std::streamsize>(s.text.size()));
-}
-
-void attribution_from_vec(const std::vector<std::string>* vy, const std::vector<uli>* vc,
-                          const std::vector<double>* vv,
-                          const std::map<std::string, uli>* mp_channels,
-                          const std::string* cha_sep, const int* flg_write_nulls,
-                          const int* flg_write_paths, const std::string* file_output,
-                          const std::string* row_sep, const std::vector<double>* vindex,
-                          const double* mean_index,
-                          std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                          std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
-                          std::vector<double>* vpath_attr_convs,
-                          std::vector<double>* vpath_attr_value,
-                          std::vector<double>* vattr_convs_loc) {
-  JourneySource src;
-  src.flg_file = 0;
-  src.vy = vy;
-  src.vc = vc;
-  src.vv = vv;
-  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
-  JourneyReader reader(src);
-  const int flg_value = vv->empty() ? 0 : 1;
-  attribute_all(reader, flg_value, file_output, mp_channels, cha_sep, flg_write_nulls,
-                flg_write_paths, row_sep, vindex, mean_index, vpath_id, vpath_name, vpath_channel,
-                vpath_chpos, vpath_attr_convs, vpath_attr_value, vattr_convs_loc);
-}
-
-void attribution_from_file(const std::string* file, const std::string* var_path,
-                           const std::string* var_conv, const std::string* var_value,
-                           const std::string* row_sep, const std::string* cha_sep,
-                           const int* flg_write_nulls, const int* flg_write_paths,
-                           const std::string* file_output,
-                           const std::map<std::string, uli>* mp_channels,
-                           const std::vector<double>* vindex, const double* mean_index,
-                           std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                           std::vector<std::string>* vpath_channel,
-                           std::vector<double>* vpath_chpos,
-                           std::vector<double>* vpath_attr_convs,
-                           std::vector<double>* vpath_attr_value,
-                           std::vector<double>* vattr_convs_loc) {
-  JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, "", *row_sep);
-  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
-  // Opened (header checked) before the result file is created.
-  JourneyReader reader(src);
-  const int flg_value = var_value->empty() ? 0 : 1;
-  attribute_all(reader, flg_value, file_output, mp_channels, cha_sep, flg_write_nulls,
-                flg_write_paths, row_sep, vindex, mean_index, vpath_id, vpath_name, vpath_channel,
-                vpath_chpos, vpath_attr_convs, vpath_attr_value, vattr_convs_loc);
-}
 
 void TouchpointRows::clear() {
   vpath_id.clear();
@@ -265,24 +137,49 @@ void TouchpointRows::clear() {
   vpath_attr_value.clear();
 }
 
+void TouchpointRows::append_to(std::vector<double>* id, std::vector<std::string>* name,
+                               std::vector<std::string>* channel, std::vector<double>* chpos,
+                               std::vector<double>* attr_convs,
+                               std::vector<double>* attr_value) {
+  auto move_into = [](auto& from, auto* to) {
+    if (to->empty()) {
+      to->swap(from);
+    } else {
+      to->insert(to->end(), std::make_move_iterator(from.begin()),
+                 std::make_move_iterator(from.end()));
+    }
+    from.clear();
+  };
+  move_into(vpath_id, id);
+  move_into(vpath_name, name);
+  move_into(vpath_channel, channel);
+  move_into(vpath_chpos, chpos);
+  move_into(vpath_attr_convs, attr_convs);
+  move_into(vpath_attr_value, attr_value);
+}
+
 void attribute_journeys(const JourneySource& src, const PathSettings& settings,
                         const ChannelMap& mp_channels, const std::vector<double>& vindex,
                         double mean_index, TouchpointRows* rows,
                         std::vector<double>* vattr_convs_loc) {
-  if (src.flg_file == 1) {
-    attribution_from_file(&src.file, &src.var_path, &src.var_conv, &src.var_value, &src.row_sep,
-                          &settings.cha_sep, &settings.flg_write_nulls, &settings.flg_write_paths,
-                          &settings.file_output, &mp_channels, &vindex, &mean_index,
-                          &rows->vpath_id, &rows->vpath_name, &rows->vpath_channel,
-                          &rows->vpath_chpos, &rows->vpath_attr_convs, &rows->vpath_attr_value,
-                          vattr_convs_loc);
-    return;
-  }
-  static const std::vector<double> none;
-  attribution_from_vec(src.vy, src.vc, src.vv ? src.vv : &none, &mp_channels, &settings.cha_sep,
-                       &settings.flg_write_nulls, &settings.flg_write_paths,
-                       &settings.file_output, &src.row_sep, &vindex, &mean_index,
-                       &rows->vpath_id, &rows->vpath_name, &rows->vpath_channel,
-                       &rows->vpath_chpos, &rows->vpath_attr_convs, &rows->vpath_attr_value,
-                       vattr_convs_loc);
+  const JourneySource in = attribution_source(src, settings.cha_sep);
+  // Opened (header checked) before the result file is created.
+  JourneyReader reader(in);
+  const bool with_value = in.flg_file ? !in.var_value.empty() : (in.vv && !in.vv->empty());
+  const LineSettings ls{first_char(settings.cha_sep, "cha_sep"), with_value,
+                        settings.flg_write_nulls == 1};
+  const Weights w{mp_channels, vindex, mean_index, vattr_convs_loc};
+  check_dictionary(w);
+  const bool with_paths = settings.flg_write_paths == 1;
+  std::unique_ptr<ResultFile> out = open_touchpoint_file(
+      settings.file_output, reader.input_file(), in.row_sep, header(with_paths, with_value));
+  RowSink sink(out ? &out->stream() : nullptr, out ? in.row_sep[0] : ',', with_paths,
+               RowKeys{&rows->vpath_id, &rows->vpath_name, &rows->vpath_channel,
+                       &rows->vpath_chpos},
+               &touchpoint_scratch().text);
+  for_each_journey(reader, false, [&] {
+    attribute_line(reader.index(), reader.path(), reader.conv(), reader.value(), ls, w, sink,
+                   rows);
+  });
+  if (out) out->commit();
 }

@@ -240,16 +240,15 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
     vpath_attr_convs->clear();
     vpath_attr_value->clear();
     vattr_convs_loc->assign(nchannels, 0.0);
-    if (from_file)
-      attribution_from_file(file, var_path, var_conv, var_value, row_sep, cha_sep,
-                            flg_write_nulls, flg_write_paths, file_output, &mp_channels, vindex,
-                            &mean_index, vpath_id, vpath_name, vpath_channel, vpath_chpos,
-                            vpath_attr_convs, vpath_attr_value, vattr_convs_loc);
-    else
-      attribution_from_vec(vy, vc, vv_used, &mp_channels, cha_sep, flg_write_nulls,
-                           flg_write_paths, file_output, row_sep, vindex, &mean_index, vpath_id,
-                           vpath_name, vpath_channel, vpath_chpos, vpath_attr_convs,
-                           vpath_attr_value, vattr_convs_loc);
+    JourneySource src =
+        from_file ? file_source(*file, *var_path, *var_conv, *var_value, "", *row_sep)
+                  : vector_source(vy, vc, vv_used, nullptr);
+    src.row_sep = *row_sep;
+    const PathSettings settings{*cha_sep, *flg_write_nulls, *flg_write_paths, *file_output};
+    TouchpointRows rows;
+    attribute_journeys(src, settings, mp_channels, *vindex, mean_index, &rows, vattr_convs_loc);
+    rows.append_to(vpath_id, vpath_name, vpath_channel, vpath_chpos, vpath_attr_convs,
+                   vpath_attr_value);
   };
 
   double mean_index = 1.0;

@@ -23,26 +23,37 @@ struct Opts {
   std::string file_output, row_sep = ";", cha_sep = ">";
 };
 
+Rows from_rows(TouchpointRows&& t, Rows r) {
+  r.id = std::move(t.vpath_id);
+  r.name = std::move(t.vpath_name);
+  r.channel = std::move(t.vpath_channel);
+  r.chpos = std::move(t.vpath_chpos);
+  r.convs = std::move(t.vpath_attr_convs);
+  r.value = std::move(t.vpath_attr_value);
+  return r;
+}
+
+Rows run_source(JourneySource src, const Dict& dict, const std::vector<double>& w,
+                double mean_index, const Opts& o) {
+  Rows r;
+  r.loc.assign(w.size(), 0.0);
+  src.row_sep = o.row_sep;
+  const PathSettings settings{o.cha_sep, o.nulls, o.paths, o.file_output};
+  TouchpointRows t;
+  attribute_journeys(src, settings, dict, w, mean_index, &t, &r.loc);
+  return from_rows(std::move(t), std::move(r));
+}
+
 Rows run_vec(const std::vector<std::string>& vy, const std::vector<uli>& vc,
              const std::vector<double>& vv, const Dict& dict, const std::vector<double>& w,
              double mean_index, const Opts& o = Opts()) {
-  Rows r;
-  r.loc.assign(w.size(), 0.0);
-  attribution_from_vec(&vy, &vc, &vv, &dict, &o.cha_sep, &o.nulls, &o.paths, &o.file_output,
-                       &o.row_sep, &w, &mean_index, &r.id, &r.name, &r.channel, &r.chpos,
-                       &r.convs, &r.value, &r.loc);
-  return r;
+  return run_source(vector_source(&vy, &vc, &vv, nullptr), dict, w, mean_index, o);
 }
 
 Rows run_file(const std::string& file, const std::string& var_value, const Dict& dict,
               const std::vector<double>& w, double mean_index, const Opts& o = Opts()) {
-  Rows r;
-  r.loc.assign(w.size(), 0.0);
-  std::string vp = "path", vc = "conv";
-  attribution_from_file(&file, &vp, &vc, &var_value, &o.row_sep, &o.cha_sep, &o.nulls, &o.paths,
-                        &o.file_output, &dict, &w, &mean_index, &r.id, &r.name, &r.channel,
-                        &r.chpos, &r.convs, &r.value, &r.loc);
-  return r;
+  return run_source(file_source(file, "path", "conv", var_value, "", o.row_sep), dict, w,
+                    mean_index, o);
 }
 
 std::string temp_path(const char* tag) {
