@@ -515,6 +515,80 @@ local({
                        long = list(raw_data = strrep("f", 64 * 100))))
 })
 
+local({
+  base <- list(flg_file = 0, file = "", Data = journeys_ok, var_path = "path", var_conv = "conv",
+               var_value = "value", var_null = "nulls", row_sep = ";", cha_sep = ">", type = 0,
+               order = 1, nsim_start = 2000, max_step = 20, ncore = 1, nfold = 2, seed = 1,
+               conv_par = 10, rate_step_sim = 1.5, verbose = 0, flg_out_tran_mtx = 1,
+               file_output = "", flg_write_nulls = 0, flg_write_paths = 0, method = "exact",
+               horizon = "step_limit")
+  extra <- c(with_data(journey_frames()), with_files(bad_files()),
+             list(unlimited = list(horizon = "unlimited"), simulation = list(method = "simulation"),
+                  order5 = list(order = 5), type4 = list(type = 4), ncore4 = list(ncore = 4),
+                  step1 = list(max_step = 1, order = 3), huge_steps = list(max_step = 2^40),
+                  one_journey = list(Data = data.frame(path = "a", conv = 1, value = 1, nulls = 0)),
+                  out_full = list(file_output = "/dev/full")))
+  add_sweep("markov_model_method_R", base, extra)
+})
+
+local({
+  base <- list(flg_file = 0, file = "", Data = journeys_ok, var_path = "path", var_conv = "conv",
+               var_value = "value", row_sep = ";", cha_sep = ">", first_share = 0.4,
+               last_share = 0.4, direct_channels = "b", verbose = 0)
+  extra <- c(with_data(journey_frames()), with_files(bad_files()),
+             list(shares_over = list(first_share = 0.9, last_share = 0.9),
+                  all_direct = list(direct_channels = c("a", "b", "c")),
+                  na_direct = list(direct_channels = NA_character_)))
+  add_sweep("rule_models_R", base, extra)
+})
+
+local({
+  base <- list(paths = c("a>b", "b"), days = c("3>0", "1"), conversions = c(2, 1),
+               value = c(10, 5), channel_sep = ">", half_life = 7)
+  add_sweep("time_decay_R", base, list(
+    days_short = list(days = c("3", "1")), days_bad = list(days = c("x>y", "-1")),
+    days_huge = list(days = c("1e308>0", "1")), no_value = list(value = NULL),
+    half_life_tiny = list(half_life = 1e-300), lengths_differ = list(conversions = 1)))
+})
+
+local({
+  base <- list(model = "linear", flg_file = 0, file = "", Data = journeys_ok, var_path = "path",
+               var_conv = "conv", var_value = "value", var_null = "nulls", row_sep = ";",
+               cha_sep = ">", settings = list(), nrep = 3, seed = 1, threads = 1)
+  extra <- c(with_data(journey_frames()), with_files(bad_files()),
+             list(markov = list(model = "markov", settings = list(nsim_start = 1000)),
+                  exact = list(model = "markov", settings = list(exact = 1, order = 2)),
+                  shapley = list(model = "shapley"), logistic = list(model = "logistic"),
+                  position = list(model = "position", settings = list(first_share = 2)),
+                  unknown = list(model = "nope"), threads = list(threads = 3, nrep = 7),
+                  bad_settings = list(settings = list(order = "x", max_step = -1)),
+                  huge_reps = list(nrep = 2^40, threads = 2)))
+  # a replicate count the memory cannot hold is attempted, not refused
+  add_sweep("bootstrap_R", base, extra,
+            pending = c(huge_count_cases("nrep"), "huge_reps"))
+})
+
+local({
+  base <- list(flg_file = 0L, file = "", user = c(0L, 0L, 1L), nusers = 2, time = c(0, 60, 30),
+               channel = c(0L, 1L, -1L), levels = c("a", "b"), conversion = c(0, 1, 1),
+               value = c(0, 5, 7), tie = NULL, vars = character(), field_sep = ";",
+               channel_sep = ">", lookback_days = Inf, lookback_touches = Inf, transform = "none",
+               times = 0L, grouped = 0L)
+  f <- tempfile(fileext = ".csv")
+  writeLines(c("u;t;c;v", "1;2024-01-01;a;0", "1;2024-01-02;;1", "2;x;b;0"), f)
+  extra <- list(
+    users_out_of_range = list(user = c(0L, 5L, -1L)), channel_out_of_range = list(channel = c(9L, 0L, 1L)),
+    times_text = list(time = c("2024-01-01", "bad", "")), times_na = list(time = c(NA, NaN, Inf)),
+    lengths_differ = list(conversion = 1), frequency_days = list(transform = "frequency", times = 1L),
+    collapse = list(transform = "collapse", times = 1L), lookback_zero = list(lookback_days = 0),
+    file = list(flg_file = 1L, file = f, vars = c("u", "t", "c", "v", "", "")),
+    file_grouped = list(flg_file = 1L, file = f, vars = c("u", "t", "c", "v", "", ""), grouped = 1L),
+    file_bad_vars = list(flg_file = 1L, file = f, vars = c("u", "t")),
+    file_missing = list(flg_file = 1L, file = tempfile(), vars = c("u", "t", "c", "v", "", "")))
+  # a user count the memory cannot hold is attempted, not refused
+  add_sweep("journeys_from_events_R", base, extra, pending = huge_count_cases("nusers"))
+})
+
 # Entry points named on the command line run alone.
 args <- commandArgs(trailingOnly = TRUE)
 if (length(args)) sweeps <- Filter(function(s) s$entry %in% args, sweeps)

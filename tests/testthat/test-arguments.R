@@ -212,3 +212,29 @@ test_that("the documented defaults are the ones used, on data where they matter"
                                       simulations = 2000, folds = 1)))
   expect_false(identical(m[, 1], m[, 2]))
 })
+
+test_that("every function's defaults are the ones its help page shows", {
+  render <- function(x) {
+    tag <- attr(x, "Rd_tag")
+    if (identical(tag, "\\method")) return(paste0(render(x[[1]]), ".", render(x[[2]])))
+    if (identical(tag, "\\dots")) return("...")
+    if (is.list(x)) paste(vapply(x, render, ""), collapse = "") else paste(x, collapse = "")
+  }
+  usage <- unlist(lapply(tools::Rd_db("Touchlane"), function(rd) {
+    u <- Filter(function(e) identical(attr(e, "Rd_tag"), "\\usage"), rd)
+    if (length(u)) render(u[[1]])
+  }))
+  ns <- asNamespace("Touchlane")
+  seen <- character(0)
+  for (e in unlist(lapply(usage, function(u) as.list(parse(text = u))))) {
+    fn <- as.character(e[[1]])
+    args <- as.list(e)[-1]
+    nm <- if (is.null(names(args))) rep("", length(args)) else names(args)
+    doc <- setNames(lapply(seq_along(args), function(i) if (nzchar(nm[i])) args[[i]] else quote(expr = )),
+                    ifelse(nzchar(nm), nm, vapply(args, deparse, "")))
+    if (!length(doc)) doc <- list()
+    expect_identical(doc, as.list(formals(get(fn, envir = ns))), info = fn)
+    seen <- c(seen, fn)
+  }
+  expect_true(all(getNamespaceExports(ns) %in% seen))
+})
