@@ -76,6 +76,22 @@ test_that("conversions without a touch are counted in a message and an attribute
   expect_equal(attr(j, "untouched"), c(conversions = 3, rows = 2, value = 12))
 })
 
+test_that("every time type and channel factors give the same journeys", {
+  ev <- data.frame(u = c(2, 1, 1, 2, 1), day = as.Date("2024-01-01") + c(0, 0, 2, 1, 5),
+                   ch = c("a", "b", "", "c", "a"), cv = c(0, 0, 1, 1, 0), stringsAsFactors = FALSE)
+  want <- journeys_from_events(ev, "u", "day", "ch", "cv", times = TRUE)
+  expect_identical(want$path, c("a", "a>c", "b"))
+  forms <- list(posix = as.POSIXct(ev$day), seconds = as.numeric(ev$day) * 86400,
+                iso = format(ev$day), iso_factor = factor(format(ev$day)))
+  for (nm in names(forms))
+    expect_identical(journeys_from_events(transform(ev, day = forms[[nm]]), "u", "day", "ch", "cv",
+                                          times = TRUE), want, info = nm)
+  expect_identical(journeys_from_events(transform(ev, ch = factor(ch, c("c", "", "b", "a"))),
+                                        "u", "day", "ch", "cv", times = TRUE), want)
+  expect_error(journeys_from_events(transform(ev, day = as.complex(1)), "u", "day", "ch", "cv"),
+               "column \"day\" \\(time\\) must be POSIXct, Date, numbers of seconds or ISO text")
+})
+
 test_that("warehouse dialects quote and aggregate in their own syntax", {
   bq <- journeys_sql("ds.events", "u", "t", "ch", "cv", order_by = "id", times = TRUE, dialect = "bigquery")
   expect_match(bq, "FROM `ds`.`events`", fixed = TRUE)

@@ -47,6 +47,19 @@ test_that("every model function returns a model object with the same shape", {
                                 "value_last"))
   expect_equal(tp$journey[1:2], c(1, 1))
   expect_equal(tp$position[1:2], c(1, 2))
+  # each rule's native vector lands in its own column, and per channel in details$rules
+  h5 <- heuristic_models(j5, conversions = "conv", write_nulls = TRUE)
+  tp5 <- as.data.frame(h5, level = "touchpoint")
+  last <- !duplicated(tp5$journey, fromLast = TRUE)
+  expect_equal(tp5$conversions_first, ifelse(tp5$position == 1, j5$conv[tp5$journey], 0))
+  expect_equal(tp5$conversions_last, ifelse(last, j5$conv[tp5$journey], 0))
+  expect_equal(tp5$conversions, j5$conv[tp5$journey] / as.vector(table(tp5$journey)[tp5$journey]))
+  rules <- h5$details$rules
+  expect_identical(unique(rules$rule), c("first", "last", "linear"))
+  for (k in c("first", "last"))
+    expect_equal(rules$conversions[rules$rule == k],
+                 as.vector(tapply(tp5[[paste0("conversions_", k)]], tp5$channel, sum)[h5$channels$channel]))
+  expect_equal(rules$conversions[rules$rule == "linear"], h5$channels$conversions)
   expect_error(as.data.frame(models$markov, level = "touchpoint"),
                "model 'markov' has no per-touch-point rows")
   out <- tempfile()
@@ -176,6 +189,7 @@ test_that("the tools around the models speak in channel names", {
   expect_match(capture.output(print(co))[1], "^Markov order by hold-out ROC area")
   nba <- next_best_action_train(d, nulls = "nulls", max_order = 2, simulations = 5000, seed = 1)
   expect_named(nba$table, c("history", "next", "conversion_rate", "order"))
+  expect_true(all(nba$table$order == 2))
   expect_true(all(c(nba$table$history, nba$table[["next"]]) %in% nba$channels))
   paths <- c("social > email", "display", "email > paid search")
   p <- predict(nba, data.frame(path = paths))
@@ -206,6 +220,10 @@ test_that("the tools around the models speak in channel names", {
   expect_s3_class(b, "touchlane_budget")
   expect_equal(b$budget, c(620, 380))
   expect_equal(b$current, c(600, 400))
+  # with values and costs the return is value per cost: no weights needed
+  bv <- budget_allocation(data.frame(channel = c("A", "B"), conversions = c(5, 7), value = c(50, 7)),
+                          1000, costs = c(A = 60, B = 40), reallocate = 0.2, min_share = 0.1)
+  expect_equal(sum(bv$budget), 1000)
   mk <- markov_model(d, seed = 1, simulations = 5000)
   objs <- list(co, nba, cmp, budget_allocation(mk, 1e4))
   for (o in objs) {
