@@ -72,7 +72,7 @@ entry_args <- list(
     type_worth = 0, verbose = 0),
   describe_complexity_R = list(Data = j5, var_path = "path", order = 2, sep = ">"),
   encrypt_R = list(raw_data = "secret", key = strrep("k", 32)),
-  decrypt_R = list(raw_data = "a9d7a3d0b7b8b1f3c3f6a1f8c6e6a4e2", key = strrep("k", 32)),
+  decrypt_R = list(raw_data = strrep("0", 32), key = strrep("k", 32)),
   rule_models_R = list(flg_file = 0, file = "", Data = j5, var_path = "path", var_conv = "conv",
     var_value = "val", row_sep = ";", cha_sep = ">", first_share = 0.4, last_share = 0.4,
     direct_channels = "c", verbose = 0),
