@@ -4,7 +4,8 @@
 #                       sample journeys under every model side by side and
 #                       write the chart to build/touchlane-attribution.png
 #   tools/run.sh test   install what is missing, build the package, run the
-#                       R tests, R CMD build + check, the C++ core tests (g++
+#                       R tests, the hostile-argument sweep (tools/hostile.R),
+#                       R CMD build + check, the C++ core tests (g++
 #                       plain, clang with sanitizers) and each fuzzer briefly
 #                       (fuzz/run.sh)
 #   tools/run.sh asan   the R tests against the package built with address and
@@ -116,6 +117,8 @@ case "${1:-}" in
       cat(sprintf("testthat: %d passed, %d failed, %d skipped\n", sum(res$passed), nf, sum(res$skipped)))
       if (nf > 0) quit(status = 1)'
     pg_stop
+    echo "== hostile arguments to every entry point (tools/hostile.R)"
+    R_LIBS="$LIB" Rscript tools/hostile.R || { echo "hostile-argument sweep failed"; exit 1; }
     echo "== R CMD build and R CMD check --no-manual (tests ran above)"
     r_check
     echo "== C++ core tests"

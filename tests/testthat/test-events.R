@@ -2,7 +2,7 @@
 # a data frame and on a file, SQL on SQLite, SQL on the PostgreSQL server
 # tools/run.sh starts (skipped when it is not running).
 
-events_fixture <- function(n = 300000, nusers = 30000, seed = 11) {
+events_fixture <- function(n = 100000, nusers = 10000, seed = 11) {
   set.seed(seed)
   ev <- data.frame(id = seq_len(n), user = paste0("u", sample(nusers, n, TRUE)),
                    ts = 1.7e9 + 1800 * sample(48 * 60, n, TRUE),   # half-hours: many ties
@@ -66,15 +66,30 @@ test_that("data frame, file, SQLite and PostgreSQL give the same journeys for ev
   if (is.null(pg)) skip("no PostgreSQL server: run the tests through tools/run.sh test")
 })
 
-test_that("events report untouched conversions and name bad input", {
-  ev <- data.frame(u = c(1, 1, 2), t = as.Date("2024-01-01") + c(0, 40, 3), ch = c("a", NA, NA), cv = c(0, 1, 2))
-  expect_message(j <- journeys_from_events(ev, "u", "t", "ch", "cv", lookback_days = 30),
-                 "3 conversions \\(2 rows\\) had no touch")
+test_that("conversions without a touch are counted in a message and an attribute", {
+  ev <- data.frame(u = c(1, 1, 2), t = as.Date("2024-01-01") + c(0, 40, 3), ch = c("a", NA, NA),
+                   cv = c(0, 1, 2), v = c(0, 5, 7))
+  expect_message(j <- journeys_from_events(ev, "u", "t", "ch", "cv", value = "v", lookback_days = 30),
+                 "3 conversions (2 rows) had no touch", fixed = TRUE)
   expect_equal(nrow(j), 0)
-  expect_error(journeys_from_events(ev, "u", "t", "chan", "cv"), "column \"chan\" \\(channel\\) not found")
-  expect_error(journeys_from_events(transform(ev, cv = c(0, NA, 1)), "u", "t", "ch", "cv"), "row 2")
-  expect_error(journeys_from_events(ev, "u", "t", "ch", "cv", transform = "last"), "transform must be one of")
-  expect_error(journeys_sql("e", "u", "t", "ch", "cv", transform = "frequency", times = TRUE), "frequency")
+  expect_named(j, c("path", "conversions", "nulls", "value"))
+  expect_equal(attr(j, "untouched"), c(conversions = 3, rows = 2, value = 12))
+})
+
+test_that("every time type and channel factors give the same journeys", {
+  ev <- data.frame(u = c(2, 1, 1, 2, 1), day = as.Date("2024-01-01") + c(0, 0, 2, 1, 5),
+                   ch = c("a", "b", "", "c", "a"), cv = c(0, 0, 1, 1, 0), stringsAsFactors = FALSE)
+  want <- journeys_from_events(ev, "u", "day", "ch", "cv", times = TRUE)
+  expect_identical(want$path, c("a", "a>c", "b"))
+  forms <- list(posix = as.POSIXct(ev$day), seconds = as.numeric(ev$day) * 86400,
+                iso = format(ev$day), iso_factor = factor(format(ev$day)))
+  for (nm in names(forms))
+    expect_identical(journeys_from_events(transform(ev, day = forms[[nm]]), "u", "day", "ch", "cv",
+                                          times = TRUE), want, info = nm)
+  expect_identical(journeys_from_events(transform(ev, ch = factor(ch, c("c", "", "b", "a"))),
+                                        "u", "day", "ch", "cv", times = TRUE), want)
+  expect_error(journeys_from_events(transform(ev, day = as.complex(1)), "u", "day", "ch", "cv"),
+               "column \"day\" \\(time\\) must be POSIXct, Date, numbers of seconds or ISO text")
 })
 
 test_that("warehouse dialects quote and aggregate in their own syntax", {
