@@ -397,8 +397,8 @@ double estimate_rate(const HtaArgs& h, const arma::Mat<uli>& MT1, PeriodRates* p
   // a touch converts once a channel's factor multiplies it: the factor is
   // at most 2 whenever the total traffic does not move against the
   // conversions, so a rate of one half keeps every such touch a
-  // probability and leaves at least half the journeys non-converting for
-  // the channels to be told apart on.
+  // probability and leaves, on average, at least half the journeys
+  // non-converting for the channels to be told apart on.
   if (rate > 0.5) {
     rate = 0.5;
     if (h.verbose) printA("Conversion rate has been reduced to = " + f_print_perc(rate) + "%");

@@ -152,11 +152,13 @@ CoalitionWorths coalition_worths(const CoalitionTable& table, int type_worth, bo
 }
 
 // The source path attribution reads: the journeys without their nulls,
-// which it does not use.
+// which it does not use. Vectors have values for it only when vv holds
+// some, whatever the column is called.
 JourneySource without_nulls(const JourneySource& src, const std::string& cha_sep) {
   JourneySource out = src;
   out.var_null.clear();
   out.vn = nullptr;
+  if (!src.flg_file && (src.vv == nullptr || src.vv->empty())) out.var_value.clear();
   out.cha_sep = cha_sep.empty() ? 0 : cha_sep[0];
   return out;
 }
