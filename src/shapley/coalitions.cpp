@@ -10,6 +10,19 @@ double log_factorial(uli n) {
   return r;
 }
 
+std::vector<std::vector<uli>> getAllSubsets(std::vector<uli> set) {
+  std::vector<std::vector<uli>> subsets(1);
+  for (uli e : set) {
+    const size_t n = subsets.size();
+    for (size_t k = 0; k < n; ++k) {
+      std::vector<uli> with = subsets[k];
+      with.push_back(e);
+      subsets.push_back(std::move(with));
+    }
+  }
+  return subsets;
+}
+
 namespace {
 
 // Per-journey scratch, reused so a journey costs no allocation once warm.

@@ -12,6 +12,8 @@
 
 // ---- coalitions ------------------------------------------------------------
 double log_factorial(uli n);                             // ln n!, 0 for n = 0
+// All 2^m subsets in base-two counting order over positions, empty first.
+std::vector<std::vector<uli>> getAllSubsets(std::vector<uli> set);
 
 // Largest channel count of the exact method (its tables hold 2^N values).
 constexpr uli kShapleyExactMaxChannels = 25;

@@ -123,6 +123,13 @@ TEST(Shapley, LogFactorial) {
   EXPECT_NEAR(log_factorial(30), std::lgamma(31.0), 1e-12);
 }
 
+TEST(Shapley, AllSubsetsCountInBaseTwo) {
+  using V = std::vector<std::vector<uli>>;
+  EXPECT_EQ(getAllSubsets({}), (V{{}}));
+  EXPECT_EQ(getAllSubsets({7, 8, 9}), (V{{}, {7}, {8}, {7, 8}, {9}, {7, 9}, {8, 9}, {7, 8, 9}}));
+  EXPECT_EQ(getAllSubsets({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}).size(), 1024u);
+}
+
 TEST(Shapley, CoalitionKeysFollowNameOrderAndFirstAppearance) {
   Coalitions c = count({"B", "A > B", "B > A > A", "paid  search>z", " paid search ", ""},
                        {1, 2, 3, 0, 4, 5}, {}, {}, 0);
