@@ -59,9 +59,9 @@ uli poisson(std::mt19937_64& engine, uli mean) {
 
 // splitmix64: spreads (seed, r) over the whole seed space.
 uli mix(uli x) {
-  x += 0x9E3779B97F4A7C15ul;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ul;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBul;
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
   return x ^ (x >> 31);
 }
 
@@ -169,6 +169,45 @@ void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
 
 }  // namespace
 
+namespace {
+
+JourneySource journeys_of(const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                          const std::vector<double>& vv, const std::vector<uli>& vn) {
+  JourneySource src = vector_source(&vy, &vc, &vv, &vn);
+  src.row_sep = ";";
+  return src;
+}
+
+void shapley_totals(const BootstrapSettings& s, const JourneySource& src,
+                    std::vector<std::string>* vchannels, std::vector<double>* convs) {
+  ShapleySettings settings;
+  settings.cha_sep = s.cha_sep;
+  settings.flg_simplified = s.flg_simplified;
+  ShapleyResult r = shapley_run(src, settings);
+  *vchannels = std::move(r.vchannels);
+  *convs = std::move(r.vattr_convs_glob);
+}
+
+void markov_totals(const BootstrapSettings& s, const JourneySource& src, uli seed,
+                   std::vector<std::string>* vchannels, std::vector<double>* convs) {
+  MarkovSettings settings;
+  settings.order = s.order;
+  settings.nsim_start = s.nsim_start;
+  settings.max_step = s.max_step;
+  settings.ncore = 1;
+  settings.nfold = s.nfold;
+  settings.seed = seed;
+  settings.conv_par = s.conv_par;
+  settings.rate_step_sim = s.rate_step_sim;
+  settings.flg_out_attr = 1;
+  settings.method = s.method;
+  MarkovResult r = markov_run(src, s.cha_sep, settings);
+  *vchannels = std::move(r.vchannels);
+  *convs = std::move(r.vattr_convs_glob);
+}
+
+}  // namespace
+
 void fit_channels(const std::string& model, const BootstrapSettings& s,
                   const std::vector<std::string>& vy, const std::vector<uli>& vc,
                   const std::vector<double>& vv, const std::vector<uli>& vn, uli seed,
@@ -190,14 +229,7 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
                     &zero, vchannels, &pc, &pv, &lc, &lv);
     *convs = model == "position" ? pc : lc;
   } else if (model == "shapley") {
-    int simplified = s.flg_simplified;
-    std::string var_null = n.empty() ? "" : "nulls", var_value = v.empty() ? "" : "value";
-    std::vector<double> vindex, id, pos, ac, av, loc, glob, vglob;
-    std::vector<std::string> pname, pch;
-    shapley_cpp(&zero, &none, &none, &none, &var_value, &var_null, &y, &c, &v, &n, &rs, &cs,
-                &simplified, &zero, &zero, &zero, &none, vchannels, &vindex, &id, &pname, &pch,
-                &pos, &ac, &av, &loc, &glob, &vglob);
-    *convs = glob;
+    shapley_totals(s, journeys_of(vy, vc, vv, vn), vchannels, convs);
   } else if (model == "logistic") {
     int paths = 0;
     std::vector<double> vindex, id, pos, ac, av, loc;
@@ -206,19 +238,7 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
                             &id, &pname, &pch, &pos, &ac, &av, &loc);
     *convs = loc;
   } else if (model == "markov") {
-    int type = 0, verbose = 0, mtx = 0, attr = 1;
-    uli order = s.order, nsim = s.nsim_start, max_step = s.max_step, ncore = 1,
-        nfold = s.nfold, sd = seed;
-    double conv_par = s.conv_par, rate = s.rate_step_sim, snc = 0, snn = 0;
-    std::string var_null = n.empty() ? "" : "nulls", var_value = v.empty() ? "" : "value";
-    std::vector<double> vindex, id, pos, ac, av, loc, glob, vglob, prob, raw;
-    std::vector<std::string> pname, pch, from, to;
-    markov_model_method_cpp(&s.method, &zero, &none, &none, &none, &var_value, &var_null, &y, &c,
-                            &v, &n, &rs, &cs, &type, &order, &nsim, &max_step, &ncore, &nfold,
-                            &sd, &conv_par, &rate, &verbose, &mtx, &none, &zero, &zero,
-                            vchannels, &vindex, &attr, &id, &pname, &pch, &pos, &ac, &av, &loc,
-                            &glob, &vglob, &from, &to, &prob, &snc, &snn, &raw);
-    *convs = glob;
+    markov_totals(s, journeys_of(vy, vc, vv, vn), seed, vchannels, convs);
   } else {
     throw std::invalid_argument("model: no bootstrap for model '" + model + "'");
   }
@@ -240,6 +260,100 @@ void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vect
   }
 }
 
+namespace {
+
+// Rows with the same path pooled: a sum of Poisson counts is the Poisson
+// count of the sum, so replicates of the pooled rows have the same
+// distribution and cost as many rows as there are distinct paths.
+struct PooledRows {
+  std::vector<std::string> py;
+  std::vector<uli> pc, pn;
+  std::vector<double> pv;
+};
+
+PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>& vc,
+                     const std::vector<double>& vv, const std::vector<uli>& vn) {
+  PooledRows p;
+  std::unordered_map<std::string, size_t> row;
+  for (size_t i = 0; i < vy.size(); ++i) {
+    auto it = row.emplace(vy[i], p.py.size()).first;
+    if (it->second == p.py.size()) {
+      p.py.push_back(vy[i]);
+      p.pc.push_back(0);
+      if (!vn.empty()) p.pn.push_back(0);
+      if (!vv.empty()) p.pv.push_back(0.0);
+    }
+    const size_t k = it->second;
+    p.pc[k] += vc[i];
+    if (!vn.empty()) p.pn[k] += vn[i];
+    if (!vv.empty()) p.pv[k] += vv[i];
+  }
+  return p;
+}
+
+typedef std::vector<std::vector<std::pair<uli, double>>> Splits;
+
+// Per pooled path, what one conversion gives each estimated channel
+// (position in `at`); channels the estimate lacks and zero shares left out.
+Splits linear_splits(const std::string& model, const BootstrapSettings& s,
+                     const std::vector<std::string>& py,
+                     const std::unordered_map<std::string, uli>& at) {
+  Splits split(py.size());
+  const std::vector<uli> one{1};
+  const std::vector<double> none;
+  const std::vector<uli> no_nulls;
+  for (size_t i = 0; i < py.size(); ++i) {
+    std::vector<std::string> ch;
+    std::vector<double> convs;
+    fit_channels(model, s, {py[i]}, one, none, no_nulls, 0, &ch, &convs);
+    for (size_t k = 0; k < ch.size(); ++k) {
+      auto it = at.find(ch[k]);
+      if (it != at.end() && convs[k] != 0) split[i].emplace_back(it->second, convs[k]);
+    }
+  }
+  return split;
+}
+
+// What does not change between replicates, computed once: the per-journey
+// splits of the rules, the encoded chain of the Markov model.
+struct ReplicatePlan {
+  bool linear = false;
+  Splits split;
+  bool markov = false;
+  EncodedChain chain;
+  std::unordered_map<std::string, uli> at;   // estimated channel -> position
+};
+
+// Replicate r into out (one entry per estimated channel).
+void replicate(const std::string& model, const BootstrapSettings& s, const PooledRows& p,
+               const ReplicatePlan& plan, uli seed, uli r, double* out) {
+  std::vector<uli> rc, rn;
+  std::vector<double> rv;
+  bootstrap_rows(seed, r, p.pc, p.pv, p.pn, &rc, &rv, &rn);
+  uli total = 0;
+  for (uli x : rc) total += x;
+  if (total == 0) return;
+  if (plan.linear) {
+    for (size_t i = 0; i < plan.split.size(); ++i)
+      for (const auto& kv : plan.split[i]) out[kv.first] += static_cast<double>(rc[i]) * kv.second;
+    return;
+  }
+  std::vector<std::string> ch;
+  std::vector<double> convs;
+  if (plan.markov) {
+    markov_replicate(s, plan.chain, rc, rn, !p.pn.empty(), mix(seed ^ mix(r + 1)), &convs);
+    ch = plan.chain.vchannels;
+  } else {
+    fit_channels(model, s, p.py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
+  }
+  for (size_t k = 0; k < ch.size(); ++k) {
+    auto it = plan.at.find(ch[k]);
+    if (it != plan.at.end()) out[it->second] = convs[k];
+  }
+}
+
+}  // namespace
+
 void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
                    const std::vector<std::string>& vy, const std::vector<uli>& vc,
                    const std::vector<double>& vv, const std::vector<uli>& vn, uli nrep, uli seed,
@@ -254,79 +368,15 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   if (seed == gb::limsup) seed = static_cast<uli>(gb::device());
   fit_channels(model, s, vy, vc, vv, vn, mix(seed), vchannels, estimate);
   const uli nch = vchannels->size();
-  // Rows with the same path are pooled: a sum of Poisson counts is the
-  // Poisson count of the sum, so replicates of the pooled rows have the
-  // same distribution and cost as many rows as there are distinct paths.
-  std::vector<std::string> py;
-  std::vector<uli> pc, pn;
-  std::vector<double> pv;
-  {
-    std::unordered_map<std::string, size_t> row;
-    for (size_t i = 0; i < vy.size(); ++i) {
-      auto it = row.emplace(vy[i], py.size()).first;
-      if (it->second == py.size()) {
-        py.push_back(vy[i]);
-        pc.push_back(0);
-        if (!vn.empty()) pn.push_back(0);
-        if (!vv.empty()) pv.push_back(0.0);
-      }
-      const size_t k = it->second;
-      pc[k] += vc[i];
-      if (!vn.empty()) pn[k] += vn[i];
-      if (!vv.empty()) pv[k] += vv[i];
-    }
-  }
-  std::unordered_map<std::string, uli> at;
-  for (uli k = 0; k < nch; ++k) at.emplace((*vchannels)[k], k);
-  // What does not change between replicates is computed once: the
-  // per-journey splits of the rules, the encoded chain of the Markov model.
-  std::vector<std::vector<std::pair<uli, double>>> split;
-  EncodedChain chain;
-  std::vector<std::string>* names = nullptr;
-  const bool linear = linear_in_conversions(model);
-  if (linear) {
-    split.resize(py.size());
-    const std::vector<uli> one{1};
-    const std::vector<double> none;
-    const std::vector<uli> no_nulls;
-    for (size_t i = 0; i < py.size(); ++i) {
-      std::vector<std::string> ch;
-      std::vector<double> convs;
-      fit_channels(model, s, {py[i]}, one, none, no_nulls, 0, &ch, &convs);
-      for (size_t k = 0; k < ch.size(); ++k) {
-        auto it = at.find(ch[k]);
-        if (it != at.end() && convs[k] != 0) split[i].emplace_back(it->second, convs[k]);
-      }
-    }
-  } else if (model == "markov") {
-    chain = encode_chain(s, py);
-    names = &chain.vchannels;
-  }
+  const PooledRows p = pool_rows(vy, vc, vv, vn);
+  ReplicatePlan plan;
+  for (uli k = 0; k < nch; ++k) plan.at.emplace((*vchannels)[k], k);
+  plan.linear = linear_in_conversions(model);
+  plan.markov = model == "markov";
+  if (plan.linear) plan.split = linear_splits(model, s, p.py, plan.at);
+  else if (plan.markov) plan.chain = encode_chain(s, p.py);
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {
-    std::vector<uli> rc, rn;
-    std::vector<double> rv;
-    bootstrap_rows(seed, r, pc, pv, pn, &rc, &rv, &rn);
-    uli total = 0;
-    for (uli x : rc) total += x;
-    if (total == 0) return;
-    double* out = reps->data() + r * nch;
-    if (linear) {
-      for (size_t i = 0; i < split.size(); ++i)
-        for (const auto& kv : split[i]) out[kv.first] += static_cast<double>(rc[i]) * kv.second;
-      return;
-    }
-    std::vector<std::string> ch;
-    std::vector<double> convs;
-    if (names) {
-      markov_replicate(s, chain, rc, rn, !pn.empty(), mix(seed ^ mix(r + 1)), &convs);
-      ch = *names;
-    } else {
-      fit_channels(model, s, py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
-    }
-    for (size_t k = 0; k < ch.size(); ++k) {
-      auto it = at.find(ch[k]);
-      if (it != at.end()) (*reps)[r * nch + it->second] = convs[k];
-    }
+    replicate(model, s, p, plan, seed, r, reps->data() + r * nch);
   });
 }

@@ -55,6 +55,63 @@ void sum_groupby_channel(std::vector<std::string>* vattr_channels,
   }
 }
 
+namespace {
+
+// One table summed by channel name, channels numbered in order of first
+// appearance.
+struct ChannelTotals {
+  std::vector<double> first, second;
+  std::map<std::string, uli> at;
+  std::map<uli, std::string> name;
+};
+
+ChannelTotals totals_by_channel(std::vector<std::string>* channels, std::vector<double>* first,
+                                std::vector<double>* second) {
+  ChannelTotals t;
+  sum_groupby_channel(channels, first, second, &t.first, &t.second, &t.at, &t.name);
+  return t;
+}
+
+// Return on spend per channel: attributed value over cost. Ten
+// conversions' worth added to value and cost pulls small channels towards
+// a return of 1.
+std::vector<double> roi_from_value(const ChannelTotals& attr, const std::vector<double>& cost,
+                                   const std::vector<uli>& vcost_pos) {
+  std::vector<double> vroi(attr.first.size(), 0.0);
+  for (uli k = 0; k < vroi.size(); ++k) {
+    const double attr_unit_value = attr.second[k] / attr.first[k];
+    vroi[k] = (attr.second[k] + 10 * attr_unit_value) / (cost[vcost_pos[k]] + 10 * attr_unit_value);
+  }
+  return vroi;
+}
+
+// Return per channel from the model's (masked) index, summed by channel.
+std::vector<double> roi_from_index(const ChannelTotals& attr,
+                                   std::vector<std::string>* vindex_channels,
+                                   const std::vector<double>& vindex_value) {
+  if (vindex_value.size() != vindex_channels->size() + 1)
+    throw std::invalid_argument(
+        "vindex_value must hold one entry per vindex_channels entry plus the mean index: " +
+        std::to_string(vindex_value.size()) + " entries for " +
+        std::to_string(vindex_channels->size()) + " channels");
+  std::vector<double> vindex(vindex_value);
+  unhide_index(&vindex);
+  vindex.pop_back();
+  std::vector<double> no_second;
+  const ChannelTotals index = totals_by_channel(vindex_channels, &vindex, &no_second);
+  std::vector<double> vroi(attr.first.size(), 0.0);
+  for (uli k = 0; k < vroi.size(); ++k) {
+    const std::string& c = attr.name.at(k);
+    auto it = index.at.find(c);
+    if (it == index.at.end())
+      throw std::invalid_argument("attributed channel '" + c + "' has no entry in vindex_channels");
+    vroi[k] = index.first[it->second];
+  }
+  return vroi;
+}
+
+}  // namespace
+
 void markov_budget_allocation_cpp(std::vector<std::string>* vattr_channels,
                                   std::vector<double>* vattr_conversions,
                                   std::vector<double>* vattr_value,
@@ -70,75 +127,40 @@ void markov_budget_allocation_cpp(std::vector<std::string>* vattr_channels,
   if (!vattr_value->empty())
     check_lengths(vattr_channels->size(), "vattr_channels", vattr_value->size(), "vattr_value");
   check_lengths(vcost_channels->size(), "vcost_channels", vcost_value->size(), "vcost_value");
-
-  std::vector<double> vattr_conversions_unq, vattr_value_unq;
-  std::map<std::string, uli> mp_vattr_channels_int;
-  std::map<uli, std::string> mp_vattr_channels_inv;
-  sum_groupby_channel(vattr_channels, vattr_conversions, vattr_value, &vattr_conversions_unq,
-                      &vattr_value_unq, &mp_vattr_channels_int, &mp_vattr_channels_inv);
-  const uli nchannels = vattr_conversions_unq.size();
-
-  std::vector<double> vcost_value_unq, no_value;
-  std::map<std::string, uli> mp_vcost_channels_int;
-  std::map<uli, std::string> mp_vcost_channels_inv;
-  std::vector<double> vcost_unused;
-  sum_groupby_channel(vcost_channels, vcost_value, &no_value, &vcost_value_unq, &vcost_unused,
-                      &mp_vcost_channels_int, &mp_vcost_channels_inv);
+  const ChannelTotals attr = totals_by_channel(vattr_channels, vattr_conversions, vattr_value);
+  const uli nchannels = attr.first.size();
+  std::vector<double> no_value;
+  ChannelTotals cost = totals_by_channel(vcost_channels, vcost_value, &no_value);
   const bool flg_cost = !vcost_value->empty();
   std::vector<uli> vcost_pos;
-  if (flg_cost) vcost_pos = cost_positions(mp_vattr_channels_inv, mp_vcost_channels_int,
-                                           mp_vattr_channels_int);
+  if (flg_cost) vcost_pos = cost_positions(attr.name, cost.at, attr.at);
 
-  std::vector<double> vroi(nchannels, 0.0);
+  std::vector<double> vroi;
   if (!vattr_value->empty() && flg_cost) {
-    // Ten conversions' worth added to value and cost pulls small channels
-    // towards a return of 1.
-    for (uli k = 0; k < nchannels; ++k) {
-      const double attr_unit_value = vattr_value_unq[k] / vattr_conversions_unq[k];
-      vroi[k] = (vattr_value_unq[k] + 10 * attr_unit_value) /
-                (vcost_value_unq[vcost_pos[k]] + 10 * attr_unit_value);
-    }
+    vroi = roi_from_value(attr, cost.first, vcost_pos);
   } else {
-    if (vindex_value->size() != vindex_channels->size() + 1)
-      throw std::invalid_argument(
-          "vindex_value must hold one entry per vindex_channels entry plus the mean index: " +
-          std::to_string(vindex_value->size()) + " entries for " +
-          std::to_string(vindex_channels->size()) + " channels");
-    std::vector<double> vindex(*vindex_value);
-    unhide_index(&vindex);
-    vindex.pop_back();
-    std::vector<double> vindex_unq, vindex_unused, no_second;
-    std::map<std::string, uli> mp_index_int;
-    std::map<uli, std::string> mp_index_inv;
-    sum_groupby_channel(vindex_channels, &vindex, &no_second, &vindex_unq, &vindex_unused,
-                        &mp_index_int, &mp_index_inv);
-    for (uli k = 0; k < nchannels; ++k) {
-      const std::string& c = mp_vattr_channels_inv[k];
-      auto it = mp_index_int.find(c);
-      if (it == mp_index_int.end())
-        throw std::invalid_argument("attributed channel '" + c + "' has no entry in vindex_channels");
-      vroi[k] = vindex_unq[it->second];
-    }
+    vroi = roi_from_index(attr, vindex_channels, *vindex_value);
     if (!flg_cost) {
       // Without costs the current budget is taken to follow the conversions.
-      vcost_value_unq = vattr_conversions_unq;
+      cost.first = attr.first;
       vcost_pos.resize(nchannels);
       for (uli k = 0; k < nchannels; ++k) vcost_pos[k] = k;
     }
   }
 
-  double sum_vcost_value_unq = 0;
-  for (uli k = 0; k < nchannels; ++k) sum_vcost_value_unq += vcost_value_unq[vcost_pos[k]];
+  // The budget is split three ways: what is kept in proportion to today's
+  // costs, an equal minimum per channel, and what is reallocated by return.
+  double sum_cost = 0;
+  for (uli k = 0; k < nchannels; ++k) sum_cost += cost.first[vcost_pos[k]];
   double sum_vroi = 0;
   for (double r : vroi) sum_vroi += r;
-
   const double base = 1 - *min_perc_budget - *perc_reall;
   vbudget_new->assign(nchannels, 0.0);
   vchannels_new->assign(nchannels, std::string());
   for (uli k = 0; k < nchannels; ++k) {
-    (*vbudget_new)[k] = base * vcost_value_unq[vcost_pos[k]] / sum_vcost_value_unq * *total_budget_new +
+    (*vbudget_new)[k] = base * cost.first[vcost_pos[k]] / sum_cost * *total_budget_new +
                         *min_perc_budget / nchannels * *total_budget_new +
                         vroi[k] / sum_vroi * *perc_reall * *total_budget_new;
-    (*vchannels_new)[k] = mp_vattr_channels_inv[k];
+    (*vchannels_new)[k] = attr.name.at(k);
   }
 }

@@ -262,39 +262,140 @@ double field_number(std::string_view s, const char* column, uli line) {
   return x;
 }
 
+// Where the columns of an events file are, from its header line.
+struct FileColumns {
+  size_t user = 0, time = 0, channel = 0, conv = 0, value = 0, tie = 0;
+  bool has_value = false, has_tie = false;
+  size_t need = 0;   // fields a line must have
+};
+
+FileColumns read_header(std::ifstream& in, const EventFile& src) {
+  std::string line;
+  if (!std::getline(in, line)) throw std::invalid_argument("events file \"" + src.file + "\" has no header line");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::vector<std::string_view> f;
+  split_views(line, src.field_sep, &f);
+  FileColumns c;
+  c.user = header_column(f, src.var_user, "user", src.file);
+  c.time = header_column(f, src.var_time, "time", src.file);
+  c.channel = header_column(f, src.var_channel, "channel", src.file);
+  c.conv = header_column(f, src.var_conv, "conversion", src.file);
+  c.has_value = !src.var_value.empty();
+  c.has_tie = !src.var_tie.empty();
+  c.value = c.has_value ? header_column(f, src.var_value, "value", src.file) : 0;
+  c.tie = c.has_tie ? header_column(f, src.var_tie, "order_by", src.file) : 0;
+  c.need = std::max({c.user, c.time, c.channel, c.conv, c.value, c.tie}) + 1;
+  return c;
+}
+
+// Channel names of a file, numbered in order of first appearance.
+struct FileChannels {
+  std::vector<std::string> vchannels;
+  std::unordered_map<std::string, int> ids;
+  std::string key;
+};
+
+// The event on one line (fields f); a channel met for the first time is
+// checked and registered.
+Event parse_event(const std::vector<std::string_view>& f, const FileColumns& c, uli line_no,
+                  char channel_sep, FileChannels* channels, Builder* b) {
+  Event e;
+  const std::string_view tt = trim_blanks(f[c.time]);
+  if (tt.empty())
+    throw std::invalid_argument("column time: line " + fmt_lu(line_no) + " has no time stamp");
+  e.t = parse_event_time(std::string(tt));
+  const double conv = field_number(f[c.conv], "conversion", line_no);
+  e.conv = as_event_count(conv, "conversion", line_no - 2);   // rows count from the line after the header
+  e.value = c.has_value && e.conv > 0 ? field_number(f[c.value], "value", line_no) : 0.0;
+  e.tie = c.has_tie ? field_number(f[c.tie], "order_by", line_no) : 0.0;
+  if (!std::isfinite(e.value) || !std::isfinite(e.tie))
+    throw std::invalid_argument("line " + fmt_lu(line_no) + ": value and order_by must be finite");
+  e.ch = -1;
+  if (f[c.channel].empty()) return e;
+  channels->key.assign(f[c.channel]);
+  auto it = channels->ids.find(channels->key);
+  if (it == channels->ids.end()) {
+    check_channel_name(channels->key, channel_sep);
+    it = channels->ids.emplace(channels->key, static_cast<int>(channels->vchannels.size())).first;
+    channels->vchannels.push_back(channels->key);
+    b->extend_channels();
+  }
+  e.ch = it->second;
+  return e;
+}
+
+// Hands the events of a file to the builder one user at a time. Grouped:
+// only the current user's events and the users already closed are kept;
+// otherwise one compact record per event, grouped at the end.
+class UserCollector {
+ public:
+  UserCollector(const EventFile& src, Builder* b) : src_(src), b_(b) {}
+
+  void add(std::string_view u, const Event& e, uli line_no) {
+    if (src_.flg_grouped == 1) {
+      add_grouped(u, e, line_no);
+      return;
+    }
+    key_.assign(u);
+    auto it = mp_users_.find(key_);
+    if (it == mp_users_.end()) {
+      if (mp_users_.size() >= std::numeric_limits<uint32_t>::max() - 1)
+        throw std::invalid_argument("events file: too many users");
+      it = mp_users_.emplace(key_, static_cast<uint32_t>(mp_users_.size())).first;
+    }
+    vuser_.push_back(it->second);
+    vevents_.push_back(e);
+  }
+
+  void finish() {
+    if (src_.flg_grouped == 1) {
+      if (!cur_.empty()) b_->user(&cur_);
+      return;
+    }
+    mp_users_.clear();
+    build_by_user(vevents_.size(),
+                  vuser_.empty() ? 0 : *std::max_element(vuser_.begin(), vuser_.end()) + 1,
+                  vuser_.data(), [this](uint32_t i) { return vevents_[i]; }, b_);
+  }
+
+ private:
+  void add_grouped(std::string_view u, const Event& e, uli line_no) {
+    if (cur_.empty() || u != cur_user_) {
+      if (!cur_.empty()) {
+        b_->user(&cur_);
+        closed_.insert(cur_user_);
+        cur_.clear();
+      }
+      cur_user_.assign(u);
+      if (closed_.count(cur_user_))
+        throw std::invalid_argument("events file \"" + src_.file + "\" is not grouped by user: user \"" +
+                                    cur_user_ + "\" appears again on line " + fmt_lu(line_no));
+    }
+    cur_.push_back(e);
+  }
+
+  const EventFile& src_;
+  Builder* b_;
+  std::vector<Event> cur_;
+  std::string cur_user_, key_;
+  std::unordered_set<std::string> closed_;
+  std::unordered_map<std::string, uint32_t> mp_users_;
+  std::vector<uint32_t> vuser_;
+  std::vector<Event> vevents_;
+};
+
 }  // namespace
 
 void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rules, JourneyTable* out) {
   std::ifstream in(src->file, std::ios::binary);
   if (!in) throw std::invalid_argument("cannot open events file \"" + src->file + "\"");
+  const FileColumns cols = read_header(in, *src);
+  FileChannels channels;
+  Builder b(*rules, &channels.vchannels, out);
+  UserCollector users(*src, &b);
   std::string line;
-  if (!std::getline(in, line)) throw std::invalid_argument("events file \"" + src->file + "\" has no header line");
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   std::vector<std::string_view> f;
-  split_views(line, src->field_sep, &f);
-  const size_t cu = header_column(f, src->var_user, "user", src->file);
-  const size_t ct = header_column(f, src->var_time, "time", src->file);
-  const size_t cc = header_column(f, src->var_channel, "channel", src->file);
-  const size_t cv = header_column(f, src->var_conv, "conversion", src->file);
-  const bool has_value = !src->var_value.empty(), has_tie = !src->var_tie.empty();
-  const size_t cval = has_value ? header_column(f, src->var_value, "value", src->file) : 0;
-  const size_t ctie = has_tie ? header_column(f, src->var_tie, "order_by", src->file) : 0;
-  const size_t need = std::max({cu, ct, cc, cv, cval, ctie}) + 1;
-
-  std::vector<std::string> vchannels;
-  std::unordered_map<std::string, int> mp_channels;
-  Builder b(*rules, &vchannels, out);
-  // grouped: the current user's events and every user already closed
-  std::vector<Event> cur;
-  std::string cur_user;
-  std::unordered_set<std::string> closed;
-  // otherwise: one compact record per event
-  std::unordered_map<std::string, uint32_t> mp_users;
-  std::vector<uint32_t> vuser;
-  std::vector<Event> vevents;
-
   uli line_no = 1, empty_lines = 0;
-  std::string key;
   while (std::getline(in, line)) {
     ++line_no;
     if ((line_no & 0xFFFF) == 0) check_interrupt();
@@ -306,64 +407,12 @@ void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rule
     if (empty_lines > 0)
       throw std::invalid_argument("events file \"" + src->file + "\": empty line before line " + fmt_lu(line_no));
     split_views(line, src->field_sep, &f);
-    if (f.size() < need)
+    if (f.size() < cols.need)
       throw std::invalid_argument("events file \"" + src->file + "\": line " + fmt_lu(line_no) + " has " +
-                                  fmt_lu(f.size()) + " fields, " + fmt_lu(need) + " needed");
-    Event e;
-    const std::string_view tt = trim_blanks(f[ct]);
-    if (tt.empty())
-      throw std::invalid_argument("column time: line " + fmt_lu(line_no) + " has no time stamp");
-    e.t = parse_event_time(std::string(tt));
-    const double conv = field_number(f[cv], "conversion", line_no);
-    e.conv = as_event_count(conv, "conversion", line_no - 2);   // rows count from the line after the header
-    e.value = has_value && e.conv > 0 ? field_number(f[cval], "value", line_no) : 0.0;
-    e.tie = has_tie ? field_number(f[ctie], "order_by", line_no) : 0.0;
-    if (!std::isfinite(e.value) || !std::isfinite(e.tie))
-      throw std::invalid_argument("line " + fmt_lu(line_no) + ": value and order_by must be finite");
-    e.ch = -1;
-    if (!f[cc].empty()) {
-      key.assign(f[cc]);
-      auto it = mp_channels.find(key);
-      if (it == mp_channels.end()) {
-        check_channel_name(key, rules->channel_sep);
-        it = mp_channels.emplace(key, static_cast<int>(vchannels.size())).first;
-        vchannels.push_back(key);
-        b.extend_channels();
-      }
-      e.ch = it->second;
-    }
-    const std::string_view u = f[cu];
-    if (src->flg_grouped == 1) {
-      if (cur.empty() || u != cur_user) {
-        if (!cur.empty()) {
-          b.user(&cur);
-          closed.insert(cur_user);
-          cur.clear();
-        }
-        cur_user.assign(u);
-        if (closed.count(cur_user))
-          throw std::invalid_argument("events file \"" + src->file + "\" is not grouped by user: user \"" +
-                                      cur_user + "\" appears again on line " + fmt_lu(line_no));
-      }
-      cur.push_back(e);
-    } else {
-      key.assign(u);
-      auto it = mp_users.find(key);
-      if (it == mp_users.end()) {
-        if (mp_users.size() >= std::numeric_limits<uint32_t>::max() - 1)
-          throw std::invalid_argument("events file: too many users");
-        it = mp_users.emplace(key, static_cast<uint32_t>(mp_users.size())).first;
-      }
-      vuser.push_back(it->second);
-      vevents.push_back(e);
-    }
+                                  fmt_lu(f.size()) + " fields, " + fmt_lu(cols.need) + " needed");
+    const Event e = parse_event(f, cols, line_no, rules->channel_sep, &channels, &b);
+    users.add(f[cols.user], e, line_no);
   }
-  if (src->flg_grouped == 1) {
-    if (!cur.empty()) b.user(&cur);
-  } else {
-    mp_users.clear();
-    build_by_user(vevents.size(), vuser.empty() ? 0 : *std::max_element(vuser.begin(), vuser.end()) + 1,
-                  vuser.data(), [&vevents](uint32_t i) { return vevents[i]; }, &b);
-  }
+  users.finish();
   b.finish();
 }

@@ -311,6 +311,247 @@ double corr_sprm(const arma::vec& vy, const arma::vec& vx) {
   return sxy / std::sqrt(sxx * syy);
 }
 
+namespace {
+
+// The arguments of one run, checked.
+struct HtaArgs {
+  const std::vector<uli>& vc;
+  const std::vector<double>& vv;
+  const arma::Mat<uli>& MT;
+  double cr;
+  const std::vector<double>& vcr;
+  const std::vector<double>& vctr;
+  double mean_cj_length;
+  const std::vector<double>& vadstock;
+  uli nsim;
+  int type_worth;
+  bool verbose;
+  bool with_roc;
+  int flg_type_roc;
+  double perc_test;
+  uli roc_npt;
+  uli ntime, nchannels;
+  bool estimate_cr;
+  bool record_nulls;
+};
+
+// What a simulation knows of each period and channel before it builds
+// journeys: journeys per period, conversion rate per period, and the
+// factor by which a channel's touches convert more or less than the rate.
+struct PeriodRates {
+  std::vector<uli> vnpaths;
+  std::vector<double> cr1, vfatt;
+};
+
+// The ROC curve of every simulation, kept until the medians are taken.
+struct RocRuns {
+  std::vector<std::vector<double>> Mvy, Mvx;
+  std::vector<double> vauc, vcr_glob;
+};
+
+// Buffers of one period, reused across periods.
+struct PeriodScratch {
+  Journeys conv_j, null_j;
+  std::vector<std::string> svy;
+  std::vector<uli> svc;
+};
+
+// With a given rate, vc[t] converting journeys among vc[t] / cr in all.
+std::vector<uli> journeys_at_rate(const HtaArgs& h) {
+  std::vector<uli> vnpaths(h.ntime, 0);
+  if (h.estimate_cr) return vnpaths;
+  for (uli t = 0; t < h.ntime; ++t) {
+    const double n = static_cast<double>(h.vc[t]) / h.cr;
+    if (!(n < 18446744073709551616.0))
+      throw std::invalid_argument("cr = " + std::to_string(h.cr) + " is too small for " +
+                                  std::to_string(h.vc[t]) + " conversions in period " +
+                                  std::to_string(t + 1));
+    vnpaths[t] = static_cast<uli>(n);
+  }
+  return vnpaths;
+}
+
+std::vector<double> traffic_per_period(const arma::Mat<uli>& MT1) {
+  std::vector<double> total(MT1.n_rows, 0.0);
+  for (uli t = 0; t < MT1.n_rows; ++t)
+    for (uli k = 0; k < MT1.n_cols; ++k) total[t] += static_cast<double>(MT1(t, k));
+  return total;
+}
+
+// Journeys per period as half the expected touches, and the conversion
+// rate they give over the whole series.
+double estimate_rate(const HtaArgs& h, const arma::Mat<uli>& MT1, PeriodRates* pr) {
+  double sum_c = 0, sum_paths = 0;
+  for (uli t = 0; t < h.ntime; ++t) {
+    double touches = 0;
+    for (uli k = 0; k < h.nchannels; ++k) touches += static_cast<double>(MT1(t, k)) * h.vctr[k];
+    pr->vnpaths[t] = static_cast<uli>(0.5 * touches);
+    sum_c += static_cast<double>(h.vc[t]);
+    sum_paths += static_cast<double>(pr->vnpaths[t]);
+  }
+  double rate = sum_c / sum_paths;
+  if (h.verbose) printA("Estimated global conversion rate = " + f_print_perc(rate) + "%");
+  // The rate is capped on purpose, although the conversions stay as they
+  // are. Above one half the traffic is too thin for the conversions (fewer
+  // than two journeys per conversion), and the rate becomes the chance that
+  // a touch converts once a channel's factor multiplies it: the factor is
+  // at most 2 whenever the total traffic does not move against the
+  // conversions, so a rate of one half keeps every such touch a
+  // probability and leaves, on average, at least half the journeys
+  // non-converting for the channels to be told apart on.
+  if (rate > 0.5) {
+    rate = 0.5;
+    if (h.verbose) printA("Conversion rate has been reduced to = " + f_print_perc(rate) + "%");
+  }
+  return rate;
+}
+
+// Channel factors from rank correlations of period-to-period changes:
+// element t - 1 of each difference series is x[t] - x[t - 1]. A factor
+// that is not a number keeps its previous value.
+void channel_factors(const HtaArgs& h, const arma::Mat<uli>& MT1,
+                     const std::vector<double>& traffic, std::vector<double>* vfatt) {
+  if (h.ntime < 2) return;
+  arma::vec dconv(h.ntime - 1), dtot(h.ntime - 1), dk(h.ntime - 1);
+  for (uli t = 1; t < h.ntime; ++t) {
+    dconv(t - 1) = static_cast<double>(h.vc[t]) - static_cast<double>(h.vc[t - 1]);
+    dtot(t - 1) = traffic[t] - traffic[t - 1];
+  }
+  const double corr_glob = (corr_sprm(dconv, dtot) + 1) * 0.5;
+  for (uli k = 0; k < h.nchannels; ++k) {
+    for (uli t = 1; t < h.ntime; ++t)
+      dk(t - 1) = static_cast<double>(MT1(t, k)) - static_cast<double>(MT1(t - 1, k));
+    const double f = ((corr_sprm(dconv, dk) + 1) * 0.5) / corr_glob;
+    if (std::isfinite(f)) (*vfatt)[k] = f;
+  }
+}
+
+// The journeys of period t in sc->conv_j / sc->null_j.
+void build_journeys(const HtaArgs& h, const arma::Mat<uli>& MT1, const PeriodRates& pr, uli t,
+                    std::binomial_distribution<uli>& binom, PeriodScratch* sc) {
+  using bparam = std::binomial_distribution<uli>::param_type;
+  const uli nconvs = h.vc[t];
+  binom.param(bparam(pr.vnpaths[t], 1 - pr.cr1[t]));
+  const uli nnulls = binom(gb::engine);
+  check_journey_count(nconvs, nnulls, t);
+  sc->conv_j.reset(nconvs);
+  sc->null_j.reset(nnulls);
+  for (uli k = 0; k < h.nchannels; ++k) {
+    const double p = h.estimate_cr ? pr.cr1[t] * pr.vfatt[k] : h.vcr[k];
+    std::mt19937 g = gb::engine;
+    touch_cell(g, MT1(t, k), k, h.vctr[k], p, h.record_nulls, sc->conv_j, sc->null_j);
+    gb::engine = g;
+    check_interrupt();
+  }
+}
+
+// The journeys that got a touch, converting ones first; returns how many
+// convert.
+size_t touched_journeys(PeriodScratch* sc) {
+  sc->svy.clear();
+  sc->svc.clear();
+  auto add = [sc](const Journeys& js, uli conv) {
+    for (const std::string& path : js.path)
+      if (!path.empty()) {
+        sc->svy.push_back(path);
+        sc->svc.push_back(conv);
+      }
+  };
+  add(sc->conv_j, 1);
+  const size_t n_converting = sc->svy.size();
+  add(sc->null_j, 0);
+  return n_converting;
+}
+
+// Every journey goes to the test share with probability perc_test.
+void count_for_roc(double perc_test, const PeriodScratch& sc, RocCounts* rc) {
+  for (size_t j = 0; j < sc.svy.size(); ++j) {
+    const bool test = draw_uniform() <= perc_test;
+    auto& counts = (test ? rc->test : rc->train)[unique_and_sort_path(sc.svy[j])];
+    (sc.svc[j] ? counts.first : counts.second) += 1;
+    (sc.svc[j] ? rc->convs : rc->nulls) += 1;
+  }
+}
+
+// The simplified Shapley attribution of the period's journeys into row s
+// of Vattr_t. Global mode hands back Shapley totals; the other modes the
+// totals of their final path attribution.
+void attribute_period(const HtaArgs& h, const PeriodScratch& sc, uli s, arma::mat* Vattr_t) {
+  JourneySource src = vector_source(&sc.svy, &sc.svc, nullptr, nullptr);
+  src.row_sep = ";";
+  ShapleySettings settings;
+  settings.cha_sep = " ";
+  settings.flg_simplified = 1;
+  settings.type_worth = h.type_worth;
+  const ShapleyResult r = shapley_run(src, settings);
+  const std::vector<double>& attr = h.type_worth == 0 ? r.vattr_convs_glob : r.vattr_convs_loc;
+  for (size_t q = 0; q < r.vchannels.size(); ++q) (*Vattr_t)(s, std::stoul(r.vchannels[q])) = attr[q];
+}
+
+// One simulation: traffic carried over and spread in time, then every
+// period's journeys, attributed into row s of Vattr.
+void simulate(const HtaArgs& h, uli s, std::binomial_distribution<uli>& binom, PeriodRates* pr,
+              PeriodScratch* sc, std::vector<arma::mat>* Vattr, RocRuns* roc) {
+  arma::Mat<uli> MT1 = h.MT;
+  carry_over(MT1, h.vadstock, binom, s, h.nsim, h.verbose ? 1 : 0);
+  spread(MT1, h.mean_cj_length, s, h.nsim, h.verbose ? 1 : 0);
+  const std::vector<double> traffic = traffic_per_period(MT1);
+  if (h.estimate_cr) {
+    const double rate = estimate_rate(h, MT1, pr);
+    std::fill(pr->cr1.begin(), pr->cr1.end(), rate);
+    channel_factors(h, MT1, traffic, &pr->vfatt);
+  }
+  RocCounts rc;
+  for (uli t = 0; t < h.ntime; ++t) {
+    if (!(traffic[t] > 0) || h.vc[t] == 0) continue;
+    if (h.verbose) printA(progress("Generate Paths", s, h.nsim, t, h.ntime));
+    build_journeys(h, MT1, *pr, t, binom, sc);
+    const size_t n_converting = touched_journeys(sc);
+    if (h.with_roc) count_for_roc(h.perc_test, *sc, &rc);
+    if (n_converting > 0) attribute_period(h, *sc, s, &(*Vattr)[t]);
+  }
+  if (!h.with_roc) return;
+  if (h.verbose) printA("Generate ROC");
+  std::vector<double> y, x;
+  roc->vauc.push_back(roc_curve(rc, h.flg_type_roc, h.roc_npt, &y, &x));
+  roc->Mvy.push_back(y);
+  roc->Mvx.push_back(x);
+  roc->vcr_glob.push_back(rc.convs / (rc.convs + rc.nulls));
+}
+
+// Means over simulations, and the value of a period shared like its
+// conversions.
+void mean_attribution(const HtaArgs& h, const std::vector<arma::mat>& Vattr, arma::mat* Mattr_out,
+                      arma::mat* Mattr_value_out) {
+  Mattr_out->zeros(h.ntime, h.nchannels);
+  for (uli t = 0; t < h.ntime; ++t) Mattr_out->row(t) = arma::mean(Vattr[t], 0);
+  Mattr_value_out->reset();
+  if (h.vv.empty()) return;
+  Mattr_value_out->zeros(h.ntime, h.nchannels);
+  // A period without conversions has no value per conversion: its row stays 0.
+  for (uli t = 0; t < h.ntime; ++t)
+    if (h.vc[t] > 0)
+      Mattr_value_out->row(t) = Mattr_out->row(t) / static_cast<double>(h.vc[t]) * h.vv[t];
+}
+
+// The curve as the pointwise median over simulations, and the median area.
+void median_curve(const HtaArgs& h, const RocRuns& roc, std::vector<double>* vy,
+                  std::vector<double>* vx, double* auc) {
+  for (uli p = 0; p < h.roc_npt; ++p) {
+    std::vector<double> cy, cx;
+    for (uli s = 0; s < h.nsim; ++s) {
+      cy.push_back(roc.Mvy[s][p]);
+      cx.push_back(roc.Mvx[s][p]);
+    }
+    vy->push_back(median(cy));
+    vx->push_back(median(cx));
+  }
+  *auc = median(roc.vauc);
+  if (h.verbose) printA("ROC Global conversion rate = " + f_print_perc(median(roc.vcr_glob)) + "%");
+}
+
+}  // namespace
+
 void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
                    const arma::Mat<uli>* MT, const double* cr, const std::vector<double>* vcr,
                    const std::vector<double>* vctr, const double* mean_cj_length,
@@ -321,167 +562,21 @@ void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
                    std::vector<double>* vx, double* auc) {
   check_arguments(*vc, *vv, *MT, *cr, *vcr, *vctr, *mean_cj_length, *vadstock, *nsim,
                   *type_worth, *flg_roc, *flg_type_roc, *perc_test, *roc_npt);
-  const uli ntime = MT->n_rows, nchannels = MT->n_cols;
-  const bool estimate_cr = *cr == 0;
   const bool with_roc = *flg_roc == 1;
-  const bool record_nulls = *type_worth == 1 || with_roc;
+  const HtaArgs h{*vc, *vv, *MT, *cr, *vcr, *vctr, *mean_cj_length, *vadstock, *nsim,
+                  *type_worth, *verbose == 1, with_roc, *flg_type_roc, *perc_test, *roc_npt,
+                  MT->n_rows, MT->n_cols, *cr == 0, *type_worth == 1 || with_roc};
   gb::reseed(*seed);
   std::binomial_distribution<uli> binom(1, 0.5);
-  using bparam = std::binomial_distribution<uli>::param_type;
-
-  std::vector<arma::mat> Vattr(ntime, arma::mat(*nsim, nchannels, arma::fill::zeros));
-  std::vector<double> vfatt(nchannels, 1.0), cr1(ntime, *cr);
-  std::vector<uli> vnpaths(ntime, 0);
-  if (!estimate_cr)   // vc[t] converting journeys among vc[t] / cr in all
-    for (uli t = 0; t < ntime; ++t) {
-      const double n = static_cast<double>((*vc)[t]) / *cr;
-      if (!(n < 18446744073709551616.0))
-        throw std::invalid_argument("cr = " + std::to_string(*cr) + " is too small for " +
-                                    std::to_string((*vc)[t]) + " conversions in period " +
-                                    std::to_string(t + 1));
-      vnpaths[t] = static_cast<uli>(n);
-    }
-  std::vector<std::vector<double>> Mvy, Mvx;
-  std::vector<double> vauc, vcr_glob;
-
-  // Shapley inputs and outputs, reused across periods.
-  const int flg_file = 0, flg_simplified = 1, no_write = 0;
-  const std::string no_file, var_path = "path", var_conv = "conv", no_column, row_sep = ";",
-                             cha_sep = " ";
-  std::vector<std::string> svy, s_vchannels, s_name, s_channel;
-  std::vector<uli> svc, svn;
-  std::vector<double> svv, s_vindex, s_id, s_chpos, s_convs, s_value, s_loc, s_glob, s_glob_value;
-  Journeys conv_j, null_j;
-
-  for (uli s = 0; s < *nsim; ++s) {
-    arma::Mat<uli> MT1 = *MT;
-    carry_over(MT1, *vadstock, binom, s, *nsim, *verbose);
-    spread(MT1, *mean_cj_length, s, *nsim, *verbose);
-    std::vector<double> vzero_row(ntime, 0.0);
-    for (uli t = 0; t < ntime; ++t)
-      for (uli k = 0; k < nchannels; ++k) vzero_row[t] += static_cast<double>(MT1(t, k));
-
-    if (estimate_cr) {
-      double sum_c = 0, sum_paths = 0;
-      for (uli t = 0; t < ntime; ++t) {
-        double touches = 0;
-        for (uli k = 0; k < nchannels; ++k) touches += static_cast<double>(MT1(t, k)) * (*vctr)[k];
-        vnpaths[t] = static_cast<uli>(0.5 * touches);
-        sum_c += static_cast<double>((*vc)[t]);
-        sum_paths += static_cast<double>(vnpaths[t]);
-      }
-      double rate = sum_c / sum_paths;
-      if (*verbose == 1) printA("Estimated global conversion rate = " + f_print_perc(rate) + "%");
-      if (rate > 0.5) {
-        rate = 0.5;
-        if (*verbose == 1)
-          printA("Conversion rate has been reduced to = " + f_print_perc(rate) + "%");
-      }
-      std::fill(cr1.begin(), cr1.end(), rate);
-      // Channel factors from rank correlations of period-to-period changes:
-      // element t - 1 of each difference series is x[t] - x[t - 1].
-      if (ntime >= 2) {
-        arma::vec dconv(ntime - 1), dtot(ntime - 1), dk(ntime - 1);
-        for (uli t = 1; t < ntime; ++t) {
-          dconv(t - 1) = static_cast<double>((*vc)[t]) - static_cast<double>((*vc)[t - 1]);
-          dtot(t - 1) = vzero_row[t] - vzero_row[t - 1];
-        }
-        const double corr_glob = (corr_sprm(dconv, dtot) + 1) * 0.5;
-        for (uli k = 0; k < nchannels; ++k) {
-          for (uli t = 1; t < ntime; ++t)
-            dk(t - 1) = static_cast<double>(MT1(t, k)) - static_cast<double>(MT1(t - 1, k));
-          const double f = ((corr_sprm(dconv, dk) + 1) * 0.5) / corr_glob;
-          if (std::isfinite(f)) vfatt[k] = f;
-        }
-      }
-    }
-
-    RocCounts rc;
-    for (uli t = 0; t < ntime; ++t) {
-      if (!(vzero_row[t] > 0) || (*vc)[t] == 0) continue;
-      if (*verbose == 1) printA(progress("Generate Paths", s, *nsim, t, ntime));
-      const uli nconvs = (*vc)[t];
-      binom.param(bparam(vnpaths[t], 1 - cr1[t]));
-      const uli nnulls = binom(gb::engine);
-      check_journey_count(nconvs, nnulls, t);
-      conv_j.reset(nconvs);
-      null_j.reset(nnulls);
-      for (uli k = 0; k < nchannels; ++k) {
-        const double p = estimate_cr ? cr1[t] * vfatt[k] : (*vcr)[k];
-        std::mt19937 g = gb::engine;
-        touch_cell(g, MT1(t, k), k, (*vctr)[k], p, record_nulls, conv_j, null_j);
-        gb::engine = g;
-        check_interrupt();
-      }
-
-      svy.clear();
-      svc.clear();
-      for (uli j = 0; j < nconvs; ++j)
-        if (!conv_j.path[j].empty()) {
-          svy.push_back(conv_j.path[j]);
-          svc.push_back(1);
-        }
-      const size_t n_converting = svy.size();
-      for (uli j = 0; j < nnulls; ++j)
-        if (!null_j.path[j].empty()) {
-          svy.push_back(null_j.path[j]);
-          svc.push_back(0);
-        }
-      if (with_roc)
-        for (size_t j = 0; j < svy.size(); ++j) {
-          const bool test = draw_uniform() <= *perc_test;
-          auto& counts = (test ? rc.test : rc.train)[unique_and_sort_path(svy[j])];
-          (svc[j] ? counts.first : counts.second) += 1;
-          (svc[j] ? rc.convs : rc.nulls) += 1;
-        }
-      if (n_converting == 0) continue;
-
-      shapley_cpp(&flg_file, &no_file, &var_path, &var_conv, &no_column, &no_column, &svy, &svc,
-                  &svv, &svn, &row_sep, &cha_sep, &flg_simplified, type_worth, &no_write,
-                  &no_write, &no_file, &s_vchannels, &s_vindex, &s_id, &s_name, &s_channel,
-                  &s_chpos, &s_convs, &s_value, &s_loc, &s_glob, &s_glob_value);
-      // Global mode hands back Shapley totals; the other modes the totals of
-      // their final path attribution.
-      const std::vector<double>& attr = *type_worth == 0 ? s_glob : s_loc;
-      for (size_t q = 0; q < s_vchannels.size(); ++q)
-        Vattr[t](s, std::stoul(s_vchannels[q])) = attr[q];
-    }
-
-    if (with_roc) {
-      if (*verbose == 1) printA("Generate ROC");
-      std::vector<double> y, x;
-      vauc.push_back(roc_curve(rc, *flg_type_roc, *roc_npt, &y, &x));
-      Mvy.push_back(y);
-      Mvx.push_back(x);
-      vcr_glob.push_back(rc.convs / (rc.convs + rc.nulls));
-    }
-  }
-
-  Mattr_out->zeros(ntime, nchannels);
-  for (uli t = 0; t < ntime; ++t) Mattr_out->row(t) = arma::mean(Vattr[t], 0);
-  Mattr_value_out->reset();
-  if (!vv->empty()) {
-    Mattr_value_out->zeros(ntime, nchannels);
-    // A period without conversions has no value per conversion: its row stays 0.
-    for (uli t = 0; t < ntime; ++t)
-      if ((*vc)[t] > 0)
-        Mattr_value_out->row(t) = Mattr_out->row(t) / static_cast<double>((*vc)[t]) * (*vv)[t];
-  }
+  std::vector<arma::mat> Vattr(h.ntime, arma::mat(h.nsim, h.nchannels, arma::fill::zeros));
+  PeriodRates pr{journeys_at_rate(h), std::vector<double>(h.ntime, h.cr),
+                 std::vector<double>(h.nchannels, 1.0)};
+  PeriodScratch sc;
+  RocRuns roc;
+  for (uli s = 0; s < h.nsim; ++s) simulate(h, s, binom, &pr, &sc, &Vattr, &roc);
+  mean_attribution(h, Vattr, Mattr_out, Mattr_value_out);
   vy->clear();
   vx->clear();
   *auc = std::numeric_limits<double>::quiet_NaN();
-  if (with_roc) {
-    for (uli h = 0; h < *roc_npt; ++h) {
-      std::vector<double> cy, cx;
-      for (uli s = 0; s < *nsim; ++s) {
-        cy.push_back(Mvy[s][h]);
-        cx.push_back(Mvx[s][h]);
-      }
-      vy->push_back(median(cy));
-      vx->push_back(median(cx));
-    }
-    *auc = median(vauc);
-    if (*verbose == 1)
-      printA("ROC Global conversion rate = " + f_print_perc(median(vcr_glob)) + "%");
-  }
+  if (with_roc) median_curve(h, roc, vy, vx, auc);
 }

@@ -80,6 +80,69 @@ void mend_corrfact(std::vector<double>* vcorrfact) {
   }
 }
 
+namespace {
+
+// The MTA rows with journeys renumbered 0, 1, ... at every change of
+// identifier, and channels numbered in order of first appearance.
+struct MtaRows {
+  std::vector<uli> vpath, vchannel;
+  std::vector<std::string> vchannels;
+  std::unordered_map<std::string, uli> dict;
+};
+
+MtaRows number_rows(const std::vector<uli>& mta_attr_path,
+                    const std::vector<std::string>& mta_attr_channel) {
+  const size_t n = mta_attr_path.size();
+  MtaRows m;
+  m.vpath.assign(n, 0);
+  for (size_t i = 1; i < n; ++i)
+    m.vpath[i] = m.vpath[i - 1] + (mta_attr_path[i] != mta_attr_path[i - 1] ? 1 : 0);
+  m.vchannel.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    auto ins = m.dict.emplace(mta_attr_channel[i], m.vchannels.size());
+    if (ins.second) m.vchannels.push_back(mta_attr_channel[i]);
+    m.vchannel[i] = ins.first->second;
+  }
+  return m;
+}
+
+// Per channel, the prior-weighted blend of its MTA and MMM shares, scaled
+// to the MTA total.
+std::vector<double> blended_target(const std::vector<double>& mta_attr,
+                                   const std::vector<double>& mmm_attr,
+                                   const std::vector<double>& prior_weights) {
+  const double totattr = sum_of(mta_attr), smmm = sum_of(mmm_attr);
+  std::vector<double> target(mta_attr.size());
+  for (size_t c = 0; c < target.size(); ++c)
+    target[c] = prior_weights[c] * (mta_attr[c] / totattr) +
+                (1 - prior_weights[c]) * (mmm_attr[c] / smmm);
+  const double starget = sum_of(target);
+  for (double& t : target) t = t / starget * totattr;
+  return target;
+}
+
+// One pass: every row scaled by its channel's factor, then every journey
+// scaled back to its own total (rows of a journey with nothing left get 0).
+void rescale(const MtaRows& m, const std::vector<double>& v_conv_by_path,
+             const std::vector<double>& vcorrfact, const std::vector<double>& attr,
+             std::vector<double>* next) {
+  const size_t n = attr.size();
+  size_t start = 0;
+  double dsum = 0;
+  for (size_t i = 0; i < n; ++i) {
+    (*next)[i] = attr[i] * vcorrfact[m.vchannel[i]];
+    dsum += (*next)[i];
+    if (i + 1 == n || m.vpath[i + 1] != m.vpath[i]) {
+      const double dconv = v_conv_by_path[m.vpath[i]];
+      for (size_t k = start; k <= i; ++k) (*next)[k] = dsum > 0 ? (*next)[k] / dsum * dconv : 0.0;
+      start = i + 1;
+      dsum = 0;
+    }
+  }
+}
+
+}  // namespace
+
 str_out_attr_combine_mta_mmm combine_mta_mmm_cpp(
     std::vector<uli> mta_attr_path, std::vector<std::string> mta_attr_channel,
     std::vector<double> mta_attr_attr, std::vector<std::string> mmm_attr_channel,
@@ -88,40 +151,20 @@ str_out_attr_combine_mta_mmm combine_mta_mmm_cpp(
   const size_t n = mta_attr_path.size();
   check_same_length(n, mta_attr_channel.size(), "mta_path_attribution");
   check_same_length(n, mta_attr_attr.size(), "mta_path_attribution");
-
-  // Journeys renumbered 0, 1, ... at every change of identifier.
-  std::vector<uli> vpath(n);
-  for (size_t i = 1; i < n; ++i)
-    vpath[i] = vpath[i - 1] + (mta_attr_path[i] != mta_attr_path[i - 1] ? 1 : 0);
-
-  std::unordered_map<std::string, uli> dict;
-  std::vector<std::string> vchannels;
-  std::vector<uli> vchannel(n);
-  for (size_t i = 0; i < n; ++i) {
-    auto ins = dict.emplace(mta_attr_channel[i], vchannels.size());
-    if (ins.second) vchannels.push_back(mta_attr_channel[i]);
-    vchannel[i] = ins.first->second;
-  }
-  const size_t nch = vchannels.size();
+  const MtaRows m = number_rows(mta_attr_path, mta_attr_channel);
+  const size_t nch = m.vchannels.size();
   std::vector<double> mmm_attr =
-      by_channel(mmm_attr_channel, mmm_attr_attr, dict, vchannels, "mmm_attribution");
+      by_channel(mmm_attr_channel, mmm_attr_attr, m.dict, m.vchannels, "mmm_attribution");
   std::vector<double> prior_weights = by_channel(
-      prior_weights_mta_channel, prior_weights_mta_weight, dict, vchannels, "prior_weights_mta");
+      prior_weights_mta_channel, prior_weights_mta_weight, m.dict, m.vchannels, "prior_weights_mta");
   const double smmm = sum_of(mmm_attr);
   if (nch > 0 && !(smmm > 0 && std::isfinite(smmm)))
     throw std::invalid_argument("mmm_attribution: the attributions must have a positive total");
 
   const std::vector<double>& vattr = mta_attr_attr;
-  const std::vector<double> v_conv_by_path = sum_by(vattr, vpath);
-  const std::vector<double> mta_attr = sum_by(vattr, vchannel);
-  const double totattr = sum_of(mta_attr);
-
-  std::vector<double> v_attr_by_channel(nch);
-  for (size_t c = 0; c < nch; ++c)
-    v_attr_by_channel[c] = prior_weights[c] * (mta_attr[c] / totattr) +
-                           (1 - prior_weights[c]) * (mmm_attr[c] / smmm);
-  const double starget = sum_of(v_attr_by_channel);
-  for (double& t : v_attr_by_channel) t = t / starget * totattr;
+  const std::vector<double> v_conv_by_path = sum_by(vattr, m.vpath);
+  const std::vector<double> mta_attr = sum_by(vattr, m.vchannel);
+  const std::vector<double> v_attr_by_channel = blended_target(mta_attr, mmm_attr, prior_weights);
   double target_abs = 0;
   for (double t : v_attr_by_channel) target_abs += std::fabs(t);
 
@@ -130,20 +173,9 @@ str_out_attr_combine_mta_mmm combine_mta_mmm_cpp(
   double divergence_old = std::numeric_limits<double>::infinity();
   for (uli nstep = 0;; ++nstep) {
     check_interrupt();
-    size_t start = 0;
-    double dsum = 0;
-    for (size_t i = 0; i < n; ++i) {
-      next[i] = vattr_by_path[i] * vcorrfact[vchannel[i]];
-      dsum += next[i];
-      if (i + 1 == n || vpath[i + 1] != vpath[i]) {
-        const double dconv = v_conv_by_path[vpath[i]];
-        for (size_t k = start; k <= i; ++k) next[k] = dsum > 0 ? next[k] / dsum * dconv : 0.0;
-        start = i + 1;
-        dsum = 0;
-      }
-    }
+    rescale(m, v_conv_by_path, vcorrfact, vattr_by_path, &next);
     vattr_by_path.swap(next);
-    const std::vector<double> v_attr_by_channel_new = sum_by(vattr_by_path, vchannel);
+    const std::vector<double> v_attr_by_channel_new = sum_by(vattr_by_path, m.vchannel);
     double dev = 0;
     for (size_t c = 0; c < nch; ++c) dev += std::fabs(v_attr_by_channel_new[c] - v_attr_by_channel[c]);
     const double divergence = 100 * dev / target_abs;

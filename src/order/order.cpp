@@ -151,6 +151,61 @@ double choose_order_area(const order_tables& t, uli f, uli o, uli roc_npt, int f
   return area;
 }
 
+namespace {
+
+void check_choose_order_args(uli max_order, uli nfold, uli roc_npt, int flg_type) {
+  if (max_order == 0) throw std::invalid_argument("max_order must be at least 1");
+  if (nfold == 0) throw std::invalid_argument("nfold must be at least 1");
+  // Tables are allocated per order and per fold before any journey is read.
+  if (max_order > kMaxChooseOrder)
+    throw std::invalid_argument("max_order must be at most " + std::to_string(kMaxChooseOrder) + ", not " +
+                                std::to_string(max_order));
+  if (nfold > kMaxFold)
+    throw std::invalid_argument("nfold must be at most " + std::to_string(kMaxFold) + ", not " +
+                                std::to_string(nfold));
+  if (roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
+  // A finer grid than this changes no area measurably and would only
+  // exhaust memory and time.
+  if (roc_npt > kMaxRocNpt)
+    throw std::invalid_argument("roc_npt must be at most " + thousandSeparator(kMaxRocNpt));
+  if (flg_type != 0 && flg_type != 1)
+    throw std::invalid_argument("flg_type must be 0 (auc-roc) or 1 (auc-prerec)");
+}
+
+// Every journey of src into the tables, with progress lines when talk.
+void count_journeys(const JourneySource& src, char sep, bool talk, order_tables* t) {
+  JourneyReader reader(src);
+  uli total_convs = 0, total_nulls = 0, njourneys = 0;
+  while (reader.next()) {
+    const uli i = reader.index();
+    if ((i & 0xfff) == 0) check_interrupt();
+    choose_order_line_cpp(&reader.path(), reader.conv(), reader.nulls(), sep, t);
+    total_convs = add_count(total_convs, reader.conv(), reader.index());
+    total_nulls = add_count(total_nulls, reader.nulls(), reader.index());
+    njourneys = i + 1;
+    if (talk && i > 0 && i % kProgressEvery == 0)
+      printA("Transition matrices, number of paths elaborated: " + thousandSeparator(i));
+  }
+  if (!talk) return;
+  printA("Transition matrices, number of paths elaborated: " + thousandSeparator(njourneys));
+  // No outcome at all reads as a rate of 0, not as 0/0.
+  const uli total = add_count(total_convs, total_nulls, njourneys ? njourneys - 1 : 0);
+  const double rate = total == 0 ? 0.0 : static_cast<double>(total_convs) /
+                                             static_cast<double>(total);
+  printA("Conversion rate: " + f_print_perc(rate) + "%");
+}
+
+// The first order whose successor does not raise the median area by more
+// than the share perc_tol; -max_order when every successor does.
+double best_order(const std::vector<double>& vcurve, double perc_tol) {
+  const uli max_order = vcurve.size();
+  for (uli h = 1; h < max_order; ++h)
+    if (vcurve[h - 1] * (1.0 + perc_tol) > vcurve[h]) return static_cast<double>(h);
+  return -static_cast<double>(max_order);
+}
+
+}  // namespace
+
 void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
                       std::string* var_conv, std::string* var_null, std::string* row_sep,
                       std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
@@ -158,22 +213,7 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
                       double* perc_test, uli* seed, double* perc_tol, int* flg_type,
                       int* verbose, std::vector<double>* vorder, std::vector<double>* vcurve,
                       std::vector<double>* v_best_order) {
-  if (*max_order == 0) throw std::invalid_argument("max_order must be at least 1");
-  if (*nfold == 0) throw std::invalid_argument("nfold must be at least 1");
-  // Tables are allocated per order and per fold before any journey is read.
-  if (*max_order > kMaxChooseOrder)
-    throw std::invalid_argument("max_order must be at most " + std::to_string(kMaxChooseOrder) + ", not " +
-                                std::to_string(*max_order));
-  if (*nfold > kMaxFold)
-    throw std::invalid_argument("nfold must be at most " + std::to_string(kMaxFold) + ", not " +
-                                std::to_string(*nfold));
-  if (*roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
-  // A finer grid than this changes no area measurably and would only
-  // exhaust memory and time.
-  if (*roc_npt > kMaxRocNpt)
-    throw std::invalid_argument("roc_npt must be at most " + thousandSeparator(kMaxRocNpt));
-  if (*flg_type != 0 && *flg_type != 1)
-    throw std::invalid_argument("flg_type must be 0 (auc-roc) or 1 (auc-prerec)");
+  check_choose_order_args(*max_order, *nfold, *roc_npt, *flg_type);
   const char sep = first_char(*cha_sep, "cha_sep");
   const bool talk = *verbose == 1;
   if (talk) printA("**choose order**");
@@ -181,38 +221,11 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
   order_tables t;
   choose_order_init(*max_order, *nfold, *perc_test, &t);
   gb::reseed(*seed);
-
-  JourneySource src;
-  src.flg_file = *flg_file == 0 ? 0 : 1;
-  src.file = *file;
-  src.var_path = *var_path;
-  src.var_conv = *var_conv;
-  src.var_null = *var_null;
-  src.row_sep = *row_sep;
-  src.vy = vy;
-  src.vc = vc;
-  src.vn = vn;
-  src.cha_sep = cha_sep->empty() ? 0 : (*cha_sep)[0];
-  JourneyReader reader(src);
-  uli total_convs = 0, total_nulls = 0, njourneys = 0;
-  while (reader.next()) {
-    const uli i = reader.index();
-    if ((i & 0xfff) == 0) check_interrupt();
-    choose_order_line_cpp(&reader.path(), reader.conv(), reader.nulls(), sep, &t);
-    total_convs = add_count(total_convs, reader.conv(), reader.index());
-    total_nulls = add_count(total_nulls, reader.nulls(), reader.index());
-    njourneys = i + 1;
-    if (talk && i > 0 && i % kProgressEvery == 0)
-      printA("Transition matrices, number of paths elaborated: " + thousandSeparator(i));
-  }
-  if (talk) {
-    printA("Transition matrices, number of paths elaborated: " + thousandSeparator(njourneys));
-    // No outcome at all reads as a rate of 0, not as 0/0.
-    const uli total = add_count(total_convs, total_nulls, njourneys ? njourneys - 1 : 0);
-    const double rate = total == 0 ? 0.0 : static_cast<double>(total_convs) /
-                                               static_cast<double>(total);
-    printA("Conversion rate: " + f_print_perc(rate) + "%");
-  }
+  JourneySource src = *flg_file != 0
+                          ? file_source(*file, *var_path, *var_conv, "", *var_null, *row_sep)
+                          : vector_source(vy, vc, nullptr, vn);
+  src.cha_sep = sep;
+  count_journeys(src, sep, talk, &t);
 
   vorder->clear();
   vcurve->clear();
@@ -222,11 +235,5 @@ void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
     vorder->push_back(static_cast<double>(o + 1));
     vcurve->push_back(median_sorted(fold_area));
   }
-  double best = -static_cast<double>(*max_order);
-  for (uli h = 1; h < *max_order; ++h)
-    if ((*vcurve)[h - 1] * (1.0 + *perc_tol) > (*vcurve)[h]) {
-      best = static_cast<double>(h);
-      break;
-    }
-  v_best_order->assign(1, best);
+  v_best_order->assign(1, best_order(*vcurve, *perc_tol));
 }

@@ -1,10 +1,7 @@
 #include <cmath>
-#include <fstream>
-#include <limits>
 #include <stdexcept>
 
-#include "journeys/journeys.h"
-#include "pathattr/pathattr.h"
+#include "common/worth.h"
 #include "shapley/shapley.h"
 
 namespace {
@@ -84,15 +81,6 @@ void write_global_file(const std::string& file_output, const std::string& input,
   out.commit();
 }
 
-double worth_of_totals(int type_worth, double c, double n) {
-  switch (type_worth) {
-    case 1: return c / (c + n);
-    case 2: return c / n;
-    case 3: return (c - n + 1) * 0.5;
-    default: return 1 - std::exp(-c / n);
-  }
-}
-
 }  // namespace
 
 void shapley_values(const std::vector<std::vector<uli>>& coalitions,
@@ -117,6 +105,136 @@ void shapley_values(const std::vector<std::vector<uli>>& coalitions,
   shapley_exact(masks, worth, nchannels, phi);
 }
 
+namespace {
+
+void check_settings(const ShapleySettings& settings) {
+  if (settings.type_worth < 0 || settings.type_worth > 4)
+    throw std::invalid_argument("type_worth must be 0, 1, 2, 3 or 4, not " +
+                                std::to_string(settings.type_worth));
+  first_char(settings.cha_sep, "cha_sep");
+}
+
+// Per coalition, in table order: its members, and the worth the game is
+// played on. Rate mode plays on the rate worth of its conversions and
+// nulls; the other modes on its conversions (and value).
+struct CoalitionWorths {
+  std::vector<std::vector<uli>> members;
+  std::vector<double> rate, convs, value;
+};
+
+CoalitionWorths coalition_worths(const CoalitionTable& table, int type_worth, bool rate_mode,
+                                 bool flg_value) {
+  const size_t ncoa = table.vcoalition.size();
+  CoalitionWorths w;
+  w.members.resize(ncoa);
+  w.rate.assign(ncoa, 0.0);
+  w.convs.assign(ncoa, 0.0);
+  w.value.assign(ncoa, 0.0);
+  auto lookup = [](const std::map<std::string, double>& mp, const std::string& key) {
+    auto it = mp.find(key);
+    return it == mp.end() ? 0.0 : it->second;
+  };
+  for (size_t k = 0; k < ncoa; ++k) {
+    const std::string& key = table.vcoalition[k];
+    w.members[k] = split2(key, ' ');
+    const double c = lookup(table.convs, key);
+    const double n = lookup(table.nulls, key);
+    if (c + n <= 0) continue;
+    if (rate_mode) {
+      w.rate[k] = type_worth == 2 ? odds_or_unbounded(c, n) : worth_of_totals(type_worth, c, n);
+    } else {
+      w.convs[k] = c;
+      if (flg_value) w.value[k] = lookup(table.value, key);
+    }
+  }
+  if (rate_mode && type_worth == 2) unbounded_take_largest(&w.rate, 0.0);
+  return w;
+}
+
+// The source path attribution reads: the journeys without their nulls,
+// which it does not use. Vectors have values for it only when vv holds
+// some, whatever the column is called.
+JourneySource without_nulls(const JourneySource& src, const std::string& cha_sep) {
+  JourneySource out = src;
+  out.var_null.clear();
+  out.vn = nullptr;
+  if (!src.flg_file && (src.vv == nullptr || src.vv->empty())) out.var_value.clear();
+  out.cha_sep = cha_sep.empty() ? 0 : cha_sep[0];
+  return out;
+}
+
+// Path attribution of every journey with the weights in r->vindex, the
+// per-channel totals into r->vattr_convs_loc.
+void attribute(const JourneySource& src, const ShapleySettings& settings,
+               const ChannelMap& mp_channels, double mean_index, ShapleyResult* r) {
+  PathSettings path;
+  path.cha_sep = settings.cha_sep;
+  path.flg_write_nulls = settings.flg_write_nulls;
+  path.flg_write_paths = settings.flg_write_paths;
+  path.file_output = settings.file_output;
+  r->rows.clear();
+  r->vattr_convs_loc.assign(r->vchannels.size(), 0.0);
+  attribute_journeys(src, path, mp_channels, r->vindex, mean_index, &r->rows,
+                     &r->vattr_convs_loc);
+}
+
+}  // namespace
+
+ShapleyResult shapley_run(const JourneySource& src, const ShapleySettings& settings) {
+  check_settings(settings);
+  const bool from_file = src.flg_file != 0;
+  if (from_file) ResultFile::check_not_input(settings.file_output, src.file);
+  const int type_worth = settings.type_worth;
+  const bool flg_value = !src.var_value.empty();
+  const bool simplified = settings.flg_simplified != 0;
+  const bool global_mode = type_worth == 0;
+  const bool rate_mode = !global_mode && !src.var_null.empty();
+
+  CoalitionTable table;
+  count_coalitions(src, settings.cha_sep, type_worth, &table);
+  const uli nchannels = table.vchannels.size();
+  if (!simplified) check_exact_size(nchannels);
+  const CoalitionWorths worths = coalition_worths(table, type_worth, rate_mode, flg_value);
+
+  ShapleyResult r;
+  r.vchannels = table.vchannels;
+  r.vindex.assign(nchannels, 0.0);
+  if (rate_mode) {
+    shapley_values(worths.members, worths.rate, nchannels, simplified, &r.vindex);
+  } else {
+    r.vattr_convs_glob.assign(nchannels, 0.0);
+    shapley_values(worths.members, worths.convs, nchannels, simplified, &r.vattr_convs_glob);
+    if (global_mode && flg_value) {
+      r.vattr_value_glob.assign(nchannels, 0.0);
+      shapley_values(worths.members, worths.value, nchannels, simplified, &r.vattr_value_glob);
+    }
+  }
+  if (global_mode) {
+    if (!settings.file_output.empty())
+      write_global_file(settings.file_output, from_file ? src.file : std::string(), src.row_sep,
+                        flg_value, r.vchannels, r.vattr_convs_glob, r.vattr_value_glob);
+    return r;
+  }
+
+  const JourneySource journeys = without_nulls(src, settings.cha_sep);
+  double mean_index = 1.0;
+  if (rate_mode) {
+    mean_index = worth_of_totals(type_worth, table.svc, table.svn);
+    attribute(journeys, settings, table.mp_channels, mean_index, &r);
+  } else {
+    // Without nulls there is no rate: a first pass with the Shapley totals
+    // as weights, then weights calibrated on what that pass attributed.
+    r.vindex = r.vattr_convs_glob;
+    attribute(journeys, settings, table.mp_channels, mean_index, &r);
+    for (uli k = 0; k < nchannels; ++k)
+      r.vindex[k] = calibrated_weight(r.vattr_convs_glob[k], r.vattr_convs_loc[k]);
+    attribute(journeys, settings, table.mp_channels, mean_index, &r);
+  }
+  r.vindex.push_back(mean_index);
+  hide_index(&r.vindex);
+  return r;
+}
+
 void shapley_cpp(const int* flg_file, const std::string* file, const std::string* var_path,
                  const std::string* var_conv, const std::string* var_value,
                  const std::string* var_null, const std::vector<std::string>* vy,
@@ -131,17 +249,23 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
                  std::vector<double>* vpath_attr_convs, std::vector<double>* vpath_attr_value,
                  std::vector<double>* vattr_convs_loc, std::vector<double>* vattr_convs_glob,
                  std::vector<double>* vattr_value_glob) {
-  if (*type_worth < 0 || *type_worth > 4)
-    throw std::invalid_argument("type_worth must be 0, 1, 2, 3 or 4, not " +
-                                std::to_string(*type_worth));
-  first_char(*cha_sep, "cha_sep");
-  const int flg_value = var_value->empty() ? 0 : 1;
-  const int flg_null = var_null->empty() ? 0 : 1;
+  ShapleySettings settings;
+  settings.cha_sep = *cha_sep;
+  settings.flg_simplified = *flg_simplified;
+  settings.type_worth = *type_worth;
+  settings.flg_write_nulls = *flg_write_nulls;
+  settings.flg_write_paths = *flg_write_paths;
+  settings.file_output = *file_output;
+  check_settings(settings);
   const bool from_file = *flg_file != 0;
   if (from_file) ResultFile::check_not_input(*file_output, *file);
-  const std::vector<double> no_values;
-  const std::vector<uli> no_nulls;
-  if (!from_file) {
+  const bool flg_value = !var_value->empty(), flg_null = !var_null->empty();
+  static const std::vector<double> no_values;
+  static const std::vector<uli> no_nulls;
+  JourneySource src;
+  if (from_file) {
+    src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
+  } else {
     if (flg_value && vv->size() != vy->size())
       throw std::invalid_argument("var_value is given but the journeys have " +
                                   std::to_string(vv->size()) + " values for " +
@@ -150,118 +274,21 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
       throw std::invalid_argument("var_null is given but the journeys have " +
                                   std::to_string(vn->size()) + " null counts for " +
                                   std::to_string(vy->size()) + " paths");
-  }
-  const std::vector<double>* vv_used = flg_value ? vv : &no_values;
-  const std::vector<uli>* vn_used = flg_null ? vn : &no_nulls;
-
-  std::map<std::string, uli> mp_channels;
-  std::map<std::string, double> mp_coa_convs, mp_coa_value, mp_coa_nulls;
-  std::vector<std::string> vcoalition;
-  uli nchannels = 0;
-  double svc = 0, svn = 0;
-  vchannels->clear();
-  if (from_file)
-    coalition_from_file(file, var_path, var_conv, var_value, var_null, row_sep, cha_sep,
-                        &mp_channels, &mp_coa_convs, &mp_coa_value, &mp_coa_nulls, &nchannels,
-                        vchannels, &vcoalition, type_worth, &svc, &svn);
-  else
-    coalition_from_vec(vy, vc, vn_used, vv_used, cha_sep, &mp_channels, &mp_coa_convs,
-                       &mp_coa_value, &mp_coa_nulls, &nchannels, vchannels, &vcoalition,
-                       type_worth, &svc, &svn);
-
-  const bool rate_mode = *type_worth != 0 && flg_null;
-  const bool global_mode = *type_worth == 0;
-  const bool simplified = *flg_simplified != 0;
-  if (!simplified) check_exact_size(nchannels);
-
-  // Worths in coalition order.
-  const size_t ncoa = vcoalition.size();
-  std::vector<double> vratio_convs(ncoa, 0.0), vratio_convs_glob(ncoa, 0.0),
-      vratio_value_glob(ncoa, 0.0);
-  std::vector<std::vector<uli>> members(ncoa);
-  auto lookup = [](const std::map<std::string, double>& mp, const std::string& key) {
-    auto it = mp.find(key);
-    return it == mp.end() ? 0.0 : it->second;
-  };
-  const double marker = -std::numeric_limits<double>::infinity();
-  double max_ratio = 0;   // replaces the type-2 markers; 0 when every coalition has no nulls
-  for (size_t k = 0; k < ncoa; ++k) {
-    const std::string& key = vcoalition[k];
-    members[k] = split2(key, ' ');
-    const double c = lookup(mp_coa_convs, key);
-    const double n = lookup(mp_coa_nulls, key);
-    if (c + n <= 0) continue;
-    if (rate_mode) {
-      double w = 0;
-      switch (*type_worth) {
-        case 1: w = c / (c + n); break;
-        case 2: w = n == 0 ? marker : c / n; break;
-        case 3: w = (c - n + 1) * 0.5; break;
-        case 4: w = 1 - std::exp(-c / n); break;
-      }
-      vratio_convs[k] = w;
-      if (*type_worth == 2 && w > max_ratio) max_ratio = w;
-    } else {
-      vratio_convs_glob[k] = c;
-      if (flg_value) vratio_value_glob[k] = lookup(mp_coa_value, key);
-    }
-  }
-  if (rate_mode && *type_worth == 2)
-    for (double& w : vratio_convs)
-      if (w == marker) w = max_ratio;
-
-  vindex->assign(nchannels, 0.0);
-  vattr_convs_loc->clear();
-  vattr_convs_glob->clear();
-  vattr_value_glob->clear();
-  if (rate_mode) {
-    shapley_values(members, vratio_convs, nchannels, simplified, vindex);
-  } else {
-    vattr_convs_glob->assign(nchannels, 0.0);
-    shapley_values(members, vratio_convs_glob, nchannels, simplified, vattr_convs_glob);
-    if (global_mode && flg_value) {
-      vattr_value_glob->assign(nchannels, 0.0);
-      shapley_values(members, vratio_value_glob, nchannels, simplified, vattr_value_glob);
-    }
-  }
-
-  if (global_mode) {
-    if (!file_output->empty())
-      write_global_file(*file_output, from_file ? *file : std::string(), *row_sep, flg_value, *vchannels, *vattr_convs_glob,
-                        *vattr_value_glob);
-    return;
-  }
-
-  auto attribute = [&](double mean_index) {
-    vpath_id->clear();
-    vpath_name->clear();
-    vpath_channel->clear();
-    vpath_chpos->clear();
-    vpath_attr_convs->clear();
-    vpath_attr_value->clear();
-    vattr_convs_loc->assign(nchannels, 0.0);
-    JourneySource src =
-        from_file ? file_source(*file, *var_path, *var_conv, *var_value, "", *row_sep)
-                  : vector_source(vy, vc, vv_used, nullptr);
+    src = vector_source(vy, vc, flg_value ? vv : &no_values, flg_null ? vn : &no_nulls);
+    src.var_value = *var_value;
+    src.var_null = *var_null;
     src.row_sep = *row_sep;
-    const PathSettings settings{*cha_sep, *flg_write_nulls, *flg_write_paths, *file_output};
-    TouchpointRows rows;
-    attribute_journeys(src, settings, mp_channels, *vindex, mean_index, &rows, vattr_convs_loc);
-    rows.append_to(vpath_id, vpath_name, vpath_channel, vpath_chpos, vpath_attr_convs,
-                   vpath_attr_value);
-  };
-
-  double mean_index = 1.0;
-  if (rate_mode) {
-    mean_index = worth_of_totals(*type_worth, svc, svn);
-    attribute(mean_index);
-  } else {   // fallback
-    *vindex = *vattr_convs_glob;
-    attribute(mean_index);
-    for (uli k = 0; k < nchannels; ++k)
-      (*vindex)[k] = ((*vattr_convs_glob)[k] + 10) / ((*vattr_convs_loc)[k] + 10);
-    attribute(mean_index);
   }
-  vindex->push_back(mean_index);
-  hide_index(vindex);
+  ShapleyResult r = shapley_run(src, settings);
+  *vchannels = std::move(r.vchannels);
+  *vindex = std::move(r.vindex);
+  *vpath_id = std::move(r.rows.vpath_id);
+  *vpath_name = std::move(r.rows.vpath_name);
+  *vpath_channel = std::move(r.rows.vpath_channel);
+  *vpath_chpos = std::move(r.rows.vpath_chpos);
+  *vpath_attr_convs = std::move(r.rows.vpath_attr_convs);
+  *vpath_attr_value = std::move(r.rows.vpath_attr_value);
+  *vattr_convs_loc = std::move(r.vattr_convs_loc);
+  *vattr_convs_glob = std::move(r.vattr_convs_glob);
+  *vattr_value_glob = std::move(r.vattr_value_glob);
 }

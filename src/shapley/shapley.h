@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "common/common.h"
+#include "journeys/journeys.h"
+#include "pathattr/pathattr.h"
 
 // ---- coalitions ------------------------------------------------------------
 double log_factorial(uli n);                             // ln n!, 0 for n = 0
@@ -16,39 +18,25 @@ std::vector<std::vector<uli>> getAllSubsets(std::vector<uli> set);
 // Largest channel count of the exact method (its tables hold 2^N values).
 constexpr uli kShapleyExactMaxChannels = 25;
 
-// Adds one journey to the coalition records. The key of a coalition is the
+// The coalitions of a journey set. The key of a coalition is the
 // dictionary indices of its distinct channels (normalised names), listed
 // in byte order of the names and joined by blanks; new channels are
-// numbered in that order. Nulls, svc and svn are counted only when
-// type_worth is not 0, values only when flg_value is 1.
-void coalition_line(const std::string* vyi, const uli* vci, const uli* vni, const double* vvi,
-                    const std::string* cha_sep, std::map<std::string, uli>* mp_channels,
-                    std::map<std::string, double>* mp_coa_convs,
-                    std::map<std::string, double>* mp_coa_value,
-                    std::map<std::string, double>* mp_coa_nulls, uli* nchannels,
-                    std::vector<std::string>* vchannels, std::vector<std::string>* vcoalition,
-                    const int* flg_value, const int* type_worth, double* svc, double* svn);
+// numbered in that order.
+struct CoalitionTable {
+  ChannelMap mp_channels;
+  std::vector<std::string> vchannels;                  // by dictionary index
+  std::vector<std::string> vcoalition;                 // keys, in order of first appearance
+  std::map<std::string, double> convs, value, nulls;   // per key
+  double svc = 0, svn = 0;                             // conversions and nulls of every journey
+};
 
-// Whole journey sets; svc and svn start from 0. vn / vv may be empty
-// (var_null / var_value empty for the file). The file reader throws
-// std::invalid_argument for an unusable file (see JourneyReader).
-void coalition_from_vec(const std::vector<std::string>* vy, const std::vector<uli>* vc,
-                        const std::vector<uli>* vn, const std::vector<double>* vv,
-                        const std::string* cha_sep, std::map<std::string, uli>* mp_channels,
-                        std::map<std::string, double>* mp_coa_convs,
-                        std::map<std::string, double>* mp_coa_value,
-                        std::map<std::string, double>* mp_coa_nulls, uli* nchannels,
-                        std::vector<std::string>* vchannels, std::vector<std::string>* vcoalition,
-                        const int* type_worth, double* svc, double* svn);
-void coalition_from_file(const std::string* file, const std::string* var_path,
-                         const std::string* var_conv, const std::string* var_value,
-                         const std::string* var_null, const std::string* row_sep,
-                         const std::string* cha_sep, std::map<std::string, uli>* mp_channels,
-                         std::map<std::string, double>* mp_coa_convs,
-                         std::map<std::string, double>* mp_coa_value,
-                         std::map<std::string, double>* mp_coa_nulls, uli* nchannels,
-                         std::vector<std::string>* vchannels, std::vector<std::string>* vcoalition,
-                         const int* type_worth, double* svc, double* svn);
+// Counts every journey of src into *table (which starts empty), channels
+// split at the first character of cha_sep. Nulls, svc and svn are counted
+// only when type_worth is not 0; values only when the source has them (a
+// value column for a file, a non-empty vv for vectors). Throws what
+// JourneyReader throws.
+void count_coalitions(const JourneySource& src, const std::string& cha_sep, int type_worth,
+                      CoalitionTable* table);
 
 // ---- model -----------------------------------------------------------------
 // Global mode (type_worth 0): Shapley totals of conversions (and value) in
@@ -74,6 +62,31 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
                  std::vector<double>* vpath_attr_convs, std::vector<double>* vpath_attr_value,
                  std::vector<double>* vattr_convs_loc, std::vector<double>* vattr_convs_glob,
                  std::vector<double>* vattr_value_glob);
+
+// ---- the model for internal callers ----------------------------------------
+// Settings of one run, named as in shapley_cpp.
+struct ShapleySettings {
+  std::string cha_sep;
+  int flg_simplified = 0;
+  int type_worth = 0;
+  int flg_write_nulls = 0;
+  int flg_write_paths = 0;
+  std::string file_output;        // "" none
+};
+
+// Everything one run gives back, named as in shapley_cpp.
+struct ShapleyResult {
+  std::vector<std::string> vchannels;
+  std::vector<double> vindex;
+  TouchpointRows rows;
+  std::vector<double> vattr_convs_loc, vattr_convs_glob, vattr_value_glob;
+};
+
+// shapley_cpp over one journey source. The modes follow the source's
+// column names: var_value names a value column and var_null a null column
+// for vectors as for a file (vector_source names them when the vectors are
+// not empty). The source's row_sep separates the fields of a result file.
+ShapleyResult shapley_run(const JourneySource& src, const ShapleySettings& settings);
 
 // Shapley values of the game v(S) = sum of the worths of the coalitions
 // (index lists) contained in S, over channels 0..nchannels-1: exact

@@ -26,11 +26,10 @@ struct Coalitions {
 
 Coalitions count(const std::vector<std::string>& vy, const std::vector<uli>& vc,
                  const std::vector<uli>& vn, const std::vector<double>& vv, int type_worth) {
-  Coalitions c;
-  std::string sep = ">";
-  coalition_from_vec(&vy, &vc, &vn, &vv, &sep, &c.mp_channels, &c.convs, &c.value, &c.nulls,
-                     &c.nchannels, &c.vchannels, &c.vcoalition, &type_worth, &c.svc, &c.svn);
-  return c;
+  CoalitionTable t;
+  count_coalitions(vector_source(&vy, &vc, &vv, &vn), ">", type_worth, &t);
+  return Coalitions{t.mp_channels, t.convs, t.value, t.nulls, t.vchannels.size(),
+                    t.vchannels,   t.vcoalition, t.svc, t.svn};
 }
 
 struct Result {
@@ -158,12 +157,8 @@ TEST(Shapley, NullsAndValuesAreCountedWhenAsked) {
 TEST(Shapley, CoalitionsFromFileMatchVectors) {
   std::string f = temp_path("in");
   std::ofstream(f, std::ios::binary) << "n;path;conv;val\r\n1;x > y;2;1.5\r\n0;y;1;2\r\n4;z>x;0;0\r\n";
-  Coalitions c;
-  std::string file = f, vp = "path", vc = "conv", vv = "val", vn = "n", rs = ";", cs = ">";
-  int type_worth = 2;
-  coalition_from_file(&file, &vp, &vc, &vv, &vn, &rs, &cs, &c.mp_channels, &c.convs, &c.value,
-                      &c.nulls, &c.nchannels, &c.vchannels, &c.vcoalition, &type_worth, &c.svc,
-                      &c.svn);
+  CoalitionTable c;
+  count_coalitions(file_source(f, "path", "conv", "val", "n", ";"), ">", 2, &c);
   Coalitions d = count({"x > y", "y", "z>x"}, {2, 1, 0}, {1, 0, 4}, {1.5, 2, 0}, 2);
   EXPECT_EQ(c.vcoalition, d.vcoalition);
   EXPECT_EQ(c.convs, d.convs);
