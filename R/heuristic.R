@@ -39,6 +39,12 @@ heuristic_models <- function(data = NULL, file = NULL, path = "path", conversion
                              write_nulls = FALSE, write_paths = FALSE, verbose = FALSE) {
   j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
   r <- heuristic_native(j, file_output, write_nulls, write_paths, verbose)
+  # With a result file the rows go there, not to R; the channel totals come
+  # from a second pass that keeps only the converting rows in memory.
+  totals <- if (is.null(file_output)) r else heuristic_native(j, NULL, FALSE, FALSE, FALSE)
+  tp <- if (is.null(file_output))
+    touchpoint_table(r, r$vpath_attr_convs_linear, r$vpath_attr_value_linear, nzchar(j$value))
+  r <- totals
   chans <- unique(r$vpath_channel)
   has_value <- nzchar(j$value)
   g <- match(r$vpath_channel, chans)
@@ -50,7 +56,6 @@ heuristic_models <- function(data = NULL, file = NULL, path = "path", conversion
     tab <- channel_table(chans, rule("convs", k), rule("value", k))
     cbind(tab[, 1, drop = FALSE], rule = k, tab[, -1])
   }))
-  tp <- touchpoint_table(r, r$vpath_attr_convs_linear, r$vpath_attr_value_linear, has_value)
   if (!is.null(tp)) {
     tp$conversions_first <- r$vpath_attr_convs_first
     tp$conversions_last <- r$vpath_attr_convs_last

@@ -196,7 +196,14 @@ journeys_in_r <- function(j) {
   d <- utils::read.table(j$file, header = TRUE, sep = substr(j$field_sep, 1, 1), quote = "",
                          comment.char = "", check.names = FALSE, strip.white = TRUE,
                          colClasses = "character", na.strings = character(0))
-  d <- d[, cols, drop = FALSE]
+  # A name the header repeats means its last column, as the native reader
+  # takes it.
+  last <- vapply(cols, function(cn) {
+    k <- which(names(d) == cn)
+    if (length(k)) k[length(k)] else NA_integer_
+  }, 1L)
+  if (anyNA(last)) d <- d[, cols, drop = FALSE]
+  else d <- stats::setNames(d[, last, drop = FALSE], cols)
   for (col in cols[-1]) {
     x <- suppressWarnings(as.numeric(d[[col]]))
     bad <- which(is.na(x))

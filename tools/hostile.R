@@ -563,9 +563,7 @@ local({
                   unknown = list(model = "nope"), threads = list(threads = 3, nrep = 7),
                   bad_settings = list(settings = list(order = "x", max_step = -1)),
                   huge_reps = list(nrep = 2^40, threads = 2)))
-  # a replicate count the memory cannot hold is attempted, not refused
-  add_sweep("bootstrap_R", base, extra,
-            pending = c(huge_count_cases("nrep"), "huge_reps"))
+  add_sweep("bootstrap_R", base, extra)
 })
 
 local({
@@ -585,8 +583,7 @@ local({
     file_grouped = list(flg_file = 1L, file = f, vars = c("u", "t", "c", "v", "", ""), grouped = 1L),
     file_bad_vars = list(flg_file = 1L, file = f, vars = c("u", "t")),
     file_missing = list(flg_file = 1L, file = tempfile(), vars = c("u", "t", "c", "v", "", "")))
-  # a user count the memory cannot hold is attempted, not refused
-  add_sweep("journeys_from_events_R", base, extra, pending = huge_count_cases("nusers"))
+  add_sweep("journeys_from_events_R", base, extra)
 })
 
 # Entry points named on the command line run alone.

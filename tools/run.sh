@@ -149,6 +149,10 @@ case "${1:-}" in
       nf <- sum(res$failed) + sum(res$error)
       cat(sprintf("testthat: %d passed, %d failed, %d skipped\n", sum(res$passed), nf, sum(res$skipped)))
       if (nf > 0) quit(status = 1)'
+    echo "== hostile arguments, package built with sanitizers"
+    TOUCHLANE_ROBUST_PRELOAD="$asan_rt" LD_PRELOAD="$asan_rt" \
+      ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      R_LIBS="$ROOT/.rlib-asan" Rscript tools/hostile.R
     ;;
   *)
     echo "usage: tools/run.sh demo|test|asan" >&2

@@ -46,6 +46,9 @@ extern "C" SEXP bootstrap_R(SEXP model_p, SEXP flg_file_p, SEXP file_p, SEXP Dat
   if ((x = setting(l, "conv_par")) != R_NilValue) s.conv_par = as_real(x);
   if ((x = setting(l, "rate_step_sim")) != R_NilValue) s.rate_step_sim = as_real(x);
   uli nrep = as_count(nrep_p, "bootstrap");
+  // Every replicate is a column of the result matrix, so the count is
+  // refused before anything is drawn rather than failing on allocation.
+  if (nrep > 1000000) throw std::invalid_argument("bootstrap must be at most 1e+06");
   uli seed = as_seed(seed_p);
   uli threads = as_count(threads_p, "threads");
   if (threads == 0) throw std::invalid_argument("threads must be at least 1");

@@ -1,3 +1,4 @@
+#include <climits>
 #include <cmath>
 
 #include "events/events.h"
@@ -63,6 +64,9 @@ extern "C" SEXP journeys_from_events_R(SEXP flg_file_p, SEXP file_p, SEXP user_p
     EventColumns ev;
     ev.n = static_cast<uli>(n);
     ev.nusers = as_count(nusers_p, "nusers");
+    // User ids are R integers, so no more users can be named than that.
+    if (ev.nusers > static_cast<uli>(INT_MAX))
+      throw std::invalid_argument("nusers must be at most " + std::to_string(INT_MAX));
     ev.user = INTEGER(user_p);
     ev.channel = INTEGER(channel_p);
     // ISO text is read here with the file route's parser.
