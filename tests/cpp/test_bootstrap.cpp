@@ -5,6 +5,7 @@
 #include <random>
 
 #include "bootstrap/bootstrap.h"
+#include "helpers.h"
 
 namespace {
 
@@ -17,7 +18,6 @@ struct Rows {
 
 Rows generate(uli n, unsigned seed) {
   std::mt19937 rng(seed);
-  const char* ch[] = {"a", "b", "c", "d"};
   const double lift[] = {0.05, 0.15, 0.02, 0.08};
   std::map<std::string, std::pair<uli, uli>> agg;
   for (uli u = 0; u < n; ++u) {
@@ -25,7 +25,7 @@ Rows generate(uli n, unsigned seed) {
     double q = 0.02;
     for (int k = 0, len = 1 + rng() % 4; k < len; ++k) {
       const int c = rng() % 4;
-      p += (k ? ">" : "") + std::string(ch[c]);
+      p += (k ? ">" : "") + std::string(1, char('a' + c));
       q += lift[c];
     }
     const bool conv = std::uniform_real_distribution<double>(0, 1)(rng) < q;
@@ -58,43 +58,41 @@ Boot boot(const std::string& model, const Rows& d, uli nrep, uli threads, uli se
 // on how many replicates there are. Every model the bootstrap knows runs.
 TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
   const Rows d = generate(3000, 1);
+  double svc = 0;
+  for (uli c : d.vc) svc += static_cast<double>(c);
   for (const std::string& model : kBootstrapModels) {
     const Boot a = boot(model, d, 6, 1), b = boot(model, d, 4, 3);
     ASSERT_EQ(a.ch, b.ch) << model;
     EXPECT_EQ(std::vector<double>(a.reps.begin(), a.reps.begin() + b.reps.size()), b.reps) << model;
     EXPECT_NE(a.reps, boot(model, d, 6, 2, 10).reps) << model;
-    double total = 0;
-    for (double x : a.est) total += x;
-    uli svc = 0;
-    for (uli c : d.vc) svc += c;
-    if (model != "logistic") EXPECT_NEAR(total, static_cast<double>(svc), 1e-6 * svc) << model;
+    if (model != "logistic") EXPECT_NEAR(tl_test::total_of(a.est), svc, 1e-6 * svc) << model;
   }
-  // A replicate is the model refitted on the redrawn rows (the rules and
-  // the Markov chain are evaluated without refitting from text).
+  // A replicate is the model refitted on the redrawn rows.
   for (const std::string& model : {"linear", "last_non_direct", "markov"}) {
     const Boot b = boot(model, d, 2, 1);
     std::vector<uli> rc, rn;
-    std::vector<double> rv;
+    std::vector<double> rv, convs;
     bootstrap_rows(9, 1, d.vc, d.vv, d.vn, &rc, &rv, &rn);
     BootstrapSettings s;
     s.method.exact = 1;
     std::vector<std::string> ch;
-    std::vector<double> convs;
     fit_channels(model, s, d.vy, rc, rv, rn, 0, &ch, &convs);
     ASSERT_EQ(ch, b.ch);
     for (size_t k = 0; k < ch.size(); ++k)
       EXPECT_NEAR(b.reps[ch.size() + k], convs[k], 1e-9 * convs[k]) << model << " " << ch[k];
   }
-  EXPECT_THROW(boot("nope", d, 2, 1), std::invalid_argument);
-  EXPECT_THROW(boot("linear", d, 0, 1), std::invalid_argument);
+  tl_test::expect_errors({
+      {"model: no bootstrap for model 'nope'",
+       [&] { boot("nope", d, 2, 1); }},
+      {"bootstrap must be at least 1", [&] { boot("linear", d, 0, 1); }},
+  });
 }
 
 // With four times the customers the spread of every channel's replicates
 // halves (1 / sqrt(n)), and the replicates centre on the estimate.
 TEST(Bootstrap, SpreadShrinksWithSquareRootOfSize) {
   for (const std::string& model : {"linear", "markov"}) {
-    const Boot small = boot(model, generate(4000, 2), 200, 2),
-               large = boot(model, generate(16000, 3), 200, 2);
+    const Boot small = boot(model, generate(4000, 2), 200, 2), large = boot(model, generate(16000, 3), 200, 2);
     auto sd_rel = [](const Boot& b) {
       std::map<std::string, double> out;
       const size_t nch = b.ch.size(), n = b.reps.size() / nch;
