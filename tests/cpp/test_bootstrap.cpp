@@ -82,8 +82,7 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
       EXPECT_NEAR(b.reps[ch.size() + k], convs[k], 1e-9 * convs[k]) << model << " " << ch[k];
   }
   tl_test::expect_errors({
-      {"model: no bootstrap for model 'nope'",
-       [&] { boot("nope", d, 2, 1); }},
+      {"model: no bootstrap for model 'nope'", [&] { boot("nope", d, 2, 1); }},
       {"bootstrap must be at least 1", [&] { boot("linear", d, 0, 1); }},
   });
 }

@@ -109,8 +109,7 @@ TEST(Crypto, ErrorTable) {
       {len + "0", [&] { decrypt("", kKey32); }},
       {"cipher text must be hexadecimal: character 6 is not a hexadecimal digit", [&] { decrypt(g, kKey32); }},
       {"cipher text must be hexadecimal: character 2 is not a hexadecimal digit", [] { hex("0x"); }},
-      {"cipher input must be whole 16-byte blocks, not 15 bytes",
-       [&] { cbc_encrypt(aes, fixed_iv(), bytes(15)); }},
+      {"cipher input must be whole 16-byte blocks, not 15 bytes", [&] { cbc_encrypt(aes, fixed_iv(), bytes(15)); }},
       {"initialisation vector must be 16 bytes, not 8", [&] { cbc_decrypt(aes, bytes(8), bytes(16)); }},
   });
 }
