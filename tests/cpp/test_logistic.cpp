@@ -23,11 +23,24 @@ Fit fit(strs vy, ulis vc, ulis vn, std::string sep = ">") {
   return f;
 }
 
+struct Model {
+  strs vchannels, name, channel;
+  std::vector<double> vindex, id, chpos, convs, value, loc;
+};
+
+Model regress(strs vy, ulis vc, ulis vn, std::vector<double> vv) {
+  Model m;
+  std::string sep = ">", rs = ";", out;
+  int zero = 0;
+  logistic_regression_cpp(&vy, &vc, &vn, &vv, &sep, &rs, &zero, &zero, &out, &m.vindex, &m.vchannels, &m.id,
+                          &m.name, &m.channel, &m.chpos, &m.convs, &m.value, &m.loc);
+  unhide_index(&m.vindex);
+  return m;
+}
+
 ll_data_t_cj data(strs vy, ulis vc, ulis vn, uli nchannels) {
   ll_data_t_cj d;
-  d.vy = vy;
-  d.vc = vc;
-  d.vn = vn;
+  d.vy = vy, d.vc = vc, d.vn = vn;
   for (size_t u = 0; u < vc.size(); ++u) d.npaths += vc[u] + vn[u];
   d.nchannels = nchannels;
   return d;
@@ -60,8 +73,7 @@ TEST(Logistic, ObjectiveGradientAndHessianAgreeWithDirectForms) {
   const double h = 1e-6;
   for (uli j = 0; j < 3; ++j) {
     arma::vec up = beta, dn = beta, gu, gd;
-    up[j] += h;
-    dn[j] -= h;
+    up[j] += h, dn[j] -= h;
     EXPECT_NEAR(grad[j], (direct_nll(x, d.vc, d.vn, up) - direct_nll(x, d.vc, d.vn, dn)) / (2 * h), 1e-8);
     ll_fn_cj(up, &gu, &d);
     ll_fn_cj(dn, &gd, &d);
@@ -103,33 +115,33 @@ TEST(Logistic, InputsThatChangeNothing) {
 }
 
 TEST(Logistic, ModelUnmasksToTheFitAndAttributesJourneys) {
-  strs vy = {"A > B > A", "B", "A", "C > B", ""};
-  ulis vc = {4, 1, 2, 0, 3}, vn = {1, 3, 2, 2, 5};
-  std::vector<double> vv = {8, 1, 3, 0, 9};
+  const strs vy = {"A > B > A", "B", "A", "C > B", ""};
+  const ulis vc = {4, 1, 2, 0, 3}, vn = {1, 3, 2, 2, 5};
   const Fit f = fit(vy, vc, vn);
-  std::string sep = ">", rs = ";", out;
-  int nulls = 0, paths = 0;
-  std::vector<double> vindex, id, chpos, convs, value, loc;
-  strs vchannels, name, channel;
-  logistic_regression_cpp(&vy, &vc, &vn, &vv, &sep, &rs, &nulls, &paths, &out, &vindex, &vchannels, &id,
-                          &name, &channel, &chpos, &convs, &value, &loc);
-  EXPECT_EQ(vchannels, f.vchannels);
-  ASSERT_EQ(vindex.size(), 4u);
-  unhide_index(&vindex);
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(vindex[k], f.vindex[k], 1e-9 * (1 + f.vindex[k]));
-  EXPECT_NEAR(vindex[3], f.mean_index, 1e-9);
+  const Model m = regress(vy, vc, vn, {8, 1, 3, 0, 9});
+  EXPECT_EQ(m.vchannels, f.vchannels);
+  ASSERT_EQ(m.vindex.size(), 4u);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(m.vindex[k], f.vindex[k], 1e-9 * (1 + f.vindex[k]));
+  EXPECT_NEAR(m.vindex[3], f.mean_index, 1e-9);
   // A > B > A: A's share idx_A / (idx_A + idx_B) over its two touch points.
   const double a = f.vindex[0], b = f.vindex[1];
-  ASSERT_GE(convs.size(), 3u);
-  EXPECT_NEAR(convs[0], 4 * a / (a + b) / 2, 1e-12);
-  EXPECT_NEAR(convs[1], 4 * b / (a + b), 1e-12);
-  EXPECT_NEAR(value[0], 8 * a / (a + b) / 2, 1e-12);
-  EXPECT_EQ(loc.size(), 3u);
-  EXPECT_NEAR(tl_test::total_of(loc), 7.0, 1e-12);   // the empty path's 3 have no touch point
+  ASSERT_GE(m.convs.size(), 3u);
+  EXPECT_NEAR(m.convs[0], 4 * a / (a + b) / 2, 1e-12);
+  EXPECT_NEAR(m.convs[1], 4 * b / (a + b), 1e-12);
+  EXPECT_NEAR(m.value[0], 8 * a / (a + b) / 2, 1e-12);
+  EXPECT_EQ(m.loc.size(), 3u);
+  EXPECT_NEAR(tl_test::total_of(m.loc), 7.0, 1e-12);   // the empty path's 3 have no touch point
 }
 
 TEST(Logistic, ErrorTable) {
-  const std::string none = "logistic regression: npaths is 0 (no journey with touch points has a conversion or a null), nothing to fit";
+  const std::string none =
+      "logistic regression: npaths is 0 (no journey with touch points has a conversion or a null), nothing to fit";
+  auto objective = [](strs vy, uli nchannels, uli ncoeff) {
+    return [=] {
+      ll_data_t_cj d = data(vy, {1}, {1}, nchannels);
+      ll_fn_cj(arma::vec(ncoeff, arma::fill::zeros), nullptr, &d);
+    };
+  };
   tl_test::expect_errors({
       {none, [] { fit({"A", "B"}, {0, 0}, {0, 0}); }},
       {none, [] { fit({"", ""}, {3, 0}, {0, 2}); }},
@@ -137,24 +149,9 @@ TEST(Logistic, ErrorTable) {
       {"vc: 1 conversion counts for 2 paths", [] { fit({"A", "B"}, {1}, {}); }},
       {"vn: 1 null counts for 2 paths", [] { fit({"A", "B"}, {1, 1}, {1}); }},
       {"cha_sep must not be empty", [] { fit({"A"}, {1}, {1}, ""); }},
-      {"logistic regression: encoded path \"0 3\" holds index 3 of 3 coefficients",
-       [] {
-         ll_data_t_cj d = data({"0 3"}, {1}, {1}, 3);
-         ll_fn_cj(arma::vec(3, arma::fill::zeros), nullptr, &d);
-       }},
-      {"logistic regression: 3 coefficients for 2 channels", [] {
-         ll_data_t_cj d = data({"0 1"}, {1}, {1}, 2);
-         ll_fn_cj(arma::vec(3, arma::fill::zeros), nullptr, &d);
-       }},
-      {"vv: 1 values for 2 paths", [] {
-         strs vy = {"A", "B"}, vchannels, name, channel;
-         ulis vc = {1, 1}, vn = {1, 1};
-         std::vector<double> vv = {1}, vindex, id, chpos, convs, value, loc;
-         std::string sep = ">", rs = ";", out;
-         int zero = 0;
-         logistic_regression_cpp(&vy, &vc, &vn, &vv, &sep, &rs, &zero, &zero, &out, &vindex, &vchannels,
-                                 &id, &name, &channel, &chpos, &convs, &value, &loc);
-       }},
+      {"logistic regression: encoded path \"0 3\" holds index 3 of 3 coefficients", objective({"0 3"}, 3, 3)},
+      {"logistic regression: 3 coefficients for 2 channels", objective({"0 1"}, 2, 3)},
+      {"vv: 1 values for 2 paths", [] { regress({"A", "B"}, {1, 1}, {1, 1}, {1}); }},
   });
 }
 

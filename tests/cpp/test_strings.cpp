@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <regex>
 #include <stdexcept>
 
 #include "helpers.h"
@@ -11,8 +10,8 @@ namespace {
 
 using SV = std::vector<std::string>;
 
-// split, parse_stoul and parse_stod are checked against reference
-// implementations by fuzz/fuzz_strings.cpp.
+// split, parse_stoul, parse_stod and normalise_blanks are checked against
+// reference implementations by fuzz/fuzz_strings.cpp.
 TEST(Strings, SplitsAndCollapse) {
   EXPECT_EQ(split2("3,0,12", ','), (std::vector<uli>{3, 0, 12}));
   EXPECT_THROW(split2("1,a", ','), std::invalid_argument);
@@ -21,18 +20,6 @@ TEST(Strings, SplitsAndCollapse) {
   EXPECT_EQ(collapse_vec_to_str({3, 0, -1}), "3 0 -1");
   const SV names{"b", "a", "b", "c"};
   EXPECT_EQ(unique_mp(&names), (std::map<std::string, uli>{{"b", 0}, {"a", 1}, {"c", 2}}));
-}
-
-// The hand-written normalisation equals the regular expression it
-// replaces, on every string over a small alphabet.
-TEST(Strings, NormaliseBlanksMatchesRegex) {
-  const std::regex re("^ +| +$|( ) +");
-  for (int len = 0, total = 1; len <= 7; ++len, total *= 3)
-    for (int code = 0; code < total; ++code) {
-      std::string s;
-      for (int k = 0, c = code; k < len; ++k, c /= 3) s.push_back(" ab"[c % 3]);
-      EXPECT_EQ(normalise_blanks(s), std::regex_replace(s, re, "$1")) << "'" << s << "'";
-    }
 }
 
 TEST(Strings, ChannelRules) {
