@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "budget/budget.h"
 #include "helpers.h"
 
@@ -55,23 +53,6 @@ TEST(Budget, ValueBasedReturn) {
   const double ra = (100 + 10 * 10.0) / (50 + 10 * 10.0), rb = (100 + 10 * 20.0) / (200 + 10 * 20.0);
   expect_budget(allocate({"A", "B"}, {10, 5}, {100, 100}, {"A", "B"}, {50, 200}, {}, {0}), {"A", "B"},
                 {0.7 * 200 + 50 + 200 * ra / (ra + rb), 0.7 * 800 + 50 + 200 * rb / (ra + rb)});
-}
-
-TEST(Budget, PartsAddUpToTheBudget) {
-  std::mt19937 g(3);
-  std::uniform_real_distribution<double> u(0.5, 10);
-  const strs ch = {"a", "b", "c", "d", "e"};
-  strs ac, cc;
-  dbls conv, val, cost;
-  for (int i = 0; i < 40; ++i) {
-    ac.push_back(ch[i % 5]);
-    conv.push_back(u(g));
-    val.push_back(10 * u(g));
-    cc.push_back(ch[(i * 3) % 5]);
-    cost.push_back(100 * u(g));
-  }
-  const Budget b = allocate(ac, conv, val, cc, cost, {}, {0}, 5000, 0.3, 0.05);
-  EXPECT_NEAR(tl_test::total_of(b.budget), 5000, 1e-6);
 }
 
 TEST(Budget, ErrorTable) {

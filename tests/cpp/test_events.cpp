@@ -125,10 +125,8 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
       ev.push_back({int(g() % nusers), double(g() % 31) * 43200.0, double(g() % 3), ch, double(conv), conv * 2.5});
     }
     JourneyRules r;
-    r.transform = kinds[rep % 4];
-    r.lookback_days = rep % 3 == 0 ? -1 : 1.5 * (rep % 3) + 0.5;
-    r.lookback_touches = rep % 5;
-    r.flg_times = r.transform == PathTransform::frequency ? 0 : rep % 2;
+    r.transform = kinds[rep % 4], r.lookback_days = rep % 3 == 0 ? -1 : 1.5 * (rep % 3) + 0.5;
+    r.lookback_touches = rep % 5, r.flg_times = r.transform == PathTransform::frequency ? 0 : rep % 2;
     uli untouched = 0;
     const Table want = oracle(ev, names, r, &untouched);
     const JourneyTable cols = from_columns(ev, nusers, names, r);
@@ -138,30 +136,6 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
     std::stable_sort(ev.begin(), ev.end(), [](const Ev& a, const Ev& b) { return a.user < b.user; });
     EXPECT_EQ(as_table(from_file(ev, names, r, true)), want) << "grouped file, rep " << rep;
   }
-}
-
-TEST(Events, HandWorkedUser) {
-  // a, b, a, b (tied with the conversion row: input order), convert; c later.
-  const std::vector<Ev> ev = {{0, 0, 0, 0, 0, 0},      {0, 86400, 0, 1, 0, 0},  {0, 90000, 0, 0, 0, 0},
-                              {0, 172800, 0, 1, 0, 0}, {0, 172800, 0, -1, 2, 9}, {0, 259200, 0, 2, 0, 0}};
-  auto run = [&](PathTransform t, double lb_days) {
-    JourneyRules r;
-    r.transform = t;
-    r.lookback_days = lb_days;
-    r.flg_times = t == PathTransform::frequency ? 0 : 1;
-    return from_columns(ev, 1, {"a", "b", "c"}, r);
-  };
-  const JourneyTable f = run(PathTransform::frequency, -1);
-  EXPECT_EQ(f.vpath, (strs{"a(2)>b(2)", "c(1)"}));
-  EXPECT_EQ(f.vconv, (std::vector<uli>{2, 0}));
-  EXPECT_EQ(f.vnulls, (std::vector<uli>{0, 1}));
-  EXPECT_EQ(f.vvalue[0], 9);
-  const JourneyTable c = run(PathTransform::collapse, 1);   // the lookback keeps b a b
-  EXPECT_EQ(c.vpath[0], "b>a>b");
-  EXPECT_EQ(c.vdays[0], "1>0>0");
-  EXPECT_EQ(run(PathTransform::first, 0).vpath[0], "b");
-  EXPECT_EQ(run(PathTransform::none, -1).vdays[0], "2>1>0>0");
-  EXPECT_EQ(path_transform("collapse"), PathTransform::collapse);
 }
 
 TEST(Events, TimeStamps) {
@@ -175,10 +149,9 @@ TEST(Events, TimeStamps) {
 
 TEST(TimeDecay, HandWorkedJourneys) {
   strs ch;
-  std::vector<double> c, v;
+  std::vector<double> c, v, value = {14, 0, 1};
   const strs p = {"a>b>a", "b", "c>a"}, d = {"14>7>0", "3", "2000>2000"};
   const std::vector<uli> conv = {7, 0, 2};
-  const std::vector<double> value = {14, 0, 1};
   time_decay_cpp(&p, &d, &conv, &value, '>', 7, &ch, &c, &v);
   // a>b>a: weights 1/4, 1/2, 1 over 7/4, so a 5/7 and b 2/7 of 7; c>a halves.
   EXPECT_EQ(ch, (strs{"a", "b", "c"}));
