@@ -43,9 +43,9 @@ TEST(Budget, IndexMovesTheReallocatedPart) {
 }
 
 TEST(Budget, NoCostsFollowConversions) {
-  // Current split 3 : 1 from conversions, the moved part 1 : 1 by index.
-  expect_budget(allocate({"A", "B"}, {30, 10}, {}, {}, {}, {"A", "B"}, {2, 2, 0}), {"A", "B"},
-                {0.7 * 750 + 50 + 100, 0.7 * 250 + 50 + 100});
+  // Current split 3 : 1 : 1 from conversions, the moved part 1 : 1 : 2 by index.
+  expect_budget(allocate({"A", "B", "C"}, {30, 10, 10}, {}, {}, {}, {"A", "B", "C"}, {2, 2, 4, 0}),
+                {"A", "B", "C"}, {420 + 100 / 3.0 + 50, 140 + 100 / 3.0 + 50, 140 + 100 / 3.0 + 100});
 }
 
 TEST(Budget, ValueBasedReturn) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "crypto/crypto.h"
 #include "helpers.h"
 
@@ -81,6 +83,9 @@ TEST(Crypto, EncryptIsCbcOfThePaddedTextInHex) {
   EXPECT_EQ(encrypt("", kKey32), cbc_by_hand(bytes(16, 16)));
   EXPECT_EQ(encrypt("abc", kKey32 + "tail"), encrypt("abc", kKey32));   // first 32 bytes only
   EXPECT_EQ(decrypt(encrypt("", kKey32), kKey32), "");
+  std::string upper = encrypt("Hi", kKey32);
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(ch));
+  EXPECT_EQ(decrypt(upper, kKey32), "Hi");
 }
 
 TEST(Crypto, DecryptionKeepsOnlyPrintableCharacters) {

@@ -109,6 +109,14 @@ TEST(Hta, RateCapAndProgressLines) {
   EXPECT_EQ(lines[8], "Estimated global conversion rate = 257.14%");
   EXPECT_EQ(lines[9], "Conversion rate has been reduced to = 50.00%");
   EXPECT_EQ(lines[11], "Generate Paths | Simulation: 1/1; Time: 2/2");
+  // Just above one half is capped; one half exactly is not.
+  for (auto c : {std::pair<std::vector<uli>, std::string>{{10, 9}, "52.77"}, {{10, 8}, "50.00"}}) {
+    h.vc = c.first, h.MT(1, 1) = 12;   // 15 + 21 journeys
+    console.os.str("");
+    run(h);
+    EXPECT_EQ(console.lines()[8], "Estimated global conversion rate = " + c.second + "%");
+    EXPECT_EQ(console.lines().size(), c.second == "50.00" ? 11u : 12u);
+  }
 }
 
 TEST(Hta, CurveAreaIsTheTrapezoidOfItsPoints) {

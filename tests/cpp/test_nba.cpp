@@ -62,6 +62,7 @@ TEST(NextBestAction, HandWorkedTables) {
   EXPECT_EQ(suggest("a", {{"0", "0"}, {0, 1}, {0.5, 0.5}}).action, "b");        // tie: later
   EXPECT_EQ(suggest("a > zz > b", {{"0 1"}, {2}, {0.9}}).rate, 0.9);            // unknown dropped
   EXPECT_EQ(suggest("a", {{"0", "0"}, {1, 1}, {0.9, 0.2}}).rates[1], 0.2);      // later row wins
+  EXPECT_EQ(suggest("a", {{"0"}, {1}, {0.9}, {"a", "b", "a"}}).action, "b");    // a name's first index
 }
 
 TEST(NextBestAction, AgreesWithScoringEverySuffix) {
