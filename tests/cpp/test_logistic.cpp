@@ -60,24 +60,17 @@ double direct_nll(const std::vector<std::vector<double>>& x, const ulis& vc, con
   return -ll / n;
 }
 
-TEST(Logistic, ObjectiveGradientAndHessianAgreeWithDirectForms) {
+TEST(Logistic, ObjectiveAndGradientAgreeWithDirectForms) {
   // A > B > A encodes as "0 1 2 1": score b0 + 2 bA + bB.
   ll_data_t_cj d = data({"0 1 2 1", "0 2", "0 1"}, {3, 0, 2}, {1, 4, 0}, 3);
   const std::vector<std::vector<double>> x = {{1, 2, 1}, {1, 0, 1}, {1, 1, 0}};
   const arma::vec beta = {0.3, -0.7, 0.4};
   arma::vec grad;
-  arma::mat hess;
-  const double f = ll_fn_whess_cj(beta, &grad, &hess, &d);
-  EXPECT_NEAR(f, direct_nll(x, d.vc, d.vn, beta), 1e-14);
-  EXPECT_DOUBLE_EQ(ll_fn_cj(beta, nullptr, &d), f);
-  const double h = 1e-6;
+  EXPECT_NEAR(ll_fn_cj(beta, &grad, &d), direct_nll(x, d.vc, d.vn, beta), 1e-14);
   for (uli j = 0; j < 3; ++j) {
-    arma::vec up = beta, dn = beta, gu, gd;
-    up[j] += h, dn[j] -= h;
-    EXPECT_NEAR(grad[j], (direct_nll(x, d.vc, d.vn, up) - direct_nll(x, d.vc, d.vn, dn)) / (2 * h), 1e-8);
-    ll_fn_cj(up, &gu, &d);
-    ll_fn_cj(dn, &gd, &d);
-    for (uli k = 0; k < 3; ++k) EXPECT_NEAR(hess(k, j), (gu[k] - gd[k]) / (2 * h), 1e-7);
+    arma::vec up = beta, dn = beta;
+    up[j] += 1e-6, dn[j] -= 1e-6;
+    EXPECT_NEAR(grad[j], (direct_nll(x, d.vc, d.vn, up) - direct_nll(x, d.vc, d.vn, dn)) / 2e-6, 1e-8);
   }
   // Scores of +-800 overflow naive logarithms; a zero count adds nothing.
   ll_data_t_cj e = data({"0 1", "0 2"}, {5, 0}, {0, 5}, 3);
