@@ -94,6 +94,25 @@ TEST(Hta, EveryConversionAttributedAndValuePerConversion) {
   }
 }
 
+TEST(Hta, EstimatedRateScalesChannelsByRankCorrelation) {
+  // Conversions rise with channel 0, fall with channel 1 (factor 0: it never
+  // converts) and ignore the constant channel 2 (no correlation: factor 1).
+  Hta h;
+  h.vc = {10, 20, 40};
+  h.MT = arma::Mat<uli>{{100, 300, 100}, {200, 280, 100}, {400, 200, 100}};
+  h.vctr = {1, 1, 1}, h.vadstock = {0, 0, 0}, h.mean_cj_length = 1e-9;
+  const Out o = run(h);
+  EXPECT_GT(arma::accu(o.conv.col(0)), 0.0);
+  EXPECT_EQ(arma::accu(o.conv.col(1)), 0.0);
+  EXPECT_GT(arma::accu(o.conv.col(2)), 0.0);
+  h.type_worth = 3;   // the calibrated path attribution, not the Shapley totals
+  EXPECT_FALSE(arma::approx_equal(run(h).conv, o.conv, "absdiff", 1e-6));
+  // Carry-over: all of period 1's traffic comes back in period 2.
+  Hta c = single_touch(2);
+  c.vadstock = {1};
+  EXPECT_EQ(run(c).conv(1, 0), 1.0);
+}
+
 TEST(Hta, RateCapAndProgressLines) {
   Hta h;
   h.vc = {40, 50};

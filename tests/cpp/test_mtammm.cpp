@@ -116,6 +116,8 @@ TEST(MtaMmm, StepLimitEndsWithPassNumberMaxStepsPlusOne) {
     ASSERT_EQ(r.lines.size(), steps + 2) << "max_steps " << steps;
     EXPECT_EQ(r.lines.back().substr(0, 9), "Step: " + std::to_string(steps + 1) + " |");
   }
+  // Without a limit the passes go on while each gains at least 0.001 points.
+  EXPECT_EQ(combine(m, kCh, {90, 1, 1, 1, 7}, kCh, dbls(5, 0.0), 100000, 0.0).lines.size(), 7u);
   // Journeys of one touch point cannot move: the second pass, no better
   // than the first, stops the loop.
   Combined r = combine({{1, 2}, {"a", "b"}, {50, 50}}, {"a", "b"}, {52.5, 47.5}, {"a", "b"}, {0, 0});
