@@ -101,6 +101,16 @@ TEST(Order, SortedSweepEqualsTheLiteralPass) {
       for (int k = 0, l = rng() % 7; k < l; ++k) p += (k ? ">" : "") + std::string(1, 'a' + rng() % 6);
       choose_order_line_cpp(&p, rng() % 7 / 3, rng() % 7, '>', &t);
     }
+    // Each unit is drawn for training with probability 1 - perc_test; the
+    // totals the unseen states are scored with add up the training draws.
+    for (uli f = 0; f < 3; ++f) {
+      double train[2] = {0, 0}, all[2] = {0, 0};
+      for (uli i = 0; i < t.nchannels_2[0]; ++i)
+        for (int k : {0, 1}) train[k] += t.train[0][2 * (3 * i + f) + k], all[k] += t.all[0][2 * i + k];
+      EXPECT_EQ(train[0], t.vtot_nulls_train[f]);
+      EXPECT_EQ(train[1], t.vtot_convs_train[f]);
+      for (int k : {0, 1}) EXPECT_NEAR(train[k] / all[k], 1 - perc_test, 0.06) << k;
+    }
     for (uli o = 0; o < 4; ++o)
       for (uli f = 0; f < 3; ++f)
         for (int type : {0, 1})
