@@ -23,21 +23,23 @@ typedef std::vector<std::string> strs;
 
 // From the definition, one journey at a time: a full sort of (user, time,
 // tie, row); each conversion takes the touches since the previous one.
-Table oracle(const std::vector<Ev>& ev, const strs& names, const JourneyRules& r, uli* untouched) {
+Table oracle(const std::vector<Ev>& ev, const strs& names, const JourneyRules& r, JourneyTable* lost) {
   std::vector<size_t> ix(ev.size());
   for (size_t i = 0; i < ix.size(); ++i) ix[i] = i;
   std::sort(ix.begin(), ix.end(), [&](size_t a, size_t b) {
     return std::make_tuple(ev[a].user, ev[a].t, ev[a].tie, a) < std::make_tuple(ev[b].user, ev[b].t, ev[b].tie, b);
   });
   Table out;
-  *untouched = 0;
   auto emit = [&](const std::vector<size_t>& tt, double end, uli conv, double value) {
     std::vector<size_t> keep;
     for (size_t k = 0; k < tt.size(); ++k)
       if ((r.lookback_days < 0 || end - ev[tt[k]].t <= r.lookback_days * 86400) &&
           (r.lookback_touches == 0 || tt.size() - k <= r.lookback_touches))
         keep.push_back(tt[k]);
-    if (keep.empty()) return void(*untouched += conv);
+    if (keep.empty()) {
+      if (conv > 0) lost->untouched += conv, lost->nuntouched_rows += 1, lost->untouched_value += value;
+      return;
+    }
     std::string ps, ds;
     for (size_t k = 0; k < keep.size(); ++k) {
       const int ch = ev[keep[k]].ch;
@@ -127,11 +129,13 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
     JourneyRules r;
     r.transform = kinds[rep % 4], r.lookback_days = rep % 3 == 0 ? -1 : 1.5 * (rep % 3) + 0.5;
     r.lookback_touches = rep % 5, r.flg_times = r.transform == PathTransform::frequency ? 0 : rep % 2;
-    uli untouched = 0;
-    const Table want = oracle(ev, names, r, &untouched);
+    JourneyTable lost;
+    const Table want = oracle(ev, names, r, &lost);
     const JourneyTable cols = from_columns(ev, nusers, names, r);
     EXPECT_EQ(as_table(cols), want) << "rep " << rep;
-    EXPECT_EQ(cols.untouched, untouched);
+    EXPECT_EQ(cols.untouched, lost.untouched);
+    EXPECT_EQ(cols.nuntouched_rows, lost.nuntouched_rows);
+    EXPECT_EQ(cols.untouched_value, lost.untouched_value);
     EXPECT_EQ(as_table(from_file(ev, names, r, false)), want) << "file, rep " << rep;
     std::stable_sort(ev.begin(), ev.end(), [](const Ev& a, const Ev& b) { return a.user < b.user; });
     EXPECT_EQ(as_table(from_file(ev, names, r, true)), want) << "grouped file, rep " << rep;
