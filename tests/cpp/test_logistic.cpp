@@ -84,6 +84,8 @@ TEST(Logistic, FittedIndicesAreOddsOfKnownRates) {
   ASSERT_EQ(f.vchannels, strs{"A"});
   EXPECT_NEAR(f.vindex[0], 3.0, 1e-4);   // 3 conversions, 1 null
   EXPECT_NEAR(f.mean_index, f.vindex[0], 1e-12);
+  f = fit({"A > A", "A"}, {1, 1}, {1, 2});   // a repeated channel counts once in the mean
+  EXPECT_NEAR(f.mean_index, f.vindex[0], 1e-12);
   // A saturated design: each path's fitted probability is its observed rate.
   f = fit({"A", "B", "A>B", "B>A"}, {1, 2, 3, 0}, {3, 2, 1, 0});
   ASSERT_EQ(f.vchannels, (strs{"A", "B"}));
