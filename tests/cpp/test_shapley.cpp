@@ -129,12 +129,16 @@ TEST(Shapley, GlobalModeTotalsChannelOrderAndFile) {
 }
 
 TEST(Shapley, RateModeWeightsAndFallbackWeight) {
-  const Result r = run(with_nulls({"a", "a > b", "b", "c > a"}, {1, 3, 0, 2}, {3, 1, 4, 2}, 1));
+  // Coalitions {a, b}: 3 of 4 convert, {a}: 1 of 4, {b}: 0 of 4, {a, c}: 2 of 4,
+  // whatever the order and repeats of the channels; names numbered in byte order.
+  const Result r = run(with_nulls({"b > a", "a", "a > b", "b", "c > a", "a > a"}, {1, 1, 2, 0, 2, 0},
+                                  {0, 1, 1, 4, 2, 2}, 1));
+  EXPECT_EQ(r.vchannels, (std::vector<std::string>{"a", "b", "c"}));
   const dbls want = brute_force({{0}, {0, 1}, {1}, {0, 2}}, {0.25, 0.75, 0, 0.5}, 3);
   expect_near_all(r.vindex, {want[0], want[1], want[2], 6.0 / 16.0});   // last: conversions over journeys
   EXPECT_TRUE(r.glob.empty() && r.glob_value.empty());
-  ASSERT_EQ(r.convs.size(), 5u);   // the journey without conversions emits nothing
-  EXPECT_NEAR(r.convs[1], 3 * want[0] / (want[0] + want[1]), 1e-9);
+  ASSERT_EQ(r.convs.size(), 7u);   // journeys without conversions emit nothing
+  EXPECT_NEAR(r.convs[0], want[1] / (want[0] + want[1]), 1e-9);
   EXPECT_NEAR(r.loc[2], 2 * want[2] / (want[0] + want[2]), 1e-9);
 }
 
