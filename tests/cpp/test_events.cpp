@@ -168,7 +168,7 @@ TEST(Events, ErrorTable) {
   const Ev plain{0, 0, 0, 0, 0, 0};
   const std::vector<uli> one = {1};
   const std::vector<double> none;
-  const strs ab = {"a>b"}, bad_days = {"7>x"};
+  const strs ab = {"a>b"}, bad_days = {"7>x"}, empty = {""};
   strs ch;
   std::vector<double> c, v;
   tl_test::expect_errors({
@@ -178,6 +178,7 @@ TEST(Events, ErrorTable) {
       {"transform must be one of \"none\", \"collapse\", \"first\", \"frequency\", not \"last\"",
        [] { path_transform("last"); }},
       {"row 1: days \"x\" is not a number of days >= 0", [&] { time_decay_cpp(&ab, &bad_days, &one, &none, '>', 7, &ch, &c, &v); }},
+      {"row 1 has conversions but no channels", [&] { time_decay_cpp(&empty, &empty, &one, &none, '>', 7, &ch, &c, &v); }},
       {"half_life must be a positive number of days",
        [&] { time_decay_cpp(&ab, &bad_days, &one, &none, '>', 0, &ch, &c, &v); }},
   });
