@@ -72,4 +72,43 @@ std::string error_of(F&& f) {
 
 }  // namespace tl_test
 
+
+// ---- Added for the model tests (shapley, hta, order, budget, ...) --------
+// Error tables: each row a call and the exact message of the
+// std::invalid_argument it must throw.
+#include <functional>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace tl_test {
+
+struct ErrorRow {
+  std::string message;
+  std::function<void()> call;
+};
+
+inline void expect_errors(const std::vector<ErrorRow>& rows) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    std::string got = "(no error)";
+    try {
+      rows[i].call();
+    } catch (const std::invalid_argument& e) {
+      got = e.what();
+    } catch (const std::exception& e) {
+      got = std::string("(not invalid_argument) ") + e.what();
+    }
+    EXPECT_EQ(got, rows[i].message) << "row " << i + 1;
+  }
+}
+
+// Sum of a vector, for totals that must be kept.
+inline double total_of(const std::vector<double>& v) {
+  double s = 0;
+  for (double x : v) s += x;
+  return s;
+}
+
+}  // namespace tl_test
+
 #endif

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "bootstrap/bootstrap.h"
+#include "helpers.h"
 
 namespace {
 
@@ -17,7 +18,6 @@ struct Rows {
 
 Rows generate(uli n, unsigned seed) {
   std::mt19937 rng(seed);
-  const char* ch[] = {"a", "b", "c", "d"};
   const double lift[] = {0.05, 0.15, 0.02, 0.08};
   std::map<std::string, std::pair<uli, uli>> agg;
   for (uli u = 0; u < n; ++u) {
@@ -25,7 +25,7 @@ Rows generate(uli n, unsigned seed) {
     double q = 0.02;
     for (int k = 0, len = 1 + rng() % 4; k < len; ++k) {
       const int c = rng() % 4;
-      p += (k ? ">" : "") + std::string(ch[c]);
+      p += (k ? ">" : "") + std::string(1, char('a' + c));
       q += lift[c];
     }
     const bool conv = std::uniform_real_distribution<double>(0, 1)(rng) < q;
@@ -58,62 +58,59 @@ Boot boot(const std::string& model, const Rows& d, uli nrep, uli threads, uli se
 // on how many replicates there are. Every model the bootstrap knows runs.
 TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
   const Rows d = generate(3000, 1);
+  double svc = 0;
+  for (uli c : d.vc) svc += static_cast<double>(c);
   for (const std::string& model : kBootstrapModels) {
     const Boot a = boot(model, d, 6, 1), b = boot(model, d, 4, 3);
     ASSERT_EQ(a.ch, b.ch) << model;
     EXPECT_EQ(std::vector<double>(a.reps.begin(), a.reps.begin() + b.reps.size()), b.reps) << model;
     EXPECT_NE(a.reps, boot(model, d, 6, 2, 10).reps) << model;
-    double total = 0;
-    for (double x : a.est) total += x;
-    uli svc = 0;
-    for (uli c : d.vc) svc += c;
-    if (model != "logistic") EXPECT_NEAR(total, static_cast<double>(svc), 1e-6 * svc) << model;
+    if (model != "logistic") {
+      EXPECT_NEAR(tl_test::total_of(a.est), svc, 1e-6 * svc) << model;
+    }
   }
-  // A replicate is the model refitted on the redrawn rows (the rules and
-  // the Markov chain are evaluated without refitting from text).
-  for (const std::string& model : {"linear", "last_non_direct", "markov"}) {
+  // A replicate is the model refitted on the redrawn rows.
+  for (const char* model : {"linear", "last_non_direct", "markov"}) {
     const Boot b = boot(model, d, 2, 1);
     std::vector<uli> rc, rn;
-    std::vector<double> rv;
+    std::vector<double> rv, convs;
     bootstrap_rows(9, 1, d.vc, d.vv, d.vn, &rc, &rv, &rn);
     BootstrapSettings s;
     s.method.exact = 1;
     std::vector<std::string> ch;
-    std::vector<double> convs;
     fit_channels(model, s, d.vy, rc, rv, rn, 0, &ch, &convs);
     ASSERT_EQ(ch, b.ch);
     for (size_t k = 0; k < ch.size(); ++k)
       EXPECT_NEAR(b.reps[ch.size() + k], convs[k], 1e-9 * convs[k]) << model << " " << ch[k];
   }
-  EXPECT_THROW(boot("nope", d, 2, 1), std::invalid_argument);
-  EXPECT_THROW(boot("linear", d, 0, 1), std::invalid_argument);
+  tl_test::expect_errors({
+      {"model: no bootstrap for model 'nope'", [&] { boot("nope", d, 2, 1); }},
+      {"bootstrap must be at least 1", [&] { boot("linear", d, 0, 1); }},
+  });
 }
 
-// With four times the customers the spread of every channel's replicates
-// halves (1 / sqrt(n)), and the replicates centre on the estimate.
-TEST(Bootstrap, SpreadShrinksWithSquareRootOfSize) {
-  for (const std::string& model : {"linear", "markov"}) {
-    const Boot small = boot(model, generate(4000, 2), 200, 2),
-               large = boot(model, generate(16000, 3), 200, 2);
-    auto sd_rel = [](const Boot& b) {
-      std::map<std::string, double> out;
-      const size_t nch = b.ch.size(), n = b.reps.size() / nch;
-      for (size_t k = 0; k < nch; ++k) {
-        double m = 0, v = 0;
-        for (size_t r = 0; r < n; ++r) m += b.reps[r * nch + k] / n;
-        for (size_t r = 0; r < n; ++r) v += std::pow(b.reps[r * nch + k] - m, 2) / (n - 1);
-        EXPECT_NEAR(m, b.est[k], 4 * std::sqrt(v / n) + 1e-9) << b.ch[k];
-        out[b.ch[k]] = std::sqrt(v) / b.est[k];
-      }
-      return out;
-    };
-    const auto s1 = sd_rel(small), s4 = sd_rel(large);
-    ASSERT_EQ(s1.size(), s4.size());
-    for (auto& kv : s1) {
-      const double ratio = kv.second / s4.at(kv.first);
-      EXPECT_GT(ratio, 1.6) << model << " " << kv.first;
-      EXPECT_LT(ratio, 2.5) << model << " " << kv.first;
+// A row's redrawn conversions and nulls are Poisson with the row's counts
+// as mean (so variance = mean), on both sides of the sampler's switch at 10;
+// the value follows the conversions.
+TEST(Bootstrap, RedrawnCountsArePoisson) {
+  const std::vector<uli> vc = {3, 12, 400}, vn = {7, 0, 11};
+  const std::vector<double> vv = {6, 80, 0};
+  const int n = 20000;
+  std::vector<double> sum(6, 0), sq(6, 0);
+  for (int r = 0; r < n; ++r) {
+    std::vector<uli> rc, rn;
+    std::vector<double> rv;
+    bootstrap_rows(5, r, vc, vv, vn, &rc, &rv, &rn);
+    for (int i = 0; i < 3; ++i) {
+      const double x[2] = {double(rc[i]), double(rn[i])};
+      for (int k = 0; k < 2; ++k) sum[2 * i + k] += x[k], sq[2 * i + k] += x[k] * x[k];
+      EXPECT_EQ(rv[i], vc[i] ? vv[i] * x[0] / vc[i] : 0);
     }
+  }
+  for (int j = 0; j < 6; ++j) {
+    const double want = double(j % 2 ? vn[j / 2] : vc[j / 2]), mean = sum[j] / n;
+    EXPECT_NEAR(mean, want, 4 * std::sqrt(want / n) + 1e-12) << j;
+    EXPECT_NEAR(sq[j] / n - mean * mean, want, 4 * want * std::sqrt(2.0 / n) + 1e-12) << j;
   }
 }
 

@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include <numeric>
-#include <random>
-
 #include "budget/budget.h"
+#include "helpers.h"
 
 namespace {
 
@@ -26,103 +22,56 @@ Budget allocate(strs ac, dbls aconv, dbls aval, strs cc, dbls cval, strs ic, dbl
   return b;
 }
 
-void expect_error_mentions(const std::function<void()>& f, const std::string& what) {
-  try {
-    f();
-    ADD_FAILURE() << "no error, expected one mentioning " << what;
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
-  }
+void expect_budget(const Budget& b, const strs& channel, const dbls& budget) {
+  EXPECT_EQ(b.channel, channel);
+  ASSERT_EQ(b.budget.size(), budget.size());
+  for (size_t k = 0; k < budget.size(); ++k) EXPECT_NEAR(b.budget[k], budget[k], 1e-9) << channel[k];
 }
 
-}  // namespace
-
-TEST(GroupBy, SumsInOrderOfFirstAppearance) {
-  strs c = {"b", "a", "b", "c", "a"};
-  dbls x = {1, 2, 3, 4, 5}, y = {10, 20, 30, 40, 50}, xu, yu;
-  std::map<std::string, uli> mp;
-  std::map<uli, std::string> inv;
-  sum_groupby_channel(&c, &x, &y, &xu, &yu, &mp, &inv);
-  EXPECT_EQ(xu, (dbls{4, 7, 4}));
-  EXPECT_EQ(yu, (dbls{40, 70, 40}));
-  EXPECT_EQ(mp.at("b"), 0u);
-  EXPECT_EQ(inv.at(2), "c");
-  dbls empty, xu2, yu2;
-  mp.clear();
-  inv.clear();
-  sum_groupby_channel(&c, &x, &empty, &xu2, &yu2, &mp, &inv);
-  EXPECT_TRUE(yu2.empty());
-  dbls shortx = {1, 2};
-  EXPECT_THROW(sum_groupby_channel(&c, &shortx, &empty, &xu2, &yu2, &mp, &inv),
-               std::invalid_argument);
-}
-
-TEST(Budget, IndexBasedWithCosts) {
-  Budget b = allocate({"A", "B"}, {5, 7}, {}, {"A", "B"}, {60, 40}, {"A", "B"}, {3, 1, 0.5});
-  EXPECT_EQ(b.channel, (strs{"A", "B"}));
-  ASSERT_EQ(b.budget.size(), 2u);
-  EXPECT_NEAR(b.budget[0], 620, 1e-9);
-  EXPECT_NEAR(b.budget[1], 380, 1e-9);
-}
-
-TEST(Budget, CostRowsInAnotherOrderFollowTheirChannel) {
-  Budget b = allocate({"A", "B"}, {5, 7}, {}, {"B", "A"}, {40, 60}, {"B", "A"}, {1, 3, 0.5});
-  EXPECT_NEAR(b.budget[0], 620, 1e-9);
-  EXPECT_NEAR(b.budget[1], 380, 1e-9);
-}
-
-TEST(Budget, DuplicatesAreSummed) {
-  Budget b = allocate({"A", "B", "A"}, {2, 7, 3}, {}, {"A", "B", "A", "B"}, {30, 20, 30, 20},
-                      {"A", "B", "A"}, {1, 1, 2, 0.5});
-  EXPECT_NEAR(b.budget[0], 620, 1e-9);
-  EXPECT_NEAR(b.budget[1], 380, 1e-9);
+// Costs 60 : 40: 70 % of 1000 stays in that split, the 10 % floor is shared
+// equally, the 20 % moved goes 3 : 1.
+TEST(Budget, IndexMovesTheReallocatedPart) {
+  const dbls want = {0.7 * 600 + 50 + 150, 0.7 * 400 + 50 + 50};
+  expect_budget(allocate({"A", "B"}, {5, 7}, {}, {"A", "B"}, {60, 40}, {"A", "B"}, {3, 1, 0.5}),
+                {"A", "B"}, want);
+  // Rows in another order follow their channel; duplicates are summed.
+  expect_budget(allocate({"A", "B"}, {5, 7}, {}, {"B", "A"}, {40, 60}, {"B", "A"}, {1, 3, 0.5}),
+                {"A", "B"}, want);
+  expect_budget(allocate({"B", "A", "B"}, {2, 7, 3}, {}, {"A", "B", "A", "B"}, {30, 20, 30, 20},
+                         {"A", "B", "A"}, {1, 1, 2, 0.5}),
+                {"B", "A"}, {want[1], want[0]});
 }
 
 TEST(Budget, NoCostsFollowConversions) {
-  // current split 3:1 from conversions, moved part 1:1 from the index
-  Budget b = allocate({"A", "B"}, {30, 10}, {}, {}, {}, {"A", "B"}, {2, 2, 0});
-  EXPECT_NEAR(b.budget[0], 0.7 * 750 + 50 + 100, 1e-9);
-  EXPECT_NEAR(b.budget[1], 0.7 * 250 + 50 + 100, 1e-9);
+  // Current split 3 : 1 : 1 from conversions, the moved part 1 : 1 : 2 by index.
+  expect_budget(allocate({"A", "B", "C"}, {30, 10, 10}, {}, {}, {}, {"A", "B", "C"}, {2, 2, 4, 0}),
+                {"A", "B", "C"}, {420 + 100 / 3.0 + 50, 140 + 100 / 3.0 + 50, 140 + 100 / 3.0 + 100});
 }
 
 TEST(Budget, ValueBasedReturn) {
-  // A: 10 conversions worth 100 on cost 50; B: 5 worth 100 on cost 200
-  Budget b = allocate({"A", "B"}, {10, 5}, {100, 100}, {"A", "B"}, {50, 200}, {}, {0});
-  double ra = (100 + 10 * 10.0) / (50 + 10 * 10.0), rb = (100 + 10 * 20.0) / (200 + 10 * 20.0);
-  EXPECT_NEAR(b.budget[0], 0.7 * 200 + 50 + 200 * ra / (ra + rb), 1e-9);
-  EXPECT_NEAR(b.budget[1], 0.7 * 800 + 50 + 200 * rb / (ra + rb), 1e-9);
+  // A: 10 conversions worth 100 on cost 50; B: 5 worth 100 on cost 200.
+  const double ra = (100 + 10 * 10.0) / (50 + 10 * 10.0), rb = (100 + 10 * 20.0) / (200 + 10 * 20.0);
+  expect_budget(allocate({"A", "B"}, {10, 5}, {100, 100}, {"A", "B"}, {50, 200}, {}, {0}), {"A", "B"},
+                {0.7 * 200 + 50 + 200 * ra / (ra + rb), 0.7 * 800 + 50 + 200 * rb / (ra + rb)});
 }
 
-TEST(Budget, PartsAddUpToTheBudget) {
-  std::mt19937 g(3);
-  std::uniform_real_distribution<double> u(0.5, 10);
-  strs ch = {"a", "b", "c", "d", "e"};
-  strs ac, cc;
-  dbls conv, val, cost;
-  for (int i = 0; i < 40; ++i) {
-    ac.push_back(ch[i % 5]);
-    conv.push_back(u(g));
-    val.push_back(10 * u(g));
-    cc.push_back(ch[(i * 3) % 5]);
-    cost.push_back(100 * u(g));
-  }
-  Budget b = allocate(ac, conv, val, cc, cost, {}, {0}, 5000, 0.3, 0.05);
-  EXPECT_NEAR(std::accumulate(b.budget.begin(), b.budget.end(), 0.0), 5000, 1e-6);
+TEST(Budget, ErrorTable) {
+  tl_test::expect_errors({
+      {"attributed channel 'B' has no row in vcost_channels",
+       [] { allocate({"A", "B"}, {1, 1}, {}, {"A"}, {10}, {"A", "B"}, {1, 1, 0}); }},
+      {"cost channel 'Z' has no row in vattr_channels",
+       [] { allocate({"A"}, {1}, {}, {"A", "Z"}, {10, 5}, {"A"}, {1, 0}); }},
+      {"attributed channel 'B' has no entry in vindex_channels",
+       [] { allocate({"A", "B"}, {1, 1}, {}, {}, {}, {"A"}, {1, 0}); }},
+      {"vattr_channels has 2 entries but vattr_conversions has 1",
+       [] { allocate({"A", "B"}, {1}, {}, {}, {}, {"A", "B"}, {1, 1, 0}); }},
+      {"vattr_channels has 1 entries but vattr_value has 2",
+       [] { allocate({"A"}, {1}, {1, 2}, {"A"}, {1}, {}, {0}); }},
+      {"vcost_channels has 1 entries but vcost_value has 2",
+       [] { allocate({"A"}, {1}, {}, {"A"}, {1, 2}, {"A"}, {1, 0}); }},
+      {"vindex_value must hold one entry per vindex_channels entry plus the mean index: 1 entries for 1 channels",
+       [] { allocate({"A"}, {1}, {}, {}, {}, {"A"}, {1}); }},
+  });
 }
 
-TEST(Budget, MismatchesAreNamed) {
-  expect_error_mentions([] { allocate({"A", "B"}, {1, 1}, {}, {"A"}, {10}, {"A", "B"}, {1, 1, 0}); },
-                        "attributed channel 'B' has no row in vcost_channels");
-  expect_error_mentions([] { allocate({"A"}, {1}, {}, {"A", "Z"}, {10, 5}, {"A"}, {1, 0}); },
-                        "cost channel 'Z' has no row in vattr_channels");
-  expect_error_mentions([] { allocate({"A", "B"}, {1, 1}, {}, {}, {}, {"A"}, {1, 0}); },
-                        "attributed channel 'B' has no entry in vindex_channels");
-  expect_error_mentions([] { allocate({"A", "B"}, {1}, {}, {}, {}, {"A", "B"}, {1, 1, 0}); },
-                        "vattr_channels has 2 entries but vattr_conversions has 1");
-  expect_error_mentions([] { allocate({"A"}, {1}, {1, 2}, {"A"}, {1}, {}, {0}); },
-                        "vattr_value has 2");
-  expect_error_mentions([] { allocate({"A"}, {1}, {}, {"A"}, {1, 2}, {"A"}, {1, 0}); },
-                        "vcost_value has 2");
-  expect_error_mentions([] { allocate({"A"}, {1}, {}, {}, {}, {"A"}, {1}); },
-                        "plus the mean index");
-}
+}  // namespace

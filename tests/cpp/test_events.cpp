@@ -1,15 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <map>
 #include <random>
 #include <tuple>
 
 #include "events/events.h"
+#include "helpers.h"
 
 namespace {
 
@@ -21,47 +19,43 @@ struct Ev {
 };
 
 typedef std::map<std::pair<std::string, std::string>, std::tuple<uli, uli, double>> Table;
+typedef std::vector<std::string> strs;
 
-// Written from the definition, one journey at a time, without the
-// builder's tricks: full sort of (user, time, tie, row); each conversion
-// takes the touches since the previous one; filters by explicit tests.
-Table oracle(const std::vector<Ev>& ev, const std::vector<std::string>& names, const JourneyRules& r,
-             uli* untouched) {
+// From the definition, one journey at a time: a full sort of (user, time,
+// tie, row); each conversion takes the touches since the previous one.
+Table oracle(const std::vector<Ev>& ev, const strs& names, const JourneyRules& r, JourneyTable* lost) {
   std::vector<size_t> ix(ev.size());
   for (size_t i = 0; i < ix.size(); ++i) ix[i] = i;
   std::sort(ix.begin(), ix.end(), [&](size_t a, size_t b) {
     return std::make_tuple(ev[a].user, ev[a].t, ev[a].tie, a) < std::make_tuple(ev[b].user, ev[b].t, ev[b].tie, b);
   });
   Table out;
-  *untouched = 0;
-  auto emit = [&](std::vector<size_t> tt, double end, uli conv, double value) {
+  auto emit = [&](const std::vector<size_t>& tt, double end, uli conv, double value) {
     std::vector<size_t> keep;
-    for (size_t k = 0; k < tt.size(); ++k) {
-      const bool by_days = r.lookback_days < 0 || end - ev[tt[k]].t <= r.lookback_days * 86400;
-      const bool by_count = r.lookback_touches == 0 || tt.size() - k <= r.lookback_touches;
-      if (by_days && by_count) keep.push_back(tt[k]);
+    for (size_t k = 0; k < tt.size(); ++k)
+      if ((r.lookback_days < 0 || end - ev[tt[k]].t <= r.lookback_days * 86400) &&
+          (r.lookback_touches == 0 || tt.size() - k <= r.lookback_touches))
+        keep.push_back(tt[k]);
+    if (keep.empty()) {
+      if (conv > 0) lost->untouched += conv, lost->nuntouched_rows += 1, lost->untouched_value += value;
+      return;
     }
-    if (keep.empty()) { *untouched += conv; return; }
-    std::vector<std::string> p, d;
-    auto day = [&](size_t i) { return std::to_string(static_cast<long>(std::floor((end - ev[i].t) / 86400))); };
+    std::string ps, ds;
     for (size_t k = 0; k < keep.size(); ++k) {
       const int ch = ev[keep[k]].ch;
       int before = 0, total = 0;
-      for (size_t m = 0; m < keep.size(); ++m) {
-        if (ev[keep[m]].ch == ch) { ++total; if (m < k) ++before; }
-      }
+      for (size_t m = 0; m < keep.size(); ++m)
+        if (ev[keep[m]].ch == ch) ++total, before += m < k;
       const bool last_of_run = k + 1 == keep.size() || ev[keep[k + 1]].ch != ch;
+      const std::string day = std::to_string(static_cast<long>(std::floor((end - ev[keep[k]].t) / 86400)));
       if (r.transform == PathTransform::none || (r.transform == PathTransform::collapse && last_of_run) ||
           (r.transform == PathTransform::first && before == 0)) {
-        p.push_back(names[ch]);
-        d.push_back(day(keep[k]));
+        ps += (ps.empty() ? "" : ">") + names[ch];
+        if (r.flg_times) ds += (ds.empty() ? "" : ">") + day;
       } else if (r.transform == PathTransform::frequency && before == 0) {
-        p.push_back(names[ch] + "(" + std::to_string(total) + ")");
+        ps += (ps.empty() ? "" : ">") + names[ch] + "(" + std::to_string(total) + ")";
       }
     }
-    std::string ps, ds;
-    for (size_t k = 0; k < p.size(); ++k) ps += (k ? ">" : "") + p[k];
-    for (size_t k = 0; k < d.size() && r.flg_times; ++k) ds += (k ? ">" : "") + d[k];
     auto& row = out[{ps, ds}];
     std::get<0>(row) += conv;
     std::get<1>(row) += conv == 0;
@@ -71,7 +65,7 @@ Table oracle(const std::vector<Ev>& ev, const std::vector<std::string>& names, c
   for (size_t k = 0; k < ix.size(); ++k) {
     const Ev& e = ev[ix[k]];
     if (e.ch >= 0) tt.push_back(ix[k]);
-    if (e.conv > 0) { emit(tt, e.t, static_cast<uli>(e.conv), e.value); tt.clear(); }
+    if (e.conv > 0) emit(tt, e.t, static_cast<uli>(e.conv), e.value), tt.clear();
     if (k + 1 == ix.size() || ev[ix[k + 1]].user != e.user) {
       if (!tt.empty()) emit(tt, ev[tt.back()].t, 0, 0);
       tt.clear();
@@ -87,19 +81,7 @@ Table as_table(const JourneyTable& j) {
   return t;
 }
 
-std::vector<Ev> random_events(std::mt19937* g, int nusers, int n, int nch) {
-  std::vector<Ev> ev;
-  std::uniform_int_distribution<int> U(0, nusers - 1), C(-1, nch - 1), T(0, 30), P(0, 9);
-  for (int i = 0; i < n; ++i) {
-    const int conv = P(*g) < 2 ? 1 + P(*g) % 2 : 0;
-    const int ch = conv > 0 && P(*g) < 5 ? -1 : std::max(0, C(*g));
-    ev.push_back({U(*g), T(*g) * 43200.0, static_cast<double>(P(*g) % 3), ch, static_cast<double>(conv), conv * 2.5});
-  }
-  return ev;
-}
-
-JourneyTable from_columns(const std::vector<Ev>& ev, int nusers, const std::vector<std::string>& names,
-                          const JourneyRules& r) {
+JourneyTable from_columns(const std::vector<Ev>& ev, int nusers, const strs& names, const JourneyRules& r) {
   std::vector<int> u, ch;
   std::vector<double> t, c, v, tie;
   for (const Ev& e : ev)
@@ -112,112 +94,96 @@ JourneyTable from_columns(const std::vector<Ev>& ev, int nusers, const std::vect
   return j;
 }
 
-// Times as seconds or as ISO text.
-JourneyTable from_file(const std::vector<Ev>& ev, const std::vector<std::string>& names, const JourneyRules& r,
-                       bool grouped) {
-  char buf[] = "/tmp/touchlane_eventsXXXXXX";
-  close(mkstemp(buf));
-  {
-    std::ofstream f(buf);
-    f << "user;time;channel;conv;value;tie\n";
-    for (size_t i = 0; i < ev.size(); ++i) {
-      const Ev& e = ev[i];
-      const long s = static_cast<long>(e.t);
-      char iso[40];
-      std::snprintf(iso, sizeof iso, "2024-02-%02ld%c%02ld:00:00", 1 + s / 86400, i % 2 ? 'T' : ' ', s % 86400 / 3600);
-      f << "u" << e.user << ";" << (i % 3 ? std::string(iso) : std::to_string(s + 1706745600L)) << ";"
-        << (e.ch < 0 ? "" : names[e.ch]) << ";" << e.conv << ";" << e.value << ";" << e.tie << "\n";
-    }
+// Times written as epoch seconds or as ISO text with 'T' or a blank.
+JourneyTable from_file(const std::vector<Ev>& ev, const strs& names, const JourneyRules& r, bool grouped) {
+  std::string text = "user;time;channel;conv;value;tie\n";
+  for (size_t i = 0; i < ev.size(); ++i) {
+    const Ev& e = ev[i];
+    const long s = static_cast<long>(e.t);
+    char iso[40];
+    std::snprintf(iso, sizeof iso, "2024-02-%02ld%c%02ld:00:00", 1 + s / 86400, i % 2 ? 'T' : ' ', s % 86400 / 3600);
+    text += "u" + std::to_string(e.user) + ";" + (i % 3 ? std::string(iso) : std::to_string(s + 1706745600L)) +
+            ";" + (e.ch < 0 ? "" : names[e.ch]) + ";" + std::to_string(int(e.conv)) + ";" +
+            std::to_string(e.value) + ";" + std::to_string(int(e.tie)) + "\n";
   }
-  EventFile src{buf, "user", "time", "channel", "conv", "value", "tie", ';', grouped ? 1 : 0};
+  tl_test::TempFile f(text);
+  EventFile src{f.name, "user", "time", "channel", "conv", "value", "tie", ';', grouped ? 1 : 0};
   JourneyTable j;
   journeys_from_event_file_cpp(&src, &r, &j);
-  std::remove(buf);
   return j;
 }
 
-TEST(Events, MatchOracleOnRandomEvents) {
+TEST(Events, MatchTheOracleFromColumnsAndFiles) {
   std::mt19937 g(7);
-  const std::vector<std::string> names = {"a", "b", "c", "dd"};
+  const strs names = {"a", "b", "c", "dd"};
   const PathTransform kinds[] = {PathTransform::none, PathTransform::collapse, PathTransform::first,
                                  PathTransform::frequency};
   for (int rep = 0; rep < 12; ++rep) {
-    const int nusers = 30 + rep * 10;
-    const std::vector<Ev> ev = random_events(&g, nusers, 40 * nusers, 1 + rep % 4);
+    const int nusers = 30 + rep * 10, nch = 1 + rep % 4;
+    std::vector<Ev> ev;
+    for (int i = 0; i < 40 * nusers; ++i) {
+      const int conv = g() % 10 < 2 ? 1 + g() % 2 : 0;
+      const int ch = conv > 0 && g() % 10 < 5 ? -1 : static_cast<int>(g() % nch);
+      ev.push_back({int(g() % nusers), double(g() % 31) * 43200.0, double(g() % 3), ch, double(conv), conv * 2.5});
+    }
     JourneyRules r;
-    r.transform = kinds[rep % 4];
-    r.lookback_days = rep % 3 == 0 ? -1 : 1.5 * (rep % 3) + 0.5;
-    r.lookback_touches = rep % 5;
-    r.flg_times = r.transform == PathTransform::frequency ? 0 : rep % 2;
-    uli untouched = 0;
-    const Table want = oracle(ev, names, r, &untouched);
+    r.transform = kinds[rep % 4], r.lookback_days = rep % 3 == 0 ? -1 : 1.5 * (rep % 3) + 0.5;
+    r.lookback_touches = rep % 5, r.flg_times = r.transform == PathTransform::frequency ? 0 : rep % 2;
+    JourneyTable lost;
+    const Table want = oracle(ev, names, r, &lost);
     const JourneyTable cols = from_columns(ev, nusers, names, r);
     EXPECT_EQ(as_table(cols), want) << "rep " << rep;
-    EXPECT_EQ(cols.untouched, untouched);
-    std::vector<Ev> by_user = ev;
-    std::stable_sort(by_user.begin(), by_user.end(), [](const Ev& a, const Ev& b) { return a.user < b.user; });
+    EXPECT_EQ(cols.untouched, lost.untouched);
+    EXPECT_EQ(cols.nuntouched_rows, lost.nuntouched_rows);
+    EXPECT_EQ(cols.untouched_value, lost.untouched_value);
     EXPECT_EQ(as_table(from_file(ev, names, r, false)), want) << "file, rep " << rep;
-    EXPECT_EQ(as_table(from_file(by_user, names, r, true)), want) << "grouped file, rep " << rep;
+    std::stable_sort(ev.begin(), ev.end(), [](const Ev& a, const Ev& b) { return a.user < b.user; });
+    EXPECT_EQ(as_table(from_file(ev, names, r, true)), want) << "grouped file, rep " << rep;
   }
 }
 
-TEST(Events, HandWorkedUser) {
-  // a, b, a, b (tie with the conversion row: input order), convert; c later.
-  const std::vector<Ev> ev = {{0, 0, 0, 0, 0, 0},     {0, 86400, 0, 1, 0, 0}, {0, 90000, 0, 0, 0, 0},
-                              {0, 172800, 0, 1, 0, 0}, {0, 172800, 0, -1, 2, 9}, {0, 259200, 0, 2, 0, 0}};
-  const std::vector<std::string> names = {"a", "b", "c"};
-  auto run = [&](PathTransform t, double lb_days) {
-    JourneyRules r;
-    r.transform = t;
-    r.lookback_days = lb_days;
-    r.flg_times = t == PathTransform::frequency ? 0 : 1;
-    return from_columns(ev, 1, names, r);
-  };
-  const JourneyTable f = run(PathTransform::frequency, -1);
-  EXPECT_EQ(f.vpath, (std::vector<std::string>{"a(2)>b(2)", "c(1)"}));
-  EXPECT_EQ(f.vconv, (std::vector<uli>{2, 0}));
-  EXPECT_EQ(f.vnulls, (std::vector<uli>{0, 1}));
-  EXPECT_EQ(f.vvalue[0], 9);
-  const JourneyTable c = run(PathTransform::collapse, 1);   // lookback keeps b a b
-  EXPECT_EQ(c.vpath[0], "b>a>b");
-  EXPECT_EQ(c.vdays[0], "1>0>0");
-  EXPECT_EQ(run(PathTransform::first, 0).vpath[0], "b");
-  EXPECT_EQ(run(PathTransform::none, -1).vdays[0], "2>1>0>0");
-}
-
 TEST(Events, TimeStamps) {
-  EXPECT_EQ(parse_event_time("1970-01-02"), 86400);
-  EXPECT_EQ(parse_event_time("2024-02-29T12:30:15.5Z"), 1709209815.5);
-  EXPECT_EQ(parse_event_time("2024-02-29 12:30:15+0100"), 1709206215);
-  EXPECT_EQ(parse_event_time("-5.25"), -5.25);
+  const std::vector<std::pair<std::string, double>> good = {
+      {"1970-01-02", 86400}, {"2024-02-29T12:30:15.5Z", 1709209815.5},
+      {"2024-02-29 12:30:15+0100", 1709206215}, {"-5.25", -5.25}};
+  for (const auto& c : good) EXPECT_EQ(parse_event_time(c.first), c.second) << c.first;
   for (const char* bad : {"2023-02-29", "2024-01-01 25:00:00", "12x", "", "2024-01-01junk"})
     EXPECT_THROW(parse_event_time(bad), std::invalid_argument) << bad;
 }
 
-TEST(Events, BadInputNamesWhatIsWrong) {
-  const std::vector<std::string> sep_name = {"a>b"};
-  EXPECT_THROW(from_columns({{0, 0, 0, 0, 0, 0}}, 1, sep_name, JourneyRules()), std::invalid_argument);
-  EXPECT_THROW(from_columns({{0, 0, 0, 0, 1.5, 0}}, 1, {"a"}, JourneyRules()), std::invalid_argument);
-  EXPECT_THROW(from_file({{0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}}, {"a"}, JourneyRules(), true),
-               std::invalid_argument) << "not grouped";
-  EXPECT_THROW(path_transform("last"), std::invalid_argument);
-}
-
 TEST(TimeDecay, HandWorkedJourneys) {
-  std::vector<std::string> ch;
-  std::vector<double> c, v;
-  const std::vector<std::string> p = {"a>b>a", "b", "c>a"}, d = {"14>7>0", "3", "2000>2000"};
+  strs ch;
+  std::vector<double> c, v, value = {14, 0, 1};
+  const strs p = {"a>b>a", "b", "c>a"}, d = {"14>7>0", "3", "2000>2000"};
   const std::vector<uli> conv = {7, 0, 2};
-  const std::vector<double> value = {14, 0, 1}, none;
   time_decay_cpp(&p, &d, &conv, &value, '>', 7, &ch, &c, &v);
-  // a>b>a: weights 1/4, 1/2, 1 over 7/4 -> a 5/7, b 2/7 of 7; c>a halves.
-  EXPECT_EQ(ch, (std::vector<std::string>{"a", "b", "c"}));
+  // a>b>a: weights 1/4, 1/2, 1 over 7/4, so a 5/7 and b 2/7 of 7; c>a halves.
+  EXPECT_EQ(ch, (strs{"a", "b", "c"}));
   EXPECT_NEAR(c[0], 5 + 1, 1e-12);
   EXPECT_NEAR(c[1], 2, 1e-12);
   EXPECT_NEAR(v[2], 0.5, 1e-12);
-  const std::vector<std::string> p1 = {"a>b"}, bad = {"7>x"};
-  const std::vector<uli> c1 = {1};
-  EXPECT_THROW(time_decay_cpp(&p1, &bad, &c1, &none, '>', 7, &ch, &c, &v), std::invalid_argument);
+}
+
+TEST(Events, ErrorTable) {
+  const Ev plain{0, 0, 0, 0, 0, 0};
+  const std::vector<uli> one = {1};
+  const std::vector<double> none;
+  const strs ab = {"a>b"}, bad_days = {"7>x"}, empty = {""};
+  strs ch;
+  std::vector<double> c, v;
+  tl_test::expect_errors({
+      {"channel \"a>b\" contains the channel separator \">\"", [&] { from_columns({plain}, 1, {"a>b"}, {}); }},
+      {"column conversion: conversions in row 1 must be a whole number >= 0",
+       [&] { from_columns({{0, 0, 0, 0, 1.5, 0}}, 1, {"a"}, {}); }},
+      {"transform must be one of \"none\", \"collapse\", \"first\", \"frequency\", not \"last\"",
+       [] { path_transform("last"); }},
+      {"row 1: days \"x\" is not a number of days >= 0", [&] { time_decay_cpp(&ab, &bad_days, &one, &none, '>', 7, &ch, &c, &v); }},
+      {"row 1 has conversions but no channels", [&] { time_decay_cpp(&empty, &empty, &one, &none, '>', 7, &ch, &c, &v); }},
+      {"half_life must be a positive number of days",
+       [&] { time_decay_cpp(&ab, &bad_days, &one, &none, '>', 0, &ch, &c, &v); }},
+  });
+  const std::string msg = tl_test::error_of([&] { from_file({plain, {1, 0, 0, 0, 0, 0}, plain}, {"a"}, {}, true); });
+  EXPECT_NE(msg.find("\" is not grouped by user: user \"u0\" appears again on line 4"), std::string::npos) << msg;
 }
 
 }  // namespace

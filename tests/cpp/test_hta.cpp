@@ -1,22 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 
+#include "helpers.h"
 #include "hta/hta.h"
 
 namespace {
 
 struct Hta {
   std::vector<uli> vc;
-  std::vector<double> vv;
   arma::Mat<uli> MT;
-  double cr = 0;
-  std::vector<double> vcr, vctr, vadstock;
-  double mean_cj_length = 2;
+  std::vector<double> vv, vcr, vctr, vadstock;
+  double cr = 0, mean_cj_length = 2, perc_test = 0.3;
   uli nsim = 2, seed = 11, roc_npt = 10;
   int type_worth = 0, verbose = 0, flg_roc = 0, flg_type_roc = 0;
-  double perc_test = 0.3;
 };
 
 struct Out {
@@ -38,277 +35,183 @@ Hta example() {
   Hta h;
   h.vc = {0, 12, 7, 20};
   h.MT = arma::Mat<uli>{{0, 0, 0}, {300, 120, 80}, {150, 0, 90}, {400, 200, 100}};
-  h.vctr = {0.6, 0.4, 0.5};
-  h.vadstock = {0.2, 0, 0.1};
+  h.vctr = {0.6, 0.4, 0.5}, h.vadstock = {0.2, 0, 0.1};
   return h;
 }
 
-// Independent Spearman with the integer-part tie rule: the rank of a value
-// is 1 + (values with a smaller integer part) + (ties - 1) / 2.
-double spearman_floor(const std::vector<double>& a, const std::vector<double>& b) {
-  auto rank = [](const std::vector<double>& v) {
-    std::vector<double> r(v.size());
-    for (size_t i = 0; i < v.size(); ++i) {
-      double less = 0, same = 0;
-      for (double w : v) {
-        if (std::floor(w) < std::floor(v[i])) less += 1;
-        if (std::floor(w) == std::floor(v[i])) same += 1;
-      }
-      r[i] = 1 + less + (same - 1) / 2;
-    }
-    return r;
-  };
-  std::vector<double> ra = rank(a), rb = rank(b);
-  const double n = double(a.size());
-  double ma = 0, mb = 0;
-  for (size_t i = 0; i < a.size(); ++i) { ma += ra[i] / n; mb += rb[i] / n; }
-  double sab = 0, saa = 0, sbb = 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    sab += (ra[i] - ma) * (rb[i] - mb);
-    saa += (ra[i] - ma) * (ra[i] - ma);
-    sbb += (rb[i] - mb) * (rb[i] - mb);
-  }
-  return sab / std::sqrt(saa * sbb);
-}
-
-template <class F>
-void expect_invalid(F f, const std::string& fragment) {
-  try {
-    f();
-    ADD_FAILURE() << "no error, expected one mentioning " << fragment;
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
-  }
-}
-
-// ---- helpers ------------------------------------------------------------------------
-
-TEST(Hta, UniqueAndSortPath) {
-  EXPECT_EQ(unique_and_sort_path("5 2 5 9"), " 2 5 9");
-  EXPECT_EQ(unique_and_sort_path(""), "");
-  EXPECT_EQ(unique_and_sort_path("10 9"), " 9 10");   // numeric, not text order
+// One touch point per period that always converts: every simulated journey
+// is a single touch of channel 0, and journeys lag only when asked to.
+Hta single_touch(uli periods) {
+  Hta h;
+  h.vc.assign(periods, 1);
+  h.MT = arma::Mat<uli>(periods, 1, arma::fill::zeros);
+  h.MT(0, 0) = 1;
+  h.cr = 1, h.vcr = {1}, h.vctr = {1}, h.vadstock = {0}, h.mean_cj_length = 1e-9;
+  return h;
 }
 
 TEST(Hta, SpearmanTiesValuesWithTheSameIntegerPart) {
-  // No ties at integer level: the value R's cor(method = "spearman") gives.
-  arma::vec x{3.2, -1.5, 7.9, 0.4, 12.1, 5.5, -4.2, 9.3};
-  arma::vec y{10, 4, 2, 8.8, 1, 6.5, 3.3, 12};
-  EXPECT_NEAR(corr_sprm(x, y), -0.095238095238095247, 1e-14);
-  // 1.2 and 1.7 tie; R: cor(rank(floor(x)), rank(y)).
-  EXPECT_NEAR(corr_sprm(arma::vec{1.2, 1.7, 3, 5, 4.1}, arma::vec{2, 1, 3, 4, 5}),
-              0.87208159927238105, 1e-14);
-  std::mt19937 g(5);
-  for (int rep = 0; rep < 20; ++rep) {
-    std::vector<double> a, b;
-    for (int i = 0; i < 15; ++i) {
-      a.push_back(double(int(g() % 21) - 10) + 0.25 * (g() % 4));
-      b.push_back(double(g() % 7));
-    }
-    EXPECT_NEAR(corr_sprm(arma::vec(a), arma::vec(b)), spearman_floor(a, b), 1e-12);
-  }
+  // R: cor(rank(floor(x)), rank(floor(y))); 3.2 and 3.7 tie, as do -1.5 and -1.1.
+  EXPECT_NEAR(corr_sprm(arma::vec{3.2, -1.5, 7.9, 0.4, 12.1, 5.5, -4.2, 9.3, 3.7, -1.1},
+                        arma::vec{10, 4, 2, 8.8, 1, 6.5, 3.3, 12, 4, 7}),
+              -0.079511075158568117, 1e-14);
+  EXPECT_NEAR(corr_sprm(arma::vec{1.2, 1.7, 3, 5, 4.1}, arma::vec{2, 1, 3, 4, 5}), 0.87208159927238105, 1e-14);
   EXPECT_TRUE(std::isnan(corr_sprm(arma::vec{1, 1.5, 1.9}, arma::vec{1, 2, 3})));
-  EXPECT_TRUE(std::isnan(corr_sprm(arma::vec{1}, arma::vec{2})));
 }
 
-// ---- model --------------------------------------------------------------------------
-
-TEST(Hta, ShapesAndPeriodsWithoutTrafficOrConversions) {
-  Hta h = example();
-  Out o = run(h);
-  ASSERT_EQ(o.conv.n_rows, 4u);
-  ASSERT_EQ(o.conv.n_cols, 3u);
-  EXPECT_EQ(arma::accu(arma::abs(o.conv.row(0))), 0.0);   // no traffic can land in period 0
-  EXPECT_TRUE(o.value.is_empty());
-  EXPECT_TRUE(o.vy.empty() && o.vx.empty());
-  EXPECT_TRUE(std::isnan(o.auc));
-  h.vc = {5, 0, 7, 20};
-  h.MT(0, 0) = 100;
-  EXPECT_EQ(arma::accu(arma::abs(run(h).conv.row(1))), 0.0);   // no conversions
+TEST(Hta, LagsAreExponentialWithRateTwoOverTheJourneyLength) {
+  // A unit lands lag = floor(Exp(2 / mean_cj_length)) periods later; a
+  // period's one conversion is attributed when a unit lands in it.
+  Hta h = single_touch(3);
+  h.mean_cj_length = 2, h.nsim = 4000;   // rate 1
+  const Out o = run(h);
+  EXPECT_NEAR(o.conv(0, 0), 1 - std::exp(-1.0), 0.025);
+  EXPECT_NEAR(o.conv(1, 0), std::exp(-1.0) - std::exp(-2.0), 0.025);
+  EXPECT_NEAR(o.conv(2, 0), std::exp(-2.0) - std::exp(-3.0), 0.02);
 }
 
-TEST(Hta, SameSeedSameResult) {
+TEST(Hta, SameSeedSameResultAndNoTrafficNoAttribution) {
   Hta h = example();
-  Out a = run(h), b = run(h);
+  const Out a = run(h), b = run(h);
   EXPECT_TRUE(arma::approx_equal(a.conv, b.conv, "absdiff", 0.0));
+  EXPECT_EQ(arma::accu(arma::abs(a.conv.row(0))), 0.0);   // nothing lands in period 0
+  EXPECT_TRUE(a.value.is_empty() && a.vy.empty() && std::isnan(a.auc));
   h.seed = 12;
   EXPECT_FALSE(arma::approx_equal(a.conv, run(h).conv, "absdiff", 1e-12));
+  h.vctr = {0.6, 0, 0.5};   // channels never clicked are never attributed
+  EXPECT_EQ(arma::accu(arma::abs(run(h).conv.col(1))), 0.0);
 }
 
-TEST(Hta, ZeroClickThroughIsNeverAttributed) {
+TEST(Hta, EveryConversionAttributedAndValuePerConversion) {
   Hta h = example();
-  h.vctr = {0.6, 0, 0.5};
-  for (int tw : {0, 1}) {
-    h.type_worth = tw;
-    Out o = run(h);
-    EXPECT_EQ(arma::accu(arma::abs(o.conv.col(1))), 0.0);
-    EXPECT_GT(arma::accu(o.conv.col(0)), 0.0);
-  }
-}
-
-TEST(Hta, AmpleTrafficAttributesEveryConversion) {
-  // Every touch converts, so every converting journey is touched and each
-  // period's attribution adds up to its conversions, in every worth mode.
-  Hta h = example();
-  h.cr = 0.2;
-  h.vcr = {1, 1, 1};
-  h.vctr = {1, 1, 1};
+  h.cr = 0.2, h.vcr = {1, 1, 1}, h.vctr = {1, 1, 1}, h.vv = {50, 120, 0, 400};
   for (int tw : {0, 1, 3}) {
     h.type_worth = tw;
-    Out o = run(h);
-    for (uli t = 0; t < 4; ++t) EXPECT_NEAR(arma::accu(o.conv.row(t)), double(h.vc[t]), 1e-9);
+    const Out o = run(h);
+    for (uli t = 1; t < 4; ++t) EXPECT_NEAR(arma::accu(o.conv.row(t)), double(h.vc[t]), 1e-9);
+    EXPECT_EQ(arma::accu(arma::abs(o.value.row(0))), 0.0);   // no conversions: 0, not NaN
+    EXPECT_TRUE(arma::approx_equal(o.value.row(1), o.conv.row(1) * 10, "absdiff", 1e-12));
   }
 }
 
-TEST(Hta, ValuePerConversion) {
-  Hta h = example();
-  h.vv = {50, 120, 0, 400};
-  Out o = run(h);
-  ASSERT_EQ(o.value.n_rows, 4u);
-  EXPECT_EQ(arma::accu(arma::abs(o.value.row(0))), 0.0);   // no conversions: 0, not NaN
-  EXPECT_TRUE(arma::approx_equal(o.value.row(1), o.conv.row(1) * 10, "absdiff", 1e-12));
-  EXPECT_TRUE(arma::approx_equal(o.value.row(3), o.conv.row(3) * 20, "absdiff", 1e-12));
+TEST(Hta, EstimatedRateScalesChannelsByRankCorrelation) {
+  // Conversions rise with channel 0, fall with channel 1 (factor 0: it never
+  // converts) and ignore the constant channel 2 (no correlation: factor 1).
+  Hta h;
+  h.vc = {10, 20, 40};
+  h.MT = arma::Mat<uli>{{100, 300, 100}, {200, 280, 100}, {400, 200, 100}};
+  h.vctr = {1, 1, 1}, h.vadstock = {0, 0, 0}, h.mean_cj_length = 1e-9;
+  const Out o = run(h);
+  EXPECT_GT(arma::accu(o.conv.col(0)), 0.0);
+  EXPECT_EQ(arma::accu(o.conv.col(1)), 0.0);
+  EXPECT_GT(arma::accu(o.conv.col(2)), 0.0);
+  h.type_worth = 3;   // the calibrated path attribution, not the Shapley totals
+  EXPECT_FALSE(arma::approx_equal(run(h).conv, o.conv, "absdiff", 1e-6));
+  // Carry-over: all of period 1's traffic comes back in period 2.
+  Hta c = single_touch(2);
+  c.vadstock = {1};
+  EXPECT_EQ(run(c).conv(1, 0), 1.0);
 }
 
 TEST(Hta, RateCapAndProgressLines) {
   Hta h;
   h.vc = {40, 50};
   h.MT = arma::Mat<uli>{{20, 10}, {30, 10}};
-  h.vctr = {1, 1};
-  h.vadstock = {0, 0};
-  h.nsim = 1;
-  h.verbose = 1;
-  h.mean_cj_length = 1e-9;   // no lag: traffic stays in its period
-  std::ostringstream os;
-  set_console_stream(&os);
+  h.vctr = {1, 1}, h.vadstock = {0, 0}, h.nsim = 1, h.verbose = 1, h.mean_cj_length = 1e-9;
+  tl_test::Console console;
   run(h);
-  set_console_stream(nullptr);
-  const std::string text = os.str();
-  // 90 conversions over 0.5 * 70 = 35 journeys.
-  EXPECT_NE(text.find("Estimated global conversion rate = 257.14%\n"
-                      "Conversion rate has been reduced to = 50.00%\n"),
-            std::string::npos) << text;
-  EXPECT_NE(text.find("Move Traffic part 1: | Simulation: 1/1; Time: 2/2; Channel: 1/2\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("Move Traffic part 2: | Simulation: 1/1; Time: 1/2; Channel: 2/2\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("Generate Paths | Simulation: 1/1; Time: 2/2\n"), std::string::npos);
-  EXPECT_EQ(text.find("ROC"), std::string::npos);
+  // 90 conversions over 0.5 * 70 journeys, capped at one half.
+  const std::vector<std::string> lines = console.lines();
+  ASSERT_EQ(lines.size(), 12u);   // part 1 by period then channel, part 2 by channel then period
+  EXPECT_EQ(lines[1], "Move Traffic part 1: | Simulation: 1/1; Time: 1/2; Channel: 2/2");
+  EXPECT_EQ(lines[5], "Move Traffic part 2: | Simulation: 1/1; Time: 2/2; Channel: 1/2");
+  EXPECT_EQ(lines[8], "Estimated global conversion rate = 257.14%");
+  EXPECT_EQ(lines[9], "Conversion rate has been reduced to = 50.00%");
+  EXPECT_EQ(lines[11], "Generate Paths | Simulation: 1/1; Time: 2/2");
+  // Just above one half is capped; one half exactly is not.
+  for (auto c : {std::pair<std::vector<uli>, std::string>{{10, 9}, "52.77"}, {{10, 8}, "50.00"}}) {
+    h.vc = c.first, h.MT(1, 1) = 12;   // 15 + 21 journeys
+    console.os.str("");
+    run(h);
+    EXPECT_EQ(console.lines()[8], "Estimated global conversion rate = " + c.second + "%");
+    EXPECT_EQ(console.lines().size(), c.second == "50.00" ? 11u : 12u);
+  }
 }
 
-TEST(Hta, SeparatingChannelsGiveAPerfectCurve) {
-  // Channel 0 always converts, channel 1 never: a journey converts exactly
-  // when it holds channel 0.
+TEST(Hta, CurveAreaIsTheTrapezoidOfItsPoints) {
+  // Channel 2 converts half the time, so the test keys are scored unevenly.
   Hta h;
   h.vc = {30, 40, 35};
-  h.MT = arma::Mat<uli>{{200, 400}, {250, 500}, {220, 450}};
-  h.cr = 0.1;
-  h.vcr = {1, 0};
-  h.vctr = {1, 1};
-  h.vadstock = {0, 0};
-  h.flg_roc = 1;
-  h.nsim = 3;
-  h.roc_npt = 8;
-  Out o = run(h);
-  ASSERT_EQ(o.vy.size(), 8u);
-  ASSERT_EQ(o.vx.size(), 8u);
-  EXPECT_NEAR(o.auc, 1.0, 1e-12);
-  EXPECT_EQ(o.vx.back(), 0.0);
-  h.flg_type_roc = 1;
-  o = run(h);
-  EXPECT_NEAR(o.auc, 1.0, 1e-12);   // precision 1 at every recall
+  h.MT = arma::Mat<uli>{{60, 120, 90}, {80, 150, 60}, {70, 130, 80}};
+  h.cr = 0.2, h.vcr = {1, 0, 0.5}, h.vctr = {1, 1, 1}, h.vadstock = {0, 0, 0};
+  h.flg_roc = 1, h.nsim = 1, h.roc_npt = 8, h.perc_test = 0.5;   // the median of one curve is that curve
+  for (int type : {0, 1}) {
+    h.flg_type_roc = type;
+    const Out o = run(h);
+    ASSERT_EQ(o.vx.size(), 8u);
+    double x_old = 1, y_old = type == 0 ? 1 : 0, area = 0;   // the curve's start
+    bool inner = false;
+    for (size_t k = 0; k < 8; ++k) {
+      area += (x_old - o.vx[k]) * (y_old + o.vy[k]) / 2;
+      x_old = o.vx[k], y_old = o.vy[k];
+      inner = inner || (o.vx[k] > 0.05 && o.vx[k] < 0.95);
+    }
+    EXPECT_TRUE(inner) << "a curve with a point inside the square";
+    EXPECT_NEAR(o.auc, area, 1e-12) << "type " << type;
+  }
+  h.vcr = {1, 0, 0}, h.nsim = 3, h.flg_type_roc = 0;   // channels that separate: a perfect curve
+  EXPECT_NEAR(run(h).auc, 1.0, 1e-12);
 }
 
-TEST(Hta, BadArgumentsAreClearErrors) {
-  Hta h = example();
-  h.vc = {1, 2, 3};
-  expect_invalid([&] { run(h); }, "vc has 3 entries but MT has 4 rows");
-  h = example();
-  h.vv = {1};
-  expect_invalid([&] { run(h); }, "vv has 1 entries");
-  h = example();
-  h.vctr = {0.5, 0.5};
-  expect_invalid([&] { run(h); }, "vctr has 2 entries but MT has 3 columns");
-  h = example();
-  h.vadstock = {0, 0, 0, 0};
-  expect_invalid([&] { run(h); }, "vadstock");
-  h = example();
-  h.cr = 0.1;
-  expect_invalid([&] { run(h); }, "vcr has 0 entries");
-  h.vcr = {0.1, 1.5, 0};
-  expect_invalid([&] { run(h); }, "vcr[2] must be a probability");
-  h = example();
-  h.cr = 1.2;
-  expect_invalid([&] { run(h); }, "cr must be");
-  h = example();
-  h.vctr = {0.5, -0.1, 0};
-  expect_invalid([&] { run(h); }, "vctr[2]");
-  h = example();
-  h.vadstock = {0, 0, std::nan("")};
-  expect_invalid([&] { run(h); }, "vadstock[3]");
-  h = example();
-  h.nsim = 0;
-  expect_invalid([&] { run(h); }, "nsim");
-  h = example();
-  h.mean_cj_length = 0;
-  expect_invalid([&] { run(h); }, "mean_cj_length");
-  h = example();
-  h.flg_roc = 1;
-  h.roc_npt = 0;
-  expect_invalid([&] { run(h); }, "roc_npt");
-  h.roc_npt = 5;
-  h.perc_test = 2;
-  expect_invalid([&] { run(h); }, "perc_test");
-  h.perc_test = 0.5;
-  h.flg_type_roc = 2;
-  expect_invalid([&] { run(h); }, "flg_type_roc");
-  h = example();
-  h.type_worth = 9;
-  expect_invalid([&] { run(h); }, "type_worth");
+TEST(Hta, MedianOfAnEvenNumberOfSimulationsIsTheMeanOfTheMiddleTwo) {
+  // One journey per simulation: kept for training (no test data, area 1)
+  // or drawn for the test (no training data, area 1/2).
+  Hta h = single_touch(1);
+  h.flg_roc = 1, h.perc_test = 0.5, h.nsim = 2;
+  int mixed = 0;
+  for (uli seed = 1; seed <= 16; ++seed) {
+    h.seed = seed;
+    const double auc = run(h).auc;
+    EXPECT_TRUE(auc == 0.5 || auc == 0.75 || auc == 1) << auc;
+    mixed += auc == 0.75;
+  }
+  EXPECT_GT(mixed, 0);
 }
 
-TEST(Hta, SizesThatCannotFitAreClearErrors) {
-  Hta h = example();
-  h.flg_roc = 1;
-  h.roc_npt = kHtaMaxRocPoints + 1;
-  expect_invalid([&] { run(h); }, "roc_npt must be at most 1000000");
-  h.roc_npt = ~uli{0};
-  expect_invalid([&] { run(h); }, "roc_npt must be at most");
-  h = example();
-  h.vc = {0, kHtaMaxJourneys + 1, 7, 20};
-  expect_invalid([&] { run(h); }, "period 2 would need");
-  // 20 conversions at a rate of 1e-9: about 2e10 journeys in period 4.
-  h = example();
-  h.cr = 1e-9;
-  h.vcr = {0.1, 0.1, 0.1};
-  expect_invalid([&] { run(h); }, "cr too small");
-  h = example();
-  h.nsim = uli{1} << 53;
-  expect_invalid([&] { run(h); }, "lower nsim");
-  h.nsim = kHtaMaxKeptValues / 12 + 1;   // 4 periods x 3 channels each
-  expect_invalid([&] { run(h); }, "lower nsim");
-  h = example();
-  h.flg_roc = 1;
-  h.roc_npt = kHtaMaxRocPoints;
-  h.nsim = kHtaMaxKeptValues / (12 + 2 * kHtaMaxRocPoints) + 1;
-  expect_invalid([&] { run(h); }, "(or roc_npt)");
-  // A short curve still runs.
-  h = example();
-  h.flg_roc = 1;
-  h.roc_npt = 3;
-  EXPECT_EQ(run(h).vy.size(), 3u);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(Hta, InlinedUniformDrawsWhatTheSharedOneDraws) {
-  std::mt19937 a(99), b(99);
-  std::uniform_real_distribution<double> uniform;
-  for (int i = 0; i < 200000; ++i) ASSERT_EQ(hta_canonical(a), uniform(b)) << "draw " << i;
-  // Words near the top: the result stays below 1.
-  std::mt19937 c(7);
-  for (int i = 0; i < 1000; ++i) EXPECT_LT(hta_canonical(c), 1.0);
+TEST(Hta, ErrorTable) {
+  auto with = [](void (*edit)(Hta&)) { return [edit] { Hta h = example(); edit(h), run(h); }; };
+  tl_test::expect_errors({
+      {"vc has 3 entries but MT has 4 rows (periods)", with([](Hta& h) { h.vc = {1, 2, 3}; })},
+      {"vv has 1 entries but MT has 4 rows (periods)", with([](Hta& h) { h.vv = {1}; })},
+      {"vctr has 2 entries but MT has 3 columns (channels)", with([](Hta& h) { h.vctr = {1, 1}; })},
+      {"vadstock has 4 entries but MT has 3 columns (channels)", with([](Hta& h) { h.vadstock = {0, 0, 0, 0}; })},
+      {"vcr has 0 entries but MT has 3 columns (channels)", with([](Hta& h) { h.cr = 0.1; })},
+      {"vcr[2] must be a probability in [0, 1], not 1.500000",
+       with([](Hta& h) { h.cr = 0.1, h.vcr = {0.1, 1.5, 0}; })},
+      {"cr must be 0 (estimate it) or a probability in (0, 1], not 1.200000", with([](Hta& h) { h.cr = 1.2; })},
+      {"vctr[2] must be a probability in [0, 1], not -0.100000", with([](Hta& h) { h.vctr = {0.5, -0.1, 0}; })},
+      {"vadstock[3] must be a probability in [0, 1], not nan",
+       with([](Hta& h) { h.vadstock = {0, 0, std::nan("")}; })},
+      {"nsim must be at least 1", with([](Hta& h) { h.nsim = 0; })},
+      {"mean_cj_length must be positive, not 0.000000", with([](Hta& h) { h.mean_cj_length = 0; })},
+      {"type_worth must be 0, 1, 2, 3 or 4, not 9", with([](Hta& h) { h.type_worth = 9; })},
+      {"flg_roc must be 0 or 1, not 2", with([](Hta& h) { h.flg_roc = 2; })},
+      {"roc_npt must be at least 1", with([](Hta& h) { h.flg_roc = 1, h.roc_npt = 0; })},
+      {"roc_npt must be at most 1000000, not 1000001",
+       with([](Hta& h) { h.flg_roc = 1, h.roc_npt = kHtaMaxRocPoints + 1; })},
+      {"perc_test must be a probability in [0, 1], not 2.000000",
+       with([](Hta& h) { h.flg_roc = 1, h.perc_test = 2; })},
+      {"flg_type_roc must be 0 (ROC) or 1 (precision-recall), not 2",
+       with([](Hta& h) { h.flg_roc = 1, h.flg_type_roc = 2; })},
+      {"period 2 would need 268435457 converting and 0 non-converting journeys, more than "
+       "268435456 in all: vc is too large or cr too small for the traffic in MT",
+       with([](Hta& h) { h.vc[1] = kHtaMaxJourneys + 1, h.cr = 1, h.vcr = {1, 1, 1}; })},
+      {"cr = 0.000000 is too small for 12 conversions in period 2",
+       with([](Hta& h) { h.cr = 1e-300, h.vcr = {0.1, 0.1, 0.1}; })},
+      {"nsim = 89478486 simulations would keep more than 1073741824 results in memory: "
+       "lower nsim (or roc_npt)",
+       with([](Hta& h) { h.nsim = kHtaMaxKeptValues / 12 + 1; })},
+  });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <map>
 #include <random>
 
+#include "helpers.h"
 #include "nba/nba.h"
 
 namespace {
@@ -15,7 +16,11 @@ struct Table {
   std::vector<std::string> channels{"a", "b", "c"};
 };
 
-struct Suggestion { std::string action; double rate; std::vector<double> rates; };
+struct Suggestion {
+  std::string action;
+  double rate;
+  std::vector<double> rates;
+};
 
 Suggestion suggest(std::string path, Table t) {
   Suggestion s;
@@ -24,50 +29,8 @@ Suggestion suggest(std::string path, Table t) {
   return s;
 }
 
-TEST(NextBestAction, UnknownHistoryGivesLastChannelAtZero) {
-  Suggestion s = suggest("x > y", {{"0"}, {1}, {0.3}});
-  EXPECT_EQ(s.action, "c");
-  EXPECT_EQ(s.rate, 0.0);
-  EXPECT_EQ(s.rates, (std::vector<double>{0, 0, 0}));
-}
-
-TEST(NextBestAction, WholeHistoryThenSuffixes) {
-  // history "0 1" knows channel 2; the suffix "1" knows channel 0 better.
-  Table t{{"0 1", "1", "1"}, {2, 0, 2}, {0.4, 0.6, 0.1}};
-  Suggestion s = suggest(" a > b ", t);
-  EXPECT_EQ(s.action, "a");
-  EXPECT_EQ(s.rate, 0.6);
-  EXPECT_EQ(s.rates, (std::vector<double>{0.6, 0.0, 0.4}));
-}
-
-TEST(NextBestAction, TiesGoToTheLaterChannel) {
-  Suggestion s = suggest("a", {{"0", "0"}, {0, 1}, {0.5, 0.5}});
-  EXPECT_EQ(s.action, "b");
-}
-
-TEST(NextBestAction, UnknownChannelsAreDroppedBeforeMatching) {
-  // "a > zz > b" is matched as "0 1"
-  Suggestion s = suggest("a > zz > b", {{"0 1"}, {2}, {0.9}});
-  EXPECT_EQ(s.action, "c");
-  EXPECT_EQ(s.rate, 0.9);
-}
-
-TEST(NextBestAction, LongJourneyMatchedThroughItsSuffix) {
-  Suggestion s = suggest("a > b > c > a", {{"2 0"}, {1}, {0.7}});
-  EXPECT_EQ(s.action, "b");
-  EXPECT_EQ(s.rate, 0.7);
-}
-
-TEST(NextBestAction, LaterRowOverwritesAndBadTablesAreRejected) {
-  EXPECT_EQ(suggest("a", {{"0", "0"}, {1, 1}, {0.9, 0.2}}).rates[1], 0.2);
-  Table empty{{}, {}, {}, {}};
-  EXPECT_THROW(suggest("a", empty), std::invalid_argument);
-  EXPECT_THROW(suggest("a", {{"0", "0"}, {1}, {0.9, 0.2}}), std::invalid_argument);
-  EXPECT_THROW(suggest("a", {{"0"}, {3}, {0.9}}), std::invalid_argument);
-}
-
-// Scores the whole history and every suffix in turn, building each suffix
-// key from scratch: the plain reading of the rule, quadratic in the length.
+// Every suffix scored with its key built from scratch: the plain reading
+// of the rule (ties to the later channel and the shorter history).
 Suggestion suggest_brute(const std::vector<uli>& path, const Table& t) {
   std::map<std::string, std::map<uli, double>> rows;
   for (size_t r = 0; r < t.from.size(); ++r) rows[t.from[r]][t.to[r]] = t.value[r];
@@ -78,9 +41,8 @@ Suggestion suggest_brute(const std::vector<uli>& path, const Table& t) {
     for (size_t j = k; j < path.size(); ++j) key += (j > k ? " " : "") + std::to_string(path[j]);
     auto row = rows.find(key);
     for (size_t i = 0; i < t.channels.size(); ++i) {
-      double rate = 0;
-      if (row != rows.end() && row->second.count(i)) rate = row->second.at(i);
-      if (rate >= s.rate) { s.rate = rate; best = i; }
+      const double rate = row != rows.end() && row->second.count(i) ? row->second.at(i) : 0;
+      if (rate >= s.rate) s.rate = rate, best = i;
       s.rates[i] = std::max(s.rates[i], rate);
     }
   }
@@ -88,12 +50,26 @@ Suggestion suggest_brute(const std::vector<uli>& path, const Table& t) {
   return s;
 }
 
-TEST(NextBestAction, LongJourneysAgreeWithScoringEverySuffix) {
+TEST(NextBestAction, HandWorkedTables) {
+  Suggestion s = suggest("x > y", {{"0"}, {1}, {0.3}});   // unknown history
+  EXPECT_EQ(s.action, "c");
+  EXPECT_EQ(s.rate, 0.0);
+  EXPECT_EQ(s.rates, (std::vector<double>{0, 0, 0}));
+  // "0 1" knows channel 2; its suffix "1" knows channel 0 better.
+  s = suggest(" a > b ", {{"0 1", "1", "1"}, {2, 0, 2}, {0.4, 0.6, 0.1}});
+  EXPECT_EQ(s.action, "a");
+  EXPECT_EQ(s.rates, (std::vector<double>{0.6, 0.0, 0.4}));
+  EXPECT_EQ(suggest("a", {{"0", "0"}, {0, 1}, {0.5, 0.5}}).action, "b");        // tie: later
+  EXPECT_EQ(suggest("a > zz > b", {{"0 1"}, {2}, {0.9}}).rate, 0.9);            // unknown dropped
+  EXPECT_EQ(suggest("a", {{"0", "0"}, {1, 1}, {0.9, 0.2}}).rates[1], 0.2);      // later row wins
+  EXPECT_EQ(suggest("a", {{"0"}, {1}, {0.9}, {"a", "b", "a"}}).action, "b");    // a name's first index
+}
+
+TEST(NextBestAction, AgreesWithScoringEverySuffix) {
   std::mt19937 g(17);
   for (int rep = 0; rep < 200; ++rep) {
     Table t;
-    const size_t nrow = 1 + g() % 6;
-    for (size_t r = 0; r < nrow; ++r) {
+    for (size_t r = 0, nrow = 1 + g() % 6; r < nrow; ++r) {
       std::string key;
       for (size_t j = 0, len = 1 + g() % 3; j < len; ++j) key += (j ? " " : "") + std::to_string(g() % 3);
       t.from.push_back(key);
@@ -106,19 +82,19 @@ TEST(NextBestAction, LongJourneysAgreeWithScoringEverySuffix) {
       path.push_back(g() % 3);
       text += (j ? " > " : "") + t.channels[path.back()];
     }
-    Suggestion fast = suggest(text, t), slow = suggest_brute(path, t);
+    const Suggestion fast = suggest(text, t), slow = suggest_brute(path, t);
     EXPECT_EQ(fast.action, slow.action) << text;
     EXPECT_EQ(fast.rate, slow.rate) << text;
     EXPECT_EQ(fast.rates, slow.rates) << text;
   }
 }
 
-TEST(NextBestAction, VeryLongJourneyEndsQuickly) {
-  std::string path = "a";
-  for (int j = 0; j < 200000; ++j) path += j % 2 ? " > a" : " > b";
-  Suggestion s = suggest(path, {{"1 0", "0"}, {2, 1}, {0.7, 0.2}});
-  EXPECT_EQ(s.action, "c");
-  EXPECT_EQ(s.rate, 0.7);
+TEST(NextBestAction, ErrorTable) {
+  tl_test::expect_errors({
+      {"vchannels is empty: there is no channel to suggest", [] { suggest("a", {{}, {}, {}, {}}); }},
+      {"the table columns path_from, channel_to and conversion_rate have 2, 1 and 2 rows; they must be equal", [] { suggest("a", {{"0", "0"}, {1}, {0.9, 0.2}}); }},
+      {"channel_to 3 in row 1 is not a channel index (0 to 2)", [] { suggest("a", {{"0"}, {3}, {0.9}}); }},
+  });
 }
 
 }  // namespace

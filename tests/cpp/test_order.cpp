@@ -1,28 +1,42 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <fstream>
+#include <algorithm>
 #include <random>
-#include <sstream>
 
+#include "helpers.h"
 #include "order/order.h"
 
 namespace {
 
-struct Result {
-  std::vector<double> order, curve, best;
+typedef std::vector<double> dbls;
+
+struct Args {
+  std::vector<std::string> vy;
+  std::vector<uli> vc, vn;
+  uli max_order = 2, nfold = 5, roc_npt = 100, seed = 42;
+  double perc_test = 0.3, perc_tol = 0.0;
+  int flg_type = 0, verbose = 0, flg_file = 0;
+  std::string file, var_null = "null";
 };
 
-Result choose(std::vector<std::string> vy, std::vector<uli> vc, std::vector<uli> vn,
-              uli max_order, uli nfold = 5, double perc_test = 0.3, int flg_type = 0,
-              uli roc_npt = 100, double perc_tol = 0.0, uli seed = 42, int verbose = 0) {
+struct Result {
+  dbls order, curve, best;
+};
+
+
+Result choose(Args a) {
   Result r;
-  int flg_file = 0;
-  std::string file, vp = "path", vcn = "conv", vnn = "null", rs = ";", cs = ">";
-  choose_order_cpp(&flg_file, &file, &vp, &vcn, &vnn, &rs, &vy, &vc, &vn, &max_order, &cs,
-                   &roc_npt, &nfold, &perc_test, &seed, &perc_tol, &flg_type, &verbose, &r.order,
+  std::string vp = "path", vcn = "conv", rs = ";", cs = ">";
+  choose_order_cpp(&a.flg_file, &a.file, &vp, &vcn, &a.var_null, &rs, &a.vy, &a.vc, &a.vn, &a.max_order, &cs,
+                   &a.roc_npt, &a.nfold, &a.perc_test, &a.seed, &a.perc_tol, &a.flg_type, &a.verbose, &r.order,
                    &r.curve, &r.best);
   return r;
+}
+
+Args journeys(std::vector<std::string> vy, std::vector<uli> vc, std::vector<uli> vn, uli max_order) {
+  Args a;
+  a.vy = vy, a.vc = vc, a.vn = vn, a.max_order = max_order;
+  return a;
 }
 
 // The area computed literally: one pass over every state per threshold.
@@ -38,206 +52,160 @@ double brute_area(const order_tables& t, uli f, uli o, uli roc_npt, int flg_type
       const double n = double(t.train[o][2 * (F * i + f)]), c = double(t.train[o][2 * (F * i + f) + 1]);
       const double p = c + n == 0 ? rate : c / (c + n);
       const double tc = double(t.all[o][2 * i + 1]) - c, tni = double(t.all[o][2 * i]) - n;
-      if (p > th) { tp += tc; fp += tni; } else { fn += tc; tn += tni; }
+      (p > th ? tp : fn) += tc;
+      (p > th ? fp : tn) += tni;
     }
     const double tpr = tp + fn == 0 ? 1 : tp / (tp + fn);
     const double fpr = fp + tn == 0 ? 0 : fp / (fp + tn);
     const double ppv = tp + fp == 0 ? 1 : tp / (tp + fp);
     const double x = flg_type == 0 ? fpr : tpr, y = flg_type == 0 ? tpr : ppv;
     area += (x_old - x) * (y_old + y) / 2;
-    x_old = x;
-    y_old = y;
+    x_old = x, y_old = y;
   }
   return area;
 }
 
-void expect_throws_with(const std::function<void()>& f, const std::string& part) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected one mentioning " << part;
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
-}
-
-struct CaptureConsole {
-  std::ostringstream out;
-  CaptureConsole() { set_console_stream(&out); }
-  ~CaptureConsole() { set_console_stream(nullptr); }
-};
-
-}  // namespace
-
-TEST(OrderStates, TextsFromTheEndOfTheJourney) {
+TEST(Order, StatesAreTextsFromTheEndOfTheJourney) {
   order_tables t;
   choose_order_init(4, 1, 0.0, &t);
-  // channel indices: x 0, y 1, z 2
   for (std::string p : {"x > y > z", "z > y > z", "y > z", "", "x,y > z", "x|y>z"})
     choose_order_line_cpp(&p, 1, 0, '>', &t);
   EXPECT_EQ(t.vchannels, (std::vector<std::string>{"x", "y", "z", "x|y"}));
-  // order 1: " 2" for every journey ending in z, and the empty state
-  EXPECT_EQ(t.nchannels_2[0], 2u);
+  // order 1: "z" and the empty state; order 2: "y z", "", "x|y z";
+  // order 3 parts "x y z" from "z y z"; order 4 keeps short journeys' states.
+  EXPECT_EQ(t.nchannels_2, (std::vector<uli>{2, 3, 5, 5}));
   EXPECT_EQ(t.all[0][1], 5u);
-  // order 2: " 2 1" (x>y>z, z>y>z, y>z), " " (empty), " 2 3" (x|y > z twice)
-  EXPECT_EQ(t.nchannels_2[1], 3u);
   EXPECT_EQ(t.all[1][1], 3u);
-  // order 3: " 2 1 0", " 2 1 2", " 2 1" (y > z is shorter), empty, " 2 3"
-  EXPECT_EQ(t.nchannels_2[2], 5u);
-  // order 4 keeps the order-3 texts of the short journeys
-  EXPECT_EQ(t.nchannels_2[3], 5u);
 }
 
-TEST(OrderArea, PerfectAndUselessPredictors) {
-  Result perfect = choose({"A", "B"}, {200, 0}, {0, 200}, 1);
-  EXPECT_DOUBLE_EQ(perfect.curve[0], 1.0);
-  Result useless = choose({"A"}, {100}, {100}, 1);
-  EXPECT_DOUBLE_EQ(useless.curve[0], 0.5);
-  EXPECT_EQ(useless.best, std::vector<double>{-1});   // max_order 1: nothing to choose
-  EXPECT_EQ(useless.order, std::vector<double>{1});
+TEST(Order, AreaOfKnownCurves) {
+  EXPECT_DOUBLE_EQ(choose(journeys({"A", "B"}, {200, 0}, {0, 200}, 1)).curve[0], 1.0);
+  const Result useless = choose(journeys({"A"}, {100}, {100}, 1));
+  EXPECT_EQ(useless.curve, dbls{0.5});
+  EXPECT_EQ(useless.best, dbls{-1});   // max_order 1: nothing to choose
+  EXPECT_EQ(useless.order, dbls{1});
+  Args none = journeys({"A > B", "B", "A > A"}, {3, 1, 0}, {1, 5, 2}, 3);
+  none.perc_test = 0;   // no test sample: area one
+  EXPECT_EQ(choose(none).curve, (dbls{1, 1, 1}));
 }
 
-TEST(OrderArea, EmptyTestSampleGivesAreaOne) {
-  Result r = choose({"A > B", "B", "A > A"}, {3, 1, 0}, {1, 5, 2}, 3, 4, 0.0);
-  EXPECT_EQ(r.curve, (std::vector<double>{1, 1, 1}));
-}
-
-TEST(OrderArea, StateSeenOnlyInTestGetsTheTrainingRate) {
-  order_tables t;
-  choose_order_init(1, 1, 0.0, &t);
-  std::string a = "A", b = "B", c = "C";
-  choose_order_line_cpp(&a, 1, 3, '>', &t);   // trained at 0.25
-  choose_order_line_cpp(&b, 3, 1, '>', &t);   // trained at 0.75
-  t.perc_test = 1.0;                          // from here on everything is test
-  choose_order_line_cpp(&a, 0, 1, '>', &t);
-  choose_order_line_cpp(&c, 1, 0, '>', &t);   // unseen in training: rate 4/8
-  // C (0.5) ranks above A (0.25): perfect separation. A score of 0 or of
-  // A's rate for C would give 0.5.
-  EXPECT_DOUBLE_EQ(choose_order_area(t, 0, 0, 4, 0), 1.0);
-  EXPECT_DOUBLE_EQ(brute_area(t, 0, 0, 4, 0), 1.0);
-}
-
-TEST(OrderArea, SortedSweepEqualsTheLiteralPassOnRandomJourneys) {
+// States seen only in the test, scored with the training rate, occur here too.
+TEST(Order, SortedSweepEqualsTheLiteralPass) {
   std::mt19937 rng(5);
-  std::uniform_int_distribution<int> len(0, 6), ch(0, 5), cnt(0, 6);
   for (double perc_test : {0.2, 0.5}) {
     order_tables t;
     choose_order_init(4, 3, perc_test, &t);
     gb::reseed(99);
     for (int j = 0; j < 400; ++j) {
       std::string p;
-      for (int k = 0, l = len(rng); k < l; ++k) p += (k ? ">" : "") + std::string(1, 'a' + ch(rng));
-      choose_order_line_cpp(&p, cnt(rng) / 3, cnt(rng), '>', &t);
+      for (int k = 0, l = rng() % 7; k < l; ++k) p += (k ? ">" : "") + std::string(1, 'a' + rng() % 6);
+      choose_order_line_cpp(&p, rng() % 7 / 3, rng() % 7, '>', &t);
+    }
+    // Each unit is drawn for training with probability 1 - perc_test; the
+    // totals the unseen states are scored with add up the training draws.
+    for (uli f = 0; f < 3; ++f) {
+      double train[2] = {0, 0}, all[2] = {0, 0};
+      for (uli i = 0; i < t.nchannels_2[0]; ++i)
+        for (int k : {0, 1}) train[k] += t.train[0][2 * (3 * i + f) + k], all[k] += t.all[0][2 * i + k];
+      EXPECT_EQ(train[0], t.vtot_nulls_train[f]);
+      EXPECT_EQ(train[1], t.vtot_convs_train[f]);
+      for (int k : {0, 1}) EXPECT_NEAR(train[k] / all[k], 1 - perc_test, 0.06) << k;
     }
     for (uli o = 0; o < 4; ++o)
       for (uli f = 0; f < 3; ++f)
         for (int type : {0, 1})
-          for (uli npt : {1ul, 2ul, 3ul, 7ul, 10ul, 100ul, 1000ul})
-            EXPECT_NEAR(choose_order_area(t, f, o, npt, type), brute_area(t, f, o, npt, type),
-                        1e-12) << "order " << o + 1 << " fold " << f << " type " << type;
+          for (uli npt : {1ul, 2ul, 3ul, 7ul, 100ul, 1000ul})
+            EXPECT_NEAR(choose_order_area(t, f, o, npt, type), brute_area(t, f, o, npt, type), 1e-12)
+                << "order " << o + 1 << " fold " << f << " type " << type << " npt " << npt;
   }
 }
 
-TEST(OrderChoice, MedianOverFoldsAndTheChoiceRule) {
+TEST(Order, MedianOverFoldsAndTheChoiceRule) {
   // Conversion depends on the last two touch points only: order 2 gains a
   // lot over order 1, order 3 nothing.
   std::mt19937 rng(11);
-  std::uniform_int_distribution<int> len(2, 5), ch(0, 2);
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
+  Args a;
   for (int j = 0; j < 600; ++j) {
     std::vector<int> s;
     std::string p;
-    for (int k = 0, l = len(rng); k < l; ++k) {
-      s.push_back(ch(rng));
+    for (int k = 0, l = 2 + rng() % 4; k < l; ++k) {
+      s.push_back(rng() % 3);
       p += (k ? ">" : "") + std::string(1, 'a' + s.back());
     }
     const bool good = (s[s.size() - 2] + s.back()) % 2 == 0;
-    vy.push_back(p);
-    vc.push_back(good ? 8 : 2);
-    vn.push_back(good ? 2 : 8);
+    a.vy.push_back(p);
+    a.vc.push_back(good ? 8 : 2);
+    a.vn.push_back(good ? 2 : 8);
   }
-  Result r = choose(vy, vc, vn, 4, 5, 0.3, 0, 50, 0.01);
-  EXPECT_EQ(r.order, (std::vector<double>{1, 2, 3, 4}));
+  a.max_order = 4, a.roc_npt = 50, a.perc_tol = 0.01;
+  const Result r = choose(a);
+  EXPECT_EQ(r.order, (dbls{1, 2, 3, 4}));
   EXPECT_GT(r.curve[1], r.curve[0] * 1.05);
-  EXPECT_EQ(r.best, std::vector<double>{2});
-  // The same seed gives the same areas.
-  EXPECT_EQ(choose(vy, vc, vn, 4, 5, 0.3, 0, 50, 0.01).curve, r.curve);
-  // An impossible tolerance never stops: the negative maximum order.
-  EXPECT_EQ(choose(vy, vc, vn, 4, 5, 0.3, 0, 50, -1.0).best, std::vector<double>{-4});
+  EXPECT_EQ(r.best, dbls{2});
+  EXPECT_EQ(choose(a).curve, r.curve);   // the seed fixes the folds
+  a.perc_tol = -1;   // never enough: the negative maximum order
+  EXPECT_EQ(choose(a).best, dbls{-4});
 }
 
-TEST(OrderChoice, EvenFoldCountTakesTheMeanOfTheMiddleAreas) {
-  std::vector<std::string> vy = {"a", "b", "a>b", "b>a", "a>a"};
-  std::vector<uli> vc = {5, 1, 3, 2, 4}, vn = {2, 6, 3, 4, 1};
+TEST(Order, EqualAreasWithNoToleranceChooseNoOrder) {
+  // One-touch journeys have the same state at every order: equal areas,
+  // and with perc_tol 0 an equal area is no reason to stop.
+  Args a = journeys({"a", "b", "c", "a", "b"}, {5, 1, 3, 2, 0}, {1, 4, 3, 2, 6}, 3);
+  const Result r = choose(a);
+  EXPECT_EQ(r.curve[0], r.curve[1]);
+  EXPECT_EQ(r.curve[1], r.curve[2]);
+  EXPECT_GT(r.curve[0], 0.5);
+  EXPECT_EQ(r.best, dbls{-3});
+}
+
+TEST(Order, EvenFoldCountTakesTheMeanOfTheMiddleAreas) {
+  Args a = journeys({"a", "b", "a>b", "b>a", "a>a"}, {5, 1, 3, 2, 4}, {2, 6, 3, 4, 1}, 2);
+  a.nfold = 4, a.perc_test = 0.4, a.roc_npt = 20, a.seed = 7;
   order_tables t;
   choose_order_init(2, 4, 0.4, &t);
   gb::reseed(7);
-  for (size_t j = 0; j < vy.size(); ++j) choose_order_line_cpp(&vy[j], vc[j], vn[j], '>', &t);
-  std::vector<double> a;
-  for (uli f = 0; f < 4; ++f) a.push_back(choose_order_area(t, f, 1, 20, 0));
-  std::sort(a.begin(), a.end());
-  Result r = choose(vy, vc, vn, 2, 4, 0.4, 0, 20, 0.0, 7);
-  EXPECT_DOUBLE_EQ(r.curve[1], (a[1] + a[2]) / 2);
+  for (size_t j = 0; j < a.vy.size(); ++j) choose_order_line_cpp(&a.vy[j], a.vc[j], a.vn[j], '>', &t);
+  dbls areas;
+  for (uli f = 0; f < 4; ++f) areas.push_back(choose_order_area(t, f, 1, 20, 0));
+  std::sort(areas.begin(), areas.end());
+  ASSERT_LT(areas[1], areas[2]);
+  EXPECT_DOUBLE_EQ(choose(a).curve[1], (areas[1] + areas[2]) / 2);
 }
 
-TEST(OrderChoice, ProgressLines) {
-  CaptureConsole console;
-  choose({"a", "b"}, {1, 0}, {1, 3}, 2, 2, 0.3, 1, 10, 0.0, 1, 1);
-  EXPECT_EQ(console.out.str(),
-            "**choose order**\n"
-            "Transition matrices, number of paths elaborated: 2\n"
-            "Conversion rate: 20.00%\n");
-  console.out.str("");
-  choose({"a", ""}, {0, 0}, {0, 0}, 1, 1, 0.3, 0, 10, 0.0, 1, 1);
-  EXPECT_NE(console.out.str().find("Conversion rate: 0.00%\n"), std::string::npos);
+TEST(Order, ProgressLines) {
+  tl_test::Console console;
+  Args a = journeys({"a", "b", ""}, {1, 0, 0}, {1, 3, 0}, 1);
+  a.verbose = 1;
+  choose(a);
+  a.vc = {0, 0, 0}, a.vn = {0, 0, 0};
+  choose(a);
+  EXPECT_EQ(console.lines(), (std::vector<std::string>{
+                                 "**choose order**", "Transition matrices, number of paths elaborated: 3",
+                                 "Conversion rate: 20.00%", "**choose order**",
+                                 "Transition matrices, number of paths elaborated: 3",
+                                 "Conversion rate: 0.00%"}));   // not 0 / 0
 }
 
-TEST(OrderChoice, BadArgumentsThrow) {
-  expect_throws_with([] { choose({"a"}, {1}, {1}, 0); }, "max_order");
-  expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 0); }, "nfold");
-  expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 2, 0.3, 0, 0); }, "roc_npt");
-  expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 2, 0.3, 0, 10000001); }, "at most 10,000,000");
-  expect_throws_with([] { choose({"a"}, {1}, {1}, 2, 2, 0.3, 2); }, "flg_type");
-  expect_throws_with([] { choose({"a", "b"}, {1}, {1, 1}, 2); }, "conversions");
+TEST(Order, ErrorTable) {
+  tl_test::TempFile file("id;null;path;conv\n1;3;a > b;1\n");
+  auto with = [&](void (*edit)(Args&)) {
+    return [edit, &file] {
+      Args a = journeys({"a", "b"}, {1, 1}, {1, 1}, 2);
+      a.file = file.name;
+      edit(a), choose(a);
+    };
+  };
+  tl_test::expect_errors({
+      {"max_order must be at least 1", with([](Args& a) { a.max_order = 0; })},
+      {"max_order must be at most 1000, not 1001", with([](Args& a) { a.max_order = 1001; })},
+      {"nfold must be at least 1", with([](Args& a) { a.nfold = 0; })},
+      {"nfold must be at most 1000, not 1001", with([](Args& a) { a.nfold = 1001; })},
+      {"roc_npt must be at least 1", with([](Args& a) { a.roc_npt = 0; })},
+      {"roc_npt must be at most 10,000,000", with([](Args& a) { a.roc_npt = 10000001; })},
+      {"flg_type must be 0 (auc-roc) or 1 (auc-prerec)", with([](Args& a) { a.flg_type = 2; })},
+      {"journeys: conversions have 1 rows, paths 2", with([](Args& a) { a.vc = {1}; })},
+      {"column 'nulls' (var_null) not found in the header of '" + file.name + "'", with([](Args& a) { a.flg_file = 1, a.var_null = "nulls"; })},
+  });
 }
 
-TEST(OrderChoice, FileAndVectorsAgree) {
-  const std::string f = testing::TempDir() + "order_journeys.csv";
-  {
-    std::ofstream out(f);
-    out << "id;null;path;conv\n1;3;a > b;1\n2;0;b;2\n3;5;a;0\n4;1;b > b > a;4\n";
-  }
-  Result v = choose({"a > b", "b", "a", "b > b > a"}, {1, 2, 0, 4}, {3, 0, 5, 1}, 3, 3, 0.4);
-  Result r;
-  int flg_file = 1, flg_type = 0, verbose = 0;
-  uli max_order = 3, roc_npt = 100, nfold = 3, seed = 42;
-  double perc_test = 0.4, perc_tol = 0.0;
-  std::string file = f, vp = "path", vcn = "conv", vnn = "null", rs = ";", cs = ">";
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-  choose_order_cpp(&flg_file, &file, &vp, &vcn, &vnn, &rs, &vy, &vc, &vn, &max_order, &cs,
-                   &roc_npt, &nfold, &perc_test, &seed, &perc_tol, &flg_type, &verbose, &r.order,
-                   &r.curve, &r.best);
-  EXPECT_EQ(r.curve, v.curve);
-  vnn = "nulls";
-  expect_throws_with([&] {
-    choose_order_cpp(&flg_file, &file, &vp, &vcn, &vnn, &rs, &vy, &vc, &vn, &max_order, &cs,
-                     &roc_npt, &nfold, &perc_test, &seed, &perc_tol, &flg_type, &verbose,
-                     &r.order, &r.curve, &r.best);
-  }, "nulls");
-  std::remove(f.c_str());
-}
-
-TEST(OrderChoice, ProgressAfterEveryMillionJourneys) {
-  CaptureConsole console;
-  std::vector<std::string> vy(1000001, "a");
-  std::vector<uli> vc(1000001, 0), vn(1000001, 0);
-  vc[0] = 1;
-  vn[1] = 1;
-  choose(vy, vc, vn, 1, 1, 0.3, 0, 1, 0.0, 1, 1);
-  EXPECT_EQ(console.out.str(),
-            "**choose order**\n"
-            "Transition matrices, number of paths elaborated: 1,000,000\n"
-            "Transition matrices, number of paths elaborated: 1,000,001\n"
-            "Conversion rate: 50.00%\n");
-}
+}  // namespace

@@ -1,55 +1,33 @@
-#include <cstdlib>
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cstdlib>
+#include <stdexcept>
 
-#include "common/common.h"
+#include "helpers.h"
 #include "journeys/journeys.h"
 
 namespace {
 
 using SV = std::vector<std::string>;
 
-
-// split, parse_stoul and parse_stod are checked against reference
-// implementations and the standard conversions by fuzz/fuzz_strings.cpp.
-TEST(Strings, SplitStringPadsWithMinusOne) {
+// split, parse_stoul, parse_stod and normalise_blanks are checked against
+// reference implementations by fuzz/fuzz_strings.cpp.
+TEST(Strings, SplitsAndCollapse) {
   EXPECT_EQ(split2("3,0,12", ','), (std::vector<uli>{3, 0, 12}));
   EXPECT_THROW(split2("1,a", ','), std::invalid_argument);
-  EXPECT_EQ(split_string("5", 2), (std::vector<sli>{5, -1}));
-  EXPECT_EQ(split_string("3 0", 3), (std::vector<sli>{3, 0, -1}));
+  EXPECT_EQ(split_string("5", 2), (std::vector<sli>{5, -1}));   // padded with -1
   EXPECT_EQ(split_string("0 1 2", 3), (std::vector<sli>{0, 1, 2}));
   EXPECT_EQ(collapse_vec_to_str({3, 0, -1}), "3 0 -1");
-  EXPECT_EQ(collapse_vec_to_str({}), "");
-}
-
-// The hand-written normalisation must equal the regular expression it
-// replaces, on every string over a small alphabet.
-TEST(Strings, NormaliseBlanksMatchesRegex) {
-  const std::regex re("^ +| +$|( ) +");
-  const char alphabet[] = {' ', 'a', 'b'};
-  for (int len = 0; len <= 7; ++len) {
-    int total = 1;
-    for (int k = 0; k < len; ++k) total *= 3;
-    for (int code = 0; code < total; ++code) {
-      std::string s;
-      for (int k = 0, c = code; k < len; ++k, c /= 3) s.push_back(alphabet[c % 3]);
-      EXPECT_EQ(normalise_blanks(s), std::regex_replace(s, re, "$1")) << "'" << s << "'";
-    }
-  }
+  const SV names{"b", "a", "b", "c"};
+  EXPECT_EQ(unique_mp(&names), (std::map<std::string, uli>{{"b", 0}, {"a", 1}, {"c", 2}}));
 }
 
 TEST(Strings, ChannelRules) {
   std::vector<std::string_view> m;
-  channels_markov("display > search >email", '>', &m);
-  EXPECT_EQ(SV(m.begin(), m.end()), (SV{"display", "search", "email"}));
-  channels_markov("a>>b", '>', &m);
-  EXPECT_EQ(SV(m.begin(), m.end()), (SV{"a", "b"}));
   channels_markov("a> >b > paid  search", '>', &m);
   EXPECT_EQ(SV(m.begin(), m.end()), (SV{"a", "b", "paid  search"}));   // inner runs kept
   channels_markov(" > ", '>', &m);
   EXPECT_TRUE(m.empty());
-
   SV n;
   channels_normalised("paid  search > a>", '>', &n);
   EXPECT_EQ(n, (SV{"paid search", "a"}));
@@ -57,9 +35,16 @@ TEST(Strings, ChannelRules) {
   EXPECT_EQ(n, (SV{"a", "", "b"}));
 }
 
+TEST(Strings, PercentIsFloored) {
+  const std::vector<std::pair<double, std::string>> cases = {
+      {1.0, "100.00"}, {0.99999, "99.99"}, {0.05, "5.00"}, {0.1234, "12.34"},
+      {0.0123, "1.23"}, {5.0, "500.00"},   {0.0, "0.00"}};
+  for (const auto& c : cases) EXPECT_EQ(f_print_perc(c.first), c.second) << c.first;
+}
+
 TEST(Masking, PinnedOffsetsAndRoundTrip) {
   // Masked vectors cross sessions and platforms: the offsets are fixed
-  // forever (the first ones are glibc's rand() after srand(5281946)).
+  // forever (glibc's rand() after srand(5281946)).
   std::vector<double> w(4, 0.0);
   hide_index(&w);
   EXPECT_EQ(w, (std::vector<double>{78307, 910266, 931878, 185828}));
@@ -69,29 +54,30 @@ TEST(Masking, PinnedOffsetsAndRoundTrip) {
   std::srand(5281946);
   for (double x : many) ASSERT_EQ(x, std::rand() % 1000000);
 #endif
-  std::vector<double> v{0.25, 1.5, 0.0, 3.75, 1e-3};
+  const std::vector<double> v{0.25, 1.5, 0.0, 3.75, 1e-3};
   w = v;
   hide_index(&w);
   unhide_index(&w);
   for (size_t k = 0; k < v.size(); ++k) EXPECT_NEAR(w[k], v[k], 1e-9);
 }
 
-TEST(Random, SeedingIsReproducible) {
+TEST(Console, SeedSinkAndInterruptHook) {
   gb::reseed(42);
-  double a = gb::uniform(gb::engine);
-  gb::reseed(42 + (1ul << 32));   // reduced modulo 2^32
+  const double a = gb::uniform(gb::engine);
+  gb::reseed(42 + (uli{1} << 32));   // reduced modulo 2^32
   EXPECT_EQ(a, gb::uniform(gb::engine));
-  std::mt19937 fresh;
-  EXPECT_EQ(fresh(), 3499211612u);   // the standard default seed 5489
-}
-
-TEST(Containers, UniqueMapInOrderOfAppearance) {
-  SV v{"b", "a", "b", "c"};
-  auto mp = unique_mp(&v);
-  EXPECT_EQ(mp.size(), 3u);
-  EXPECT_EQ(mp["b"], 0u);
-  EXPECT_EQ(mp["a"], 1u);
-  EXPECT_EQ(mp["c"], 2u);
+  {
+    tl_test::Console console;
+    printA("- step");
+    EXPECT_EQ(console.os.str(), "- step\n");
+  }
+  static int calls = 0;
+  check_interrupt();   // no hook: nothing happens
+  set_interrupt_hook([] { ++calls; throw std::runtime_error("interrupted"); });
+  EXPECT_THROW(check_interrupt(), std::runtime_error);
+  set_interrupt_hook(nullptr);
+  check_interrupt();
+  EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

@@ -321,3 +321,19 @@ test_that("logistic-regression indices agree with R's glm on well-conditioned jo
   expect_equal(unname(w[["(unknown)"]]), sum(touched * w[lr$channels$channel]) / sum(tot),
                tolerance = 1e-9)
 })
+
+test_that("rows sent to a file leave the channel totals, and a repeated file column means its last", {
+  out <- tempfile()
+  h <- heuristic_models(j5, conversions = "conv", value = "val", file_output = out)
+  expect_equal(coef(h), coef(heuristic_models(j5, conversions = "conv", value = "val")))
+  expect_null(h$touchpoints)
+  expect_equal(nrow(utils::read.table(out, header = TRUE, sep = ";")), 11)
+  # logistic regression reads files in R; the native reader takes the last
+  # of two columns of one name, so must R
+  f <- write_lines_raw(paste0("path;conv;n;path\n",
+                              paste(c("x;2;1;b > a", "x;0;3;c", "x;1;1;a > c", "x;0;2;b"),
+                                    collapse = "\n"), "\n"))
+  d <- data.frame(path = c("b > a", "c", "a > c", "b"), conv = c(2, 0, 1, 0), n = c(1, 3, 1, 2))
+  expect_equal(coef(logistic_regression(file = f, conversions = "conv", nulls = "n", seed = 1)),
+               coef(logistic_regression(d, conversions = "conv", nulls = "n", seed = 1)))
+})
