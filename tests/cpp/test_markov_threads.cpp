@@ -1,75 +1,266 @@
+// The Markov model through markov_run and its fixed-signature entry points:
+// simulated and exact counts against the chain solved by hand, the step
+// limit, the seeds of the workers, index kinds, masking, touch-point rows.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <random>
-#include <sstream>
+#include <functional>
 
+#include "helpers.h"
 #include "markov/markov.h"
-#include "markov_helpers.h"
 
 namespace {
 
-using namespace markov_test;
+using namespace tl_test;
 
-// Binomial standard error of a share estimated from n simulated journeys.
-double se(double p, double n) { return std::sqrt(std::max(p * (1 - p), 1e-12) / n); }
-
-TEST(MarkovExact, ValueSharesStayFiniteWhenTheTotalOverflows) {
-  Settings s;
-  s.var_value = "value";
-  Result r = run(Journeys{{"a", "b > a"}, {1, 1}, {0, 0}, {1e308, 1e308}}, s);
-  ASSERT_EQ(r.vattr_value_glob.size(), 2u);   // shares of 2e308, each finite
-  EXPECT_NEAR(r.vattr_value_glob[0] / 2e300 + r.vattr_value_glob[1] / 2e300, 1e8, 1e-6);
+MarkovSettings settings(int type = 0) {
+  MarkovSettings s;
+  s.type = type;
+  s.nsim_start = 20000;
+  s.ncore = 2;
+  s.seed = 7;
+  return s;
 }
 
-// Index kinds from the same seed share their simulated counts, so Tc and Nc
-// follow from types 0 and 1 and the exact chain pins type 1 itself.
-TEST(MarkovExact, IndexKinds) {
-  Journeys j = loop_journeys(3, 30);
-  j.vy.push_back("e");   // e: conversions only, never a null
+MarkovResult markov(const Journeys& j, const MarkovSettings& s) {
+  return markov_run(j.source(), ">", s);
+}
+
+std::vector<double> unmasked(const MarkovResult& r) {
+  std::vector<double> v = r.vindex;
+  unhide_index(&v);
+  return v;
+}
+
+// Binomial standard error of a share estimated from n walks.
+double se(double p, double n) { return std::sqrt(std::max(p * (1 - p), 1e-12) / n); }
+
+// Journeys that loop on one channel: with a step limit of 5 many walks are
+// still looping when it is reached.
+Journeys self_loops() {
+  return {{"a > a > a > a > a > a > a > a > b", "b > a", "c > a > a", "c", "a > c > b"},
+          {3, 1, 0, 1, 2},
+          {1, 2, 3, 2, 1},
+          {}};
+}
+
+TEST(Markov, ErrorsNameTheArgument) {
+  const uli two63 = uli{1} << 63;
+  struct Case {
+    std::function<void(MarkovSettings&, Journeys&)> change;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {[](MarkovSettings& s, Journeys&) { s.order = 0; }, "order must be at least 1"},
+      {[](MarkovSettings& s, Journeys&) { s.ncore = 0; }, "ncore must be at least 1"},
+      {[](MarkovSettings& s, Journeys&) { s.nfold = 0; }, "nfold must be at least 1"},
+      {[](MarkovSettings& s, Journeys&) { s.conv_par = 0; },
+       "conv_par must be a positive number, not 0.000000"},
+      {[](MarkovSettings& s, Journeys&) { s.conv_par = NAN; },
+       "conv_par must be a positive number, not nan"},
+      {[](MarkovSettings& s, Journeys&) { s.rate_step_sim = 1.00001; },
+       "rate_step_sim (1.000010) must be greater than 1 and grow nsim_start (20000) by at least "
+       "one simulation"},
+      {[](MarkovSettings& s, Journeys&) { s.nsim_start = 19; },
+       "nsim_start (19) must be at least nfold x ncore (10 x 2)"},
+      {[](MarkovSettings& s, Journeys&) { s.type = 7; },
+       "type must be 0 (removal effects) or 1 to 4 (index kinds), not 7"},
+      {[](MarkovSettings&, Journeys& j) { j.vc = {0, 0}; },
+       "the journeys have no conversions: nothing to attribute"},
+      // Conversions exist, but no walk reaches them within the limit.
+      {[](MarkovSettings& s, Journeys& j) { j = {{"a > b > c > d > e"}, {1}, {0}, {}}; s.max_step = 2; },
+       "no simulated journey converted within 2 steps: raise max_step"},
+      {[](MarkovSettings& s, Journeys& j) { s.method.exact = 1; j = {{"a > b > c"}, {1}, {0}, {}}; s.max_step = 2; },
+       "no walk converts within 2 steps: raise max_step"},
+      // Counts that pass 2^64: out of "(start)", within one row, on one edge.
+      {[=](MarkovSettings&, Journeys& j) { j = {{"a>b", "a>b"}, {two63, 1}, {0, two63}, {}}; },
+       "counts overflow at row 2"},
+      {[=](MarkovSettings&, Journeys& j) { j = {{"a>b", "a>b"}, {~uli{0}, 0}, {1, 0}, {}}; },
+       "counts overflow at row 1"},
+      {[=](MarkovSettings&, Journeys& j) { j = {{"a>b", "a>b"}, {two63, two63}, {0, 0}, {}}; },
+       "counts overflow at row 2"},
+  };
+  for (const Case& c : cases) {
+    MarkovSettings s = settings();
+    Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {}};
+    c.change(s, j);
+    EXPECT_HAS(error_of([&] { markov(j, s); }), c.message);
+  }
+  // Exactly 2^64 - 1 out of "(start)" still fits.
+  MarkovSettings only_table = settings();
+  only_table.flg_out_tran_mtx = 2;
+  const MarkovResult r = markov({{"a>b", "a>c"}, {two63 - 1, 1}, {0, two63 - 1}, {}}, only_table);
+  EXPECT_EQ(r.vtran_prob_mtx.at(0), 1.0);
+}
+
+// A journey of four touches needs five draws: start -> a -> b -> c -> d ->
+// conversion. A step limit of 4 allows them; 3 converts nothing.
+TEST(Markov, StepLimitAtItsExactBoundary) {
+  const Journeys j{{"a > b > c > d"}, {1}, {0}, {}};
+  for (int exact : {0, 1}) {
+    MarkovSettings s = settings();
+    s.method.exact = exact;
+    s.max_step = 4;
+    s.verbose = 1;
+    Console con;
+    const MarkovResult r = markov(j, s);
+    EXPECT_EQ(r.s_nconv, 20000) << "exact " << exact;
+    if (!exact)
+      EXPECT_EQ(con.lines().back(),
+                "Percentage of simulated paths that successfully end before maximum number of "
+                "steps (4) is reached: 100.00%");
+    s.max_step = 3;
+    EXPECT_EQ(error_of([&] { markov(j, s); }),
+              exact ? "no walk converts within 3 steps: raise max_step"
+                    : "no simulated journey converted within 3 steps: raise max_step");
+  }
+}
+
+// The exact counts within the step limit (and without one) are the hand-
+// solved chain's: index kind 1 is conv_via / (conv_via + null_via). The
+// default limit is the longest journey in steps plus one (12 draws here).
+TEST(Markov, ExactCountsAreTheChainSolvedByHand) {
+  struct Case { Journeys j; uli order, max_step; int unlimited, draws; };
+  const std::vector<Case> cases = {{self_loops(), 1, 0, 0, 12},  {self_loops(), 1, 5, 0, 6},
+                                   {self_loops(), 1, 0, 1, 0},   {random_journeys(21, 40), 1, 0, 1, 0},
+                                   {random_journeys(22, 40), 2, 0, 1, 0}, {random_journeys(23, 40), 3, 0, 1, 0}};
+  for (const Case& k : cases) {
+    MarkovSettings s = settings(1);
+    s.order = k.order;
+    s.max_step = k.max_step;
+    s.method.exact = 1;
+    s.method.unlimited = k.unlimited;
+    const MarkovResult r = markov(k.j, s);
+    const std::vector<double> v = unmasked(r);
+    const ExactChain chain(k.j, k.order);
+    for (size_t c = 0; c < r.vchannels.size(); ++c) {
+      const double pc = chain.via(1, r.vchannels[c], k.draws), pn = chain.via(2, r.vchannels[c], k.draws);
+      EXPECT_NEAR(v[c], pc / (pc + pn), 1e-9) << "order " << k.order << " limit " << k.max_step;
+    }
+    const double pc = chain.absorb(1, "", k.draws), pn = chain.absorb(2, "", k.draws);
+    EXPECT_NEAR(v.back(), pc / (pc + pn), 1e-9);
+    EXPECT_NEAR(r.s_nconv, 20000 * pc, 1e-6);
+  }
+  // The step limit visibly cuts the self-loop chain.
+  const ExactChain loops(self_loops(), 1);
+  EXPECT_LT(loops.absorb(1, "", 6) + loops.absorb(2, "", 6), 0.95);
+}
+
+// What the simulation estimates is what the exact method computes: removal
+// effects within 4 binomial standard errors.
+TEST(Markov, SimulationAgreesWithTheExactCounts) {
+  struct Case { Journeys j; uli order, max_step; };
+  const std::vector<Case> cases = {{random_journeys(31, 30), 1, 0}, {random_journeys(32, 30), 2, 0},
+                                   {random_journeys(33, 30), 3, 0}, {self_loops(), 1, 5}};
+  for (const Case& k : cases) {
+    MarkovSettings sim = settings();
+    sim.order = k.order;
+    sim.max_step = k.max_step;
+    sim.nsim_start = 200000;
+    sim.conv_par = 0.01;
+    MarkovSettings ex = sim;
+    ex.method.exact = 1;
+    const MarkovResult rs = markov(k.j, sim), re = markov(k.j, ex);
+    const std::vector<double> vs = unmasked(rs), ve = unmasked(re);
+    ASSERT_EQ(vs.size(), ve.size());
+    for (size_t c = 0; c + 1 < ve.size(); ++c)
+      EXPECT_NEAR(vs[c], ve[c], 4 * se(ve[c], rs.s_nconv)) << "order " << k.order << " " << re.vchannels[c];
+    EXPECT_NEAR(rs.s_nconv / (rs.s_nconv + rs.s_nnull), re.s_nconv / (re.s_nconv + re.s_nnull), 0.01);
+  }
+}
+
+// Worker w draws from std::mt19937 seeded with seed + w. In the chain of
+// journey "a" (one conversion, one null) a walk draws twice: into a, then
+// conversion when the second uniform is below 1/2.
+TEST(Markov, WorkerWIsSeededWithSeedPlusW) {
+  const Journeys j{{"a"}, {1}, {1}, {}};
+  for (uli ncore : {1, 2, 3}) {
+    MarkovSettings s = settings();
+    s.ncore = ncore;
+    s.nfold = 1;   // one fold: the first batch converges
+    s.nsim_start = 1000 * ncore;
+    s.seed = 41;
+    double want = 0;
+    for (uli w = 0; w < ncore; ++w) {
+      std::mt19937 engine(static_cast<std::mt19937::result_type>(s.seed + w));
+      std::uniform_real_distribution<double> uniform(0.0, 1.0);
+      for (int walk = 0; walk < 1000; ++walk) {
+        uniform(engine);
+        want += uniform(engine) < 0.5;
+      }
+    }
+    const MarkovResult r = markov(j, s);
+    EXPECT_EQ(r.s_nconv, want) << "ncore " << ncore;
+    EXPECT_EQ(r.s_nconv + r.s_nnull, 1000.0 * ncore);
+  }
+  Journeys k = random_journeys(5, 25);
+  MarkovSettings s = settings();
+  s.conv_par = 0.02;
+  EXPECT_EQ(markov(k, s).vindex, markov(k, s).vindex);
+  s.seed = gb::limsup;   // a fresh seed: still a valid run
+  EXPECT_EQ(unmasked(markov({{"b > a", "c > a", "b > c", "a"}, {2, 1, 0, 3}, {1, 1, 2, 0}, {}}, s))[1], 1.0);
+}
+
+// Masked vectors leave the session and come back: the offsets are fixed
+// (the C library's rand() after srand(5281946), modulo 10^6).
+TEST(Markov, IndexIsMaskedWithFixedOffsets) {
+  const std::vector<double> offsets{78307, 910266, 931878, 185828, 237788};
+  std::vector<double> v(5, 0.0);
+  hide_index(&v);
+  EXPECT_EQ(v, offsets);
+  v = {1.5, 2, 3};
+  hide_index(&v);
+  EXPECT_EQ(v, (std::vector<double>{78308.5, 910268, 931881}));
+  unhide_index(&v);
+  EXPECT_EQ(v, (std::vector<double>{1.5, 2, 3}));
+  MarkovSettings s = settings(1);
+  s.method.exact = s.method.unlimited = 1;
+  const Journeys j = random_journeys(3, 20, 3);
+  const MarkovResult r = markov(j, s);
+  const ExactChain chain(j, 1);
+  ASSERT_EQ(r.vindex.size(), 4u);
+  for (size_t k = 0; k < 3; ++k) {
+    const double pc = chain.via(1, r.vchannels[k]), pn = chain.via(2, r.vchannels[k]);
+    EXPECT_NEAR(r.vindex[k], offsets[k] + pc / (pc + pn), 1e-9);
+  }
+}
+
+// Kinds from one seed share their counts: type 0 gives Tc / s_nconv, type 1
+// Tc / (Tc + Nc); kinds 2 to 4 follow. Channel e converts and never ends in
+// null: its odds are unbounded and take the largest finite ones.
+TEST(Markov, IndexKinds) {
+  Journeys j = random_journeys(3, 30);
+  j.vy.push_back("e");
   j.vc.push_back(5);
   j.vn.push_back(0);
   j.vv.push_back(0);
-  Settings s;
+  MarkovSettings s = settings();
   s.max_step = 400;
-  s.nsim_start = 100000;
-  s.flg_out_attr = 0;
-  ExactChain chain(j, 1);
   std::vector<std::vector<double>> v(5);
-  Result r2;
+  MarkovResult r0, r2;
   for (int type = 0; type <= 4; ++type) {
     s.type = type;
-    Result r = run(j, s);
-    v[type] = r.unmasked();
+    const MarkovResult r = markov(j, s);
+    v[type] = unmasked(r);
+    EXPECT_TRUE(r.vpath_id.empty());   // rows only when asked for
+    if (type == 0) r0 = r;
     if (type == 2) r2 = r;
-    EXPECT_TRUE(r.vpath_id.empty());
   }
-  const Result r0 = run(j, Settings{s.type = 0, s.order, s.nsim_start, s.max_step, s.ncore,
-                                    s.nfold, s.seed});
   const size_t n = r0.vchannels.size();
   const double sc = r0.s_nconv, sn = r0.s_nnull;
   double largest = -INFINITY;
   size_t e = n;
   for (size_t c = 0; c < n; ++c) {
-    const std::string& name = r0.vchannels[c];
-    const double pvc = chain.p_conv_via(name), pvn = chain.p_null_via(name);
-    EXPECT_NEAR(v[1][c], pvc / (pvc + pvn), 0.02) << name;
-    const double Tc = v[0][c] * sc;
-    const double Nc = Tc / v[1][c] - Tc;
+    const double Tc = v[0][c] * sc, Nc = Tc / v[1][c] - Tc;
     EXPECT_NEAR(v[3][c], (Tc - Nc + 1) * 0.5, 1e-6 * (Tc + Nc));
-    if (name == "e") {
+    if (r0.vchannels[c] == "e") {
       e = c;
       EXPECT_EQ(r2.vindex_raw[c], -INFINITY);
       EXPECT_NEAR(v[4][c], 1.0, 1e-9);
-    } else {
-      EXPECT_NEAR(v[2][c], Tc / Nc, 1e-6 * Tc / Nc);
-      EXPECT_NEAR(r2.vindex_raw[c], Tc / Nc, 1e-6 * Tc / Nc);
-      EXPECT_NEAR(v[4][c], 1 - std::exp(-Tc / Nc), 1e-6);
-      largest = std::max(largest, Tc / Nc);
+      continue;
     }
+    EXPECT_NEAR(v[2][c], Tc / Nc, 1e-6 * Tc / Nc);
+    EXPECT_NEAR(v[4][c], 1 - std::exp(-Tc / Nc), 1e-6);
+    largest = std::max(largest, Tc / Nc);
   }
   ASSERT_LT(e, n);
   EXPECT_NEAR(v[2][e], largest, 1e-6 * largest);
@@ -77,347 +268,159 @@ TEST(MarkovExact, IndexKinds) {
   EXPECT_NEAR(v[2][n], sc / sn, 1e-6 * sc / sn);
   EXPECT_NEAR(v[3][n], (sc - sn + 1) * 0.5, 1e-6 * (sc + sn));
   EXPECT_NEAR(v[4][n], 1 - std::exp(-sc / sn), 1e-9);
-  EXPECT_NEAR(v[1][n], chain.p_conv(), 0.01);
 }
 
-// ---- model behaviour -------------------------------------------------------
+// An index kind weights every touch point by path attribution; without
+// nulls the removal-effect totals become weights, calibrated once against
+// what path attribution gives each channel with them (a prior of 10).
+TEST(Markov, TouchPointRowsByIndexKind) {
+  const Journeys j = random_journeys(9, 30);
+  MarkovSettings s = settings(1);
+  s.flg_out_attr = 1;
+  MarkovResult r = markov(j, s);
+  std::vector<double> v = unmasked(r);
+  std::map<std::string, double> w;
+  for (size_t c = 0; c < r.vchannels.size(); ++c) w[r.vchannels[c]] = v[c];
+  TouchRows e = attribute_by_hand(j, w, v.back(), false);
+  expect_close(r.vpath_attr_convs, e.convs, 1e-9);
+  for (size_t c = 0; c < r.vchannels.size(); ++c)
+    EXPECT_NEAR(r.vattr_convs_loc[c], e.total[r.vchannels[c]], 1e-9);
 
-TEST(MarkovModel, ChannelInEveryConvertingJourneyHasEffectOne) {
-  // Only channel a leads to "(conversion)".
-  Journeys j{{"b > a", "c > a", "b > c", "a"}, {2, 1, 0, 3}, {1, 1, 2, 0}, {}};
-  Result r = run(j, Settings{});
-  std::vector<double> v = r.unmasked();
-  EXPECT_EQ(r.vchannels, (std::vector<std::string>{"b", "a", "c"}));
-  std::swap(v[0], v[1]);
-  EXPECT_EQ(v[0], 1.0);
-  EXPECT_TRUE(r.vpath_id.empty() && r.vattr_convs_loc.empty() && r.vattr_value_glob.empty());
-  EXPECT_TRUE(r.from.empty());
-  Settings unseeded;
-  unseeded.seed = gb::limsup;   // engines seeded from the device
-  EXPECT_EQ(run(j, unseeded).unmasked()[1], 1.0);
-}
-
-TEST(MarkovModel, SameSeedSameResults) {
-  Journeys j = loop_journeys(5, 25);
-  for (uli ncore : {1ul, 2ul}) {
-    Settings s;
-    s.ncore = ncore;
-    s.conv_par = 0.02;
-    Result a = run(j, s), b = run(j, s);
-    EXPECT_EQ(a.vindex, b.vindex) << "ncore " << ncore;
-    EXPECT_EQ(a.vattr_convs_glob, b.vattr_convs_glob);
-    EXPECT_EQ(a.s_nconv, b.s_nconv);
+  Journeys no_nulls = random_journeys(4, 30);
+  no_nulls.vn.clear();
+  s.type = 3;
+  r = markov(no_nulls, s);
+  v = unmasked(r);
+  ASSERT_EQ(r.vattr_convs_glob.size(), r.vchannels.size());
+  for (size_t c = 0; c < r.vchannels.size(); ++c) w[r.vchannels[c]] = r.vattr_convs_glob[c];
+  e = attribute_by_hand(no_nulls, w, 1.0, false);
+  for (size_t c = 0; c < r.vchannels.size(); ++c) {
+    w[r.vchannels[c]] = (r.vattr_convs_glob[c] + 10) / (e.total[r.vchannels[c]] + 10);
+    EXPECT_NEAR(v[c], w[r.vchannels[c]], 1e-9);
   }
+  EXPECT_NEAR(v.back(), 1.0, 1e-9);
+  expect_close(r.vpath_attr_convs, attribute_by_hand(no_nulls, w, 1.0, false).convs, 1e-9);
 }
 
-TEST(MarkovModel, TransitionTableAloneOrAlongside) {
-  Journeys j{{"a > b", "b"}, {1, 1}, {1, 0}, {}};
-  Settings s;
+TEST(Markov, TransitionTableAloneOrAlongside) {
+  const Journeys j{{"a > b", "b"}, {1, 1}, {1, 0}, {}};
+  MarkovSettings s = settings();
   s.flg_out_tran_mtx = 2;
   s.ncore = 0;   // no simulation: its settings do not matter
-  Result r = run(j, s);
-  EXPECT_EQ(r.vchannels.size(), 2u);
+  MarkovResult r = markov(j, s);
+  EXPECT_EQ(r.vchannels, (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(r.vindex.empty() && r.vattr_convs_glob.empty());
-  EXPECT_EQ(r.from, (std::vector<std::string>{"(start)", "(start)", "0", "1", "1"}));
-  EXPECT_EQ(r.to, (std::vector<std::string>{"0", "1", "1", "(conversion)", "(null)"}));
-  EXPECT_EQ(r.prob, (std::vector<double>{2.0 / 3, 1.0 / 3, 1.0, 2.0 / 3, 1.0 / 3}));
+  EXPECT_EQ(r.vchannel_from_mtx, (std::vector<std::string>{"(start)", "(start)", "0", "1", "1"}));
+  EXPECT_EQ(r.vchannel_to_mtx, (std::vector<std::string>{"0", "1", "1", "(conversion)", "(null)"}));
+  EXPECT_EQ(r.vtran_prob_mtx, (std::vector<double>{2.0 / 3, 1.0 / 3, 1.0, 2.0 / 3, 1.0 / 3}));
   s.flg_out_tran_mtx = 1;
   s.ncore = 1;
-  r = run(j, s);
-  EXPECT_EQ(r.from.size(), 5u);
+  r = markov(j, s);
+  EXPECT_EQ(r.vchannel_from_mtx.size(), 5u);
   EXPECT_EQ(r.vattr_convs_glob.size(), 2u);
+  // States of order 3 are windows of channel indices, in order of first sight.
+  s.flg_out_tran_mtx = 2;
+  s.order = 3;
+  r = markov({{"a > b", "b > a > b > a"}, {1, 1}, {0, 0}, {}}, s);
+  EXPECT_EQ(r.vchannel_from_mtx, (std::vector<std::string>{"(start)", "(start)", "0 1", "1 0 1", "0 1 0"}));
+  // Order 100 over 1,000 channels: the store grows with the states seen.
+  std::vector<std::string> vy(20);
+  for (int i = 0; i < 1000; ++i) vy[i / 50] += "c" + std::to_string(i) + ">";
+  s.order = 100;
+  r = markov({vy, std::vector<uli>(20, 1), {}, {}}, s);
+  EXPECT_EQ(r.vtran_prob_mtx.size(), 40u);   // one state per journey
 }
 
-struct TempName {
-  std::string name = std::string("/tmp/touchlane_markov_out_") + std::to_string(::getpid());
-  ~TempName() { std::remove(name.c_str()); }
-};
-
-TEST(MarkovModel, ChannelResultFile) {
-  Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {10, 5}};
-  TempName out;
-  Settings s;
-  s.file_output = out.name;
-  s.var_value = "value";
-  Result r = run(j, s);
-  std::ifstream in(out.name);
-  std::string header, row;
-  std::getline(in, header);
-  EXPECT_EQ(header, "channel;total_conversions;total_conversion_value");
-  std::getline(in, row);
-  char buf[200];
-  std::snprintf(buf, sizeof buf, "a;%f;%f", r.vattr_convs_glob[0], r.vattr_value_glob[0]);
-  EXPECT_EQ(row, buf);
+// The entry points are markov_run with their arguments gathered: a file,
+// the transition table and the channel file.
+TEST(Markov, EntryPointReadsAFileAsMarkovRun) {
+  const Journeys j = random_journeys(12, 40);
+  TempFile in(j.csv()), out;
+  MarkovSettings s = settings(0);
+  s.order = 2;
+  s.nfold = 5;
+  s.seed = 3;
+  s.conv_par = 0.02;
+  s.flg_out_tran_mtx = 1;
+  const MarkovResult want = markov(j, s);
+  MarkovResult r;
+  int flg_file = 1, type = 0, verbose = 0, tran = 1, nulls = 0, paths = 0, attr = 0;
+  std::string file = in.name, vp = "path", vc = "conv", vv = "value", vn = "nulls", rs = ";",
+              cs = ">", fo = out.name;
+  std::vector<std::string> vy;
+  std::vector<uli> vcv, vnv;
+  std::vector<double> vvv;
+  markov_model_cpp(&flg_file, &file, &vp, &vc, &vv, &vn, &vy, &vcv, &vvv, &vnv, &rs, &cs, &type,
+                   &s.order, &s.nsim_start, &s.max_step, &s.ncore, &s.nfold, &s.seed, &s.conv_par,
+                   &s.rate_step_sim, &verbose, &tran, &fo, &nulls, &paths, &r.vchannels, &r.vindex,
+                   &attr, &r.vpath_id, &r.vpath_name, &r.vpath_channel, &r.vpath_chpos,
+                   &r.vpath_attr_convs, &r.vpath_attr_value, &r.vattr_convs_loc, &r.vattr_convs_glob,
+                   &r.vattr_value_glob, &r.vchannel_from_mtx, &r.vchannel_to_mtx, &r.vtran_prob_mtx,
+                   &r.s_nconv, &r.s_nnull, &r.vindex_raw);
+  EXPECT_EQ(r.vindex, want.vindex);
+  EXPECT_EQ(r.vattr_convs_glob, want.vattr_convs_glob);
+  EXPECT_EQ(r.vtran_prob_mtx, want.vtran_prob_mtx);
+  double total_value = 0;
+  for (double x : r.vattr_value_glob) total_value += x;
+  double svv = 0;
+  for (double x : j.vv) svv += x;
+  EXPECT_NEAR(total_value, svv, 1e-9 * svv);
+  const std::vector<std::string> lines = split_lines(read_file(out.name));
+  ASSERT_EQ(lines.size(), 1 + r.vchannels.size());
+  EXPECT_EQ(lines[0], "channel;total_conversions;total_conversion_value");
+  EXPECT_EQ(lines[1].substr(0, 2), r.vchannels[0] + ";");
 }
 
-TEST(MarkovModel, ProgressLines) {
-  Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {}};
-  Settings s;
+// The batch total grows by rate_step_sim (1000, 1500, 2250) while each batch
+// simulates only the growth; an interrupt stops and joins the workers.
+int g_batches = 0;
+std::ostringstream* g_console = nullptr;
+void stop_after_three_batches() {
+  const std::string text = g_console->str();
+  int n = 0;
+  for (size_t p = 0; (p = text.find("Number of simulations", p)) != std::string::npos; ++p) ++n;
+  if (n >= 3) throw std::runtime_error("interrupted");
+}
+void stop_at_once() { throw std::runtime_error("interrupted"); }
+
+TEST(Markov, ProgressBatchesAndInterrupts) {
+  MarkovSettings s = settings();
   s.verbose = 1;
   s.conv_par = 1e9;   // any residual passes: one batch
   s.nsim_start = 0;   // the default size
   s.ncore = 1;
-  Console con;
-  run(j, s);
-  auto lines = con.lines();
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "**markov model estimation**");
-  EXPECT_EQ(lines[1], "Building transition matrix, number of paths elaborated: 2");
-  EXPECT_EQ(lines[2].rfind("Number of simulations: 100000 - Convergence reached: ", 0), 0u);
-  EXPECT_EQ(lines[3],
-            "Percentage of simulated paths that successfully end before maximum number of steps "
-            "(4) is reached: 100.00%");
-}
-
-// The step limit cuts long walks: they count as incomplete.
-TEST(MarkovModel, StepLimitLowersSuccess) {
-  Journeys j{{"a > b > c > d > e > f", "a"}, {1, 1}, {0, 0}, {}};
-  Settings s;
-  s.verbose = 1;
-  s.max_step = 3;
-  s.conv_par = 1e9;
-  Console con;
-  run(j, s);
-  const std::string line = con.lines().at(3);
-  EXPECT_NE(line.find("steps (3) is reached: "), std::string::npos);
-  const double pct = std::stod(line.substr(line.rfind(": ") + 2));
-  EXPECT_NEAR(pct, 50.0, 2.0);   // only the one-touch walks end within 4 draws
-}
-
-TEST(MarkovModel, ArgumentsThatCannotWork) {
-  Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {}};
-  auto expect_error = [&](Settings s, const std::string& what) {
-    EXPECT_NE(error_of(j, s).find(what), std::string::npos) << what << " / " << error_of(j, s);
-  };
-  Settings s;
-  s.order = 0;            expect_error(s, "order must be at least 1");
-  s = Settings{}; s.ncore = 0;       expect_error(s, "ncore must be at least 1");
-  s = Settings{}; s.nfold = 0;       expect_error(s, "nfold must be at least 1");
-  s = Settings{}; s.conv_par = 0;    expect_error(s, "conv_par must be a positive number");
-  s = Settings{}; s.conv_par = NAN;  expect_error(s, "conv_par must be a positive number");
-  s = Settings{}; s.rate_step_sim = 1;        expect_error(s, "rate_step_sim");
-  s = Settings{}; s.rate_step_sim = 1.00001;  expect_error(s, "grow nsim_start (20000)");
-  s = Settings{}; s.nsim_start = 19;          expect_error(s, "nsim_start (19) must be at least nfold x ncore (10 x 2)");
-  s = Settings{}; s.type = 7;        expect_error(s, "type must be 0");
-  Journeys none{{"a > b", "b"}, {0, 0}, {3, 1}, {}};
-  EXPECT_NE(error_of(none, Settings{}).find("no conversions"), std::string::npos);
-  Journeys weightless{{"a > b"}, {0}, {0}, {}};
-  EXPECT_NE(error_of(weightless, Settings{}).find("no conversions"), std::string::npos);
-  // Conversions exist, but no walk reaches them within the limit.
-  Journeys far{{"a > b > c > d > e"}, {1}, {0}, {}};
-  s = Settings{};
-  s.max_step = 2;
-  EXPECT_NE(error_of(far, s).find("no simulated journey converted within 2 steps"), std::string::npos);
-}
-
-// ---- the batch loop --------------------------------------------------------
-
-Fx coin_chain() {
-  Fx S(5);
-  S.add(0, 3, 2);
-  S.add(3, 4, 1);
-  S.add(3, 1, 1);
-  S.add(4, 1, 1);
-  S.add(4, 2, 1);
-  S.set_nchannels(5);
-  S.cum();
-  return S;
-}
-
-std::ostringstream* g_console = nullptr;
-int g_batches_before_stop = 0;
-
-void stop_after_batches() {
-  std::string text = g_console->str();
-  int n = 0;
-  for (size_t p = 0; (p = text.find("Number of simulations", p)) != std::string::npos; ++p) ++n;
-  if (n >= g_batches_before_stop) throw std::runtime_error("interrupted");
-}
-
-void stop_at_once() { throw std::runtime_error("interrupted"); }
-
-struct Loop {
-  Fx S = coin_chain();
-  std::vector<sli> table{-1, -1, -1, 0, 1};
-  uli order = 1, nchannels = 2, max_npassi = 3, max_step = 0, nsim_start = 1000, ncore = 2,
-      nfold = 2, seed = 3;
-  double conv_par = 1e-12, rate = 1.5, svc = 1;
-  int verbose = 1, flg_null = 1;
-  std::vector<double> Tc, Nc;
-  double s_nconv = 0, s_nnull = 0;
-  void run() {
-    markov_simulation(&S, &table, &order, &nchannels, &max_npassi, &max_step, &nsim_start, &ncore,
-                      &nfold, &seed, &conv_par, &rate, &verbose, &flg_null, &svc, &Tc, &Nc,
-                      &s_nconv, &s_nnull);
+  {
+    Console con;
+    markov({{"a > b", "b"}, {2, 1}, {0, 1}, {}}, s);
+    const auto lines = con.lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "**markov model estimation**");
+    EXPECT_EQ(lines[1], "Building transition matrix, number of paths elaborated: 2");
+    EXPECT_EQ(lines[2].rfind("Number of simulations: 100000 - Convergence reached: ", 0), 0u);
+    EXPECT_EQ(lines[3], "Percentage of simulated paths that successfully end before maximum "
+                        "number of steps (4) is reached: 100.00%");
   }
-};
-
-TEST(MarkovLoop, BatchTotalsGrowByTheRate) {
-  Console con;
-  g_console = &con.os;
-  g_batches_before_stop = 3;
-  set_interrupt_hook(&stop_after_batches);
-  Loop loop;
-  EXPECT_THROW(loop.run(), std::runtime_error);
-  set_interrupt_hook(nullptr);
-  auto lines = con.lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].rfind("Number of simulations: 1000 - Reaching convergence (wait...): ", 0), 0u);
-  EXPECT_EQ(lines[1].rfind("Number of simulations: 1500 - ", 0), 0u);
-  EXPECT_EQ(lines[2].rfind("Number of simulations: 2250 - ", 0), 0u);
-  EXPECT_NE(lines[0].find("% > 0.00%"), std::string::npos);
-  EXPECT_EQ(loop.nsim_start, 1750u);   // the third batch's size
-}
-
-TEST(MarkovLoop, InterruptDuringALongBatchJoinsTheWorkers) {
+  {
+    Console con;
+    g_console = &con.os;
+    set_interrupt_hook(&stop_after_three_batches);
+    s.conv_par = 1e-12;
+    s.nsim_start = 1000;
+    s.ncore = 2;
+    s.nfold = 2;
+    EXPECT_EQ(error_of([&] { markov(random_journeys(2, 20), s); }), "interrupted");
+    set_interrupt_hook(nullptr);
+    const auto lines = con.lines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[2].rfind("Number of simulations: 1000 - Reaching convergence (wait...): ", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("Number of simulations: 1500 - ", 0), 0u);
+    EXPECT_EQ(lines[4].rfind("Number of simulations: 2250 - ", 0), 0u);
+  }
   set_interrupt_hook(&stop_at_once);
-  Loop loop;
-  loop.verbose = 0;
-  loop.nsim_start = 4000000000ul;   // far more than the test would wait for
-  EXPECT_THROW(loop.run(), std::runtime_error);
+  s.verbose = 0;
+  s.nsim_start = 4000000000ul;   // far more than the test would wait for
+  EXPECT_EQ(error_of([&] { markov(random_journeys(2, 20), s); }), "interrupted");
   set_interrupt_hook(nullptr);
-}
-
-// Counts of the coin chain: every walk passes channel 0, half of them go on
-// to channel 1, and a walk through channel 1 converts with probability 1/2.
-TEST(MarkovLoop, CountsOfAKnownChain) {
-  Loop loop;
-  loop.verbose = 0;
-  loop.conv_par = 0.05;
-  loop.nsim_start = 40000;
-  loop.run();
-  const double n = loop.s_nconv + loop.s_nnull;
-  EXPECT_NEAR(loop.s_nconv / n, 0.75, 5 * se(0.75, n));
-  EXPECT_EQ(loop.Tc[0], loop.s_nconv);
-  EXPECT_EQ(loop.Nc[0], loop.s_nnull);
-  EXPECT_NEAR(loop.Tc[1] / loop.s_nconv, 1.0 / 3, 5 * se(1.0 / 3, loop.s_nconv));
-  EXPECT_EQ(loop.Nc[1], loop.s_nnull);   // every null walk passed channel 1
-}
-
-
-// ---- one worker ------------------------------------------------------------
-
-struct Worker {
-  Fx S;
-  std::vector<sli> table{-1, -1, -1, 0, 1};
-  SimAccumulators acc;
-  std::atomic<bool> stop{false};
-  uli nfold = 5, order = 1;
-  explicit Worker(Fx s, uli ncore = 2) : S(std::move(s)) { acc.reset(ncore, nfold, 2); }
-  void run(uli engine_seed, uli w, uli per_fold, uli max_npassi = 100) {
-    W_markov_model(engine_seed, w, &nfold, per_fold, &table, max_npassi, 1, 2, &order, 2, &S,
-                   &acc, &stop);
-  }
-};
-
-TEST(MarkovWorker, FoldsAndSlots) {
-  Worker wk(coin_chain());
-  wk.run(1, 0, 10000);
-  wk.run(2, 1, 10000);
-  for (uli w : {0ul, 1ul}) {
-    EXPECT_EQ(wk.acc.v_path[w], 50000u);
-    EXPECT_EQ(wk.acc.nconv[w] + wk.acc.nnull[w] + wk.acc.v_inc_path[w], 50000u);
-    double t = 0;
-    for (uli f = 0; f < 5; ++f) t += wk.acc.T0[w][f * 2];   // channel 0 is on every walk
-    EXPECT_EQ(t, static_cast<double>(wk.acc.nconv[w]));
-  }
-  EXPECT_NE(wk.acc.T0[0], wk.acc.T0[1]);   // different streams
-}
-
-TEST(MarkovWorker, SameSeedReplaysTheSameWalks) {
-  Worker a(coin_chain()), b(coin_chain());
-  a.run(9, 0, 1000);
-  b.run(9, 0, 1000);
-  EXPECT_EQ(a.acc.T0[0], b.acc.T0[0]);
-  b.run(9, 0, 1000);
-  for (size_t x = 0; x < a.acc.T0[0].size(); ++x) EXPECT_EQ(b.acc.T0[0][x], 2 * a.acc.T0[0][x]);
-}
-
-TEST(MarkovWorker, WalksThatCannotEndAreIncomplete) {
-  Fx loop(4);
-  loop.add(0, 3, 1);
-  loop.add(3, 3, 1);   // never leaves channel 0
-  loop.set_nchannels(4);
-  loop.cum();
-  Worker wk(loop);
-  wk.run(1, 0, 100, 3);
-  EXPECT_EQ(wk.acc.v_inc_path[0], 500u);
-  EXPECT_EQ(wk.acc.T0[0], std::vector<double>(10, 0.0));
-  Fx empty(4);   // "(start)" without successors
-  empty.set_nchannels(4);
-  empty.cum();
-  Worker none(empty);
-  none.run(1, 0, 100);
-  EXPECT_EQ(none.acc.v_inc_path[0], 500u);
-}
-
-// ---- index kinds applied to every touch point ---------------------------------
-
-// Conversions of each journey split by the weights of its distinct channels,
-// each share divided among the channel's occurrences; written per touch point.
-std::vector<double> shares(const Journeys& j, const std::vector<std::string>& names,
-                           const std::vector<double>& w, double mean,
-                           std::vector<double>* per_channel) {
-  std::vector<double> rows;
-  per_channel->assign(names.size(), 0.0);
-  for (size_t r = 0; r < j.vy.size(); ++r) {
-    if (j.vc[r] == 0) continue;
-    std::vector<std::string> ch;
-    std::stringstream ss(j.vy[r]);
-    std::string tok;
-    while (std::getline(ss, tok, '>')) ch.push_back(tok.substr(tok.find_first_not_of(' '),
-                                                               tok.find_last_not_of(' ') - tok.find_first_not_of(' ') + 1));
-    auto weight = [&](const std::string& c) {
-      for (size_t k = 0; k < names.size(); ++k) if (names[k] == c) return w[k];
-      return mean;
-    };
-    std::map<std::string, int> times;
-    for (auto& c : ch) ++times[c];
-    double tot = 0;
-    for (auto& kv : times) tot += weight(kv.first);
-    for (auto& c : ch) {
-      const double x = static_cast<double>(j.vc[r]) * weight(c) / tot / times[c];
-      rows.push_back(x);
-      for (size_t k = 0; k < names.size(); ++k) if (names[k] == c) (*per_channel)[k] += x;
-    }
-  }
-  return rows;
-}
-
-TEST(MarkovPaths, IndexKindWeightsEveryTouchPoint) {
-  Journeys j = loop_journeys(9, 30);
-  Settings s;
-  s.type = 1;
-  Result r = run(j, s);
-  std::vector<double> v = r.unmasked();
-  std::vector<double> want_loc;
-  std::vector<double> want = shares(j, r.vchannels, v, v.back(), &want_loc);
-  ASSERT_EQ(r.vpath_attr_convs.size(), want.size());
-  for (size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(r.vpath_attr_convs[k], want[k], 1e-9 * want[k]);
-  for (size_t k = 0; k < want_loc.size(); ++k) EXPECT_NEAR(r.vattr_convs_loc[k], want_loc[k], 1e-9);
-  EXPECT_TRUE(r.vattr_convs_glob.empty());
-}
-
-// Without nulls the removal-effect totals become weights, calibrated once
-// against what path attribution gives each channel with them.
-TEST(MarkovPaths, WithoutNullsTheWeightsAreCalibrated) {
-  Journeys j = loop_journeys(4, 30);
-  Settings s;
-  s.type = 3;
-  s.var_null = "";
-  Result r = run(j, s);
-  ASSERT_EQ(r.vattr_convs_glob.size(), r.vchannels.size());
-  std::vector<double> loc1, loc2;
-  shares(j, r.vchannels, r.vattr_convs_glob, 1.0, &loc1);
-  std::vector<double> w;
-  for (size_t k = 0; k < loc1.size(); ++k) w.push_back((r.vattr_convs_glob[k] + 10) / (loc1[k] + 10));
-  std::vector<double> want = shares(j, r.vchannels, w, 1.0, &loc2);
-  std::vector<double> v = r.unmasked();
-  for (size_t k = 0; k < w.size(); ++k) EXPECT_NEAR(v[k], w[k], 1e-9);   // masking rounds at 1e6 scale
-  EXPECT_NEAR(v.back(), 1.0, 1e-9);
-  ASSERT_EQ(r.vpath_attr_convs.size(), want.size());
-  for (size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(r.vpath_attr_convs[k], want[k], 1e-9 * want[k]);
-  for (size_t k = 0; k < loc2.size(); ++k) EXPECT_NEAR(r.vattr_convs_loc[k], loc2[k], 1e-9);
 }
 
 }  // namespace
