@@ -133,60 +133,53 @@ TEST(Compare, OversamplingBelowOnePercent) {
   EXPECT_NEAR(mean, odds, 5 * odds / std::sqrt(draws * 2 / 201));
 }
 
+#define CHANGE(...) [](Settings & s, auto& j) { (void)s, (void)j; __VA_ARGS__; }
+
 TEST(Compare, ErrorsNameTheArgument) {
-  struct Case { std::function<void(Settings&, Journeys&)> change; std::string message; };
-  const std::vector<Case> cases = {
-      {[](Settings& s, Journeys&) { s.max_nsim = 0; }, "the sample size is 0 (perc_sample 0.200000 of"},
-      {[](Settings& s, Journeys&) { s.perc_sample = 0; }, "the sample size is 0 (perc_sample 0.000000 of"},
-      {[](Settings& s, Journeys&) { s.perc_reall = 0.7; s.min_perc_traffic = 0.5; },
-       "perc_reall and min_perc_traffic together must not exceed 1"},
-      {[](Settings& s, Journeys&) { s.perc_reall = -0.1; }, "perc_reall must lie between 0 and 1, not -0.100000"},
-      {[](Settings& s, Journeys&) { s.perc_sample = NAN; }, "perc_sample must be a non-negative number, not nan"},
-      {[](Settings& s, Journeys&) { s.niter = 1000001; }, "niter must be at most 1000000, not 1000001"},
-      {[](Settings&, Journeys& j) { j.vy[3] = " > "; }, "vy: row 4 has no channels"},
-      {[](Settings&, Journeys& j) { for (uli& x : j.vc) x = 0; }, "no journey converts, there is nothing to compare"},
-      {[](Settings&, Journeys& j) { j.vn.pop_back(); }, "vy, vc and vn must have the same length ("},
+  const std::vector<std::pair<std::function<void(Settings&, Journeys&)>, std::string>> cases = {
+      {CHANGE(s.max_nsim = 0), "the sample size is 0 (perc_sample 0.200000 of"},
+      {CHANGE(s.perc_sample = 0), "the sample size is 0 (perc_sample 0.000000 of"},
+      {CHANGE(s.perc_reall = 0.7, s.min_perc_traffic = 0.5), "perc_reall and min_perc_traffic together must not exceed 1"},
+      {CHANGE(s.perc_reall = -0.1), "perc_reall must lie between 0 and 1, not -0.100000"},
+      {CHANGE(s.perc_sample = NAN), "perc_sample must be a non-negative number, not nan"},
+      {CHANGE(s.niter = 1000001), "niter must be at most 1000000, not 1000001"},
+      {CHANGE(j.vy[3] = " > "), "vy: row 4 has no channels"},
+      {CHANGE(j.vc.assign(j.vc.size(), 0)), "no journey converts, there is nothing to compare"},
+      {CHANGE(j.vn.pop_back()), "vy, vc and vn must have the same length ("},
   };
-  for (const Case& c : cases) {
+  for (const auto& [change, message] : cases) {
     Settings s;
     Journeys j = poisson_journeys(50, 1, 5, 7);
-    c.change(s, j);
-    EXPECT_HAS(error_of([&] { compare(j, s); }), c.message);
+    change(s, j);
+    EXPECT_HAS(error_of([&] { compare(j, s); }), message);
   }
 }
 
-// An event table of nj journeys over ndays days, channels a..d, about one
-// journey in six converting, and click-through rates for every day.
+// An event table of nj random journeys (a few minutes between touches, a
+// conversion row for converting ones) over ndays days, with click-through
+// rates for every day.
 struct MmmInput {
   std::vector<uli> id;
   std::vector<std::string> time, channel, ctr_day;
   std::vector<std::vector<double>> ctr;
 };
 
-std::string stamp(uli seconds) {
-  const uli day = seconds / 86400, s = seconds % 86400;
+std::string stamp(uli t) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "2024-01-%02u %02u:%02u:%02u", unsigned(day + 1), unsigned(s / 3600),
-                unsigned(s / 60 % 60), unsigned(s % 60));
+  std::snprintf(buf, sizeof buf, "2024-01-%02u %02u:%02u:%02u", unsigned(t / 86400 + 1), unsigned(t % 86400 / 3600),
+                unsigned(t / 60 % 60), unsigned(t % 60));
   return buf;
 }
 
 MmmInput mmm_input(uli nj, uli ndays, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(0, 1);
+  const Journeys j = random_journeys(seed, static_cast<int>(nj), 4, 3);
   MmmInput in;
-  for (uli j = 0; j < nj; ++j) {
-    uli t = static_cast<uli>(u(rng) * static_cast<double>((ndays - 1) * 86400));
-    for (int k = 1 + rng() % 3; k > 0; --k) {
-      in.id.push_back(j + 1);
-      in.time.push_back(stamp(t));
-      in.channel.push_back(std::string(1, static_cast<char>('a' + rng() % 4)));
-      t = std::min(t + static_cast<uli>(u(rng) * 20000), ndays * 86400 - 1);
-    }
-    if (u(rng) < 0.17) {
-      in.id.push_back(j + 1);
-      in.time.push_back(stamp(t));
-      in.channel.push_back("conv");
+  for (uli r = 0; r < nj; ++r) {
+    uli t = (r * 7919 * 61) % ((ndays - 1) * 86400);
+    for (const std::string& c : pieces_by_hand(j.vy[r] + (j.vc[r] % 3 == 1 ? " > conv" : ""))) {
+      in.id.push_back(r + 1);
+      in.time.push_back(stamp(t += 300));
+      in.channel.push_back(c);
     }
   }
   for (uli d = 0; d < ndays; ++d) {
@@ -222,29 +215,25 @@ TEST(CompareMmm, NamesSharesAndErrors) {
   EXPECT_HAS(c.printed, "Attribution (First/Last/Linear/Shapley/Logistic/Reward/Markov)\n");
   EXPECT_EQ(compare_mmm(mmm_input(300, 12, 1), s).perf, c.perf);
 
-  struct Case { std::function<void(Settings&, MmmInput&)> change; std::string message; };
-  const std::vector<Case> cases = {
-      {[](Settings&, MmmInput& in) { in.ctr_day.erase(in.ctr_day.begin() + 3); in.ctr.erase(in.ctr.begin() + 3); },
+  const std::vector<std::pair<std::function<void(Settings&, MmmInput&)>, std::string>> cases = {
+      {CHANGE(j.ctr_day.erase(j.ctr_day.begin() + 3), j.ctr.erase(j.ctr.begin() + 3)),
        "tab_ctr_day_str: no click-through rates for day 2024-01-04"},
-      {[](Settings&, MmmInput& in) { in.time[7] = "2024-01-04T10:00:00"; }, "tab_paths_time_str: row 8 ("},
-      {[](Settings&, MmmInput& in) { for (auto& row : in.ctr) row.pop_back(); }, "tab_ctr_ctr: row 1 has 3"},
-      {[](Settings& s, MmmInput&) { s.perc_sample = 0.15; }, "too short"},   // one day of ten
-      {[](Settings&, MmmInput& in) {
-         in.id.insert(in.id.begin(), 0);
-         in.time.insert(in.time.begin(), "2024-01-01 00:00:00");
-         in.channel.insert(in.channel.begin(), "conv");
-       }, "journey 0 has no touch point"},
-      {[](Settings& s, MmmInput&) { s.max_nsim = 0; }, "the sample size is 0"},
-      {[](Settings&, MmmInput& in) { in.channel[0] = "z"; }, "tab_ctr_ctr: row 1 has 4 click-through rates for 5 channels"},
-      {[](Settings&, MmmInput& in) { in.time.pop_back(); }, "the event table columns have different lengths ("},
+      {CHANGE(j.time[7] = "2024-01-04T10:00:00"), "tab_paths_time_str: row 8 ("},
+      {CHANGE(for (auto& row : j.ctr) row.pop_back()), "tab_ctr_ctr: row 1 has 3"},
+      {CHANGE(s.perc_sample = 0.15), "too short"},   // one day of ten
+      {CHANGE(j.id.insert(j.id.begin(), 0), j.time.insert(j.time.begin(), "2024-01-01 00:00:00"),
+              j.channel.insert(j.channel.begin(), "conv")), "journey 0 has no touch point"},
+      {CHANGE(s.max_nsim = 0), "the sample size is 0"},
+      {CHANGE(j.channel[0] = "z"), "tab_ctr_ctr: row 1 has 4 click-through rates for 5 channels"},
+      {CHANGE(j.time.pop_back()), "the event table columns have different lengths ("},
   };
-  for (const Case& k : cases) {
+  for (const auto& [change, message] : cases) {
     Settings t;
     t.perc_sample = 0.5;
     t.markov_order = 0;
     MmmInput in = mmm_input(100, 10, 2);
-    k.change(t, in);
-    EXPECT_HAS(error_of([&] { compare_mmm(in, t); }), k.message);
+    change(t, in);
+    EXPECT_HAS(error_of([&] { compare_mmm(in, t); }), message);
   }
 }
 
@@ -321,24 +310,6 @@ TEST(PathGenerator, TrafficModeSpendsTheBudget) {
   }
   EXPECT_TRUE(generate(population({"1 1", "2 2"}, {true, false}, {1, 1}), 2, {1.5, 1}, 0).vy1.empty());
   EXPECT_TRUE(generate(Population{}, 2, {1, 1}, 0).vy1.empty());
-}
-
-TEST(PathGenerator, Errors) {
-  struct Case { Population p; uli nchannels; std::vector<double> traffic; std::string message; };
-  const std::vector<Case> cases = {
-      {Population{}, 1, {}, "path_generator: no candidate can be drawn"},
-      {{{"1"}, {true}, {0.0}}, 1, {}, "path_generator: no candidate can be drawn"},
-      {{{"1", "1"}, {true, false}, {0.8, 0.4}}, 1, {}, "path_generator: cumulative probability of"},
-      {{{"1", "1"}, {true, false}, {NAN, 1}}, 1, {}, "path_generator: cumulative probability of"},
-      {{{"1", "1"}, {true}, {0.5, 1}}, 1, {}, "path_generator: 2 paths but "},
-      {population({"1", ""}, {true, false}, {1, 1}), 1, {5}, "touches no channel"},
-      {population({"1", "3"}, {true, false}, {1, 1}), 2, {5, 5}, "has token 3"},
-      {population({"0"}, {true}, {1}), 2, {5, 5}, "has token 0"},
-      {population({"x"}, {true}, {1}), 2, {5, 5}, "stoul"},
-      {population({"1"}, {true}, {1}), 2, {5}, "path_generator: traffic for 1 "},
-      {population({"1"}, {true}, {1}), 1, {NAN}, "path_generator: traffic of channel 1"},
-  };
-  for (const Case& c : cases) EXPECT_HAS(error_of([&] { generate(c.p, c.nchannels, c.traffic, 5); }), c.message);
 }
 
 TEST(IntAttrTrf, WholeNumbersWithTheRoundedTotal) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <numeric>
 
 #include "helpers.h"
 #include "markov/markov.h"
@@ -43,53 +44,36 @@ Journeys self_loops() {
           {}};
 }
 
+#define CHANGE(...) [=](MarkovSettings & s, Journeys & j) { (void)s, (void)j; __VA_ARGS__; }
+
 TEST(Markov, ErrorsNameTheArgument) {
   const uli two63 = uli{1} << 63;
-  struct Case {
-    std::function<void(MarkovSettings&, Journeys&)> change;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
-      {[](MarkovSettings& s, Journeys&) { s.order = 0; }, "order must be at least 1"},
-      {[](MarkovSettings& s, Journeys&) { s.ncore = 0; }, "ncore must be at least 1"},
-      {[](MarkovSettings& s, Journeys&) { s.nfold = 0; }, "nfold must be at least 1"},
-      {[](MarkovSettings& s, Journeys&) { s.conv_par = 0; },
-       "conv_par must be a positive number, not 0.000000"},
-      {[](MarkovSettings& s, Journeys&) { s.conv_par = NAN; },
-       "conv_par must be a positive number, not nan"},
-      {[](MarkovSettings& s, Journeys&) { s.rate_step_sim = 1.00001; },
-       "rate_step_sim (1.000010) must be greater than 1 and grow nsim_start (20000) by at least "
-       "one simulation"},
-      {[](MarkovSettings& s, Journeys&) { s.nsim_start = 19; },
-       "nsim_start (19) must be at least nfold x ncore (10 x 2)"},
-      {[](MarkovSettings& s, Journeys&) { s.type = 7; },
-       "type must be 0 (removal effects) or 1 to 4 (index kinds), not 7"},
-      {[](MarkovSettings&, Journeys& j) { j.vc = {0, 0}; },
-       "the journeys have no conversions: nothing to attribute"},
-      // Conversions exist, but no walk reaches them within the limit.
-      {[](MarkovSettings& s, Journeys& j) { j = {{"a > b > c > d > e"}, {1}, {0}, {}}; s.max_step = 2; },
-       "no simulated journey converted within 2 steps: raise max_step"},
-      {[](MarkovSettings& s, Journeys& j) { s.method.exact = 1; j = {{"a > b > c"}, {1}, {0}, {}}; s.max_step = 2; },
-       "no walk converts within 2 steps: raise max_step"},
+  const std::vector<std::pair<std::function<void(MarkovSettings&, Journeys&)>, std::string>> cases = {
+      {CHANGE(s.order = 0), "order must be at least 1"},
+      {CHANGE(s.ncore = 0), "ncore must be at least 1"},
+      {CHANGE(s.nfold = 0), "nfold must be at least 1"},
+      {CHANGE(s.conv_par = 0), "conv_par must be a positive number, not 0.000000"},
+      {CHANGE(s.conv_par = NAN), "conv_par must be a positive number, not nan"},
+      {CHANGE(s.rate_step_sim = 1.00001),
+       "rate_step_sim (1.000010) must be greater than 1 and grow nsim_start (20000) by at least one simulation"},
+      {CHANGE(s.nsim_start = 19), "nsim_start (19) must be at least nfold x ncore (10 x 2)"},
+      {CHANGE(s.type = 7), "type must be 0 (removal effects) or 1 to 4 (index kinds), not 7"},
+      {CHANGE(j.vc = {0, 0}), "the journeys have no conversions: nothing to attribute"},
       // Counts that pass 2^64: out of "(start)", within one row, on one edge.
-      {[=](MarkovSettings&, Journeys& j) { j = {{"a>b", "a>b"}, {two63, 1}, {0, two63}, {}}; },
-       "counts overflow at row 2"},
-      {[=](MarkovSettings&, Journeys& j) { j = {{"a>b", "a>b"}, {~uli{0}, 0}, {1, 0}, {}}; },
-       "counts overflow at row 1"},
-      {[=](MarkovSettings&, Journeys& j) { j = {{"a>b", "a>b"}, {two63, two63}, {0, 0}, {}}; },
-       "counts overflow at row 2"},
+      {CHANGE(j = Journeys({{"a>b", "a>b"}, {two63, 1}, {0, two63}, {}})), "counts overflow at row 2"},
+      {CHANGE(j = Journeys({{"a>b", "a>b"}, {~uli{0}, 0}, {1, 0}, {}})), "counts overflow at row 1"},
+      {CHANGE(j = Journeys({{"a>b", "a>b"}, {two63, two63}, {0, 0}, {}})), "counts overflow at row 2"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [change, message] : cases) {
     MarkovSettings s = settings();
     Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {}};
-    c.change(s, j);
-    EXPECT_HAS(error_of([&] { markov(j, s); }), c.message);
+    change(s, j);
+    EXPECT_HAS(error_of([&] { markov(j, s); }), message);
   }
   // Exactly 2^64 - 1 out of "(start)" still fits.
   MarkovSettings only_table = settings();
   only_table.flg_out_tran_mtx = 2;
-  const MarkovResult r = markov({{"a>b", "a>c"}, {two63 - 1, 1}, {0, two63 - 1}, {}}, only_table);
-  EXPECT_EQ(r.vtran_prob_mtx.at(0), 1.0);
+  EXPECT_EQ(markov({{"a>b", "a>c"}, {two63 - 1, 1}, {0, two63 - 1}, {}}, only_table).vtran_prob_mtx.at(0), 1.0);
 }
 
 // A journey of four touches needs five draws: start -> a -> b -> c -> d ->
@@ -224,8 +208,8 @@ TEST(Markov, IndexIsMaskedWithFixedOffsets) {
   }
 }
 
-// Kinds from one seed share their counts: type 0 gives Tc / s_nconv, type 1
-// Tc / (Tc + Nc); kinds 2 to 4 follow. Channel e converts and never ends in
+// Index kinds of the exact counts Tc = conv_via and Nc = null_via (expected
+// counts out of nsim_start walks). Channel e converts and never ends in
 // null: its odds are unbounded and take the largest finite ones.
 TEST(Markov, IndexKinds) {
   Journeys j = random_journeys(3, 30);
@@ -233,41 +217,34 @@ TEST(Markov, IndexKinds) {
   j.vc.push_back(5);
   j.vn.push_back(0);
   j.vv.push_back(0);
+  const ExactChain chain(j, 1);
+  const std::function<double(double, double)> kind[] = {
+      nullptr, [](double c, double n) { return c / (c + n); }, [](double c, double n) { return c / n; },
+      [](double c, double n) { return (c - n + 1) / 2; }, [](double c, double n) { return 1 - std::exp(-c / n); }};
   MarkovSettings s = settings();
-  s.max_step = 400;
-  std::vector<std::vector<double>> v(5);
-  MarkovResult r0, r2;
-  for (int type = 0; type <= 4; ++type) {
+  s.method.exact = s.method.unlimited = 1;
+  s.nsim_start = 1000;
+  for (int type = 1; type <= 4; ++type) {
     s.type = type;
     const MarkovResult r = markov(j, s);
-    v[type] = unmasked(r);
-    EXPECT_TRUE(r.vpath_id.empty());   // rows only when asked for
-    if (type == 0) r0 = r;
-    if (type == 2) r2 = r;
-  }
-  const size_t n = r0.vchannels.size();
-  const double sc = r0.s_nconv, sn = r0.s_nnull;
-  double largest = -INFINITY;
-  size_t e = n;
-  for (size_t c = 0; c < n; ++c) {
-    const double Tc = v[0][c] * sc, Nc = Tc / v[1][c] - Tc;
-    EXPECT_NEAR(v[3][c], (Tc - Nc + 1) * 0.5, 1e-6 * (Tc + Nc));
-    if (r0.vchannels[c] == "e") {
-      e = c;
-      EXPECT_EQ(r2.vindex_raw[c], -INFINITY);
-      EXPECT_NEAR(v[4][c], 1.0, 1e-9);
-      continue;
+    const std::vector<double> v = unmasked(r);
+    double largest = -INFINITY;
+    size_t e = 0;
+    for (size_t c = 0; c < r.vchannels.size(); ++c) {
+      const double want = kind[type](1000 * chain.via(1, r.vchannels[c]), 1000 * chain.via(2, r.vchannels[c]));
+      if (r.vchannels[c] == "e") e = c;
+      if (std::isinf(want)) continue;
+      EXPECT_NEAR(v[c], want, 1e-9 * std::max(1.0, std::fabs(want))) << type << " " << r.vchannels[c];
+      largest = std::max(largest, want);
     }
-    EXPECT_NEAR(v[2][c], Tc / Nc, 1e-6 * Tc / Nc);
-    EXPECT_NEAR(v[4][c], 1 - std::exp(-Tc / Nc), 1e-6);
-    largest = std::max(largest, Tc / Nc);
+    if (type == 2) {
+      EXPECT_EQ(r.vindex_raw[e], -INFINITY);
+      EXPECT_NEAR(v[e], largest, 1e-9 * largest);
+    }
+    const double want = kind[type](1000 * chain.absorb(1, ""), 1000 * chain.absorb(2, ""));
+    EXPECT_NEAR(v.back(), want, 1e-9 * std::max(1.0, std::fabs(want))) << type;
+    EXPECT_TRUE(r.vpath_id.empty());   // rows only when asked for
   }
-  ASSERT_LT(e, n);
-  EXPECT_NEAR(v[2][e], largest, 1e-6 * largest);
-  EXPECT_NEAR(v[1][n], sc / (sc + sn), 1e-9);
-  EXPECT_NEAR(v[2][n], sc / sn, 1e-6 * sc / sn);
-  EXPECT_NEAR(v[3][n], (sc - sn + 1) * 0.5, 1e-6 * (sc + sn));
-  EXPECT_NEAR(v[4][n], 1 - std::exp(-sc / sn), 1e-9);
 }
 
 // An index kind weights every touch point by path attribution; without
@@ -331,9 +308,9 @@ TEST(Markov, TransitionTableAloneOrAlongside) {
   EXPECT_EQ(r.vtran_prob_mtx.size(), 40u);   // one state per journey
 }
 
-// The entry points are markov_run with their arguments gathered: a file,
-// the transition table and the channel file.
-TEST(Markov, EntryPointReadsAFileAsMarkovRun) {
+// markov_model_cpp is markov_run with its arguments gathered; here it reads
+// a file and writes the channel file.
+TEST(Markov, EntryPointIsMarkovRun) {
   const Journeys j = random_journeys(12, 40);
   TempFile in(j.csv()), out;
   MarkovSettings s = settings(0);
@@ -344,27 +321,24 @@ TEST(Markov, EntryPointReadsAFileAsMarkovRun) {
   s.flg_out_tran_mtx = 1;
   const MarkovResult want = markov(j, s);
   MarkovResult r;
-  int flg_file = 1, type = 0, verbose = 0, tran = 1, nulls = 0, paths = 0, attr = 0;
-  std::string file = in.name, vp = "path", vc = "conv", vv = "value", vn = "nulls", rs = ";",
-              cs = ">", fo = out.name;
+  int flg_file = 1;
+  std::string file = in.name, vp = "path", vc = "conv", vv = "value", vn = "nulls", rs = ";", cs = ">";
   std::vector<std::string> vy;
-  std::vector<uli> vcv, vnv;
-  std::vector<double> vvv;
-  markov_model_cpp(&flg_file, &file, &vp, &vc, &vv, &vn, &vy, &vcv, &vvv, &vnv, &rs, &cs, &type,
+  std::vector<uli> none;
+  std::vector<double> nonev;
+  s.file_output = out.name;
+  markov_model_cpp(&flg_file, &file, &vp, &vc, &vv, &vn, &vy, &none, &nonev, &none, &rs, &cs, &s.type,
                    &s.order, &s.nsim_start, &s.max_step, &s.ncore, &s.nfold, &s.seed, &s.conv_par,
-                   &s.rate_step_sim, &verbose, &tran, &fo, &nulls, &paths, &r.vchannels, &r.vindex,
-                   &attr, &r.vpath_id, &r.vpath_name, &r.vpath_channel, &r.vpath_chpos,
-                   &r.vpath_attr_convs, &r.vpath_attr_value, &r.vattr_convs_loc, &r.vattr_convs_glob,
-                   &r.vattr_value_glob, &r.vchannel_from_mtx, &r.vchannel_to_mtx, &r.vtran_prob_mtx,
-                   &r.s_nconv, &r.s_nnull, &r.vindex_raw);
+                   &s.rate_step_sim, &s.verbose, &s.flg_out_tran_mtx, &s.file_output, &s.flg_write_nulls,
+                   &s.flg_write_paths, &r.vchannels, &r.vindex, &s.flg_out_attr, &r.vpath_id, &r.vpath_name,
+                   &r.vpath_channel, &r.vpath_chpos, &r.vpath_attr_convs, &r.vpath_attr_value,
+                   &r.vattr_convs_loc, &r.vattr_convs_glob, &r.vattr_value_glob, &r.vchannel_from_mtx,
+                   &r.vchannel_to_mtx, &r.vtran_prob_mtx, &r.s_nconv, &r.s_nnull, &r.vindex_raw);
   EXPECT_EQ(r.vindex, want.vindex);
   EXPECT_EQ(r.vattr_convs_glob, want.vattr_convs_glob);
   EXPECT_EQ(r.vtran_prob_mtx, want.vtran_prob_mtx);
-  double total_value = 0;
-  for (double x : r.vattr_value_glob) total_value += x;
-  double svv = 0;
-  for (double x : j.vv) svv += x;
-  EXPECT_NEAR(total_value, svv, 1e-9 * svv);
+  EXPECT_NEAR(std::accumulate(r.vattr_value_glob.begin(), r.vattr_value_glob.end(), 0.0),
+              std::accumulate(j.vv.begin(), j.vv.end(), 0.0), 1e-9 * 4000);
   const std::vector<std::string> lines = split_lines(read_file(out.name));
   ASSERT_EQ(lines.size(), 1 + r.vchannels.size());
   EXPECT_EQ(lines[0], "channel;total_conversions;total_conversion_value");

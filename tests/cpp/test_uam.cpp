@@ -229,28 +229,26 @@ TEST(Uam, JourneyChannelsShareTheirJointReward) {
   }
 }
 
+#define CHANGE(...) [](UamIn & in) { __VA_ARGS__; }
+
 TEST(Uam, ErrorsNameTheTable) {
-  struct Case { std::function<void(UamIn&)> change; std::string message; };
-  const std::vector<Case> cases = {
-      {[](UamIn& in) { in.ctr.pop_back(); }, "tab_ctr_ctr has 3 rows, fewer than the 4 periods"},
-      {[](UamIn& in) { for (auto& r : in.ctr) r.pop_back(); },
-       "tab_ctr_ctr has 2 columns, fewer than the 3 channels in vchannels_aggr"},
-      {[](UamIn& in) { in.clicks[1].push_back(1); },
-       "tab_aggr_touches has 4 columns for 3 channels in vchannels_aggr"},
-      {[](UamIn& in) { in.clicks.pop_back(); }, "tab_aggr_touches has 3 rows for 4 periods"},
-      {[](UamIn& in) { in.conversions.push_back(3); in.periods = 4; },
-       "tab_aggr_conversions has 5 periods, tab_aggr_time_from_str 4"},
-      {[](UamIn& in) { in.conversions.clear(); in.clicks.clear(); in.ctr.clear(); },
+  const std::vector<std::pair<std::function<void(UamIn&)>, std::string>> cases = {
+      {CHANGE(in.ctr.pop_back()), "tab_ctr_ctr has 3 rows, fewer than the 4 periods"},
+      {CHANGE(for (auto& r : in.ctr) r.pop_back()), "tab_ctr_ctr has 2 columns, fewer than the 3 channels in vchannels_aggr"},
+      {CHANGE(in.clicks[1].push_back(1)), "tab_aggr_touches has 4 columns for 3 channels in vchannels_aggr"},
+      {CHANGE(in.clicks.pop_back()), "tab_aggr_touches has 3 rows for 4 periods"},
+      {CHANGE(in.conversions.push_back(3), in.periods = 4), "tab_aggr_conversions has 5 periods, tab_aggr_time_from_str 4"},
+      {CHANGE(in.conversions.clear(), in.clicks.clear(), in.ctr.clear()),
        "tab_aggr_time_from_str is empty: at least one period is needed"},
-      {[](UamIn& in) { in.clicks[0][0] = -5; },
+      {CHANGE(in.clicks[0][0] = -5),
        "tab_aggr_touches: period 1, channel 'A' gives impressions that are negative, NA or too large"},
-      {[](UamIn& in) { in.flg_path = 1; in.types = {1}; single_channel_journeys(&in); },
+      {CHANGE(in.flg_path = 1, in.types = {1}, single_channel_journeys(&in)),
        "vtype_channels_aggr has 1 entries for 3 channels in vchannels_aggr"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [change, message] : cases) {
     UamIn in;
-    c.change(in);
-    EXPECT_EQ(error_of([&] { run_uam(in); }), c.message);
+    change(in);
+    EXPECT_EQ(error_of([&] { run_uam(in); }), message);
   }
 }
 
