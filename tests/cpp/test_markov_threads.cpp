@@ -345,54 +345,54 @@ TEST(Markov, EntryPointIsMarkovRun) {
   EXPECT_EQ(lines[1].substr(0, 2), r.vchannels[0] + ";");
 }
 
-// The batch total grows by rate_step_sim (1000, 1500, 2250) while each batch
-// simulates only the growth; an interrupt stops and joins the workers.
-int g_batches = 0;
-std::ostringstream* g_console = nullptr;
-void stop_after_three_batches() {
-  const std::string text = g_console->str();
-  int n = 0;
-  for (size_t p = 0; (p = text.find("Number of simulations", p)) != std::string::npos; ++p) ++n;
-  if (n >= 3) throw std::runtime_error("interrupted");
-}
-void stop_at_once() { throw std::runtime_error("interrupted"); }
-
-TEST(Markov, ProgressBatchesAndInterrupts) {
+// One batch with the default size and step limit (the longest journey, 3
+// steps, plus one).
+TEST(Markov, ProgressLines) {
   MarkovSettings s = settings();
   s.verbose = 1;
-  s.conv_par = 1e9;   // any residual passes: one batch
+  s.conv_par = 1e9;   // any residual passes
   s.nsim_start = 0;   // the default size
-  s.ncore = 1;
-  {
-    Console con;
-    markov({{"a > b", "b"}, {2, 1}, {0, 1}, {}}, s);
-    const auto lines = con.lines();
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "**markov model estimation**");
-    EXPECT_EQ(lines[1], "Building transition matrix, number of paths elaborated: 2");
-    EXPECT_EQ(lines[2].rfind("Number of simulations: 100000 - Convergence reached: ", 0), 0u);
-    EXPECT_EQ(lines[3], "Percentage of simulated paths that successfully end before maximum "
-                        "number of steps (4) is reached: 100.00%");
+  Console con;
+  markov({{"a > b", "b"}, {2, 1}, {0, 1}, {}}, s);
+  const auto lines = con.lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "**markov model estimation**");
+  EXPECT_EQ(lines[1], "Building transition matrix, number of paths elaborated: 2");
+  EXPECT_EQ(lines[2].rfind("Number of simulations: 100000 - Convergence reached: ", 0), 0u);
+  EXPECT_EQ(lines[3], "Percentage of simulated paths that successfully end before maximum "
+                      "number of steps (4) is reached: 100.00%");
+}
+
+// The printed total grows by rate_step_sim; each later batch simulates the
+// new total less the previous batch's size (not less the previous total),
+// so more walks are made than the last total printed says.
+TEST(Markov, BatchesAddUpToThePrintedTotal) {
+  MarkovSettings s = settings();
+  s.verbose = 1;
+  s.nsim_start = 1000;
+  s.nfold = 2;
+  s.rate_step_sim = 2;
+  s.conv_par = 0.002;
+  Console con;
+  const MarkovResult r = markov({{"a > b", "b", "a"}, {3, 1, 2}, {1, 2, 2}, {}}, s);   // no loops
+  std::vector<double> totals;
+  for (const std::string& l : con.lines())
+    if (l.rfind("Number of simulations: ", 0) == 0) totals.push_back(std::stod(l.substr(23)));
+  ASSERT_GE(totals.size(), 3u);
+  double batch = 1000, walks = 1000;
+  for (size_t b = 1; b < totals.size(); ++b) {
+    EXPECT_EQ(totals[b], 2 * totals[b - 1]);
+    walks += batch = totals[b] - batch;
   }
-  {
-    Console con;
-    g_console = &con.os;
-    set_interrupt_hook(&stop_after_three_batches);
-    s.conv_par = 1e-12;
-    s.nsim_start = 1000;
-    s.ncore = 2;
-    s.nfold = 2;
-    EXPECT_EQ(error_of([&] { markov(random_journeys(2, 20), s); }), "interrupted");
-    set_interrupt_hook(nullptr);
-    const auto lines = con.lines();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[2].rfind("Number of simulations: 1000 - Reaching convergence (wait...): ", 0), 0u);
-    EXPECT_EQ(lines[3].rfind("Number of simulations: 1500 - ", 0), 0u);
-    EXPECT_EQ(lines[4].rfind("Number of simulations: 2250 - ", 0), 0u);
-  }
-  set_interrupt_hook(&stop_at_once);
-  s.verbose = 0;
+  EXPECT_EQ(r.s_nconv + r.s_nnull, walks);
+}
+
+void stop_at_once() { throw std::runtime_error("interrupted"); }
+
+TEST(Markov, InterruptStopsAndJoinsTheWorkers) {
+  MarkovSettings s = settings();
   s.nsim_start = 4000000000ul;   // far more than the test would wait for
+  set_interrupt_hook(&stop_at_once);
   EXPECT_EQ(error_of([&] { markov(random_journeys(2, 20), s); }), "interrupted");
   set_interrupt_hook(nullptr);
 }
