@@ -26,59 +26,6 @@
 
 namespace tl_test {
 
-// A file in the temporary directory, removed with the object. The text,
-// when given, is written to it.
-struct TempFile {
-  std::string name;
-  TempFile() {
-    char buf[] = "/tmp/touchlane_testXXXXXX";
-    const int fd = mkstemp(buf);
-    if (fd >= 0) close(fd);
-    name = buf;
-  }
-  explicit TempFile(const std::string& text) : TempFile() {
-    std::ofstream(name, std::ios::binary) << text;
-  }
-  ~TempFile() { std::remove(name.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-};
-
-inline std::string read_file(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::stringstream ss(text);
-  std::string l;
-  while (std::getline(ss, l)) out.push_back(l);
-  return out;
-}
-
-// Everything the library prints while the object lives.
-struct Console {
-  std::ostringstream os;
-  Console() { set_console_stream(&os); }
-  ~Console() { set_console_stream(nullptr); }
-  std::vector<std::string> lines() const { return split_lines(os.str()); }
-};
-
-// The message of the exception that f throws, "" when it returns.
-template <class F>
-std::string error_of(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-
-
 #define EXPECT_HAS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
 
 // ---- journeys -----------------------------------------------------------------
@@ -271,6 +218,58 @@ struct ExactChain {
     return absorb(target, "", draws) - absorb(target, c, draws);
   }
 };
+
+// A file in the temporary directory, removed with the object. The text,
+// when given, is written to it.
+struct TempFile {
+  std::string name;
+  TempFile() {
+    char buf[] = "/tmp/touchlane_testXXXXXX";
+    const int fd = mkstemp(buf);
+    if (fd >= 0) close(fd);
+    name = buf;
+  }
+  explicit TempFile(const std::string& text) : TempFile() {
+    std::ofstream(name, std::ios::binary) << text;
+  }
+  ~TempFile() { std::remove(name.c_str()); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+};
+
+inline std::string read_file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream ss(text);
+  std::string l;
+  while (std::getline(ss, l)) out.push_back(l);
+  return out;
+}
+
+// Everything the library prints while the object lives.
+struct Console {
+  std::ostringstream os;
+  Console() { set_console_stream(&os); }
+  ~Console() { set_console_stream(nullptr); }
+  std::vector<std::string> lines() const { return split_lines(os.str()); }
+};
+
+// The message of the exception that f throws, "" when it returns.
+template <class F>
+std::string error_of(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
 
 }  // namespace tl_test
 

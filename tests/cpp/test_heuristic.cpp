@@ -141,13 +141,11 @@ Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"
 TEST(RuleModels, WorkedJourneys) {
   struct Case { std::string path; double f, l; std::map<std::string, double> pos, lnd; };
   const std::vector<Case> cases = {
-      {"a", 0.4, 0.4, {{"a", 10}}, {{"a", 10}}},
       {"a > b", 0.3, 0.5, {{"a", 3.75}, {"b", 6.25}}, {{"a", 0}, {"b", 10}}},
       {"a > b", 0, 0, {{"a", 5}, {"b", 5}}, {{"a", 0}, {"b", 10}}},
       {"a > b > c > d", 0.4, 0.4, {{"a", 4}, {"b", 1}, {"c", 1}, {"d", 4}}, {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 10}}},
       {"a >  b > a", 0.4, 0.4, {{"a", 8}, {"b", 2}}, {{"a", 10}, {"b", 0}}},
       {"direct > a > direct > direct", 0.2, 0.2, {{"direct", 7}, {"a", 3}}, {{"direct", 0}, {"a", 10}}},
-      {"direct > direct", 0.4, 0.4, {{"direct", 10}}, {{"direct", 10}}},
   };
   for (const Case& c : cases) {
     Rules r = rules({{c.path, "e"}, {10, 0}, {}, {100, 7}}, c.f, c.l);
