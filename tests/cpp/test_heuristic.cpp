@@ -162,42 +162,4 @@ TEST(RuleModels, WorkedJourneys) {
     EXPECT_NE(error_of([&] { rules({{"a"}, {1}, {}, {}}, f, l); }), "") << f << " " << l;
 }
 
-// Random journeys against a per-channel computation: first, last and middle
-// shares counted separately, the last non-direct touch found from the end.
-TEST(RuleModels, RandomJourneysPerChannel) {
-  const std::vector<std::string> names = {"a", "b", "direct", "c", "seo"};
-  std::mt19937 rng(4);
-  Journeys j;
-  for (int r = 0; r < 300; ++r) {
-    std::string p;
-    for (int k = 0, n = 1 + rng() % 6; k < n; ++k) p += (k ? ">" : "") + names[rng() % names.size()];
-    j.vy.push_back(p);
-    j.vc.push_back(rng() % 4);
-  }
-  const double f = 0.35, l = 0.25;
-  const Rules r = rules(j, f, l, {"direct", "seo"});
-  for (const std::string& x : names) {
-    double pos = 0, lnd = 0;
-    for (size_t i = 0; i < j.vy.size(); ++i) {
-      const std::vector<std::string> t = pieces_by_hand(j.vy[i]);
-      const double c = static_cast<double>(j.vc[i]);
-      const size_t n = t.size();
-      double middle = 0;
-      for (size_t k = 1; k + 1 < n; ++k) middle += t[k] == x;
-      if (n == 1) pos += t[0] == x ? c : 0;
-      else if (n == 2) pos += c * ((t[0] == x) * f + (t[1] == x) * l) / (f + l);
-      else pos += c * ((t[0] == x) * f + (t[n - 1] == x) * l + middle * (1 - f - l) / (n - 2));
-      std::string chosen = t.back();
-      for (auto it = t.rbegin(); it != t.rend(); ++it)
-        if (*it != "direct" && *it != "seo") {
-          chosen = *it;
-          break;
-        }
-      lnd += chosen == x ? c : 0;
-    }
-    EXPECT_NEAR(r.pos.at(x), pos, 1e-9) << x;
-    EXPECT_NEAR(r.lnd.at(x), lnd, 1e-9) << x;
-  }
-}
-
 }  // namespace

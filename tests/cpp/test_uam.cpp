@@ -48,42 +48,6 @@ TEST(TransposePaths, WorkedTable) {
   EXPECT_EQ(t.paths, (strs{"1", "2 3 4"}));
 }
 
-// Against cutting the table into journeys first, then naming and counting.
-TEST(TransposePaths, AgreesWithGroupingFirst) {
-  std::mt19937 g(17);
-  const strs pool = {"tv", "search", "mail", kConv, "social"};
-  ulis id;
-  strs ch;
-  for (uli r = 0, cur = 10; r < 3000; ++r) {
-    if (g() % 4 == 0) cur += 1 + g() % 3;
-    id.push_back(cur);
-    ch.push_back(pool[g() % pool.size()]);
-  }
-  const Transposed t = transpose(id, ch);
-  std::map<std::string, uli> dict;
-  std::map<std::string, std::pair<uli, uli>> counts;
-  std::map<std::string, ulis> members;
-  for (size_t i = 0, start = 0, njourney = 0; i < id.size(); ++i) {
-    if (i + 1 < id.size() && id[i + 1] == id[i]) continue;
-    std::string text;
-    for (size_t k = start; k <= i; ++k)
-      if (ch[k] != kConv) {
-        dict.emplace(ch[k], dict.size());
-        text += (text.empty() ? "" : " ") + std::to_string(dict[ch[k]] + 1);
-      }
-    (ch[i] == kConv ? counts[text].first : counts[text].second)++;
-    members[text].push_back(njourney++);
-    start = i + 1;
-  }
-  ASSERT_EQ(t.paths.size(), counts.size());
-  for (size_t p = 0; p < t.paths.size(); ++p) {
-    EXPECT_EQ(t.conv[p], counts[t.paths[p]].first);
-    EXPECT_EQ(t.null[p], counts[t.paths[p]].second);
-    EXPECT_EQ(t.ids[p], members[t.paths[p]]);
-  }
-  for (auto& kv : dict) EXPECT_EQ(t.channels[kv.second], kv.first);
-}
-
 TEST(RewardModel, WorkedPeriods) {
   {
     Console con;
