@@ -170,16 +170,17 @@ TEST(Uam, RewardWeightsAloneAndTheFloorOfOneConversion) {
   EXPECT_EQ(run_uam(in).vindex, o.vindex);
 }
 
-// All journey channels click (type 2): they share their joint reward by
-// conversions. One channel without clicks (type 1): by reward times the
+// Journey channels that all click, or none of them (type 2), share their
+// joint reward by conversions. Some clicking (type 1): by reward times the
 // conversion probability through the channel (3/4 for A, 1/4 for B).
 TEST(Uam, JourneyChannelsShareTheirJointReward) {
-  for (bool mixed : {false, true}) {
+  for (const std::vector<int>& types : {std::vector<int>{1, 1, 0}, {0, 0, 1}, {1, 0, 0}}) {
+    const bool mixed = types[0] != types[1];
     UamIn in;
     in.flg_path = 1;
+    in.types = types;
     single_channel_journeys(&in);
     if (mixed) {
-      in.types = {1, 0, 0};
       in.nsim = 200000;
       in.conv_par = 0.01;
     }
@@ -187,8 +188,8 @@ TEST(Uam, JourneyChannelsShareTheirJointReward) {
     const ByHand h(in);
     const double s = h.w.at("A") + h.w.at("B");
     const double a = mixed ? h.w.at("A") * 0.75 : 0.75, b = mixed ? h.w.at("B") * 0.25 : 0.25;
-    EXPECT_NEAR(o.vindex[0] * h.touches[0], s * a / (a + b), 0.02 * s) << mixed;
-    EXPECT_NEAR(o.vindex[1] * h.touches[1], s * b / (a + b), 0.02 * s) << mixed;
+    EXPECT_NEAR(o.vindex[0] * h.touches[0], s * a / (a + b), 0.02 * s) << types[0] << types[1];
+    EXPECT_NEAR(o.vindex[1] * h.touches[1], s * b / (a + b), 0.02 * s) << types[0] << types[1];
     EXPECT_DOUBLE_EQ(o.vindex[2] * h.touches[2], h.w.at("C"));
   }
 }
