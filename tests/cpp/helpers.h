@@ -127,8 +127,8 @@ inline void expect_close(const std::vector<double>& got, const std::vector<doubl
 }
 
 // ---- the Markov chain by hand ---------------------------------------------------
-// States are windows of `order` channel names; counts as the journeys give
-// them. absorb() is the probability, from "(start)", of ending in one of
+// States are windows of `order` channel names (the pieces between '>'
+// trimmed of blanks, empty ones skipped); counts as the journeys give them. absorb() is the probability, from "(start)", of ending in one of
 // the targets without entering a state holding channel `avoid`: exactly
 // (elimination) when draws is 0, else within `draws` draws.
 struct ExactChain {
@@ -149,9 +149,11 @@ struct ExactChain {
 
   ExactChain(const Journeys& j, size_t order) {
     for (size_t r = 0; r < j.vy.size(); ++r) {
-      std::vector<std::string> ch;
-      for (const std::string& p : pieces_by_hand(j.vy[r]))
-        if (!p.empty()) ch.push_back(p);
+      std::vector<std::string> ch;   // pieces between '>' trimmed, blanks inside kept
+      std::stringstream in(j.vy[r]);
+      for (std::string p; std::getline(in, p, '>');)
+        if (p.find_first_not_of(' ') != std::string::npos)
+          ch.push_back(p.substr(p.find_first_not_of(' '), p.find_last_not_of(' ') - p.find_first_not_of(' ') + 1));
       const double w = static_cast<double>(j.vc[r] + (j.vn.empty() ? 0 : j.vn[r]));
       int prev = 0;
       for (size_t s = 0; !ch.empty() && (s == 0 || s + order <= ch.size()); ++s) {

@@ -104,7 +104,8 @@ TEST(Markov, StepLimitAtItsExactBoundary) {
 // default limit is the longest journey in steps plus one (12 draws here).
 TEST(Markov, ExactCountsAreTheChainSolvedByHand) {
   struct Case { Journeys j; uli order, max_step; int unlimited, draws; };
-  const std::vector<Case> cases = {{self_loops(), 1, 0, 0, 12},  {self_loops(), 1, 5, 0, 6},
+  const Journeys spelled{{"a>>b", " a> >b ", "paid  search > paid search > a", " > ", "b >a"}, {1, 0, 2, 1, 0}, {1, 2, 1, 0, 3}, {}};
+  const std::vector<Case> cases = {{spelled, 1, 0, 1, 0}, {spelled, 2, 0, 1, 0}, {self_loops(), 1, 0, 0, 12},  {self_loops(), 1, 5, 0, 6},
                                    {self_loops(), 1, 0, 1, 0},   {random_journeys(21, 40), 1, 0, 1, 0},
                                    {random_journeys(22, 40), 2, 0, 1, 0}, {random_journeys(23, 40), 3, 0, 1, 0}};
   for (const Case& k : cases) {
