@@ -158,10 +158,11 @@ TEST(RuleModels, WorkedJourneys) {
     }
     EXPECT_EQ(r.lnd, c.lnd) << c.path;
   }
-  for (auto [f, l, shares] : {std::tuple{0.7, 0.4, "0.700000 and 0.400000"}, {-0.1, 0.4, "-0.100000 and 0.400000"},
-                               {0.4, NAN, "0.400000 and nan"}})
-    EXPECT_EQ(error_of([&] { rules({{"a"}, {1}, {}, {}}, f, l); }),
-              std::string("position_shares: first and last shares must be at least 0 and sum to at most 1, not ") + shares);
+  for (auto c : {std::tuple{0.7, 0.4, "0.700000 and 0.400000"}, {-0.1, 0.4, "-0.100000 and 0.400000"},
+                 {0.4, NAN, "0.400000 and nan"}})
+    EXPECT_EQ(error_of([&] { rules({{"a"}, {1}, {}, {}}, std::get<0>(c), std::get<1>(c)); }),
+              std::string("position_shares: first and last shares must be at least 0 and sum to at most 1, not ") +
+                  std::get<2>(c));
   EXPECT_NO_THROW(rules({{"a"}, {1}, {}, {}}, 0.7, 0.3));   // exactly 1
 }
 

@@ -49,7 +49,8 @@ TEST(JourneyReader, FileAndVectorsGiveTheSameRows) {
   const Journeys conv_only{j.vy, j.vc, {}, {}};
   EXPECT_EQ(bare, read_all(conv_only.source()));
   EXPECT_EQ(bare[1].nulls + bare[1].value, 0.0);
-  JourneyReader none(conv_only.source());
+  const JourneySource bare_source = conv_only.source();   // the reader keeps a reference
+  JourneyReader none(bare_source);
   EXPECT_FALSE(none.flg_value() || none.flg_null());
   EXPECT_EQ(none.input_file(), "");
   TempFile header_only("path;conv\n"), no_newline("path;conv\na;1");
