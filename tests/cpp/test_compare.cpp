@@ -146,6 +146,7 @@ TEST(Compare, ErrorsNameTheArgument) {
       {CHANGE(j.vy[3] = " > "), "vy: row 4 has no channels"},
       {CHANGE(j.vc.assign(j.vc.size(), 0)), "no journey converts, there is nothing to compare"},
       {CHANGE(j.vn.pop_back()), "vy, vc and vn must have the same length ("},
+      {CHANGE(j.vy[1] = "search > (constant)"), "path in row 2: channel '(constant)' has a name the library reserves; rename it"},
   };
   for (const auto& [change, message] : cases) {
     Settings s;
