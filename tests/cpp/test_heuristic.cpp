@@ -116,6 +116,8 @@ TEST(Heuristic, ResultFileInFullOrNotAtAll) {
   EXPECT_HAS(error_of([&] { heuristic({}, 0, 0, same, in.name); }), "is the input file");
   EXPECT_EQ(read_file(in.name), "path;conv;value\na>b;1;1\n");
   EXPECT_HAS(error_of([&] { heuristic(j, 0, 0, dir); }), "is a directory");
+  EXPECT_EQ(error_of([&] { heuristic({{"a"}, {1}, {}, {}}, 0, 0, "/dev/full"); }),
+            "writing result file '/dev/full' failed");
 }
 
 struct Rules {
