@@ -1,29 +1,27 @@
+// The comparison of attribution models on synthetic journeys, and what it
+// draws them with: the path generator, rounding to whole journeys, time
+// stamps and the event table replayed over a window of days.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <functional>
 #include <numeric>
-#include <sstream>
-#include <stdexcept>
 
 #include "compare/compare.h"
+#include "helpers.h"
 
 namespace {
 
-struct Journeys {
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-};
+using namespace tl_test;
 
 // Paths over four channels with Poisson conversions and nulls.
-Journeys journeys(int n, double mean_conv, double mean_null, unsigned seed) {
+Journeys poisson_journeys(int n, double mean_conv, double mean_null, unsigned seed) {
   std::mt19937 rng(seed);
   const char* names[] = {"search", "display", "email", "social"};
-  std::uniform_int_distribution<int> len(1, 4), ch(0, 3);
   std::poisson_distribution<int> pc(mean_conv), pn(mean_null);
   Journeys j;
   for (int i = 0; i < n; ++i) {
     std::string p;
-    for (int t = len(rng); t > 0; --t) p += (p.empty() ? "" : " > ") + std::string(names[ch(rng)]);
+    for (int t = 1 + rng() % 4; t > 0; --t) p += (p.empty() ? "" : " > ") + std::string(names[rng() % 4]);
     j.vy.push_back(p);
     j.vc.push_back(static_cast<uli>(pc(rng)));
     j.vn.push_back(static_cast<uli>(pn(rng)));
@@ -46,200 +44,143 @@ struct Compared {
 
 Compared compare(Journeys j, const Settings& s = Settings()) {
   Compared c;
-  std::ostringstream os;
-  set_console_stream(&os);
-  try {
-    compare_models_mta_cpp(&j.vy, &j.vc, &j.vn, "path", "total_conversions", "total_null", ">",
-                           s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic, s.niter,
-                           s.flg_extra_path, s.markov_order, s.seed, 0, s.verbose, &c.perf,
-                           &c.alloc, &c.names);
-  } catch (...) {
-    set_console_stream(nullptr);
-    throw;
-  }
-  set_console_stream(nullptr);
-  c.printed = os.str();
+  Console con;
+  compare_models_mta_cpp(&j.vy, &j.vc, &j.vn, "path", "total_conversions", "total_null", ">",
+                         s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic, s.niter,
+                         s.flg_extra_path, s.markov_order, s.seed, 0, s.verbose, &c.perf, &c.alloc,
+                         &c.names);
+  c.printed = con.os.str();
   return c;
 }
 
-bool contains(const std::string& text, const std::string& line) {
-  return text.find(line + "\n") != std::string::npos;
+void expect_shares(const Compared& c, size_t nmodels) {
+  ASSERT_EQ(c.names.size(), nmodels);
+  ASSERT_EQ(c.alloc.size(), 4u);   // channels
+  for (size_t col = 0; col + 1 < nmodels; ++col) {
+    double total = 0;
+    for (const auto& row : c.alloc) total += row[col];
+    EXPECT_NEAR(total, 1.0, 1e-12) << c.names[col + 1];
+  }
 }
 
-}  // namespace
-
-TEST(Compare, NamesAndShapes) {
+TEST(Compare, NamesSharesAndSeeds) {
   Settings s;
   s.niter = 3;
   s.markov_order = 2;
-  Compared c = compare(journeys(200, 1, 10, 1), s);
+  const Compared c = compare(poisson_journeys(200, 1, 10, 1), s);
   EXPECT_EQ(c.names, (std::vector<std::string>{"original", "no_reallocation", "first_touch",
                                                 "last_touch", "linear_touch", "shapley",
                                                 "logistic_regression", "markov_model_order_1",
                                                 "markov_model_order_2"}));
   ASSERT_EQ(c.perf.size(), 3u);
   for (const auto& row : c.perf) EXPECT_EQ(row.size(), 9u);
-  ASSERT_EQ(c.alloc.size(), 4u);   // channels
-  for (const auto& row : c.alloc) EXPECT_EQ(row.size(), 8u);
-}
-
-TEST(Compare, AllocationColumnsSumToOne) {
-  Settings s;
-  s.niter = 1;
-  for (uli seed : {1u, 2u}) {
-    s.seed = seed;
-    Compared c = compare(journeys(300, 1, 8, 2), s);
-    for (size_t col = 0; col < c.alloc[0].size(); ++col) {
-      double total = 0;
-      for (const auto& row : c.alloc) total += row[col];
-      EXPECT_NEAR(total, 1.0, 1e-12) << c.names[col + 1];
-    }
-  }
-}
-
-TEST(Compare, NoReallocationKeepsTheSampleTraffic) {
-  Settings s;
-  s.perc_reall = 0;
-  s.min_perc_traffic = 0;
-  Compared c = compare(journeys(300, 1, 8, 3), s);
-  for (const auto& row : c.alloc)
+  expect_shares(c, 9);
+  EXPECT_EQ(c.printed.find("Iter:"), std::string::npos);
+  s.verbose = 1;
+  const Compared loud = compare(poisson_journeys(200, 1, 10, 1), s);
+  EXPECT_EQ(loud.perf, c.perf);   // same seed, same results, whatever is printed
+  for (const char* line : {"Iter: 1 / 3", "Iter: 3 / 3", "Random sample from population",
+                           "Attribution (First/Last/Linear/Shapley/Logistic/Markov)",
+                           "Random sample from population given new traffic"})
+    EXPECT_HAS(loud.printed, std::string(line) + "\n");
+  s.seed = 43;
+  EXPECT_NE(compare(poisson_journeys(200, 1, 10, 1), s).perf, c.perf);
+  // Nothing reallocated: every model keeps the sample's traffic.
+  s.perc_reall = s.min_perc_traffic = 0;
+  for (const auto& row : compare(poisson_journeys(300, 1, 8, 3), s).alloc)
     for (size_t col = 1; col < row.size(); ++col) EXPECT_DOUBLE_EQ(row[col], row[0]);
 }
 
-TEST(Compare, PrintedLinesWithAndWithoutVerbose) {
-  Settings s;
-  s.niter = 2;
-  Compared quiet = compare(journeys(200, 1, 10, 4), s);
-  EXPECT_EQ(quiet.printed.find("Iter:"), std::string::npos);
-  EXPECT_EQ(quiet.printed.find("Input data"), std::string::npos);
-  size_t n = 0;
-  for (size_t p = 0; (p = quiet.printed.find("Sample conversion rate: ", p)) != std::string::npos; ++p) ++n;
-  EXPECT_EQ(n, 2u);
-  s.verbose = 1;
-  Compared loud = compare(journeys(200, 1, 10, 4), s);
-  for (const char* line : {"Iter: 1 / 2", "Iter: 2 / 2", "Random sample from population",
-                           "Attribution (First/Last/Linear/Shapley/Logistic/Markov)",
-                           "Random sample from population given new traffic"})
-    EXPECT_TRUE(contains(loud.printed, line)) << line;
-  EXPECT_EQ(loud.printed.find("Input data conversion rate: "), 0u);
-  EXPECT_EQ(loud.perf, quiet.perf);
+// Every distinct path gets floor(1 / conversion rate) extra nulls: 20 at
+// 5 %; 3 at 2 / 7 (an inverse of 3.5) over two distinct paths, 2 / 13.
+TEST(Compare, ExtraNullsPerDistinctPath) {
+  struct Case { Journeys j; double input, population; };
+  const std::vector<Case> cases = {
+      {{{"a > b", "b", "a>b"}, {4, 6, 0}, {96, 90, 4}, {}}, 0.05, 10.0 / 240},
+      {{{"a > b", "b", "a>b"}, {1, 1, 0}, {2, 2, 1}, {}}, 2.0 / 7, 2.0 / 13},
+  };
+  for (const Case& c : cases) {
+    Settings s;
+    s.flg_extra_path = 1;
+    s.verbose = 1;
+    s.niter = 1;
+    s.perc_sample = 1;
+    const Compared r = compare(c.j, s);
+    EXPECT_HAS(r.printed, "Input data conversion rate: " + f_print_perc(c.input) + "%\n");
+    EXPECT_HAS(r.printed, "Population conversion rate: " + f_print_perc(c.population) + "%\n");
+  }
 }
 
-TEST(Compare, ExtraNullsAtFivePercent) {
-  // 10 conversions and 190 nulls over two distinct paths: 20 extra nulls
-  // each give 10 / 240.
-  Journeys j{{"a > b", "b", "a>b"}, {4, 6, 0}, {96, 90, 4}};
-  Settings s;
-  s.flg_extra_path = 1;
-  s.verbose = 1;
-  s.niter = 1;
-  s.perc_sample = 1;
-  Compared c = compare(j, s);
-  EXPECT_TRUE(contains(c.printed, "Input data conversion rate: 5.00%"));
-  EXPECT_TRUE(contains(c.printed, "Population conversion rate: " + f_print_perc(10.0 / 240) + "%"));
-  EXPECT_TRUE(contains(c.printed, "Your dataset has to few customer journeys to ensure the validity "
-                                  "of the results. Try to increase your data."));
-}
-
-TEST(Compare, OversamplingAtHalfAPercent) {
-  // 0.5 % conversion rate: converting candidates count twice and every
-  // performance is halved back, so the sample keeps the population's odds.
-  Journeys j = journeys(400, 0.05, 10, 5);
-  uli svc = 0, svn = 0;
-  for (uli x : j.vc) svc += x;
-  for (uli x : j.vn) svn += x;
+// At 0.5 % converting candidates count twice and every performance is
+// halved back, so the sample keeps the population's odds.
+TEST(Compare, OversamplingBelowOnePercent) {
+  Journeys j = poisson_journeys(400, 0.05, 10, 5);
+  const uli svc = std::accumulate(j.vc.begin(), j.vc.end(), uli{0});
+  const uli svn = std::accumulate(j.vn.begin(), j.vn.end(), uli{0});
   ASSERT_LT(svn, svc * 199);
   j.vn[1] += svc * 199 - svn;   // exactly 0.5 %
   Settings s;
   s.niter = 4;
   s.perc_sample = 2;
-  s.markov_order = 0;   // only the sample matters here
-  Compared c = compare(j, s);
-  EXPECT_TRUE(contains(c.printed, "The data are highly unbalanced and oversampling of converting "
-                                  "paths will be adopted."));
-  EXPECT_TRUE(contains(c.printed, "Population conversion rate after oversampling: 1.00%"));
+  s.markov_order = 0;
+  const Compared c = compare(j, s);
+  EXPECT_HAS(c.printed, "The data are highly unbalanced and oversampling of converting paths will be adopted.\n"
+                        "Population conversion rate after oversampling: 1.00%\n");
   const double odds = 1.0 / 199;
   double mean = 0;
   for (const auto& row : c.perf) mean += row[0] / 4;
-  // Converting draws are about 2 / 201 of all draws; without the halving
-  // the mean would sit near twice the odds.
   const double draws = 4 * s.perc_sample * 201.0 * static_cast<double>(svc);
   EXPECT_NEAR(mean, odds, 5 * odds / std::sqrt(draws * 2 / 201));
 }
 
-TEST(Compare, SameSeedSameResults) {
-  Compared a = compare(journeys(150, 1, 5, 6));
-  Compared b = compare(journeys(150, 1, 5, 6));
-  EXPECT_EQ(a.perf, b.perf);
-  EXPECT_EQ(a.alloc, b.alloc);
-  Settings s;
-  s.seed = 43;
-  Compared d = compare(journeys(150, 1, 5, 6), s);
-  EXPECT_NE(a.perf, d.perf);
+#define CHANGE(...) [](Settings & s, auto& j) { (void)s, (void)j; __VA_ARGS__; }
+
+TEST(Compare, ErrorsNameTheArgument) {
+  const std::vector<std::pair<std::function<void(Settings&, Journeys&)>, std::string>> cases = {
+      {CHANGE(s.max_nsim = 0), "the sample size is 0 (perc_sample 0.200000 of"},
+      {CHANGE(s.perc_sample = 0), "the sample size is 0 (perc_sample 0.000000 of"},
+      {CHANGE(s.perc_reall = 0.7, s.min_perc_traffic = 0.5), "perc_reall and min_perc_traffic together must not exceed 1"},
+      {CHANGE(s.perc_reall = -0.1), "perc_reall must lie between 0 and 1, not -0.100000"},
+      {CHANGE(s.perc_sample = NAN), "perc_sample must be a non-negative number, not nan"},
+      {CHANGE(s.niter = 1000001), "niter must be at most 1000000, not 1000001"},
+      {CHANGE(j.vy[3] = " > "), "vy: row 4 has no channels"},
+      {CHANGE(j.vc.assign(j.vc.size(), 0)), "no journey converts, there is nothing to compare"},
+      {CHANGE(j.vn.pop_back()), "vy, vc and vn must have the same length ("},
+      {CHANGE(j.vy[1] = "search > (constant)"), "path in row 2: channel '(constant)' has a name the library reserves; rename it"},
+  };
+  for (const auto& [change, message] : cases) {
+    Settings s;
+    Journeys j = poisson_journeys(50, 1, 5, 7);
+    change(s, j);
+    EXPECT_HAS(error_of([&] { compare(j, s); }), message);
+  }
 }
 
-TEST(Compare, ClearErrors) {
-  Journeys j = journeys(50, 1, 5, 7);
-  Settings s;
-  s.max_nsim = 0;   // sample size 0 would never stop the sampler
-  EXPECT_THROW(compare(j, s), std::invalid_argument);
-  s = Settings();
-  s.perc_sample = 0;
-  EXPECT_THROW(compare(j, s), std::invalid_argument);
-  s = Settings();
-  s.perc_reall = 0.7;
-  s.min_perc_traffic = 0.5;
-  EXPECT_THROW(compare(j, s), std::invalid_argument);
-  s.perc_reall = -0.1;
-  s.min_perc_traffic = 0;
-  EXPECT_THROW(compare(j, s), std::invalid_argument);
-  Journeys empty_path = j;
-  empty_path.vy[3] = " > ";   // could be drawn forever when traffic decides
-  EXPECT_THROW(compare(empty_path, Settings()), std::invalid_argument);
-  Journeys no_conv = j;
-  for (uli& x : no_conv.vc) x = 0;
-  EXPECT_THROW(compare(no_conv, Settings()), std::invalid_argument);
-  Journeys short_vn = j;
-  short_vn.vn.pop_back();
-  EXPECT_THROW(compare(short_vn, Settings()), std::invalid_argument);
-}
-
-namespace {
-
-// An event table of nj journeys over ndays days, channels a..d, about one
-// journey in six converting, and click-through rates for every day.
+// An event table of nj random journeys (a few minutes between touches, a
+// conversion row for converting ones) over ndays days, with click-through
+// rates for every day.
 struct MmmInput {
   std::vector<uli> id;
   std::vector<std::string> time, channel, ctr_day;
   std::vector<std::vector<double>> ctr;
 };
 
-std::string stamp(uli seconds) {
-  const uli day = seconds / 86400, s = seconds % 86400;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "2024-01-%02lu %02lu:%02lu:%02lu", day + 1, s / 3600, s / 60 % 60,
-                s % 60);
+std::string stamp(uli t) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "2024-01-%02u %02u:%02u:%02u", unsigned(t / 86400 + 1), unsigned(t % 86400 / 3600),
+                unsigned(t / 60 % 60), unsigned(t % 60));
   return buf;
 }
 
 MmmInput mmm_input(uli nj, uli ndays, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> len(1, 3), ch(0, 3);
-  std::uniform_real_distribution<double> u(0, 1);
-  const char* names[] = {"a", "b", "c", "d"};
+  const Journeys j = random_journeys(seed, static_cast<int>(nj), 4, 3);
   MmmInput in;
-  for (uli j = 0; j < nj; ++j) {
-    uli t = static_cast<uli>(u(rng) * static_cast<double>((ndays - 1) * 86400));
-    for (int k = len(rng); k > 0; --k) {
-      in.id.push_back(j + 1);
-      in.time.push_back(stamp(t));
-      in.channel.push_back(names[ch(rng)]);
-      t = std::min(t + static_cast<uli>(u(rng) * 20000), ndays * 86400 - 1);
-    }
-    if (u(rng) < 0.17) {
-      in.id.push_back(j + 1);
-      in.time.push_back(stamp(t));
-      in.channel.push_back("conv");
+  for (uli r = 0; r < nj; ++r) {
+    uli t = (r * 7919 * 61) % ((ndays - 1) * 86400);
+    for (const std::string& c : pieces_by_hand(j.vy[r] + (j.vc[r] % 3 == 1 ? " > conv" : ""))) {
+      in.id.push_back(r + 1);
+      in.time.push_back(stamp(t += 300));
+      in.channel.push_back(c);
     }
   }
   for (uli d = 0; d < ndays; ++d) {
@@ -249,106 +190,235 @@ MmmInput mmm_input(uli nj, uli ndays, unsigned seed) {
   return in;
 }
 
-Compared compare_mmm(MmmInput in, const Settings& s = Settings()) {
+Compared compare_mmm(MmmInput in, const Settings& s) {
   Compared c;
-  std::ostringstream os;
-  set_console_stream(&os);
-  try {
-    compare_models_mta_mmm_cpp(&in.id, &in.time, &in.channel, &in.ctr_day, &in.ctr, "conv",
-                               s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic,
-                               s.niter, s.flg_extra_path, s.markov_order, s.seed, 0, s.verbose,
-                               &c.perf, &c.alloc, &c.names);
-  } catch (...) {
-    set_console_stream(nullptr);
-    throw;
-  }
-  set_console_stream(nullptr);
-  c.printed = os.str();
+  Console con;
+  compare_models_mta_mmm_cpp(&in.id, &in.time, &in.channel, &in.ctr_day, &in.ctr, "conv",
+                             s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic, s.niter,
+                             s.flg_extra_path, s.markov_order, s.seed, 0, s.verbose, &c.perf,
+                             &c.alloc, &c.names);
+  c.printed = con.os.str();
   return c;
 }
 
-void expect_mmm_error(const MmmInput& in, const Settings& s, const std::string& part) {
-  try {
-    compare_mmm(in, s);
-    ADD_FAILURE() << "no error for " << part;
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
-}
-
-}  // namespace
-
-TEST(CompareMmm, NamesShapesAndShares) {
+TEST(CompareMmm, NamesSharesAndErrors) {
   Settings s;
   s.markov_order = 2;
   s.perc_sample = 0.5;
   s.verbose = 1;
-  Compared c = compare_mmm(mmm_input(300, 12, 1), s);
+  const Compared c = compare_mmm(mmm_input(300, 12, 1), s);
   EXPECT_EQ(c.names, (std::vector<std::string>{"original", "no_reallocation", "first_touch",
                                                 "last_touch", "linear_touch", "shapley",
                                                 "logistic_regression", "reward",
                                                 "markov_model_order_1", "markov_model_order_2"}));
   ASSERT_EQ(c.perf.size(), 2u);
-  EXPECT_EQ(c.perf[0].size(), 10u);
-  ASSERT_EQ(c.alloc.size(), 4u);
-  for (size_t col = 0; col < 9; ++col) {
-    double total = 0;
-    for (const auto& row : c.alloc) total += row[col];
-    EXPECT_NEAR(total, 1.0, 1e-12) << c.names[col + 1];
+  expect_shares(c, 10);
+  EXPECT_HAS(c.printed, "Attribution (First/Last/Linear/Shapley/Logistic/Reward/Markov)\n");
+  EXPECT_EQ(compare_mmm(mmm_input(300, 12, 1), s).perf, c.perf);
+
+  const std::vector<std::pair<std::function<void(Settings&, MmmInput&)>, std::string>> cases = {
+      {CHANGE(j.ctr_day.erase(j.ctr_day.begin() + 3), j.ctr.erase(j.ctr.begin() + 3)),
+       "tab_ctr_day_str: no click-through rates for day 2024-01-04"},
+      {CHANGE(j.time[7] = "2024-01-04T10:00:00"), "tab_paths_time_str: row 8 ("},
+      {CHANGE(for (auto& row : j.ctr) row.pop_back()), "tab_ctr_ctr: row 1 has 3"},
+      {CHANGE(s.perc_sample = 0.15), "too short"},   // one day of ten
+      {CHANGE(j.id.insert(j.id.begin(), 0), j.time.insert(j.time.begin(), "2024-01-01 00:00:00"),
+              j.channel.insert(j.channel.begin(), "conv")), "journey 0 has no touch point"},
+      {CHANGE(s.max_nsim = 0), "the sample size is 0"},
+      {CHANGE(j.channel[0] = "z"), "tab_ctr_ctr: row 1 has 4 click-through rates for 5 channels"},
+      {CHANGE(j.time.pop_back()), "the event table columns have different lengths ("},
+  };
+  for (const auto& [change, message] : cases) {
+    Settings t;
+    t.perc_sample = 0.5;
+    t.markov_order = 0;
+    MmmInput in = mmm_input(100, 10, 2);
+    change(t, in);
+    EXPECT_HAS(error_of([&] { compare_mmm(in, t); }), message);
   }
-  EXPECT_TRUE(contains(c.printed, "Attribution (First/Last/Linear/Shapley/Logistic/Reward/Markov)"));
-  EXPECT_EQ(c.printed.find("Your dataset has to few"), std::string::npos);
-  Compared again = compare_mmm(mmm_input(300, 12, 1), s);
-  EXPECT_EQ(again.perf, c.perf);
 }
 
-TEST(CompareMmm, ClearErrors) {
-  Settings s;
-  s.perc_sample = 0.5;
-  s.markov_order = 0;
-  MmmInput in = mmm_input(100, 10, 2);
-  MmmInput bad = in;
-  bad.ctr_day.erase(bad.ctr_day.begin() + 3);
-  bad.ctr.erase(bad.ctr.begin() + 3);
-  expect_mmm_error(bad, s, "day 2024-01-04");
-  bad = in;
-  bad.time[7] = "2024-01-04T10:00:00";
-  expect_mmm_error(bad, s, "row 8");
-  bad = in;
-  for (auto& row : bad.ctr) row.pop_back();
-  expect_mmm_error(bad, s, "tab_ctr_ctr: row 1");
-  Settings short_window = s;
-  short_window.perc_sample = 0.15;   // one day of ten
-  expect_mmm_error(in, short_window, "too short");
-  bad = in;
-  bad.id.insert(bad.id.begin(), 0);   // a journey of a conversion only
-  bad.time.insert(bad.time.begin(), "2024-01-01 00:00:00");
-  bad.channel.insert(bad.channel.begin(), "conv");
-  expect_mmm_error(bad, s, "journey 0 has no touch point");
-  Settings no_sample = s;
-  no_sample.max_nsim = 0;
-  expect_mmm_error(in, no_sample, "sample size is 0");
+// ---- drawing journeys ----------------------------------------------------------
+
+struct Population {
+  std::vector<std::string> vpath;
+  std::vector<bool> visconv;
+  std::vector<double> vfreq;
+};
+
+Population population(std::vector<std::string> paths, std::vector<bool> conv, const std::vector<double>& weight) {
+  Population p{std::move(paths), std::move(conv), {}};
+  const double total = std::accumulate(weight.begin(), weight.end(), 0.0);
+  double cum = 0;
+  for (double w : weight) p.vfreq.push_back(cum += w / total);
+  if (!p.vfreq.empty()) p.vfreq.back() = 1.0;
+  return p;
 }
 
-TEST(Compare, PrintedPerformanceTable) {
-  Journeys j = journeys(200, 1, 8, 9);
-  std::vector<std::vector<double>> perf, alloc;
-  std::vector<std::string> names;
-  std::ostringstream os;
-  set_console_stream(&os);
-  compare_models_mta_cpp(&j.vy, &j.vc, &j.vn, "path", "total_conversions", "total_null", ">", 0.1,
-                         0.3, 100000, 0.05, 2, 0, 0, 5, 1, 0, &perf, &alloc, &names);
-  set_console_stream(nullptr);
-  std::vector<std::string> lines;
-  std::istringstream in(os.str());
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  ASSERT_GE(lines.size(), 2 + names.size());
-  const size_t first = lines.size() - names.size() - 2;
-  EXPECT_EQ(lines[first].size(), 10 * names.size());   // fields of width 10
-  char cell[32];
-  std::snprintf(cell, sizeof cell, "%-10g", perf[1][0]);
-  EXPECT_EQ(lines[first + 1].substr(0, 10), cell);
-  char mean[32];
-  std::snprintf(mean, sizeof mean, "%g", (perf[0][2] + perf[1][2]) / 2);
-  EXPECT_EQ(lines[first + 2 + 2], "first_touch : " + std::string(mean));
+struct Generated {
+  std::vector<uli> vidy1, vc1, vn1;
+  std::vector<std::string> vy1;
+};
+
+Generated generate(const Population& p, uli nchannels, std::vector<double> traffic, uli nsim) {
+  Generated g;
+  path_generator(&p.vpath, &p.visconv, {}, p.vfreq, nchannels, std::move(traffic), nsim, &g.vidy1,
+                 &g.vy1, &g.vc1, &g.vn1);
+  return g;
 }
+
+// Count mode: one uniform draw of the shared engine per journey, each
+// candidate as often as its weight; one entry per distinct path text.
+TEST(PathGenerator, CountModeFollowsTheWeights) {
+  const Population p = population({"1", "2", "1 2", "1 2"}, {true, false, true, false}, {0.2, 0.3, 0.25, 0.25});
+  gb::reseed(7);
+  const Generated g = generate(p, 2, {}, 30000);
+  std::mt19937 copy(7);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int k = 0; k < 30000; ++k) u(copy);
+  EXPECT_TRUE(gb::engine == copy);
+  ASSERT_EQ(g.vy1.size(), 3u);
+  const std::map<std::string, std::pair<double, double>> want{{"1", {0.2, 0}}, {"2", {0, 0.3}}, {"1 2", {0.25, 0.25}}};
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(g.vy1[k], p.vpath[g.vidy1[k]]);
+    const auto [c, n] = want.at(g.vy1[k]);
+    EXPECT_NEAR(g.vc1[k] / 30000.0, c, 5 * std::sqrt(c * (1 - c) / 30000.0)) << g.vy1[k];
+    EXPECT_NEAR(g.vn1[k] / 30000.0, n, 5 * std::sqrt(n * (1 - n) / 30000.0)) << g.vy1[k];
+  }
+  const auto before = gb::engine;
+  EXPECT_TRUE(generate(p, 2, {}, 0).vy1.empty());   // nothing to draw, and no draw made
+  EXPECT_TRUE(gb::engine == before);
+}
+
+// Traffic mode spends the budget until no candidate fits what is left.
+TEST(PathGenerator, TrafficModeSpendsTheBudget) {
+  const Population p = population({"1 2", "2", "3 3", "1"}, {true, false, false, true}, {4, 3, 2, 1});
+  const std::vector<double> budget = {40, 55.5, 31};
+  for (uli seed : {1u, 2u, 3u}) {
+    gb::reseed(seed);
+    const Generated g = generate(p, 3, budget, 0);
+    std::vector<double> left = budget;
+    for (size_t k = 0; k < g.vy1.size(); ++k)
+      for (uli c : split2(g.vy1[k], ' ')) left[c - 1] -= static_cast<double>(g.vc1[k] + g.vn1[k]);
+    for (double l : left) EXPECT_GE(l, 0);
+    for (const std::string& path : p.vpath) {
+      std::vector<double> need(3, 0);
+      for (uli c : split2(path, ' ')) need[c - 1] += 1;
+      bool fits = true;
+      for (size_t c = 0; c < 3; ++c) fits = fits && need[c] <= left[c];
+      EXPECT_FALSE(fits) << path << " still fits with seed " << seed;
+    }
+  }
+  EXPECT_TRUE(generate(population({"1 1", "2 2"}, {true, false}, {1, 1}), 2, {1.5, 1}, 0).vy1.empty());
+  EXPECT_TRUE(generate(Population{}, 2, {1, 1}, 0).vy1.empty());
+}
+
+TEST(IntAttrTrf, WholeNumbersWithTheRoundedTotal) {
+  const std::vector<std::pair<std::vector<double>, std::vector<double>>> cases = {
+      {{2.6, 3.4}, {3, 3}}, {{0.5, 0.5, 1.0}, {1, 0, 1}},   // first on ties
+      {{5.4, 7.2, 2.4}, {6, 7, 2}},                          // sums to 15.000000000000002
+      {{9.4}, {9}}, {{9.6}, {10}}, {{3, 0, 7}, {3, 0, 7}}, {{}, {}}};
+  for (auto [in, want] : cases) {
+    int_attr_trf(&in);
+    EXPECT_EQ(in, want);
+  }
+  std::vector<double> bad = {1, INFINITY};
+  EXPECT_EQ(error_of([&] { int_attr_trf(&bad); }), "int_attr_trf: entry 2 is not finite");
+}
+
+TEST(TimeStamps, SecondsSinceEpochOrRejected) {
+  const std::vector<std::pair<const char*, uli>> good = {
+      {"1970-01-01 00:00:00", 0}, {"2020-02-29 12:34:56", 1582979696}, {"+2021-3-4\t1:2:3x", 1614819723}};
+  for (auto [text, want] : good) EXPECT_EQ(date_conv_time_int(text, "%Y-%m-%d %T"), want) << text;
+  uli s = 7;
+  // Unset seconds must not be read: the last four once parsed.
+  for (const char* t : {"2020-13-01 00:00:00", "yesterday", "1969-12-31 23:59:59", "2020-01-01",
+                        "2021-03-04 10:11:+5", "2021-03-04 10:11: 5", "2021-03-04 1x:11:12", "2021-03-04 10:11:"})
+    EXPECT_FALSE(parse_time_stamp(t, "%Y-%m-%d %T", &s)) << t;
+  EXPECT_EQ(s, 7u);
+  EXPECT_HAS(error_of([] { date_conv_time_int("2020-01-01", "%Y-%m-%d %T"); }), "time stamp \"2020-01-01\"");
+}
+
+// Three journeys: id 1 "a > b" converting on day one, id 2 "b > b" across
+// midnight, id 3 "a > b" not converting; channels a = 0, b = 1.
+struct Events {
+  std::vector<uli> id = {1, 1, 1, 2, 2, 3, 3};
+  std::vector<std::string> time = {"2024-03-01 10:00:00", "2024-03-01 11:00:00", "2024-03-01 12:00:00",
+                                   "2024-03-02 23:00:00", "2024-03-03 01:00:00", "2024-03-03 08:00:00",
+                                   "2024-03-03 09:00:00"};
+  std::vector<std::string> channel = {"a", "b", "conv", "b", "b", "a", "b"};
+  std::vector<std::string> ctr_day = {"2024-03-01", "2024-03-02 00:00:00", "2024-03-03", "2024-03-02"};
+  std::vector<std::vector<double>> ctr = {{0.2, 0.5}, {9, 9}, {0.2, 0.5}, {0.2, 0.5}};
+  EventTable read() const {
+    EventTable ev;
+    read_event_table(&id, &time, &channel, "conv", {{"a", 0}, {"b", 1}}, &ctr_day, &ctr, &ev);
+    return ev;
+  }
+};
+
+TEST(EventTable, JourneysDaysAndRates) {
+  Events e;
+  EventTable ev = e.read();
+  EXPECT_EQ(ev.tab_info_paths_id_path, (std::vector<uli>{1, 2, 3}));
+  EXPECT_EQ(ev.tab_info_paths_id_from, (std::vector<uli>{0, 3, 5}));
+  EXPECT_EQ(ev.tab_info_paths_id_to, (std::vector<uli>{2, 4, 6}));
+  EXPECT_EQ(ev.days, (std::vector<std::string>{"2024-03-01", "2024-03-02", "2024-03-03"}));
+  EXPECT_EQ(ev.ctr[1], (std::vector<double>{0.2, 0.5}));   // the later row of a day
+  EXPECT_EQ(ev.channel[2], gb::limsup);
+  EXPECT_EQ(ev.seconds[4] - ev.seconds[3], 7200u);
+  e.id = {1, 2, 2, 1, 3, 3, 3};   // only a rise starts a journey
+  EXPECT_EQ(e.read().tab_info_paths_id_from, (std::vector<uli>{0, 1, 4}));
+}
+
+struct Replayed {
+  std::vector<uli> vidy1, vc1, vn1;
+  std::vector<std::string> vy1;
+  std::vector<std::vector<double>> touches, ctr;
+  std::vector<double> convs;
+  double total_touches() const {
+    double s = 0;
+    for (const auto& row : touches) s += std::accumulate(row.begin(), row.end(), 0.0);
+    return s;
+  }
+};
+
+// Candidates "1 2" converting (journey 0), "2 2" (journey 1), "1 2" not
+// converting (journey 2), drawn nsim times over a window of perc days.
+Replayed replay(double perc, uli nsim) {
+  const EventTable ev = Events().read();
+  const std::vector<std::string> vpath = {"1 2", "2 2", "1 2"};
+  const std::vector<bool> visconv = {true, false, false};
+  const std::vector<std::vector<uli>> ids = {{0}, {1}, {2}};
+  const std::vector<uli> pos = {0, 1, 2};
+  Replayed r;
+  path_generator_new(&vpath, &visconv, {}, {0.3, 0.6, 1.0}, 2, {}, nsim, &r.vidy1,
+                     &ids, &pos, &ev, perc, &r.vy1, &r.vc1, &r.vn1, &r.touches, &r.convs, &r.ctr);
+  return r;
+}
+
+TEST(PathGeneratorNew, JourneysReplayedOverTheWindow) {
+  gb::reseed(4);
+  Replayed r = replay(200, 300);   // a window of 600 days holds every row
+  ASSERT_EQ(r.touches.size(), 600u);
+  double touches = 0, convs = 0;
+  for (size_t k = 0; k < r.vy1.size(); ++k) {
+    touches += static_cast<double>((r.vc1[k] + r.vn1[k]) * split2(r.vy1[k], ' ').size());
+    convs += static_cast<double>(r.vc1[k]);
+  }
+  EXPECT_EQ(r.total_touches(), touches);
+  EXPECT_EQ(std::accumulate(r.convs.begin(), r.convs.end(), 0.0), convs);
+  for (size_t d = 0; d < r.ctr.size(); ++d)
+    for (size_t c = 0; c < 2; ++c) EXPECT_DOUBLE_EQ(r.ctr[d][c], r.touches[d][c] > 0 ? (c == 0 ? 0.2 : 0.5) : 0.0);
+  // One day: journeys started late lose their later rows (about 22 of 800).
+  gb::reseed(8);
+  r = replay(1.0 / 3, 400);
+  ASSERT_EQ(r.touches.size(), 1u);
+  EXPECT_LT(r.total_touches(), 800);
+  EXPECT_GT(r.total_touches(), 700);
+  gb::reseed(2);
+  r = replay(0.2, 50);   // 0.6 of a day: no window, the outcomes still count
+  EXPECT_TRUE(r.touches.empty() && r.convs.empty());
+  EXPECT_FALSE(r.vy1.empty());
+}
+
+}  // namespace

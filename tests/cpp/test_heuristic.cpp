@@ -1,104 +1,72 @@
+// First, last and linear touch per touch point; position-based and last
+// non-direct totals per channel; their result file and errors.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <random>
-#include <sstream>
-
 #include "heuristic/heuristic.h"
+#include "helpers.h"
 
 namespace {
+
+using namespace tl_test;
 
 struct Out {
   std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn;
   std::vector<std::string> name, channel;
 };
 
-Out run_vec(std::vector<std::string> vy, std::vector<uli> vc, std::vector<double> vv,
-            int nulls = 0, int paths = 0, std::string file_output = "") {
+Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output = "",
+              std::string file = "") {
   Out o;
-  int flg_file = 0, verbose = 0;
-  std::string file, vp = "path", vcn = "conv", vvn = "", rs = ";", cs = ">";
-  heuristic_models_cpp(&flg_file, &file, &vp, &vcn, &vvn, &vy, &vc, &vv, &rs, &cs, &nulls, &paths,
-                       &file_output, &verbose, &o.id, &o.name, &o.channel, &o.chpos, &o.cf, &o.vf,
-                       &o.cl, &o.vl, &o.cn, &o.vn);
+  int flg_file = file.empty() ? 0 : 1, verbose = 0;
+  std::string vp = "path", vcn = "conv", vvn = file.empty() ? "" : "value", rs = ";", cs = ">";
+  heuristic_models_cpp(&flg_file, &file, &vp, &vcn, &vvn, &j.vy, &j.vc, &j.vv, &rs, &cs, &nulls,
+                       &paths, &file_output, &verbose, &o.id, &o.name, &o.channel, &o.chpos, &o.cf,
+                       &o.vf, &o.cl, &o.vl, &o.cn, &o.vn);
   return o;
 }
 
-std::string slurp(const std::string& f) {
-  std::ifstream in(f);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-TEST(Heuristic, ThreeTouchJourney) {
-  Out o = run_vec({"A > B > C"}, {2}, {10});
-  ASSERT_EQ(o.id.size(), 3u);
-  EXPECT_EQ(o.cf, (std::vector<double>{2, 0, 0}));
-  EXPECT_EQ(o.vf, (std::vector<double>{10, 0, 0}));
-  EXPECT_EQ(o.cl, (std::vector<double>{0, 0, 2}));
-  EXPECT_EQ(o.vl, (std::vector<double>{0, 0, 10}));
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_DOUBLE_EQ(o.cn[k], 2.0 / 3);
-    EXPECT_DOUBLE_EQ(o.vn[k], 10.0 / 3);
+TEST(Heuristic, WorkedJourneys) {
+  struct Case { std::string path; uli conv; std::vector<std::string> channel; std::vector<double> cf, cl, cn; };
+  const std::vector<Case> cases = {
+      {"A > B > C", 3, {"A", "B", "C"}, {3, 0, 0}, {0, 0, 3}, {1, 1, 1}},
+      {"A > B > A", 1, {"A", "B", "A"}, {1, 0, 0}, {0, 0, 1}, {0.25, 0.5, 0.25}},   // by distinct channel
+      {" A>A  ", 1, {"A", "A"}, {1, 0}, {0, 1}, {0.5, 0.5}},
+      {"x", 3, {"x"}, {3}, {3}, {3}},
+      {"q > r", 0, {"q", "r"}, {0, 0}, {0, 0}, {0, 0}},   // kept only with null rows
+  };
+  for (const Case& c : cases) {
+    const Out o = heuristic({{"z", c.path}, {1, c.conv}, {}, {}}, 1, 1);
+    ASSERT_EQ(o.channel.size(), 1 + c.channel.size()) << c.path;
+    EXPECT_EQ(std::vector<std::string>(o.channel.begin() + 1, o.channel.end()), c.channel);
+    EXPECT_EQ(std::vector<double>(o.cf.begin() + 1, o.cf.end()), c.cf) << c.path;
+    EXPECT_EQ(std::vector<double>(o.cl.begin() + 1, o.cl.end()), c.cl) << c.path;
+    EXPECT_EQ(std::vector<double>(o.cn.begin() + 1, o.cn.end()), c.cn) << c.path;
+    EXPECT_EQ(o.id.back(), 1.0);
+    EXPECT_EQ(o.name.back(), c.path);
   }
-  EXPECT_TRUE(o.name.empty());
+  const Out quiet = heuristic({{"a", "b", "c"}, {1, 0, 1}, {}, {}});
+  EXPECT_EQ(quiet.id, (std::vector<double>{0, 2}));   // the null journey keeps its index
+  EXPECT_TRUE(quiet.name.empty() && quiet.vf.empty());
 }
 
-TEST(Heuristic, RepeatsSingleTouchAndNulls) {
-  Out o = run_vec({"A > B > A", "A > A", "x", "q > r", " A>A  "}, {1, 1, 3, 0, 1}, {}, 1, 1);
-  EXPECT_EQ(o.cn[0], 0.25);
-  EXPECT_EQ(o.cn[1], 0.5);
-  EXPECT_EQ(o.cn[2], 0.25);
-  EXPECT_EQ(o.cf[3], 1.0);
-  EXPECT_EQ(o.cl[4], 1.0);
-  EXPECT_EQ(o.cn[4], 0.5);
-  EXPECT_EQ(o.cf[5], 3.0);   // single touch is first and last
-  EXPECT_EQ(o.cl[5], 3.0);
-  EXPECT_EQ(o.id[6], 3.0);   // null journey rows, all zero
-  EXPECT_EQ(o.cf[6] + o.cl[6] + o.cn[6], 0.0);
-  EXPECT_EQ(o.channel[8], "A");   // blanks trimmed, one channel
-  EXPECT_EQ(o.cn[8], 0.5);
-  EXPECT_EQ(o.name[8], " A>A  ");
-  EXPECT_TRUE(o.vf.empty());
-}
-
-TEST(Heuristic, NullJourneyConsumesItsIndex) {
-  Out o = run_vec({"a", "b", "c"}, {1, 0, 1}, {});
-  EXPECT_EQ(o.id, (std::vector<double>{0, 2}));
-}
-
-// Per-channel totals against an independent count on random journeys.
+// Per-channel totals against a direct count, values included.
 TEST(Heuristic, RandomJourneysAgainstDirectTotals) {
-  std::mt19937 rng(7);
-  std::vector<std::string> vy;
-  std::vector<uli> vc;
-  std::vector<double> vv;
+  const Journeys j = random_journeys(7, 500, 5, 6);
   std::map<std::string, double> first, last, linear, linear_value;
-  for (int j = 0; j < 500; ++j) {
-    int len = 1 + rng() % 6;
-    std::vector<std::string> ch;
-    std::string path;
-    for (int k = 0; k < len; ++k) {
-      ch.push_back(std::string(1, static_cast<char>('a' + rng() % 5)));
-      path += (k ? " > " : "") + ch.back();
-    }
-    uli c = rng() % 3;
-    double v = (rng() % 1000) / 10.0;
-    vy.push_back(path); vc.push_back(c); vv.push_back(v);
-    if (!c) continue;
+  for (size_t r = 0; r < j.vy.size(); ++r) {
+    if (!j.vc[r]) continue;
+    const std::vector<std::string> ch = pieces_by_hand(j.vy[r]);
+    const double c = static_cast<double>(j.vc[r]);
     first[ch.front()] += c;
     last[ch.back()] += c;
     std::map<std::string, int> distinct;
     for (auto& x : ch) distinct[x] = 1;
     for (auto& d : distinct) {
-      linear[d.first] += static_cast<double>(c) / distinct.size();
-      linear_value[d.first] += v / distinct.size();
+      linear[d.first] += c / distinct.size();
+      linear_value[d.first] += j.vv[r] / distinct.size();
     }
   }
-  Out o = run_vec(vy, vc, vv);
+  const Out o = heuristic(j);
   std::map<std::string, double> f, l, n, nv;
   for (size_t r = 0; r < o.channel.size(); ++r) {
     f[o.channel[r]] += o.cf[r];
@@ -106,17 +74,17 @@ TEST(Heuristic, RandomJourneysAgainstDirectTotals) {
     n[o.channel[r]] += o.cn[r];
     nv[o.channel[r]] += o.vn[r];
   }
-  for (auto& kv : first) EXPECT_DOUBLE_EQ(f[kv.first], kv.second);
-  for (auto& kv : last) EXPECT_DOUBLE_EQ(l[kv.first], kv.second);
+  EXPECT_EQ(f, first);
+  EXPECT_EQ(l, last);
   for (auto& kv : linear) EXPECT_NEAR(n[kv.first], kv.second, 1e-9);
   for (auto& kv : linear_value) EXPECT_NEAR(nv[kv.first], kv.second, 1e-9);
 }
 
-TEST(Heuristic, ResultFileFormat) {
-  std::string out = "/tmp/touchlane_heur_out.csv";
-  Out o = run_vec({"A > B", "C", "D > E"}, {2, 1, 0}, {7.5, 1, 0}, 1, 1, out);
+TEST(Heuristic, ResultFile) {
+  TempFile out, in("path;conv;value\nA > B;2;7.5\nC;1;1\nD > E;0;0\n");
+  const Out o = heuristic({}, 1, 1, out.name, in.name);
   EXPECT_TRUE(o.id.empty());
-  EXPECT_EQ(slurp(out),
+  EXPECT_EQ(read_file(out.name),
             "path_id;path_name;channel;channel_position;first_touch_conversions;first_touch_value;"
             "last_touch_conversions;last_touch_value;linear_touch_conversions;linear_touch_value\n"
             "0;A > B;A;0;2;7.500000;0.000000;0.000000;1.000000;3.750000\n"
@@ -124,14 +92,80 @@ TEST(Heuristic, ResultFileFormat) {
             "1;C;C;0;1;1.000000;1;1.000000;1.000000;1.000000\n"
             "2;D > E;D;0;0;0;0;0;0;0\n"
             "2;D > E;E;1;0;0;0;0;0;0\n");
-  o = run_vec({"A > B", "C"}, {1, 0}, {}, 1, 0, out);
-  EXPECT_EQ(slurp(out),
-            "path_id;channel;channel_position;first_touch_conversions;last_touch_conversions;"
-            "linear_touch_conversions\n"
-            "0;A;0;1;0.000000;0.500000\n"
-            "0;B;1;0.000000;1;0.500000\n"
-            "1;C;0;0;0;0\n");
-  std::remove(out.c_str());
+  // Null rows off: the non-converting journey writes nothing.
+  heuristic({}, 0, 0, out.name, in.name);
+  EXPECT_EQ(read_file(out.name),
+            "path_id;channel;channel_position;first_touch_conversions;first_touch_value;"
+            "last_touch_conversions;last_touch_value;linear_touch_conversions;linear_touch_value\n"
+            "0;A;0;2;7.500000;0.000000;0.000000;1.000000;3.750000\n"
+            "0;B;1;0.000000;0.000000;2;7.500000;1.000000;3.750000\n"
+            "1;C;0;1;1.000000;1;1.000000;1.000000;1.000000\n");
+}
+
+// A result file is written in full or not at all: an error after many rows
+// were flushed leaves the earlier file; the input is never the output.
+TEST(Heuristic, ResultFileInFullOrNotAtAll) {
+  TempFile out("earlier result\n"), in("path;conv;value\na>b;1;1\n");
+  Journeys j{std::vector<std::string>(40000, "a > b > c"), std::vector<uli>(40000, 1), {},
+             std::vector<double>(40000, 1.0)};
+  j.vv.back() = NAN;
+  EXPECT_HAS(error_of([&] { heuristic(j, 0, 1, out.name); }), "row 40000");
+  EXPECT_EQ(read_file(out.name), "earlier result\n");
+  const std::string dir = in.name.substr(0, in.name.rfind('/'));
+  const std::string same = dir + "/." + in.name.substr(in.name.rfind('/'));
+  EXPECT_HAS(error_of([&] { heuristic({}, 0, 0, same, in.name); }), "is the input file");
+  EXPECT_EQ(read_file(in.name), "path;conv;value\na>b;1;1\n");
+  EXPECT_HAS(error_of([&] { heuristic(j, 0, 0, dir); }), "is a directory");
+  EXPECT_EQ(error_of([&] { heuristic({{"a"}, {1}, {}, {}}, 0, 0, "/dev/full"); }),
+            "writing result file '/dev/full' failed");
+}
+
+struct Rules {
+  std::map<std::string, double> pos, lnd, pos_value;
+};
+
+Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"direct"}) {
+  int flg_file = 0, verbose = 0;
+  std::string none, rs = ";", cs = ">";
+  std::vector<std::string> ch;
+  std::vector<double> pc, pv, lc, lv;
+  rule_models_cpp(&flg_file, &none, &none, &none, &none, &j.vy, &j.vc, &j.vv, &rs, &cs, &f, &l,
+                  &direct, &verbose, &ch, &pc, &pv, &lc, &lv);
+  Rules r;
+  for (size_t k = 0; k < ch.size(); ++k) {
+    r.pos[ch[k]] = pc[k];
+    r.lnd[ch[k]] = lc[k];
+    if (!pv.empty()) r.pos_value[ch[k]] = pv[k];
+  }
+  return r;
+}
+
+TEST(RuleModels, WorkedJourneys) {
+  struct Case { std::string path; double f, l; std::map<std::string, double> pos, lnd; };
+  const std::vector<Case> cases = {
+      {"a > b", 0.3, 0.5, {{"a", 3.75}, {"b", 6.25}}, {{"a", 0}, {"b", 10}}},
+      {"a > b", 0, 0, {{"a", 5}, {"b", 5}}, {{"a", 0}, {"b", 10}}},
+      {"a > b > c > d", 0.4, 0.4, {{"a", 4}, {"b", 1}, {"c", 1}, {"d", 4}}, {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 10}}},
+      {"a >  b > a", 0.4, 0.4, {{"a", 8}, {"b", 2}}, {{"a", 10}, {"b", 0}}},
+      {"direct > a > direct > direct", 0.2, 0.2, {{"direct", 7}, {"a", 3}}, {{"direct", 0}, {"a", 10}}},
+  };
+  for (const Case& c : cases) {
+    Rules r = rules({{c.path, "e"}, {10, 0}, {}, {100, 7}}, c.f, c.l);
+    EXPECT_EQ(r.pos.at("e"), 0) << "a journey without conversions attributes nothing";
+    r.pos.erase("e");
+    r.lnd.erase("e");
+    for (auto& kv : c.pos) {
+      EXPECT_NEAR(r.pos.at(kv.first), kv.second, 1e-12) << c.path << " " << kv.first;
+      EXPECT_NEAR(r.pos_value.at(kv.first), 10 * kv.second, 1e-12) << c.path;
+    }
+    EXPECT_EQ(r.lnd, c.lnd) << c.path;
+  }
+  for (auto c : {std::tuple{0.7, 0.4, "0.700000 and 0.400000"}, {-0.1, 0.4, "-0.100000 and 0.400000"},
+                 {0.4, NAN, "0.400000 and nan"}})
+    EXPECT_EQ(error_of([&] { rules({{"a"}, {1}, {}, {}}, std::get<0>(c), std::get<1>(c)); }),
+              std::string("position_shares: first and last shares must be at least 0 and sum to at most 1, not ") +
+                  std::get<2>(c));
+  EXPECT_NO_THROW(rules({{"a"}, {1}, {}, {}}, 0.7, 0.3));   // exactly 1
 }
 
 }  // namespace

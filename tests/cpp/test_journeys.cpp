@@ -1,157 +1,135 @@
+// The journey reader every model reads through: a file and the same
+// journeys in vectors give the same rows, and every unusable input is an
+// error naming its row, line, column or file.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-
+#include "helpers.h"
 #include "journeys/journeys.h"
 
 namespace {
 
-struct TempFile {
-  std::string name;
-  explicit TempFile(const std::string& text) {
-    char buf[] = "/tmp/touchlane_testXXXXXX";
-    int fd = mkstemp(buf);
-    close(fd);
-    name = buf;
-    std::ofstream(name, std::ios::binary) << text;
+using namespace tl_test;
+
+struct Row {
+  uli i;
+  std::string path;
+  uli conv;
+  double value;
+  uli nulls;
+  bool operator==(const Row& o) const {
+    return i == o.i && path == o.path && conv == o.conv && value == o.value && nulls == o.nulls;
   }
-  ~TempFile() { std::remove(name.c_str()); }
 };
 
-JourneySource file_source(const std::string& file, const std::string& value = "",
-                          const std::string& null = "") {
-  JourneySource s;
-  s.flg_file = 1;
-  s.file = file;
-  s.var_path = "path";
-  s.var_conv = "conv";
-  s.var_value = value;
-  s.var_null = null;
-  s.row_sep = ";";
-  return s;
-}
-
-struct Row { uli i; std::string path; uli conv; double value; uli nulls; };
-
-std::vector<Row> read_all(const JourneySource& s) {
+std::vector<Row> read_all(JourneySource s, char cha_sep = '>') {
+  s.cha_sep = cha_sep;
   JourneyReader r(s);
   std::vector<Row> rows;
   while (r.next()) rows.push_back({r.index(), r.path(), r.conv(), r.value(), r.nulls()});
   return rows;
 }
 
-std::string error_of(const JourneySource& s) {
-  try {
-    read_all(s);
-  } catch (const std::exception& e) {
-    return e.what();
+// Columns found by name in any order (the last of two equal names), extra
+// columns, carriage returns and empty lines at the end: the same rows as
+// the vectors.
+TEST(JourneyReader, FileAndVectorsGiveTheSameRows) {
+  const Journeys j = random_journeys(4, 300);
+  std::string text = "conv;id;nulls;path;value;conv\r\n";
+  for (size_t r = 0; r < j.vy.size(); ++r)
+    text += "9;" + std::to_string(r) + ";" + std::to_string(j.vn[r]) + ";" + j.vy[r] + ";" +
+            fmt_f(j.vv[r]) + ";" + std::to_string(j.vc[r]) + "\r\n";
+  TempFile f(text + "\n\n");
+  const JourneySource fs = file_source(f.name, "path", "conv", "value", "nulls", ";");
+  EXPECT_EQ(read_all(fs), read_all(j.source()));
+  JourneyReader both(fs);
+  EXPECT_TRUE(both.flg_value() && both.flg_null());
+  EXPECT_EQ(both.input_file(), f.name);
+  // Optional columns absent: zero values and nulls, from either source.
+  const std::vector<Row> bare = read_all(file_source(f.name, "path", "conv", "", "", ";"));
+  const Journeys conv_only{j.vy, j.vc, {}, {}};
+  EXPECT_EQ(bare, read_all(conv_only.source()));
+  EXPECT_EQ(bare[1].nulls + bare[1].value, 0.0);
+  const JourneySource bare_source = conv_only.source();   // the reader keeps a reference
+  JourneyReader none(bare_source);
+  EXPECT_FALSE(none.flg_value() || none.flg_null());
+  EXPECT_EQ(none.input_file(), "");
+  TempFile header_only("path;conv\n"), no_newline("path;conv\na;1");
+  EXPECT_TRUE(read_all(file_source(header_only.name, "path", "conv", "", "", ";")).empty());
+  EXPECT_EQ(read_all(file_source(no_newline.name, "path", "conv", "", "", ";")).size(), 1u);
+}
+
+// A count field is a number in full, read towards zero.
+TEST(JourneyReader, CountFieldsAreNumbersReadInFull) {
+  const std::vector<std::pair<std::string, uli>> counts = {
+      {"1e+05", 100000}, {" 7 ", 7}, {"2.9", 2}, {"0.9", 0}, {"+3", 3},
+      {"18446744073709551615", ~uli{0}}};
+  for (const auto& [field, want] : counts) {
+    TempFile f("path;conv\na;" + field + "\n");
+    const std::vector<Row> rows = read_all(file_source(f.name, "path", "conv", "", "", ";"));
+    ASSERT_EQ(rows.size(), 1u) << field;
+    EXPECT_EQ(rows[0].conv, want) << field;
   }
-  return "";
 }
 
-TEST(JourneyFile, ColumnsByNameInAnyOrder) {
-  TempFile f("id;path;conv;extra\n1;a > b;2;x\n2;c;0.9;y\n");
-  auto rows = read_all(file_source(f.name));
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].path, "a > b");
-  EXPECT_EQ(rows[0].conv, 2u);
-  EXPECT_EQ(rows[1].i, 1u);
-  EXPECT_EQ(rows[1].conv, 0u);   // "0.9" reads as 0
-  EXPECT_EQ(rows[1].value, 0.0);
+// Input -> message; "F" in a message stands for the file's name.
+TEST(JourneyReader, ErrorsNameWhatIsWrong) {
+  struct FileCase { std::string text, value, nulls, message; };
+  const std::vector<FileCase> files = {
+      {"path;conversions\na;1\n", "", "", "column 'conv' (var_conv) not found in the header of 'F'"},
+      {"path;conv\na;1\n", "value", "", "column 'value' (var_value) not found in the header of 'F'"},
+      {"path;conv\na;1\n", "", "nulls", "column 'nulls' (var_null) not found in the header of 'F'"},
+      {"path;conv\na;1\nb\nc;2\n", "", "", "line 3 of 'F' has 1 fields, 2 needed"},
+      {"path;conv\na;1\n\nc;2\n", "", "", "empty line 3 in 'F'"},
+      {"path;conv;n\na;-1;0\n", "", "n", "negative conversion count '-1' on line 2 of 'F'"},
+      {"path;conv;n\na;1; -3\n", "", "n", "negative null count ' -3' on line 2 of 'F'"},
+      {"path;conv\na;7abc\n", "", "", "stoul: conversion count '7abc' on line 2, column 2 of 'F' is not a number"},
+      {"path;conv\na;0x10\n", "", "", "stoul: conversion count '0x10' on line 2, column 2 of 'F' is not a number"},
+      {"path;conv\na;nan\n", "", "", "stoul: conversion count 'nan' on line 2, column 2 of 'F' is not a number"},
+      {"path;conv\na;1e30\n", "", "", "stoul: conversion count '1e30' on line 2, column 2 of 'F' is too large"},
+      {"path;conv\na;18446744073709551616\n", "", "",
+       "stoul: conversion count '18446744073709551616' on line 2, column 2 of 'F' is too large"},
+      {"path;conv;v\na;1;7abc\n", "v", "", "stod: value '7abc' on line 2, column 3 of 'F' is not a finite number"},
+      {"path;conv;v\na;1;1e400\n", "v", "", "stod: value '1e400' on line 2, column 3 of 'F' is not a finite number"},
+      {"path;conv;v\na;1;NA\n", "v", "", "stod: value 'NA' on line 2, column 3 of 'F' is not a finite number"},
+      {std::string("path;conv\na;1\nb\0c;1\n", 20), "", "",
+       "path on line 3, column 1 of 'F': it contains a NUL byte"},
+      {"path;conv\na;1\nx > (null);1\n", "", "",
+       "path on line 3, column 1 of 'F': channel '(null)' has a name the library reserves; rename it"},
+  };
+  for (const FileCase& c : files) {
+    TempFile f(c.text);
+    std::string want = c.message;
+    const size_t p = want.find('F');
+    if (p != std::string::npos) want.replace(p, 1, f.name);
+    EXPECT_EQ(error_of([&] { read_all(file_source(f.name, "path", "conv", c.value, c.nulls, ";")); }),
+              want);
+  }
+  EXPECT_EQ(error_of([] { read_all(file_source("/nonexistent/x.csv", "path", "conv", "", "", ";")); }),
+            "cannot open input file '/nonexistent/x.csv'");
+
+  struct VectorCase { Journeys j; std::string message; };
+  const std::vector<VectorCase> vectors = {
+      {{{"a", "b"}, {1}, {}, {}}, "journeys: conversions have 1 rows, paths 2"},
+      {{{"a", "b"}, {1, 1}, {}, {1.0}}, "journeys: values have 1 rows, paths 2"},
+      {{{"a", "b"}, {1, 1}, {1}, {}}, "journeys: nulls have 1 rows, paths 2"},
+      {{{"a", "b"}, {1, 1}, {}, {1.0, NAN}}, "journeys: value in row 2 is not a finite number (nan)"},
+      {{{"a", "b"}, {1, 1}, {}, {1.0, -INFINITY}}, "journeys: value in row 2 is not a finite number (-inf)"},
+      {{{"a", std::string("a\0b", 3)}, {1, 1}, {}, {}}, "path in row 2: it contains a NUL byte"},
+  };
+  for (const VectorCase& c : vectors) EXPECT_EQ(error_of([&] { read_all(c.j.source()); }), c.message);
+  // Every reserved name, whatever the blanks around it; other spellings pass.
+  for (const char* name : {"(start)", "(conversion)", "(null)", "(constant)", "(unknown)"}) {
+    const Journeys j{{"a > (Null)>( null)", std::string("a > ") + name + " "}, {1, 1}, {}, {}};
+    EXPECT_EQ(error_of([&] { read_all(j.source()); }),
+              "path in row 2: channel '" + std::string(name) + "' has a name the library reserves; rename it");
+    EXPECT_EQ(read_all(j.source(), 0).size(), 2u);   // no separator: names not checked
+  }
 }
-
-TEST(JourneyFile, LastOccurrenceOfANameWins) {
-  TempFile f("conv;path;conv;v;n\n9;a;1;2.5;3\n");
-  auto rows = read_all(file_source(f.name, "v", "n"));
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].conv, 1u);
-  EXPECT_EQ(rows[0].value, 2.5);
-  EXPECT_EQ(rows[0].nulls, 3u);
-}
-
-TEST(JourneyFile, CarriageReturnsAreNotPartOfFields) {
-  TempFile f("path;conv\r\na > b;1\r\nc;2\r\n");
-  auto rows = read_all(file_source(f.name));
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].path, "a > b");
-  TempFile g("conv;path\r\n1;a > b\r\n");   // looked-up column last in the header
-  rows = read_all(file_source(g.name));
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].path, "a > b");
-}
-
-TEST(JourneyFile, TrailingEmptyLinesAreNotJourneys) {
-  TempFile f("path;conv\na;1\n\n\n");
-  EXPECT_EQ(read_all(file_source(f.name)).size(), 1u);
-  TempFile g("path;conv\na;1");   // no final newline
-  EXPECT_EQ(read_all(file_source(g.name)).size(), 1u);
-  TempFile h("path;conv\n");
-  EXPECT_EQ(read_all(file_source(h.name)).size(), 0u);
-}
-
-TEST(JourneyFile, ErrorsNameWhatIsWrong) {
-  EXPECT_NE(error_of(file_source("/nonexistent/x.csv")).find("cannot open input file '/nonexistent/x.csv'"),
-            std::string::npos);
-  TempFile f("path;conversions\na;1\n");
-  EXPECT_NE(error_of(file_source(f.name)).find("column 'conv' (var_conv) not found"), std::string::npos);
-  TempFile g("path;conv\na;1\n");
-  EXPECT_NE(error_of(file_source(g.name, "value")).find("column 'value' (var_value)"), std::string::npos);
-  EXPECT_NE(error_of(file_source(g.name, "", "nulls")).find("column 'nulls' (var_null)"), std::string::npos);
-  TempFile h("path;conv\na;1\nb\nc;2\n");
-  EXPECT_NE(error_of(file_source(h.name)).find("line 3"), std::string::npos);
-  TempFile i("path;conv\na;1\n\nc;2\n");
-  EXPECT_NE(error_of(file_source(i.name)).find("empty line 3"), std::string::npos);
-  TempFile j("path;conv;n\na;-1;0\n");
-  EXPECT_NE(error_of(file_source(j.name)).find("negative conversion count '-1' on line 2"), std::string::npos);
-  EXPECT_NE(error_of(file_source(j.name, "", "n")).find("negative conversion"), std::string::npos);
-  TempFile k("path;conv;n\na;1; -3\n");
-  EXPECT_NE(error_of(file_source(k.name, "", "n")).find("negative null count"), std::string::npos);
-}
-
-TEST(JourneyVectors, RowsWithOptionalColumns) {
-  std::vector<std::string> vy{"a", "b"};
-  std::vector<uli> vc{1, 0}, vn;
-  std::vector<double> vv;
-  JourneySource s;
-  s.vy = &vy; s.vc = &vc; s.vv = &vv; s.vn = &vn;
-  auto rows = read_all(s);
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[1].nulls, 0u);
-  EXPECT_EQ(rows[1].value, 0.0);
-  vv = {1.0};
-  EXPECT_NE(error_of(s).find("values have 1 rows"), std::string::npos);
-}
-
-}  // namespace
-
-namespace {
 
 TEST(StateEncoding, OrdersThatCannotBeHeldAreRejectedByName) {
-  EXPECT_NO_THROW(check_order(1, "order"));
   EXPECT_NO_THROW(check_order(kMaxOrder, "order"));
-  for (uli bad : {uli{0}, kMaxOrder + 1, uli{1} << 32, ~uli{0}}) {
-    try {
-      check_order(bad, "max_order");
-      ADD_FAILURE() << "order " << bad << " accepted";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_EQ(std::string(e.what()).rfind("max_order must be at ", 0), 0u) << e.what();
-    }
-  }
-  ChannelMap mp, mp_sim;
-  StateInverse inv;
-  std::vector<std::string> vch, vch_sim;
-  uli nch = 0, nsim = 0;
-  std::vector<uli> idx, states;
-  init_state_dictionary(&mp_sim, &vch_sim, &inv, &nsim);
-  // The whole padded state would be allocated before anything else fails.
-  EXPECT_THROW(encode_journey("a > b", '>', uli{1} << 62, &mp, &vch, &nch, &mp_sim, &inv, &vch_sim,
-                              &nsim, &idx, &states),
-               std::invalid_argument);
-  EXPECT_TRUE(inv.empty());
-  encode_journey("a > b", '>', 3, &mp, &vch, &nch, &mp_sim, &inv, &vch_sim, &nsim, &idx, &states);
-  ASSERT_EQ(states.size(), 1u);
-  EXPECT_EQ(inv.at(states[0]), (std::vector<sli>{0, 1, -1}));
+  for (uli bad : {uli{0}, kMaxOrder + 1, uli{1} << 62})
+    EXPECT_EQ(error_of([&] { check_order(bad, "max_order"); }).rfind("max_order must be at ", 0), 0u);
 }
 
 }  // namespace

@@ -1,336 +1,401 @@
+// The Markov model through markov_run and its fixed-signature entry points:
+// simulated and exact counts against the chain solved by hand, the step
+// limit, the seeds of the workers, index kinds, masking, touch-point rows.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <random>
-#include <sstream>
+#include <functional>
+#include <numeric>
 
+#include "helpers.h"
 #include "markov/markov.h"
 
 namespace {
 
-// ---- transition store ------------------------------------------------------
+using namespace tl_test;
 
-Fx example_store() {
-  Fx S(0);
-  S.init(10);
-  S.add(3, 1, 2);
-  S.add(3, 4, 1);
-  S.add(3, 1, 5);
-  S.set_nchannels(5);
-  S.cum();
-  return S;
+MarkovSettings settings(int type = 0) {
+  MarkovSettings s;
+  s.type = type;
+  s.nsim_start = 20000;
+  s.ncore = 2;
+  s.seed = 7;
+  return s;
 }
 
-TEST(Fx, SuccessorsAndCumulativeCounts) {
-  Fx S = example_store();
-  EXPECT_EQ(S.lrS0[3], 2u);
-  EXPECT_EQ(S.S0(3, 0), 1u);
-  EXPECT_EQ(S.S0(3, 1), 4u);
-  EXPECT_EQ(S.S1(3, 0), 7u);
-  EXPECT_EQ(S.S1(3, 1), 8u);
-  EXPECT_EQ(S.lrS[3], 8u);
-  EXPECT_EQ(S.S(3, 1), 7u);
-  EXPECT_EQ(S.S(3, 2), 0u);
-  EXPECT_EQ(S.non_zeros, 2u);
+MarkovResult markov(const Journeys& j, const MarkovSettings& s) {
+  return markov_run(j.source(), ">", s);
 }
 
-TEST(Fx, SimSwitchesAtTheCumulativeBoundary) {
-  Fx S = example_store();
-  EXPECT_EQ(S.sim(3, 0.0), 1u);
-  EXPECT_EQ(S.sim(3, std::nextafter(0.875, 0.0)), 1u);
-  EXPECT_EQ(S.sim(3, 0.875), 4u);
-  EXPECT_EQ(S.sim(3, std::nextafter(1.0, 0.0)), 4u);   // 8 * uni + 1 rounds to 9
-  Fx big(5);
-  big.add(3, 1, 1);
-  big.add(3, 4, 999999999);
-  big.set_nchannels(5);
-  big.cum();
-  EXPECT_EQ(big.sim(3, std::nextafter(1.0, 0.0)), 4u);
-  EXPECT_EQ(S.sim(2, 0.5), 0u);   // no successors
-  EXPECT_EQ(S.sim(0, 0.5), 0u);
-  EXPECT_THROW(S.sim(5, 0.5), std::out_of_range);   // beyond the states in use
+std::vector<double> unmasked(const MarkovResult& r) {
+  std::vector<double> v = r.vindex;
+  unhide_index(&v);
+  return v;
 }
 
-TEST(Fx, TransitionTableAndConversionProbability) {
-  Fx S = example_store();
-  std::vector<std::string> names{"(start)", "(conversion)", "(null)", "0", "1"}, from, to;
-  std::vector<double> prob;
-  S.tran_matx(&names, &from, &to, &prob);
-  EXPECT_EQ(from, (std::vector<std::string>{"0", "0"}));
-  EXPECT_EQ(to, (std::vector<std::string>{"(conversion)", "1"}));
-  EXPECT_EQ(prob, (std::vector<double>{0.875, 0.125}));
-  EXPECT_EQ(S.pconv(3, 1, 2), 1.0);
-  EXPECT_EQ(S.pconv(4, 1, 2), 0.0);   // no transition into either absorbing state
+// Binomial standard error of a share estimated from n walks.
+double se(double p, double n) { return std::sqrt(std::max(p * (1 - p), 1e-12) / n); }
+
+// Journeys that loop on one channel: with a step limit of 5 many walks are
+// still looping when it is reached.
+Journeys self_loops() {
+  return {{"a > a > a > a > a > a > a > a > b", "b > a", "c > a > a", "c", "a > c > b"},
+          {3, 1, 0, 1, 2},
+          {1, 2, 3, 2, 1},
+          {}};
 }
 
-TEST(Fx, CapacityOnlyGrowsAndKeepsCounts) {
-  Fx S(4);
-  S.add(3, 1, 2);
-  EXPECT_THROW(S.add(4, 1, 1), std::out_of_range);
-  EXPECT_THROW(S.add(1, 4, 1), std::out_of_range);
-  S.init(2);
-  EXPECT_EQ(S.capacity(), 4u);
-  S.resize(1000);
-  EXPECT_EQ(S.capacity(), 1000u);
-  S.add(999, 3, 1);
-  S.add(3, 1, 1);
-  EXPECT_EQ(S.S(3, 1), 3u);
-  EXPECT_EQ(S.S(999, 3), 1u);
-  Fx copy = S;          // a value type: the copy is independent
-  S.add(3, 1, 10);
-  EXPECT_EQ(copy.S(3, 1), 3u);
+#define CHANGE(...) [=](MarkovSettings & s, Journeys & j) { (void)s, (void)j; __VA_ARGS__; }
+
+TEST(Markov, ErrorsNameTheArgument) {
+  const uli two63 = uli{1} << 63;
+  const std::vector<std::pair<std::function<void(MarkovSettings&, Journeys&)>, std::string>> cases = {
+      {CHANGE(s.order = 0), "order must be at least 1"},
+      {CHANGE(s.ncore = 0), "ncore must be at least 1"},
+      {CHANGE(s.nfold = 0), "nfold must be at least 1"},
+      {CHANGE(s.conv_par = 0), "conv_par must be a positive number, not 0.000000"},
+      {CHANGE(s.conv_par = NAN), "conv_par must be a positive number, not nan"},
+      {CHANGE(s.rate_step_sim = 1.00001),
+       "rate_step_sim (1.000010) must be greater than 1 and grow nsim_start (20000) by at least one simulation"},
+      {CHANGE(s.nsim_start = 19), "nsim_start (19) must be at least nfold x ncore (10 x 2)"},
+      {CHANGE(s.type = 7), "type must be 0 (removal effects) or 1 to 4 (index kinds), not 7"},
+      {CHANGE(j.vc = {0, 0}), "the journeys have no conversions: nothing to attribute"},
+      // Counts that pass 2^64: out of "(start)", within one row, on one edge.
+      {CHANGE(j = Journeys({{"a>b", "a>b"}, {two63, 1}, {0, two63}, {}})), "counts overflow at row 2"},
+      {CHANGE(j = Journeys({{"a>b", "a>b"}, {~uli{0}, 0}, {1, 0}, {}})), "counts overflow at row 1"},
+      {CHANGE(j = Journeys({{"a>b", "a>b"}, {two63, two63}, {0, 0}, {}})), "counts overflow at row 2"},
+  };
+  for (const auto& [change, message] : cases) {
+    MarkovSettings s = settings();
+    Journeys j{{"a > b", "b"}, {2, 1}, {0, 1}, {}};
+    change(s, j);
+    EXPECT_HAS(error_of([&] { markov(j, s); }), message);
+  }
+  // Exactly 2^64 - 1 out of "(start)" still fits.
+  MarkovSettings only_table = settings();
+  only_table.flg_out_tran_mtx = 2;
+  EXPECT_EQ(markov({{"a>b", "a>c"}, {two63 - 1, 1}, {0, two63 - 1}, {}}, only_table).vtran_prob_mtx.at(0), 1.0);
 }
 
-// Every draw on a grid of uni values, one per unit of the row total, must
-// return each successor exactly as often as its count, and in the order in
-// which the successors first appeared.
-TEST(Fx, SimMatchesCountsOnRandomStores) {
-  std::mt19937 rng(17);
-  for (int rep = 0; rep < 20; ++rep) {
-    const uli n = rep < 10 ? 3 + rng() % 40 : 300;
-    Fx S(n);
-    std::map<uli, std::vector<std::pair<uli, uli>>> rows;   // state -> (succ, count) by first add
-    // Later stores add a hub: many successors of state 0, sampled by bisection.
-    const uli nhub = rep < 10 ? 0 : 200 + rng() % 300;
-    for (uli a = 0; a < 300 + nhub; ++a) {
-      uli i = a < 300 ? rng() % n : 0, j = 1 + rng() % (n - 1), v = 1 + rng() % 5;
-      S.add(i, j, v);
-      auto& row = rows[i];
-      bool found = false;
-      for (auto& p : row)
-        if (p.first == j) { p.second += v; found = true; }
-      if (!found) row.push_back({j, v});
-    }
-    S.set_nchannels(n);
-    S.cum();
-    for (auto& [i, row] : rows) {
-      uli tot = 0;
-      for (auto& p : row) tot += p.second;
-      ASSERT_EQ(S.lrS[i], tot);
-      std::vector<uli> seq;
-      for (uli m = 0; m < tot; ++m) seq.push_back(S.sim(i, (m + 0.5) / static_cast<double>(tot)));
-      std::vector<uli> want;
-      for (auto& p : row) want.insert(want.end(), p.second, p.first);
-      ASSERT_EQ(seq, want) << "state " << i;
-    }
+// A journey of four touches needs five draws: start -> a -> b -> c -> d ->
+// conversion. A step limit of 4 allows them; 3 converts nothing.
+TEST(Markov, StepLimitAtItsExactBoundary) {
+  const Journeys j{{"a > b > c > d"}, {1}, {0}, {}};
+  for (int exact : {0, 1}) {
+    MarkovSettings s = settings();
+    s.method.exact = exact;
+    s.max_step = 4;
+    s.verbose = 1;
+    Console con;
+    const MarkovResult r = markov(j, s);
+    EXPECT_EQ(r.s_nconv, 20000) << "exact " << exact;
+    if (!exact)
+      EXPECT_EQ(con.lines().back(),
+                "Percentage of simulated paths that successfully end before maximum number of "
+                "steps (4) is reached: 100.00%");
+    s.max_step = 3;
+    EXPECT_EQ(error_of([&] { markov(j, s); }),
+              exact ? "no walk converts within 3 steps: raise max_step"
+                    : "no simulated journey converted within 3 steps: raise max_step");
   }
 }
 
-// ---- state encoding --------------------------------------------------------
-
-struct Dict {
-  ChannelMap ch, sim;
-  std::vector<std::string> vch, vsim;
-  StateInverse inv;
-  uli nch = 0, nsim = 0;
-  Dict() { init_state_dictionary(&sim, &vsim, &inv, &nsim); }
-  std::vector<uli> encode(const std::string& path, uli order) {
-    std::vector<uli> chans, states;
-    encode_journey(path, '>', order, &ch, &vch, &nch, &sim, &inv, &vsim, &nsim, &chans, &states);
-    return states;
-  }
-};
-
-TEST(States, SpecialStatesComeFirst) {
-  Dict d;
-  EXPECT_EQ(d.vsim, (std::vector<std::string>{"(start)", "(conversion)", "(null)"}));
-  EXPECT_EQ(d.nsim, 3u);
-  EXPECT_EQ(d.sim["(null)"], 2u);
-  EXPECT_TRUE(d.inv.empty());
-}
-
-TEST(States, OrderOneStatesAreChannelsPlusThree) {
-  Dict d;
-  EXPECT_EQ(d.encode("a > b > c", 1), (std::vector<uli>{3, 4, 5}));
-  EXPECT_EQ(d.encode("c > a > a", 1), (std::vector<uli>{5, 3, 3}));   // self-transition
-  EXPECT_EQ(d.vsim[5], "2");
-  EXPECT_EQ(d.vch, (std::vector<std::string>{"a", "b", "c"}));
-}
-
-TEST(States, WindowsOfHigherOrder) {
-  Dict d;
-  EXPECT_EQ(d.encode("a > b > c", 2), (std::vector<uli>{3, 4}));
-  EXPECT_EQ(d.vsim[3], "0 1");
-  EXPECT_EQ(d.vsim[4], "1 2");
-  Dict e;
-  EXPECT_EQ(e.encode("a > b", 3), (std::vector<uli>{3}));
-  EXPECT_EQ(e.inv[3], (std::vector<sli>{0, 1, -1}));
-  EXPECT_EQ(e.encode("b > a > b > a", 3), (std::vector<uli>{4, 5}));
-  EXPECT_EQ(e.vsim[4], "1 0 1");
-  EXPECT_EQ(e.vsim[5], "0 1 0");
-}
-
-TEST(States, BlankAndEmptyPieces) {
-  Dict d;
-  EXPECT_TRUE(d.encode("", 1).empty());
-  EXPECT_TRUE(d.encode(" > >  ", 2).empty());
-  EXPECT_EQ(d.nsim, 3u);
-  EXPECT_EQ(d.encode("a>>b", 1), (std::vector<uli>{3, 4}));
-  EXPECT_EQ(d.encode(" a> >b ", 1), (std::vector<uli>{3, 4}));
-  EXPECT_EQ(d.encode("paid  search > paid search", 1), (std::vector<uli>{5, 6}));
-  EXPECT_THROW(d.encode("a", 0), std::invalid_argument);
-}
-
-// ---- simulation matrices ---------------------------------------------------
-
-struct Built {
-  Fx S;
-  uli nch = 0, max_npassi = 0, nsim = 0;
-  ChannelMap ch, sim;
-  std::vector<std::string> vch, vsim;
-  StateInverse inv;
-  double svc = 0, svv = 0;
-  uli state(const std::string& name) { return sim.at(name); }
-};
-
-Built build_vec(std::vector<std::string> vy, std::vector<uli> vc, std::vector<uli> vn,
-                std::vector<double> vv, uli order, int verbose = 0) {
-  Built b;
-  std::string sep = ">";
-  build_simulation_matrix_from_vec_cpp(&vy, &vc, &vn, &vv, &sep, &order, &b.S, &b.nch, &b.ch,
-                                       &b.vch, &b.max_npassi, &b.sim, &b.inv, &b.vsim, &b.nsim,
-                                       &b.svc, &b.svv, &verbose);
-  return b;
-}
-
-TEST(SimulationMatrix, OrderOneSingleJourney) {
-  Built b = build_vec({"a > b"}, {1}, {}, {}, 1);
-  EXPECT_EQ(b.S.S(0, 3), 1u);
-  EXPECT_EQ(b.S.S(3, 4), 1u);
-  EXPECT_EQ(b.S.S(4, 1), 1u);
-  EXPECT_EQ(b.S.non_zeros, 3u);
-  EXPECT_EQ(b.max_npassi, 3u);
-  EXPECT_EQ(b.svc, 1.0);
-  EXPECT_EQ(b.S.nchannels, 5u);
-}
-
-TEST(SimulationMatrix, OrderTwoWithNullsOnly) {
-  Built b = build_vec({"a > b > c"}, {0}, {2}, {}, 2);
-  const uli s01 = b.state("0 1"), s12 = b.state("1 2");
-  EXPECT_EQ(b.S.S(0, s01), 2u);
-  EXPECT_EQ(b.S.S(s01, s12), 2u);
-  EXPECT_EQ(b.S.S(s12, 2), 2u);
-  EXPECT_EQ(b.S.non_zeros, 3u);
-  EXPECT_EQ(b.svc, 0.0);
-}
-
-TEST(SimulationMatrix, EmptyAndWeightlessJourneys) {
-  Built b = build_vec({"", "x > y", " > "}, {1, 0, 0}, {0, 0, 3}, {2.5, 1.0, 0.5}, 1);
-  EXPECT_EQ(b.S.S(0, 1), 1u);   // no channels: start straight to conversion
-  EXPECT_EQ(b.S.S(0, 2), 3u);
-  EXPECT_EQ(b.vch.size(), 2u);  // the weightless journey still registers its channels
-  EXPECT_EQ(b.S.non_zeros, 2u);
-  EXPECT_EQ(b.max_npassi, 3u);   // steps count for weightless journeys too
-  EXPECT_EQ(b.svv, 4.0);
-  uli order = 0;
-  EXPECT_THROW(build_vec({"a"}, {1}, {}, {}, order), std::invalid_argument);
-}
-
-// Recount every transition from the channel names, without the encoder,
-// and compare with the store (large enough to force several resizes).
-TEST(SimulationMatrix, MatchesAnIndependentRecount) {
-  std::mt19937 rng(5);
-  for (uli order : {1ul, 2ul, 3ul}) {
-    const int nchan = 40;
-    std::vector<std::string> vy;
-    std::vector<uli> vc, vn;
-    for (int r = 0; r < 4000; ++r) {
-      int len = rng() % 7;
-      std::string p;
-      for (int k = 0; k < len; ++k) p += (k ? " > " : "") + std::string("c") + std::to_string(rng() % nchan);
-      vy.push_back(p);
-      vc.push_back(rng() % 3);
-      vn.push_back(rng() % 3);
+// The exact counts within the step limit (and without one) are the hand-
+// solved chain's: index kind 1 is conv_via / (conv_via + null_via). The
+// default limit is the longest journey in steps plus one (12 draws here).
+TEST(Markov, ExactCountsAreTheChainSolvedByHand) {
+  struct Case { Journeys j; uli order, max_step; int unlimited, draws; };
+  const Journeys spelled{{"a>>b", " a> >b ", "paid  search > paid search > a", " > ", "b >a"}, {1, 0, 2, 1, 0}, {1, 2, 1, 0, 3}, {}};
+  const std::vector<Case> cases = {{spelled, 1, 0, 1, 0}, {spelled, 2, 0, 1, 0}, {self_loops(), 1, 0, 0, 12},  {self_loops(), 1, 5, 0, 6},
+                                   {self_loops(), 1, 0, 1, 0},   {random_journeys(21, 40), 1, 0, 1, 0},
+                                   {random_journeys(22, 40), 2, 0, 1, 0}, {random_journeys(23, 40), 3, 0, 1, 0}};
+  for (const Case& k : cases) {
+    MarkovSettings s = settings(1);
+    s.order = k.order;
+    s.max_step = k.max_step;
+    s.method.exact = 1;
+    s.method.unlimited = k.unlimited;
+    const MarkovResult r = markov(k.j, s);
+    const std::vector<double> v = unmasked(r);
+    const ExactChain chain(k.j, k.order);
+    for (size_t c = 0; c < r.vchannels.size(); ++c) {
+      const double pc = chain.via(1, r.vchannels[c], k.draws), pn = chain.via(2, r.vchannels[c], k.draws);
+      EXPECT_NEAR(v[c], pc / (pc + pn), 1e-9) << "order " << k.order << " limit " << k.max_step;
     }
-    Built b = build_vec(vy, vc, vn, {}, order);
-    // Expected counts keyed by window texts of channel names.
-    std::map<std::pair<std::string, std::string>, uli> want;
-    uli longest = 0;
-    for (size_t r = 0; r < vy.size(); ++r) {
-      std::vector<std::string> names;
-      std::stringstream ss(vy[r]);
-      std::string tok;
-      while (std::getline(ss, tok, '>')) {
-        tok = tok.substr(tok.find_first_not_of(' ') == std::string::npos ? tok.size() : tok.find_first_not_of(' '));
-        while (!tok.empty() && tok.back() == ' ') tok.pop_back();
-        if (!tok.empty()) names.push_back(tok);
+    const double pc = chain.absorb(1, "", k.draws), pn = chain.absorb(2, "", k.draws);
+    EXPECT_NEAR(v.back(), pc / (pc + pn), 1e-9);
+    EXPECT_NEAR(r.s_nconv, 20000 * pc, 1e-6);
+  }
+  // The step limit visibly cuts the self-loop chain.
+  const ExactChain loops(self_loops(), 1);
+  EXPECT_LT(loops.absorb(1, "", 6) + loops.absorb(2, "", 6), 0.95);
+}
+
+// What the simulation estimates is what the exact method computes: removal
+// effects within 4 binomial standard errors.
+TEST(Markov, SimulationAgreesWithTheExactCounts) {
+  struct Case { Journeys j; uli order, max_step; };
+  const std::vector<Case> cases = {{random_journeys(31, 30), 1, 0}, {random_journeys(32, 30), 2, 0},
+                                   {random_journeys(33, 30), 3, 0}, {self_loops(), 1, 5}};
+  for (const Case& k : cases) {
+    MarkovSettings sim = settings();
+    sim.order = k.order;
+    sim.max_step = k.max_step;
+    sim.nsim_start = 200000;
+    sim.conv_par = 0.01;
+    MarkovSettings ex = sim;
+    ex.method.exact = 1;
+    const MarkovResult rs = markov(k.j, sim), re = markov(k.j, ex);
+    const std::vector<double> vs = unmasked(rs), ve = unmasked(re);
+    ASSERT_EQ(vs.size(), ve.size());
+    for (size_t c = 0; c + 1 < ve.size(); ++c)
+      EXPECT_NEAR(vs[c], ve[c], 4 * se(ve[c], rs.s_nconv)) << "order " << k.order << " " << re.vchannels[c];
+    EXPECT_NEAR(rs.s_nconv / (rs.s_nconv + rs.s_nnull), re.s_nconv / (re.s_nconv + re.s_nnull), 0.01);
+  }
+}
+
+// Worker w draws from std::mt19937 seeded with seed + w. In the chain of
+// journey "a" (one conversion, one null) a walk draws twice: into a, then
+// conversion when the second uniform is below 1/2.
+TEST(Markov, WorkerWIsSeededWithSeedPlusW) {
+  const Journeys j{{"a"}, {1}, {1}, {}};
+  for (uli ncore : {1, 2, 3}) {
+    MarkovSettings s = settings();
+    s.ncore = ncore;
+    s.nfold = 1;   // one fold: the first batch converges
+    s.nsim_start = 1000 * ncore;
+    s.seed = 41;
+    double want = 0;
+    for (uli w = 0; w < ncore; ++w) {
+      std::mt19937 engine(static_cast<std::mt19937::result_type>(s.seed + w));
+      std::uniform_real_distribution<double> uniform(0.0, 1.0);
+      for (int walk = 0; walk < 1000; ++walk) {
+        uniform(engine);
+        want += uniform(engine) < 0.5;
       }
-      std::vector<std::string> wins;
-      for (size_t s = 0; s == 0 || s + order <= names.size(); ++s) {
-        if (names.empty()) break;
-        std::string w;
-        for (size_t k = s; k < std::min(names.size(), s + order); ++k) w += names[k] + "|";
-        wins.push_back(w);
-      }
-      longest = std::max<uli>(longest, wins.size() + 1);
-      std::string prev = "(start)";
-      for (auto& w : wins) {
-        if (vc[r] + vn[r]) want[{prev, w}] += vc[r] + vn[r];
-        prev = w;
-      }
-      if (vc[r]) want[{prev, "(conversion)"}] += vc[r];
-      if (vn[r]) want[{prev, "(null)"}] += vn[r];
     }
-    // Map the store's states back to window texts.
-    auto text = [&](uli s) {
-      if (s < 3) return b.vsim[s];
-      std::string w;
-      for (sli c : b.inv.at(s))
-        if (c >= 0) w += b.vch[c] + "|";
-      return w;
-    };
-    std::map<std::pair<std::string, std::string>, uli> got;
-    for (uli i = 0; i < b.nsim; ++i)
-      for (uli k = 0; k < b.S.lrS0[i]; ++k) got[{text(i), text(b.S.S0(i, k))}] = b.S.S(i, b.S.S0(i, k));
-    EXPECT_EQ(got, want) << "order " << order;
-    EXPECT_EQ(b.max_npassi, longest);
-    EXPECT_EQ(b.S.nchannels, b.nsim);
-    EXPECT_GE(b.S.capacity(), b.nsim);
+    const MarkovResult r = markov(j, s);
+    EXPECT_EQ(r.s_nconv, want) << "ncore " << ncore;
+    EXPECT_EQ(r.s_nconv + r.s_nnull, 1000.0 * ncore);
+  }
+  Journeys k = random_journeys(5, 25);
+  MarkovSettings s = settings();
+  s.conv_par = 0.02;
+  EXPECT_EQ(markov(k, s).vindex, markov(k, s).vindex);
+  s.seed = gb::limsup;   // a fresh seed: still a valid run
+  EXPECT_EQ(unmasked(markov({{"b > a", "c > a", "b > c", "a"}, {2, 1, 0, 3}, {1, 1, 2, 0}, {}}, s))[1], 1.0);
+}
+
+// Masked vectors leave the session and come back: the offsets are fixed
+// (the C library's rand() after srand(5281946), modulo 10^6).
+TEST(Markov, IndexIsMaskedWithFixedOffsets) {
+  const std::vector<double> offsets{78307, 910266, 931878, 185828, 237788};
+  std::vector<double> v(5, 0.0);
+  hide_index(&v);
+  EXPECT_EQ(v, offsets);
+  v = {1.5, 2, 3};
+  hide_index(&v);
+  EXPECT_EQ(v, (std::vector<double>{78308.5, 910268, 931881}));
+  unhide_index(&v);
+  EXPECT_EQ(v, (std::vector<double>{1.5, 2, 3}));
+  MarkovSettings s = settings(1);
+  s.method.exact = s.method.unlimited = 1;
+  const Journeys j = random_journeys(3, 20, 3);
+  const MarkovResult r = markov(j, s);
+  const ExactChain chain(j, 1);
+  ASSERT_EQ(r.vindex.size(), 4u);
+  for (size_t k = 0; k < 3; ++k) {
+    const double pc = chain.via(1, r.vchannels[k]), pn = chain.via(2, r.vchannels[k]);
+    EXPECT_NEAR(r.vindex[k], offsets[k] + pc / (pc + pn), 1e-9);
   }
 }
 
-struct TempFile {
-  std::string name;
-  explicit TempFile(const std::string& text) {
-    char buf[] = "/tmp/touchlane_markovXXXXXX";
-    int fd = mkstemp(buf);
-    close(fd);
-    name = buf;
-    std::ofstream(name, std::ios::binary) << text;
+// Index kinds of the exact counts Tc = conv_via and Nc = null_via (expected
+// counts out of nsim_start walks). Channel e converts and never ends in
+// null: its odds are unbounded and take the largest finite ones.
+TEST(Markov, IndexKinds) {
+  Journeys j = random_journeys(3, 30);
+  j.vy.push_back("e");
+  j.vc.push_back(5);
+  j.vn.push_back(0);
+  j.vv.push_back(0);
+  const ExactChain chain(j, 1);
+  const std::function<double(double, double)> kind[] = {
+      nullptr, [](double c, double n) { return c / (c + n); }, [](double c, double n) { return c / n; },
+      [](double c, double n) { return (c - n + 1) / 2; }, [](double c, double n) { return 1 - std::exp(-c / n); }};
+  MarkovSettings s = settings();
+  s.method.exact = s.method.unlimited = 1;
+  s.nsim_start = 1000;
+  for (int type = 1; type <= 4; ++type) {
+    s.type = type;
+    const MarkovResult r = markov(j, s);
+    const std::vector<double> v = unmasked(r);
+    double largest = -INFINITY;
+    size_t e = 0;
+    for (size_t c = 0; c < r.vchannels.size(); ++c) {
+      const double want = kind[type](1000 * chain.via(1, r.vchannels[c]), 1000 * chain.via(2, r.vchannels[c]));
+      if (r.vchannels[c] == "e") e = c;
+      if (std::isinf(want)) continue;
+      EXPECT_NEAR(v[c], want, 1e-9 * std::max(1.0, std::fabs(want))) << type << " " << r.vchannels[c];
+      largest = std::max(largest, want);
+    }
+    if (type == 2) {
+      EXPECT_EQ(r.vindex_raw[e], -INFINITY);
+      EXPECT_NEAR(v[e], largest, 1e-9 * largest);
+    }
+    const double want = kind[type](1000 * chain.absorb(1, ""), 1000 * chain.absorb(2, ""));
+    EXPECT_NEAR(v.back(), want, 1e-9 * std::max(1.0, std::fabs(want))) << type;
+    EXPECT_TRUE(r.vpath_id.empty());   // rows only when asked for
   }
-  ~TempFile() { std::remove(name.c_str()); }
-};
-
-TEST(SimulationMatrix, FileDriverReadsNamedColumns) {
-  TempFile f("v;n;conv;path\n2.5;1;2;a > b\n1.5;0;1;b\n");
-  Built b;
-  std::string file = f.name, vp = "path", vc = "conv", vn = "n", vv = "v", rs = ";", cs = ">";
-  uli order = 1;
-  int verbose = 0;
-  build_simulation_matrix_from_file_cpp(&file, &vp, &vc, &vn, &vv, &rs, &cs, &order, &b.S, &b.nch,
-                                        &b.ch, &b.vch, &b.max_npassi, &b.sim, &b.inv, &b.vsim,
-                                        &b.nsim, &b.svc, &b.svv, &verbose);
-  EXPECT_EQ(b.S.S(0, 3), 3u);
-  EXPECT_EQ(b.S.S(0, 4), 1u);
-  EXPECT_EQ(b.S.S(3, 4), 3u);
-  EXPECT_EQ(b.S.S(4, 1), 3u);
-  EXPECT_EQ(b.S.S(4, 2), 1u);
-  EXPECT_EQ(b.svc, 3.0);
-  EXPECT_EQ(b.svv, 4.0);
 }
 
-TEST(SimulationMatrix, ProgressEveryMillionRows) {
-  std::ostringstream os;
-  set_console_stream(&os);
-  // Paths without channels keep the run short under the sanitizers.
-  Built b = build_vec(std::vector<std::string>(2500000), std::vector<uli>(2500000, 1), {}, {}, 1, 1);
-  set_console_stream(nullptr);
-  const std::string head = "Building transition matrix, number of paths elaborated: ";
-  EXPECT_EQ(os.str(), head + "1,000,000\n" + head + "2,000,000\n" + head + "2,500,000\n");
-  EXPECT_EQ(b.S.S(0, 1), 2500000u);
+// An index kind weights every touch point by path attribution; without
+// nulls the removal-effect totals become weights, calibrated once against
+// what path attribution gives each channel with them (a prior of 10).
+TEST(Markov, TouchPointRowsByIndexKind) {
+  const Journeys j = random_journeys(9, 30);
+  MarkovSettings s = settings(1);
+  s.flg_out_attr = 1;
+  MarkovResult r = markov(j, s);
+  std::vector<double> v = unmasked(r);
+  std::map<std::string, double> w;
+  for (size_t c = 0; c < r.vchannels.size(); ++c) w[r.vchannels[c]] = v[c];
+  TouchRows e = attribute_by_hand(j, w, v.back(), false);
+  expect_close(r.vpath_attr_convs, e.convs, 1e-9);
+  for (size_t c = 0; c < r.vchannels.size(); ++c)
+    EXPECT_NEAR(r.vattr_convs_loc[c], e.total[r.vchannels[c]], 1e-9);
+
+  Journeys no_nulls = random_journeys(4, 30);
+  no_nulls.vn.clear();
+  s.type = 3;
+  r = markov(no_nulls, s);
+  v = unmasked(r);
+  ASSERT_EQ(r.vattr_convs_glob.size(), r.vchannels.size());
+  for (size_t c = 0; c < r.vchannels.size(); ++c) w[r.vchannels[c]] = r.vattr_convs_glob[c];
+  e = attribute_by_hand(no_nulls, w, 1.0, false);
+  for (size_t c = 0; c < r.vchannels.size(); ++c) {
+    w[r.vchannels[c]] = (r.vattr_convs_glob[c] + 10) / (e.total[r.vchannels[c]] + 10);
+    EXPECT_NEAR(v[c], w[r.vchannels[c]], 1e-9);
+  }
+  EXPECT_NEAR(v.back(), 1.0, 1e-9);
+  expect_close(r.vpath_attr_convs, attribute_by_hand(no_nulls, w, 1.0, false).convs, 1e-9);
+}
+
+TEST(Markov, TransitionTableAloneOrAlongside) {
+  const Journeys j{{"a > b", "b"}, {1, 1}, {1, 0}, {}};
+  MarkovSettings s = settings();
+  s.flg_out_tran_mtx = 2;
+  s.ncore = 0;   // no simulation: its settings do not matter
+  MarkovResult r = markov(j, s);
+  EXPECT_EQ(r.vchannels, (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(r.vindex.empty() && r.vattr_convs_glob.empty());
+  EXPECT_EQ(r.vchannel_from_mtx, (std::vector<std::string>{"(start)", "(start)", "0", "1", "1"}));
+  EXPECT_EQ(r.vchannel_to_mtx, (std::vector<std::string>{"0", "1", "1", "(conversion)", "(null)"}));
+  EXPECT_EQ(r.vtran_prob_mtx, (std::vector<double>{2.0 / 3, 1.0 / 3, 1.0, 2.0 / 3, 1.0 / 3}));
+  s.flg_out_tran_mtx = 1;
+  s.ncore = 1;
+  r = markov(j, s);
+  EXPECT_EQ(r.vchannel_from_mtx.size(), 5u);
+  EXPECT_EQ(r.vattr_convs_glob.size(), 2u);
+  // States of order 3 are windows of channel indices, in order of first sight.
+  s.flg_out_tran_mtx = 2;
+  s.order = 3;
+  r = markov({{"a > b", "b > a > b > a"}, {1, 1}, {0, 0}, {}}, s);
+  EXPECT_EQ(r.vchannel_from_mtx, (std::vector<std::string>{"(start)", "(start)", "0 1", "1 0 1", "0 1 0"}));
+  // Order 100 over 1,000 channels: the store grows with the states seen.
+  std::vector<std::string> vy(20);
+  for (int i = 0; i < 1000; ++i) vy[i / 50] += "c" + std::to_string(i) + ">";
+  s.order = 100;
+  r = markov({vy, std::vector<uli>(20, 1), {}, {}}, s);
+  EXPECT_EQ(r.vtran_prob_mtx.size(), 40u);   // one state per journey
+}
+
+// markov_model_cpp is markov_run with its arguments gathered; here it reads
+// a file and writes the channel file.
+TEST(Markov, EntryPointIsMarkovRun) {
+  const Journeys j = random_journeys(12, 40);
+  TempFile in(j.csv()), out;
+  MarkovSettings s = settings(0);
+  s.order = 2;
+  s.nfold = 5;
+  s.seed = 3;
+  s.conv_par = 0.02;
+  s.flg_out_tran_mtx = 1;
+  const MarkovResult want = markov(j, s);
+  MarkovResult r;
+  int flg_file = 1;
+  std::string file = in.name, vp = "path", vc = "conv", vv = "value", vn = "nulls", rs = ";", cs = ">";
+  std::vector<std::string> vy;
+  std::vector<uli> none;
+  std::vector<double> nonev;
+  s.file_output = out.name;
+  markov_model_cpp(&flg_file, &file, &vp, &vc, &vv, &vn, &vy, &none, &nonev, &none, &rs, &cs, &s.type,
+                   &s.order, &s.nsim_start, &s.max_step, &s.ncore, &s.nfold, &s.seed, &s.conv_par,
+                   &s.rate_step_sim, &s.verbose, &s.flg_out_tran_mtx, &s.file_output, &s.flg_write_nulls,
+                   &s.flg_write_paths, &r.vchannels, &r.vindex, &s.flg_out_attr, &r.vpath_id, &r.vpath_name,
+                   &r.vpath_channel, &r.vpath_chpos, &r.vpath_attr_convs, &r.vpath_attr_value,
+                   &r.vattr_convs_loc, &r.vattr_convs_glob, &r.vattr_value_glob, &r.vchannel_from_mtx,
+                   &r.vchannel_to_mtx, &r.vtran_prob_mtx, &r.s_nconv, &r.s_nnull, &r.vindex_raw);
+  EXPECT_EQ(r.vindex, want.vindex);
+  EXPECT_EQ(r.vattr_convs_glob, want.vattr_convs_glob);
+  EXPECT_EQ(r.vtran_prob_mtx, want.vtran_prob_mtx);
+  EXPECT_NEAR(std::accumulate(r.vattr_value_glob.begin(), r.vattr_value_glob.end(), 0.0),
+              std::accumulate(j.vv.begin(), j.vv.end(), 0.0), 1e-9 * 4000);
+  const std::vector<std::string> lines = split_lines(read_file(out.name));
+  ASSERT_EQ(lines.size(), 1 + r.vchannels.size());
+  EXPECT_EQ(lines[0], "channel;total_conversions;total_conversion_value");
+  EXPECT_EQ(lines[1].substr(0, 2), r.vchannels[0] + ";");
+}
+
+// One batch with the default size and step limit (the longest journey, 3
+// steps, plus one).
+TEST(Markov, ProgressLines) {
+  MarkovSettings s = settings();
+  s.verbose = 1;
+  s.conv_par = 1e9;   // any residual passes
+  s.nsim_start = 0;   // the default size
+  Console con;
+  markov({{"a > b", "b"}, {2, 1}, {0, 1}, {}}, s);
+  const auto lines = con.lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "**markov model estimation**");
+  EXPECT_EQ(lines[1], "Building transition matrix, number of paths elaborated: 2");
+  EXPECT_EQ(lines[2].rfind("Number of simulations: 100000 - Convergence reached: ", 0), 0u);
+  EXPECT_EQ(lines[3], "Percentage of simulated paths that successfully end before maximum "
+                      "number of steps (4) is reached: 100.00%");
+}
+
+// The printed total grows by rate_step_sim; each later batch simulates the
+// new total less the previous batch's size (not less the previous total),
+// so more walks are made than the last total printed says.
+TEST(Markov, BatchesAddUpToThePrintedTotal) {
+  MarkovSettings s = settings();
+  s.verbose = 1;
+  s.nsim_start = 1000;
+  s.nfold = 2;
+  s.rate_step_sim = 2;
+  s.conv_par = 0.002;
+  Console con;
+  const MarkovResult r = markov({{"a > b", "b", "a"}, {3, 1, 2}, {1, 2, 2}, {}}, s);   // no loops
+  std::vector<double> totals;
+  for (const std::string& l : con.lines())
+    if (l.rfind("Number of simulations: ", 0) == 0) totals.push_back(std::stod(l.substr(23)));
+  ASSERT_GE(totals.size(), 3u);
+  double batch = 1000, walks = 1000;
+  for (size_t b = 1; b < totals.size(); ++b) {
+    EXPECT_EQ(totals[b], 2 * totals[b - 1]);
+    walks += batch = totals[b] - batch;
+  }
+  EXPECT_EQ(r.s_nconv + r.s_nnull, walks);
+}
+
+void stop_at_once() { throw std::runtime_error("interrupted"); }
+
+TEST(Markov, InterruptStopsAndJoinsTheWorkers) {
+  MarkovSettings s = settings();
+  s.nsim_start = 4000000000ul;   // far more than the test would wait for
+  set_interrupt_hook(&stop_at_once);
+  EXPECT_EQ(error_of([&] { markov(random_journeys(2, 20), s); }), "interrupted");
+  set_interrupt_hook(nullptr);
 }
 
 }  // namespace

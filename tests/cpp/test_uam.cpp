@@ -1,18 +1,16 @@
+// The unified model: event tables to journeys, the reward model on
+// per-period data, and their combination with the Markov model.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <functional>
-#include <random>
-#include <sstream>
-
+#include "helpers.h"
 #include "uam/uam.h"
 
 namespace {
 
+using namespace tl_test;
 typedef std::vector<std::string> strs;
 typedef std::vector<uli> ulis;
 typedef std::vector<double> dbls;
-
 const std::string kConv = "(conv)";
 
 struct Transposed {
@@ -22,191 +20,64 @@ struct Transposed {
   uli nchannels = 99;
 };
 
-Transposed transpose(ulis id, strs ch, std::string sep = " ") {
+Transposed transpose(ulis id, strs ch) {
   Transposed t;
   uli n = id.size();
-  std::string conv = kConv;
+  std::string conv = kConv, sep = " ";
   std::map<std::string, uli> mp;
   transpose_paths(&n, &ch, &id, &conv, &sep, &t.channels, &t.nchannels, &t.paths, &t.conv,
                   &t.null, &mp, &t.ids);
   return t;
 }
 
-std::map<std::string, double> reward(dbls conv, std::vector<dbls> touches, strs names,
-                                     double icr, int verbose = 0, std::string* console = nullptr) {
+std::map<std::string, double> reward(dbls conv, std::vector<dbls> touches, strs names, int verbose = 0) {
   std::map<std::string, double> w;
-  std::ostringstream os;
-  set_console_stream(&os);
-  try {
-    reward_model(&conv, &touches, &verbose, names.size(), &names, icr, conv.size(), &w);
-  } catch (...) {
-    set_console_stream(nullptr);
-    throw;
-  }
-  set_console_stream(nullptr);
-  if (console) *console = os.str();
+  reward_model(&conv, &touches, &verbose, names.size(), &names, 0.01, conv.size(), &w);
   return w;
 }
 
-void expect_error_mentions(const std::function<void()>& f, const std::string& what) {
-  try {
-    f();
-    ADD_FAILURE() << "no error, expected one mentioning " << what;
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
-  }
-}
-
-}  // namespace
-
-TEST(TransposePaths, Example) {
-  Transposed t = transpose({1, 1, 1, 2, 3, 3, 3}, {"A", "B", kConv, "B", "A", "B", kConv});
-  EXPECT_EQ(t.channels, (strs{"A", "B"}));
-  EXPECT_EQ(t.nchannels, 2u);
-  EXPECT_EQ(t.paths, (strs{"1 2", "2"}));
-  EXPECT_EQ(t.conv, (ulis{2, 0}));
-  EXPECT_EQ(t.null, (ulis{0, 1}));
-  EXPECT_EQ(t.ids, (std::vector<ulis>{{0, 2}, {1}}));
-}
-
-TEST(TransposePaths, LastRowDecides) {
-  Transposed t = transpose({5, 5, 5}, {"A", kConv, "C"});
-  EXPECT_EQ(t.paths, (strs{"1 2"}));
-  EXPECT_EQ(t.conv, (ulis{0}));
-  EXPECT_EQ(t.null, (ulis{1}));
-}
-
-TEST(TransposePaths, OnlyARisingIdentifierSplits) {
-  Transposed t = transpose({1, 2, 2, 1}, {"A", "B", "C", "D"});
+TEST(TransposePaths, WorkedTable) {
+  Transposed t = transpose({1, 1, 1, 2, 3, 3, 3, 4, 4, 4}, {"A", "B", kConv, "B", "A", "B", kConv, "A", kConv, "C"});
+  EXPECT_EQ(t.channels, (strs{"A", "B", "C"}));
+  EXPECT_EQ(t.nchannels, 3u);
+  EXPECT_EQ(t.paths, (strs{"1 2", "2", "1 3"}));   // the last row decides the ending
+  EXPECT_EQ(t.conv, (ulis{2, 0, 0}));
+  EXPECT_EQ(t.null, (ulis{0, 1, 1}));
+  EXPECT_EQ(t.ids, (std::vector<ulis>{{0, 2}, {1}, {3}}));
+  t = transpose({1, 2, 2, 1}, {"A", "B", "C", "D"});   // only a rising identifier splits
   EXPECT_EQ(t.paths, (strs{"1", "2 3 4"}));
-  EXPECT_EQ(t.ids, (std::vector<ulis>{{0}, {1}}));
 }
 
-TEST(TransposePaths, ConversionOnlyJourneysAndSeparator) {
-  Transposed t = transpose({1, 2, 2, 3}, {kConv, kConv, "A", "A"}, ">");
-  EXPECT_EQ(t.paths, (strs{"", "1"}));   // no separator before the first token
-  EXPECT_EQ(t.conv, (ulis{1, 0}));
-  EXPECT_EQ(t.null, (ulis{0, 2}));
-  t = transpose({}, {});
-  EXPECT_TRUE(t.paths.empty());
-  EXPECT_EQ(t.nchannels, 0u);
-  expect_error_mentions([] {
-    Transposed u;
-    uli n = 3;
-    ulis id = {1, 2};
-    strs ch = {"A", "B", "C"};
-    std::string conv = kConv, sep = " ";
-    std::map<std::string, uli> mp;
-    transpose_paths(&n, &ch, &id, &conv, &sep, &u.channels, &u.nchannels, &u.paths, &u.conv,
-                    &u.null, &mp, &u.ids);
-  }, "identifier column 2");
-}
-
-TEST(TransposePaths, AgreesWithGroupingFirst) {
-  std::mt19937 g(17);
-  const strs pool = {"tv", "search", "mail", kConv, "social"};
-  ulis id;
-  strs ch;
-  uli cur = 10;
-  for (int r = 0; r < 3000; ++r) {
-    if (g() % 4 == 0) cur += 1 + g() % 3;
-    id.push_back(cur);
-    ch.push_back(pool[g() % pool.size()]);
+TEST(RewardModel, WorkedPeriods) {
+  {
+    Console con;
+    const auto w = reward({10, 14}, {{100, 50}, {300, 40}}, {"A", "B"}, 1);
+    EXPECT_EQ(w, (std::map<std::string, double>{{"A", 1.0}, {"B", 0.0}}));
+    EXPECT_EQ(con.os.str(), "- Calculate reward model on aggregated data\n");
   }
-  Transposed t = transpose(id, ch);
-  // Independent: cut into journeys first, then name channels and count.
-  std::map<std::string, uli> dict;
-  std::map<std::string, std::pair<uli, uli>> counts;
-  std::map<std::string, ulis> members;
-  size_t start = 0;
-  uli njourney = 0;
-  for (size_t i = 0; i < id.size(); ++i) {
-    if (i + 1 < id.size() && id[i + 1] == id[i]) continue;
-    strs tokens;
-    for (size_t k = start; k <= i; ++k) {
-      if (ch[k] == kConv) continue;
-      dict.emplace(ch[k], dict.size());
-      tokens.push_back(std::to_string(dict[ch[k]] + 1));
-    }
-    std::string text;
-    for (auto& tk : tokens) text += (text.empty() ? "" : " ") + tk;
-    (ch[i] == kConv ? counts[text].first : counts[text].second)++;
-    members[text].push_back(njourney++);
-    start = i + 1;
-  }
-  ASSERT_EQ(t.paths.size(), counts.size());
-  for (size_t p = 0; p < t.paths.size(); ++p) {
-    EXPECT_EQ(t.conv[p], counts[t.paths[p]].first);
-    EXPECT_EQ(t.null[p], counts[t.paths[p]].second);
-    EXPECT_EQ(t.ids[p], members[t.paths[p]]);
-  }
-  for (auto& kv : dict) EXPECT_EQ(t.channels[kv.second], kv.first);
-}
-
-TEST(RewardModel, Example) {
-  std::string console;
-  auto w = reward({10, 14}, {{100, 50}, {300, 40}}, {"A", "B"}, 0.01, 1, &console);
-  EXPECT_EQ(w.at("A"), 1.0);
-  EXPECT_EQ(w.at("B"), 0.0);
-  EXPECT_EQ(console, "- Calculate reward model on aggregated data\n");
-  reward({10, 14}, {{100, 50}, {300, 40}}, {"A", "B"}, 0.01, 0, &console);
-  EXPECT_EQ(console, "");
-}
-
-TEST(RewardModel, FallingTogetherAndFloorOfOne) {
   // step 1: conversions -4, A explains -0.5 -> worth 1; B rises -> nothing
   // step 2: conversions +6, A explains +3 -> worth 3; B explains +10 -> worth 6
-  auto w = reward({14, 10, 16}, {{200, 0}, {150, 100}, {450, 1100}}, {"A", "B"}, 0.01);
-  EXPECT_DOUBLE_EQ(w.at("A"), 4.0 / 10);
-  EXPECT_DOUBLE_EQ(w.at("B"), 6.0 / 10);
-}
-
-TEST(RewardModel, WeightsSumToOne) {
-  std::mt19937 g(5);
-  std::uniform_real_distribution<double> u(0, 1000);
-  dbls conv;
-  std::vector<dbls> touches;
-  strs names = {"a", "b", "c", "d", "e", "f"};
-  for (int j = 0; j < 50; ++j) {
-    conv.push_back(u(g) / 10);
-    dbls row;
-    for (size_t i = 0; i < names.size(); ++i) row.push_back(u(g));
-    touches.push_back(row);
-  }
-  auto w = reward(conv, touches, names, 0.02);
-  double s = 0;
-  for (auto& kv : w) s += kv.second;
-  EXPECT_NEAR(s, 1.0, 1e-12);
-}
-
-TEST(RewardModel, DuplicateNamesShareOneEntry) {
-  // two columns named "A": rewards 2 and 4 (sworth 6 + B's 0) are summed,
-  // then divided by sworth once per listing
-  auto w = reward({10, 14}, {{100, 50, 0}, {300, 40, 1000}}, {"A", "B", "A"}, 0.01);
+  auto w = reward({14, 10, 16}, {{200, 0}, {150, 100}, {450, 1100}}, {"A", "B"});
+  EXPECT_DOUBLE_EQ(w.at("A"), 0.4);
+  EXPECT_DOUBLE_EQ(w.at("B"), 0.6);
+  // Two columns named A: rewards 2 and 4 summed, divided once per listing.
+  w = reward({10, 14}, {{100, 50, 0}, {300, 40, 1000}}, {"A", "B", "A"});
   EXPECT_EQ(w.size(), 2u);
   EXPECT_DOUBLE_EQ(w.at("A"), 6.0 / 6 / 6);
-  EXPECT_EQ(w.at("B"), 0.0);
+  EXPECT_TRUE(std::isnan(reward({10}, {{1, 2}}, {"A", "B"}).at("A")));
+  EXPECT_EQ(error_of([] { reward({}, {}, {"A"}); }), "the aggregated table has no periods: at least one is needed");
 }
-
-TEST(RewardModel, SinglePeriodAndNoPeriods) {
-  auto w = reward({10}, {{1, 2}}, {"A", "B"}, 0.01);
-  EXPECT_TRUE(std::isnan(w.at("A")));
-  expect_error_mentions([] { reward({}, {}, {"A"}, 0.01); }, "no periods");
-  expect_error_mentions([] { reward({1, 2}, {{1, 2}, {1}}, {"A", "B"}, 0.01); },
-                        "period 2 hold 1 channels, not 2");
-}
-
-namespace {
 
 struct UamIn {
   int flg_path = 0;
+  uli periods = 0;   // 0: as many as conversions
   ulis id;
   strs channel;
   strs aggr = {"A", "B", "C"};
   std::vector<int> types = {1, 1, 0};
   dbls conversions = {10, 14, 12, 20};
   std::vector<dbls> clicks = {{10, 5, 3}, {30, 4, 4}, {20, 6, 2}, {40, 9, 5}};
-  std::vector<dbls> ctr = {{0.1, 0.1, 0.1}, {0.1, 0.1, 0.1}, {0.1, 0.1, 0.1}, {0.1, 0.1, 0.1}};
+  std::vector<dbls> ctr = std::vector<dbls>(4, dbls(3, 0.1));
   uli order = 1, nsim = 20000, max_step = 0, ncore = 1, nfold = 4, seed = 7;
   double conv_par = 0.05, rate = 1.5;
   int verbose = 0;
@@ -215,36 +86,24 @@ struct UamIn {
 struct UamOut {
   dbls vindex;
   std::vector<dbls> Mattr;
-  std::string console;
 };
 
 UamOut run_uam(UamIn in) {
   UamOut o;
-  strs times(in.conversions.size(), "2026-01-01"), path_times(in.id.size(), "t"), ctr_times;
+  strs times(in.periods ? in.periods : in.conversions.size(), "2026-01-01"), path_times(in.id.size(), "t"), none;
   dbls costs;
   std::string conv = kConv;
-  std::ostringstream os;
-  set_console_stream(&os);
-  try {
-    uam_cpp(&in.flg_path, &in.id, &path_times, &in.channel, &costs, &conv, &in.order, &in.nsim,
-            &in.max_step, &in.ncore, &in.nfold, &in.seed, &in.conv_par, &in.rate, &in.verbose,
-            &in.aggr, &in.types, &times, &times, &in.conversions, &in.clicks, &ctr_times,
-            &ctr_times, &in.ctr, &o.vindex, &o.Mattr);
-  } catch (...) {
-    set_console_stream(nullptr);
-    throw;
-  }
-  set_console_stream(nullptr);
-  o.console = os.str();
+  uam_cpp(&in.flg_path, &in.id, &path_times, &in.channel, &costs, &conv, &in.order, &in.nsim,
+          &in.max_step, &in.ncore, &in.nfold, &in.seed, &in.conv_par, &in.rate, &in.verbose,
+          &in.aggr, &in.types, &times, &times, &in.conversions, &in.clicks, &none, &none, &in.ctr,
+          &o.vindex, &o.Mattr);
   return o;
 }
 
-// Journeys of one channel each: whatever the Markov weights, each journey's
-// conversions stay with its channel, so the conversion shares are known.
-// A: 3 converting, 1 not; B: 1 converting, 3 not.
+// Journeys of one channel each, so each journey's conversions stay with
+// its channel: A 3 converting and 1 not, B 1 converting and 3 not.
 void single_channel_journeys(UamIn* in) {
-  const strs rows[] = {{"A", kConv}, {"A", kConv}, {"A", kConv}, {"A"},
-                       {"B", kConv}, {"B"},        {"B"},        {"B"}};
+  const strs rows[] = {{"A", kConv}, {"A", kConv}, {"A", kConv}, {"A"}, {"B", kConv}, {"B"}, {"B"}, {"B"}};
   uli id = 1;
   for (const strs& r : rows) {
     for (const std::string& c : r) {
@@ -255,117 +114,107 @@ void single_channel_journeys(UamIn* in) {
   }
 }
 
-// Reward weights and impression totals computed directly from the inputs.
-std::map<std::string, double> reward_only(const UamIn& in, dbls* touches, double* icr) {
-  std::vector<dbls> imp = in.clicks;
-  double simp = 0, sconv = 0;
-  for (size_t j = 0; j < imp.size(); ++j)
-    for (size_t i = 0; i < imp[j].size(); ++i) {
-      imp[j][i] = in.ctr[j][i] > 0 ? imp[j][i] / in.ctr[j][i] : 0;
-      simp += imp[j][i];
-    }
-  for (double c : in.conversions) sconv += c;
-  *icr = sconv / (simp / in.aggr.size());
-  touches->assign(in.aggr.size(), 0);
-  for (size_t i = 0; i < in.aggr.size(); ++i)
-    for (size_t j = 0; j < imp.size(); ++j) (*touches)[i] = std::floor((*touches)[i] + imp[j][i]);
-  return reward(in.conversions, imp, in.aggr, *icr);
-}
-
-}  // namespace
-
-TEST(Uam, RewardWeightsAloneWithoutJourneys) {
-  UamIn in;
-  in.verbose = 1;
-  UamOut o = run_uam(in);
+// Impressions are clicks over the click-through rate; icr the conversions
+// per mean channel impressions; touches the impressions summed as whole
+// numbers; the reward weights of the impressions.
+struct ByHand {
+  std::vector<dbls> imp;
+  double icr = 0;
   dbls touches;
-  double icr;
-  auto w = reward_only(in, &touches, &icr);
-  ASSERT_EQ(o.vindex.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(o.vindex[i], w[in.aggr[i]] / touches[i]);
-  ASSERT_EQ(o.Mattr.size(), 4u);
-  for (size_t j = 0; j < 4; ++j) {
-    double s = 0;
-    for (double x : o.Mattr[j]) s += x;
-    EXPECT_NEAR(s, in.conversions[j], 1e-9);
+  std::map<std::string, double> w;
+  explicit ByHand(const UamIn& in) : imp(in.clicks) {
+    double simp = 0, sconv = 0;
+    for (size_t j = 0; j < imp.size(); ++j)
+      for (size_t i = 0; i < imp[j].size(); ++i) simp += imp[j][i] = in.ctr[j][i] > 0 ? imp[j][i] / in.ctr[j][i] : 0;
+    for (double c : in.conversions) sconv += c;
+    icr = sconv / (simp / static_cast<double>(in.aggr.size()));
+    touches.assign(in.aggr.size(), 0);
+    for (size_t i = 0; i < in.aggr.size(); ++i)
+      for (size_t j = 0; j < imp.size(); ++j) touches[i] = std::floor(touches[i] + imp[j][i]);
+    std::vector<dbls> t = imp;
+    dbls c = in.conversions;
+    int verbose = 0;
+    strs names = in.aggr;
+    reward_model(&c, &t, &verbose, names.size(), &names, icr, c.size(), &w);
   }
-  EXPECT_EQ(o.console,
-            "**UAM estimation**\n- Data Preparation\n- Calculate reward model on aggregated data\n"
-            "- Perform attribution\n");
-  // journeys are ignored unless flg_path is 1
-  single_channel_journeys(&in);
+};
+
+// Each period's conversions go to the channels by their weight per
+// impression times their conversions, at least one, when they had any.
+TEST(Uam, RewardWeightsAloneAndTheFloorOfOneConversion) {
+  UamIn in;
+  in.clicks[2][2] = 0.5;   // 5 impressions: well below one conversion
+  in.ctr[1][1] = 0;        // no rate: no impressions, no share
+  in.verbose = 1;
+  Console con;
+  const UamOut o = run_uam(in);
+  const ByHand h(in);
+  ASSERT_EQ(o.vindex.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(o.vindex[i], h.w.at(in.aggr[i]) / h.touches[i]);
+  ASSERT_EQ(o.Mattr.size(), 4u);
+  ASSERT_LT(h.imp[2][2] * h.icr, 1.0);
+  for (size_t j = 0; j < 4; ++j) {
+    dbls a(3, 0.0);
+    double s = 0;
+    for (size_t i = 0; i < 3; ++i) {
+      const double c = std::min(h.imp[j][i] * h.icr, in.conversions[j]);
+      s += a[i] = c > 0 ? std::max(c, 1.0) * o.vindex[i] : 0;
+    }
+    for (size_t i = 0; i < 3; ++i) EXPECT_NEAR(o.Mattr[j][i], a[i] / s * in.conversions[j], 1e-9) << j << " " << i;
+  }
+  EXPECT_EQ(o.Mattr[1][1], 0.0);
+  EXPECT_EQ(con.os.str(), "**UAM estimation**\n- Data Preparation\n- Calculate reward model on aggregated data\n"
+                          "- Perform attribution\n");
+  single_channel_journeys(&in);   // ignored unless flg_path is 1
   in.flg_path = 2;
   EXPECT_EQ(run_uam(in).vindex, o.vindex);
 }
 
-TEST(Uam, ZeroClickThroughRateGivesNoShare) {
-  UamIn in;
-  in.ctr[2][1] = 0;
-  UamOut o = run_uam(in);
-  EXPECT_EQ(o.Mattr[2][1], 0.0);
-  EXPECT_GT(o.Mattr[1][1], 0.0);
+// Journey channels that all click, or none of them (type 2), share their
+// joint reward by conversions. Some clicking (type 1): by reward times the
+// conversion probability through the channel (3/4 for A, 1/4 for B).
+TEST(Uam, JourneyChannelsShareTheirJointReward) {
+  for (const std::vector<int>& types : {std::vector<int>{1, 1, 0}, {0, 0, 1}, {1, 0, 0}}) {
+    const bool mixed = types[0] != types[1];
+    UamIn in;
+    in.flg_path = 1;
+    in.types = types;
+    single_channel_journeys(&in);
+    if (mixed) {
+      in.nsim = 200000;
+      in.conv_par = 0.01;
+    }
+    const UamOut o = run_uam(in);
+    const ByHand h(in);
+    const double s = h.w.at("A") + h.w.at("B");
+    const double a = mixed ? h.w.at("A") * 0.75 : 0.75, b = mixed ? h.w.at("B") * 0.25 : 0.25;
+    EXPECT_NEAR(o.vindex[0] * h.touches[0], s * a / (a + b), 0.02 * s) << types[0] << types[1];
+    EXPECT_NEAR(o.vindex[1] * h.touches[1], s * b / (a + b), 0.02 * s) << types[0] << types[1];
+    EXPECT_DOUBLE_EQ(o.vindex[2] * h.touches[2], h.w.at("C"));
+  }
 }
 
-TEST(Uam, AllClickJourneyChannelsShareByConversions) {
-  UamIn in;
-  in.flg_path = 1;
-  in.verbose = 1;
-  single_channel_journeys(&in);
-  UamOut o = run_uam(in);
-  dbls touches;
-  double icr;
-  auto w = reward_only(in, &touches, &icr);
-  const double s = w["A"] + w["B"];
-  EXPECT_NEAR(o.vindex[0] * touches[0], 0.75 * s, 1e-9);
-  EXPECT_NEAR(o.vindex[1] * touches[1], 0.25 * s, 1e-9);
-  EXPECT_DOUBLE_EQ(o.vindex[2] * touches[2], w["C"]);
-  EXPECT_NE(o.console.find("- Calculate Markov model on customer journeys\n"
-                           "- Combine reward model and Markov model\n- Perform attribution\n"),
-            std::string::npos);
+#define CHANGE(...) [](UamIn & in) { __VA_ARGS__; }
+
+TEST(Uam, ErrorsNameTheTable) {
+  const std::vector<std::pair<std::function<void(UamIn&)>, std::string>> cases = {
+      {CHANGE(in.ctr.pop_back()), "tab_ctr_ctr has 3 rows, fewer than the 4 periods"},
+      {CHANGE(for (auto& r : in.ctr) r.pop_back()), "tab_ctr_ctr has 2 columns, fewer than the 3 channels in vchannels_aggr"},
+      {CHANGE(in.clicks[1].push_back(1)), "tab_aggr_touches has 4 columns for 3 channels in vchannels_aggr"},
+      {CHANGE(in.clicks.pop_back()), "tab_aggr_touches has 3 rows for 4 periods"},
+      {CHANGE(in.conversions.push_back(3), in.periods = 4), "tab_aggr_conversions has 5 periods, tab_aggr_time_from_str 4"},
+      {CHANGE(in.conversions.clear(), in.clicks.clear(), in.ctr.clear()),
+       "tab_aggr_time_from_str is empty: at least one period is needed"},
+      {CHANGE(in.clicks[0][0] = -5),
+       "tab_aggr_touches: period 1, channel 'A' gives impressions that are negative, NA or too large"},
+      {CHANGE(in.flg_path = 1, in.types = {1}, single_channel_journeys(&in)),
+       "vtype_channels_aggr has 1 entries for 3 channels in vchannels_aggr"},
+  };
+  for (const auto& [change, message] : cases) {
+    UamIn in;
+    change(in);
+    EXPECT_EQ(error_of([&] { run_uam(in); }), message);
+  }
 }
 
-TEST(Uam, MixedJourneyChannelsScaleRewardByIndex) {
-  UamIn in;
-  in.flg_path = 1;
-  in.types = {1, 0, 0};   // A clicks, B not: type 1
-  in.nsim = 200000;
-  in.conv_par = 0.01;
-  single_channel_journeys(&in);
-  UamOut o = run_uam(in);
-  dbls touches;
-  double icr;
-  auto w = reward_only(in, &touches, &icr);
-  // conversion probability through A is 3/4, through B 1/4
-  const double a = w["A"] * 0.75, b = w["B"] * 0.25, s = w["A"] + w["B"];
-  EXPECT_NEAR(o.vindex[0] * touches[0], s * a / (a + b), 0.02 * s);
-  EXPECT_NEAR(o.vindex[1] * touches[1], s * b / (a + b), 0.02 * s);
-  EXPECT_DOUBLE_EQ(o.vindex[2] * touches[2], w["C"]);
-}
-
-TEST(Uam, ShapesAndPeriodsAreChecked) {
-  UamIn in;
-  in.ctr.pop_back();
-  expect_error_mentions([&] { run_uam(in); }, "tab_ctr_ctr has 3 rows, fewer than the 4 periods");
-  in = UamIn();
-  for (auto& r : in.ctr) r.pop_back();
-  expect_error_mentions([&] { run_uam(in); }, "tab_ctr_ctr has 2 columns");
-  in = UamIn();
-  in.clicks[1].push_back(1);
-  expect_error_mentions([&] { run_uam(in); }, "tab_aggr_touches has 4 columns for 3 channels");
-  in = UamIn();
-  in.clicks.pop_back();
-  expect_error_mentions([&] { run_uam(in); }, "tab_aggr_touches has 3 rows for 4 periods");
-  in = UamIn();
-  in.conversions.clear();
-  in.clicks.clear();
-  in.ctr.clear();
-  expect_error_mentions([&] { run_uam(in); }, "at least one period");
-  in = UamIn();
-  in.clicks[0][0] = -5;
-  expect_error_mentions([&] { run_uam(in); }, "period 1, channel 'A'");
-  in = UamIn();
-  in.flg_path = 1;
-  in.types = {1};
-  single_channel_journeys(&in);
-  expect_error_mentions([&] { run_uam(in); }, "vtype_channels_aggr has 1 entries");
-}
+}  // namespace
