@@ -98,21 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Markov chain builder from the file.
   expect_clean_error([&] {
-    Fx S(0);
-    uli nch = 0, max_npassi = 0, nsim = 0;
-    ChannelMap ch, sim;
-    StateInverse inv;
-    std::vector<std::string> vch, vsim, from, to;
+    SimulationMatrix m;
+    std::vector<std::string> from, to;
     std::vector<double> prob;
-    double svc = 0, svv = 0;
-    std::string f = file, vp = "path", vcn = "conv", vn = "nulls", vv = "value", rs = ";",
-                cs = ">";
-    int verbose = 0;
-    build_simulation_matrix_from_file_cpp(&f, &vp, &vcn, &vn, &vv, &rs, &cs, &order, &S, &nch,
-                                          &ch, &vch, &max_npassi, &sim, &inv, &vsim, &nsim, &svc,
-                                          &svv, &verbose);
-    FUZZ_CHECK(S.nchannels == nsim && nsim == vsim.size());
-    S.tran_matx(&vsim, &from, &to, &prob);
+    const JourneySource src = file_source(file, "path", "conv", "value", "nulls", ";");
+    build_simulation_matrix(src, ">", order, 0, &m);
+    FUZZ_CHECK(m.S.nchannels == m.nchannels_sim && m.nchannels_sim == m.vchannels_sim.size());
+    m.S.tran_matx(&m.vchannels_sim, &from, &to, &prob);
     for (double p : prob) FUZZ_CHECK(p >= 0 && p <= 1);
   });
   if (!readable) return 0;
@@ -135,14 +127,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   expect_clean_error([&] {
     std::map<std::string, uli> mp;
     for (const std::string& c : hv.channel) mp.emplace(c, mp.size());
-    std::vector<double> vindex(mp.size(), 1.0), id, chpos, ac, av, loc(mp.size(), 0.0);
+    std::vector<double> vindex(mp.size(), 1.0), loc(mp.size(), 0.0);
     for (size_t k = 0; k < vindex.size(); ++k) vindex[k] = 0.5 + static_cast<double>(k % 3);
-    std::vector<std::string> name, channel;
-    double mean = 1.0;
-    int nulls = 1, paths = 1;
-    std::string cs = ">", rs = ";", fo;
-    attribution_from_vec(&j.vy, &j.vc, &j.vv, &mp, &cs, &nulls, &paths, &fo, &rs, &vindex, &mean,
-                         &id, &name, &channel, &chpos, &ac, &av, &loc);
+    PathSettings ps;
+    ps.cha_sep = ">";
+    ps.flg_write_nulls = 1;
+    ps.flg_write_paths = 1;
+    TouchpointRows rows;
+    attribute_journeys(vector_source(&j.vy, &j.vc, &j.vv, &j.vn), ps, mp, vindex, 1.0, &rows, &loc);
   });
 
   // Logistic fit on the journeys with few rows (the optimiser is costly).
