@@ -97,17 +97,14 @@ int main(int argc, char** argv) {
                 "exact unlimited %.2f s (%.2fx) | simulation %.2f s (%.2fx) | sim vs exact L1 "
                 "share %.4f\n", order, b, e, e / b, u, u / b, s, s / b, l1 / tot);
     // The solves alone, on one chain built once.
-    Fx S(0);
-    uli nch = 0, mx = 0, ns = 0, ord = order;
-    ChannelMap mp, mps;
-    StateInverse inv;
-    std::vector<std::string> vch, vs;
-    double svc = 0, svv = 0;
-    std::string f = file, vp = "path", vc = "conv", vn = "nulls", vv = "value", rs = ";", cs = ">";
+    SimulationMatrix m;
+    build_simulation_matrix(file_source(file, "path", "conv", "value", "nulls", ";"), ">", order, 0,
+                            &m);
+    Fx& S = m.S;
+    uli nch = m.nchannels, mx = m.max_npassi, ns = m.nchannels_sim, ord = order;
+    double svc = m.svc;
     int verbose = 0, flg_null = 1;
-    build_simulation_matrix_from_file_cpp(&f, &vp, &vc, &vn, &vv, &rs, &cs, &ord, &S, &nch, &mp,
-                                          &vch, &mx, &mps, &inv, &vs, &ns, &svc, &svv, &verbose);
-    const std::vector<sli> table = state_channel_table(&inv, ns, ord);
+    const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, ns, ord);
     std::vector<double> cv, nv, Tc, Nc;
     double pc, pn, snc, snn;
     auto t0 = Clock::now();

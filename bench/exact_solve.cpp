@@ -7,14 +7,15 @@
 #include "markov/markov.h"
 using C = std::chrono::steady_clock;
 int main(int argc, char** argv) {
-  Fx S(0);
-  uli nch = 0, mx = 0, ns = 0, ord = std::stoul(argv[1]);
-  ChannelMap mp, mps; StateInverse inv; std::vector<std::string> vch, vs;
-  double svc = 0, svv = 0;
-  std::string f = "/tmp/touchlane_bench_1m.csv", vp = "path", vc = "conv", vn = "nulls", vv = "value", rs = ";", cs = ">";
+  const uli ord = std::stoul(argv[1]);
+  SimulationMatrix m;
+  build_simulation_matrix(file_source("/tmp/touchlane_bench_1m.csv", "path", "conv", "value", "nulls", ";"),
+                          ">", ord, 0, &m);
+  Fx& S = m.S;
+  uli nch = m.nchannels, mx = m.max_npassi, ns = m.nchannels_sim, o = ord;
+  double svc = m.svc;
   int verbose = 0, fn = 1;
-  build_simulation_matrix_from_file_cpp(&f, &vp, &vc, &vn, &vv, &rs, &cs, &ord, &S, &nch, &mp, &vch, &mx, &mps, &inv, &vs, &ns, &svc, &svv, &verbose);
-  const std::vector<sli> table = state_channel_table(&inv, ns, ord);
+  const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, ns, ord);
   std::vector<double> cv, nv, Tc, Nc; double pc, pn, a, b;
   double best[3] = {1e9, 1e9, 1e9};
   for (int r = 0; r < 5; ++r) {
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
     uli nsim = 100000, max_step = 0, ncore = 2, nfold = 10, seed = 1 + r;
     double conv_par = 0.05, rate = 1.5;
     t0 = C::now();
-    markov_simulation(&S, &table, &ord, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &fn, &svc, &Tc, &Nc, &a, &b);
+    markov_simulation(&S, &table, &o, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &fn, &svc, &Tc, &Nc, &a, &b);
     best[2] = std::min(best[2], std::chrono::duration<double>(C::now() - t0).count());
   }
   std::printf("order %lu (%lu states, %lu transitions), best of 5, 2 threads: exact step limit %.4f s, exact unlimited %.4f s, simulation at default conv_par %.4f s -> simulation / exact = %.1fx (step limit), %.1fx (unlimited)\n",

@@ -128,17 +128,13 @@ void bench_steps() {
   std::poisson_distribution<int> pc(0.4), pn(3);
   for (size_t r = 0; r < vy.size(); ++r) { vc.push_back(pc(g.rng)); vn.push_back(1 + pn(g.rng)); }
   for (uli order : {1ul, 3ul}) {
-    Fx S;
-    uli nch = 0, max_npassi = 0, nsim = 0;
-    ChannelMap ch, sim;
-    std::vector<std::string> vch, vsim;
-    StateInverse inv;
-    double svc = 0, svv = 0;
-    std::string sep = ">";
+    SimulationMatrix m;
+    build_simulation_matrix(vector_source(&vy, &vc, &vv, &vn), ">", order, 0, &m);
+    Fx& S = m.S;
+    uli nch = m.nchannels, max_npassi = m.max_npassi, nsim = m.nchannels_sim;
+    double svc = m.svc;
     int verbose = 0;
-    build_simulation_matrix_from_vec_cpp(&vy, &vc, &vn, &vv, &sep, &order, &S, &nch, &ch, &vch,
-                                         &max_npassi, &sim, &inv, &vsim, &nsim, &svc, &svv, &verbose);
-    const std::vector<sli> table = state_channel_table(&inv, nsim, order);
+    const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, nsim, order);
     const uli nwalks = 2000000, limit = max_npassi + 1;
     // Steps of the walks a worker seeded with s makes (same engine, same draws).
     auto steps_of = [&](uli seed, uli walks) {
@@ -190,18 +186,12 @@ void bench_build(uli order) {
     for (int r = 0; r < 1000000; ++r) out << g.path() << ";" << pc(g.rng) << ";" << pn(g.rng) << ";1.5\n";
   }
   const double rss0 = peak_mb();
-  Fx S;
-  uli nch = 0, max_npassi = 0, nsim = 0;
-  ChannelMap ch, sim;
-  std::vector<std::string> vch, vsim;
-  StateInverse inv;
-  double svc = 0, svv = 0;
-  std::string f = file, vp = "path", vc = "conv", vn = "nulls", vv = "value", rs = ";", cs = ">";
-  int verbose = 0;
+  SimulationMatrix m;
   auto t0 = Clock::now();
-  build_simulation_matrix_from_file_cpp(&f, &vp, &vc, &vn, &vv, &rs, &cs, &order, &S, &nch, &ch,
-                                        &vch, &max_npassi, &sim, &inv, &vsim, &nsim, &svc, &svv,
-                                        &verbose);
+  build_simulation_matrix(file_source(file, "path", "conv", "value", "nulls", ";"), ">", order, 0,
+                          &m);
+  const Fx& S = m.S;
+  const uli nsim = m.nchannels_sim;
   const double t = secs(t0);
   std::cout << "build order " << order << " from 1,000,000 rows: " << t << " s, " << nsim
             << " states, " << S.non_zeros << " transitions, capacity " << S.capacity()
