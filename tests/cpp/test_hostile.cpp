@@ -136,19 +136,9 @@ TEST(Hostile, TimeStampsThatCannotReachTheSecondsAreRejected) {
   EXPECT_EQ(sec, 1614819723u);
 }
 
-struct Built {
-  Fx S;
-  uli nch = 0, max_npassi = 0, nsim = 0;
-  ChannelMap ch, sim;
-  std::vector<std::string> vch, vsim;
-  StateInverse inv;
-  double svc = 0, svv = 0;
+struct Built : SimulationMatrix {
   Built(std::vector<std::string> vy, std::vector<uli> vc, std::vector<uli> vn, uli order) {
-    std::vector<double> vv;
-    std::string sep = ">";
-    int verbose = 0;
-    build_simulation_matrix_from_vec_cpp(&vy, &vc, &vn, &vv, &sep, &order, &S, &nch, &ch, &vch,
-                                         &max_npassi, &sim, &inv, &vsim, &nsim, &svc, &svv, &verbose);
+    build_simulation_matrix(vector_source(&vy, &vc, nullptr, &vn), ">", order, 0, this);
   }
 };
 
@@ -170,7 +160,7 @@ TEST(Hostile, StoreGrowsWithTheStatesSeenNotWithTheOrder) {
   std::vector<std::string> vy(20);
   for (int i = 0; i < 1000; ++i) vy[i / 50] += "c" + std::to_string(i) + ">";
   Built b(vy, std::vector<uli>(20, 1), {}, 100);
-  EXPECT_LE(b.S.capacity(), 4 * b.nsim + 64);   // once 10 million states for 1,000 channels
+  EXPECT_LE(b.S.capacity(), 4 * b.nchannels_sim + 64);   // once 10 million states for 1,000 channels
 }
 
 TEST(Hostile, ResultFilesAreWrittenInFullOrNotAtAll) {

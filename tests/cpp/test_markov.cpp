@@ -176,23 +176,14 @@ TEST(States, BlankAndEmptyPieces) {
 
 // ---- simulation matrices ---------------------------------------------------
 
-struct Built {
-  Fx S;
-  uli nch = 0, max_npassi = 0, nsim = 0;
-  ChannelMap ch, sim;
-  std::vector<std::string> vch, vsim;
-  StateInverse inv;
-  double svc = 0, svv = 0;
-  uli state(const std::string& name) { return sim.at(name); }
+struct Built : SimulationMatrix {
+  uli state(const std::string& name) { return mp_channels_sim.at(name); }
 };
 
 Built build_vec(std::vector<std::string> vy, std::vector<uli> vc, std::vector<uli> vn,
                 std::vector<double> vv, uli order, int verbose = 0) {
   Built b;
-  std::string sep = ">";
-  build_simulation_matrix_from_vec_cpp(&vy, &vc, &vn, &vv, &sep, &order, &b.S, &b.nch, &b.ch,
-                                       &b.vch, &b.max_npassi, &b.sim, &b.inv, &b.vsim, &b.nsim,
-                                       &b.svc, &b.svv, &verbose);
+  build_simulation_matrix(vector_source(&vy, &vc, &vv, &vn), ">", order, verbose, &b);
   return b;
 }
 
@@ -221,7 +212,7 @@ TEST(SimulationMatrix, EmptyAndWeightlessJourneys) {
   Built b = build_vec({"", "x > y", " > "}, {1, 0, 0}, {0, 0, 3}, {2.5, 1.0, 0.5}, 1);
   EXPECT_EQ(b.S.S(0, 1), 1u);   // no channels: start straight to conversion
   EXPECT_EQ(b.S.S(0, 2), 3u);
-  EXPECT_EQ(b.vch.size(), 2u);  // the weightless journey still registers its channels
+  EXPECT_EQ(b.vchannels.size(), 2u);  // the weightless journey still registers its channels
   EXPECT_EQ(b.S.non_zeros, 2u);
   EXPECT_EQ(b.max_npassi, 3u);   // steps count for weightless journeys too
   EXPECT_EQ(b.svv, 4.0);
@@ -276,19 +267,19 @@ TEST(SimulationMatrix, MatchesAnIndependentRecount) {
     }
     // Map the store's states back to window texts.
     auto text = [&](uli s) {
-      if (s < 3) return b.vsim[s];
+      if (s < 3) return b.vchannels_sim[s];
       std::string w;
-      for (sli c : b.inv.at(s))
-        if (c >= 0) w += b.vch[c] + "|";
+      for (sli c : b.mp_channels_sim_inv.at(s))
+        if (c >= 0) w += b.vchannels[c] + "|";
       return w;
     };
     std::map<std::pair<std::string, std::string>, uli> got;
-    for (uli i = 0; i < b.nsim; ++i)
+    for (uli i = 0; i < b.nchannels_sim; ++i)
       for (uli k = 0; k < b.S.lrS0[i]; ++k) got[{text(i), text(b.S.S0(i, k))}] = b.S.S(i, b.S.S0(i, k));
     EXPECT_EQ(got, want) << "order " << order;
     EXPECT_EQ(b.max_npassi, longest);
-    EXPECT_EQ(b.S.nchannels, b.nsim);
-    EXPECT_GE(b.S.capacity(), b.nsim);
+    EXPECT_EQ(b.S.nchannels, b.nchannels_sim);
+    EXPECT_GE(b.S.capacity(), b.nchannels_sim);
   }
 }
 
@@ -307,12 +298,7 @@ struct TempFile {
 TEST(SimulationMatrix, FileDriverReadsNamedColumns) {
   TempFile f("v;n;conv;path\n2.5;1;2;a > b\n1.5;0;1;b\n");
   Built b;
-  std::string file = f.name, vp = "path", vc = "conv", vn = "n", vv = "v", rs = ";", cs = ">";
-  uli order = 1;
-  int verbose = 0;
-  build_simulation_matrix_from_file_cpp(&file, &vp, &vc, &vn, &vv, &rs, &cs, &order, &b.S, &b.nch,
-                                        &b.ch, &b.vch, &b.max_npassi, &b.sim, &b.inv, &b.vsim,
-                                        &b.nsim, &b.svc, &b.svv, &verbose);
+  build_simulation_matrix(file_source(f.name, "path", "conv", "v", "n", ";"), ">", 1, 0, &b);
   EXPECT_EQ(b.S.S(0, 3), 3u);
   EXPECT_EQ(b.S.S(0, 4), 1u);
   EXPECT_EQ(b.S.S(3, 4), 3u);

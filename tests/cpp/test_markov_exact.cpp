@@ -14,21 +14,13 @@ struct Solved {
 };
 
 Solved solve(Journeys j, uli order, bool unlimited, uli draws, uli threads) {
-  Fx S(0);
-  uli nch = 0, max_npassi = 0, nsim = 0;
-  ChannelMap mp, mp_sim;
-  StateInverse inv;
-  std::vector<std::string> vsim;
-  double svc = 0, svv = 0;
-  std::string sep = ">";
-  int verbose = 0;
+  SimulationMatrix m;
+  build_simulation_matrix(vector_source(&j.vy, &j.vc, &j.vv, &j.vn), ">", order, 0, &m);
   Solved r;
-  build_simulation_matrix_from_vec_cpp(&j.vy, &j.vc, &j.vn, &j.vv, &sep, &order, &S, &nch, &mp,
-                                       &r.vchannels, &max_npassi, &mp_sim, &inv, &vsim, &nsim,
-                                       &svc, &svv, &verbose);
-  const std::vector<sli> table = state_channel_table(&inv, nsim, order);
-  markov_exact(&S, &table, order, nch, draws, unlimited, threads, &r.conv_via, &r.null_via, &r.pc,
-               &r.pn);
+  r.vchannels = m.vchannels;
+  const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, m.nchannels_sim, order);
+  markov_exact(&m.S, &table, order, m.nchannels, draws, unlimited, threads, &r.conv_via,
+               &r.null_via, &r.pc, &r.pn);
   return r;
 }
 
@@ -119,17 +111,18 @@ TEST(MarkovExactSolve, EncodingCacheChangesNothing) {
   j.vn.insert(j.vn.begin(), {0, 0, 0, 3});
   j.vv.clear();
   for (uli order : {1ul, 3ul}) {
-    Fx S(0), T(0);
-    uli nch = 0, mx = 0, ns = 0, nch2 = 0, mx2 = 0, ns2 = 0;
-    ChannelMap mp, mps, mp2, mps2;
-    StateInverse inv, inv2;
-    std::vector<std::string> vch, vs, vch2, vs2, f1, t1, f2, t2;
+    SimulationMatrix m;
+    build_simulation_matrix(vector_source(&j.vy, &j.vc, &j.vv, &j.vn), ">", order, 0, &m);
+    const Fx& S = m.S;
+    const std::vector<std::string>& vch = m.vchannels;
+    const std::vector<std::string>& vs = m.vchannels_sim;
+    Fx T(0);
+    uli nch2 = 0, mx2 = 0, ns2 = 0;
+    ChannelMap mp2, mps2;
+    StateInverse inv2;
+    std::vector<std::string> vch2, vs2, f1, t1, f2, t2;
     std::vector<double> p1, p2;
-    double svc = 0, svv = 0;
     std::string sep = ">";
-    int verbose = 0;
-    build_simulation_matrix_from_vec_cpp(&j.vy, &j.vc, &j.vn, &j.vv, &sep, &order, &S, &nch, &mp,
-                                         &vch, &mx, &mps, &inv, &vs, &ns, &svc, &svv, &verbose);
     init_state_dictionary(&mps2, &vs2, &inv2, &ns2);
     for (size_t r = 0; r < j.vy.size(); ++r) {
       std::string y = j.vy[r];
@@ -141,7 +134,7 @@ TEST(MarkovExactSolve, EncodingCacheChangesNothing) {
     T.tran_matx(&vs2, &f2, &t2, &p2);
     EXPECT_EQ(vch, vch2);
     EXPECT_EQ(vs, vs2);
-    EXPECT_EQ(mx, mx2);
+    EXPECT_EQ(m.max_npassi, mx2);
     EXPECT_EQ(f1, f2);
     EXPECT_EQ(t1, t2);
     EXPECT_EQ(p1, p2);
