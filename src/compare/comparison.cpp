@@ -138,16 +138,30 @@ void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vec
   }
 }
 
+// The sample as a journey source over the given null counts; whether
+// nulls count follows var_null, as for a file.
+JourneySource sample_source(const ModelInput& in, const std::vector<uli>* vn) {
+  JourneySource src = vector_source(in.vy, in.vc, &in.vv, vn);
+  src.var_null = in.var_null;
+  src.row_sep = in.row_sep;
+  return src;
+}
+
 // Shapley values of the simplified split over conversion-per-null worths.
-std::vector<double> shapley_shares(ModelInput& in, uli nchannels, uli k) {
-  int flg_simplified = 1, type_worth = 2;
-  std::vector<std::string> vchannels, name, channel;
-  std::vector<double> vindex, id, chpos, attr, value, loc, glob, value_glob;
-  shapley_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, &in.var_null,
-              in.vy, in.vc, &in.vv, in.vn, &in.row_sep, &in.cha_sep, &flg_simplified, &type_worth,
-              &in.flg_write_nulls, &in.flg_write_paths, &in.file_output, &vchannels, &vindex, &id,
-              &name, &channel, &chpos, &attr, &value, &loc, &glob, &value_glob);
-  return shares_from_index(vchannels, vindex, nchannels, "shapley", k);
+// The coalitions count every null count they are given, so the sample's
+// are passed only when var_null names them.
+std::vector<double> shapley_shares(const ModelInput& in, uli nchannels, uli k) {
+  static const std::vector<uli> no_nulls;
+  ShapleySettings set;
+  set.cha_sep = in.cha_sep;
+  set.flg_simplified = 1;
+  set.type_worth = 2;
+  set.flg_write_nulls = in.flg_write_nulls;
+  set.flg_write_paths = in.flg_write_paths;
+  set.file_output = in.file_output;
+  const ShapleyResult r =
+      shapley_run(sample_source(in, in.var_null.empty() ? &no_nulls : in.vn), set);
+  return shares_from_index(r.vchannels, r.vindex, nchannels, "shapley", k);
 }
 
 // Logistic-regression channel indices.
@@ -163,12 +177,6 @@ std::vector<double> logistic_shares(ModelInput& in, uli nchannels, uli k) {
 // Markov conversion index (kind 2) of one order; the Markov runs keep their
 // own engines, seeded from `seed`, and leave gb::engine alone.
 std::vector<double> markov_shares(const ModelInput& in, uli order, uli seed, uli nchannels, uli k) {
-  JourneySource src = vector_source(in.vy, in.vc, &in.vv, in.vn);
-  src.var_path = in.var_path;
-  src.var_conv = in.var_conv;
-  src.var_value = in.var_value;
-  src.var_null = in.var_null;
-  src.row_sep = in.row_sep;
   MarkovSettings set;
   set.type = 2;
   set.order = order;
@@ -177,7 +185,7 @@ std::vector<double> markov_shares(const ModelInput& in, uli order, uli seed, uli
   set.flg_write_nulls = in.flg_write_nulls;
   set.flg_write_paths = in.flg_write_paths;
   set.file_output = in.file_output;
-  const MarkovResult r = markov_run(src, in.cha_sep, set);
+  const MarkovResult r = markov_run(sample_source(in, in.vn), in.cha_sep, set);
   return shares_from_index(r.vchannels, r.vindex, nchannels,
                            "markov_model_order_" + std::to_string(order), k);
 }

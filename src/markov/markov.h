@@ -98,23 +98,6 @@ struct SimulationMatrix {
 void build_simulation_matrix(const JourneySource& src, const std::string& cha_sep, uli order,
                              int verbose, SimulationMatrix* m);
 
-// build_simulation_matrix with its outputs in separate places, for callers
-// that keep their own dictionaries.
-void build_simulation_matrix_from_vec_cpp(
-    std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
-    std::vector<double>* vv, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
-    ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* max_npassi,
-    ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
-    std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
-    int* verbose);
-void build_simulation_matrix_from_file_cpp(
-    std::string* file, std::string* var_path, std::string* var_conv, std::string* var_null,
-    std::string* var_value, std::string* row_sep, std::string* cha_sep, uli* order, Fx* S,
-    uli* nchannels, ChannelMap* mp_channels, std::vector<std::string>* vchannels,
-    uli* max_npassi, ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
-    std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
-    int* verbose);
-
 // ---- simulation ------------------------------------------------------------
 // Channels of every state as a flat nstates x order table, -1 padded; the
 // special states 0, 1, 2 (and any state without an entry) hold only -1.

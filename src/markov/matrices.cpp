@@ -174,24 +174,6 @@ void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose
   m->S.cum();
 }
 
-// The pointer form's outputs from a finished build.
-void hand_out(SimulationMatrix* m, Fx* S, uli* nchannels, ChannelMap* mp_channels,
-              std::vector<std::string>* vchannels, uli* max_npassi, ChannelMap* mp_channels_sim,
-              StateInverse* mp_channels_sim_inv, std::vector<std::string>* vchannels_sim,
-              uli* nchannels_sim, double* svc, double* svv) {
-  *S = std::move(m->S);
-  *nchannels = m->nchannels;
-  *mp_channels = std::move(m->mp_channels);
-  *vchannels = std::move(m->vchannels);
-  *max_npassi = m->max_npassi;
-  *mp_channels_sim = std::move(m->mp_channels_sim);
-  *mp_channels_sim_inv = std::move(m->mp_channels_sim_inv);
-  *vchannels_sim = std::move(m->vchannels_sim);
-  *nchannels_sim = m->nchannels_sim;
-  *svc = m->svc;
-  *svv = m->svv;
-}
-
 }  // namespace
 
 void build_simulation_matrix_i_cpp(std::string* s, uli* convs, uli* nulls, std::string* cha_sep,
@@ -223,31 +205,4 @@ void build_simulation_matrix(const JourneySource& src, const std::string& cha_se
   reading.cha_sep = cha_sep.empty() ? 0 : cha_sep[0];
   JourneyReader reader(reading);
   read_all(reader, cha_sep, order, verbose, m);
-}
-
-void build_simulation_matrix_from_vec_cpp(
-    std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
-    std::vector<double>* vv, std::string* cha_sep, uli* order, Fx* S, uli* nchannels,
-    ChannelMap* mp_channels, std::vector<std::string>* vchannels, uli* max_npassi,
-    ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
-    std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
-    int* verbose) {
-  SimulationMatrix m;
-  build_simulation_matrix(vector_source(vy, vc, vv, vn), *cha_sep, *order, *verbose, &m);
-  hand_out(&m, S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
-           mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv);
-}
-
-void build_simulation_matrix_from_file_cpp(
-    std::string* file, std::string* var_path, std::string* var_conv, std::string* var_null,
-    std::string* var_value, std::string* row_sep, std::string* cha_sep, uli* order, Fx* S,
-    uli* nchannels, ChannelMap* mp_channels, std::vector<std::string>* vchannels,
-    uli* max_npassi, ChannelMap* mp_channels_sim, StateInverse* mp_channels_sim_inv,
-    std::vector<std::string>* vchannels_sim, uli* nchannels_sim, double* svc, double* svv,
-    int* verbose) {
-  SimulationMatrix m;
-  build_simulation_matrix(file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep),
-                          *cha_sep, *order, *verbose, &m);
-  hand_out(&m, S, nchannels, mp_channels, vchannels, max_npassi, mp_channels_sim,
-           mp_channels_sim_inv, vchannels_sim, nchannels_sim, svc, svv);
 }

@@ -15,24 +15,15 @@ void next_best_action_train_k_index_cpp(int* flg_file, std::string* file, std::s
                                         StateInverse* mp_channels_sim_inv_0,
                                         std::vector<std::string>* vchannels,
                                         std::vector<double>* vindex, double* mean_index) {
-  Fx S;
-  uli nchannels = 0, max_npassi = 0, nchannels_sim = 0;
-  ChannelMap mp_channels, mp_channels_sim;
-  std::vector<std::string> vchannels_sim;
-  double svc = 0, svv = 0;
-  std::vector<double> vv;   // no values: the rates count journeys only
-  if (*flg_file == 1) {
-    std::string var_value;
-    build_simulation_matrix_from_file_cpp(file, var_path, var_conv, var_null, &var_value, row_sep,
-                                          cha_sep, order, &S, &nchannels, &mp_channels, vchannels,
-                                          &max_npassi, &mp_channels_sim, mp_channels_sim_inv_0,
-                                          &vchannels_sim, &nchannels_sim, &svc, &svv, verbose);
-  } else {
-    build_simulation_matrix_from_vec_cpp(vy, vc, vn, &vv, cha_sep, order, &S, &nchannels,
-                                         &mp_channels, vchannels, &max_npassi, &mp_channels_sim,
-                                         mp_channels_sim_inv_0, &vchannels_sim, &nchannels_sim,
-                                         &svc, &svv, verbose);
-  }
+  // No values: the rates count journeys only.
+  const JourneySource src = *flg_file == 1
+                                ? file_source(*file, *var_path, *var_conv, "", *var_null, *row_sep)
+                                : vector_source(vy, vc, nullptr, vn);
+  SimulationMatrix chain;
+  build_simulation_matrix(src, *cha_sep, *order, *verbose, &chain);
+  const uli nchannels_sim = chain.nchannels_sim;
+  *mp_channels_sim_inv_0 = std::move(chain.mp_channels_sim_inv);
+  *vchannels = std::move(chain.vchannels);
 
   // Each non-special state is one simulated unit: state i counts as unit
   // i - 3, walked with order 1.
@@ -43,9 +34,9 @@ void next_best_action_train_k_index_cpp(int* flg_file, std::string* file, std::s
   int flg_null = 1;   // both the converting and the null counts are needed
   std::vector<double> Tc, Nc;
   double s_nconv = 0, s_nnull = 0;
-  markov_simulation(&S, &state_units, &sim_order, &units, &max_npassi, max_step, nsim_start, ncore,
-                    nfold, seed, conv_par, rate_step_sim, verbose, &flg_null, &svc, &Tc, &Nc,
-                    &s_nconv, &s_nnull);
+  markov_simulation(&chain.S, &state_units, &sim_order, &units, &chain.max_npassi, max_step,
+                    nsim_start, ncore, nfold, seed, conv_par, rate_step_sim, verbose, &flg_null,
+                    &chain.svc, &Tc, &Nc, &s_nconv, &s_nnull);
 
   *mean_index = s_nconv / (s_nconv + s_nnull);
   const double m = *min_sample_index;
