@@ -16,7 +16,7 @@ test_that("long native work ends at an interrupt and R carries on", {
   lines <- c(
     "d <- data.frame(path = c('a > b', 'b > a > c', 'c'), conv = c(1, 1, 0), n = c(1, 2, 1))",
     "set.seed(1)",
-    "big <- data.frame(path = replicate(3000, paste(sample(letters, 12, TRUE), collapse = '>')),",
+    "big <- data.frame(path = replicate(20000, paste(sample(letters, 12, TRUE), collapse = '>')),",
     "                  conv = 1, n = 1)",
     sprintf(paste("res <- tryCatch({setTimeLimit(elapsed = 1, transient = TRUE); %s; 'finished'},",
                   "interrupt = function(e) 'interrupted', error = function(e) conditionMessage(e));",
