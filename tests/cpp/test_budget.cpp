@@ -65,10 +65,6 @@ TEST(Budget, ErrorTable) {
        [] { allocate({"A", "B"}, {1, 1}, {}, {}, {}, {"A"}, {1, 0}); }},
       {"vattr_channels has 2 entries but vattr_conversions has 1",
        [] { allocate({"A", "B"}, {1}, {}, {}, {}, {"A", "B"}, {1, 1, 0}); }},
-      {"vattr_channels has 1 entries but vattr_value has 2",
-       [] { allocate({"A"}, {1}, {1, 2}, {"A"}, {1}, {}, {0}); }},
-      {"vcost_channels has 1 entries but vcost_value has 2",
-       [] { allocate({"A"}, {1}, {}, {"A"}, {1, 2}, {"A"}, {1, 0}); }},
       {"vindex_value must hold one entry per vindex_channels entry plus the mean index: 1 entries for 1 channels",
        [] { allocate({"A"}, {1}, {}, {}, {}, {"A"}, {1}); }},
   });

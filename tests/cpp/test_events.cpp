@@ -133,9 +133,8 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
     const Table want = oracle(ev, names, r, &lost);
     const JourneyTable cols = from_columns(ev, nusers, names, r);
     EXPECT_EQ(as_table(cols), want) << "rep " << rep;
-    EXPECT_EQ(cols.untouched, lost.untouched);
-    EXPECT_EQ(cols.nuntouched_rows, lost.nuntouched_rows);
-    EXPECT_EQ(cols.untouched_value, lost.untouched_value);
+    EXPECT_EQ(std::make_tuple(cols.untouched, cols.nuntouched_rows, cols.untouched_value),
+              std::make_tuple(lost.untouched, lost.nuntouched_rows, lost.untouched_value));
     EXPECT_EQ(as_table(from_file(ev, names, r, false)), want) << "file, rep " << rep;
     std::stable_sort(ev.begin(), ev.end(), [](const Ev& a, const Ev& b) { return a.user < b.user; });
     EXPECT_EQ(as_table(from_file(ev, names, r, true)), want) << "grouped file, rep " << rep;

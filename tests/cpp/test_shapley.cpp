@@ -147,13 +147,10 @@ TEST(Shapley, OtherWorthTypes) {
   Model m = with_nulls({"a", "b", "a > b"}, {5, 2, 3}, {0, 4, 1}, 2);
   m.simplified = 1;
   expect_near_all(run(m).vindex, {3 + 1.5, 0.5 + 1.5, 10.0 / 5.0});
-  // Types 3 and 4 on {a}: 4 conversions, 2 nulls; {a, b}: 1 and 3.
+  // Type 3 on {a}: 4 conversions, 2 nulls; {a, b}: 1 and 3.
   m = with_nulls({"a", "a > b"}, {4, 1}, {2, 3}, 3);
   m.simplified = 1;
   expect_near_all(run(m).vindex, {1.5 - 0.25, -0.25, 0.5});
-  m.type_worth = 4;
-  const double ab = 1 - std::exp(-1.0 / 3);
-  expect_near_all(run(m).vindex, {1 - std::exp(-2.0) + ab / 2, ab / 2, 1 - std::exp(-1.0)});
 }
 
 TEST(Shapley, FallbackModeCalibratesWithASecondPass) {
@@ -189,12 +186,9 @@ TEST(Shapley, ErrorTable) {
        "use the simplified method (flg_simplified = 1)",
        [&] { run(many); }},
       {"type_worth must be 0, 1, 2, 3 or 4, not 5", with([](Model& m) { m.type_worth = 5; })},
-      {"var_null is given but the journeys have 0 null counts for 1 paths",
-       with([](Model& m) { m.type_worth = 1, m.var_null = "n"; })},
+      {"var_null is given but the journeys have 0 null counts for 1 paths", with([](Model& m) { m.type_worth = 1, m.var_null = "n"; })},
       {"cannot open result file '/nonexistent-dir/x.csv' for writing: No such file or directory",
        with([](Model& m) { m.file_output = "/nonexistent-dir/x.csv"; })},
-      {"cannot open input file '/nonexistent-dir/in.csv'",
-       with([](Model& m) { m.flg_file = 1, m.file = "/nonexistent-dir/in.csv"; })},
   });
   many.simplified = 1;
   EXPECT_EQ(run(many).glob[25], 1.0);

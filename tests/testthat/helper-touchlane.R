@@ -36,6 +36,14 @@ in_child <- function(lines, timeout = 120) {
                            env = paste0("R_LIBS=", paste(.libPaths(), collapse = ":"))))
 }
 
+# Draws `x` into a PNG file and expects a picture, not an empty page.
+expect_plot <- function(x, ...) {
+  png(f <- tempfile(fileext = ".png"))
+  plot(x, ...)
+  dev.off()
+  expect_gt(file.size(f), 1000)
+}
+
 # Everything of a model object but its call (which names the arguments).
 fitted_part <- function(x) {
   if (is.list(x) && !is.data.frame(x)) x$call <- NULL
