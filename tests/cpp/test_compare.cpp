@@ -370,55 +370,39 @@ TEST(EventTable, JourneysDaysAndRates) {
   EXPECT_EQ(e.read().tab_info_paths_id_from, (std::vector<uli>{0, 1, 4}));
 }
 
-struct Replayed {
-  std::vector<uli> vidy1, vc1, vn1;
-  std::vector<std::string> vy1;
-  std::vector<std::vector<double>> touches, ctr;
-  std::vector<double> convs;
-  double total_touches() const {
-    double s = 0;
-    for (const auto& row : touches) s += std::accumulate(row.begin(), row.end(), 0.0);
-    return s;
-  }
-};
-
-// Candidates "1 2" converting (journey 0), "2 2" (journey 1), "1 2" not
-// converting (journey 2), drawn nsim times over a window of perc days.
-Replayed replay(double perc, uli nsim) {
+// Candidates "1 2" converting (journey 0), "2 2" (journey 1) and "1 2" not
+// converting (journey 2), each touching twice, drawn nsim times over a
+// window of perc of the three days. 600 days hold every row with its day's
+// rate; one day loses the later rows of journeys started late (about 22 of
+// 800); 0.6 of a day is no window, but the outcomes still count.
+TEST(PathGeneratorNew, JourneysReplayedOverTheWindow) {
   const EventTable ev = Events().read();
   const std::vector<std::string> vpath = {"1 2", "2 2", "1 2"};
   const std::vector<bool> visconv = {true, false, false};
   const std::vector<std::vector<uli>> ids = {{0}, {1}, {2}};
   const std::vector<uli> pos = {0, 1, 2};
-  Replayed r;
-  path_generator_new(&vpath, &visconv, {}, {0.3, 0.6, 1.0}, 2, {}, nsim, &r.vidy1,
-                     &ids, &pos, &ev, perc, &r.vy1, &r.vc1, &r.vn1, &r.touches, &r.convs, &r.ctr);
-  return r;
-}
-
-TEST(PathGeneratorNew, JourneysReplayedOverTheWindow) {
-  gb::reseed(4);
-  Replayed r = replay(200, 300);   // a window of 600 days holds every row
-  ASSERT_EQ(r.touches.size(), 600u);
-  double touches = 0, convs = 0;
-  for (size_t k = 0; k < r.vy1.size(); ++k) {
-    touches += static_cast<double>((r.vc1[k] + r.vn1[k]) * split2(r.vy1[k], ' ').size());
-    convs += static_cast<double>(r.vc1[k]);
+  for (auto [seed, perc, nsim, ndays, lost] :
+       {std::tuple{4u, 200.0, 300u, 600u, 0.0}, {8u, 1.0 / 3, 400u, 1u, 0.12}, {2u, 0.2, 50u, 0u, 1.0}}) {
+    Generated g;
+    std::vector<std::vector<double>> touches, ctr;
+    std::vector<double> convs;
+    gb::reseed(seed);
+    path_generator_new(&vpath, &visconv, {}, {0.3, 0.6, 1.0}, 2, {}, nsim, &g.vidy1, &ids, &pos, &ev, perc,
+                       &g.vy1, &g.vc1, &g.vn1, &touches, &convs, &ctr);
+    ASSERT_EQ(touches.size(), ndays);
+    EXPECT_FALSE(g.vy1.empty());
+    double got = 0, drawn = 0;
+    for (size_t d = 0; d < ndays; ++d) {
+      got += total_of(touches[d]);
+      for (size_t c = 0; c < 2; ++c) EXPECT_NEAR(ctr[d][c], touches[d][c] > 0 ? (c == 0 ? 0.2 : 0.5) : 0.0, 1e-12);
+    }
+    for (size_t k = 0; k < g.vy1.size(); ++k) drawn += 2.0 * static_cast<double>(g.vc1[k] + g.vn1[k]);
+    EXPECT_EQ(drawn, 2.0 * nsim);
+    if (lost == 0) EXPECT_EQ(got, drawn);
+    else EXPECT_LT(got, drawn);
+    EXPECT_GE(got, drawn * (1 - lost));
+    if (ndays == 600) EXPECT_EQ(total_of(convs), static_cast<double>(std::accumulate(g.vc1.begin(), g.vc1.end(), uli{0})));
   }
-  EXPECT_EQ(r.total_touches(), touches);
-  EXPECT_EQ(std::accumulate(r.convs.begin(), r.convs.end(), 0.0), convs);
-  for (size_t d = 0; d < r.ctr.size(); ++d)
-    for (size_t c = 0; c < 2; ++c) EXPECT_DOUBLE_EQ(r.ctr[d][c], r.touches[d][c] > 0 ? (c == 0 ? 0.2 : 0.5) : 0.0);
-  // One day: journeys started late lose their later rows (about 22 of 800).
-  gb::reseed(8);
-  r = replay(1.0 / 3, 400);
-  ASSERT_EQ(r.touches.size(), 1u);
-  EXPECT_LT(r.total_touches(), 800);
-  EXPECT_GT(r.total_touches(), 700);
-  gb::reseed(2);
-  r = replay(0.2, 50);   // 0.6 of a day: no window, the outcomes still count
-  EXPECT_TRUE(r.touches.empty() && r.convs.empty());
-  EXPECT_FALSE(r.vy1.empty());
 }
 
 }  // namespace
