@@ -1,6 +1,6 @@
 // The Markov model through markov_run and its fixed-signature entry points:
 // simulated and exact counts against the chain solved by hand, the step
-// limit, the seeds of the workers, index kinds, masking, touch-point rows.
+// limit, the seeds of the workers, index kinds, touch-point rows.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -183,20 +183,6 @@ TEST(Markov, WorkerWIsSeededWithSeedPlusW) {
   EXPECT_EQ(markov(k, s).vindex, markov(k, s).vindex);
   s.seed = gb::limsup;   // a fresh seed: still a valid run
   EXPECT_EQ(unmasked(markov({{"b > a", "c > a", "b > c", "a"}, {2, 1, 0, 3}, {1, 1, 2, 0}, {}}, s))[1], 1.0);
-}
-
-// Masked vectors leave the session and come back: the offsets are fixed
-// (the C library's rand() after srand(5281946), modulo 10^6). The models
-// mask what they return: the other tests compare unmasked values.
-TEST(Markov, IndexIsMaskedWithFixedOffsets) {
-  std::vector<double> v(5, 0.0);
-  hide_index(&v);
-  EXPECT_EQ(v, (std::vector<double>{78307, 910266, 931878, 185828, 237788}));
-  v = {1.5, 2, 3};
-  hide_index(&v);
-  EXPECT_EQ(v, (std::vector<double>{78308.5, 910268, 931881}));
-  unhide_index(&v);
-  EXPECT_EQ(v, (std::vector<double>{1.5, 2, 3}));
 }
 
 // Index kinds of the exact counts Tc = conv_via and Nc = null_via (expected
