@@ -60,15 +60,10 @@ TEST(JourneyReader, FileAndVectorsGiveTheSameRows) {
 
 // A count field is a number in full, read towards zero.
 TEST(JourneyReader, CountFieldsAreNumbersReadInFull) {
-  const std::vector<std::pair<std::string, uli>> counts = {
-      {"1e+05", 100000}, {" 7 ", 7}, {"2.9", 2}, {"0.9", 0}, {"+3", 3},
-      {"18446744073709551615", ~uli{0}}};
-  for (const auto& [field, want] : counts) {
-    TempFile f("path;conv\na;" + field + "\n");
-    const std::vector<Row> rows = read_all(file_source(f.name, "path", "conv", "", "", ";"));
-    ASSERT_EQ(rows.size(), 1u) << field;
-    EXPECT_EQ(rows[0].conv, want) << field;
-  }
+  TempFile f("path;conv\na;1e+05\na; 7 \na;2.9\na;0.9\na;+3\na;18446744073709551615\n");
+  std::vector<uli> got;
+  for (const Row& r : read_all(file_source(f.name, "path", "conv", "", "", ";"))) got.push_back(r.conv);
+  EXPECT_EQ(got, (std::vector<uli>{100000, 7, 2, 0, 3, ~uli{0}}));
 }
 
 // Input -> message; "F" in a message stands for the file's name.

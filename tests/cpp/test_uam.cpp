@@ -30,8 +30,9 @@ Transposed transpose(ulis id, strs ch) {
   return t;
 }
 
-std::map<std::string, double> reward(dbls conv, std::vector<dbls> touches, strs names, int verbose = 0) {
+std::map<std::string, double> reward(dbls conv, std::vector<dbls> touches, strs names) {
   std::map<std::string, double> w;
+  int verbose = 0;
   reward_model(&conv, &touches, &verbose, names.size(), &names, 0.01, conv.size(), &w);
   return w;
 }
@@ -49,12 +50,8 @@ TEST(TransposePaths, WorkedTable) {
 }
 
 TEST(RewardModel, WorkedPeriods) {
-  {
-    Console con;
-    const auto w = reward({10, 14}, {{100, 50}, {300, 40}}, {"A", "B"}, 1);
-    EXPECT_EQ(w, (std::map<std::string, double>{{"A", 1.0}, {"B", 0.0}}));
-    EXPECT_EQ(con.os.str(), "- Calculate reward model on aggregated data\n");
-  }
+  EXPECT_EQ(reward({10, 14}, {{100, 50}, {300, 40}}, {"A", "B"}),
+            (std::map<std::string, double>{{"A", 1.0}, {"B", 0.0}}));
   // step 1: conversions -4, A explains -0.5 -> worth 1; B rises -> nothing
   // step 2: conversions +6, A explains +3 -> worth 3; B explains +10 -> worth 6
   auto w = reward({14, 10, 16}, {{200, 0}, {150, 100}, {450, 1100}}, {"A", "B"});
@@ -103,14 +100,9 @@ UamOut run_uam(UamIn in) {
 // Journeys of one channel each, so each journey's conversions stay with
 // its channel: A 3 converting and 1 not, B 1 converting and 3 not.
 void single_channel_journeys(UamIn* in) {
-  const strs rows[] = {{"A", kConv}, {"A", kConv}, {"A", kConv}, {"A"}, {"B", kConv}, {"B"}, {"B"}, {"B"}};
-  uli id = 1;
-  for (const strs& r : rows) {
-    for (const std::string& c : r) {
-      in->id.push_back(id);
-      in->channel.push_back(c);
-    }
-    ++id;
+  for (uli id = 1; id <= 8; ++id) {
+    in->id.push_back(id), in->channel.push_back(id <= 4 ? "A" : "B");
+    if (id <= 3 || id == 5) in->id.push_back(id), in->channel.push_back(kConv);
   }
 }
 
