@@ -190,10 +190,7 @@ TEST(Markov, WorkerWIsSeededWithSeedPlusW) {
 // null: its odds are unbounded and take the largest finite ones.
 TEST(Markov, IndexKinds) {
   Journeys j = random_journeys(3, 30);
-  j.vy.push_back("e");
-  j.vc.push_back(5);
-  j.vn.push_back(0);
-  j.vv.push_back(0);
+  j.vy.push_back("e"), j.vc.push_back(5), j.vn.push_back(0), j.vv.push_back(0);
   const ExactChain chain(j, 1);
   const std::function<double(double, double)> kind[] = {
       nullptr, [](double c, double n) { return c / (c + n); }, [](double c, double n) { return c / n; },

@@ -113,11 +113,6 @@ TEST(PathAttr, ResultFileHasTheExactLayout) {
             "0;A > B > A;A;2;1.500000;3.000000\n"
             "1; z;z;0;0;0\n"
             "2;B;B;0;1.000000;0.500000\n");
-  attribute({{"A > B", "A"}, {2, 0}, {}, {}}, d, {1, 1}, 1, 0, 0, out.name, ",");
-  EXPECT_EQ(read_file(out.name),
-            "path_id,channel,channel_position,total_conversions\n"
-            "0,A,0,1.000000\n"
-            "0,B,1,1.000000\n");
 }
 
 TEST(PathAttr, ErrorsNameWhatIsWrong) {
