@@ -13,23 +13,6 @@ namespace {
 
 using namespace tl_test;
 
-// Paths over four channels with Poisson conversions and nulls.
-Journeys poisson_journeys(int n, double mean_conv, double mean_null, unsigned seed) {
-  std::mt19937 rng(seed);
-  const char* names[] = {"search", "display", "email", "social"};
-  std::poisson_distribution<int> pc(mean_conv), pn(mean_null);
-  Journeys j;
-  for (int i = 0; i < n; ++i) {
-    std::string p;
-    for (int t = 1 + rng() % 4; t > 0; --t) p += (p.empty() ? "" : " > ") + std::string(names[rng() % 4]);
-    j.vy.push_back(p);
-    j.vc.push_back(static_cast<uli>(pc(rng)));
-    j.vn.push_back(static_cast<uli>(pn(rng)));
-  }
-  j.vc[0] += 1;
-  return j;
-}
-
 struct Settings {
   double perc_reall = 0.1, perc_sample = 0.2, min_perc_traffic = 0.05;
   uli max_nsim = 100000, niter = 2, flg_extra_path = 0, markov_order = 1, seed = 42;
@@ -67,7 +50,7 @@ TEST(Compare, NamesSharesAndSeeds) {
   Settings s;
   s.niter = 3;
   s.markov_order = 2;
-  const Compared c = compare(poisson_journeys(200, 1, 10, 1), s);
+  const Compared c = compare(random_journeys(1, 200), s);
   EXPECT_EQ(c.names, (std::vector<std::string>{"original", "no_reallocation", "first_touch",
                                                 "last_touch", "linear_touch", "shapley",
                                                 "logistic_regression", "markov_model_order_1",
@@ -77,14 +60,14 @@ TEST(Compare, NamesSharesAndSeeds) {
   expect_shares(c, 9);
   EXPECT_EQ(c.printed.find("Iter:"), std::string::npos);
   s.verbose = 1;
-  const Compared loud = compare(poisson_journeys(200, 1, 10, 1), s);
+  const Compared loud = compare(random_journeys(1, 200), s);
   EXPECT_EQ(loud.perf, c.perf);   // same seed, same results, whatever is printed
   EXPECT_HAS(loud.printed, "Iter: 3 / 3\nRandom sample from population\n");
   s.seed = 43;
-  EXPECT_NE(compare(poisson_journeys(200, 1, 10, 1), s).perf, c.perf);
+  EXPECT_NE(compare(random_journeys(1, 200), s).perf, c.perf);
   // Nothing reallocated: every model keeps the sample's traffic.
   s.perc_reall = s.min_perc_traffic = 0;
-  for (const auto& row : compare(poisson_journeys(300, 1, 8, 3), s).alloc)
+  for (const auto& row : compare(random_journeys(3, 300), s).alloc)
     for (size_t col = 1; col < row.size(); ++col) EXPECT_DOUBLE_EQ(row[col], row[0]);
 }
 
@@ -111,7 +94,7 @@ TEST(Compare, ExtraNullsPerDistinctPath) {
 // At 0.5 % converting candidates count twice and every performance is
 // halved back, so the sample keeps the population's odds.
 TEST(Compare, OversamplingBelowOnePercent) {
-  Journeys j = poisson_journeys(400, 0.05, 10, 5);
+  Journeys j = random_journeys(5, 400);
   const uli svc = std::accumulate(j.vc.begin(), j.vc.end(), uli{0});
   const uli svn = std::accumulate(j.vn.begin(), j.vn.end(), uli{0});
   ASSERT_LT(svn, svc * 199);
@@ -143,11 +126,11 @@ TEST(Compare, ErrorsNameTheArgument) {
       {CHANGE(j.vy[3] = " > "), "vy: row 4 has no channels"},
       {CHANGE(j.vc.assign(j.vc.size(), 0)), "no journey converts, there is nothing to compare"},
       {CHANGE(j.vn.pop_back()), "vy, vc and vn must have the same length ("},
-      {CHANGE(j.vy[1] = "search > (constant)"), "path in row 2: channel '(constant)' has a name the library reserves; rename it"},
+      {CHANGE(j.vy[1] = "a > (constant)"), "path in row 2: channel '(constant)' has a name the library reserves; rename it"},
   };
   for (const auto& [change, message] : cases) {
     Settings s;
-    Journeys j = poisson_journeys(50, 1, 5, 7);
+    Journeys j = random_journeys(7, 50);
     change(s, j);
     EXPECT_HAS(error_of([&] { compare(j, s); }), message);
   }
