@@ -30,10 +30,10 @@ Transposed transpose(ulis id, strs ch) {
   return t;
 }
 
-std::map<std::string, double> reward(dbls conv, std::vector<dbls> touches, strs names) {
+std::map<std::string, double> reward(dbls conv, std::vector<dbls> touches, strs names, double icr = 0.01) {
   std::map<std::string, double> w;
   int verbose = 0;
-  reward_model(&conv, &touches, &verbose, names.size(), &names, 0.01, conv.size(), &w);
+  reward_model(&conv, &touches, &verbose, names.size(), &names, icr, conv.size(), &w);
   return w;
 }
 
@@ -115,19 +115,14 @@ struct ByHand {
   dbls touches;
   std::map<std::string, double> w;
   explicit ByHand(const UamIn& in) : imp(in.clicks) {
-    double simp = 0, sconv = 0;
+    double simp = 0;
     for (size_t j = 0; j < imp.size(); ++j)
       for (size_t i = 0; i < imp[j].size(); ++i) simp += imp[j][i] = in.ctr[j][i] > 0 ? imp[j][i] / in.ctr[j][i] : 0;
-    for (double c : in.conversions) sconv += c;
-    icr = sconv / (simp / static_cast<double>(in.aggr.size()));
+    icr = total_of(in.conversions) / (simp / static_cast<double>(in.aggr.size()));
     touches.assign(in.aggr.size(), 0);
     for (size_t i = 0; i < in.aggr.size(); ++i)
       for (size_t j = 0; j < imp.size(); ++j) touches[i] = std::floor(touches[i] + imp[j][i]);
-    std::vector<dbls> t = imp;
-    dbls c = in.conversions;
-    int verbose = 0;
-    strs names = in.aggr;
-    reward_model(&c, &t, &verbose, names.size(), &names, icr, c.size(), &w);
+    w = reward(in.conversions, imp, in.aggr, icr);
   }
 };
 
