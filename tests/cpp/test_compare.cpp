@@ -157,16 +157,12 @@ MmmInput mmm_input(uli nj, uli ndays, unsigned seed) {
   MmmInput in;
   for (uli r = 0; r < nj; ++r) {
     uli t = (r * 7919 * 61) % ((ndays - 1) * 86400);
-    for (const std::string& c : pieces_by_hand(j.vy[r] + (j.vc[r] % 3 == 1 ? " > conv" : ""))) {
-      in.id.push_back(r + 1);
-      in.time.push_back(stamp(t += 300));
-      in.channel.push_back(c);
-    }
+    for (const std::string& c : pieces_by_hand(j.vy[r] + (j.vc[r] % 3 == 1 ? " > conv" : "")))
+      in.id.push_back(r + 1), in.time.push_back(stamp(t += 300)), in.channel.push_back(c);
   }
-  for (uli d = 0; d < ndays; ++d) {
-    in.ctr_day.push_back(stamp(d * 86400).substr(0, 10));
-    in.ctr.push_back({0.01 + 0.001 * static_cast<double>(d), 0.02, 0.03, 0.04});
-  }
+  for (uli d = 0; d < ndays; ++d)
+    in.ctr_day.push_back(stamp(d * 86400).substr(0, 10)),
+        in.ctr.push_back({0.01 + 0.001 * static_cast<double>(d), 0.02, 0.03, 0.04});
   return in;
 }
 
