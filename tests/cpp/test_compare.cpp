@@ -214,39 +214,26 @@ TEST(CompareMmm, NamesSharesAndErrors) {
 
 // ---- drawing journeys ----------------------------------------------------------
 
-struct Population {
-  std::vector<std::string> vpath;
-  std::vector<bool> visconv;
-  std::vector<double> vfreq;
-};
-
-Population population(std::vector<std::string> paths, std::vector<bool> conv, const std::vector<double>& weight) {
-  Population p{std::move(paths), std::move(conv), {}};
-  const double total = std::accumulate(weight.begin(), weight.end(), 0.0);
-  double cum = 0;
-  for (double w : weight) p.vfreq.push_back(cum += w / total);
-  if (!p.vfreq.empty()) p.vfreq.back() = 1.0;
-  return p;
-}
-
 struct Generated {
   std::vector<uli> vidy1, vc1, vn1;
   std::vector<std::string> vy1;
 };
 
-Generated generate(const Population& p, uli nchannels, std::vector<double> traffic, uli nsim) {
+// Candidate paths drawn by their cumulative frequencies.
+Generated generate(std::vector<std::string> paths, std::vector<bool> conv, std::vector<double> cum,
+                   uli nchannels, std::vector<double> traffic, uli nsim) {
   Generated g;
-  path_generator(&p.vpath, &p.visconv, {}, p.vfreq, nchannels, std::move(traffic), nsim, &g.vidy1,
-                 &g.vy1, &g.vc1, &g.vn1);
+  path_generator(&paths, &conv, {}, cum, nchannels, traffic, nsim, &g.vidy1, &g.vy1, &g.vc1, &g.vn1);
   return g;
 }
 
 // Count mode: one uniform draw of the shared engine per journey, each
 // candidate as often as its weight; one entry per distinct path text.
 TEST(PathGenerator, CountModeFollowsTheWeights) {
-  const Population p = population({"1", "2", "1 2", "1 2"}, {true, false, true, false}, {0.2, 0.3, 0.25, 0.25});
+  const std::vector<std::string> paths = {"1", "2", "1 2", "1 2"};
+  const std::vector<bool> conv = {true, false, true, false};
   gb::reseed(7);
-  const Generated g = generate(p, 2, {}, 30000);
+  const Generated g = generate(paths, conv, {0.2, 0.5, 0.75, 1}, 2, {}, 30000);
   std::mt19937 copy(7);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   for (int k = 0; k < 30000; ++k) u(copy);
@@ -254,23 +241,22 @@ TEST(PathGenerator, CountModeFollowsTheWeights) {
   ASSERT_EQ(g.vy1.size(), 3u);
   const std::map<std::string, std::pair<double, double>> want{{"1", {0.2, 0}}, {"2", {0, 0.3}}, {"1 2", {0.25, 0.25}}};
   for (size_t k = 0; k < 3; ++k) {
-    EXPECT_EQ(g.vy1[k], p.vpath[g.vidy1[k]]);
+    EXPECT_EQ(g.vy1[k], paths[g.vidy1[k]]);
     const auto [c, n] = want.at(g.vy1[k]);
     EXPECT_NEAR(g.vc1[k] / 30000.0, c, 5 * std::sqrt(c * (1 - c) / 30000.0)) << g.vy1[k];
     EXPECT_NEAR(g.vn1[k] / 30000.0, n, 5 * std::sqrt(n * (1 - n) / 30000.0)) << g.vy1[k];
   }
   const auto before = gb::engine;
-  EXPECT_TRUE(generate(p, 2, {}, 0).vy1.empty());   // nothing to draw, and no draw made
+  EXPECT_TRUE(generate(paths, conv, {0.2, 0.5, 0.75, 1}, 2, {}, 0).vy1.empty());   // no draw made
   EXPECT_TRUE(gb::engine == before);
 }
 
 // Traffic mode spends the budget until no candidate fits what is left.
 TEST(PathGenerator, TrafficModeSpendsTheBudget) {
-  const Population p = population({"1 2", "2", "3 3", "1"}, {true, false, false, true}, {4, 3, 2, 1});
   const std::vector<double> budget = {40, 55.5, 31};
   for (uli seed : {1u, 2u, 3u}) {
     gb::reseed(seed);
-    const Generated g = generate(p, 3, budget, 0);
+    const Generated g = generate({"1 2", "2", "3 3", "1"}, {true, false, false, true}, {0.4, 0.7, 0.9, 1}, 3, budget, 0);
     std::vector<double> left = budget;
     for (size_t k = 0; k < g.vy1.size(); ++k)
       for (uli c : split2(g.vy1[k], ' ')) left[c - 1] -= static_cast<double>(g.vc1[k] + g.vn1[k]);
@@ -278,8 +264,8 @@ TEST(PathGenerator, TrafficModeSpendsTheBudget) {
     // No candidate fits what is left: not "1", "2" nor "3 3" (so not "1 2").
     EXPECT_TRUE(left[0] < 1 && left[1] < 1 && left[2] < 2) << seed;
   }
-  EXPECT_TRUE(generate(population({"1 1", "2 2"}, {true, false}, {1, 1}), 2, {1.5, 1}, 0).vy1.empty());
-  EXPECT_TRUE(generate(Population{}, 2, {1, 1}, 0).vy1.empty());
+  EXPECT_TRUE(generate({"1 1", "2 2"}, {true, false}, {0.5, 1}, 2, {1.5, 1}, 0).vy1.empty());
+  EXPECT_TRUE(generate({}, {}, {}, 2, {1, 1}, 0).vy1.empty());
 }
 
 TEST(IntAttrTrf, WholeNumbersWithTheRoundedTotal) {
