@@ -214,10 +214,7 @@ TEST(CompareMmm, NamesSharesAndErrors) {
 
 // ---- drawing journeys ----------------------------------------------------------
 
-struct Generated {
-  std::vector<uli> vidy1, vc1, vn1;
-  std::vector<std::string> vy1;
-};
+struct Generated { std::vector<uli> vidy1, vc1, vn1; std::vector<std::string> vy1; };
 
 // Candidate paths drawn by their cumulative frequencies.
 Generated generate(std::vector<std::string> paths, std::vector<bool> conv, std::vector<double> cum,

@@ -106,9 +106,7 @@ TEST(Heuristic, ResultFileInFullOrNotAtAll) {
             "writing result file '/dev/full' failed");
 }
 
-struct Rules {
-  std::map<std::string, double> pos, lnd, pos_value;
-};
+struct Rules { std::map<std::string, double> pos, lnd, pos_value; };
 
 Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"direct"}) {
   int flg_file = 0, verbose = 0;

@@ -22,9 +22,7 @@ MarkovSettings settings(int type = 0) {
   return s;
 }
 
-MarkovResult markov(const Journeys& j, const MarkovSettings& s) {
-  return markov_run(j.source(), ">", s);
-}
+MarkovResult markov(const Journeys& j, const MarkovSettings& s) { return markov_run(j.source(), ">", s); }
 
 std::vector<double> unmasked(const MarkovResult& r) {
   std::vector<double> v = r.vindex;

@@ -9,10 +9,7 @@ namespace {
 
 using namespace tl_test;
 
-struct Attributed {
-  TouchpointRows rows;
-  std::vector<double> loc;
-};
+struct Attributed { TouchpointRows rows; std::vector<double> loc; };
 
 Attributed attribute(const Journeys& j, const ChannelMap& dict, const std::vector<double>& w,
                      double mean, int nulls = 0, int paths = 0, const std::string& file_output = "",

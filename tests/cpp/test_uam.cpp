@@ -80,10 +80,7 @@ struct UamIn {
   int verbose = 0;
 };
 
-struct UamOut {
-  dbls vindex;
-  std::vector<dbls> Mattr;
-};
+struct UamOut { dbls vindex; std::vector<dbls> Mattr; };
 
 UamOut run_uam(UamIn in) {
   UamOut o;
