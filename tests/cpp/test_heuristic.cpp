@@ -9,10 +9,7 @@ namespace {
 
 using namespace tl_test;
 
-struct Out {
-  std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn;
-  std::vector<std::string> name, channel;
-};
+struct Out { std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn; std::vector<std::string> name, channel; };
 
 Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output = "",
               std::string file = "") {

@@ -13,12 +13,7 @@ typedef std::vector<uli> ulis;
 typedef std::vector<double> dbls;
 const std::string kConv = "(conv)";
 
-struct Transposed {
-  strs channels, paths;
-  ulis conv, null;
-  std::vector<ulis> ids;
-  uli nchannels = 99;
-};
+struct Transposed { strs channels, paths; ulis conv, null; std::vector<ulis> ids; uli nchannels = 99; };
 
 Transposed transpose(ulis id, strs ch) {
   Transposed t;
