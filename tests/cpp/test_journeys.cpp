@@ -43,10 +43,6 @@ TEST(JourneyReader, FileAndVectorsGiveTheSameRows) {
   const Journeys conv_only{j.vy, j.vc, {}, {}};
   EXPECT_EQ(bare, read_all(conv_only.source()));
   EXPECT_EQ(std::get<3>(bare[1]) + std::get<4>(bare[1]), 0.0);
-  const JourneySource bare_source = conv_only.source();   // the reader keeps a reference
-  JourneyReader none(bare_source);
-  EXPECT_FALSE(none.flg_value() || none.flg_null());
-  EXPECT_EQ(none.input_file(), "");
   TempFile header_only("path;conv\n"), no_newline("path;conv\na;1");
   EXPECT_TRUE(read_all(file_source(header_only.name, "path", "conv", "", "", ";")).empty());
   EXPECT_EQ(read_all(file_source(no_newline.name, "path", "conv", "", "", ";")).size(), 1u);
