@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <numeric>
 
 #include "helpers.h"
 #include "markov/markov.h"
@@ -296,8 +295,7 @@ TEST(Markov, EntryPointIsMarkovRun) {
   EXPECT_EQ(r.vindex, want.vindex);
   EXPECT_EQ(r.vattr_convs_glob, want.vattr_convs_glob);
   EXPECT_EQ(r.vtran_prob_mtx, want.vtran_prob_mtx);
-  EXPECT_NEAR(std::accumulate(r.vattr_value_glob.begin(), r.vattr_value_glob.end(), 0.0),
-              std::accumulate(j.vv.begin(), j.vv.end(), 0.0), 1e-9 * 4000);
+  EXPECT_NEAR(total_of(r.vattr_value_glob), total_of(j.vv), 1e-9 * 4000);
   const std::vector<std::string> lines = split_lines(read_file(out.name));
   ASSERT_EQ(lines.size(), 1 + r.vchannels.size());
   EXPECT_EQ(lines[0], "channel;total_conversions;total_conversion_value");

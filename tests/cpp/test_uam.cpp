@@ -155,10 +155,7 @@ TEST(Uam, JourneyChannelsShareTheirJointReward) {
     in.flg_path = 1;
     in.types = types;
     single_channel_journeys(&in);
-    if (mixed) {
-      in.nsim = 200000;
-      in.conv_par = 0.01;
-    }
+    if (mixed) in.nsim = 200000, in.conv_par = 0.01;   // a sampling error well inside 2 %
     const UamOut o = run_uam(in);
     const ByHand h(in);
     const double s = h.w.at("A") + h.w.at("B");
