@@ -82,10 +82,10 @@ TEST(Markov, StepLimitAtItsExactBoundary) {
     Console con;
     const MarkovResult r = markov(j, s);
     EXPECT_EQ(r.s_nconv, 20000) << "exact " << exact;
-    if (!exact)
-      EXPECT_EQ(con.lines().back(),
-                "Percentage of simulated paths that successfully end before maximum number of "
-                "steps (4) is reached: 100.00%");
+    if (!exact) {
+      EXPECT_EQ(con.lines().back(), "Percentage of simulated paths that successfully end before maximum number of "
+                                    "steps (4) is reached: 100.00%");
+    }
     s.max_step = 3;
     EXPECT_EQ(error_of([&] { markov(j, s); }),
               exact ? "no walk converts within 3 steps: raise max_step"
