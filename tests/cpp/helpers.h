@@ -13,11 +13,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -128,23 +130,20 @@ inline void expect_close(const std::vector<double>& got, const std::vector<doubl
 
 // ---- the Markov chain by hand ---------------------------------------------------
 // States are windows of `order` channel names (the pieces between '>'
-// trimmed of blanks, empty ones skipped); counts as the journeys give them. absorb() is the probability, from "(start)", of ending in one of
-// the targets without entering a state holding channel `avoid`: exactly
-// (elimination) when draws is 0, else within `draws` draws.
+// trimmed of blanks, empty ones skipped); transition probabilities as the
+// journeys count them. absorb() is the probability, from "(start)" (state
+// 0), of ending in target 1 (conversion) or 2 (null) without entering a
+// state holding channel `avoid`: exactly (elimination) when draws is 0,
+// else within `draws` draws.
 struct ExactChain {
-  std::map<std::string, int> id{{"(start)", 0}, {"(conversion)", 1}, {"(null)", 2}};
+  std::map<std::vector<std::string>, int> id;
   std::vector<std::vector<std::string>> names{{}, {}, {}};
-  std::vector<std::map<int, double>> count{{}, {}, {}};
+  std::vector<std::map<int, double>> prob{{}, {}, {}};
 
   int state(const std::vector<std::string>& w) {
-    std::string key;
-    for (auto& s : w) key += s + "|";
-    auto it = id.find(key);
-    if (it != id.end()) return it->second;
-    id[key] = static_cast<int>(names.size());
-    names.push_back(w);
-    count.emplace_back();
-    return static_cast<int>(names.size()) - 1;
+    const auto it = id.emplace(w, static_cast<int>(names.size()));
+    if (it.second) names.push_back(w), prob.emplace_back();
+    return it.first->second;
   }
 
   ExactChain(const Journeys& j, size_t order) {
@@ -158,11 +157,16 @@ struct ExactChain {
       int prev = 0;
       for (size_t s = 0; !ch.empty() && (s == 0 || s + order <= ch.size()); ++s) {
         const int q = state({ch.begin() + s, ch.begin() + std::min(ch.size(), s + order)});
-        if (w > 0) count[prev][q] += w;
+        if (w > 0) prob[prev][q] += w;
         prev = q;
       }
-      if (j.vc[r]) count[prev][1] += static_cast<double>(j.vc[r]);
-      if (!j.vn.empty() && j.vn[r]) count[prev][2] += static_cast<double>(j.vn[r]);
+      if (j.vc[r]) prob[prev][1] += static_cast<double>(j.vc[r]);
+      if (!j.vn.empty() && j.vn[r]) prob[prev][2] += static_cast<double>(j.vn[r]);
+    }
+    for (auto& row : prob) {
+      double total = 0;
+      for (auto& kv : row) total += kv.second;
+      for (auto& kv : row) kv.second /= total;
     }
   }
 
@@ -170,14 +174,7 @@ struct ExactChain {
     const int n = static_cast<int>(names.size());
     std::vector<char> stop(n, 0);   // absorbing: the two endings and avoided states
     stop[1] = stop[2] = 1;
-    for (int s = 3; s < n; ++s)
-      for (auto& c : names[s]) stop[s] = stop[s] || c == avoid;
-    auto p = [&](int x, int y) {
-      double tot = 0;
-      for (auto& kv : count[x]) tot += kv.second;
-      auto it = count[x].find(y);
-      return it == count[x].end() ? 0.0 : it->second / tot;
-    };
+    for (int s = 3; s < n; ++s) stop[s] = std::count(names[s].begin(), names[s].end(), avoid) > 0;
     if (draws > 0) {   // push the walks forward draw by draw
       std::vector<double> mass(n, 0.0);
       mass[0] = 1;
@@ -185,8 +182,8 @@ struct ExactChain {
       for (int d = 0; d < draws; ++d) {
         std::vector<double> next(n, 0.0);
         for (int x = 0; x < n; ++x)
-          if (mass[x] > 0 && !stop[x])
-            for (auto& kv : count[x]) next[kv.first] += mass[x] * p(x, kv.first);
+          if (!stop[x])
+            for (auto& kv : prob[x]) next[kv.first] += mass[x] * kv.second;
         hit += next[target];
         for (int x = 0; x < n; ++x) mass[x] = stop[x] ? 0 : next[x];
       }
@@ -197,10 +194,9 @@ struct ExactChain {
     for (int x = 0; x < n; ++x) {
       a[x][x] = 1;
       if (stop[x]) continue;
-      for (auto& kv : count[x]) {
-        if (kv.first == target) a[x][n] += p(x, kv.first);
-        else if (!stop[kv.first]) a[x][kv.first] -= p(x, kv.first);
-      }
+      for (auto& kv : prob[x])
+        if (kv.first == target) a[x][n] += kv.second;
+        else if (!stop[kv.first]) a[x][kv.first] -= kv.second;
     }
     for (int c = 0; c < n; ++c) {
       int piv = c;
@@ -208,10 +204,7 @@ struct ExactChain {
         if (std::fabs(a[r][c]) > std::fabs(a[piv][c])) piv = r;
       std::swap(a[c], a[piv]);
       for (int r = 0; r < n; ++r)
-        if (r != c && a[r][c] != 0) {
-          const double f = a[r][c] / a[c][c];
-          for (int k = c; k <= n; ++k) a[r][k] -= f * a[c][k];
-        }
+        for (int k = n; r != c && k >= c; --k) a[r][k] -= a[r][c] / a[c][c] * a[c][k];
     }
     return a[0][n] / a[0][0];
   }
@@ -231,9 +224,7 @@ struct TempFile {
     if (fd >= 0) close(fd);
     name = buf;
   }
-  explicit TempFile(const std::string& text) : TempFile() {
-    std::ofstream(name, std::ios::binary) << text;
-  }
+  explicit TempFile(const std::string& text) : TempFile() { std::ofstream(name, std::ios::binary) << text; }
   ~TempFile() { std::remove(name.c_str()); }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -241,16 +232,13 @@ struct TempFile {
 
 inline std::string read_file(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> out;
   std::stringstream ss(text);
-  std::string l;
-  while (std::getline(ss, l)) out.push_back(l);
+  for (std::string l; std::getline(ss, l);) out.push_back(l);
   return out;
 }
 
@@ -273,19 +261,9 @@ std::string error_of(F&& f) {
   return "";
 }
 
-}  // namespace tl_test
-
-
 // ---- Added for the model tests (shapley, hta, order, budget, ...) --------
 // Error tables: each row a call and the exact message of the
 // std::invalid_argument it must throw.
-#include <functional>
-#include <stdexcept>
-
-#include <gtest/gtest.h>
-
-namespace tl_test {
-
 struct ErrorRow {
   std::string message;
   std::function<void()> call;

@@ -9,10 +9,7 @@ namespace {
 
 using namespace tl_test;
 
-struct Out {
-  std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn;
-  std::vector<std::string> name, channel;
-};
+struct Out { std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn; std::vector<std::string> name, channel; };
 
 Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output = "",
               std::string file = "") {
@@ -28,10 +25,8 @@ Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output 
 TEST(Heuristic, WorkedJourneys) {
   struct Case { std::string path; uli conv; std::vector<std::string> channel; std::vector<double> cf, cl, cn; };
   const std::vector<Case> cases = {
-      {"A > B > C", 3, {"A", "B", "C"}, {3, 0, 0}, {0, 0, 3}, {1, 1, 1}},
       {"A > B > A", 1, {"A", "B", "A"}, {1, 0, 0}, {0, 0, 1}, {0.25, 0.5, 0.25}},   // by distinct channel
       {" A>A  ", 1, {"A", "A"}, {1, 0}, {0, 1}, {0.5, 0.5}},
-      {"x", 3, {"x"}, {3}, {3}, {3}},
       {"q > r", 0, {"q", "r"}, {0, 0}, {0, 0}, {0, 0}},   // kept only with null rows
   };
   for (const Case& c : cases) {
@@ -43,41 +38,29 @@ TEST(Heuristic, WorkedJourneys) {
     EXPECT_EQ(std::vector<double>(o.cn.begin() + 1, o.cn.end()), c.cn) << c.path;
     EXPECT_EQ(o.id.back(), 1.0);
     EXPECT_EQ(o.name.back(), c.path);
+    EXPECT_TRUE(o.vf.empty() && o.vl.empty() && o.vn.empty());   // no values given
   }
-  const Out quiet = heuristic({{"a", "b", "c"}, {1, 0, 1}, {}, {}});
-  EXPECT_EQ(quiet.id, (std::vector<double>{0, 2}));   // the null journey keeps its index
-  EXPECT_TRUE(quiet.name.empty() && quiet.vf.empty());
 }
 
-// Per-channel totals against a direct count, values included.
-TEST(Heuristic, RandomJourneysAgainstDirectTotals) {
+// Linear touch is path attribution with equal weights; first and last
+// touch give the journey's conversions and value to its end points.
+TEST(Heuristic, RandomJourneysAgainstPathAttributionByHand) {
   const Journeys j = random_journeys(7, 500, 5, 6);
-  std::map<std::string, double> first, last, linear, linear_value;
-  for (size_t r = 0; r < j.vy.size(); ++r) {
-    if (!j.vc[r]) continue;
-    const std::vector<std::string> ch = pieces_by_hand(j.vy[r]);
-    const double c = static_cast<double>(j.vc[r]);
-    first[ch.front()] += c;
-    last[ch.back()] += c;
-    std::map<std::string, int> distinct;
-    for (auto& x : ch) distinct[x] = 1;
-    for (auto& d : distinct) {
-      linear[d.first] += c / distinct.size();
-      linear_value[d.first] += j.vv[r] / distinct.size();
-    }
-  }
+  const TouchRows e = attribute_by_hand(j, {}, 1.0, false);
   const Out o = heuristic(j);
-  std::map<std::string, double> f, l, n, nv;
-  for (size_t r = 0; r < o.channel.size(); ++r) {
-    f[o.channel[r]] += o.cf[r];
-    l[o.channel[r]] += o.cl[r];
-    n[o.channel[r]] += o.cn[r];
-    nv[o.channel[r]] += o.vn[r];
+  EXPECT_EQ(o.id, e.id);   // null journeys skipped, the others keep their index
+  EXPECT_TRUE(o.name.empty());
+  EXPECT_EQ(o.channel, e.channel);
+  expect_close(o.cn, e.convs, 1e-9);
+  expect_close(o.vn, e.value, 1e-9);
+  for (size_t k = 0; k < o.id.size(); ++k) {
+    const size_t r = static_cast<size_t>(o.id[k]);
+    const bool first = e.chpos[k] == 0, last = k + 1 == o.id.size() || e.chpos[k + 1] == 0;
+    EXPECT_EQ(o.cf[k], first ? j.vc[r] : 0.0);
+    EXPECT_EQ(o.vf[k], first ? j.vv[r] : 0.0);
+    EXPECT_EQ(o.cl[k], last ? j.vc[r] : 0.0);
+    EXPECT_EQ(o.vl[k], last ? j.vv[r] : 0.0);
   }
-  EXPECT_EQ(f, first);
-  EXPECT_EQ(l, last);
-  for (auto& kv : linear) EXPECT_NEAR(n[kv.first], kv.second, 1e-9);
-  for (auto& kv : linear_value) EXPECT_NEAR(nv[kv.first], kv.second, 1e-9);
 }
 
 TEST(Heuristic, ResultFile) {
@@ -120,9 +103,7 @@ TEST(Heuristic, ResultFileInFullOrNotAtAll) {
             "writing result file '/dev/full' failed");
 }
 
-struct Rules {
-  std::map<std::string, double> pos, lnd, pos_value;
-};
+struct Rules { std::map<std::string, double> pos, lnd, pos_value; };
 
 Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"direct"}) {
   int flg_file = 0, verbose = 0;

@@ -3,6 +3,8 @@
 // error naming its row, line, column or file.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "helpers.h"
 #include "journeys/journeys.h"
 
@@ -10,16 +12,8 @@ namespace {
 
 using namespace tl_test;
 
-struct Row {
-  uli i;
-  std::string path;
-  uli conv;
-  double value;
-  uli nulls;
-  bool operator==(const Row& o) const {
-    return i == o.i && path == o.path && conv == o.conv && value == o.value && nulls == o.nulls;
-  }
-};
+// Index, path, conversions, value, nulls.
+using Row = std::tuple<uli, std::string, uli, double, uli>;
 
 std::vector<Row> read_all(JourneySource s, char cha_sep = '>') {
   s.cha_sep = cha_sep;
@@ -48,11 +42,7 @@ TEST(JourneyReader, FileAndVectorsGiveTheSameRows) {
   const std::vector<Row> bare = read_all(file_source(f.name, "path", "conv", "", "", ";"));
   const Journeys conv_only{j.vy, j.vc, {}, {}};
   EXPECT_EQ(bare, read_all(conv_only.source()));
-  EXPECT_EQ(bare[1].nulls + bare[1].value, 0.0);
-  const JourneySource bare_source = conv_only.source();   // the reader keeps a reference
-  JourneyReader none(bare_source);
-  EXPECT_FALSE(none.flg_value() || none.flg_null());
-  EXPECT_EQ(none.input_file(), "");
+  EXPECT_EQ(std::get<3>(bare[1]) + std::get<4>(bare[1]), 0.0);
   TempFile header_only("path;conv\n"), no_newline("path;conv\na;1");
   EXPECT_TRUE(read_all(file_source(header_only.name, "path", "conv", "", "", ";")).empty());
   EXPECT_EQ(read_all(file_source(no_newline.name, "path", "conv", "", "", ";")).size(), 1u);
@@ -60,15 +50,10 @@ TEST(JourneyReader, FileAndVectorsGiveTheSameRows) {
 
 // A count field is a number in full, read towards zero.
 TEST(JourneyReader, CountFieldsAreNumbersReadInFull) {
-  const std::vector<std::pair<std::string, uli>> counts = {
-      {"1e+05", 100000}, {" 7 ", 7}, {"2.9", 2}, {"0.9", 0}, {"+3", 3},
-      {"18446744073709551615", ~uli{0}}};
-  for (const auto& [field, want] : counts) {
-    TempFile f("path;conv\na;" + field + "\n");
-    const std::vector<Row> rows = read_all(file_source(f.name, "path", "conv", "", "", ";"));
-    ASSERT_EQ(rows.size(), 1u) << field;
-    EXPECT_EQ(rows[0].conv, want) << field;
-  }
+  TempFile f("path;conv\na;1e+05\na; 7 \na;2.9\na;0.9\na;+3\na;18446744073709551615\n");
+  std::vector<uli> got;
+  for (const Row& r : read_all(file_source(f.name, "path", "conv", "", "", ";"))) got.push_back(std::get<2>(r));
+  EXPECT_EQ(got, (std::vector<uli>{100000, 7, 2, 0, 3, ~uli{0}}));
 }
 
 // Input -> message; "F" in a message stands for the file's name.
