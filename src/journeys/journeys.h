@@ -55,6 +55,9 @@ JourneySource input_source(int flg_file, const std::string& file, const std::str
 class JourneyReader {
  public:
   explicit JourneyReader(const JourneySource& src);
+  // The reader keeps a reference to its source, so a temporary one would
+  // dangle after the constructor returns.
+  explicit JourneyReader(JourneySource&&) = delete;
   JourneyReader(const JourneyReader&) = delete;
   JourneyReader& operator=(const JourneyReader&) = delete;
 

@@ -112,8 +112,9 @@ double scaled_total_value(const JourneySource& src) {
       for (double v : *src.vv) total += std::ldexp(v, -kValueScale);
     return total;
   }
-  JourneyReader reader(
-      file_source(src.file, src.var_path, src.var_conv, src.var_value, "", src.row_sep));
+  const JourneySource values =
+      file_source(src.file, src.var_path, src.var_conv, src.var_value, "", src.row_sep);
+  JourneyReader reader(values);
   while (reader.next()) total += std::ldexp(reader.value(), -kValueScale);
   return total;
 }
