@@ -146,7 +146,8 @@ TEST(Events, TimeStamps) {
       {"1970-01-02", 86400}, {"2024-02-29T12:30:15.5Z", 1709209815.5},
       {"2024-02-29 12:30:15+0100", 1709206215}, {"-5.25", -5.25}};
   for (const auto& c : good) EXPECT_EQ(parse_event_time(c.first), c.second) << c.first;
-  for (const char* bad : {"2023-02-29", "2024-01-01 25:00:00", "12x", "", "2024-01-01junk"})
+  for (const char* bad : {"2023-02-29", "2024-01-01 25:00:00", "12x", "", "2024-01-01junk",
+                          "2024-01-01 12:00:00."})
     EXPECT_THROW(parse_event_time(bad), std::invalid_argument) << bad;
 }
 
@@ -172,6 +173,8 @@ TEST(Events, ErrorTable) {
   std::vector<double> c, v;
   tl_test::expect_errors({
       {"channel \"a>b\" contains the channel separator \">\"", [&] { from_columns({plain}, 1, {"a>b"}, {}); }},
+      {"column user: row 2 is missing", [&] { from_columns({plain, {1, 0, 0, 0, 0, 0}}, 1, {"a"}, {}); }},
+      {"column user: row 1 is missing", [&] { from_columns({{-1, 0, 0, 0, 0, 0}}, 1, {"a"}, {}); }},
       {"column conversion: conversions in row 1 must be a whole number >= 0",
        [&] { from_columns({{0, 0, 0, 0, 1.5, 0}}, 1, {"a"}, {}); }},
       {"transform must be one of \"none\", \"collapse\", \"first\", \"frequency\", not \"last\"",
