@@ -74,6 +74,7 @@ void markov_model_method_cpp(const MarkovMethod* method, int* flg_file, std::str
   *vchannel_from_mtx = std::move(r.vchannel_from_mtx);
   *vchannel_to_mtx = std::move(r.vchannel_to_mtx);
   *vtran_prob_mtx = std::move(r.vtran_prob_mtx);
+  *nsim_start = r.nsim_start;
   // Only a run that estimates the counts reports them.
   if (*flg_out_tran_mtx <= 1) {
     *s_nconv = r.s_nconv;

@@ -266,6 +266,8 @@ struct MarkovResult {
   std::vector<std::string> vchannel_from_mtx, vchannel_to_mtx;
   std::vector<double> vtran_prob_mtx;
   double s_nconv = 0, s_nnull = 0;
+  uli nsim_start = 0;             // the batch size the simulation ended on (the
+                                  // entry points hand it back through nsim_start)
 };
 
 // The model over one journey source (the source's cha_sep is ignored: the
@@ -273,7 +275,7 @@ struct MarkovResult {
 // decide whether values and nulls count, for vectors too; vv and vn may be
 // null or empty. markov_model_cpp and markov_model_method_cpp are this with
 // their arguments gathered (their outputs are replaced, and nsim_start is
-// not updated: settings are taken by value).
+// updated from the result, as the simulation leaves it).
 MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
                         const MarkovSettings& settings);
 

@@ -75,6 +75,7 @@ ChannelCounts channel_counts(const SimulationMatrix& m, const MarkovSettings& se
   markov_simulation(&m.S, &table, &s.order, &nchannels, &max_npassi, &s.max_step, &s.nsim_start,
                     &s.ncore, &s.nfold, &s.seed, &s.conv_par, &s.rate_step_sim, &s.verbose,
                     &flg_null_i, &svc, &c.Tc, &c.Nc, &r->s_nconv, &r->s_nnull);
+  r->nsim_start = s.nsim_start;
   return c;
 }
 
@@ -212,6 +213,7 @@ MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
   check_model_settings(src, set, only_matrix);
 
   MarkovResult r;
+  r.nsim_start = set.nsim_start;
   SimulationMatrix m;
   build_simulation_matrix(src, cha_sep, set.order, set.verbose, &m);
   r.vchannels = m.vchannels;

@@ -293,6 +293,8 @@ TEST(Markov, EntryPointIsMarkovRun) {
                    &r.vattr_convs_loc, &r.vattr_convs_glob, &r.vattr_value_glob, &r.vchannel_from_mtx,
                    &r.vchannel_to_mtx, &r.vtran_prob_mtx, &r.s_nconv, &r.s_nnull, &r.vindex_raw);
   EXPECT_EQ(r.vindex, want.vindex);
+  EXPECT_EQ(s.nsim_start, want.nsim_start);   // handed back as the simulation left it
+  EXPECT_NE(want.nsim_start, settings(0).nsim_start);
   EXPECT_EQ(r.vattr_convs_glob, want.vattr_convs_glob);
   EXPECT_EQ(r.vtran_prob_mtx, want.vtran_prob_mtx);
   EXPECT_NEAR(total_of(r.vattr_value_glob), total_of(j.vv), 1e-9 * 4000);
@@ -332,6 +334,7 @@ TEST(Markov, ProgressLinesAndBatchesAddUpToThePrintedTotal) {
     walks += batch = totals[b] - batch;
   }
   EXPECT_EQ(r.s_nconv + r.s_nnull, walks);
+  EXPECT_EQ(r.nsim_start, 2 * totals.back() - batch);   // the size the next batch would have
 }
 
 void stop_at_once() { throw std::runtime_error("interrupted"); }
