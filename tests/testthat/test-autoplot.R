@@ -34,14 +34,12 @@ test_that("autoplot draws models, the order choice and comparisons", {
   expect_identical(pm$labels$x, "removal effect")
   expect_false("(unknown)" %in% ggplot2::ggplot_build(pm)$layout$panel_params[[1]]$y$get_labels())
   o <- choose_order(sample400(), nulls = "nulls", max_order = 2, seed = 1)
-  expect_s3_class(ggplot2::autoplot(o), "ggplot")
   cmp <- compare_models_mta(sample400(), nulls = "nulls", iterations = 2, max_simulations = 2000,
                             seed = 1)
   pc <- ggplot2::autoplot(cmp)
   expect_identical(levels(pc$data$model), setdiff(colnames(cmp$performance), "original"))
-  f <- tempfile(fileext = ".png")
-  ggplot2::ggsave(f, pc, width = 5, height = 4, dpi = 50)
-  expect_gt(file.size(f), 1000)
+  # ggplot2 reports most mistakes only when the chart is built
+  for (p in list(ggplot2::autoplot(o), pc)) expect_s3_class(ggplot2::ggplot_build(p), "ggplot_built")
 })
 
 test_that("tidy and glance give plain one-row-per-item tables", {
