@@ -83,11 +83,21 @@ budget_allocation <- function(model, total_budget, costs = NULL, weights = NULL,
 plot.touchlane_budget <- function(x, ...) {
   m <- rbind(current = x$current, suggested = x$budget)
   colnames(m) <- x$channel
-  op <- graphics::par(mar = c(7, 5, 3, 1))
+  top <- 1.15 * max(0, m, na.rm = TRUE)
+  ticks <- pretty(c(0, top))
+  labels <- format(ticks, big.mark = ",", scientific = FALSE, trim = TRUE)
+  # Room for the widest tick label and, beyond it, the axis title: budgets
+  # in the hundreds of thousands would otherwise run into it.
+  width <- 0.55 * max(nchar(labels))                 # lines; a digit is about half a line
+  bottom <- max(nchar(colnames(m)), 1) * 0.5 + 1.5
+  op <- graphics::par(mar = c(max(4, bottom), width + 3, 3, 1))
   on.exit(graphics::par(op))
   graphics::barplot(m, beside = TRUE, las = 2, col = c("grey70", "steelblue"), border = NA,
-                    ylab = "budget", main = "Current and suggested budget per channel",
+                    ylim = c(0, max(ticks)), axes = FALSE,
+                    main = "Current and suggested budget per channel",
                     legend.text = c("current", "suggested"),
                     args.legend = list(x = "topright", bty = "n"), ...)
+  graphics::axis(2, at = ticks, labels = labels, las = 1)
+  graphics::title(ylab = "budget", line = width + 1.5)
   invisible(x)
 }

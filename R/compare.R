@@ -103,7 +103,7 @@ plot.touchlane_comparison <- function(x, ...) {
   p <- x$performance[, colnames(x$performance) != "original", drop = FALSE] * 100
   op <- graphics::par(mar = c(max(6, 0.55 * max(nchar(colnames(p)))), 5, 3, 1))
   on.exit(graphics::par(op))
-  graphics::boxplot(p, las = 2, col = grDevices::hcl.colors(ncol(p), "Dark 3"),
+  graphics::boxplot(p, las = 2, col = model_colours(colnames(p)),
                     ylab = "simulated conversion rate (%)",
                     main = "Conversion rate under each model's advice", ...)
   graphics::abline(h = stats::median(p[, "no_reallocation"]), lty = 2, col = "grey40")

@@ -260,7 +260,7 @@ plot.touchlane_model <- function(x, what = c("conversions", "value", "share", "w
   y <- sort(y)
   op <- graphics::par(mar = c(4, max(4, 0.6 * max(nchar(names(y)), 1)), 3, 1))
   on.exit(graphics::par(op))
-  graphics::barplot(y, horiz = TRUE, las = 1, col = "steelblue", border = NA,
+  graphics::barplot(y, horiz = TRUE, las = 1, col = model_colours(x$model), border = NA,
                     xlim = c(min(0, y), max(0, y) * 1.05), main = model_title(x), xlab = what,
                     ...)
   invisible(x)

@@ -19,9 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)decrypt(text, key);
   } catch (const std::invalid_argument&) {
   }
-  std::string printable;
-  for (char c : text)
-    if (c >= 32 && c < 127) printable.push_back(c);
-  FUZZ_CHECK(decrypt(encrypt(text, key), key) == printable);
+  const std::string kept = printable_utf8(data + (size >= 32 ? 32 : 0), text.size());
+  FUZZ_CHECK(decrypt(encrypt(text, key), key) == kept);
+  FUZZ_CHECK(printable_utf8(reinterpret_cast<const uint8_t*>(kept.data()), kept.size()) == kept);
   return 0;
 }

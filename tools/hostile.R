@@ -552,6 +552,23 @@ local({
 })
 
 local({
+  base <- list(flg_file = 0, file = "", Data = journeys_ok, var_path = "path", var_conv = "conv",
+               var_value = "value", var_null = "nulls", row_sep = ";", cha_sep = ">")
+  extra <- c(with_data(journey_frames()), with_files(bad_files()),
+             list(no_nulls = list(var_null = ""), no_sep = list(cha_sep = "")))
+  add_sweep("probabilistic_R", base, extra)
+})
+
+local({
+  base <- list(paths = c("a>b", "b"), days = c("3>0", "1"), conversions = c(2, 1),
+               value = c(10, 5), channel_sep = ">")
+  add_sweep("additive_hazard_R", base, list(
+    days_short = list(days = c("3", "1")), days_bad = list(days = c("x>y", "-1")),
+    days_huge = list(days = c("1e308>0", "1e308")), days_fewer = list(days = "1"),
+    no_value = list(value = NULL), lengths_differ = list(conversions = 1)))
+})
+
+local({
   base <- list(model = "linear", flg_file = 0, file = "", Data = journeys_ok, var_path = "path",
                var_conv = "conv", var_value = "value", var_null = "nulls", row_sep = ";",
                cha_sep = ">", settings = list(), nrep = 3, seed = 1, threads = 1)

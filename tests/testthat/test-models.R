@@ -268,6 +268,9 @@ test_that("the media-mix comparison, text and complexity functions vectorise and
   expect_length(enc, 3)
   expect_null(names(enc))
   expect_identical(decrypt_text(enc, key), c("display > search", "", "a"))
+  cafe <- "caf\u00e9"   # the same cipher text from either encoding, UTF-8 back
+  expect_identical(encrypt_text(iconv(cafe, "UTF-8", "latin1"), key), encrypt_text(cafe, key))
+  expect_identical(decrypt_text(encrypt_text(cafe, key), key), cafe)
   expect_error(encrypt_text("x", c(key, key)), "`key` must be a single string")
   cx <- describe_complexity(data.frame(path = c("a > b", "c", "b > a")), order = 2)
   expect_named(cx, c("journeys", "channels", "states", "group_states"))
