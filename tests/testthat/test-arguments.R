@@ -7,6 +7,11 @@ test_that("bad journeys and settings are refused with the column, row or argumen
   h <- function(d, ...) heuristic_models(d, conversions = "conv", ...)
   f <- tempfile()
   hdr <- write_lines_raw("path;total\na;1\n")
+  ev1 <- data.frame(u = 1, t = 1, ch = "a", cv = 0)
+  damaged <- shapley(j5, conversions = "conv")
+  damaged$channels$conversions <- as.character(damaged$channels$conversions)
+  no_unknown <- shapley(j5, conversions = "conv", nulls = "n", kind = "odds")
+  no_unknown$weights <- head(no_unknown$weights, -1)
   cases <- list(
     alist(h(bad("path", c("a", NA, "b", "a", NA))), "column 'path' (path): rows 2, 5 NA"),
     alist(h(bad("path", c("a", "b", " ", "a", ""))), "column 'path' (path): rows 3, 5 empty"),
@@ -37,7 +42,41 @@ test_that("bad journeys and settings are refused with the column, row or argumen
     alist(compare_models_mta(), "give the journeys as `data` (a data frame)"),
     alist(markov_model(j5, conversions = "conv", kind = 2), "`kind` must be one of \"removal\", "),
     alist(markov_model(j5, conversions = "conv", order = 1.5),
-         "`order` must be a whole number from 1 to 1e+06"),
+         "`order` must be a whole number from 1 to 10000"),
+    alist(markov_model(j5, conversions = "conv", order = 1e6), "`order` must be a whole number from 1 to 10000"),
+    alist(markov_model(j5, conversions = "conv", simulations = 5),
+         "`simulations` (5) must be at least `folds` x `threads` (10 x 1)"),
+    alist(markov_model(j5, conversions = "conv", simulations = 100, growth = 1.001),
+         "`growth` (1.001) must be greater than 1 and grow `simulations` (100) by at least one simulation"),
+    alist(markov_model(j5, conversions = "conv", tolerance = 0), "`tolerance` must be a positive number, not 0"),
+    alist(markov_model(j5[0, ], conversions = "conv"),
+         "there are no journeys (`data` has no rows): the Markov model needs at least one"),
+    alist(shapley(data.frame(path = paste(letters, collapse = ">"), conversions = 1)),
+         "use the simplified method (simplified = TRUE)"),
+    alist(summary(damaged), "`object` is not an intact Touchlane model"),
+    alist(new_paths_attribution(j5, c(a = 1, b = -2, c = 1, "(unknown)" = 0), conversions = "conv"),
+         "`weights`: row 2 negative (channel 'b': -2); weights must be at least 0"),
+    alist(new_paths_attribution(j5, no_unknown, conversions = "conv"),
+         "`weights` needs exactly one weight named \"(unknown)\""),
+    alist(attribution(j5, models = "markov", conversions = "conv", oder = 2),
+         "setting `oder` not used by model \"markov\"; their settings: horizon, max_steps, method, order, simulations, threads"),
+    alist(attribution(j5, models = c("first", "last"), conversions = "conv", halflife = 3, order = 2),
+         "settings `halflife`, `order` not used by models \"first\", \"last\"; they take no settings"),
+    alist(attribution(j5, models = "first", conversions = "conv", 2), "model settings in `...` must be named"),
+    alist(h(j5, channel_sep = "\u2192"), "`channel_sep` must be one single-byte character such as \">\" or \";\", not \"\u2192\""),
+    alist(h(j5, channel_sep = ">>"), "`channel_sep` must be one single-byte character"),
+    alist(h(j5, field_sep = ";;"), "`field_sep` must be one single-byte character"),
+    alist(next_best_action("a", structure(list(), class = "touchlane_nba"), channel_sep = ">>"),
+         "`channel_sep` must be one single-byte character"),
+    alist(journeys_sql("e", "u", "t", "ch", "cv", channel_sep = "\u2192"), "`channel_sep` must be one single-byte"),
+    alist(journeys_sql(c("a", "b"), "u", "t", "ch", "cv"), "table must be the name of one table (a single string)"),
+    alist(journeys_from_events(ev1, "u", "t", "ch", "cv", channel_sep = ">>"), "`channel_sep` must be one single-byte"),
+    alist(journeys_from_events(ev1, "u", "t", "ch", "cv", lookback_days = c(1, 2)),
+         "lookback_days must be a number >= 0 or Inf"),
+    alist(journeys_from_events(transform(ev1, cv = factor(cv)), "u", "t", "ch", "cv"),
+         "column \"cv\" (conversion) must be numeric or TRUE/FALSE, not factor"),
+    alist(journeys_from_events(transform(ev1, v = factor(3)), "u", "t", "ch", "cv", value = "v"),
+         "column \"v\" (value) must be numeric or TRUE/FALSE, not factor"),
     alist(markov_model(j5, conversions = "conv", simulations = 0),
          "`simulations` must be a whole number of at least 1"),
     alist(markov_model(j5, conversions = "conv", seed = -1), "`seed` must be a whole number from 0 to"),
@@ -138,7 +177,7 @@ test_that("the documented defaults are the ones used, on data where they matter"
     list(function(...) try_msg(plain(new_paths_attribution(j5, coef(lr), conversions = "conv", ...))),
          "masked", FALSE, TRUE),
     list(function(...) transition_matrix(d, ...), "order", 1L, 2L),
-    list(attr1, "models", c("first", "last", "linear", "markov", "shapley", "logistic"), "first",
+    list(attr1, "models", c("first", "last", "linear", "markov", "shapley", "logistic"), "markov",
          list(nulls = "nulls", simulations = 1e4)),
     list(attr1, "position_shares", c(first = 0.4, last = 0.4), c(first = 0.2, last = 0.2),
          list(models = "position")),
