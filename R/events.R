@@ -210,7 +210,7 @@ journey_table <- function(r, times) {
 ##' in SQLite and PostgreSQL; backticks in BigQuery (backslash escapes) and
 ##' Spark (a backtick doubled). Literals are quoted with `'` doubled in SQLite
 ##' and PostgreSQL and backslash escapes in BigQuery; in Spark a separator
-##' `'` or `\\` is refused, as is any control character in BigQuery and Spark
+##' `'` or `\` is refused, as is any control character in BigQuery and Spark
 ##' names or separators. The query's own steps are named so that they never
 ##' hide the events table.
 ##'
