@@ -123,6 +123,9 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
                stringsAsFactors = FALSE)
   })
   long <- do.call(rbind, res)
+  if (!nrow(long))
+    tl_stop("the journeys have no conversions (column '", j$conversions, "' is 0 throughout): ",
+            "nothing to attribute")
   long <- long[long$channel != "(unknown)" | long$conversions != 0, , drop = FALSE]
   # one channel order for all models: most credited (on average) first
   avg <- tapply(long$conversions, long$channel, sum)

@@ -186,6 +186,8 @@ test_that("the native and SQL routes give the same journeys or the same refusal"
   if (!"postgres" %in% names(cons)) skip("no PostgreSQL server: run the tests through tools/run.sh test")
 })
 
+plain_journeys <- function(x) { attr(x, "untouched") <- NULL; rownames(x) <- NULL; x }
+
 test_that("database failures, streaming and result files are checked on every engine", {
   cons <- engines()
   on.exit(for (con in cons) DBI::dbDisconnect(con))
@@ -237,8 +239,6 @@ test_that("database failures, streaming and result files are checked on every en
   unlink(dir, recursive = TRUE)
   if (!"postgres" %in% names(cons)) skip("no PostgreSQL server: run the tests through tools/run.sh test")
 })
-
-plain_journeys <- function(x) { attr(x, "untouched") <- NULL; rownames(x) <- NULL; x }
 
 # Readers of a quoted name or literal by each engine's lexical rules (not by
 # the code that writes them): the decoded text and the characters left.
