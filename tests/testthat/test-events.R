@@ -147,6 +147,7 @@ test_that("the native and SQL routes give the same journeys or the same refusal"
     list(identity, list(transform = "collapse", times = TRUE, lookback_touches = 2), NULL),
     list(identity, list(transform = "frequency", table = "Touches"), NULL),
     list(identity, list(table = "tl_journeys", transform = "first", times = TRUE), NULL),
+    list(identity, list(table = "e\"v'e`n\\ts"), NULL),
     list(set("ch", 1, "x>y"), list(), 'channel "x>y" contains the channel separator ">"'),
     list(set("u", 2, NA), list(), c('column "u" (user): ', "row", " missing")),
     list(set("t", 2, NA), list(), c('column "t" (time): ', "row", " missing")),
