@@ -537,8 +537,10 @@ journeys_from_db <- function(con, table, ..., dialect = NULL, file_output = NULL
   # the columns as the table has them: a misspelt name would otherwise be
   # read as a string constant by SQLite
   have <- names(db_query(con, sprintf("SELECT * FROM %s WHERE 1 = 0", q$tbl)))
+  # quoted names are exact in PostgreSQL; the other engines ignore case
+  fold <- if (dialect == "postgres") identity else tolower
   for (a in names(q$cols))
-    if (!q$cols[[a]] %in% have)
+    if (!fold(q$cols[[a]]) %in% fold(have))
       stop(sprintf("column \"%s\" (%s) not found in table \"%s\"; its columns are: %s", q$cols[[a]], a,
                    table, paste(have, collapse = ", ")), call. = FALSE)
   if ("order_by" %in% names(q$cols)) {
