@@ -174,8 +174,7 @@ tie_key <- function(x) {
   if (is.null(x)) return(NULL)
   if (is.numeric(x) || inherits(x, "POSIXt") || inherits(x, "Date")) return(as.double(x))
   x <- as.character(x)
-  key <- as.double(match(x, sort(unique(x[!is.na(x)]), method = "radix")))
-  key
+  as.double(match(x, sort(unique(x[!is.na(x)]), method = "radix")))
 }
 
 journey_table <- function(r, times) {
@@ -536,16 +535,18 @@ journeys_from_db <- function(con, table, ..., dialect = NULL, file_output = NULL
   q <- sql_parts(table, ..., dialect = dialect)
   # the columns as the table has them: a misspelt name would otherwise be
   # read as a string constant by SQLite
-  have <- names(db_query(con, sprintf("SELECT * FROM %s WHERE 1 = 0", q$tbl)))
+  empty <- db_query(con, sprintf("SELECT * FROM %s WHERE 1 = 0", q$tbl))
+  have <- names(empty)
   # quoted names are exact in PostgreSQL; the other engines ignore case
   fold <- if (dialect == "postgres") identity else tolower
   for (a in names(q$cols))
     if (!fold(q$cols[[a]]) %in% fold(have))
       stop(sprintf("column \"%s\" (%s) not found in table \"%s\"; its columns are: %s", q$cols[[a]], a,
                    table, paste(have, collapse = ", ")), call. = FALSE)
+  # text ties are ordered by bytes, as journeys_from_events() orders them
   if ("order_by" %in% names(q$cols)) {
-    probe <- db_query(con, sprintf("SELECT %s FROM %s WHERE 1 = 0", q$qc[["order_by"]], q$tbl))
-    q$tie_bytes <- is.character(probe[[1]]) || is.factor(probe[[1]])
+    tie <- empty[[match(fold(q$cols[["order_by"]]), fold(have))]]
+    q$tie_bytes <- is.character(tie) || is.factor(tie)
   }
   sql_refuse(db_query(con, sql_check_query(q)), q)
   sql <- sql_query(q)

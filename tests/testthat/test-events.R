@@ -176,6 +176,10 @@ test_that("the native and SQL routes give the same journeys or the same refusal"
     if (is.null(want)) expect_s3_class(native, "data.frame") else refused(native, paste("native", k))
     for (e in names(cons)) {
       DBI::dbWriteTable(cons[[e]], table, ev, overwrite = TRUE, row.names = FALSE)
+      # a collation that is not byte order, as a database's default may be
+      if (e == "postgres")
+        DBI::dbExecute(cons[[e]], sprintf('ALTER TABLE %s ALTER COLUMN id TYPE text COLLATE "und-x-icu"',
+                                          DBI::dbQuoteIdentifier(cons[[e]], table)))
       got <- route_result(do.call(journeys_from_db, c(list(cons[[e]], table), a)))
       if (is.null(want)) expect_equal(got, native, info = paste(e, k)) else refused(got, paste(e, k))
       DBI::dbRemoveTable(cons[[e]], table)
