@@ -3,8 +3,9 @@
 # A model joins attribution() by defining, in its own file, an unexported
 # function attr_model_<name>(j, ..., seed, verbose) that takes the checked
 # journey arguments `j` (see journey_args()) and returns
-# data.frame(channel, conversions, value) with one row per channel. It ignores
-# the settings in `...` that it does not use.
+# data.frame(channel, conversions, value) with one row per channel. Its
+# named arguments after `...` are its settings: attribution() refuses a
+# setting that no chosen model names.
 
 #' Sample journeys bundled with the package
 #'
@@ -45,7 +46,8 @@ attribution_models <- function() {
 #' Models: `"first"`, `"last"`, `"linear"` (heuristic rules, entry point
 #' `heuristic_models_R`), `"position"` (position-based: shares set by
 #' `position_shares = c(first = 0.4, last = 0.4)`, the rest split evenly
-#' over the middle touches; entry point `rule_models_R`),
+#' over the middle touches; shares above 1 in total by rounding, at most
+#' 1e-12, leave the middle touches nothing; entry point `rule_models_R`),
 #' `"last_non_direct"` (the last touch not in `direct_channels`, default
 #' `"direct"`), `"markov"` (removal effects, `markov_model_R`;
 #' settings `order`, `simulations`, `threads`, `max_steps`, and `method =
@@ -62,7 +64,8 @@ attribution_models <- function() {
 #' @param models Names of the models to run.
 #' @param ... Model settings passed to every model (for example
 #'   `order = 2L` or `threads = 2L` for `"markov"`); a model ignores the
-#'   settings it does not use.
+#'   settings it does not use, but a setting no chosen model uses (a
+#'   misspelt name, say) is an error that lists the known settings.
 #' @param nulls Name of the column holding the counts of journeys that did
 #'   not convert (needed by `"logistic"`), or `NULL`.
 #' @param wide `TRUE` for one row per channel and one column per model
@@ -106,18 +109,23 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
     tl_stop("`models`: unknown model ", paste0('"', unknown, '"', collapse = ", "),
             "; known models: ", paste0('"', known, '"', collapse = ", "))
   models <- unique(models)
+  check_settings(list(...), models, bootstrap > 0)
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep)
   if (is.null(seed)) seed <- sample.int(.Machine$integer.max, 1L)
   ns <- asNamespace("Touchlane")
   res <- lapply(models, function(m) {
     f <- get(paste0("attr_model_", m), envir = ns, mode = "function")
     r <- f(j, ..., seed = seed, verbose = verbose)
-    data.frame(channel = as.character(r$channel), model = m,
+    n <- length(r$channel)
+    data.frame(channel = as.character(r$channel), model = rep(m, n),
                conversions = as.numeric(r$conversions),
-               value = if (nzchar(j$value)) as.numeric(r$value) else NA_real_,
+               value = if (nzchar(j$value)) as.numeric(r$value) else rep(NA_real_, n),
                stringsAsFactors = FALSE)
   })
   long <- do.call(rbind, res)
+  if (!nrow(long))
+    tl_stop("the journeys have no conversions (column '", j$conversions, "' is 0 throughout): ",
+            "nothing to attribute")
   long <- long[long$channel != "(unknown)" | long$conversions != 0, , drop = FALSE]
   # one channel order for all models: most credited (on average) first
   avg <- tapply(long$conversions, long$channel, sum)
@@ -136,6 +144,27 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
   if (bootstrap > 0) out <- attribution_intervals(out, j, models, list(...), bootstrap, level, seed)
   if (wide) return(attribution_wide(out))
   structure(out, class = c("touchlane_attribution", "data.frame"))
+}
+
+# Settings no chosen model reads are refused: a misspelt `oder = 2` would
+# otherwise leave the default in force without a word.
+check_settings <- function(settings, models, bootstrap) {
+  if (!length(settings)) return(invisible(NULL))
+  nm <- names(settings)
+  if (is.null(nm) || !all(nzchar(nm)))
+    tl_stop("model settings in `...` must be named, as in order = 2")
+  ns <- asNamespace("Touchlane")
+  known <- unique(unlist(lapply(models, function(m) {
+    setdiff(names(formals(get(paste0("attr_model_", m), envir = ns))), c("j", "...", "seed", "verbose"))
+  })))
+  if (bootstrap) known <- union(known, "threads")
+  unused <- setdiff(nm, known)
+  if (length(unused))
+    tl_stop(if (length(unused) == 1) "setting " else "settings ", paste0("`", unused, "`", collapse = ", "),
+            " not used by model", if (length(models) > 1) "s", " ", paste0('"', models, '"', collapse = ", "),
+            if (length(known)) paste0("; their settings: ", paste(sort(known), collapse = ", "))
+            else "; they take no settings")
+  invisible(NULL)
 }
 
 attribution_wide <- function(long) {
@@ -210,7 +239,7 @@ heuristic_channels <- function(j, rule) {
                                        chans),
              value = if (nzchar(j$value))
                per_channel(r$vpath_channel, r[[paste0("vpath_attr_value_", rule)]], chans)
-             else NA_real_,
+             else rep(NA_real_, length(chans)),
              stringsAsFactors = FALSE)
 }
 

@@ -25,7 +25,7 @@ bootstrap_settings <- function(settings) {
     s$exact <- as.numeric(markov_method(settings$method) == "exact")
   if (!is.null(settings$horizon))
     s$unlimited <- as.numeric(markov_horizon(settings$horizon) == "unlimited")
-  if (!is.null(settings$order)) s$order <- as_whole(settings$order, "order", 1, 1e6)
+  if (!is.null(settings$order)) s$order <- as_order(settings$order)
   if (!is.null(settings$simulations))
     s$nsim_start <- as_whole(settings$simulations, "simulations", 1)
   if (!is.null(settings$max_steps)) s$max_step <- as_whole(settings$max_steps, "max_steps", 0)

@@ -7,7 +7,9 @@
 ##' by the conversion.
 ##'
 ##' Per user, events run in time order; ties keep their input order, or
-##' follow `order_by` when given. Each conversion ends a journey made of the
+##' follow `order_by` when given (numbers by value, text by its bytes, as
+##' the databases of [journeys_from_db()] compare it, whatever the
+##' session's collation). Each conversion ends a journey made of the
 ##' touches since the previous conversion; touches after a user's last
 ##' conversion form a non-converting journey (one null). Lookback drops
 ##' touches more than `lookback_days` before the journey's end (the
@@ -34,8 +36,11 @@
 ##'   ignored when `file` is given.
 ##' @param user,time,channel,conversion names of the columns holding the user
 ##'   id, the time stamp, the channel (`NA` or `""`: no touch) and the number
-##'   of conversions (0 for a touch; `TRUE`/`FALSE` work too).
-##' @param value name of the column of conversion value, or `NULL`.
+##'   of conversions (0 for a touch; `TRUE`/`FALSE` work too; a factor is
+##'   refused, as its codes are not its labels). A missing user, time or
+##'   conversion is an error naming the column and rows.
+##' @param value name of the column of conversion value (numeric; missing
+##'   only on rows without a conversion), or `NULL`.
 ##' @param lookback_days,lookback_touches lookback window (`Inf`: none).
 ##' @param transform `"none"`, `"collapse"`, `"first"` or `"frequency"`.
 ##' @param file a delimited events file, instead of `events`.
@@ -45,8 +50,10 @@
 ##'   rows are then distinct by path and days. The `"time_decay"` model needs
 ##'   it. Not with `transform = "frequency"`.
 ##' @param grouped `TRUE` when the file holds each user's events together.
-##' @param channel_sep separator between channels in the paths written.
-##' @param field_sep separator between fields of the events file.
+##' @param channel_sep separator between channels in the paths written: one
+##'   single-byte character; a channel containing it is an error.
+##' @param field_sep separator between fields of the events file: one
+##'   single-byte character.
 ##' @return A data.frame with columns `path`, `conversions`, `nulls`,
 ##'   `value` (0 without a value column) and, with `times = TRUE`, `days`;
 ##'   rows sorted by path (byte order).
@@ -68,7 +75,10 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
       stop(sprintf("%s must be the name of a column", a), call. = FALSE)
   check_flag(times, "times")
   check_flag(grouped, "grouped")
+  check_sep(channel_sep, "channel_sep")
+  check_sep(field_sep, "field_sep")
   transform <- match_kind(transform, c("none", "collapse", "first", "frequency"), "transform")
+  sql_check_limits(times, transform, lookback_days, lookback_touches, channel_sep)
   settings <- list(channel_sep, as.double(lookback_days), as.double(lookback_touches), transform,
                    as.integer(times))
   if (!is.null(file)) {
@@ -90,8 +100,7 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
       events[[name]]
     }
     u <- col(user, "user")
-    if (anyNA(u)) stop(sprintf("column \"%s\" (user): row %d is missing", user, which(is.na(u))[1]),
-                       call. = FALSE)
+    refuse_rows(which(is.na(u)), user, "user", "missing")
     uu <- unique(u)
     uid <- match(u, uu) - 1L
     ch <- col(channel, "channel")
@@ -105,14 +114,28 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
       cid <- match(ch, levs) - 1L
       cid[is.na(cid)] <- -1L
     }
-    r <- do.call(.Call, c(list("journeys_from_events_R", 0L, "", uid, length(uu),
-                               event_seconds(col(time, "time"), time), cid, as.character(levs),
-                               as.double(col(conversion, "conversion")),
-                               if (is.null(value)) NULL else as.double(col(value, "value")),
-                               tie_key(col(order_by, "order_by")), character(), ";"), settings,
+    tm <- event_seconds(col(time, "time"), time)
+    refuse_rows(which(is.na(tm)), time, "time", "missing")
+    cv <- event_numbers(col(conversion, "conversion"), conversion, "conversion")
+    refuse_rows(which(is.na(cv)), conversion, "conversion", "missing")
+    bad <- which(cv < 0 | cv != floor(cv) | !is.finite(cv))
+    refuse_rows(bad, conversion, "conversion", sprintf("not a whole number >= 0 (%s)", format(cv[bad[1]])))
+    v <- if (!is.null(value)) event_numbers(col(value, "value"), value, "value")
+    if (!is.null(v)) refuse_rows(which(cv > 0 & is.na(v)), value, "value", "missing on a conversion")
+    tie <- tie_key(col(order_by, "order_by"))
+    if (!is.null(tie)) refuse_rows(which(is.na(tie)), order_by, "order_by", "missing")
+    r <- do.call(.Call, c(list("journeys_from_events_R", 0L, "", uid, length(uu), tm, cid,
+                               as.character(levs), cv, v, tie, character(), ";"), settings,
                           list(0L, PACKAGE = "Touchlane")))
   }
   journey_table(r, times)
+}
+
+# Refuses the rows `bad` of a column, naming the column and what is wrong
+# there, in the words the SQL route uses too.
+refuse_rows <- function(bad, name, what, problem) {
+  if (length(bad))
+    stop(sprintf("column \"%s\" (%s): %s %s", name, what, bad_rows(bad), problem), call. = FALSE)
 }
 
 check_flag <- function(x, name) {
@@ -136,9 +159,22 @@ event_seconds <- function(x, name) {
        call. = FALSE)
 }
 
+# Conversions and values: numbers or TRUE/FALSE. A factor's codes are not
+# its labels, so factors are refused.
+event_numbers <- function(x, name, what) {
+  if (!is.numeric(x) && !is.logical(x))
+    stop(sprintf("column \"%s\" (%s) must be numeric or TRUE/FALSE, not %s", name, what, class(x)[1]),
+         call. = FALSE)
+  as.double(x)
+}
+
+# Ties of time follow order_by: numbers and times by value, text by its
+# bytes (as the databases compare it), whatever the session's collation.
 tie_key <- function(x) {
   if (is.null(x)) return(NULL)
-  if (is.numeric(x) || inherits(x, "POSIXt") || inherits(x, "Date")) as.double(x) else as.double(xtfrm(x))
+  if (is.numeric(x) || inherits(x, "POSIXt") || inherits(x, "Date")) return(as.double(x))
+  x <- as.character(x)
+  as.double(match(x, sort(unique(x[!is.na(x)]), method = "radix")))
 }
 
 journey_table <- function(r, times) {
@@ -159,17 +195,36 @@ journey_table <- function(r, times) {
 ##' [journeys_from_events()], with the same rules, lookback, transforms and
 ##' `days` column. Ties of time are broken by `order_by`: SQL has no input
 ##' order, so without it tied events come in an order the engine chooses.
+##' Text in `order_by` must compare by bytes for the result to match
+##' [journeys_from_events()]: SQLite, BigQuery and Spark do so; in
+##' PostgreSQL give the column the "C" collation ([journeys_from_db()]
+##' does it for you).
+##'
+##' The query itself does not refuse bad events; [journeys_from_db()] runs
+##' a check query first and refuses what [journeys_from_events()] refuses
+##' (missing users, times, conversions, or values of conversions; conversions
+##' that are not whole numbers >= 0; channels containing `channel_sep`).
+##'
+##' Names are quoted by each engine's rules: double quotes (doubled inside)
+##' in SQLite and PostgreSQL; backticks in BigQuery (backslash escapes) and
+##' Spark (a backtick doubled). Literals are quoted with `'` doubled in SQLite
+##' and PostgreSQL and backslash escapes in BigQuery; in Spark a separator
+##' `'` or `\` is refused, as is any control character in BigQuery and Spark
+##' names or separators. The query's own steps are named so that they never
+##' hide the events table.
 ##'
 ##' The `sqlite` and `postgres` dialects are tested against the native
 ##' builder on real databases. The `bigquery` and `spark` dialects are
 ##' checked as text only: they were not run here.
 ##'
 ##' @inheritParams journeys_from_events
-##' @param table the table (or view) of events; `"schema.table"` is split at
-##'   the dot and each part quoted.
+##' @param table the table (or view) of events, a single string;
+##'   `"schema.table"` is split at the dot and each part quoted.
 ##' @param time_type `"timestamp"`: the time column is a timestamp or date
-##'   (ISO text in SQLite, read to whole seconds); `"seconds"`: it holds
-##'   seconds since 1970-01-01 UTC.
+##'   (in SQLite ISO text, read to whole seconds, or numbers of seconds
+##'   since 1970 as `DBI::dbWriteTable()` stores `POSIXct`; a `Date` stored
+##'   by RSQLite as a number of days is not told apart: write dates as text);
+##'   `"seconds"`: it holds seconds since 1970-01-01 UTC.
 ##' @param dialect `"sqlite"`, `"postgres"`, `"bigquery"` or `"spark"`.
 ##' @return The query text, a single string.
 ##' @examples
@@ -181,26 +236,117 @@ journeys_sql <- function(table, user, time, channel, conversion, value = NULL,
                          lookback_days = Inf, lookback_touches = Inf, transform = "none",
                          order_by = NULL, times = FALSE, time_type = "timestamp",
                          channel_sep = ">", dialect = "sqlite") {
+  q <- sql_parts(table, user, time, channel, conversion, value, lookback_days, lookback_touches,
+                 transform, order_by, times, time_type, channel_sep, dialect)
+  sql_query(q)
+}
+
+# The checked arguments of a journey query, with the dialect's quoting and
+# the names of its internal steps.
+sql_parts <- function(table, user, time, channel, conversion, value = NULL,
+                      lookback_days = Inf, lookback_touches = Inf, transform = "none",
+                      order_by = NULL, times = FALSE, time_type = "timestamp",
+                      channel_sep = ">", dialect = "sqlite", tie_bytes = FALSE) {
   dialect <- match_kind(dialect, c("sqlite", "postgres", "bigquery", "spark"), "dialect")
   transform <- match_kind(transform, c("none", "collapse", "first", "frequency"), "transform")
   time_type <- match_kind(time_type, c("timestamp", "seconds"), "time_type")
+  if (!is.character(table) || length(table) != 1L || is.na(table) || !nzchar(table))
+    stop("table must be the name of one table (a single string)", call. = FALSE)
+  for (a in c("user", "time", "channel", "conversion"))
+    if (!is.character(get(a)) || length(get(a)) != 1L || is.na(get(a)))
+      stop(sprintf("%s must be the name of a column", a), call. = FALSE)
+  for (a in c("value", "order_by"))
+    if (!is.null(get(a)) && (!is.character(get(a)) || length(get(a)) != 1L || is.na(get(a))))
+      stop(sprintf("%s must be the name of a column, or NULL", a), call. = FALSE)
   sql_check_limits(times, transform, lookback_days, lookback_touches, channel_sep)
   d <- sql_dialect(dialect)
-  # Names are quoted in this order so that the first bad one is reported.
-  tbl <- paste(vapply(strsplit(table, ".", fixed = TRUE)[[1]], d$q, ""), collapse = ".")
-  epoch <- sql_epoch(d$q(time), time_type, dialect)
+  parts <- strsplit(table, ".", fixed = TRUE)[[1]]
+  cols <- c(user = user, time = time, channel = channel, conversion = conversion, value = value,
+            order_by = order_by)
+  list(dialect = dialect, d = d, transform = transform, time_type = time_type, times = times,
+       lookback_days = lookback_days, lookback_touches = lookback_touches, channel_sep = channel_sep,
+       # Names are quoted in this order so that the first bad one is reported.
+       tbl = paste(vapply(parts, d$q, ""), collapse = "."), cols = cols,
+       qc = vapply(cols, d$q, ""), sep = d$lit(channel_sep), tie_bytes = tie_bytes,
+       step = sql_step_names(parts))
+}
+
+# The internal steps of the query are named so that none can be the events
+# table (a step named like it would hide it, case aside).
+sql_step_names <- function(parts) {
+  steps <- c("ev", "numbered", "cut", "ended", "touches", "kept", "shaped", "running", "journeys")
+  prefix <- "tl_"
+  while (any(tolower(paste0(prefix, steps)) %in% tolower(parts))) prefix <- paste0(prefix, "_")
+  stats::setNames(paste0(prefix, steps), steps)
+}
+
+# The quoted time column as seconds since 1970.
+sql_time <- function(q) sql_epoch(q$qc[["time"]], q$time_type, q$dialect)
+
+sql_query <- function(q) {
+  d <- q$d
+  s <- q$step
+  tie <- if (!"order_by" %in% names(q$cols)) "0" else
+    paste0(q$qc[["order_by"]], if (q$tie_bytes && q$dialect == "postgres") " COLLATE \"C\"")
   ev <- sprintf("SELECT %s AS tl_user, %s AS tl_time, %s AS tl_channel, COALESCE(%s, 0) AS tl_conv, %s AS tl_value, %s AS tl_tie FROM %s",
-                d$q(user), epoch, d$q(channel), d$q(conversion),
-                if (is.null(value)) "0" else sprintf("COALESCE(%s, 0)", d$q(value)),
-                if (is.null(order_by)) "0" else d$q(order_by), tbl)
-  ctes <- c(ev = ev, sql_touches(lookback_days, lookback_touches),
-            shaped = sql_shape(transform, d))
-  ctes <- c(ctes, sql_journeys(dialect, d, times, lit_sep = d$lit(channel_sep)))
+                q$qc[["user"]], sql_time(q), q$qc[["channel"]], q$qc[["conversion"]],
+                if (!"value" %in% names(q$cols)) "0" else sprintf("COALESCE(%s, 0)", q$qc[["value"]]),
+                tie, q$tbl)
+  ctes <- c(stats::setNames(ev, s[["ev"]]), sql_touches(q$lookback_days, q$lookback_touches, s),
+            stats::setNames(sql_shape(q$transform, d, s), s[["shaped"]]),
+            sql_journeys(q$dialect, d, q$times, q$sep, s))
+  times <- q$times
   final <- sprintf(paste("SELECT tl_path AS path, SUM(tl_jconv) AS conversions,",
                          "SUM(CASE WHEN tl_jconv = 0 THEN 1 ELSE 0 END) AS nulls, SUM(tl_jvalue) AS value%s",
-                         "FROM journeys GROUP BY tl_path%s"),
-                   if (times) ", tl_days AS days" else "", if (times) ", tl_days" else "")
+                         "FROM %s GROUP BY tl_path%s"),
+                   if (times) ", tl_days AS days" else "", s[["journeys"]], if (times) ", tl_days" else "")
   paste0("WITH\n", paste0(names(ctes), " AS (\n  ", ctes, "\n)", collapse = ",\n"), "\n", final)
+}
+
+# One row of counts of the events the native builder refuses, so that both
+# routes refuse the same tables: missing users, times the database cannot
+# read, conversions that are missing or not whole numbers >= 0, conversions
+# without a value, missing tie breakers, and channels holding the
+# separator (with one example of each of the last two).
+sql_check_query <- function(q) {
+  n <- function(cond) sprintf("SUM(CASE WHEN %s THEN 1 ELSE 0 END)", cond)
+  cv <- q$qc[["conversion"]]
+  has <- switch(q$dialect, sqlite = , spark = "instr(%s, %s) > 0", postgres = , bigquery = "strpos(%s, %s) > 0")
+  sep_in <- sprintf(has, q$qc[["channel"]], q$sep)
+  conv_bad <- sprintf("%s < 0 OR %s <> CAST(%s AS %s)", cv, cv, cv,
+                      if (q$dialect == "bigquery") "INT64" else if (q$dialect == "sqlite") "INTEGER" else "BIGINT")
+  cols <- c(user = n(sprintf("%s IS NULL", q$qc[["user"]])),
+            time = n(sprintf("(%s) IS NULL", sql_time(q))),
+            conversion_null = n(sprintf("%s IS NULL", cv)),
+            conversion = n(conv_bad),
+            conversion_example = sprintf("MIN(CASE WHEN %s THEN %s END)", conv_bad, cv),
+            value = if ("value" %in% names(q$cols))
+              n(sprintf("%s > 0 AND %s IS NULL", cv, q$qc[["value"]])),
+            order_by = if ("order_by" %in% names(q$cols)) n(sprintf("%s IS NULL", q$qc[["order_by"]])),
+            channel = n(sep_in),
+            channel_example = sprintf("MIN(CASE WHEN %s THEN %s END)", sep_in, q$qc[["channel"]]))
+  sprintf("SELECT %s FROM %s", paste(cols, "AS", names(cols), collapse = ", "), q$tbl)
+}
+
+# Refuses, as the native builder does, what the counts of sql_check_query()
+# show, in the words of journeys_from_events().
+sql_refuse <- function(chk, q) {
+  num <- function(x) if (is.null(x) || is.na(x)) 0 else as.numeric(x)
+  refuse <- function(k, a, problem)
+    if (num(k) > 0)
+      stop(sprintf("column \"%s\" (%s): %s %s", q$cols[[a]], a,
+                   if (num(k) == 1) "1 row" else paste(format(num(k), big.mark = ","), "rows"), problem),
+           call. = FALSE)
+  if (num(chk$channel) > 0)
+    stop(sprintf("channel \"%s\" contains the channel separator \"%s\"", chk$channel_example,
+                 q$channel_sep), call. = FALSE)
+  refuse(chk$user, "user", "missing (NULL)")
+  refuse(chk$time, "time", "missing (NULL, or text the database does not read as a time)")
+  refuse(chk$conversion_null, "conversion", "missing (NULL)")
+  refuse(chk$conversion, "conversion", sprintf("not a whole number >= 0 (%s)", format(chk$conversion_example)))
+  refuse(chk$value, "value", "missing on a conversion (NULL)")
+  refuse(chk$order_by, "order_by", "missing (NULL)")
+  invisible(NULL)
 }
 
 # Window over one journey of one user.
@@ -215,22 +361,44 @@ sql_check_limits <- function(times, transform, lookback_days, lookback_touches, 
   if (!is.numeric(lookback_touches) || length(lookback_touches) != 1L || is.na(lookback_touches) ||
       lookback_touches < 1 || (is.finite(lookback_touches) && lookback_touches != round(lookback_touches)))
     stop("lookback_touches must be a whole number >= 1 or Inf", call. = FALSE)
-  if (!is.character(channel_sep) || length(channel_sep) != 1L || nchar(channel_sep) != 1L)
-    stop("channel_sep must be one character", call. = FALSE)
+  check_sep(channel_sep, "channel_sep")
   invisible(NULL)
 }
 
-# Quoting and concatenation of a dialect: BigQuery and Spark quote names
-# with backticks and concatenate with CONCAT, the others follow standard SQL.
+# Quoting and concatenation of a dialect. SQLite and PostgreSQL follow
+# standard SQL: names in double quotes, literals in single quotes, the quote
+# doubled inside. BigQuery reads backslash escapes in quoted names and
+# literals (a doubled quote there ends the text), so the backslash and the
+# quote are escaped with a backslash. Spark doubles a backtick in a name, but
+# whether a backslash escapes in a literal depends on a session setting, so
+# a separator that is a quote or a backslash is refused there. Control
+# characters are refused in the warehouse dialects, whose quoted text
+# cannot hold them raw.
 sql_dialect <- function(dialect) {
   bq <- dialect %in% c("bigquery", "spark")
+  refuse_controls <- function(x, what) {
+    if (bq && grepl("[\001-\037\177]", x, useBytes = TRUE))
+      stop(sprintf("%s \"%s\" holds a control character, which %s cannot quote", what, x, dialect),
+           call. = FALSE)
+  }
   list(
     q = function(x) {
       if (!is.character(x) || length(x) != 1L || is.na(x) || !nzchar(x))
         stop("table and column names must be single non-empty strings", call. = FALSE)
-      if (bq) paste0("`", gsub("`", "\\\\`", x), "`") else paste0("\"", gsub("\"", "\"\"", x), "\"")
+      refuse_controls(x, "name")
+      switch(dialect,
+             bigquery = paste0("`", gsub("([`\\\\])", "\\\\\\1", x), "`"),
+             spark = paste0("`", gsub("`", "``", x, fixed = TRUE), "`"),
+             paste0("\"", gsub("\"", "\"\"", x, fixed = TRUE), "\""))
     },
-    lit = function(s) paste0("'", gsub("'", "''", s), "'"),
+    lit = function(s) {
+      refuse_controls(s, "channel_sep")
+      if (dialect == "spark" && grepl("['\\\\]", s))
+        stop(sprintf("channel_sep \"%s\" cannot be quoted safely for spark: choose another character", s),
+             call. = FALSE)
+      if (dialect == "bigquery") return(paste0("'", gsub("(['\\\\])", "\\\\\\1", s), "'"))
+      paste0("'", gsub("'", "''", s, fixed = TRUE), "'")
+    },
     cat2 = function(...) if (bq) paste0("CONCAT(", paste(..., sep = ", "), ")") else paste(..., sep = " || "),
     text = if (bq) "STRING" else "TEXT")
 }
@@ -239,54 +407,59 @@ sql_dialect <- function(dialect) {
 sql_epoch <- function(t, time_type, dialect) {
   if (time_type == "seconds") return(t)
   switch(dialect,
-    sqlite = sprintf("CAST(strftime('%%s', %s) AS INTEGER)", t),
+    # DBI::dbWriteTable stores POSIXct as REAL seconds: numbers are seconds
+    sqlite = sprintf("CASE WHEN typeof(%s) IN ('integer', 'real') THEN %s ELSE CAST(strftime('%%s', %s) AS INTEGER) END",
+                     t, t, t),
     postgres = sprintf("EXTRACT(EPOCH FROM %s)", t),
     bigquery = sprintf("UNIX_MICROS(TIMESTAMP(%s)) / 1000000.0", t),
     spark = sprintf("unix_micros(CAST(%s AS TIMESTAMP)) / 1000000.0", t))
 }
 
 # From numbered events to the touches kept in each journey's lookback.
-sql_touches <- function(lookback_days, lookback_touches) {
+sql_touches <- function(lookback_days, lookback_touches, s) {
   has_channel <- "tl_channel IS NOT NULL AND tl_channel <> ''"
   jw <- sql_jw
-  c(
-    numbered = "SELECT ev.*, ROW_NUMBER() OVER (PARTITION BY tl_user ORDER BY tl_time, tl_tie) AS tl_seq FROM ev",
+  out <- c(
+    numbered = sprintf("SELECT %s.*, ROW_NUMBER() OVER (PARTITION BY tl_user ORDER BY tl_time, tl_tie) AS tl_seq FROM %s",
+                       s[["ev"]], s[["ev"]]),
     # journey number: the conversions strictly before the row
-    cut = paste("SELECT numbered.*, COALESCE(SUM(CASE WHEN tl_conv > 0 THEN 1 ELSE 0 END) OVER",
-                "(PARTITION BY tl_user ORDER BY tl_seq ROWS BETWEEN UNBOUNDED PRECEDING AND 1 PRECEDING), 0)",
-                "AS tl_journey FROM numbered"),
-    ended = sprintf(paste("SELECT cut.*, MAX(CASE WHEN tl_conv > 0 OR (%s) THEN tl_time END) OVER (%s) AS tl_end,",
+    cut = sprintf(paste("SELECT %s.*, COALESCE(SUM(CASE WHEN tl_conv > 0 THEN 1 ELSE 0 END) OVER",
+                        "(PARTITION BY tl_user ORDER BY tl_seq ROWS BETWEEN UNBOUNDED PRECEDING AND 1 PRECEDING), 0)",
+                        "AS tl_journey FROM %s"), s[["numbered"]], s[["numbered"]]),
+    ended = sprintf(paste("SELECT %s.*, MAX(CASE WHEN tl_conv > 0 OR (%s) THEN tl_time END) OVER (%s) AS tl_end,",
                           "SUM(tl_conv) OVER (%s) AS tl_jconv,",
-                          "SUM(CASE WHEN tl_conv > 0 THEN tl_value ELSE 0 END) OVER (%s) AS tl_jvalue FROM cut"),
-                    has_channel, jw, jw, jw),
+                          "SUM(CASE WHEN tl_conv > 0 THEN tl_value ELSE 0 END) OVER (%s) AS tl_jvalue FROM %s"),
+                    s[["cut"]], has_channel, jw, jw, jw, s[["cut"]]),
     touches = sprintf(paste("SELECT tl_user, tl_journey, tl_seq, tl_channel, tl_end - tl_time AS tl_before,",
                             "tl_jconv, tl_jvalue, ROW_NUMBER() OVER (%s ORDER BY tl_seq DESC) AS tl_back",
-                            "FROM ended WHERE %s%s"), jw, has_channel,
+                            "FROM %s WHERE %s%s"), jw, s[["ended"]], has_channel,
                       if (is.finite(lookback_days))
                         sprintf(" AND tl_end - tl_time <= %s", format(lookback_days * 86400, digits = 17)) else ""),
-    kept = paste0("SELECT * FROM touches",
+    kept = paste0("SELECT * FROM ", s[["touches"]],
                   if (is.finite(lookback_touches)) sprintf(" WHERE tl_back <= %.0f", lookback_touches) else ""))
+  stats::setNames(out, s[names(out)])
 }
 
 # The label of each kept touch under the transform.
-sql_shape <- function(transform, d) {
+sql_shape <- function(transform, d, s) {
   jw <- sql_jw
+  k <- s[["kept"]]
   switch(transform,
-    none = "SELECT kept.*, tl_channel AS tl_label FROM kept",
-    collapse = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT kept.*, LEAD(tl_channel) OVER",
-                             "(%s ORDER BY tl_seq) AS tl_next FROM kept) x",
-                             "WHERE tl_next IS NULL OR tl_next <> tl_channel"), jw),
-    first = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT kept.*, ROW_NUMBER() OVER",
-                          "(%s, tl_channel ORDER BY tl_seq) AS tl_nth FROM kept) x WHERE tl_nth = 1"), jw),
+    none = sprintf("SELECT %s.*, tl_channel AS tl_label FROM %s", k, k),
+    collapse = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT %s.*, LEAD(tl_channel) OVER",
+                             "(%s ORDER BY tl_seq) AS tl_next FROM %s) x",
+                             "WHERE tl_next IS NULL OR tl_next <> tl_channel"), k, jw, k),
+    first = sprintf(paste("SELECT x.*, tl_channel AS tl_label FROM (SELECT %s.*, ROW_NUMBER() OVER",
+                          "(%s, tl_channel ORDER BY tl_seq) AS tl_nth FROM %s) x WHERE tl_nth = 1"), k, jw, k),
     frequency = sprintf(paste("SELECT tl_user, tl_journey, MIN(tl_seq) AS tl_seq, MIN(tl_before) AS tl_before,",
                               "MAX(tl_jconv) AS tl_jconv, MAX(tl_jvalue) AS tl_jvalue, %s AS tl_label",
-                              "FROM kept GROUP BY tl_user, tl_journey, tl_channel"),
-                        d$cat2("tl_channel", "'('", sprintf("CAST(COUNT(*) AS %s)", d$text), "')'")))
+                              "FROM %s GROUP BY tl_user, tl_journey, tl_channel"),
+                        d$cat2("tl_channel", "'('", sprintf("CAST(COUNT(*) AS %s)", d$text), "')'"), k))
 }
 
 # One row per journey: its labels (and, with times, its whole days before
 # the journey's end) joined in touch order.
-sql_journeys <- function(dialect, d, times, lit_sep) {
+sql_journeys <- function(dialect, d, times, lit_sep, s) {
   jw <- sql_jw
   whole_days <- if (dialect == "sqlite") "CAST(tl_before / 86400.0 AS INTEGER)" else
     sprintf("CAST(FLOOR(tl_before / 86400.0) AS %s)", if (dialect == "bigquery") "INT64" else "BIGINT")
@@ -294,19 +467,19 @@ sql_journeys <- function(dialect, d, times, lit_sep) {
   if (dialect == "sqlite") {
     # ordered aggregation as a running window; the journey's last row holds it all
     w <- sprintf("(%s ORDER BY tl_seq ROWS BETWEEN UNBOUNDED PRECEDING AND CURRENT ROW)", jw)
-    return(c(
-      running = sprintf(paste("SELECT tl_jconv, tl_jvalue, group_concat(tl_label, %s) OVER %s AS tl_path,%s",
-                              "ROW_NUMBER() OVER (%s ORDER BY tl_seq DESC) AS tl_last FROM shaped"),
-                        lit_sep, w, if (times) sprintf(" group_concat(%s, %s) OVER %s AS tl_days,", day_text, lit_sep, w) else "",
-                        jw),
-      journeys = "SELECT * FROM running WHERE tl_last = 1"))
+    return(stats::setNames(c(
+      sprintf(paste("SELECT tl_jconv, tl_jvalue, group_concat(tl_label, %s) OVER %s AS tl_path,%s",
+                    "ROW_NUMBER() OVER (%s ORDER BY tl_seq DESC) AS tl_last FROM %s"),
+              lit_sep, w, if (times) sprintf(" group_concat(%s, %s) OVER %s AS tl_days,", day_text, lit_sep, w) else "",
+              jw, s[["shaped"]]),
+      sprintf("SELECT * FROM %s WHERE tl_last = 1", s[["running"]])), s[c("running", "journeys")]))
   }
   agg <- function(x) switch(dialect,
     postgres = , bigquery = sprintf("STRING_AGG(%s, %s ORDER BY tl_seq)", x, lit_sep),
     spark = sprintf("concat_ws(%s, transform(array_sort(collect_list(named_struct('seq', tl_seq, 'label', %s))), s -> s.label))", lit_sep, x))
-  c(journeys = sprintf(
-    "SELECT MAX(tl_jconv) AS tl_jconv, MAX(tl_jvalue) AS tl_jvalue, %s AS tl_path%s FROM shaped GROUP BY tl_user, tl_journey",
-    agg("tl_label"), if (times) sprintf(", %s AS tl_days", agg(day_text)) else ""))
+  stats::setNames(sprintf(
+    "SELECT MAX(tl_jconv) AS tl_jconv, MAX(tl_jvalue) AS tl_jvalue, %s AS tl_path%s FROM %s GROUP BY tl_user, tl_journey",
+    agg("tl_label"), if (times) sprintf(", %s AS tl_days", agg(day_text)) else "", s[["shaped"]]), s[["journeys"]])
 }
 
 ##' Journeys from a database table of events
@@ -317,13 +490,24 @@ sql_journeys <- function(dialect, d, times, lit_sep) {
 ##' and `days` with `times = TRUE`, fields joined by `field_sep`) and returns
 ##' the file name invisibly.
 ##'
+##' Before the query, every column named is looked up in the table (a
+##' misspelt name is an error, not a constant) and a check query refuses the
+##' events [journeys_from_events()] refuses, with the same wording. A query
+##' the database fails (or answers with no result) is an error, also where
+##' the driver only warns. The result file is written to a temporary file
+##' beside `file_output` that replaces it only when complete, keeping the
+##' permission bits of the file it replaces; a symbolic link is written
+##' through to its target. Fields are not quoted, so a path holding
+##' `field_sep` or a line break is an error.
+##'
 ##' @param con a DBI connection (RSQLite and RPostgreSQL are tested).
 ##' @param table,... the table and the arguments of [journeys_sql()].
 ##' @param dialect the SQL dialect; by default taken from the connection's
 ##'   class (SQLite or PostgreSQL).
 ##' @param file_output a file to stream the journeys to, or `NULL`.
-##' @param field_sep field separator of `file_output`.
-##' @param chunk rows fetched at a time when streaming.
+##' @param field_sep field separator of `file_output`: one single-byte
+##'   character.
+##' @param chunk rows fetched at a time when streaming: a whole number >= 1.
 ##' @examples
 ##' if (requireNamespace("RSQLite", quietly = TRUE)) {
 ##'   con <- DBI::dbConnect(RSQLite::SQLite(), ":memory:")
@@ -343,25 +527,88 @@ journeys_from_db <- function(con, table, ..., dialect = NULL, file_output = NULL
     dialect <- if (any(grepl("SQLite", cl))) "sqlite" else if (any(grepl("PostgreSQL|Pq|Redshift", cl))) "postgres" else
       stop(sprintf("cannot tell the SQL dialect of a %s connection: give dialect", cl[1]), call. = FALSE)
   }
-  sql <- journeys_sql(table, ..., dialect = dialect)
-  if (is.null(file_output)) {
-    out <- DBI::dbGetQuery(con, sql)
-    return(db_journeys(out))
+  as_whole(chunk, "chunk", 1)
+  if (!is.null(file_output)) {
+    as_output(file_output)
+    check_sep(field_sep, "field_sep")
   }
-  res <- DBI::dbSendQuery(con, sql)
-  on.exit(DBI::dbClearResult(res))
-  fh <- file(file_output, "w")
-  on.exit(close(fh), add = TRUE)
+  q <- sql_parts(table, ..., dialect = dialect)
+  # the columns as the table has them: a misspelt name would otherwise be
+  # read as a string constant by SQLite
+  empty <- db_query(con, sprintf("SELECT * FROM %s WHERE 1 = 0", q$tbl))
+  have <- names(empty)
+  # quoted names are exact in PostgreSQL; the other engines ignore case
+  fold <- if (dialect == "postgres") identity else tolower
+  for (a in names(q$cols))
+    if (!fold(q$cols[[a]]) %in% fold(have))
+      stop(sprintf("column \"%s\" (%s) not found in table \"%s\"; its columns are: %s", q$cols[[a]], a,
+                   table, paste(have, collapse = ", ")), call. = FALSE)
+  # text ties are ordered by bytes, as journeys_from_events() orders them
+  if ("order_by" %in% names(q$cols)) {
+    tie <- empty[[match(fold(q$cols[["order_by"]]), fold(have))]]
+    q$tie_bytes <- is.character(tie) || is.factor(tie)
+  }
+  sql_refuse(db_query(con, sql_check_query(q)), q)
+  sql <- sql_query(q)
+  if (is.null(file_output)) return(db_journeys(db_query(con, sql)))
+  db_to_file(con, sql, file_output, field_sep, chunk)
+}
+
+# A query's result; a failed query is an error even where the driver only
+# warns (RPostgreSQL warns and returns NULL).
+db_query <- function(con, sql, send = FALSE) {
+  warned <- character()
+  out <- withCallingHandlers(
+    if (send) DBI::dbSendQuery(con, sql) else DBI::dbGetQuery(con, sql),
+    warning = function(w) {
+      warned <<- c(warned, conditionMessage(w))
+      invokeRestart("muffleWarning")
+    })
+  if (is.null(out) || (!send && !is.data.frame(out))) {
+    why <- tryCatch(DBI::dbGetException(con)$errorMsg, error = function(e) NULL)
+    stop(paste(c("the database gave no result for the query", warned, why), collapse = ": "), call. = FALSE)
+  }
+  for (w in warned) warning(w, call. = FALSE)
+  out
+}
+
+# Streams the journeys of `sql` to a temporary file beside `file_output`
+# that replaces it only once everything is written, with the permission bits
+# of the file it replaces; a symbolic link is written through to its target.
+db_to_file <- function(con, sql, file_output, field_sep, chunk) {
+  target <- path.expand(file_output)
+  for (hop in 1:40) {
+    link <- Sys.readlink(target)
+    if (is.na(link) || !nzchar(link)) break
+    target <- if (startsWith(link, "/")) link else file.path(dirname(target), link)
+  }
+  if (!dir.exists(dirname(target)))
+    stop(sprintf("file_output \"%s\": directory \"%s\" does not exist", file_output, dirname(target)),
+         call. = FALSE)
+  tmp <- tempfile(paste0(basename(target), ".tmp"), tmpdir = dirname(target))
+  done <- FALSE
+  on.exit(if (!done) unlink(tmp))
+  res <- db_query(con, sql, send = TRUE)
+  on.exit(DBI::dbClearResult(res), add = TRUE, after = FALSE)
+  fh <- file(tmp, "w")
   first <- TRUE
-  repeat {
+  tryCatch(repeat {
     part <- DBI::dbFetch(res, n = chunk)
     if (first || nrow(part) > 0) {
       part <- db_journeys(part, sort = FALSE)
+      bad <- grepl(field_sep, part$path, fixed = TRUE) | grepl("[\r\n]", part$path)
+      if (any(bad))
+        stop(sprintf(paste("path \"%s\" holds the field separator \"%s\" or a line break, which file_output",
+                           "cannot hold unquoted: choose another field_sep or rename the channel"),
+                     encodeString(part$path[bad][1]), field_sep), call. = FALSE)
       utils::write.table(part, fh, sep = field_sep, quote = FALSE, row.names = FALSE, col.names = first)
       first <- FALSE
     }
     if (DBI::dbHasCompleted(res)) break
-  }
+  }, finally = close(fh))
+  if (file.exists(target)) Sys.chmod(tmp, file.mode(target), use_umask = FALSE)
+  if (!file.rename(tmp, target)) stop(sprintf("cannot replace file_output \"%s\"", file_output), call. = FALSE)
+  done <- TRUE
   invisible(file_output)
 }
 

@@ -49,6 +49,16 @@ as_kind <- function(x, choices, arg) {
   x[1]
 }
 
+# A separator: one character of one byte. The native code splits at the
+# first byte only, so ">>" or "\u2192" would cut channels apart there.
+check_sep <- function(x, arg) {
+  check_string(x, arg)
+  if (nchar(x, type = "bytes") != 1L)
+    tl_stop("`", arg, "` must be one single-byte character such as \">\" or \";\", not \"",
+            encodeString(x), "\"")
+  invisible(x)
+}
+
 # The output file argument: NULL becomes "" for the native layer.
 as_output <- function(file_output) {
   if (is.null(file_output)) return("")
@@ -126,10 +136,8 @@ journey_args <- function(data, file, path, conversions, value, nulls, channel_se
   check_string(conversions, "conversions")
   check_string(value, "value", null_ok = TRUE)
   check_string(nulls, "nulls", null_ok = TRUE)
-  check_string(channel_sep, "channel_sep")
-  check_string(field_sep, "field_sep")
-  if (!nzchar(channel_sep)) tl_stop("`channel_sep` must not be empty")
-  if (!nzchar(field_sep)) tl_stop("`field_sep` must not be empty")
+  check_sep(channel_sep, "channel_sep")
+  check_sep(field_sep, "field_sep")
   if (is.null(nulls) && !identical(need_nulls, FALSE))
     tl_stop("`nulls` must name the column of non-converting journeys",
             if (is.character(need_nulls)) paste0(": ", need_nulls, " needs null counts"))
@@ -188,6 +196,15 @@ journey_args <- function(data, file, path, conversions, value, nulls, channel_se
   j
 }
 
+
+# Models that build a chain need at least one journey.
+need_journeys <- function(j, what) {
+  empty <- if (j$flg_file == 1) length(readLines(j$file, n = 2L, warn = FALSE)) < 2L
+           else !length(j$data[[j$path]])
+  if (empty) tl_stop("there are no journeys (", if (j$flg_file == 1) "the file has only a header" else
+                     "`data` has no rows", "): ", what, " needs at least one")
+  invisible(j)
+}
 
 # Journeys from a file read into R, for the few models that take vectors only.
 journeys_in_r <- function(j) {

@@ -58,6 +58,6 @@ attr_model_logistic <- function(j, ..., seed = NULL, verbose = FALSE) {
   r <- logistic_native(j, verbose = verbose)
   data.frame(channel = r$vchannels, conversions = r$vattr_convs_loc,
              value = if (nzchar(j$value)) per_channel(r$vpath_channel, r$vpath_attr_value,
-                                                      r$vchannels) else NA_real_,
+                                                      r$vchannels) else rep(NA_real_, length(r$vchannels)),
              stringsAsFactors = FALSE)
 }

@@ -116,12 +116,12 @@ markov_native <- function(j, kind, order, simulations, max_steps, threads, folds
   wp <- as_flag(write_paths, "write_paths")
   # The exact method (markov_model_method_R) takes the same arguments and
   # two more; "simulation" keeps the original entry point.
+  sim <- simulation_settings(simulations, threads, folds, tolerance, growth)
+  need_journeys(j, "the Markov model")
   args <- list(j$flg_file, j$file, j$data, j$path, j$conversions,
                j$value, j$nulls, j$field_sep, j$channel_sep, index_kinds[[kind]],
-               as_whole(order, "order", 1, 1e6), as_whole(simulations, "simulations", 1),
-               as_whole(max_steps, "max_steps", 0), as_whole(threads, "threads", 1, 1024),
-               as_whole(folds, "folds", 1, 1e6), as_seed(seed),
-               as_number(tolerance, "tolerance", 0), as_number(growth, "growth", 1),
+               as_order(order), sim$simulations, as_whole(max_steps, "max_steps", 0),
+               sim$threads, sim$folds, as_seed(seed), sim$tolerance, sim$growth,
                1, as_flag(transition_matrix, "transition_matrix"), out,
                as_flag(write_nulls, "write_nulls"), wp)
   entry <- "markov_model_R"
@@ -132,6 +132,31 @@ markov_native <- function(j, kind, order, simulations, max_steps, threads, folds
   r <- capture_lines(do.call(".Call", c(list(entry), args, list(PACKAGE = "Touchlane"))),
                      verbose)
   list(native = r$value, summary = simulation_summary(r$lines))
+}
+
+# The largest Markov order the native layer builds states for.
+max_order <- 10000
+
+as_order <- function(order, arg = "order") as_whole(order, arg, 1, max_order)
+
+# The simulation settings, checked here so that a refusal names them as
+# the R caller wrote them: every thread runs every fold at least once, and
+# each batch of simulations grows the last by at least one.
+simulation_settings <- function(simulations, threads, folds, tolerance, growth) {
+  sims <- as_whole(simulations, "simulations", 1)
+  threads <- as_whole(threads, "threads", 1, 1024)
+  folds <- as_whole(folds, "folds", 1, 1e6)
+  if (floor(sims / threads) < folds)
+    tl_stop("`simulations` (", format(sims), ") must be at least `folds` x `threads` (",
+            format(folds), " x ", format(threads), ")")
+  tolerance <- as_number(tolerance, "tolerance", 0)
+  if (tolerance <= 0 || !is.finite(tolerance))
+    tl_stop("`tolerance` must be a positive number, not ", format(tolerance))
+  growth <- as_number(growth, "growth", 1)
+  if (!is.finite(growth) || floor(sims * growth) <= sims)
+    tl_stop("`growth` (", format(growth), ") must be greater than 1 and grow `simulations` (",
+            format(sims), ") by at least one simulation")
+  list(simulations = sims, threads = threads, folds = folds, tolerance = tolerance, growth = growth)
 }
 
 # Simulations run, final residual and completed share, from the progress lines.
@@ -184,8 +209,9 @@ transitions_named <- function(r, channel_sep) {
 transition_matrix <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
                               nulls = NULL, channel_sep = ">", field_sep = ";", order = 1L) {
   j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep)
+  need_journeys(j, "the transition matrix")
   r <- quietly(.Call("markov_model_R", j$flg_file, j$file, j$data, j$path, j$conversions, "",
-                     j$nulls, j$field_sep, j$channel_sep, 0, as_whole(order, "order", 1, 1e6),
+                     j$nulls, j$field_sep, j$channel_sep, 0, as_order(order),
                      1e5, 0, 1, 10, 1, 0.05, 1.5, 0, 2, "", 0, 0, PACKAGE = "Touchlane"), FALSE)
   transitions_named(r, channel_sep)
 }
@@ -198,6 +224,6 @@ attr_model_markov <- function(j, ..., order = 1L, simulations = 1e5, threads = 1
                        horizon = markov_horizon(horizon))
   r <- fit$native
   data.frame(channel = r$vchannels, conversions = r$vattr_convs_glob,
-             value = if (length(r$vattr_value_glob)) r$vattr_value_glob else NA_real_,
+             value = if (length(r$vattr_value_glob)) r$vattr_value_glob else rep(NA_real_, length(r$vchannels)),
              stringsAsFactors = FALSE)
 }

@@ -121,6 +121,20 @@ weights_from_native <- function(channels, vindex) {
   setNames(w, c(channels, "(unknown)"))
 }
 
+# A model object whose parts were changed by hand is refused by the methods
+# with a message saying so, rather than with whatever breaks first.
+check_model <- function(x, arg) {
+  tab <- if (is.list(x)) x$channels
+  w <- if (is.list(x)) x$weights
+  ok <- is.data.frame(tab) && all(c("channel", "conversions") %in% names(tab)) &&
+    is.numeric(tab$conversions) && (is.null(tab$value) || is.numeric(tab$value) || all(is.na(tab$value))) &&
+    (is.null(w) || (is.numeric(w) && !is.null(names(w))))
+  if (!ok)
+    tl_stop("`", arg, "` is not an intact Touchlane model: its channel table or weights were ",
+            "changed (they need numeric conversions and named numeric weights); fit the model again")
+  invisible(x)
+}
+
 model_title <- function(x) {
   lab <- x$details$label
   paste0("Touchlane model: ", x$model, if (!is.null(lab)) paste0(" (", lab, ")"))
@@ -173,6 +187,7 @@ NULL
 #' @rdname touchlane_model
 #' @export
 print.touchlane_model <- function(x, ...) {
+  check_model(x, "x")
   cat(model_title(x), "\n\n", sep = "")
   print(format_channels(x$channels), row.names = FALSE, ...)
   tot <- sum(x$channels$conversions)
@@ -184,6 +199,7 @@ print.touchlane_model <- function(x, ...) {
 #' @rdname touchlane_model
 #' @export
 summary.touchlane_model <- function(object, ...) {
+  check_model(object, "object")
   structure(list(title = model_title(object), channels = object$channels,
                  weights = object$weights, summary = object$details$summary,
                  weight_name = object$details$weight_name),

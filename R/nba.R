@@ -71,7 +71,7 @@ next_best_action <- function(paths, table, channel_sep = ">") {
   if (!is.character(paths) && !is.factor(paths)) tl_stop("`paths` must be a character vector")
   paths <- as.character(paths)
   if (anyNA(paths)) tl_stop("`paths`: ", bad_rows(which(is.na(paths))), " NA")
-  check_string(channel_sep, "channel_sep")
+  check_sep(channel_sep, "channel_sep")
   t <- table$native
   res <- lapply(paths, function(p)
     .Call("next_best_action_R", p, channel_sep, t$path_from, t$channel_to, t$conversion_rate,

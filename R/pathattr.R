@@ -12,6 +12,8 @@
 #'   `coef()` returns it (the element "(unknown)" is the weight of channels
 #'   not listed), or a data frame with columns `channel` and `weight`
 #'   (a row "(unknown)" likewise).
+#'   Weights must be at least 0 and include exactly one "(unknown)";
+#'   anything else is refused.
 #' @param masked `TRUE` when `weights` are masked as the native entry points
 #'   return them (`vindex`, the last element then being the weight of unknown
 #'   channels). Weights that were already unmasked are refused.
@@ -27,7 +29,7 @@ new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "pat
                                   field_sep = ";", masked = FALSE, file_output = NULL,
                                   write_nulls = FALSE, write_paths = FALSE, verbose = FALSE) {
   if (missing(weights)) tl_stop("`weights` must be given: a model, coef() of a model or a table")
-  w <- plain_weights(weights, as_flag(masked, "masked") == 1)
+  w <- check_weight_set(plain_weights(weights, as_flag(masked, "masked") == 1))
   j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
   out <- as_output(file_output)
   wp <- as_flag(write_paths, "write_paths")
@@ -57,6 +59,20 @@ new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "pat
                       details = list(label = "weights applied to new journeys",
                                      file_output = file_output),
                       native = r, call = match.call())
+}
+
+# A weight set splits conversions in proportion to the weights, so a weight
+# is a number >= 0, and exactly one, the last, is "(unknown)" (the weight
+# of channels the set does not list), whatever form it came in.
+check_weight_set <- function(w) {
+  neg <- which(w < 0)
+  if (length(neg))
+    tl_stop("`weights`: ", bad_rows(neg), " negative (channel '", names(w)[neg[1]], "': ",
+            format(w[[neg[1]]]), "); weights must be at least 0")
+  unk <- which(names(w) == "(unknown)")
+  if (length(unk) != 1L || unk != length(w))
+    tl_stop("`weights` needs exactly one weight named \"(unknown)\" for channels it does not list")
+  w
 }
 
 # Plain named weights with "(unknown)" last, from any of the accepted forms.

@@ -12,7 +12,8 @@ rule_native <- function(j, position_shares = c(first = 0.4, last = 0.4),
 }
 
 # c(first =, last =): each at least 0, together at most 1 (the middle
-# touches share the rest). Unnamed shares are taken as first, last.
+# touches share the rest; a sum above 1 by at most 1e-12 counts as 1).
+# Unnamed shares are taken as first, last.
 check_position_shares <- function(position_shares) {
   s <- position_shares
   if (!is.numeric(s) || length(s) != 2L || anyNA(s) || any(s < 0) || sum(s) > 1 + 1e-12)
@@ -21,7 +22,10 @@ check_position_shares <- function(position_shares) {
   if (is.null(names(s))) names(s) <- c("first", "last")
   if (!setequal(names(s), c("first", "last")))
     tl_stop("`position_shares` must be named \"first\" and \"last\"")
-  s
+  # Shares that pass 1 only by rounding leave the middle touches nothing
+  # rather than a negative share: the last share becomes 1 - first.
+  if (1 - s[["first"]] - s[["last"]] < 0) s[["last"]] <- 1 - s[["first"]]
+  s[c("first", "last")]
 }
 
 check_direct_channels <- function(direct_channels) {
@@ -31,7 +35,8 @@ check_direct_channels <- function(direct_channels) {
 
 rule_channels <- function(r, convs, value, has_value) {
   data.frame(channel = r$vchannels, conversions = r[[convs]],
-             value = if (has_value) r[[value]] else NA_real_, stringsAsFactors = FALSE)
+             value = if (has_value) r[[value]] else rep(NA_real_, length(r$vchannels)),
+             stringsAsFactors = FALSE)
 }
 
 attr_model_position <- function(j, ..., position_shares = c(first = 0.4, last = 0.4),

@@ -66,15 +66,22 @@ shapley_native <- function(j, kind, simplified = FALSE, file_output = NULL, writ
   out <- as_output(file_output)
   wp <- as_flag(write_paths, "write_paths")
   code <- if (kind == "totals") 0 else index_kinds[[kind]]
-  quietly(.Call("shapley_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value, j$nulls,
-                j$field_sep, j$channel_sep, as_flag(simplified, "simplified"), code,
-                as_flag(write_nulls, "write_nulls"), wp, out,
-                as_flag(verbose, "verbose"), PACKAGE = "Touchlane"), verbose)
+  tryCatch(
+    quietly(.Call("shapley_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value, j$nulls,
+                  j$field_sep, j$channel_sep, as_flag(simplified, "simplified"), code,
+                  as_flag(write_nulls, "write_nulls"), wp, out,
+                  as_flag(verbose, "verbose"), PACKAGE = "Touchlane"), verbose),
+    error = function(e) {
+      msg <- conditionMessage(e)
+      # the exact method's channel limit, in the words of this function
+      if (!grepl("(flg_simplified = 1)", msg, fixed = TRUE)) stop(e)
+      tl_stop(sub("(flg_simplified = 1)", "(simplified = TRUE)", msg, fixed = TRUE))
+    })
 }
 
 attr_model_shapley <- function(j, ..., simplified = FALSE, seed = NULL, verbose = FALSE) {
   r <- shapley_native(j, "totals", simplified, verbose = verbose)
   data.frame(channel = r$vchannels, conversions = r$vattr_convs_glob,
-             value = if (length(r$vattr_value_glob)) r$vattr_value_glob else NA_real_,
+             value = if (length(r$vattr_value_glob)) r$vattr_value_glob else rep(NA_real_, length(r$vchannels)),
              stringsAsFactors = FALSE)
 }

@@ -69,14 +69,14 @@ uam <- function(aggregated, ctr, conversions = "conversions", period = NULL,
   unknown <- setdiff(click_channels, channels)
   if (length(unknown))
     tl_stop("`click_channels`: no channel ", paste0("'", unknown, "'", collapse = ", "))
+  sim <- simulation_settings(simulations, threads, folds, tolerance, growth)
   ev <- if (!is.null(events)) event_columns(events, id, NULL, channel)
   r <- quietly(.Call("uam_R", if (is.null(ev)) 0 else 1, if (is.null(ev)) numeric(0) else ev$id,
                      if (is.null(ev)) character(0) else rep("", length(ev$id)),
                      if (is.null(ev)) character(0) else ev$channel, numeric(0), conversion,
-                     as_whole(order, "order", 1, 1e6), as_whole(simulations, "simulations", 1),
-                     as_whole(max_steps, "max_steps", 0), as_whole(threads, "threads", 1, 1024),
-                     as_whole(folds, "folds", 1, 1e6), as_seed(seed),
-                     as_number(tolerance, "tolerance", 0), as_number(growth, "growth", 1),
+                     as_order(order), sim$simulations,
+                     as_whole(max_steps, "max_steps", 0), sim$threads, sim$folds, as_seed(seed),
+                     sim$tolerance, sim$growth,
                      as_flag(verbose, "verbose"), channels,
                      as.numeric(channels %in% click_channels), rep("", nrow(clicks)),
                      rep("", nrow(clicks)), conv, clicks, character(0), character(0), ctr,

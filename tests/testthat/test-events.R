@@ -30,7 +30,8 @@ test_that("data frame, file, SQLite and PostgreSQL give the same journeys for ev
   lite <- DBI::dbConnect(RSQLite::SQLite(), ":memory:")
   on.exit(DBI::dbDisconnect(lite), add = TRUE)
   DBI::dbWriteTable(lite, "events", transform(ev, iso = format(as.POSIXct(ts, origin = "1970-01-01", tz = "UTC"),
-                                                                  "%Y-%m-%d %H:%M:%S")))
+                                                                  "%Y-%m-%d %H:%M:%S"),
+                                               pts = as.POSIXct(ts, origin = "1970-01-01", tz = "UTC")))
   pg <- pg_connect()
   if (!is.null(pg)) {
     on.exit(DBI::dbDisconnect(pg), add = TRUE)
@@ -49,8 +50,8 @@ test_that("data frame, file, SQLite and PostgreSQL give the same journeys for ev
     expect_gt(nrow(want), 100)
     from_file <- suppressMessages(do.call(journeys_from_events, c(list(file = file, time = "ts", order_by = "id"), a)))
     expect_equal(plain(from_file), plain(want), info = cases[[k]]$transform)
-    # seconds on even cases, ISO text read by SQLite on odd ones
-    lite_args <- if (k %% 2 == 0) list(time = "ts", time_type = "seconds") else list(time = "iso")
+    # POSIXct (stored by SQLite as REAL seconds) on even cases, ISO text on odd ones
+    lite_args <- if (k %% 2 == 0) list(time = "pts") else list(time = "iso")
     expect_equal(do.call(journeys_from_db, c(list(lite, "events", order_by = "id"), lite_args, a)),
                  plain(want), info = cases[[k]]$transform)
     if (!is.null(pg))
@@ -92,16 +93,6 @@ test_that("every time type and channel factors give the same journeys", {
                "column \"day\" \\(time\\) must be POSIXct, Date, numbers of seconds or ISO text")
 })
 
-test_that("warehouse dialects quote and aggregate in their own syntax", {
-  bq <- journeys_sql("ds.events", "u", "t", "ch", "cv", order_by = "id", times = TRUE, dialect = "bigquery")
-  expect_match(bq, "FROM `ds`.`events`", fixed = TRUE)
-  expect_match(bq, "STRING_AGG(tl_label, '>' ORDER BY tl_seq)", fixed = TRUE)
-  expect_false(grepl("\"", bq))
-  sp <- journeys_sql("events", "u", "t", "ch", "cv", transform = "frequency", dialect = "spark")
-  expect_match(sp, "collect_list(named_struct('seq', tl_seq, 'label', tl_label))", fixed = TRUE)
-  expect_match(sp, "CONCAT(tl_channel, '(', CAST(COUNT(*) AS STRING), ')')", fixed = TRUE)
-})
-
 test_that("time_decay joins attribution() and reads days from data or file", {
   ev <- events_fixture(3000, 300)
   j <- suppressMessages(journeys_from_events(ev, "user", "ts", "channel", "conv", value = "rev",
@@ -114,4 +105,202 @@ test_that("time_decay joins attribution() and reads days from data or file", {
                attribution(j, models = "time_decay", value = "value", half_life = 2))
   unlink(f)
   expect_error(attribution(j[, -5], models = "time_decay"), "needs a column \"days\".*times = TRUE")
+})
+
+# ---- one table of awkward events, every route --------------------------------
+
+# Events with ties of time broken by a text order_by whose byte order is not
+# the collation's ("B" < "_" < "a" < "b"), a touch that converts, a
+# conversion outside a 30-day lookback, an empty and a missing channel.
+awkward_events <- function() {
+  data.frame(u = c("a", "a", "a", "a", "b", "b", "b", "c", "c"),
+             t = as.POSIXct("2024-03-01", tz = "UTC") + c(0, 0, 0, 10, 60, 60, 120, 0, 86400 * 40),
+             ch = c("x", "Y", "_y", "x", "x", "", NA, "z", "x"),
+             cv = c(0, 0, 1, 0, 0, 0, 2, 1, 1), v = c(0, 0, 5, 0, 0, 0, 7.5, 2, 3),
+             id = c("b", "B", "a", "_", "_", "a", "c", "d", "e"), stringsAsFactors = FALSE)
+}
+
+# Journeys (attribute dropped) or the error message of a route.
+route_result <- function(expr) {
+  tryCatch({ r <- suppressMessages(expr); attr(r, "untouched") <- NULL; r },
+           error = function(e) structure(conditionMessage(e), class = "refusal"))
+}
+
+# The engines of the database tests: SQLite in memory, and PostgreSQL when
+# the test command started one.
+engines <- function() {
+  out <- list()
+  if (requireNamespace("RSQLite", quietly = TRUE))
+    out$sqlite <- DBI::dbConnect(RSQLite::SQLite(), ":memory:")
+  pg <- pg_connect()
+  if (!is.null(pg)) out$postgres <- pg
+  out
+}
+
+test_that("the native and SQL routes give the same journeys or the same refusal", {
+  cons <- engines()
+  on.exit(for (con in cons) DBI::dbDisconnect(con))
+  set <- function(col, row, x) function(e) { e[[col]][row] <- x; e }
+  # change to the events, arguments, and the refusal both routes give (NULL: journeys)
+  cases <- list(
+    list(identity, list(lookback_days = 30), NULL),
+    list(identity, list(transform = "collapse", times = TRUE, lookback_touches = 2), NULL),
+    list(identity, list(transform = "frequency", table = "Touches"), NULL),
+    list(identity, list(table = "tl_journeys", transform = "first", times = TRUE), NULL),
+    list(identity, list(table = "e\"v'e`n\\ts"), NULL),
+    list(set("ch", 1, "x>y"), list(), 'channel "x>y" contains the channel separator ">"'),
+    list(set("u", 2, NA), list(), c('column "u" (user): ', "row", " missing")),
+    list(set("t", 2, NA), list(), c('column "t" (time): ', "row", " missing")),
+    list(set("cv", 2, NA), list(), c('column "cv" (conversion): ', "row", " missing")),
+    list(set("cv", 2, -1), list(), c('column "cv" (conversion): ', " not a whole number >= 0 (-1)")),
+    list(set("cv", 3, 0.5), list(), c('column "cv" (conversion): ', " not a whole number >= 0 (0.5)")),
+    list(set("v", 3, NA), list(), c('column "v" (value): ', " missing on a conversion")),
+    list(set("v", 2, NA), list(), NULL),
+    list(set("id", 2, NA), list(), c('column "id" (order_by): ', " missing")),
+    list(identity, list(user = "usr"), 'column "usr" (user) not found in'),
+    list(identity, list(channel = "chanel"), 'column "chanel" (channel) not found in'),
+    list(identity, list(channel_sep = "\u2192"), "`channel_sep` must be one single-byte character"),
+    list(identity, list(channel_sep = ">>"), "`channel_sep` must be one single-byte character"))
+  for (k in seq_along(cases)) {
+    ev <- cases[[k]][[1]](awkward_events())
+    a <- utils::modifyList(list(user = "u", time = "t", channel = "ch", conversion = "cv", value = "v",
+                                order_by = "id"), cases[[k]][[2]])
+    table <- if (is.null(a$table)) "events" else a$table
+    a$table <- NULL
+    native <- route_result(do.call(journeys_from_events, c(list(ev), a)))
+    want <- cases[[k]][[3]]
+    refused <- function(got, info) {
+      expect_s3_class(got, "refusal")
+      for (w in want) expect_match(got, w, fixed = TRUE, info = info)
+    }
+    if (is.null(want)) expect_s3_class(native, "data.frame") else refused(native, paste("native", k))
+    for (e in names(cons)) {
+      DBI::dbWriteTable(cons[[e]], table, ev, overwrite = TRUE, row.names = FALSE)
+      # a collation that is not byte order, as a database's default may be
+      if (e == "postgres")
+        DBI::dbExecute(cons[[e]], sprintf('ALTER TABLE %s ALTER COLUMN id TYPE text COLLATE "und-x-icu"',
+                                          DBI::dbQuoteIdentifier(cons[[e]], table)))
+      got <- route_result(do.call(journeys_from_db, c(list(cons[[e]], table), a)))
+      if (is.null(want)) expect_equal(got, native, info = paste(e, k)) else refused(got, paste(e, k))
+      DBI::dbRemoveTable(cons[[e]], table)
+    }
+  }
+  # ties of text follow bytes whatever the session's collation
+  expect_identical(journeys_from_events(awkward_events()[1:4, ], "u", "t", "ch", "cv", order_by = "id")$path,
+                   c("Y>_y", "x>x"))
+  if (!"postgres" %in% names(cons)) skip("no PostgreSQL server: run the tests through tools/run.sh test")
+})
+
+plain_journeys <- function(x) { attr(x, "untouched") <- NULL; rownames(x) <- NULL; x }
+
+test_that("database failures, streaming and result files are checked on every engine", {
+  cons <- engines()
+  on.exit(for (con in cons) DBI::dbDisconnect(con))
+  ev <- awkward_events()
+  dir <- tempfile("out")
+  dir.create(dir)
+  old <- file.path(dir, "journeys.csv")
+  jdb <- function(con, ...) journeys_from_db(con, "events", "u", "t", "ch", "cv", order_by = "id", ...)
+  for (e in names(cons)) {
+    con <- cons[[e]]
+    DBI::dbWriteTable(con, "events", ev, overwrite = TRUE, row.names = FALSE)
+    DBI::dbWriteTable(con, "texttime", transform(ev, t = c("2024-03-01 10:00:00", "yesterday", format(t[-1:-2]))),
+                      overwrite = TRUE, row.names = FALSE)
+    DBI::dbWriteTable(con, "seps", transform(ev, ch = c("x;y", "a\nb", ch[-1:-2])), overwrite = TRUE,
+                      row.names = FALSE)
+    writeLines("earlier result", old)
+    Sys.chmod(old, "0600")
+    # call, error expected (NA: none)
+    cases <- list(
+      list(quote(journeys_from_db(con, "nothere", "u", "t", "ch", "cv")), "nothere"),
+      # SQLite reads the text as no time; PostgreSQL cannot take the epoch of text
+      list(quote(journeys_from_db(con, "texttime", "u", "t", "ch", "cv")),
+           if (e == "sqlite") 'column "t" (time): 1 row missing' else "no result for the query"),
+      list(quote(jdb(con, chunk = 0, file_output = old)), "`chunk` must be a whole number of at least 1"),
+      list(quote(jdb(con, chunk = NA)), "`chunk` must be a whole number of at least 1"),
+      list(quote(jdb(con, chunk = -5)), "`chunk` must be a whole number of at least 1"),
+      list(quote(journeys_from_db(con, "seps", "u", "t", "ch", "cv", file_output = old)),
+           'holds the field separator ";"'),
+      list(quote(journeys_from_db(con, "seps", "u", "t", "ch", "cv", file_output = old, field_sep = "\t",
+                                  chunk = 1)), 'holds the field separator "\t" or a line break'),
+      list(quote(journeys_from_db(con, c("events", "seps"), "u", "t", "ch", "cv")),
+           "table must be the name of one table"),
+      list(quote(jdb(con, file_output = file.path(dir, "no", "such.csv"))), "does not exist"))
+    for (k in cases) expect_error(eval(k[[1]]), k[[2]], fixed = TRUE, info = paste(e, deparse(k[[1]])))
+    # nothing written over the earlier result, no temporary file left beside it
+    expect_identical(readLines(old), "earlier result", info = e)
+    expect_identical(list.files(dir), "journeys.csv", info = e)
+    # a rewrite keeps the permission bits and writes through a symbolic link
+    link <- file.path(dir, "latest.csv")
+    file.symlink(old, link)
+    jdb(con, file_output = link, chunk = 2)
+    expect_identical(Sys.readlink(link), old, info = e)
+    expect_identical(as.character(file.mode(old)), "600", info = e)
+    back <- utils::read.table(old, header = TRUE, sep = ";", quote = "", comment.char = "",
+                              colClasses = c("character", "numeric", "numeric", "numeric"))
+    expect_equal(plain_journeys(back[order(back$path, method = "radix"), ]), plain_journeys(jdb(con)), info = e)
+    unlink(link)
+  }
+  unlink(dir, recursive = TRUE)
+  if (!"postgres" %in% names(cons)) skip("no PostgreSQL server: run the tests through tools/run.sh test")
+})
+
+# Readers of a quoted name or literal by each engine's lexical rules (not by
+# the code that writes them): the decoded text and the characters left.
+lex_quoted <- function(text, rules) {
+  ch <- strsplit(text, "")[[1]]
+  open <- ch[1]
+  out <- character()
+  i <- 2
+  while (i <= length(ch)) {
+    c1 <- ch[i]
+    if (rules == "backslash" && c1 == "\\") {
+      out <- c(out, ch[i + 1])
+      i <- i + 2
+    } else if (c1 == open) {
+      if (rules == "double" && i < length(ch) && ch[i + 1] == open) {
+        out <- c(out, open)
+        i <- i + 2
+      } else return(list(value = paste(out, collapse = ""), rest = paste(ch[-seq_len(i)], collapse = "")))
+    } else {
+      out <- c(out, c1)
+      i <- i + 1
+    }
+  }
+  list(value = NA, rest = "")
+}
+
+test_that("hostile names and separators are quoted by each engine's rules or refused", {
+  # name quoting, literal quoting per dialect: "double" = quote doubled, "backslash" = escaped
+  rules <- list(sqlite = c("double", "double"), postgres = c("double", "double"),
+                bigquery = c("backslash", "backslash"), spark = c("double", NA))
+  names_ <- c("events", "a\"b", "a`b", "a\\", "a\\`", "x` FROM t; --", "a'b", "tl_ev", "ü")
+  seps <- c(">", "'", "\\", "\"", "`")
+  for (d in names(rules)) {
+    for (nm in names_) {
+      sql <- journeys_sql(nm, nm, "t", "c", "cv", dialect = d)
+      from <- regmatches(sql, regexpr("AS tl_tie FROM .*", sql, perl = TRUE))
+      got <- lex_quoted(sub("^AS tl_tie FROM ", "", from), rules[[d]][1])
+      expect_identical(got$value, nm, info = paste(d, nm))
+      expect_identical(got$rest, "", info = paste(d, nm))
+      user <- lex_quoted(sub("^ *SELECT ", "", strsplit(sql, "\n")[[1]][3]), rules[[d]][1])
+      expect_identical(user$value, nm, info = paste(d, nm))
+      expect_match(user$rest, "^ AS tl_user, ", info = paste(d, nm))
+    }
+    for (s in seps) {
+      if (is.na(rules[[d]][2]) && s %in% c("'", "\\")) {
+        expect_error(journeys_sql("e", "u", "t", "c", "cv", channel_sep = s, dialect = d),
+                     "cannot be quoted safely for spark", info = s)
+        next
+      }
+      sql <- journeys_sql("e", "u", "t", "c", "cv", channel_sep = s, dialect = d)
+      at <- regexpr("(group_concat|STRING_AGG|concat_ws)\\(", sql)
+      args <- substring(sql, at + attr(at, "match.length"))
+      lit <- if (d == "spark") args else sub("^tl_label, ", "", args)
+      got <- lex_quoted(lit, if (is.na(rules[[d]][2])) "backslash" else rules[[d]][2])
+      expect_identical(got$value, s, info = paste(d, s))
+    }
+    if (d %in% c("bigquery", "spark"))
+      expect_error(journeys_sql("e", "a\nb", "t", "c", "cv", dialect = d), "control character", info = d)
+  }
 })

@@ -159,6 +159,10 @@ test_that("attribution() lines the models up channel by channel", {
   expect_true(all(is.na(bt$lower[bt$model == "time_decay"])))
   for (what in c("conversions", "share")) expect_plot(b1, what = what)
   expect_error(plot(b1, what = "value"), "the attribution has no value column")
+  # shares above 1 by rounding leave the middle touch nothing, not a negative share
+  p <- attribution(data.frame(path = "a>b>c", conversions = 1), models = "position",
+                   position_shares = c(first = 0.5, last = 0.5 + 1e-13))
+  expect_identical(p$conversions[p$channel == "b"], 0)
 })
 
 test_that("the tools around the models speak in channel names", {
