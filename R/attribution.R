@@ -218,7 +218,7 @@ plot.touchlane_attribution <- function(x, what = c("conversions", "value", "shar
   models <- unique(x$model)
   chans <- unique(x$channel)
   m <- matrix(x[[what]], nrow = length(models), byrow = TRUE, dimnames = list(models, chans))
-  if (is.null(col)) col <- grDevices::hcl.colors(length(models), "Dark 3")
+  if (is.null(col)) col <- model_colours(models)
   op <- graphics::par(mar = c(7, 5, 3, 1))
   on.exit(graphics::par(op))
   mids <- graphics::barplot(m, beside = TRUE, col = col, border = NA, las = 2,
