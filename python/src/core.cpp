@@ -6,7 +6,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <chrono>
 #include <clocale>
 #include <cctype>
 #include <cmath>
@@ -656,19 +655,8 @@ py::dict event_file(const std::string& file, const Strings& vars, const std::str
   return journey_table(std::move(out));
 }
 
-// A long busy loop that only checks for interrupts: lets the tests show
-// that Ctrl-C reaches the core and that other threads run meanwhile.
-double spin(double seconds) {
-  double x = 0;
-  native(false, [&] {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-      for (int i = 0; i < 100000; ++i) x += std::sqrt(static_cast<double>(i));
-      check_interrupt();
-    }
-  });
-  return x;
-}
+// The rows of a converted input (the conversion alone, for benchmarks).
+uli input_rows(const py::dict& src) { return input_of(src).vy.size(); }
 
 }  // namespace
 
@@ -701,6 +689,6 @@ PYBIND11_MODULE(_core, m) {
   m.def("event_seconds", &event_seconds);
   m.def("events", &events);
   m.def("event_file", &event_file);
-  m.def("spin", &spin);
+  m.def("input_rows", &input_rows);
   m.attr("NO_SEED") = py::int_(gb::limsup);
 }

@@ -44,10 +44,18 @@ def as_flag(x: Any, arg: str) -> int:
 
 
 def _r_number(x: float) -> str:
-    """A bound as R prints it in a message (2^53 as 9.007199e+15)."""
-    if float(x).is_integer() and abs(x) < 1e15:
-        return str(int(x))
-    return f"{x:.7g}".replace("e+0", "e+").replace("e-0", "e-")
+    """A number as R pastes it into a message: up to 15 significant
+    digits, fixed unless scientific is shorter (1e+06, 1024)."""
+    x = float(x)
+    if x == 0 or not math.isfinite(x):
+        return "0" if x == 0 else ("Inf" if x > 0 else "-Inf")
+    want = float(f"{x:.15g}")
+    d = next(k for k in range(1, 16) if float(f"{x:.{k}g}") == want)
+    mant, exp = f"{x:.{d - 1}e}".split("e")
+    sci = f"{mant}e{exp[0]}{int(exp[1:]):02d}"
+    decimals = max(0, d - 1 - int(math.floor(math.log10(abs(x)))))
+    fixed = f"{x:.{decimals}f}"
+    return fixed if len(fixed) <= len(sci) else sci
 
 
 def as_whole(x: Any, arg: str, lower: float = 0, upper: float = math.inf) -> int:
