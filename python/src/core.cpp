@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <clocale>
 #include <cctype>
 #include <cmath>
@@ -83,7 +84,18 @@ LineSink g_sink;
 std::ostream g_console(&g_sink);
 std::mutex g_native;
 
+// Python runs signal handlers on its main thread only, so calls from other
+// threads are not interrupted; on the main thread the GIL is taken at most
+// every 20 ms, so a busy Python thread slows long loops by little.
+unsigned long g_main_thread = 0;
+
 void python_interrupt_hook() {
+  using clock = std::chrono::steady_clock;
+  static clock::time_point last;
+  if (PyThread_get_thread_ident() != g_main_thread) return;
+  const auto now = clock::now();
+  if (now - last < std::chrono::milliseconds(20)) return;
+  last = now;
   py::gil_scoped_acquire gil;
   if (PyErr_CheckSignals() != 0) throw Interrupted();
 }
@@ -661,6 +673,8 @@ uli input_rows(const py::dict& src) { return input_of(src).vy.size(); }
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
+  g_main_thread =
+      py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
   m.doc() = "Native core of touchlane (internal; use the functions of the package).";
   py::register_exception_translator([](std::exception_ptr p) {
     try {

@@ -5,8 +5,12 @@
 args <- commandArgs(trailingOnly = TRUE)
 out <- args[1]
 suppressMessages(library(Touchlane))
-w <- function(x, name) utils::write.csv(as.data.frame(x), file.path(out, paste0(name, ".csv")),
-                                        row.names = FALSE)
+# Doubles with 17 significant digits, so the comparison sees every bit.
+w <- function(x, name) {
+  x <- as.data.frame(x)
+  x[] <- lapply(x, function(col) if (is.double(col)) sprintf("%.17g", col) else col)
+  utils::write.csv(x, file.path(out, paste0(name, ".csv")), row.names = FALSE)
+}
 wcoef <- function(m, name) w(data.frame(channel = names(coef(m)), weight = unname(coef(m))), name)
 j <- journeys_sample()
 f <- system.file("extdata", "journeys.csv", package = "Touchlane")

@@ -50,7 +50,7 @@ def refused(match, **cols):
 
 @pytest.mark.parametrize("match,cols", [
     (r"column 'path' \(path\): row 2 NA", dict(path=["a", None, "b", "c"])),
-    (r"column 'path' \(path\): rows 1, 2, 3 and 1 more NA", dict(path=[np.nan] * 4)),
+    (r"column 'path' \(path\): rows 1, 2, 3 and 1 more NA", dict(path=[None] * 4)),
     (r"column 'path' \(path\): row 3 NA", dict(path=pd.array(["a", "b", pd.NA, "c"], dtype="string"))),
     (r"column 'path' \(path\): row 4 NA", dict(path=pd.Categorical(["a", "b", "a", None]))),
     (r"column 'path' \(path\): rows 2, 3 empty", dict(path=["a", "", " \t", "c"])),
@@ -125,7 +125,7 @@ def journeys(time):
 ], ids=["naive", "tokyo", "new_york", "int", "Float64", "iso", "iso_string", "objects"])
 def test_event_time_dtypes(time):
     want = journeys(EV["secs"])
-    assert want["days"].tolist() == ["0 > 0", "2 > 2"]
+    assert want["days"].tolist() == ["0", "2>2"]
     pd.testing.assert_frame_equal(journeys(time), want)
 
 

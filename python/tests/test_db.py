@@ -49,14 +49,14 @@ def test_sqlite3_equals_native(tmp_path):
     con = sqlite3.connect(":memory:")
     rows = ev.assign(ts=ev["ts"].dt.strftime("%Y-%m-%d %H:%M:%S"),
                      channel=ev["channel"].astype(object))
-    con.execute("CREATE TABLE ev (id INTEGER, uid INTEGER, ts TEXT, channel TEXT, conv INTEGER, "
+    con.execute("CREATE TABLE events (id INTEGER, uid INTEGER, ts TEXT, channel TEXT, conv INTEGER, "
                 "rev REAL)")
-    con.executemany("INSERT INTO ev VALUES (?, ?, ?, ?, ?, ?)",
+    con.executemany("INSERT INTO events VALUES (?, ?, ?, ?, ?, ?)",
                     rows[["id", "uid", "ts", "channel", "conv", "rev"]].itertuples(index=False))
-    check(con, "ev", ev, "timestamp")
+    check(con, "events", ev, "timestamp")
     # streamed to a file in chunks: the same rows, unsorted
     f = tmp_path / "j.csv"
-    touchlane.journeys_from_db(con, "ev", "uid", "ts", "channel", "conv", value="rev",
+    touchlane.journeys_from_db(con, "events", "uid", "ts", "channel", "conv", value="rev",
                                order_by="id", file_output=str(f), chunk=7)
     back = pd.read_csv(f, sep=";", keep_default_na=False).sort_values("path", ignore_index=True)
     want = native(ev, "none", False, None, None)

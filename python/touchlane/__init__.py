@@ -47,7 +47,7 @@ def journeys_sample() -> pd.DataFrame:
     --------
     >>> import touchlane
     >>> touchlane.journeys_sample()["conversions"].sum()
-    151845
+    4017
     """
     d = pd.read_csv(sample_file(), sep=";", quoting=3, keep_default_na=False)
     return pd.DataFrame({"path": d["path"], "conversions": d["total_conversions"],

@@ -100,9 +100,9 @@ def journeys_from_events(events: Optional[pd.DataFrame] = None, user: str = "use
     ...     "conversion": [0, 0, 1, 0, 0], "revenue": [0, 0, 30.0, 0, 0]})
     >>> touchlane.journeys_from_events(ev, "user", "time", "channel", "conversion",
     ...                                value="revenue")
-                   path  conversions  nulls  value
-    0  email > email          0.0    1.0    0.0
-    1  search > display          1.0    0.0   30.0
+                 path  conversions  nulls  value
+    0     email>email          0.0    1.0    0.0
+    1  search>display          1.0    0.0   30.0
     """
     for a, v in (("user", user), ("time", time), ("channel", channel), ("conversion", conversion)):
         if not isinstance(v, str):
@@ -461,9 +461,9 @@ def journeys_from_db(con: Any, table: str, *args: Any, dialect: Optional[str] = 
     ...      (2, 30, 4, "display", 0)])
     >>> touchlane.journeys_from_db(con, "events", "user", "ts", "channel", "conversion",
     ...                            order_by="id", time_type="seconds")
-                 path  conversions  nulls  value
-    0         display          0.0    1.0    0.0
-    1  search > email          1.0    0.0    0.0
+               path  conversions  nulls  value
+    0       display          0.0    1.0    0.0
+    1  search>email          1.0    0.0    0.0
     """
     if dialect is None:
         dialect = _dialect_of(con)

@@ -306,7 +306,7 @@ class Shapley(JourneyModel):
     >>> s.weights_.index[-1]
     '(unknown)'
     >>> s.predict(touchlane.journeys_sample().head(50))["conversions"].sum()
-    2122.0
+    1482.0
     """
 
     _name = "shapley"
@@ -389,7 +389,7 @@ class Heuristic(JourneyModel):
     >>> import touchlane
     >>> h = touchlane.Heuristic(rule="first").fit(touchlane.journeys_sample())
     >>> h.channels_["conversions"].sum()
-    151845.0
+    4017.0
     """
 
     _name = "heuristic"
