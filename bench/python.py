@@ -80,10 +80,12 @@ suppressMessages(library(Touchlane))
 d <- utils::read.table("{data_file}", header = TRUE, sep = ";", quote = "", comment.char = "",
                        stringsAsFactors = FALSE)
 best <- function(f) min(replicate({reps}, system.time(f())[["elapsed"]]))
-runs <- list(h = function() attribution(d, models = c("first", "last", "linear"), conversions = "conv",
-                                        value = "value", nulls = "nulls", seed = 1),
-             m = function() attribution(d, models = "markov", method = "exact", conversions = "conv",
-                                        value = "value", nulls = "nulls", seed = 1),
+runs <- list(h = function() attribution(d, models = c("first", "last", "linear"),
+                                        conversions = "conv", value = "value", nulls = "nulls",
+                                        seed = 1),
+             m = function() attribution(d, models = "markov", method = "exact",
+                                        conversions = "conv", value = "value", nulls = "nulls",
+                                        seed = 1),
              s = function() attribution(d, models = "shapley", conversions = "conv",
                                         value = "value", nulls = "nulls", seed = 1))
 cat(vapply(runs, best, 1), "\\n")

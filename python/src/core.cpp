@@ -159,8 +159,7 @@ Strings strings_of(const py::object& x) {
   if (py::isinstance<py::tuple>(x)) {
     auto t = x.cast<py::tuple>();
     auto codes = t[0].cast<py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>>();
-    Strings cats;
-    for (auto c : t[1].cast<py::list>()) cats.push_back(c.cast<std::string>());
+    const Strings cats = strings_of(t[1]);
     auto r = codes.unchecked<1>();
     out.resize(static_cast<size_t>(r.shape(0)));
     for (py::ssize_t i = 0; i < r.shape(0); ++i) out[i] = cats.at(static_cast<size_t>(r(i)));
@@ -481,7 +480,8 @@ py::dict bootstrap(const std::string& model, const py::dict& src, const py::dict
   d["channels"] = vchannels;
   // reps is replicate-major: nrep rows of one value per channel
   auto a = to_array(std::move(reps));
-  d["reps"] = a.reshape({static_cast<py::ssize_t>(nrep), static_cast<py::ssize_t>(vchannels.size())});
+  d["reps"] = a.reshape({static_cast<py::ssize_t>(nrep),
+                         static_cast<py::ssize_t>(vchannels.size())});
   return d;
 }
 

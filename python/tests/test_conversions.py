@@ -51,7 +51,8 @@ def refused(match, **cols):
 @pytest.mark.parametrize("match,cols", [
     (r"column 'path' \(path\): row 2 NA", dict(path=["a", None, "b", "c"])),
     (r"column 'path' \(path\): rows 1, 2, 3 and 1 more NA", dict(path=[None] * 4)),
-    (r"column 'path' \(path\): row 3 NA", dict(path=pd.array(["a", "b", pd.NA, "c"], dtype="string"))),
+    (r"column 'path' \(path\): row 3 NA",
+     dict(path=pd.array(["a", "b", pd.NA, "c"], dtype="string"))),
     (r"column 'path' \(path\): row 4 NA", dict(path=pd.Categorical(["a", "b", "a", None]))),
     (r"column 'path' \(path\): rows 2, 3 empty", dict(path=["a", "", " \t", "c"])),
     (r"column 'path' \(path\) must hold strings, not int \(row 1\)", dict(path=[1, "b", "c", "d"])),
@@ -130,7 +131,8 @@ def test_event_time_dtypes(time):
 
 
 @pytest.mark.parametrize("time,match", [
-    (["2024-01-01", None, "2024-01-02", "2024-01-03", "2024-01-04"], r"column time: row 2 is missing"),
+    (["2024-01-01", None, "2024-01-02", "2024-01-03", "2024-01-04"],
+     r"column time: row 2 is missing"),
     (["2024-01-01", "soon", "2024-01-02", "2024-01-03", "2024-01-04"], r"soon"),
     ([True, False, True, False, True], r'column "time" \(time\) must be datetime64'),
     (pd.to_datetime(["2024-01-01", None, "2024-01-02", "2024-01-03", "2024-01-04"]), r"row 2"),

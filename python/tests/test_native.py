@@ -5,40 +5,47 @@ import signal
 import subprocess
 import sys
 import threading
+import time
 
 import touchlane
 
+# A fit that would run for hours: the simulation never reaches the tolerance.
 LONG_FIT = ("touchlane.Markov(simulations=10**6, tolerance=1e-9, growth=1.01)"
-            ".fit(touchlane.journeys_sample(), nulls='nulls')")
+            ".fit(j, nulls='nulls')")
 
 
 def test_other_threads_run_during_a_fit():
-    fitting = threading.Event()
+    # With a switch interval of an hour Python never takes the GIL from a
+    # running thread: the counter below (which hands the GIL back at every
+    # tick) gets it only while the main thread lets go of it, as the native
+    # fit does. A fit that kept it would see a handful of ticks at most.
     done = threading.Event()
     ticks = []
 
     def count():
         while not done.is_set():
-            if fitting.is_set():
-                ticks.append(1)
+            ticks.append(1)
+            time.sleep(0)
 
+    j = touchlane.journeys_sample()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(3600)
     t = threading.Thread(target=count)
-    t.start()
     try:
-        fitting.set()
-        touchlane.Markov(simulations=400000, random_state=1).fit(touchlane.journeys_sample(),
-                                                                 nulls="nulls")
-        fitting.clear()
+        t.start()
+        before = len(ticks)
+        touchlane.Markov(simulations=200000, random_state=1).fit(j, nulls="nulls")
+        during = len(ticks) - before
     finally:
         done.set()
         t.join()
-    # holding the GIL through the fit would leave the counter a few ticks
-    # from before the native call at most
-    assert len(ticks) > 10000
+        sys.setswitchinterval(interval)
+    assert during > 1000
 
 
 def test_ctrl_c_interrupts_a_fit():
     code = ("import sys, touchlane\n"
+            "j = touchlane.journeys_sample()\n"
             "print('fitting', flush=True)\n"
             "try:\n"
             f"    {LONG_FIT}\n"
@@ -48,7 +55,7 @@ def test_ctrl_c_interrupts_a_fit():
                          cwd=os.path.dirname(__file__))
     try:
         assert p.stdout.readline().strip() == "fitting"
-        threading.Event().wait(2)   # let the fit start
+        threading.Event().wait(2)   # well inside the native fit by then
         p.send_signal(signal.SIGINT)
         out, _ = p.communicate(timeout=120)
     finally:

@@ -14,7 +14,9 @@ import touchlane
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-SQL_CASES = [  # table, dialect, transform, times, lookback_days, lookback_touches, value, order_by, time_type, channel_sep
+# table, dialect, transform, times, lookback_days, lookback_touches, value,
+# order_by, time_type, channel_sep
+SQL_CASES = [
     ("events", "sqlite", "none", "0", "", "", "", "", "timestamp", ">"),
     ("events", "sqlite", "collapse", "1", "30", "5", "rev", "id", "seconds", ">"),
     ("s.ev", "postgres", "first", "1", "0.1", "", "rev", "id", "timestamp", "|"),

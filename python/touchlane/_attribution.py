@@ -105,7 +105,8 @@ def direct_channels(x: Any) -> List[str]:
 
 def rule_native(j: Dict[str, Any], s: Dict[str, Any], log: bool) -> Dict[str, Any]:
     f, l = position_shares(s.get("position_shares", {"first": 0.4, "last": 0.4}))
-    return _core.rules(native_src(j), f, l, direct_channels(s.get("direct_channels", "direct")), log)
+    direct = direct_channels(s.get("direct_channels", "direct"))
+    return _core.rules(native_src(j), f, l, direct, log)
 
 
 @_model("position")
@@ -175,7 +176,8 @@ def _time_decay(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> p
     d = read_table(j["file"], j["field_sep"]) if j["file"] is not None else j["source"]
     if days not in d:
         raise ValueError(f'model "time_decay" needs a column "{days}" of days before conversion '
-                         f"per touch: build the journeys with journeys_from_events(..., times = TRUE)")
+                         "per touch: build the journeys with "
+                         "journeys_from_events(..., times = TRUE)")
     dd = pd.Series(d[days])
     if dd.isna().any():
         raise ValueError(f'column "{days}": row {int(np.flatnonzero(dd.isna())[0]) + 1} is missing')

@@ -58,8 +58,13 @@ def _r_number(x: float) -> str:
     return fixed if len(fixed) <= len(sci) else sci
 
 
+def _real(x: Any) -> bool:
+    return (isinstance(x, (numbers.Real, np.integer, np.floating))
+            and not isinstance(x, (bool, np.bool_)))
+
+
 def as_whole(x: Any, arg: str, lower: float = 0, upper: float = math.inf) -> int:
-    ok = isinstance(x, (numbers.Real, np.integer, np.floating)) and not isinstance(x, (bool, np.bool_))
+    ok = _real(x)
     if ok:
         v = float(x)
         ok = not math.isnan(v) and v == math.floor(v) and lower <= v <= upper
@@ -71,7 +76,7 @@ def as_whole(x: Any, arg: str, lower: float = 0, upper: float = math.inf) -> int
 
 
 def as_number(x: Any, arg: str, lower: float = -math.inf, upper: float = math.inf) -> float:
-    ok = isinstance(x, (numbers.Real, np.integer, np.floating)) and not isinstance(x, (bool, np.bool_))
+    ok = _real(x)
     if ok:
         v = float(x)
         ok = not math.isnan(v) and lower <= v <= upper
@@ -122,18 +127,19 @@ def path_column(s: pd.Series, col: str) -> Any:
     """Paths for the core: an object array of str, or (codes, categories)
     for a Categorical. NA, empty and blank paths are refused by row."""
     if isinstance(s.dtype, pd.CategoricalDtype):
-        cats = s.cat.categories
-        if len(cats) and not all(isinstance(c, str) for c in cats):
-            raise ValueError(f"column '{col}' (path) must hold strings, not {cats.dtype} categories")
+        cats = s.cat.categories.to_numpy(dtype=object)
+        na_cat, other_cat, blank_cat = _core.path_rows(cats)
+        if len(other_cat):
+            raise ValueError(f"column '{col}' (path) must hold strings, not "
+                             f"{s.cat.categories.dtype} categories")
         codes = np.asarray(s.cat.codes, dtype=np.int64)
         na = np.flatnonzero(codes < 0)
         if len(na):
             raise ValueError(f"column '{col}' (path): {bad_rows(na)} NA")
-        blank_cat = np.array([_blank(c) for c in cats], dtype=bool)
-        blank = np.flatnonzero(blank_cat[codes]) if len(cats) else np.array([], dtype=int)
-        if len(blank):
+        if len(blank_cat):
+            blank = np.flatnonzero(np.isin(codes, blank_cat))
             raise ValueError(f"column '{col}' (path): {bad_rows(blank)} empty")
-        return (codes, list(cats))
+        return (codes, cats)
     if not (pd.api.types.is_object_dtype(s.dtype) or pd.api.types.is_string_dtype(s.dtype)):
         raise ValueError(f"column '{col}' (path) must hold strings, not {s.dtype}")
     vals = s.to_numpy(dtype=object)
@@ -146,10 +152,6 @@ def path_column(s: pd.Series, col: str) -> Any:
     if len(blank):
         raise ValueError(f"column '{col}' (path): {bad_rows(blank)} empty")
     return vals
-
-
-def _blank(c: str) -> bool:
-    return c == "" or (c[:1] in (" ", "\t") and c.strip() == "")
 
 
 def count_column(s: pd.Series, col: str, arg: str) -> np.ndarray:
@@ -208,7 +210,8 @@ def _series(data: Mapping[str, Any], col: str) -> pd.Series:
 
 def journey_args(data: Any, file: Optional[str], path: str, conversions: str,
                  value: Optional[str], nulls: Optional[str], channel_sep: str = ">",
-                 field_sep: str = ";", need_nulls: Any = False, counts: bool = True) -> Dict[str, Any]:
+                 field_sep: str = ";", need_nulls: Any = False,
+                 counts: bool = True) -> Dict[str, Any]:
     """The checked journey arguments: a dict the native calls take (column
     names, separators, file or converted columns) plus `source` (the data
     as given, for models that read more columns)."""
@@ -223,8 +226,8 @@ def journey_args(data: Any, file: Optional[str], path: str, conversions: str,
     if field_sep == "":
         raise ValueError("`field_sep` must not be empty")
     if nulls is None and need_nulls is not False:
-        raise ValueError("`nulls` must name the column of non-converting journeys"
-                         + (f": {need_nulls} needs null counts" if isinstance(need_nulls, str) else ""))
+        why = f": {need_nulls} needs null counts" if isinstance(need_nulls, str) else ""
+        raise ValueError("`nulls` must name the column of non-converting journeys" + why)
     used = {"path": path, "conversions": conversions}
     if value is not None:
         used["value"] = value
