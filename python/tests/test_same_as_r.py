@@ -1,7 +1,6 @@
 """The same numbers as the R package on the bundled sample, for every model,
 with the same settings and seed: R runs through Rscript on the installed
 package (skipped when R or the package is absent)."""
-import math
 import os
 import shutil
 import subprocess

@@ -3,13 +3,12 @@ file, or as one SQL query run where the events live (DB-API)."""
 from __future__ import annotations
 
 import math
-from typing import Any, Dict, Iterable, List, Optional, Sequence
+from typing import Any, Dict, List, Optional, Sequence
 
 import numpy as np
 import pandas as pd
 
 from . import _core
-from ._journeys import bad_rows
 from ._log import logger
 
 TRANSFORMS = ("none", "collapse", "first", "frequency")

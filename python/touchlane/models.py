@@ -13,8 +13,8 @@ import pandas as pd
 from . import _core
 from ._attribution import (MODELS, direct_channels, markov_settings, per_channel,
                            position_shares)
-from ._journeys import (as_flag, as_kind, as_number, as_seed, as_threads, as_whole, bad_rows,
-                        journey_args, native_src)
+from ._journeys import (as_flag, as_kind, as_seed, as_threads, bad_rows, journey_args,
+                        native_src)
 from ._log import verbose
 
 INDEX_KINDS = {"removal": 0, "conversion_rate": 1, "odds": 2, "difference": 3, "saturation": 4}
