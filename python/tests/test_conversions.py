@@ -157,3 +157,15 @@ def test_event_columns_categorical_and_refusals():
     with pytest.raises(ValueError, match=r'times=True needs a transform that keeps touches'):
         touchlane.journeys_from_events(ev, "user", "time", "channel", "conversion",
                                        transform="frequency", times=True)
+
+
+def test_event_file_routes_equal_the_data_frame(tmp_path):
+    want = journeys(EV["secs"])
+    f = tmp_path / "ev.csv"
+    for grouped in (False, True):
+        ev = EV.sort_values("user", kind="stable") if grouped else EV
+        ev.assign(time=ev["secs"]).to_csv(f, sep=";", index=False)
+        got = touchlane.journeys_from_events(None, "user", "time", "channel", "conversion",
+                                             value="value", times=True, file=str(f),
+                                             grouped=grouped)
+        pd.testing.assert_frame_equal(got, want)
