@@ -2,9 +2,11 @@
 # Set-up, demo and test driver.
 #   tools/run.sh demo   install what is missing, build the package, print the
 #                       sample journeys under every model side by side and
-#                       write the chart to build/touchlane-attribution.png
-#   tools/run.sh test   install what is missing, build the package, run the
-#                       R tests, the hostile-argument sweep (tools/hostile.R),
+#                       write the chart to build/touchlane-attribution.png,
+#                       then the same table from Python
+#   tools/run.sh test   install what is missing, build the package and the
+#                       Python extension, run the R tests, the Python tests
+#                       (pytest, with the docstring examples), the hostile-argument sweep (tools/hostile.R),
 #                       R CMD build + check, the C++ core tests (g++
 #                       plain, clang with sanitizers) and each fuzzer briefly
 #                       (fuzz/run.sh)
@@ -14,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIB="$ROOT/.rlib"
-DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev r-cran-dbi r-cran-rsqlite r-cran-rpostgresql postgresql libssl-dev r-cran-tzdb r-cran-generics r-cran-ggplot2 qpdf"
+DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev r-cran-dbi r-cran-rsqlite r-cran-rpostgresql postgresql libssl-dev r-cran-tzdb r-cran-generics r-cran-ggplot2 qpdf python3-pybind11 pybind11-dev python3-venv python3-dev python3-numpy python3-pandas python3-matplotlib python3-pytest python3-psycopg2 ccache"
 
 ensure_deps() {
   local missing=""
@@ -37,6 +39,40 @@ install_pkg() {
   # subfolder objects are not removed by --preclean's own clean step
   find src -name '*.o' -delete; rm -f src/*.so
   echo "Touchlane installed into $LIB"
+}
+
+# The Python package: a virtual environment in the checkout on Debian's
+# python3 (its numpy, pandas, matplotlib, pytest and psycopg2 come from
+# the system site packages), the extension built by CMake into
+# python/touchlane, and a .pth file pointing the environment at python/.
+# No package index is used.
+VENV="$ROOT/.venv"
+ensure_python() {
+  mkdir -p build
+  if [ ! -x "$VENV/bin/python" ]; then
+    /usr/bin/python3 -m venv --system-site-packages "$VENV" || { echo "python3 -m venv failed"; exit 1; }
+  fi
+  local site
+  site=$("$VENV/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
+  echo "$ROOT/python" > "$site/touchlane-checkout.pth"
+  local opts=(-DPython_EXECUTABLE="$VENV/bin/python")
+  if command -v ccache > /dev/null; then opts+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  cmake -S python -B build/python "${opts[@]}" > build/python.cmake.log 2>&1 || {
+    cat build/python.cmake.log; echo "cmake for the Python extension failed"; exit 1; }
+  cmake --build build/python -j2 > build/python.build.log 2>&1 || {
+    tail -50 build/python.build.log; echo "building the Python extension failed"; exit 1; }
+  "$VENV/bin/python" -c "import touchlane" || { echo "import touchlane failed"; exit 1; }
+  echo "touchlane (Python) built into python/touchlane, environment $VENV"
+}
+
+run_pytest() {  # the summary line stays visible; "no tests collected" (5) fails too
+  local rc=0
+  (cd python && R_LIBS="$LIB" "$VENV/bin/python" -m pytest -q -p no:cacheprovider \
+     --doctest-modules touchlane tests 2>&1 | tail -${PYTEST_TAIL:-15}; exit "${PIPESTATUS[0]}") || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    [ "$rc" -eq 5 ] && echo "pytest collected no tests"
+    echo "Python tests failed (pytest exit $rc)"; exit 1
+  fi
 }
 
 r_check() {  # build the source package and check it; ERRORs, WARNINGs and NOTEs fail
@@ -108,10 +144,15 @@ case "${1:-}" in
     mkdir -p build
     R_LIBS="$LIB" Rscript inst/scripts/demo.R "$ROOT/inst/extdata/journeys.csv" \
       "$ROOT/build/touchlane-attribution.png"
+    ensure_python
+    echo
+    "$VENV/bin/python" python/demo.py "$ROOT/inst/extdata/journeys.csv" \
+      "$ROOT/build/touchlane-attribution-python.png"
     ;;
   test)
     ensure_deps
     install_pkg
+    ensure_python
     mkdir -p build
     pg_start
     echo "== R tests (testthat)"
@@ -121,6 +162,8 @@ case "${1:-}" in
       nf <- sum(res$failed) + sum(res$error)
       cat(sprintf("testthat: %d passed, %d failed, %d skipped\n", sum(res$passed), nf, sum(res$skipped)))
       if (nf > 0) quit(status = 1)'
+    echo "== Python tests (pytest, docstring examples)"
+    run_pytest
     pg_stop
     echo "== hostile arguments to every entry point (tools/hostile.R)"
     R_LIBS="$LIB" Rscript tools/hostile.R || { echo "hostile-argument sweep failed"; exit 1; }

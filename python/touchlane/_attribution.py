@@ -1,0 +1,436 @@
+"""Several models on the same journeys, side by side.
+
+A model joins `attribution()` by adding a function to `MODELS`: it takes the
+checked journey arguments, the settings, the seed and the log flag and
+returns a DataFrame of channel, conversions and value (one row per channel).
+"""
+from __future__ import annotations
+
+import math
+import warnings
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence
+
+import numpy as np
+import pandas as pd
+
+from . import _core
+from ._journeys import (as_flag, as_kind, as_number, as_seed, as_threads, as_whole,
+                        journey_args, native_src, read_table)
+from ._log import verbose
+
+ModelFn = Callable[[Dict[str, Any], Dict[str, Any], int, bool], pd.DataFrame]
+MODELS: Dict[str, ModelFn] = {}
+
+# Settings the models read, with the models that read them.
+SETTINGS = {
+    "order": "markov", "simulations": "markov", "threads": "markov", "method": "markov",
+    "horizon": "markov", "max_steps": "markov", "simplified": "shapley",
+    "position_shares": "position", "direct_channels": "last_non_direct",
+    "half_life": "time_decay", "days": "time_decay",
+}
+
+
+def _model(name: str) -> Callable[[ModelFn], ModelFn]:
+    def reg(f: ModelFn) -> ModelFn:
+        MODELS[name] = f
+        return f
+    return reg
+
+
+def _table(channels: Sequence[str], conversions: Any, value: Any, has_value: bool) -> pd.DataFrame:
+    conv = np.asarray(conversions, dtype=np.float64)
+    return pd.DataFrame({"channel": list(channels), "conversions": conv,
+                         "value": np.asarray(value, dtype=np.float64) if has_value
+                         else np.full(len(conv), np.nan)})
+
+
+def per_channel(codes: np.ndarray, x: np.ndarray, n: int) -> np.ndarray:
+    """Sums of per-touch-point numbers by channel code (row order)."""
+    if len(codes) == 0:
+        return np.zeros(n)
+    return np.bincount(codes, weights=x, minlength=n)
+
+
+# ---- the models ------------------------------------------------------------------
+
+
+def heuristic_native(j: Dict[str, Any], log: bool) -> Dict[str, Any]:
+    cache = j.setdefault("_cache", {})
+    if "heuristic" not in cache:
+        cache["heuristic"] = _core.heuristic(native_src(j), log)
+    return cache["heuristic"]
+
+
+def heuristic_channels(j: Dict[str, Any], rule: str, log: bool) -> pd.DataFrame:
+    r = heuristic_native(j, log)
+    codes, chans = r["channel"]
+    has_value = j["value"] is not None
+    return _table(chans, per_channel(codes, r[f"conversions_{rule}"], len(chans)),
+                  per_channel(codes, r[f"value_{rule}"], len(chans)) if has_value else None,
+                  has_value)
+
+
+for _rule in ("first", "last", "linear"):
+    MODELS[_rule] = (lambda rule: lambda j, s, seed, log: heuristic_channels(j, rule, log))(_rule)
+
+
+def position_shares(x: Any) -> tuple:
+    """(first, last) from a dict {"first":, "last":} or a pair."""
+    msg = ("`position_shares` must be two numbers c(first = , last = ), each at least 0, "
+           "together at most 1")
+    if isinstance(x, Mapping):
+        if set(x) != {"first", "last"}:
+            raise ValueError('`position_shares` must be named "first" and "last"')
+        vals = [x["first"], x["last"]]
+    else:
+        try:
+            vals = list(x)
+        except TypeError:
+            raise ValueError(msg) from None
+    try:
+        f, l = (float(v) for v in vals)
+    except (TypeError, ValueError):
+        raise ValueError(msg) from None
+    if any(math.isnan(v) or v < 0 for v in (f, l)) or f + l > 1 + 1e-12:
+        raise ValueError(msg)
+    return f, l
+
+
+def direct_channels(x: Any) -> List[str]:
+    vals = [x] if isinstance(x, str) else list(x) if x is not None else None
+    if vals is None or not all(isinstance(v, str) for v in vals):
+        raise ValueError("`direct_channels` must be a character vector of channel names without NA")
+    return vals
+
+
+def rule_native(j: Dict[str, Any], s: Dict[str, Any], log: bool) -> Dict[str, Any]:
+    f, l = position_shares(s.get("position_shares", {"first": 0.4, "last": 0.4}))
+    direct = direct_channels(s.get("direct_channels", "direct"))
+    return _core.rules(native_src(j), f, l, direct, log)
+
+
+@_model("position")
+def _position(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    r = rule_native(j, s, log)
+    return _table(r["channels"], r["position_conversions"], r["position_value"],
+                  j["value"] is not None)
+
+
+@_model("last_non_direct")
+def _last_non_direct(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    r = rule_native(j, s, log)
+    return _table(r["channels"], r["lnd_conversions"], r["lnd_value"], j["value"] is not None)
+
+
+def markov_settings(s: Dict[str, Any], seed: int, kind: int = 0, folds: int = 10,
+                    tolerance: float = 0.05, growth: float = 1.5,
+                    transition_matrix: int = 0) -> Dict[str, Any]:
+    method = as_kind(s.get("method", "simulation"), ("simulation", "exact"), "method")
+    horizon = as_kind(s.get("horizon", "step_limit"), ("step_limit", "unlimited"), "horizon")
+    return dict(type=kind, order=as_whole(s.get("order", 1), "order", 1, 1e6),
+                simulations=as_whole(s.get("simulations", 100000), "simulations", 1),
+                max_steps=as_whole(s.get("max_steps", 0), "max_steps", 0),
+                threads=as_whole(s.get("threads", 1), "threads", 1, 1024),
+                folds=as_whole(folds, "folds", 1, 1e6), seed=seed,
+                tolerance=as_number(tolerance, "tolerance", 0),
+                growth=as_number(growth, "growth", 1), transition_matrix=transition_matrix,
+                exact=int(method == "exact"), unlimited=int(horizon == "unlimited"))
+
+
+@_model("markov")
+def _markov(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    r = _core.markov(native_src(j), markov_settings(s, seed), log)
+    return _table(r["channels"], r["conversions"], r["value"], len(r["value"]) > 0)
+
+
+@_model("shapley")
+def _shapley(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    simplified = as_flag(s.get("simplified", False), "simplified")
+    r = _core.shapley(native_src(j), simplified, 0, log)
+    return _table(r["channels"], r["conversions"], r["value"], len(r["value"]) > 0)
+
+
+@_model("logistic")
+def _logistic(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    if j["nulls"] is None:
+        raise ValueError('`nulls` must name the column of non-converting journeys: '
+                         'model "logistic" needs null counts')
+    r = _core.logistic(native_src(j), log)
+    codes, cats = r["touchpoints"]["channel"]
+    has_value = j["value"] is not None
+    value = None
+    if has_value:
+        tp = per_channel(codes, r["touchpoints"]["value"], len(cats))
+        pos = {c: i for i, c in enumerate(cats)}
+        value = [tp[pos[c]] if c in pos else 0.0 for c in r["channels"]]
+    return _table(r["channels"], r["conversions_loc"], value, has_value)
+
+
+@_model("time_decay")
+def _time_decay(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    half_life = s.get("half_life", 7)
+    days = s.get("days", "days")
+    ok = isinstance(half_life, (int, float, np.number)) and not isinstance(half_life, bool)
+    if not ok or not math.isfinite(float(half_life)) or float(half_life) <= 0:
+        raise ValueError("half_life must be a positive number of days")
+    d = read_table(j["file"], j["field_sep"]) if j["file"] is not None else j["source"]
+    if days not in d:
+        raise ValueError(f'model "time_decay" needs a column "{days}" of days before conversion '
+                         "per touch: build the journeys with "
+                         "journeys_from_events(..., times = TRUE)")
+    dd = pd.Series(d[days])
+    if dd.isna().any():
+        raise ValueError(f'column "{days}": row {int(np.flatnonzero(dd.isna())[0]) + 1} is missing')
+    dd = dd.astype(str).to_numpy(dtype=object)
+    if j["file"] is not None:
+        paths = d[j["path"]].to_numpy(dtype=object)
+        conv = pd.to_numeric(d[j["conversions"]]).to_numpy(dtype=np.float64)
+        value = pd.to_numeric(d[j["value"]]).to_numpy(dtype=np.float64) if j["value"] else None
+    else:
+        paths, conv, value = j["vy"], j["vc"], j["vv"]
+    if isinstance(paths, tuple):
+        paths = np.asarray(paths[1], dtype=object)[paths[0]]
+    r = _core.time_decay(paths, dd, np.asarray(conv, dtype=np.uint64), value,
+                         j["channel_sep"], float(half_life), log)
+    return _table(r["channels"], r["conversions"], r["value"], True)
+
+
+# ---- attribution -------------------------------------------------------------------
+
+BOOTSTRAP_MODELS = ("first", "last", "linear", "position", "last_non_direct", "shapley",
+                    "logistic", "markov")
+
+
+def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "linear", "markov",
+                                                          "shapley", "logistic"),
+                *, file: Optional[str] = None, path: str = "path",
+                conversions: str = "conversions", value: Optional[str] = None,
+                nulls: Optional[str] = None, channel_sep: str = ">", field_sep: str = ";",
+                bootstrap: int = 0, level: float = 0.9, random_state: Any = None,
+                n_jobs: Optional[int] = None, **settings: Any) -> pd.DataFrame:
+    """Credit per channel under several models, side by side.
+
+    Runs every model of `models` on the same journeys and returns one tidy
+    table: for each model and channel the attributed conversions, value and
+    share of the model's conversions. Every model lists the same channels in
+    the same order, most credited on average first (a channel a model gives
+    no credit has 0).
+
+    Parameters
+    ----------
+    data : pandas.DataFrame, optional
+        Aggregated journeys, one row per distinct path.
+    models : sequence of str
+        Any of "first", "last", "linear", "position", "last_non_direct",
+        "markov", "shapley", "logistic", "time_decay".
+    file : str, optional
+        Instead of `data`, a delimited journey file with a header line,
+        streamed by the core.
+    path, conversions, value, nulls : str
+        Column names; `value` and `nulls` may be None ("logistic" needs
+        `nulls`).
+    channel_sep, field_sep : str
+        Separator between the channels of a path and between the fields of
+        a file line.
+    bootstrap : int
+        Bootstrap replicates (0: none); adds the columns `lower` and `upper`.
+    level : float
+        Coverage of the bootstrap intervals.
+    random_state : int, numpy.random.Generator or None
+        Seed of the simulating models and of the bootstrap.
+    n_jobs : int, optional
+        Threads of the Markov simulation and of the bootstrap (-1: all).
+    **settings
+        Model settings: `order`, `simulations`, `method`, `horizon`,
+        `max_steps` (markov), `simplified` (shapley), `position_shares`,
+        `direct_channels`, `half_life`.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Columns channel, model, conversions, value (NaN without a value
+        column), share, and lower / upper with `bootstrap`.
+
+    Examples
+    --------
+    >>> import touchlane
+    >>> j = touchlane.journeys_sample()
+    >>> a = touchlane.attribution(j, models=["first", "linear"], value="value")
+    >>> list(a.columns)
+    ['channel', 'model', 'conversions', 'value', 'share']
+    >>> a.groupby("model", sort=False)["share"].sum().round(6).tolist()
+    [1.0, 1.0]
+    """
+    as_whole(bootstrap, "bootstrap", 0, 1e6)
+    if isinstance(models, str):
+        models = [models]
+    models = list(models) if models is not None else []
+    if not models or not all(isinstance(m, str) for m in models):
+        raise ValueError("`models` must name at least one model")
+    known = sorted(MODELS)
+    unknown = [m for m in models if m not in MODELS]
+    if unknown:
+        raise ValueError("`models`: unknown model " + ", ".join(f'"{m}"' for m in unknown)
+                         + "; known models: " + ", ".join(f'"{m}"' for m in known))
+    odd = sorted(k for k in settings if k not in SETTINGS)
+    if odd:
+        raise ValueError("unknown setting " + ", ".join(f"`{k}`" for k in odd)
+                         + "; settings: " + ", ".join(f"`{k}`" for k in SETTINGS))
+    models = list(dict.fromkeys(models))
+    j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep)
+    seed = as_seed(random_state)
+    if n_jobs is not None or "threads" not in settings:
+        settings["threads"] = as_threads(n_jobs)
+    log = verbose()
+    has_value = value is not None
+    parts = []
+    for m in models:
+        r = MODELS[m](j, settings, seed, log)
+        parts.append(pd.DataFrame({"channel": r["channel"].astype(str), "model": m,
+                                   "conversions": r["conversions"].astype(float),
+                                   "value": r["value"].astype(float) if has_value else np.nan}))
+    long = pd.concat(parts, ignore_index=True)
+    long = long[(long["channel"] != "(unknown)") | (long["conversions"] != 0)]
+    # one channel order for all models: most credited (on average) first
+    avg = long.groupby("channel", sort=True)["conversions"].sum()
+    chans = sorted(avg.index, key=lambda c: (-avg[c], c))
+    sums = long.groupby(["model", "channel"], sort=False)[["conversions", "value"]].sum(min_count=1)
+    idx = pd.MultiIndex.from_product([models, chans], names=["model", "channel"])
+    grid = sums.reindex(idx)
+    out = pd.DataFrame({"channel": idx.get_level_values("channel"),
+                        "model": idx.get_level_values("model"),
+                        "conversions": grid["conversions"].fillna(0).to_numpy(),
+                        "value": grid["value"].fillna(0).to_numpy() if has_value else np.nan})
+    tot = out.groupby("model", sort=False)["conversions"].transform("sum").to_numpy()
+    with np.errstate(invalid="ignore", divide="ignore"):
+        out["share"] = np.where(tot > 0, out["conversions"].to_numpy() / tot, 0.0)
+    if bootstrap > 0:
+        out = attribution_intervals(out, j, models, settings, int(bootstrap), level, seed)
+    return out
+
+
+def bootstrap_settings(s: Dict[str, Any]) -> Dict[str, Any]:
+    n: Dict[str, Any] = {}
+    if "position_shares" in s:
+        n["first_share"], n["last_share"] = position_shares(s["position_shares"])
+    if "direct_channels" in s:
+        n["direct_channels"] = direct_channels(s["direct_channels"])
+    if "simplified" in s:
+        n["simplified"] = as_flag(s["simplified"], "simplified")
+    if "method" in s:
+        n["exact"] = int(as_kind(s["method"], ("simulation", "exact"), "method") == "exact")
+    if "horizon" in s:
+        n["unlimited"] = int(as_kind(s["horizon"], ("step_limit", "unlimited"), "horizon")
+                             == "unlimited")
+    if "order" in s:
+        n["order"] = as_whole(s["order"], "order", 1, 1e6)
+    if "simulations" in s:
+        n["simulations"] = as_whole(s["simulations"], "simulations", 1)
+    if "max_steps" in s:
+        n["max_steps"] = as_whole(s["max_steps"], "max_steps", 0)
+    return n
+
+
+def attribution_intervals(out: pd.DataFrame, j: Dict[str, Any], models: List[str],
+                          settings: Dict[str, Any], nrep: int, level: float,
+                          seed: int) -> pd.DataFrame:
+    level = as_number(level, "level", 0, 1)
+    if level <= 0 or level >= 1:
+        raise ValueError("`level` must be a number between 0 and 1")
+    threads = as_whole(settings.get("threads", 1), "threads", 1, 1024)
+    native = bootstrap_settings(settings)
+    out["lower"] = np.nan
+    out["upper"] = np.nan
+    probs = [(1 - level) / 2, (1 + level) / 2]
+    for m in models:
+        if m not in BOOTSTRAP_MODELS:
+            warnings.warn(f'no bootstrap for model "{m}": its lower and upper are NA', stacklevel=3)
+            continue
+        if m == "logistic" and j["nulls"] is None:
+            raise ValueError('`nulls` must name the column of non-converting journeys: '
+                             'model "logistic" needs null counts')
+        r = _core.bootstrap(m, native_src(j), native, nrep, seed, threads, verbose())
+        q = np.quantile(r["reps"], probs, axis=0)   # R's quantile type 7
+        pos = {c: i for i, c in enumerate(r["channels"])}
+        rows = np.flatnonzero(out["model"].to_numpy() == m)
+        at = [pos.get(c) for c in out["channel"].to_numpy()[rows]]
+        out.loc[out.index[rows], "lower"] = [0.0 if a is None else q[0, a] for a in at]
+        out.loc[out.index[rows], "upper"] = [0.0 if a is None else q[1, a] for a in at]
+    return out
+
+
+def plot_attribution(table: pd.DataFrame, what: str = "conversions", ax: Any = None) -> Any:
+    """Grouped bars of an attribution table, one group per channel.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A result of `attribution`.
+    what : str
+        "conversions", "value" or "share".
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; a new figure when None.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+
+    Examples
+    --------
+    >>> import matplotlib
+    >>> matplotlib.use("Agg")
+    >>> import touchlane
+    >>> a = touchlane.attribution(touchlane.journeys_sample(), models=["first", "last"])
+    >>> ax = touchlane.plot_attribution(a, what="share")
+    >>> ax.get_title()
+    'Attributed share per channel and model'
+    """
+    what = as_kind(what, ("conversions", "value", "share"), "what")
+    if what == "value" and table["value"].isna().all():
+        raise ValueError("the attribution has no value column")
+    import matplotlib.pyplot as plt
+
+    models = list(dict.fromkeys(table["model"]))
+    chans = list(dict.fromkeys(table["channel"]))
+    if ax is None:
+        _, ax = plt.subplots(figsize=(max(6, 0.9 * len(chans) + 2), 4.5))
+    width = 0.8 / len(models)
+    x = np.arange(len(chans))
+    bars = "lower" in table and what == "conversions"
+    for k, m in enumerate(models):
+        rows = table[table["model"] == m].set_index("channel").reindex(chans)
+        y = rows[what].to_numpy(dtype=float)
+        err = None
+        if bars:
+            lo, hi = rows["lower"].to_numpy(float), rows["upper"].to_numpy(float)
+            err = np.vstack([np.clip(y - lo, 0, None), np.clip(hi - y, 0, None)])
+        ax.bar(x + (k - (len(models) - 1) / 2) * width, y, width, label=m, yerr=err,
+               capsize=2 if bars else 0)
+    ax.set_xticks(x)
+    ax.set_xticklabels(chans, rotation=60, ha="right")
+    ax.set_ylabel(what)
+    ax.set_title(f"Attributed {what} per channel and model")
+    ax.legend(frameon=False)
+    ax.figure.tight_layout()
+    return ax
+
+
+def wide(table: pd.DataFrame) -> pd.DataFrame:
+    """One row per channel, one column of conversions per model (and
+    value_<model> columns when there is a value column).
+
+    Examples
+    --------
+    >>> import touchlane
+    >>> a = touchlane.attribution(touchlane.journeys_sample(), models=["first", "last"])
+    >>> list(touchlane.wide(a).columns)
+    ['channel', 'first', 'last']
+    """
+    models = list(dict.fromkeys(table["model"]))
+    out = pd.DataFrame({"channel": list(dict.fromkeys(table["channel"]))})
+    for m in models:
+        out[m] = table.loc[table["model"] == m, "conversions"].to_numpy()
+    if not table["value"].isna().all():
+        for m in models:
+            out[f"value_{m}"] = table.loc[table["model"] == m, "value"].to_numpy()
+    return out
