@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -21,7 +22,8 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
 }
 
 // "YYYY-MM-DD", then optionally ' ' or 'T' and "hh:mm[:ss[.fff]]", then
-// optionally 'Z'. The common shapes, read without a stream.
+// optionally 'Z' or a UTC offset "+hh:mm" / "+hhmm" (after a time only).
+// The common shapes, read without a stream.
 bool parse_iso_fast(const std::string& s, double* seconds) {
   int y, mo, d, h = 0, mi = 0, sec = 0;
   if (!digits(s, 0, 4, &y) || s[4] != '-' || !digits(s, 5, 2, &mo) || s.size() < 10 || s[7] != '-' ||
@@ -49,10 +51,19 @@ bool parse_iso_fast(const std::string& s, double* seconds) {
     }
     if (h > 23 || mi > 59 || sec > 60) return false;
   }
-  if (k < s.size() && s[k] == 'Z') ++k;
+  double offset = 0;
+  if (k < s.size() && s[k] == 'Z') {
+    ++k;
+  } else if (k > 10 && k < s.size() && (s[k] == '+' || s[k] == '-')) {
+    int oh, om;
+    const size_t m = s.size() - k == 6 && s[k + 3] == ':' ? k + 4 : k + 3;
+    if (!digits(s, k + 1, 2, &oh) || !digits(s, m, 2, &om) || oh > 23 || om > 59) return false;
+    offset = (s[k] == '-' ? -1.0 : 1.0) * (oh * 3600.0 + om * 60.0);
+    k = m + 2;
+  }
   if (k != s.size()) return false;
   const auto days = date::sys_days(ymd).time_since_epoch().count();
-  *seconds = static_cast<double>(days) * 86400.0 + h * 3600.0 + mi * 60.0 + sec + frac;
+  *seconds = static_cast<double>(days) * 86400.0 + h * 3600.0 + mi * 60.0 + sec + frac - offset;
   return true;
 }
 
@@ -77,9 +88,12 @@ double parse_event_time(const std::string& text) {
   if (text.size() >= 10 && text[4] == '-') {
     if (parse_iso_fast(text, &x) || parse_iso_stream(text, &x)) return x;
   } else if (!text.empty()) {
-    char* end = nullptr;
-    x = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() + text.size() && std::isfinite(x)) return x;
+    // Decimal seconds only: no hexadecimal, no blanks, no "inf".
+    const char* b = text.c_str() + (text[0] == '+' ? 1 : 0);
+    const char* e = text.c_str() + text.size();
+    const auto r = std::from_chars(b, e, x);
+    if (r.ec == std::errc() && r.ptr == e && std::isfinite(x) && ((*b == '-' && b == text.c_str()) || *b == '.' || (*b >= '0' && *b <= '9')))
+      return x;
   }
   throw std::invalid_argument("time stamp \"" + text +
                               "\" is neither seconds nor ISO text such as \"2024-01-31 12:00:00\"");
