@@ -43,7 +43,8 @@ mode_t current_umask() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.compare(0, 6, "Umask:") == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    if (line.compare(0, 6, "Umask:") == 0)
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return mask;

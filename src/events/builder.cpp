@@ -347,7 +347,8 @@ class UserCollector {
     // Events are numbered by 32-bit positions when grouped at the end.
     if (vevents_.size() >= std::numeric_limits<uint32_t>::max() - 1)
       throw std::invalid_argument("events file "" + src_.file + "": more than 4,294,967,294 events on line " +
-                                  fmt_lu(line_no) + "; write each user's events together and use grouped = TRUE");
+                                  fmt_lu(line_no) +
+                                  "; write each user's events together and use grouped = TRUE");
     key_.assign(u);
     auto it = mp_users_.find(key_);
     if (it == mp_users_.end()) {

@@ -91,9 +91,9 @@ double parse_event_time(const std::string& text) {
     // Decimal seconds only: no hexadecimal, no blanks, no "inf".
     const char* b = text.c_str() + (text[0] == '+' ? 1 : 0);
     const char* e = text.c_str() + text.size();
+    const bool starts_number = (*b == '-' && b == text.c_str()) || *b == '.' || (*b >= '0' && *b <= '9');
     const auto r = std::from_chars(b, e, x);
-    if (r.ec == std::errc() && r.ptr == e && std::isfinite(x) && ((*b == '-' && b == text.c_str()) || *b == '.' || (*b >= '0' && *b <= '9')))
-      return x;
+    if (starts_number && r.ec == std::errc() && r.ptr == e && std::isfinite(x)) return x;
   }
   throw std::invalid_argument("time stamp \"" + text +
                               "\" is neither seconds nor ISO text such as \"2024-01-31 12:00:00\"");
