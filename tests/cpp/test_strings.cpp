@@ -69,11 +69,9 @@ struct TempDir {
   std::string operator/(const std::string& f) const { return name + "/" + f; }
   SV entries() const {
     SV out;
-    if (DIR* d = opendir(name.c_str())) {
-      while (dirent* e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
-      closedir(d);
-    }
+    DIR* d = opendir(name.c_str());
+    while (dirent* e = readdir(d)) if (e->d_name[0] != '.') out.push_back(e->d_name);
+    closedir(d);
     std::sort(out.begin(), out.end());
     return out;
   }
