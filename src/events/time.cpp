@@ -1,7 +1,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <sstream>
 #include <stdexcept>
 
 #include <date/date.h>
@@ -23,7 +22,8 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
 
 // "YYYY-MM-DD", then optionally ' ' or 'T' and "hh:mm[:ss[.fff]]", then
 // optionally 'Z' or a UTC offset "+hh:mm" / "+hhmm" (after a time only).
-// The common shapes, read without a stream.
+// Read by hand, field by field: the date library's stream parser turns a
+// signed seconds field such as ":+5" into an undefined conversion.
 bool parse_iso_fast(const std::string& s, double* seconds) {
   int y, mo, d, h = 0, mi = 0, sec = 0;
   if (!digits(s, 0, 4, &y) || s[4] != '-' || !digits(s, 5, 2, &mo) || s.size() < 10 || s[7] != '-' ||
@@ -67,26 +67,12 @@ bool parse_iso_fast(const std::string& s, double* seconds) {
   return true;
 }
 
-// Other ISO shapes the date library reads, such as a numeric UTC offset.
-bool parse_iso_stream(const std::string& s, double* seconds) {
-  for (const char* fmt : {"%Y-%m-%dT%H:%M:%S%z", "%Y-%m-%d %H:%M:%S%z", "%Y-%m-%dT%H:%M%z"}) {
-    std::istringstream in(s);
-    date::sys_time<std::chrono::milliseconds> tp{};
-    in >> date::parse(fmt, tp);
-    if (!in.fail() && in.peek() == std::char_traits<char>::eof()) {
-      *seconds = tp.time_since_epoch().count() / 1000.0;
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 double parse_event_time(const std::string& text) {
   double x = 0;
   if (text.size() >= 10 && text[4] == '-') {
-    if (parse_iso_fast(text, &x) || parse_iso_stream(text, &x)) return x;
+    if (parse_iso_fast(text, &x)) return x;
   } else if (!text.empty()) {
     // Decimal seconds only: no hexadecimal, no blanks, no "inf".
     const char* b = text.c_str() + (text[0] == '+' ? 1 : 0);

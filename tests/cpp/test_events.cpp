@@ -151,7 +151,8 @@ TEST(Events, TimeStamps) {
   for (const auto& c : good) EXPECT_EQ(parse_event_time(c.first), c.second) << c.first;
   for (const char* bad : {"2023-02-29", "2024-01-01 25:00:00", "12x", "", "2024-01-01junk",
                           "2024-01-01 12:00:00.", "0x10", " 5", "+-5", "inf", "2024-02-29T12:30:15+1",
-                          "2024-02-29T12:30:15+01:0", "2024-02-29+01:00", "2024-02-29T12:30:15+24:00"})
+                          "2024-02-29T12:30:15+01:0", "2024-02-29+01:00", "2024-02-29T12:30:15+24:00",
+                          "2021-03-04 10:11:+5"})
     EXPECT_THROW(parse_event_time(bad), std::invalid_argument) << bad;
 }
 

@@ -93,7 +93,6 @@ bool is_link(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
-
 }  // namespace
 
 // New files take the umask of the moment, rewrites keep their bits, links
