@@ -262,6 +262,9 @@ void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vect
 
 namespace {
 
+// 800 MB of replicate values, and as much again for the copy handed back.
+constexpr uli kMaxReplicateValues = 100000000;
+
 // Rows with the same path pooled: a sum of Poisson counts is the Poisson
 // count of the sum, so replicates of the pooled rows have the same
 // distribution and cost as many rows as there are distinct paths.
@@ -284,8 +287,8 @@ PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>&
       if (!vv.empty()) p.pv.push_back(0.0);
     }
     const size_t k = it->second;
-    p.pc[k] += vc[i];
-    if (!vn.empty()) p.pn[k] += vn[i];
+    p.pc[k] = add_count(p.pc[k], vc[i], i);
+    if (!vn.empty()) p.pn[k] = add_count(p.pn[k], vn[i], i);
     if (!vv.empty()) p.pv[k] += vv[i];
   }
   return p;
@@ -330,9 +333,7 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   std::vector<uli> rc, rn;
   std::vector<double> rv;
   bootstrap_rows(seed, r, p.pc, p.pv, p.pn, &rc, &rv, &rn);
-  uli total = 0;
-  for (uli x : rc) total += x;
-  if (total == 0) return;
+  if (std::all_of(rc.begin(), rc.end(), [](uli x) { return x == 0; })) return;
   if (plan.linear) {
     for (size_t i = 0; i < plan.split.size(); ++i)
       for (const auto& kv : plan.split[i]) out[kv.first] += static_cast<double>(rc[i]) * kv.second;
@@ -366,9 +367,16 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
       (!vv.empty() && vv.size() != vy.size()))
     throw std::invalid_argument("bootstrap: journey columns of different lengths");
   if (seed == gb::limsup) seed = static_cast<uli>(gb::device());
+  const PooledRows p = pool_rows(vy, vc, vv, vn);   // first: it refuses counts that overflow
   fit_channels(model, s, vy, vc, vv, vn, mix(seed), vchannels, estimate);
   const uli nch = vchannels->size();
-  const PooledRows p = pool_rows(vy, vc, vv, vn);
+  // The replicate table is the result: refuse one larger than a few GB
+  // rather than end in an allocation failure.
+  if (nch > 0 && nrep > kMaxReplicateValues / nch)
+    throw std::invalid_argument("bootstrap: " + thousandSeparator(nrep) + " replicates x " +
+                                thousandSeparator(nch) + " channels exceed the limit of " +
+                                thousandSeparator(kMaxReplicateValues) +
+                                " values; ask for fewer replicates");
   ReplicatePlan plan;
   for (uli k = 0; k < nch; ++k) plan.at.emplace((*vchannels)[k], k);
   plan.linear = linear_in_conversions(model);

@@ -119,7 +119,10 @@ inline uli count_bits(std::uint64_t x) {
 // std::invalid_argument naming the file when it is a directory, cannot be
 // created, or is the same file as `input` (compared by device and inode, so
 // other spellings and links count too). A device or pipe is written
-// directly.
+// directly. A symbolic link is written through: the result replaces its
+// target. A rewrite keeps the earlier file's permission bits; a new file
+// gets those of the umask. Where the file system allows it, the temporary
+// file has no name until commit(), so a killed process leaves none behind.
 class ResultFile {
  public:
   explicit ResultFile(const std::string& path, const std::string& input = "");
@@ -135,7 +138,8 @@ class ResultFile {
 
  private:
   void discard();
-  std::string path_, tmp_;
+  std::string path_, target_, tmp_;
+  int fd_ = -1;             // the unnamed temporary, until commit() names it
   std::vector<char> buf_;   // declared before out_: it must outlive the stream
   std::ofstream out_;
 };

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "events/events.h"
+#include "journeys/journeys.h"
 
 namespace {
 
@@ -16,10 +17,13 @@ std::string row_text(uli row) { return fmt_lu(row + 1); }
 // days): the only state that grows with the input is that table.
 class Builder {
  public:
+  // row: the event's 0-based row, counted from the user's first row as
+  // handed to user() (it fits the padding, so an event stays 40 bytes).
   struct Event {
     double t, tie, value;
     uli conv;
     int ch;
+    uint32_t row;
   };
 
   Builder(const JourneyRules& rules, const std::vector<std::string>* vchannels, JourneyTable* out)
@@ -29,8 +33,9 @@ class Builder {
   }
 
   // evs: one user's events in input order; sorted here by time, then tie
-  // key, input order last (a stable sort).
-  void user(std::vector<Event>* evs) {
+  // key, input order last (a stable sort). first_row is added to each
+  // event's row where a message names it.
+  void user(std::vector<Event>* evs, uli first_row = 0) {
     std::stable_sort(evs->begin(), evs->end(), [](const Event& a, const Event& b) {
       return a.t < b.t || (a.t == b.t && a.tie < b.tie);
     });
@@ -38,11 +43,11 @@ class Builder {
     for (const Event& e : *evs) {
       if (e.ch >= 0) touches_.push_back({e.ch, e.t});
       if (e.conv > 0) {
-        close(e.t, e.conv, e.value);
+        close(e.t, e.conv, e.value, first_row + e.row);
         touches_.clear();
       }
     }
-    if (!touches_.empty()) close(touches_.back().t, 0, 0);
+    if (!touches_.empty()) close(touches_.back().t, 0, 0, 0);
   }
 
   void extend_channels() { mark_.resize(ch_->size(), 0); }
@@ -86,13 +91,13 @@ class Builder {
     append_lu(days_, static_cast<uli>(std::floor((end - t) / kDay)));
   }
 
-  void close(double end, uli conv, double value) {
+  void close(double end, uli conv, double value, uli row) {
     size_t n = touches_.size(), b = 0;
     while (b < n && end - touches_[b].t > lb_seconds_) ++b;
     if (r_.lookback_touches > 0 && n - b > r_.lookback_touches) b = n - r_.lookback_touches;
     if (b == n) {
       if (conv > 0) {
-        out_->untouched += conv;
+        out_->untouched = add_count(out_->untouched, conv, row);
         out_->nuntouched_rows += 1;
         out_->untouched_value += value;
       }
@@ -137,7 +142,7 @@ class Builder {
     Agg& a = it->second;
     a.plen = plen;
     if (conv > 0) {
-      a.conv += conv;
+      a.conv = add_count(a.conv, conv, row);
       a.value += value;
     } else {
       a.nulls += 1;
@@ -216,11 +221,13 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
   for (const std::string& s : ev->vchannels) check_channel_name(s, rules->channel_sep);
   const int nch = static_cast<int>(ev->vchannels.size());
   std::vector<uint32_t> user(n);
+  uli nusers = 0;   // ids in use: what the grouping allocates, whatever nusers claims
   for (uli i = 0; i < n; ++i) {
     const int u = ev->user[i];
     if (u < 0 || static_cast<uli>(u) >= ev->nusers)
       throw std::invalid_argument("column user: row " + row_text(i) + " is missing");
     user[i] = static_cast<uint32_t>(u);
+    nusers = std::max<uli>(nusers, static_cast<uli>(u) + 1);
     check_finite(ev->time[i], "time", i);
     if (ev->channel[i] < -1 || ev->channel[i] >= nch)
       throw std::invalid_argument("column channel: row " + row_text(i) + " has no channel name");
@@ -229,9 +236,9 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
     if (ev->value && ev->conv[i] > 0) check_finite(ev->value[i], "value", i);
   }
   Builder b(*rules, &ev->vchannels, out);
-  build_by_user(n, ev->nusers, user.data(), [ev](uint32_t i) {
+  build_by_user(n, nusers, user.data(), [ev](uint32_t i) {
     return Event{ev->time[i], ev->tie ? ev->tie[i] : 0.0, ev->value ? ev->value[i] : 0.0,
-                 static_cast<uli>(ev->conv[i]), ev->channel[i]};
+                 static_cast<uli>(ev->conv[i]), ev->channel[i], i};
   }, &b);
   b.finish();
 }
@@ -242,12 +249,13 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
 
 namespace {
 
+// A name given twice takes its last copy, as in journey files.
 size_t header_column(const std::vector<std::string_view>& header, const std::string& name,
-                     const char* arg, const std::string& file) {
-  for (size_t k = 0; k < header.size(); ++k)
+                     const char* arg, const EventFile& src) {
+  for (size_t k = header.size(); k-- > 0;)
     if (trim_blanks(header[k]) == name) return k;
   throw std::invalid_argument("column \"" + name + "\" (" + arg + ") not found in the header of \"" +
-                              file + "\"");
+                              src.file + "\"" + quoting_hint(header, src.field_sep));
 }
 
 double field_number(std::string_view s, const char* column, uli line) {
@@ -272,18 +280,18 @@ struct FileColumns {
 FileColumns read_header(std::ifstream& in, const EventFile& src) {
   std::string line;
   if (!std::getline(in, line)) throw std::invalid_argument("events file \"" + src.file + "\" has no header line");
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  strip_header_line(&line);
   std::vector<std::string_view> f;
   split_views(line, src.field_sep, &f);
   FileColumns c;
-  c.user = header_column(f, src.var_user, "user", src.file);
-  c.time = header_column(f, src.var_time, "time", src.file);
-  c.channel = header_column(f, src.var_channel, "channel", src.file);
-  c.conv = header_column(f, src.var_conv, "conversion", src.file);
+  c.user = header_column(f, src.var_user, "user", src);
+  c.time = header_column(f, src.var_time, "time", src);
+  c.channel = header_column(f, src.var_channel, "channel", src);
+  c.conv = header_column(f, src.var_conv, "conversion", src);
   c.has_value = !src.var_value.empty();
   c.has_tie = !src.var_tie.empty();
-  c.value = c.has_value ? header_column(f, src.var_value, "value", src.file) : 0;
-  c.tie = c.has_tie ? header_column(f, src.var_tie, "order_by", src.file) : 0;
+  c.value = c.has_value ? header_column(f, src.var_value, "value", src) : 0;
+  c.tie = c.has_tie ? header_column(f, src.var_tie, "order_by", src) : 0;
   c.need = std::max({c.user, c.time, c.channel, c.conv, c.value, c.tie}) + 1;
   return c;
 }
@@ -331,11 +339,16 @@ class UserCollector {
  public:
   UserCollector(const EventFile& src, Builder* b) : src_(src), b_(b) {}
 
-  void add(std::string_view u, const Event& e, uli line_no) {
+  void add(std::string_view u, Event e, uli line_no) {
     if (src_.flg_grouped == 1) {
       add_grouped(u, e, line_no);
       return;
     }
+    // Events are numbered by 32-bit positions when grouped at the end.
+    if (vevents_.size() >= std::numeric_limits<uint32_t>::max() - 1)
+      throw std::invalid_argument("events file "" + src_.file + "": more than 4,294,967,294 events on line " +
+                                  fmt_lu(line_no) +
+                                  "; write each user's events together and use grouped = TRUE");
     key_.assign(u);
     auto it = mp_users_.find(key_);
     if (it == mp_users_.end()) {
@@ -344,12 +357,13 @@ class UserCollector {
       it = mp_users_.emplace(key_, static_cast<uint32_t>(mp_users_.size())).first;
     }
     vuser_.push_back(it->second);
+    e.row = static_cast<uint32_t>(vevents_.size());
     vevents_.push_back(e);
   }
 
   void finish() {
     if (src_.flg_grouped == 1) {
-      if (!cur_.empty()) b_->user(&cur_);
+      if (!cur_.empty()) b_->user(&cur_, cur_first_row_);
       return;
     }
     mp_users_.clear();
@@ -359,10 +373,10 @@ class UserCollector {
   }
 
  private:
-  void add_grouped(std::string_view u, const Event& e, uli line_no) {
+  void add_grouped(std::string_view u, Event e, uli line_no) {
     if (cur_.empty() || u != cur_user_) {
       if (!cur_.empty()) {
-        b_->user(&cur_);
+        b_->user(&cur_, cur_first_row_);
         closed_.insert(cur_user_);
         cur_.clear();
       }
@@ -370,13 +384,16 @@ class UserCollector {
       if (closed_.count(cur_user_))
         throw std::invalid_argument("events file \"" + src_.file + "\" is not grouped by user: user \"" +
                                     cur_user_ + "\" appears again on line " + fmt_lu(line_no));
+      cur_first_row_ = line_no - 2;   // rows count from the line after the header
     }
+    e.row = static_cast<uint32_t>(cur_.size());
     cur_.push_back(e);
   }
 
   const EventFile& src_;
   Builder* b_;
   std::vector<Event> cur_;
+  uli cur_first_row_ = 0;
   std::string cur_user_, key_;
   std::unordered_set<std::string> closed_;
   std::unordered_map<std::string, uint32_t> mp_users_;

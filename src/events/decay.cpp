@@ -1,4 +1,5 @@
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <stdexcept>
 
@@ -47,9 +48,14 @@ void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std
     w.resize(names.size());
     double total = 0, nearest = 0;
     for (size_t k = 0; k < days.size(); ++k) {
+      // The whole field is the number, as in count columns: "3abc" and
+      // "0x10" are not days.
       const std::string_view d = trim_blanks(days[k]);
       double x = -1;
-      if (!d.empty() && (std::isdigit(static_cast<unsigned char>(d[0])) || d[0] == '.')) x = parse_stod(d);
+      if (!d.empty() && (std::isdigit(static_cast<unsigned char>(d[0])) || d[0] == '.')) {
+        const auto r = std::from_chars(d.data(), d.data() + d.size(), x);
+        if (r.ec != std::errc() || r.ptr != d.data() + d.size()) x = -1;
+      }
       if (!(x >= 0) || !std::isfinite(x))
         throw std::invalid_argument("row " + row + ": days \"" + std::string(days[k]) +
                                     "\" is not a number of days >= 0");

@@ -77,7 +77,7 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
 // contiguous (in any time order): journeys are then built user by user and
 // memory grows with users and paths, not events; a user met again after
 // another is an error naming the line. Otherwise every event is held in a
-// compact record (about 40 bytes).
+// compact record (about 70 bytes with the growth of the vectors holding them).
 struct EventFile {
   std::string file;
   std::string var_user, var_time, var_channel, var_conv, var_value, var_tie;
@@ -93,7 +93,8 @@ double parse_event_time(const std::string& text);
 
 // ---- time-decay attribution ----------------------------------------------
 // Each touch of a converting journey weighs 2^(-days / half_life), weights
-// normalised per journey; conversions and value are shared by weight.
+// normalised per journey; conversions and value are shared by weight (a
+// row with value but no conversions shares its value all the same).
 // vdays[i] lists one number per channel of vpath[i] (same separator);
 // vvalue may be empty. Channels by the normalised rule, in order of first
 // appearance. Throws naming the row when days and channels do not pair up

@@ -1,6 +1,6 @@
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <sstream>
 #include <stdexcept>
 
 #include <date/date.h>
@@ -21,7 +21,9 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
 }
 
 // "YYYY-MM-DD", then optionally ' ' or 'T' and "hh:mm[:ss[.fff]]", then
-// optionally 'Z'. The common shapes, read without a stream.
+// optionally 'Z' or a UTC offset "+hh:mm" / "+hhmm" (after a time only).
+// Read by hand, field by field: the date library's stream parser turns a
+// signed seconds field such as ":+5" into an undefined conversion.
 bool parse_iso_fast(const std::string& s, double* seconds) {
   int y, mo, d, h = 0, mi = 0, sec = 0;
   if (!digits(s, 0, 4, &y) || s[4] != '-' || !digits(s, 5, 2, &mo) || s.size() < 10 || s[7] != '-' ||
@@ -49,25 +51,20 @@ bool parse_iso_fast(const std::string& s, double* seconds) {
     }
     if (h > 23 || mi > 59 || sec > 60) return false;
   }
-  if (k < s.size() && s[k] == 'Z') ++k;
+  double offset = 0;
+  if (k < s.size() && s[k] == 'Z') {
+    ++k;
+  } else if (k > 10 && k < s.size() && (s[k] == '+' || s[k] == '-')) {
+    int oh, om;
+    const size_t m = s.size() - k == 6 && s[k + 3] == ':' ? k + 4 : k + 3;
+    if (!digits(s, k + 1, 2, &oh) || !digits(s, m, 2, &om) || oh > 23 || om > 59) return false;
+    offset = (s[k] == '-' ? -1.0 : 1.0) * (oh * 3600.0 + om * 60.0);
+    k = m + 2;
+  }
   if (k != s.size()) return false;
   const auto days = date::sys_days(ymd).time_since_epoch().count();
-  *seconds = static_cast<double>(days) * 86400.0 + h * 3600.0 + mi * 60.0 + sec + frac;
+  *seconds = static_cast<double>(days) * 86400.0 + h * 3600.0 + mi * 60.0 + sec + frac - offset;
   return true;
-}
-
-// Other ISO shapes the date library reads, such as a numeric UTC offset.
-bool parse_iso_stream(const std::string& s, double* seconds) {
-  for (const char* fmt : {"%Y-%m-%dT%H:%M:%S%z", "%Y-%m-%d %H:%M:%S%z", "%Y-%m-%dT%H:%M%z"}) {
-    std::istringstream in(s);
-    date::sys_time<std::chrono::milliseconds> tp{};
-    in >> date::parse(fmt, tp);
-    if (!in.fail() && in.peek() == std::char_traits<char>::eof()) {
-      *seconds = tp.time_since_epoch().count() / 1000.0;
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -75,11 +72,14 @@ bool parse_iso_stream(const std::string& s, double* seconds) {
 double parse_event_time(const std::string& text) {
   double x = 0;
   if (text.size() >= 10 && text[4] == '-') {
-    if (parse_iso_fast(text, &x) || parse_iso_stream(text, &x)) return x;
+    if (parse_iso_fast(text, &x)) return x;
   } else if (!text.empty()) {
-    char* end = nullptr;
-    x = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() + text.size() && std::isfinite(x)) return x;
+    // Decimal seconds only: no hexadecimal, no blanks, no "inf".
+    const char* b = text.c_str() + (text[0] == '+' ? 1 : 0);
+    const char* e = text.c_str() + text.size();
+    const bool starts_number = (*b == '-' && b == text.c_str()) || *b == '.' || (*b >= '0' && *b <= '9');
+    const auto r = std::from_chars(b, e, x);
+    if (starts_number && r.ec == std::errc() && r.ptr == e && std::isfinite(x)) return x;
   }
   throw std::invalid_argument("time stamp \"" + text +
                               "\" is neither seconds nor ISO text such as \"2024-01-31 12:00:00\"");

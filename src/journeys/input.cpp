@@ -123,6 +123,20 @@ char first_char(const std::string& s, const char* arg_name) {
   return s[0];
 }
 
+void strip_header_line(std::string* line) {
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  if (line->compare(0, 3, "\xEF\xBB\xBF") == 0) line->erase(0, 3);
+}
+
+std::string quoting_hint(const std::vector<std::string_view>& header, char field_sep) {
+  for (std::string_view f : header)
+    if (f.find('"') != std::string_view::npos)
+      return "; the header has quoted fields, and quoting is not supported: write the file without quotes, "
+             "as write.table(x, file, sep = \"" + std::string(1, field_sep) +
+             "\", quote = FALSE, row.names = FALSE) does";
+  return "";
+}
+
 JourneyReader::JourneyReader(const JourneySource& src)
     : src_(src), flg_value_(!src.var_value.empty()), flg_null_(!src.var_null.empty()) {
   if (!src_.flg_file) {
@@ -145,7 +159,7 @@ JourneyReader::JourneyReader(const JourneySource& src)
   std::string header;
   if (!std::getline(in_, header))
     throw std::invalid_argument("input file " + quoted(src_.file) + " has no header line");
-  if (!header.empty() && header.back() == '\r') header.pop_back();
+  strip_header_line(&header);
   split_views(header, fsep_, &fields_);
   bool found_path = false, found_conv = false, found_value = false, found_null = false;
   for (size_t j = 0; j < fields_.size(); ++j) {
@@ -157,7 +171,7 @@ JourneyReader::JourneyReader(const JourneySource& src)
   }
   auto missing = [&](const char* arg, const std::string& name) {
     throw std::invalid_argument("column " + quoted(name) + " (" + arg + ") not found in the header of " +
-                                quoted(src_.file));
+                                quoted(src_.file) + quoting_hint(fields_, fsep_));
   };
   if (!found_path) missing("var_path", src_.var_path);
   if (!found_conv) missing("var_conv", src_.var_conv);

@@ -114,6 +114,14 @@ void channels_normalised(std::string_view path, char sep, std::vector<std::strin
 // when it is empty.
 char first_char(const std::string& s, const char* arg_name);
 
+// Header lines of delimited files (journeys and events): a carriage return
+// at the end and a UTF-8 byte-order mark at the start (spreadsheets write
+// one) are not part of the first and last names.
+void strip_header_line(std::string* line);
+// "" or, when the header puts names in double quotes (as R's write.csv
+// does), a sentence to append to a "column not found" message.
+std::string quoting_hint(const std::vector<std::string_view>& header, char field_sep);
+
 // ---- channel dictionary and k-order state encoding -------------------------
 #include <map>
 

@@ -81,10 +81,21 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
     for (size_t k = 0; k < ch.size(); ++k)
       EXPECT_NEAR(b.reps[ch.size() + k], convs[k], 1e-9 * convs[k]) << model << " " << ch[k];
   }
+  // Many channels: 101 x 1e6 replicate values are more than the table may hold.
+  Rows wide;
+  for (int k = 0; k <= 100; ++k) wide.vy.push_back("c" + std::to_string(k)), wide.vc.push_back(1);
   tl_test::expect_errors({
       {"model: no bootstrap for model 'nope'", [&] { boot("nope", d, 2, 1); }},
       {"bootstrap must be at least 1", [&] { boot("linear", d, 0, 1); }},
+      {"bootstrap: 1,000,000 replicates x 101 channels exceed the limit of 100,000,000 values; "
+       "ask for fewer replicates", [&] { boot("linear", wide, 1000000, 1); }},
   });
+  // Rows of one path are pooled; counts that pass 2^64 - 1 there are refused.
+  const uli big = 10000000000000000000u;
+  for (const Rows& r : {Rows{{"a", "b", "a"}, {1, 1, 1}, {big, 0, big}, {}},
+                        Rows{{"a", "b", "a"}, {big, 1, big}, {}, {}}})
+    EXPECT_EQ(tl_test::error_of([&] { boot("linear", r, 2, 1); }),
+              "counts overflow at row 3: conversions and nulls add up to more than 2^64 - 1");
 }
 
 // A row's redrawn conversions and nulls are Poisson with the row's counts

@@ -265,6 +265,18 @@ TEST(PathGenerator, TrafficModeSpendsTheBudget) {
   EXPECT_TRUE(generate({}, {}, {}, 2, {1, 1}, 0).vy1.empty());
 }
 
+// Candidates that cannot be drawn from are refused (channel numbers, read in traffic mode, unwrapped).
+TEST(PathGenerator, RefusesCandidatesItCannotDrawFrom) {
+  struct Case { std::vector<std::string> paths; std::vector<double> cum, traffic; std::string message; };
+  const std::vector<Case> cases = {
+      {{"1", "2"}, {0.6, 0.4}, {}, "path_generator: cumulative probability of "},
+      {{"1", "18446744073709551618"}, {0.5, 1}, {5, 5}, "stoul"},   // 2^64 + 2 would wrap to channel 2
+      {{"1", "3"}, {0.5, 1}, {5, 5}, "has token 3 outside the channels 1..2"},
+  };
+  for (const Case& c : cases)
+    EXPECT_HAS(error_of([&] { generate(c.paths, {true, false}, c.cum, 2, c.traffic, 10); }), c.message);
+}
+
 TEST(IntAttrTrf, WholeNumbersWithTheRoundedTotal) {
   const std::vector<std::pair<std::vector<double>, std::vector<double>>> cases = {
       {{2.6, 3.4}, {3, 3}}, {{0.5, 0.5, 1.0}, {1, 0, 1}},   // first on ties

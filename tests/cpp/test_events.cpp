@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 #include <tuple>
@@ -127,7 +128,7 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
       ev.push_back({int(g() % nusers), double(g() % 31) * 43200.0, double(g() % 3), ch, double(conv), conv * 2.5});
     }
     JourneyRules r;
-    r.transform = kinds[rep % 4], r.lookback_days = rep % 3 == 0 ? -1 : 1.5 * (rep % 3) + 0.5;
+    r.transform = kinds[rep % 4], r.lookback_days = rep % 3 == 0 ? -1 : rep % 3 == 1 ? 0 : 3.5;   // 0: the conversion's own time only
     r.lookback_touches = rep % 5, r.flg_times = r.transform == PathTransform::frequency ? 0 : rep % 2;
     JourneyTable lost;
     const Table want = oracle(ev, names, r, &lost);
@@ -144,24 +145,29 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
 TEST(Events, TimeStamps) {
   const std::vector<std::pair<std::string, double>> good = {
       {"1970-01-02", 86400}, {"2024-02-29T12:30:15.5Z", 1709209815.5},
-      {"2024-02-29 12:30:15+0100", 1709206215}, {"-5.25", -5.25}};
+      {"2024-02-29 12:30:15+0100", 1709206215}, {"2024-02-29T12:30:15+01:00", 1709206215},
+      {"2024-02-29T12:30:15.5+01:00", 1709206215.5}, {"2024-02-29T12:30:15-02:30", 1709218815},
+      {"2024-02-29T12:30+01:00", 1709206200}, {"-5.25", -5.25}, {"+7", 7}, {"1e3", 1000}};
   for (const auto& c : good) EXPECT_EQ(parse_event_time(c.first), c.second) << c.first;
   for (const char* bad : {"2023-02-29", "2024-01-01 25:00:00", "12x", "", "2024-01-01junk",
-                          "2024-01-01 12:00:00."})
+                          "2024-01-01 12:00:00.", "0x10", " 5", "+-5", "inf", "2024-02-29T12:30:15+1",
+                          "2024-02-29T12:30:15+01:0", "2024-02-29+01:00", "2024-02-29T12:30:15+24:00",
+                          "2021-03-04 10:11:+5"})
     EXPECT_THROW(parse_event_time(bad), std::invalid_argument) << bad;
 }
 
 TEST(TimeDecay, HandWorkedJourneys) {
   strs ch;
-  std::vector<double> c, v, value = {14, 0, 1};
-  const strs p = {"a>b>a", "b", "c>a"}, d = {"14>7>0", "3", "2000>2000"};
-  const std::vector<uli> conv = {7, 0, 2};
+  std::vector<double> c, v, value = {14, 0, 1, 6, 4};
+  const strs p = {"a>b>a", "b", "c>a", "d>b", "e>d"}, d = {"14>7>0", "3", "2000>2000", "8>1", "0>8000"};
+  const std::vector<uli> conv = {7, 0, 2, 0, 1};
   time_decay_cpp(&p, &d, &conv, &value, '>', 7, &ch, &c, &v);
-  // a>b>a: weights 1/4, 1/2, 1 over 7/4, so a 5/7 and b 2/7 of 7; c>a halves.
-  EXPECT_EQ(ch, (strs{"a", "b", "c"}));
-  EXPECT_NEAR(c[0], 5 + 1, 1e-12);
-  EXPECT_NEAR(c[1], 2, 1e-12);
-  EXPECT_NEAR(v[2], 0.5, 1e-12);
+  // a>b>a: weights 1/4, 1/2, 1 over 7/4, so a 5/7 and b 2/7 of 7; c>a halves
+  // (far from the conversion alike); d>b has value without conversions and
+  // shares it 1 : 2; e>d: d weighs 2^(-8000/7), nothing next to e's 1.
+  EXPECT_EQ(ch, (strs{"a", "b", "c", "d", "e"}));
+  tl_test::expect_close(c, {5 + 1, 2, 1, 0, 1}, 1e-12);
+  tl_test::expect_close(v, {10 + 0.5, 4 + 4, 0.5, 2, 4}, 1e-12);
 }
 
 TEST(Events, ErrorTable) {
@@ -171,6 +177,10 @@ TEST(Events, ErrorTable) {
   const strs ab = {"a>b"}, bad_days = {"7>x"}, empty = {""};
   strs ch;
   std::vector<double> c, v;
+  auto decay = [&](const std::string& path, const std::string& days) {
+    const strs vp = {path}, vd = {days};
+    time_decay_cpp(&vp, &vd, &one, &none, '>', 7, &ch, &c, &v);
+  };
   tl_test::expect_errors({
       {"channel \"a>b\" contains the channel separator \">\"", [&] { from_columns({plain}, 1, {"a>b"}, {}); }},
       {"column user: row 2 is missing", [&] { from_columns({plain, {1, 0, 0, 0, 0, 0}}, 1, {"a"}, {}); }},
@@ -179,13 +189,73 @@ TEST(Events, ErrorTable) {
        [&] { from_columns({{0, 0, 0, 0, 1.5, 0}}, 1, {"a"}, {}); }},
       {"transform must be one of \"none\", \"collapse\", \"first\", \"frequency\", not \"last\"",
        [] { path_transform("last"); }},
-      {"row 1: days \"x\" is not a number of days >= 0", [&] { time_decay_cpp(&ab, &bad_days, &one, &none, '>', 7, &ch, &c, &v); }},
       {"row 1 has conversions but no channels", [&] { time_decay_cpp(&empty, &empty, &one, &none, '>', 7, &ch, &c, &v); }},
+      {"row 1: days \"3abc\" is not a number of days >= 0", [&] { decay("a>b", "1>3abc"); }},
+      {"row 1: days \"0x10\" is not a number of days >= 0", [&] { decay("a>b", "0x10>1"); }},
+      {"row 1: days \"1e400\" is not a number of days >= 0", [&] { decay("a>b", "1>1e400"); }},
+      {"row 1: the path has 2 channels but days lists 1", [&] { decay("a>b", "1"); }},
       {"half_life must be a positive number of days",
        [&] { time_decay_cpp(&ab, &bad_days, &one, &none, '>', 0, &ch, &c, &v); }},
   });
   const std::string msg = tl_test::error_of([&] { from_file({plain, {1, 0, 0, 0, 0, 0}, plain}, {"a"}, {}, true); });
   EXPECT_NE(msg.find("\" is not grouped by user: user \"u0\" appears again on line 4"), std::string::npos) << msg;
+}
+
+// Totals that pass 2^64 - 1 are refused, naming the row whose conversion
+// tips them over: per path and for conversions without a touch.
+TEST(Events, CountsThatOverflowNameTheRow) {
+  const double big = 1e19;
+  const std::string overflow = "counts overflow at row ";
+  struct Case { std::vector<Ev> ev; std::string row; };
+  const std::vector<Case> cases = {
+      {{{0, 0, 0, 0, big, 0}, {1, 0, 0, 0, 0, 0}, {1, 1, 0, -1, big, 0}}, "3"},   // path "a" twice
+      {{{0, 5, 0, -1, big, 0}, {1, 0, 0, -1, big, 0}}, "2"},                      // untouched twice
+  };
+  for (const Case& c : cases)
+    EXPECT_HAS(tl_test::error_of([&] { from_columns(c.ev, 2, {"a"}, {}); }), overflow + c.row + ":");
+  // Files, grouped or not, count rows from the line after the header.
+  const std::string text = "user;time;channel;conv\nu1;1;a;0\nu1;2;;10000000000000000000\n"
+                           "u2;1;a;10000000000000000000\n";
+  const JourneyRules rules;
+  for (int grouped : {0, 1}) {
+    tl_test::TempFile f(text);
+    EventFile src{f.name, "user", "time", "channel", "conv", "", "", ';', grouped};
+    JourneyTable j;
+    EXPECT_HAS(tl_test::error_of([&] { journeys_from_event_file_cpp(&src, &rules, &j); }),
+               overflow + "3:");
+  }
+  // User ids are checked against nusers, but only the ids in use cost memory.
+  const JourneyTable j = from_columns({{0, 0, 0, 0, 1, 0}}, std::numeric_limits<int>::max(), {"a"}, {});
+  EXPECT_EQ(j.vconv, std::vector<uli>{1});
+}
+
+// Header lines: a byte-order mark is not part of the first name, a name
+// given twice takes its last copy (as journey files do), quoted names get a
+// message saying how to write the file.
+TEST(Events, FileHeadersAndFields) {
+  struct Case { std::string text, want; };
+  const std::string head = "user;time;channel;conv\n";
+  const JourneyRules rules;
+  const std::vector<Case> cases = {
+      {"\xEF\xBB\xBFuser;time;channel;conv\nu;1;a;0\nu;2;b;1\n", "a>b 1"},
+      {"user;time;channel;conv;channel\nu;1;x;0;a\nu;2;x;1;b\n", "a>b 1"},
+      {head + "u;2024-01-02T10:00:00+02:00;a;0\nu;2024-01-02T09:00:00Z;b;0\nu;2024-01-02T09:30:00Z;;1\n",
+       "a>b 1"},
+      {"\"user\";\"time\";\"channel\";\"conv\"\n\"u\";1;\"a\";1\n",
+       "column \"user\" (user) not found in the header of \"F\"; the header has quoted fields, and quoting is "
+       "not supported: write the file without quotes, as write.table(x, file, sep = \";\", quote = FALSE, "
+       "row.names = FALSE) does"},
+  };
+  for (const Case& c : cases) {
+    tl_test::TempFile f(c.text);
+    EventFile src{f.name, "user", "time", "channel", "conv", "", "", ';', 0};
+    JourneyTable j;
+    std::string got = tl_test::error_of([&] { journeys_from_event_file_cpp(&src, &rules, &j); });
+    for (size_t k = 0; got.empty() && k < j.vpath.size(); ++k) got += j.vpath[k] + " " + std::to_string(j.vconv[k]);
+    std::string want = c.want;
+    if (want.find("\"F\"") != std::string::npos) want.replace(want.find("\"F\""), 3, "\"" + f.name + "\"");
+    EXPECT_EQ(got, want) << c.text;
+  }
 }
 
 }  // namespace

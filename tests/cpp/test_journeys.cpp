@@ -54,6 +54,11 @@ TEST(JourneyReader, CountFieldsAreNumbersReadInFull) {
   std::vector<uli> got;
   for (const Row& r : read_all(file_source(f.name, "path", "conv", "", "", ";"))) got.push_back(std::get<2>(r));
   EXPECT_EQ(got, (std::vector<uli>{100000, 7, 2, 0, 3, ~uli{0}}));
+  // A byte-order mark is not part of the first name; a name given twice
+  // takes its last copy.
+  TempFile g("\xEF\xBB\xBF" "path;conv;conv\na;x;4\n");
+  const auto rows = read_all(file_source(g.name, "path", "conv", "", "", ";"));
+  EXPECT_EQ(rows, (std::vector<Row>{{0, "a", 4, 0.0, 0}}));
 }
 
 // Input -> message; "F" in a message stands for the file's name.
@@ -61,6 +66,10 @@ TEST(JourneyReader, ErrorsNameWhatIsWrong) {
   struct FileCase { std::string text, value, nulls, message; };
   const std::vector<FileCase> files = {
       {"path;conversions\na;1\n", "", "", "column 'conv' (var_conv) not found in the header of 'F'"},
+      {"\"path\";\"conv\"\n\"a\";1\n", "", "",
+       "column 'path' (var_path) not found in the header of 'F'; the header has quoted fields, and quoting is not "
+       "supported: write the file without quotes, as write.table(x, file, sep = \";\", quote = FALSE, "
+       "row.names = FALSE) does"},
       {"path;conv\na;1\n", "value", "", "column 'value' (var_value) not found in the header of 'F'"},
       {"path;conv\na;1\n", "", "nulls", "column 'nulls' (var_null) not found in the header of 'F'"},
       {"path;conv\na;1\nb\nc;2\n", "", "", "line 3 of 'F' has 1 fields, 2 needed"},

@@ -149,6 +149,17 @@ test_that("every entry point returns its elements under fixed names in a fixed o
   expect_null(names(ep("uidx_R")))
 })
 
+test_that("every entry point is registered with its argument count, so a wrong count is an error", {
+  reg <- getDLLRegisteredRoutines("Touchlane")$.Call
+  expect_setequal(names(reg), names(entry_args))
+  for (e in names(entry_args)) {
+    expect_identical(reg[[e]]$numParameters, length(entry_args[[e]]), info = e)
+    few <- unname(entry_args[[e]])[-1L]
+    expect_error(do.call(.Call, c(list(e), few, list(PACKAGE = "Touchlane"))), "argument", info = e)
+  }
+  expect_error(.Call("shapley_R", 0, "", PACKAGE = "Touchlane"), "argument")
+})
+
 test_that("arguments are converted as R users expect", {
   # factors give their labels, numbers are truncated to counts, integers and
   # plain lists are accepted
