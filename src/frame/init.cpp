@@ -26,6 +26,8 @@ SEXP choose_order_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, 
 SEXP new_paths_attribution_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP rule_models_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP shapley_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP probabilistic_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP additive_hazard_R(SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP uam_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 }
 
@@ -59,6 +61,8 @@ const R_CallMethodDef kCallMethods[] = {
     {"new_paths_attribution_R", reinterpret_cast<DL_FUNC>(&new_paths_attribution_R), 15},
     {"rule_models_R", reinterpret_cast<DL_FUNC>(&rule_models_R), 12},
     {"shapley_R", reinterpret_cast<DL_FUNC>(&shapley_R), 15},
+    {"probabilistic_R", reinterpret_cast<DL_FUNC>(&probabilistic_R), 9},
+    {"additive_hazard_R", reinterpret_cast<DL_FUNC>(&additive_hazard_R), 5},
     {"uam_R", reinterpret_cast<DL_FUNC>(&uam_R), 24},
     {NULL, NULL, 0}};
 }  // namespace
