@@ -10,9 +10,9 @@
 //                   exact Markov order 2, linear and position-based rules
 //   build FILE K    the chain alone, 3 runs (compile with -DBASELINE
 //                   against an older tree to compare the encoding)
-// Build from the package root:
-//   g++ -O2 -std=c++17 -Isrc bench/exact_markov.cpp $(ls src/*/*.cpp | grep -v frame) \
-//       -larmadillo -llapack -lblas -pthread -o /tmp/exact_markov
+// Build and run from the package root:
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_exact_markov
+//   build/plain/bench_exact_markov
 #include <sys/resource.h>
 
 #include <chrono>
@@ -146,8 +146,8 @@ int main(int argc, char** argv) {
     }
     for (const char* model : {"markov", "linear", "position"}) {
       BootstrapSettings s;
-      s.method.exact = 1;
-      s.order = 2;
+      s.markov.method.exact = 1;
+      s.markov.order = 2;
       std::vector<std::string> ch;
       std::vector<double> est, reps;
       auto t0 = Clock::now();
