@@ -1,7 +1,8 @@
 // Exact Markov solves next to the simulation on one chain built once from the
 // generated table (bench/gen_journeys.R), best of 5, 2 threads.
-//   g++ -O2 -std=c++17 -Isrc bench/exact_solve.cpp $(ls src/*/*.cpp | grep -v frame) \
-//       -larmadillo -llapack -lblas -pthread -o /tmp/exact_solve && /tmp/exact_solve 3
+// Build and run from the package root:
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_exact_solve
+//   build/plain/bench_exact_solve 3
 #include <chrono>
 #include <cstdio>
 #include "markov/markov.h"

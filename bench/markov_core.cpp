@@ -6,9 +6,8 @@
 //   build K     store of order K from a generated 1,000,000-row file: wall
 //               time and peak resident memory (one order per process)
 // Build and run from the package root:
-//   g++ -O2 -std=c++17 -Isrc bench/markov_core.cpp src/common/*.cpp \
-//       src/journeys/*.cpp src/markov/*.cpp src/pathattr/*.cpp \
-//       -larmadillo -pthread -o /tmp/markov_core && /tmp/markov_core sim
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_markov_core
+//   build/plain/bench_markov_core sim
 #include <sys/resource.h>
 
 #include <time.h>
