@@ -123,7 +123,7 @@ TEST(Logistic, ErrorTable) {
       {"cha_sep must not be empty", [] { fit({"A"}, {1}, {1}, ""); }},
       {"logistic regression: encoded path \"0 3\" holds index 3 of 3 coefficients", objective({"0 3"}, 3, 3)},
       {"logistic regression: 3 coefficients for 2 channels", objective({"0 1"}, 2, 3)},
-      {"vv: 1 values for 2 paths", [] { regress({"A", "B"}, {1, 1}, {1, 1}, {1}); }},
+      {"journeys: values have 1 rows, paths 2", [] { regress({"A", "B"}, {1, 1}, {1, 1}, {1}); }},
   });
 }
 
