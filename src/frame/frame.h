@@ -60,6 +60,20 @@ void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<doubl
 // the file (Rcpp's "Index out of bounds" for a missing name, a count
 // column's bad row named by as_counts). `src` reads the file or the
 // columns; an empty var_value / var_null means no such column.
+// The simulation arguments every Markov-family entry point takes, in their
+// argument order, into the settings struct s (any with these fields).
+template <class S>
+void read_simulation_args(SEXP nsim_start, SEXP max_step, SEXP ncore, SEXP nfold, SEXP seed,
+                          SEXP conv_par, SEXP rate_step_sim, S* s) {
+  s->nsim_start = as_count(nsim_start, "nsim_start");
+  s->max_step = as_count(max_step, "max_step");
+  s->ncore = as_count(ncore, "ncore");
+  s->nfold = as_count(nfold, "nfold");
+  s->seed = as_seed(seed);
+  s->conv_par = as_real(conv_par);
+  s->rate_step_sim = as_real(rate_step_sim);
+}
+
 class JourneyInput {
  public:
   JourneyInput(SEXP flg_file, SEXP file, SEXP var_path, SEXP var_conv, SEXP var_value,

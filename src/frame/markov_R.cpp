@@ -18,13 +18,8 @@ SEXP markov_model_with(const MarkovMethod& method, bool with_run, SEXP flg_file_
   MarkovSettings s;
   s.type = as_flag(type_p);
   s.order = as_count(order_p, "order");
-  s.nsim_start = as_count(nsim_start_p, "nsim_start");
-  s.max_step = as_count(max_step_p, "max_step");
-  s.ncore = as_count(ncore_p, "ncore");
-  s.nfold = as_count(nfold_p, "nfold");
-  s.seed = as_seed(seed_p);
-  s.conv_par = as_real(conv_par_p);
-  s.rate_step_sim = as_real(rate_step_sim_p);
+  read_simulation_args(nsim_start_p, max_step_p, ncore_p, nfold_p, seed_p, conv_par_p,
+                       rate_step_sim_p, &s);
   s.verbose = as_flag(verbose_p);
   s.flg_out_tran_mtx = as_flag(flg_out_tran_mtx_p);
   s.file_output = as_str(file_output_p);

@@ -36,13 +36,8 @@ extern "C" SEXP next_best_action_train_R(SEXP flg_file_p, SEXP file_p, SEXP Data
   NbaSettings s;
   s.cha_sep = as_str(cha_sep_p);
   s.max_order = as_count(max_order_p, "max_order");
-  s.nsim_start = as_count(nsim_start_p, "nsim_start");
-  s.max_step = as_count(max_step_p, "max_step");
-  s.ncore = as_count(ncore_p, "ncore");
-  s.nfold = as_count(nfold_p, "nfold");
-  s.seed = as_seed(seed_p);
-  s.conv_par = as_real(conv_par_p);
-  s.rate_step_sim = as_real(rate_step_sim_p);
+  read_simulation_args(nsim_start_p, max_step_p, ncore_p, nfold_p, seed_p, conv_par_p,
+                       rate_step_sim_p, &s);
   s.min_sample_index = as_real(min_sample_index_p);
   s.verbose = as_flag(verbose_p);
   in.load(Data_p);
