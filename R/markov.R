@@ -1,5 +1,5 @@
 # Markov-chain attribution and its shared pieces (index kinds, state names,
-# the simulation summary read from the native progress lines).
+# the simulation summary).
 
 # How the Markov model gets its removal effects: "simulation" (walks through
 # the chain until the folds agree) or "exact" (solved from the chain), and
@@ -114,8 +114,8 @@ markov_native <- function(j, kind, order, simulations, max_steps, threads, folds
   as_flag(verbose, "verbose")
   out <- as_output(file_output)
   wp <- as_flag(write_paths, "write_paths")
-  # The exact method (markov_model_method_R) takes the same arguments and
-  # two more; "simulation" keeps the original entry point.
+  # markov_model_method_R takes the arguments of markov_model_R and the
+  # method, and also says how the simulation went.
   sim <- simulation_settings(simulations, threads, folds, tolerance, growth)
   need_journeys(j, "the Markov model")
   args <- list(j$flg_file, j$file, j$data, j$path, j$conversions,
@@ -123,15 +123,12 @@ markov_native <- function(j, kind, order, simulations, max_steps, threads, folds
                as_order(order), sim$simulations, as_whole(max_steps, "max_steps", 0),
                sim$threads, sim$folds, as_seed(seed), sim$tolerance, sim$growth,
                1, as_flag(transition_matrix, "transition_matrix"), out,
-               as_flag(write_nulls, "write_nulls"), wp)
-  entry <- "markov_model_R"
-  if (method == "exact") {
-    entry <- "markov_model_method_R"
-    args <- c(args, list(method, horizon))
-  }
-  r <- capture_lines(do.call(".Call", c(list(entry), args, list(PACKAGE = "Touchlane"))),
-                     verbose)
-  list(native = r$value, summary = simulation_summary(r$lines))
+               as_flag(write_nulls, "write_nulls"), wp, method, horizon)
+  r <- quietly(do.call(".Call", c(list("markov_model_method_R"), args,
+                                  list(PACKAGE = "Touchlane"))), verbose)
+  run <- r$simulation
+  r$simulation <- NULL
+  list(native = r, summary = simulation_summary(run))
 }
 
 # The largest Markov order the native layer builds states for.
@@ -159,20 +156,13 @@ simulation_settings <- function(simulations, threads, folds, tolerance, growth) 
   list(simulations = sims, threads = threads, folds = folds, tolerance = tolerance, growth = growth)
 }
 
-# Simulations run, final residual and completed share, from the progress lines.
-simulation_summary <- function(lines) {
-  sims <- grep("^Number of simulations: ", lines, value = TRUE)
-  if (!length(sims)) return(list())
-  last <- sims[length(sims)]
-  n <- as.numeric(sub("^Number of simulations: ([0-9]+).*", "\\1", last))
-  resid <- sub(".*: ([0-9.eE+-]+)% [<>].*", "\\1", last)
-  ended <- grep("^Percentage of simulated paths", lines, value = TRUE)
-  out <- list(`Simulated journeys` = n, `Simulation batches` = length(sims),
-              `Final residual (%)` = suppressWarnings(as.numeric(resid)))
-  if (length(ended))
-    out$`Simulated journeys ending before the step limit (%)` <-
-      suppressWarnings(as.numeric(sub(".*: ([0-9.eE+-]+)%$", "\\1", ended[1])))
-  out
+# Walks simulated, batches, final residual and the share of walks that
+# ended before the step limit; nothing for the exact method.
+simulation_summary <- function(run) {
+  if (is.null(run) || run$batches == 0) return(list())
+  list(`Simulated journeys` = run$walks, `Simulation batches` = as.integer(run$batches),
+       `Final residual (%)` = 100 * run$residual,
+       `Simulated journeys ending before the step limit (%)` = 100 * run$ended_share)
 }
 
 # State names made of channel names: "0 1" -> "a > b".

@@ -2,9 +2,9 @@
 // journeys. The whole run is split into its phases by the time each
 // progress line reaches the console; each model is then timed once on a
 // sample of the run's size.
-// build: cmake -S tests/cpp -B build/plain && cmake --build build/plain -j2
-//        g++ -O2 -std=c++17 -Isrc bench/compare.cpp build/plain/libtouchlane_core.a \
-//            -larmadillo -llapack -lblas -pthread -o build/bench_compare && build/bench_compare
+// Build and run from the package root:
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_compare
+//   build/plain/bench_compare
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -123,43 +123,35 @@ int main() {
   std::snprintf(buf, sizeof buf, "sample of %lu draws (%zu distinct paths): %.3f s", nsim, vy1.size(), since(t));
   out(buf);
 
-  int f0 = 0, one = 1, zero = 0, type2 = 2;
-  std::string file, vp = "path", vcn = "total_conversions", vnn = "total_null", vv0, rs = ";", cs = " ";
-  std::vector<double> vv, a, b, c, d, e, f, g, h;
-  std::vector<std::string> s1, s2, s3;
+  // The settings the comparison runs every model with.
+  std::vector<double> vv;
+  JourneySource src = vector_source(&vy1, &vc1, &vv, &vn1);
+  src.row_sep = ";";
   t = Clock::now();
-  heuristic_models_cpp(&f0, &file, &vp, &vcn, &vv0, &vy1, &vc1, &vv, &rs, &cs, &one, &zero, &file,
-                       &zero, &a, &s1, &s2, &b, &c, &d, &e, &f, &g, &h);
+  heuristic_run(src, HeuristicSettings{" ", 1, 0, "", 0});
   std::snprintf(buf, sizeof buf, "heuristic (three models): %.3f s", since(t));
   out(buf);
-  {
-    std::vector<std::string> vchs, n1, n2;
-    std::vector<double> vi, i1, i2, i3, i4, i5, i6, i7;
-    t = Clock::now();
-    shapley_cpp(&f0, &file, &vp, &vcn, &vv0, &vnn, &vy1, &vc1, &vv, &vn1, &rs, &cs, &one, &type2,
-                &one, &zero, &file, &vchs, &vi, &i1, &n1, &n2, &i2, &i3, &i4, &i5, &i6, &i7);
-    std::snprintf(buf, sizeof buf, "shapley: %.3f s", since(t));
-    out(buf);
-  }
-  {
-    std::vector<std::string> vchs, n1, n2;
-    std::vector<double> vi, i1, i2, i3, i4, i5;
-    t = Clock::now();
-    logistic_regression_cpp(&vy1, &vc1, &vn1, &vv, &cs, &rs, &one, &zero, &file, &vi, &vchs, &i1,
-                            &n1, &n2, &i2, &i3, &i4, &i5);
-    std::snprintf(buf, sizeof buf, "logistic regression: %.3f s", since(t));
-    out(buf);
-  }
+  t = Clock::now();
+  ShapleySettings sh;
+  sh.cha_sep = " ";
+  sh.flg_simplified = 1;
+  sh.type_worth = 2;
+  sh.flg_write_nulls = 1;
+  shapley_run(src, sh);
+  std::snprintf(buf, sizeof buf, "shapley: %.3f s", since(t));
+  out(buf);
+  t = Clock::now();
+  logistic_run(src, LogisticSettings{" ", 1, 0, ""});
+  std::snprintf(buf, sizeof buf, "logistic regression: %.3f s", since(t));
+  out(buf);
   for (uli o = 1; o <= 3; ++o) {
-    uli nsim_start = 100000, max_step = 0, ncore = 1, nfold = 10, seed = 1;
-    double conv_par = 0.05, rate = 1.5, snc = 0, snn = 0;
-    std::vector<std::string> vchs, n1, n2, fr, to;
-    std::vector<double> vi, i1, i2, i3, i4, i5, i6, i7, pr, raw;
+    MarkovSettings m;
+    m.type = 2;
+    m.order = o;
+    m.seed = 1;
+    m.flg_write_nulls = 1;
     t = Clock::now();
-    markov_model_cpp(&f0, &file, &vp, &vcn, &vv0, &vnn, &vy1, &vc1, &vv, &vn1, &rs, &cs, &type2,
-                     &o, &nsim_start, &max_step, &ncore, &nfold, &seed, &conv_par, &rate, &zero,
-                     &zero, &file, &one, &zero, &vchs, &vi, &zero, &i1, &n1, &n2, &i2, &i3, &i4,
-                     &i5, &i6, &i7, &fr, &to, &pr, &snc, &snn, &raw);
+    markov_run(src, " ", m);
     std::snprintf(buf, sizeof buf, "markov order %lu: %.3f s", o, since(t));
     out(buf);
   }

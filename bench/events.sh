@@ -3,7 +3,7 @@
 # test starts one), stopped on every way out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-eval "$(sed -n '/^PG_DIR=""/,/^}$/p;/^pg_start()/,/^}$/p' tools/run.sh)"
+. tools/pg.sh
 pg_start
 export PG_BIN
 R_LIBS="${R_LIBS:-.rlib}" Rscript bench/events.R "$@"

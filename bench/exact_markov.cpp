@@ -10,9 +10,9 @@
 //                   exact Markov order 2, linear and position-based rules
 //   build FILE K    the chain alone, 3 runs (compile with -DBASELINE
 //                   against an older tree to compare the encoding)
-// Build from the package root:
-//   g++ -O2 -std=c++17 -Isrc bench/exact_markov.cpp $(ls src/*/*.cpp | grep -v frame) \
-//       -larmadillo -llapack -lblas -pthread -o /tmp/exact_markov
+// Build and run from the package root:
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_exact_markov
+//   build/plain/bench_exact_markov
 #include <sys/resource.h>
 
 #include <chrono>
@@ -105,19 +105,20 @@ int main(int argc, char** argv) {
     double svc = m.svc;
     int verbose = 0, flg_null = 1;
     const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, ns, ord);
-    std::vector<double> cv, nv, Tc, Nc;
-    double pc, pn, snc, snn;
+    std::vector<double> cv, nv;
+    double pc, pn;
     auto t0 = Clock::now();
     markov_exact(&S, &table, ord, nch, mx + 2, false, 2, &cv, &nv, &pc, &pn);
     const double es = secs(t0);
     t0 = Clock::now();
     markov_exact(&S, &table, ord, nch, 0, true, 2, &cv, &nv, &pc, &pn);
     const double eu = secs(t0);
-    uli nsim = 100000, max_step = 0, ncore = 2, nfold = 10, seed = 1;
-    double conv_par = 0.05, rate = 1.5;
+    SimulationSettings sim;
+    sim.ncore = 2;
+    sim.seed = 1;
+    sim.verbose = verbose;
     t0 = Clock::now();
-    markov_simulation(&S, &table, &ord, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &seed,
-                      &conv_par, &rate, &verbose, &flg_null, &svc, &Tc, &Nc, &snc, &snn);
+    markov_simulate(S, table, ord, nch, mx, flg_null != 0, svc, sim);
     const double sm = secs(t0);
     std::printf("order %lu solve alone: %lu states, exact step limit %.3f s, exact unlimited "
                 "%.3f s, simulation %.3f s (%.1fx / %.1fx the exact solves)\n", order, ns, es,
@@ -146,8 +147,8 @@ int main(int argc, char** argv) {
     }
     for (const char* model : {"markov", "linear", "position"}) {
       BootstrapSettings s;
-      s.method.exact = 1;
-      s.order = 2;
+      s.markov.method.exact = 1;
+      s.markov.order = 2;
       std::vector<std::string> ch;
       std::vector<double> est, reps;
       auto t0 = Clock::now();

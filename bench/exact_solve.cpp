@@ -1,7 +1,8 @@
 // Exact Markov solves next to the simulation on one chain built once from the
 // generated table (bench/gen_journeys.R), best of 5, 2 threads.
-//   g++ -O2 -std=c++17 -Isrc bench/exact_solve.cpp $(ls src/*/*.cpp | grep -v frame) \
-//       -larmadillo -llapack -lblas -pthread -o /tmp/exact_solve && /tmp/exact_solve 3
+// Build and run from the package root:
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_exact_solve
+//   build/plain/bench_exact_solve 3
 #include <chrono>
 #include <cstdio>
 #include "markov/markov.h"
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
   double svc = m.svc;
   int verbose = 0, fn = 1;
   const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, ns, ord);
-  std::vector<double> cv, nv, Tc, Nc; double pc, pn, a, b;
+  std::vector<double> cv, nv; double pc, pn;
   double best[3] = {1e9, 1e9, 1e9};
   for (int r = 0; r < 5; ++r) {
     auto t0 = C::now();
@@ -25,10 +26,12 @@ int main(int argc, char** argv) {
     t0 = C::now();
     markov_exact(&S, &table, ord, nch, 0, true, 2, &cv, &nv, &pc, &pn);
     best[1] = std::min(best[1], std::chrono::duration<double>(C::now() - t0).count());
-    uli nsim = 100000, max_step = 0, ncore = 2, nfold = 10, seed = 1 + r;
-    double conv_par = 0.05, rate = 1.5;
+    SimulationSettings sim;
+    sim.ncore = 2;
+    sim.seed = 1 + r;
+    sim.verbose = verbose;
     t0 = C::now();
-    markov_simulation(&S, &table, &o, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &fn, &svc, &Tc, &Nc, &a, &b);
+    markov_simulate(S, table, o, nch, mx, fn != 0, svc, sim);
     best[2] = std::min(best[2], std::chrono::duration<double>(C::now() - t0).count());
   }
   std::printf("order %lu (%lu states, %lu transitions), best of 5, 2 threads: exact step limit %.4f s, exact unlimited %.4f s, simulation at default conv_par %.4f s -> simulation / exact = %.1fx (step limit), %.1fx (unlimited)\n",

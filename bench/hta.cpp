@@ -2,9 +2,9 @@
 // nsim = 10: wall time, next to the time of the uniform draws alone (the
 // same number as the traffic spread and journey generation make, with the
 // logarithm of the exponential lag), which is the floor of the simulation.
-// Build from the worktree root after the core library:
-//   g++ -O2 -std=c++17 -Isrc bench/hta.cpp build/plain/libtouchlane_core.a \
-//       -larmadillo -pthread -o build/hta_bench && build/hta_bench
+// Build and run from the package root:
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_hta
+//   build/plain/bench_hta
 #include <chrono>
 #include <cmath>
 #include <cstdio>

@@ -1,9 +1,8 @@
 // Logistic-regression fit on 100,000 unique paths over 15 channels: wall
 // time of the whole fit and of one objective evaluation (value + gradient).
 // Build and run from the package root:
-//   g++ -O2 -std=c++17 -Isrc bench/logistic_fit.cpp src/common/*.cpp \
-//       src/journeys/*.cpp src/optim/*.cpp src/logistic/fit.cpp \
-//       -larmadillo -pthread -o /tmp/logistic_fit && /tmp/logistic_fit
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_logistic_fit
+//   build/plain/bench_logistic_fit
 #include <chrono>
 #include <iostream>
 #include <random>

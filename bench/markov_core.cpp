@@ -6,9 +6,8 @@
 //   build K     store of order K from a generated 1,000,000-row file: wall
 //               time and peak resident memory (one order per process)
 // Build and run from the package root:
-//   g++ -O2 -std=c++17 -Isrc bench/markov_core.cpp src/common/*.cpp \
-//       src/journeys/*.cpp src/markov/*.cpp src/pathattr/*.cpp \
-//       -larmadillo -pthread -o /tmp/markov_core && /tmp/markov_core sim
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_markov_core
+//   build/plain/bench_markov_core sim
 #include <sys/resource.h>
 
 #include <time.h>
@@ -153,15 +152,16 @@ void bench_steps() {
     };
     double t1 = 0;
     for (uli ncore : {1ul, 2ul}) {
-      uli nstart = nwalks, zero = 0, nfold = 10, seed = 11;
-      double conv = 1e9, rate = 1.5;
-      int flg_null = 1;
-      std::vector<double> Tc, Nc;
-      double sc = 0, sn = 0;
+      const uli seed = 11;
+      SimulationSettings sim;   // one batch: a residual limit nothing exceeds
+      sim.nsim_start = nwalks;
+      sim.ncore = ncore;
+      sim.seed = seed;
+      sim.conv_par = 1e9;
+      sim.verbose = verbose;
       auto t0 = Clock::now();
       const double c0 = cpu_secs();
-      markov_simulation(&S, &table, &order, &nch, &max_npassi, &zero, &nstart, &ncore, &nfold,
-                        &seed, &conv, &rate, &verbose, &flg_null, &svc, &Tc, &Nc, &sc, &sn);
+      markov_simulate(S, table, order, nch, max_npassi, true, svc, sim);
       const double t = secs(t0), cpu = cpu_secs() - c0;
       uli steps = 0;
       for (uli w = 0; w < ncore; ++w) steps += steps_of(seed + w, nwalks / ncore);

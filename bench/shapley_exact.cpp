@@ -1,8 +1,9 @@
 // Exact Shapley values over 10,000 coalitions with 15 and 20 channels: the
 // subset-sum method next to the direct method (every subset scans every
 // coalition). Build from the worktree root after the core library:
-//   g++ -O2 -std=c++17 -Isrc bench/shapley_exact.cpp build/plain/libtouchlane_core.a \
-//       -larmadillo -pthread -o build/shapley_exact && build/shapley_exact
+// Build and run from the package root:
+//   cmake -S tests/cpp -B build/plain && cmake --build build/plain --target bench_shapley_exact
+//   build/plain/bench_shapley_exact
 #include <chrono>
 #include <cstdio>
 #include <random>

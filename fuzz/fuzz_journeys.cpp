@@ -33,11 +33,13 @@ struct Heuristic {
 
 void heuristic(int flg_file, const std::string& file, Journeys* j, const std::string& out,
                Heuristic* h) {
-  int verbose = 0, nulls = 1, paths = 1;
-  std::string f = file, vp = "path", vc = "conv", vv = "value", rs = ";", cs = ">", fo = out;
-  heuristic_models_cpp(&flg_file, &f, &vp, &vc, &vv, &j->vy, &j->vc, &j->vv, &rs, &cs, &nulls,
-                       &paths, &fo, &verbose, &h->id, &h->name, &h->channel, &h->chpos, &h->cf,
-                       &h->vf, &h->cl, &h->vl, &h->cn, &h->vn);
+  JourneySource src = flg_file != 0 ? file_source(file, "path", "conv", "value", "", ";")
+                                    : vector_source(&j->vy, &j->vc, &j->vv, nullptr);
+  src.row_sep = ";";
+  HeuristicResult r = heuristic_run(src, HeuristicSettings{">", 1, 1, out, 0});
+  *h = Heuristic{r.vpath_id, r.vpath_chpos, r.vpath_attr_convs_first, r.vpath_attr_value_first,
+                 r.vpath_attr_convs_last, r.vpath_attr_value_last, r.vpath_attr_convs_linear,
+                 r.vpath_attr_value_linear, r.vpath_name, r.vpath_channel};
 }
 
 template <class F>

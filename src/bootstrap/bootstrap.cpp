@@ -79,17 +79,19 @@ void sum_by_channel(const std::vector<std::string>& names, const std::vector<dou
 }
 
 void heuristic(const std::string& model, const BootstrapSettings& s,
-               std::vector<std::string> vy, std::vector<uli> vc, std::vector<double> vv,
+               const std::vector<std::string>& vy, const std::vector<uli>& vc,
                std::vector<std::string>* vchannels, std::vector<double>* convs) {
-  int flg_file = 0, nulls = 0, paths = 0, verbose = 0;
-  std::string none, rs = ";", cs = s.cha_sep;
-  std::vector<double> id, pos, cf, vf, cl, vl, cn, vn;
-  std::vector<std::string> pname, pch;
-  vv.clear();
-  heuristic_models_cpp(&flg_file, &none, &none, &none, &none, &vy, &vc, &vv, &rs, &cs, &nulls,
-                       &paths, &none, &verbose, &id, &pname, &pch, &pos, &cf, &vf, &cl, &vl, &cn,
-                       &vn);
-  sum_by_channel(pch, model == "first" ? cf : model == "last" ? cl : cn, vchannels, convs);
+  static const std::vector<double> no_values;
+  JourneySource src = vector_source(&vy, &vc, &no_values, nullptr);
+  src.row_sep = ";";
+  HeuristicSettings settings;
+  settings.cha_sep = s.cha_sep;
+  const HeuristicResult r = heuristic_run(src, settings);
+  sum_by_channel(r.vpath_channel,
+                 model == "first" ? r.vpath_attr_convs_first
+                                  : model == "last" ? r.vpath_attr_convs_last
+                                                    : r.vpath_attr_convs_linear,
+                 vchannels, convs);
 }
 
 // Models whose attribution is a sum over journeys of conversions times a
@@ -109,7 +111,7 @@ struct EncodedChain {
 
 EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::string>& vy) {
   EncodedChain e;
-  e.order = s.order;
+  e.order = s.markov.order;
   ChannelMap mp, mps;
   StateInverse inv;
   std::vector<std::string> vs;
@@ -136,29 +138,28 @@ void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
   for (size_t i = 0; i < e.states.size(); ++i) {
     const uli c = rc[i], n = flg_null ? rn[i] : 0;
     svc += static_cast<double>(c);
-    uli p = 0;
+    uli p = kStateStart;
     for (uli q : e.states[i]) {
       if (c + n > 0) S.add(p, q, c + n);
       p = q;
     }
-    if (c > 0) S.add(p, 1, c);
-    if (n > 0) S.add(p, 2, n);
+    if (c > 0) S.add(p, kStateConversion, c);
+    if (n > 0) S.add(p, kStateNull, n);
   }
   S.set_nchannels(e.nstates);
   S.cum();
   std::vector<double> Tc, Nc;
   double snc = 0, snn = 0;
-  if (s.method.exact) {
-    const uli limit = s.max_step > 0 ? s.max_step : e.max_npassi + 1;
-    markov_exact(&S, &e.table, e.order, e.nchannels, limit + 1, s.method.unlimited != 0, 1, &Tc,
+  if (s.markov.method.exact) {
+    const uli limit = s.markov.max_step > 0 ? s.markov.max_step : e.max_npassi + 1;
+    markov_exact(&S, &e.table, e.order, e.nchannels, limit + 1, s.markov.method.unlimited != 0, 1, &Tc,
                  &Nc, &snc, &snn);
   } else {
-    uli order = e.order, nch = e.nchannels, mx = e.max_npassi, max_step = s.max_step,
-        nsim = s.nsim_start, ncore = 1, nfold = s.nfold, sd = seed;
-    double conv_par = s.conv_par, rate = s.rate_step_sim;
-    int verbose = 0, fn = flg_null ? 1 : 0;
-    markov_simulation(&S, &e.table, &order, &nch, &mx, &max_step, &nsim, &ncore, &nfold, &sd,
-                      &conv_par, &rate, &verbose, &fn, &svc, &Tc, &Nc, &snc, &snn);
+    const MarkovSettings& m = s.markov;
+    SimulationOutcome o =
+        markov_simulate(S, e.table, e.order, e.nchannels, e.max_npassi, flg_null, svc,
+                        {m.nsim_start, m.max_step, 1, m.nfold, seed, m.conv_par, m.rate_step_sim, 0});
+    Tc = std::move(o.Tc);
   }
   double sT = 0;
   for (double t : Tc) sT += t;
@@ -190,17 +191,10 @@ void shapley_totals(const BootstrapSettings& s, const JourneySource& src,
 
 void markov_totals(const BootstrapSettings& s, const JourneySource& src, uli seed,
                    std::vector<std::string>* vchannels, std::vector<double>* convs) {
-  MarkovSettings settings;
-  settings.order = s.order;
-  settings.nsim_start = s.nsim_start;
-  settings.max_step = s.max_step;
+  MarkovSettings settings = s.markov;
   settings.ncore = 1;
-  settings.nfold = s.nfold;
   settings.seed = seed;
-  settings.conv_par = s.conv_par;
-  settings.rate_step_sim = s.rate_step_sim;
   settings.flg_out_attr = 1;
-  settings.method = s.method;
   MarkovResult r = markov_run(src, s.cha_sep, settings);
   *vchannels = std::move(r.vchannels);
   *convs = std::move(r.vattr_convs_glob);
@@ -214,29 +208,28 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
                   std::vector<std::string>* vchannels, std::vector<double>* convs) {
   vchannels->clear();
   convs->clear();
-  std::vector<std::string> y = vy;
-  std::vector<uli> c = vc, n = vn;
-  std::vector<double> v = vv;
-  std::string none, rs = ";", cs = s.cha_sep;
-  int zero = 0;
   if (model == "first" || model == "last" || model == "linear") {
-    heuristic(model, s, y, c, v, vchannels, convs);
+    heuristic(model, s, vy, vc, vchannels, convs);
   } else if (model == "position" || model == "last_non_direct") {
-    double f = s.first_share, l = s.last_share;
-    std::vector<std::string> direct = s.direct_channels;
-    std::vector<double> pc, pv, lc, lv;
-    rule_models_cpp(&zero, &none, &none, &none, &none, &y, &c, &v, &rs, &cs, &f, &l, &direct,
-                    &zero, vchannels, &pc, &pv, &lc, &lv);
-    *convs = model == "position" ? pc : lc;
+    static const std::vector<uli> no_nulls;
+    JourneySource src = vector_source(&vy, &vc, &vv, &no_nulls);
+    src.row_sep = ";";
+    RuleSettings settings;
+    settings.cha_sep = s.cha_sep;
+    settings.first_share = s.first_share;
+    settings.last_share = s.last_share;
+    settings.direct_channels = s.direct_channels;
+    RuleResult r = rule_run(src, settings);
+    *vchannels = std::move(r.vchannels);
+    *convs = std::move(model == "position" ? r.vposition_convs : r.vlnd_convs);
   } else if (model == "shapley") {
     shapley_totals(s, journeys_of(vy, vc, vv, vn), vchannels, convs);
   } else if (model == "logistic") {
-    int paths = 0;
-    std::vector<double> vindex, id, pos, ac, av, loc;
-    std::vector<std::string> pname, pch;
-    logistic_regression_cpp(&y, &c, &n, &v, &cs, &rs, &zero, &paths, &none, &vindex, vchannels,
-                            &id, &pname, &pch, &pos, &ac, &av, &loc);
-    *convs = loc;
+    LogisticSettings settings;
+    settings.cha_sep = s.cha_sep;
+    LogisticResult r = logistic_run(journeys_of(vy, vc, vv, vn), settings);
+    *vchannels = std::move(r.vchannels);
+    *convs = std::move(r.vattr_convs_loc);
   } else if (model == "markov") {
     markov_totals(s, journeys_of(vy, vc, vv, vn), seed, vchannels, convs);
   } else {

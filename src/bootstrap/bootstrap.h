@@ -16,9 +16,9 @@ struct BootstrapSettings {
   double first_share = 0.4, last_share = 0.4;          // "position"
   std::vector<std::string> direct_channels{"direct"};  // "last_non_direct"
   int flg_simplified = 0;                              // "shapley"
-  MarkovMethod method;                                 // "markov"
-  uli order = 1, nsim_start = 100000, max_step = 0, nfold = 10;
-  double conv_par = 0.05, rate_step_sim = 1.5;
+  // "markov": order, method and the simulation settings (one thread and
+  // the replicate's seed are set per fit).
+  MarkovSettings markov;
 };
 
 // Models by name: "first", "last", "linear", "position", "last_non_direct",

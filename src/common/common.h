@@ -36,6 +36,17 @@
 typedef std::uint64_t uli;   // counts, indices and seeds: 64 bits on every platform
 typedef std::int64_t sli;
 
+// ---- constants shared across models ----------------------------------------
+// The special states of every Markov state dictionary.
+constexpr uli kStateStart = 0;        // "(start)"
+constexpr uli kStateConversion = 1;   // "(conversion)"
+constexpr uli kStateNull = 2;         // "(null)"
+constexpr uli kSpecialStates = 3;     // channel states are numbered from here
+// 2^64: the first double a 64-bit count cannot hold.
+constexpr double kTwo64 = 18446744073709551616.0;
+// Walks of a first simulation batch when the caller gives 0.
+constexpr uli kDefaultSimulations = 100000;
+
 // ---- console and interrupts ------------------------------------------------
 std::ostream& console_stream();                       // where printA writes
 void          set_console_stream(std::ostream* os);   // nullptr: standard output

@@ -112,12 +112,14 @@ struct ModelInput {
 
 // First, last and linear touch conversions per channel.
 void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vector<double>>* out) {
-  std::vector<double> id, chpos, cf, vf, cl, vl, cn, vln;
-  std::vector<std::string> name, channel;
-  heuristic_models_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, in.vy,
-                       in.vc, &in.vv, &in.row_sep, &in.cha_sep, &in.flg_write_nulls,
-                       &in.flg_write_paths, &in.file_output, &in.verbose, &id, &name, &channel,
-                       &chpos, &cf, &vf, &cl, &vl, &cn, &vln);
+  JourneySource src = vector_source(in.vy, in.vc, &in.vv, nullptr);
+  src.row_sep = in.row_sep;
+  const HeuristicResult r = heuristic_run(
+      src, HeuristicSettings{in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output,
+                             in.verbose});
+  const std::vector<std::string>& channel = r.vpath_channel;
+  const std::vector<double>& cf = r.vpath_attr_convs_first, &cl = r.vpath_attr_convs_last,
+                          &cn = r.vpath_attr_convs_linear;
   std::vector<double> first(nchannels, 0), last(nchannels, 0), linear(nchannels, 0);
   for (size_t r = 0; r < channel.size(); ++r) {
     const uli t = parse_stoul(channel[r]) - 1;
@@ -166,12 +168,11 @@ std::vector<double> shapley_shares(const ModelInput& in, uli nchannels, uli k) {
 
 // Logistic-regression channel indices.
 std::vector<double> logistic_shares(ModelInput& in, uli nchannels, uli k) {
-  std::vector<double> vindex, id, chpos, attr, value, loc;
-  std::vector<std::string> vchannels, name, channel;
-  logistic_regression_cpp(in.vy, in.vc, in.vn, &in.vv, &in.cha_sep, &in.row_sep,
-                          &in.flg_write_nulls, &in.flg_write_paths, &in.file_output, &vindex,
-                          &vchannels, &id, &name, &channel, &chpos, &attr, &value, &loc);
-  return shares_from_index(vchannels, vindex, nchannels, "logistic_regression", k);
+  JourneySource src = vector_source(in.vy, in.vc, &in.vv, in.vn);
+  src.row_sep = in.row_sep;
+  const LogisticResult r = logistic_run(
+      src, LogisticSettings{in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output});
+  return shares_from_index(r.vchannels, r.vindex, nchannels, "logistic_regression", k);
 }
 
 // Markov conversion index (kind 2) of one order; the Markov runs keep their

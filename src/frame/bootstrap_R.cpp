@@ -22,13 +22,7 @@ extern "C" SEXP bootstrap_R(SEXP model_p, SEXP flg_file_p, SEXP file_p, SEXP Dat
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
   std::string model = as_str(model_p);
-  int flg_file = as_flag(flg_file_p);
-  std::string file = as_str(file_p);
-  std::string var_path = as_str(var_path_p);
-  std::string var_conv = as_str(var_conv_p);
-  std::string var_value = as_str(var_value_p);
-  std::string var_null = as_str(var_null_p);
-  std::string row_sep = as_str(row_sep_p);
+  JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, var_null_p, row_sep_p);
   BootstrapSettings s;
   s.cha_sep = as_str(cha_sep_p);
   Rcpp::List l(settings_p);
@@ -37,14 +31,14 @@ extern "C" SEXP bootstrap_R(SEXP model_p, SEXP flg_file_p, SEXP file_p, SEXP Dat
   if ((x = setting(l, "last_share")) != R_NilValue) s.last_share = as_real(x);
   if ((x = setting(l, "direct_channels")) != R_NilValue) s.direct_channels = as_strings(x);
   if ((x = setting(l, "flg_simplified")) != R_NilValue) s.flg_simplified = as_flag(x);
-  if ((x = setting(l, "exact")) != R_NilValue) s.method.exact = as_flag(x);
-  if ((x = setting(l, "unlimited")) != R_NilValue) s.method.unlimited = as_flag(x);
-  if ((x = setting(l, "order")) != R_NilValue) s.order = as_count(x, "order");
-  if ((x = setting(l, "nsim_start")) != R_NilValue) s.nsim_start = as_count(x, "nsim_start");
-  if ((x = setting(l, "max_step")) != R_NilValue) s.max_step = as_count(x, "max_step");
-  if ((x = setting(l, "nfold")) != R_NilValue) s.nfold = as_count(x, "nfold");
-  if ((x = setting(l, "conv_par")) != R_NilValue) s.conv_par = as_real(x);
-  if ((x = setting(l, "rate_step_sim")) != R_NilValue) s.rate_step_sim = as_real(x);
+  if ((x = setting(l, "exact")) != R_NilValue) s.markov.method.exact = as_flag(x);
+  if ((x = setting(l, "unlimited")) != R_NilValue) s.markov.method.unlimited = as_flag(x);
+  if ((x = setting(l, "order")) != R_NilValue) s.markov.order = as_count(x, "order");
+  if ((x = setting(l, "nsim_start")) != R_NilValue) s.markov.nsim_start = as_count(x, "nsim_start");
+  if ((x = setting(l, "max_step")) != R_NilValue) s.markov.max_step = as_count(x, "max_step");
+  if ((x = setting(l, "nfold")) != R_NilValue) s.markov.nfold = as_count(x, "nfold");
+  if ((x = setting(l, "conv_par")) != R_NilValue) s.markov.conv_par = as_real(x);
+  if ((x = setting(l, "rate_step_sim")) != R_NilValue) s.markov.rate_step_sim = as_real(x);
   uli nrep = as_count(nrep_p, "bootstrap");
   // Every replicate is a column of the result matrix, so the count is
   // refused before anything is drawn rather than failing on allocation.
@@ -53,25 +47,20 @@ extern "C" SEXP bootstrap_R(SEXP model_p, SEXP flg_file_p, SEXP file_p, SEXP Dat
   uli threads = as_count(threads_p, "threads");
   if (threads == 0) throw std::invalid_argument("threads must be at least 1");
 
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-  std::vector<double> vv;
-  if (flg_file == 0) {
-    read_journey_columns(Data_p, var_path, var_conv, var_value, var_null, &vy, &vc, &vv, &vn);
-  } else {
+  in.load(Data_p);
+  if (in.src.flg_file != 0) {
     // Replicates redraw every row, so the file is read into memory once.
-    const JourneySource src = file_source(file, var_path, var_conv, var_value, var_null, row_sep);
-    JourneyReader reader(src);
+    JourneyReader reader(in.src);
     while (reader.next()) {
-      vy.push_back(reader.path());
-      vc.push_back(reader.conv());
-      if (reader.flg_value()) vv.push_back(reader.value());
-      if (reader.flg_null()) vn.push_back(reader.nulls());
+      in.vy.push_back(reader.path());
+      in.vc.push_back(reader.conv());
+      if (reader.flg_value()) in.vv.push_back(reader.value());
+      if (reader.flg_null()) in.vn.push_back(reader.nulls());
     }
   }
   std::vector<std::string> vchannels;
   std::vector<double> estimate, reps;
-  bootstrap_cpp(model, s, vy, vc, vv, vn, nrep, seed, threads, &vchannels, &estimate, &reps);
+  bootstrap_cpp(model, s, in.vy, in.vc, in.vv, in.vn, nrep, seed, threads, &vchannels, &estimate, &reps);
   return r_result([&]() -> SEXP {
     Rcpp::NumericMatrix m(static_cast<int>(vchannels.size()), static_cast<int>(nrep));
     std::copy(reps.begin(), reps.end(), m.begin());   // column r = replicate r

@@ -6,7 +6,6 @@
 #include "frame/frame.h"
 
 namespace {
-constexpr double kTwo64 = 18446744073709551616.0;
 
 std::string row_error(const std::string& what, R_xlen_t i, double d) {
   std::string kind = std::isnan(d) ? "NA" : (std::isinf(d) ? "not finite" : "negative");
@@ -78,15 +77,30 @@ void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<doubl
     for (int j = 0; j < nc; ++j) (*out)[i][j] = (*m)(i, j);
 }
 
-void read_journey_columns(SEXP Data, const std::string& var_path, const std::string& var_conv,
-                          const std::string& var_value, const std::string& var_null,
-                          std::vector<std::string>* vy, std::vector<uli>* vc,
-                          std::vector<double>* vv, std::vector<uli>* vn) {
-  Rcpp::List data(Data);
-  *vy = as_strings(data[var_path]);
-  *vc = as_counts(data[var_conv], "column '" + var_conv + "' (var_conv)");
-  if (!var_value.empty()) *vv = as_reals(data[var_value]);
-  if (!var_null.empty()) *vn = as_counts(data[var_null], "column '" + var_null + "' (var_null)");
+JourneyInput::JourneyInput(SEXP flg_file, SEXP file, SEXP var_path, SEXP var_conv,
+                           SEXP var_value, SEXP var_null, SEXP row_sep) {
+  src.flg_file = flg_file ? as_flag(flg_file) : 0;
+  if (file) src.file = as_str(file);
+  src.var_path = as_str(var_path);
+  src.var_conv = as_str(var_conv);
+  if (var_value) src.var_value = as_str(var_value);
+  if (var_null) src.var_null = as_str(var_null);
+  src.row_sep = as_str(row_sep);
+}
+
+void JourneyInput::load(SEXP Data) {
+  if (src.flg_file == 0) {
+    Rcpp::List data(Data);
+    vy = as_strings(data[src.var_path]);
+    vc = as_counts(data[src.var_conv], "column '" + src.var_conv + "' (var_conv)");
+    if (!src.var_value.empty()) vv = as_reals(data[src.var_value]);
+    if (!src.var_null.empty())
+      vn = as_counts(data[src.var_null], "column '" + src.var_null + "' (var_null)");
+  }
+  src.vy = &vy;
+  src.vc = &vc;
+  src.vv = &vv;
+  src.vn = &vn;
 }
 
 SEXP to_character(const std::vector<std::string>& v) {

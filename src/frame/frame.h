@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "journeys/journeys.h"
 
 // Scalars (Rcpp's single-value conversions; "Expecting a single value").
 int                      as_flag(SEXP x);
@@ -51,12 +52,40 @@ SEXP r_result(F&& build) {
 
 void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<double>>* out);
 
-// The journey columns of a data frame (Rcpp's "Index out of bounds" error
-// for a missing name); vv / vn are left empty when var_value / var_null are
-// empty strings.
-void read_journey_columns(SEXP Data, const std::string& var_path, const std::string& var_conv,
-                          const std::string& var_value, const std::string& var_null,
-                          std::vector<std::string>* vy, std::vector<uli>* vc,
-                          std::vector<double>* vv, std::vector<uli>* vn);
+// The journeys of an entry point, built the same way for every model so
+// that one fault gets one message. The constructor converts the arguments
+// that name them, in the entry point's argument order (an argument a model
+// does not take is passed as nullptr and stays ""); load() then takes the
+// named columns out of the data frame when the journeys do not come from
+// the file (Rcpp's "Index out of bounds" for a missing name, a count
+// column's bad row named by as_counts). `src` reads the file or the
+// columns; an empty var_value / var_null means no such column.
+// The simulation arguments every Markov-family entry point takes, in their
+// argument order, into the settings struct s (any with these fields).
+template <class S>
+void read_simulation_args(SEXP nsim_start, SEXP max_step, SEXP ncore, SEXP nfold, SEXP seed,
+                          SEXP conv_par, SEXP rate_step_sim, S* s) {
+  s->nsim_start = as_count(nsim_start, "nsim_start");
+  s->max_step = as_count(max_step, "max_step");
+  s->ncore = as_count(ncore, "ncore");
+  s->nfold = as_count(nfold, "nfold");
+  s->seed = as_seed(seed);
+  s->conv_par = as_real(conv_par);
+  s->rate_step_sim = as_real(rate_step_sim);
+}
+
+class JourneyInput {
+ public:
+  JourneyInput(SEXP flg_file, SEXP file, SEXP var_path, SEXP var_conv, SEXP var_value,
+               SEXP var_null, SEXP row_sep);
+  JourneyInput(const JourneyInput&) = delete;              // src points into the columns
+  JourneyInput& operator=(const JourneyInput&) = delete;
+  void load(SEXP Data);
+
+  JourneySource src;
+  std::vector<std::string> vy;
+  std::vector<uli> vc, vn;
+  std::vector<double> vv;
+};
 
 #endif

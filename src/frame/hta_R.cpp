@@ -14,7 +14,7 @@ arma::Mat<uli> as_count_matrix(SEXP x) {
   for (int i = 0; i < m.nrow(); ++i)
     for (int j = 0; j < m.ncol(); ++j) {
       const double d = m(i, j);
-      if (!(d >= 0) || !(d < 18446744073709551616.0))
+      if (!(d >= 0) || !(d < kTwo64))
         throw std::invalid_argument("MT[" + std::to_string(i + 1) + ", " + std::to_string(j + 1) +
                                     "] must be a non-negative count, not " +
                                     (std::isnan(d) ? std::string("NA") : std::to_string(d)));

@@ -3,7 +3,9 @@
 
 namespace {
 
-SEXP markov_model_with(const MarkovMethod& method, SEXP flg_file_p, SEXP file_p, SEXP Data_p,
+// with_run: the result list ends with "simulation", how the simulation
+// went (markov_model_method_R only; markov_model_R keeps its list).
+SEXP markov_model_with(const MarkovMethod& method, bool with_run, SEXP flg_file_p, SEXP file_p, SEXP Data_p,
                        SEXP var_path_p, SEXP var_conv_p, SEXP var_value_p, SEXP var_null_p,
                        SEXP row_sep_p, SEXP cha_sep_p, SEXP type_p, SEXP order_p,
                        SEXP nsim_start_p, SEXP max_step_p, SEXP ncore_p, SEXP nfold_p,
@@ -11,60 +13,46 @@ SEXP markov_model_with(const MarkovMethod& method, SEXP flg_file_p, SEXP file_p,
                        SEXP flg_out_tran_mtx_p, SEXP file_output_p, SEXP flg_write_nulls_p,
                        SEXP flg_write_paths_p) {
   setlocale(LC_NUMERIC, "C");
-  int flg_file = as_flag(flg_file_p);
-  std::string file = as_str(file_p);
-  std::string var_path = as_str(var_path_p);
-  std::string var_conv = as_str(var_conv_p);
-  std::string var_value = as_str(var_value_p);
-  std::string var_null = as_str(var_null_p);
-  std::string row_sep = as_str(row_sep_p);
-  std::string cha_sep = as_str(cha_sep_p);
-  int type = as_flag(type_p);
-  uli order = as_count(order_p, "order");
-  uli nsim_start = as_count(nsim_start_p, "nsim_start");
-  uli max_step = as_count(max_step_p, "max_step");
-  uli ncore = as_count(ncore_p, "ncore");
-  uli nfold = as_count(nfold_p, "nfold");
-  uli seed = as_seed(seed_p);
-  double conv_par = as_real(conv_par_p);
-  double rate_step_sim = as_real(rate_step_sim_p);
-  int verbose = as_flag(verbose_p);
-  int flg_out_tran_mtx = as_flag(flg_out_tran_mtx_p);
-  std::string file_output = as_str(file_output_p);
-  int flg_write_nulls = as_flag(flg_write_nulls_p);
-  int flg_write_paths = as_flag(flg_write_paths_p);
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-  std::vector<double> vv;
-  if (flg_file == 0) read_journey_columns(Data_p, var_path, var_conv, var_value, var_null, &vy, &vc, &vv, &vn);
-
-  int flg_out_attr = 1;
-  std::vector<std::string> vchannels, vpath_name, vpath_channel, vchannel_from_mtx, vchannel_to_mtx;
-  std::vector<double> vindex, vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value,
-      vattr_convs_loc, vattr_convs_glob, vattr_value_glob, vtran_prob_mtx, vindex_raw;
-  double s_nconv = 0, s_nnull = 0;
-  markov_model_method_cpp(&method, &flg_file, &file, &var_path, &var_conv, &var_value, &var_null,
-                   &vy, &vc, &vv, &vn, &row_sep, &cha_sep, &type, &order, &nsim_start, &max_step, &ncore, &nfold,
-                   &seed, &conv_par, &rate_step_sim, &verbose, &flg_out_tran_mtx, &file_output,
-                   &flg_write_nulls, &flg_write_paths, &vchannels, &vindex, &flg_out_attr,
-                   &vpath_id, &vpath_name, &vpath_channel, &vpath_chpos, &vpath_attr_convs,
-                   &vpath_attr_value, &vattr_convs_loc, &vattr_convs_glob, &vattr_value_glob,
-                   &vchannel_from_mtx, &vchannel_to_mtx, &vtran_prob_mtx, &s_nconv, &s_nnull,
-                   &vindex_raw);
-  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
-                            Rcpp::Named("vindex") = vindex,
-                            Rcpp::Named("vpath_id") = vpath_id,
-                            Rcpp::Named("vpath_name") = to_character(vpath_name),
-                            Rcpp::Named("vpath_channel") = to_character(vpath_channel),
-                            Rcpp::Named("vpath_chpos") = vpath_chpos,
-                            Rcpp::Named("vpath_attr_convs") = vpath_attr_convs,
-                            Rcpp::Named("vpath_attr_value") = vpath_attr_value,
-                            Rcpp::Named("vattr_convs_loc") = vattr_convs_loc,
-                            Rcpp::Named("vattr_convs_glob") = vattr_convs_glob,
-                            Rcpp::Named("vattr_value_glob") = vattr_value_glob,
-                            Rcpp::Named("vchannel_from_mtx") = vchannel_from_mtx,
-                            Rcpp::Named("vchannel_to_mtx") = vchannel_to_mtx,
-                            Rcpp::Named("vtran_prob_mtx") = vtran_prob_mtx); });
+  JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, var_null_p, row_sep_p);
+  const std::string cha_sep = as_str(cha_sep_p);
+  MarkovSettings s;
+  s.type = as_flag(type_p);
+  s.order = as_count(order_p, "order");
+  read_simulation_args(nsim_start_p, max_step_p, ncore_p, nfold_p, seed_p, conv_par_p,
+                       rate_step_sim_p, &s);
+  s.verbose = as_flag(verbose_p);
+  s.flg_out_tran_mtx = as_flag(flg_out_tran_mtx_p);
+  s.file_output = as_str(file_output_p);
+  s.flg_write_nulls = as_flag(flg_write_nulls_p);
+  s.flg_write_paths = as_flag(flg_write_paths_p);
+  s.flg_out_attr = 1;
+  s.method = method;
+  in.load(Data_p);
+  const MarkovResult r = markov_run(in.src, cha_sep, s);
+  return r_result([&]() -> SEXP {
+    Rcpp::List out = Rcpp::List::create(Rcpp::Named("vchannels") = r.vchannels,
+                            Rcpp::Named("vindex") = r.vindex,
+                            Rcpp::Named("vpath_id") = r.vpath_id,
+                            Rcpp::Named("vpath_name") = to_character(r.vpath_name),
+                            Rcpp::Named("vpath_channel") = to_character(r.vpath_channel),
+                            Rcpp::Named("vpath_chpos") = r.vpath_chpos,
+                            Rcpp::Named("vpath_attr_convs") = r.vpath_attr_convs,
+                            Rcpp::Named("vpath_attr_value") = r.vpath_attr_value,
+                            Rcpp::Named("vattr_convs_loc") = r.vattr_convs_loc,
+                            Rcpp::Named("vattr_convs_glob") = r.vattr_convs_glob,
+                            Rcpp::Named("vattr_value_glob") = r.vattr_value_glob,
+                            Rcpp::Named("vchannel_from_mtx") = r.vchannel_from_mtx,
+                            Rcpp::Named("vchannel_to_mtx") = r.vchannel_to_mtx,
+                            Rcpp::Named("vtran_prob_mtx") = r.vtran_prob_mtx);
+    if (!with_run) return out;
+    // How the simulation went, as numbers rather than progress text.
+    out.push_back(Rcpp::List::create(Rcpp::Named("batches") = static_cast<double>(r.sim_batches),
+                                     Rcpp::Named("walks") = static_cast<double>(r.sim_walks),
+                                     Rcpp::Named("residual") = r.sim_residual,
+                                     Rcpp::Named("ended_share") = r.sim_ended_share),
+                  "simulation");
+    return out;
+  });
 }
 
 }  // namespace
@@ -77,7 +65,7 @@ extern "C" SEXP markov_model_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
                                SEXP verbose_p, SEXP flg_out_tran_mtx_p, SEXP file_output_p,
                                SEXP flg_write_nulls_p, SEXP flg_write_paths_p) {
   BEGIN_RCPP
-  return markov_model_with(MarkovMethod(), flg_file_p, file_p, Data_p, var_path_p, var_conv_p, var_value_p,
+  return markov_model_with(MarkovMethod(), false, flg_file_p, file_p, Data_p, var_path_p, var_conv_p, var_value_p,
                            var_null_p, row_sep_p, cha_sep_p, type_p, order_p, nsim_start_p,
                            max_step_p, ncore_p, nfold_p, seed_p, conv_par_p, rate_step_sim_p,
                            verbose_p, flg_out_tran_mtx_p, file_output_p, flg_write_nulls_p,
@@ -106,7 +94,7 @@ extern "C" SEXP markov_model_method_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p,
   else if (horizon != "step_limit")
     throw std::invalid_argument("horizon must be \"step_limit\" or \"unlimited\", not \"" + horizon +
                                 "\"");
-  return markov_model_with(m, flg_file_p, file_p, Data_p, var_path_p, var_conv_p, var_value_p,
+  return markov_model_with(m, true, flg_file_p, file_p, Data_p, var_path_p, var_conv_p, var_value_p,
                            var_null_p, row_sep_p, cha_sep_p, type_p, order_p, nsim_start_p,
                            max_step_p, ncore_p, nfold_p, seed_p, conv_par_p, rate_step_sim_p,
                            verbose_p, flg_out_tran_mtx_p, file_output_p, flg_write_nulls_p,

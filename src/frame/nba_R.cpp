@@ -32,40 +32,20 @@ extern "C" SEXP next_best_action_train_R(SEXP flg_file_p, SEXP file_p, SEXP Data
                                          SEXP verbose_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  int flg_file = as_flag(flg_file_p);
-  std::string file = as_str(file_p);
-  std::string var_path = as_str(var_path_p);
-  std::string var_conv = as_str(var_conv_p);
-  std::string var_null = as_str(var_null_p);
-  std::string row_sep = as_str(row_sep_p);
-  std::string cha_sep = as_str(cha_sep_p);
-  uli max_order = as_count(max_order_p, "max_order");
-  uli nsim_start = as_count(nsim_start_p, "nsim_start");
-  uli max_step = as_count(max_step_p, "max_step");
-  uli ncore = as_count(ncore_p, "ncore");
-  uli nfold = as_count(nfold_p, "nfold");
-  uli seed = as_seed(seed_p);
-  double conv_par = as_real(conv_par_p);
-  double rate_step_sim = as_real(rate_step_sim_p);
-  double min_sample_index = as_real(min_sample_index_p);
-  int verbose = as_flag(verbose_p);
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-  std::vector<double> vv;
-  if (flg_file == 0) read_journey_columns(Data_p, var_path, var_conv, "", var_null, &vy, &vc, &vv, &vn);
-
-  double mean_index = 0;
-  std::vector<std::string> vchannels, v_index_from;
-  std::vector<uli> v_index_to;
-  std::vector<double> v_index_value;
-  next_best_action_train_cpp(&flg_file, &file, &var_path, &var_conv, &var_null, &vy, &vc, &vn,
-                             &row_sep, &cha_sep, &max_order, &nsim_start, &max_step, &ncore, &nfold,
-                             &seed, &conv_par, &rate_step_sim, &verbose, &min_sample_index,
-                             &mean_index, &vchannels, &v_index_from, &v_index_to, &v_index_value);
-  std::vector<double> channel_to(v_index_to.begin(), v_index_to.end());
-  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("channels") = vchannels,
-                            Rcpp::Named("path_from") = v_index_from,
+  JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, nullptr, var_null_p, row_sep_p);
+  NbaSettings s;
+  s.cha_sep = as_str(cha_sep_p);
+  s.max_order = as_count(max_order_p, "max_order");
+  read_simulation_args(nsim_start_p, max_step_p, ncore_p, nfold_p, seed_p, conv_par_p,
+                       rate_step_sim_p, &s);
+  s.min_sample_index = as_real(min_sample_index_p);
+  s.verbose = as_flag(verbose_p);
+  in.load(Data_p);
+  const NbaTable t = nba_train_run(in.src, s);
+  std::vector<double> channel_to(t.v_index_to.begin(), t.v_index_to.end());
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("channels") = t.vchannels,
+                            Rcpp::Named("path_from") = t.v_index_from,
                             Rcpp::Named("channel_to") = channel_to,
-                            Rcpp::Named("conversion_rate") = v_index_value); });
+                            Rcpp::Named("conversion_rate") = t.v_index_value); });
   END_RCPP
 }

@@ -61,33 +61,21 @@ extern "C" SEXP new_paths_attribution_R(SEXP flg_file_p, SEXP file_p, SEXP Data_
                                         SEXP verbose_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  int flg_file = as_flag(flg_file_p);
-  std::string file = as_str(file_p);
-  std::string var_path = as_str(var_path_p);
-  std::string var_conv = as_str(var_conv_p);
-  std::string var_value = as_str(var_value_p);
+  JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, nullptr, row_sep_p);
   std::string var_channel = as_str(var_channel_p);
   std::string var_param = as_str(var_param_p);
-  std::string row_sep = as_str(row_sep_p);
   PathSettings settings;
   settings.cha_sep = as_str(cha_sep_p);
   settings.flg_write_nulls = as_flag(flg_write_nulls_p);
   settings.flg_write_paths = as_flag(flg_write_paths_p);
   settings.file_output = as_str(file_output_p);
   (void)as_flag(verbose_p);   // accepted; nothing is printed
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-  std::vector<double> vv;
-  if (flg_file == 0) read_journey_columns(Data_p, var_path, var_conv, var_value, "", &vy, &vc, &vv, &vn);
+  in.load(Data_p);
   const WeightTable t = read_weight_table(Dparams_p, var_channel, var_param);
 
-  JourneySource src = flg_file != 0
-                          ? file_source(file, var_path, var_conv, var_value, "", row_sep)
-                          : vector_source(&vy, &vc, &vv, nullptr);
-  src.row_sep = row_sep;
   std::vector<double> vattr_convs_loc(t.vindex.size(), 0.0);
   TouchpointRows rows;
-  attribute_journeys(src, settings, t.mp_channels, t.vindex, t.mean_index, &rows, &vattr_convs_loc);
+  attribute_journeys(in.src, settings, t.mp_channels, t.vindex, t.mean_index, &rows, &vattr_convs_loc);
   return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = t.vchannels,
                             Rcpp::Named("vindex") = t.vindex,
                             Rcpp::Named("vpath_id") = rows.vpath_id,

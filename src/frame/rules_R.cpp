@@ -7,33 +7,21 @@ extern "C" SEXP rule_models_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP va
                               SEXP verbose_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  int flg_file = as_flag(flg_file_p);
-  std::string file = as_str(file_p);
-  std::string var_path = as_str(var_path_p);
-  std::string var_conv = as_str(var_conv_p);
-  std::string var_value = as_str(var_value_p);
-  std::string row_sep = as_str(row_sep_p);
-  std::string cha_sep = as_str(cha_sep_p);
-  double first_share = as_real(first_share_p);
-  double last_share = as_real(last_share_p);
-  std::vector<std::string> direct = as_strings(direct_channels_p);
-  int verbose = as_flag(verbose_p);
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-  std::vector<double> vv;
-  if (flg_file == 0) read_journey_columns(Data_p, var_path, var_conv, var_value, "", &vy, &vc, &vv, &vn);
-
-  std::vector<std::string> vchannels;
-  std::vector<double> pc, pv, lc, lv;
-  rule_models_cpp(&flg_file, &file, &var_path, &var_conv, &var_value, &vy, &vc, &vv, &row_sep,
-                  &cha_sep, &first_share, &last_share, &direct, &verbose, &vchannels, &pc, &pv,
-                  &lc, &lv);
+  JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, nullptr, row_sep_p);
+  RuleSettings s;
+  s.cha_sep = as_str(cha_sep_p);
+  s.first_share = as_real(first_share_p);
+  s.last_share = as_real(last_share_p);
+  s.direct_channels = as_strings(direct_channels_p);
+  s.verbose = as_flag(verbose_p);
+  in.load(Data_p);
+  const RuleResult r = rule_run(in.src, s);
   return r_result([&]() -> SEXP {
-    return Rcpp::List::create(Rcpp::Named("vchannels") = vchannels,
-                              Rcpp::Named("vposition_convs") = pc,
-                              Rcpp::Named("vposition_value") = pv,
-                              Rcpp::Named("vlnd_convs") = lc,
-                              Rcpp::Named("vlnd_value") = lv);
+    return Rcpp::List::create(Rcpp::Named("vchannels") = r.vchannels,
+                              Rcpp::Named("vposition_convs") = r.vposition_convs,
+                              Rcpp::Named("vposition_value") = r.vposition_value,
+                              Rcpp::Named("vlnd_convs") = r.vlnd_convs,
+                              Rcpp::Named("vlnd_value") = r.vlnd_value);
   });
   END_RCPP
 }

@@ -129,41 +129,32 @@ void heuristic_models_line_cpp(uli* i, const std::string* vyi, uli* vci, double*
   heuristic_line(*i, *vyi, *vci, ls.with_value ? *vvi : 0.0, ls, sink, cols);
 }
 
-void heuristic_models_cpp(int* flg_file, std::string* file, std::string* var_path,
-                          std::string* var_conv, std::string* var_value,
-                          std::vector<std::string>* vy, std::vector<uli>* vc,
-                          std::vector<double>* vv, std::string* row_sep, std::string* cha_sep,
-                          int* flg_write_nulls, int* flg_write_paths, std::string* file_output,
-                          int* verbose,
-                          std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                          std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
-                          std::vector<double>* vpath_attr_convs_first,
-                          std::vector<double>* vpath_attr_value_first,
-                          std::vector<double>* vpath_attr_convs_last,
-                          std::vector<double>* vpath_attr_value_last,
-                          std::vector<double>* vpath_attr_convs_linear,
-                          std::vector<double>* vpath_attr_value_linear) {
-  if (*verbose == 1) printA("**heuristic models estimation**");
-  const char sep = first_char(*cha_sep, "cha_sep");
-  JourneySource src = input_source(*flg_file, *file, *var_path, *var_conv, *var_value, *row_sep,
-                                   vy, vc, vv);
-  src.cha_sep = sep;
+void HeuristicSettings::validate() const { first_char(cha_sep, "cha_sep"); }
+
+HeuristicResult heuristic_run(const JourneySource& source, const HeuristicSettings& settings) {
+  if (settings.verbose == 1) printA("**heuristic models estimation**");
+  settings.validate();
+  JourneySource src = source;
+  src.cha_sep = settings.cha_sep[0];
+  src.var_null.clear();
   // The input is opened (and its header checked) before the result file is
   // created, so a bad input never truncates an existing result file.
   JourneyReader reader(src);
-  const LineSettings ls{sep, reader.flg_value(), *flg_write_nulls == 1};
-  const bool with_paths = *flg_write_paths == 1;
+  const LineSettings ls{src.cha_sep, reader.flg_value(), settings.flg_write_nulls == 1};
+  const bool with_paths = settings.flg_write_paths == 1;
   std::unique_ptr<ResultFile> out = open_touchpoint_file(
-      *file_output, reader.input_file(), *row_sep, header(with_paths, ls.with_value));
-  RowSink sink(out ? &out->stream() : nullptr, out ? (*row_sep)[0] : ',', with_paths,
-               RowKeys{vpath_id, vpath_name, vpath_channel, vpath_chpos},
+      settings.file_output, reader.input_file(), src.row_sep, header(with_paths, ls.with_value));
+  HeuristicResult r;
+  RowSink sink(out ? &out->stream() : nullptr, out ? src.row_sep[0] : ',', with_paths,
+               RowKeys{&r.vpath_id, &r.vpath_name, &r.vpath_channel, &r.vpath_chpos},
                &touchpoint_scratch().text);
   const HeuristicColumns cols{
-      {vpath_attr_convs_first, vpath_attr_convs_last, vpath_attr_convs_linear},
-      {vpath_attr_value_first, vpath_attr_value_last, vpath_attr_value_linear}};
-  const uli nread = for_each_journey(reader, *verbose == 1, [&] {
+      {&r.vpath_attr_convs_first, &r.vpath_attr_convs_last, &r.vpath_attr_convs_linear},
+      {&r.vpath_attr_value_first, &r.vpath_attr_value_last, &r.vpath_attr_value_linear}};
+  const uli nread = for_each_journey(reader, settings.verbose == 1, [&] {
     heuristic_line(reader.index(), reader.path(), reader.conv(), reader.value(), ls, sink, cols);
   });
-  if (*verbose == 1) print_paths_elaborated(nread);
+  if (settings.verbose == 1) print_paths_elaborated(nread);
   if (out) out->commit();
+  return r;
 }

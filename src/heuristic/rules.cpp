@@ -43,30 +43,28 @@ void position_weights(uli n, double first_share, double last_share, std::vector<
   }
 }
 
-void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
-                     std::string* var_conv, std::string* var_value, std::vector<std::string>* vy,
-                     std::vector<uli>* vc, std::vector<double>* vv, std::string* row_sep,
-                     std::string* cha_sep, double* first_share, double* last_share,
-                     std::vector<std::string>* direct_channels, int* verbose,
-                     std::vector<std::string>* vchannels, std::vector<double>* vposition_convs,
-                     std::vector<double>* vposition_value, std::vector<double>* vlnd_convs,
-                     std::vector<double>* vlnd_value) {
-  if (*verbose == 1) printA("**position-based and last non-direct models estimation**");
-  const double f = *first_share, l = *last_share;
+void RuleSettings::validate() const {
+  const double f = first_share, l = last_share;
   if (!(f >= 0) || !(l >= 0) || !(f + l <= 1 + 1e-12))
     throw std::invalid_argument("position_shares: first and last shares must be at least 0 and "
                                 "sum to at most 1, not " + fmt_f(f) + " and " + fmt_f(l));
-  const char sep = first_char(*cha_sep, "cha_sep");
-  std::unordered_set<std::string> direct;
-  for (const std::string& d : *direct_channels) direct.insert(normalise_blanks(d));
+  first_char(cha_sep, "cha_sep");
+}
 
-  const JourneySource src =
-      input_source(*flg_file, *file, *var_path, *var_conv, *var_value, *row_sep, vy, vc, vv);
+RuleResult rule_run(const JourneySource& source, const RuleSettings& settings) {
+  if (settings.verbose == 1) printA("**position-based and last non-direct models estimation**");
+  settings.validate();
+  const double f = settings.first_share, l = settings.last_share;
+  const char sep = settings.cha_sep[0];
+  std::unordered_set<std::string> direct;
+  for (const std::string& d : settings.direct_channels) direct.insert(normalise_blanks(d));
+
+  JourneySource src = source;
+  src.var_null.clear();
   JourneyReader reader(src);
 
-  vchannels->clear();
-  Totals t{{}, vchannels, {vposition_convs, vposition_value, vlnd_convs, vlnd_value}};
-  for (auto* v : t.vals) v->clear();
+  RuleResult r;
+  Totals t{{}, &r.vchannels, {&r.vposition_convs, &r.vposition_value, &r.vlnd_convs, &r.vlnd_value}};
   std::vector<std::string> touches;
   std::vector<double> w;
   std::vector<uli> ids;
@@ -80,8 +78,8 @@ void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
     const double value = reader.value();
     position_weights(n, f, l, &w);
     for (uli k = 0; k < n; ++k) {
-      (*vposition_convs)[ids[k]] += convs * w[k];
-      (*vposition_value)[ids[k]] += value * w[k];
+      r.vposition_convs[ids[k]] += convs * w[k];
+      r.vposition_value[ids[k]] += value * w[k];
     }
     uli last = n - 1;   // the last touch when every touch is direct
     for (uli k = n; k-- > 0;)
@@ -89,8 +87,9 @@ void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
         last = k;
         break;
       }
-    (*vlnd_convs)[ids[last]] += convs;
-    (*vlnd_value)[ids[last]] += value;
+    r.vlnd_convs[ids[last]] += convs;
+    r.vlnd_value[ids[last]] += value;
   });
-  if (*verbose == 1) print_paths_elaborated(nread);
+  if (settings.verbose == 1) print_paths_elaborated(nread);
+  return r;
 }

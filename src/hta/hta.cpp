@@ -107,7 +107,7 @@ constexpr uli kUnitsPerInterruptCheck = uli{1} << 20;
 double hta_canonical(std::mt19937& g) {
   const double lo = static_cast<double>(g());
   const double hi = static_cast<double>(g());
-  const double r = (lo + hi * 4294967296.0) * (1.0 / 18446744073709551616.0);
+  const double r = (lo + hi * 4294967296.0) * (1.0 / kTwo64);
   return r < 1.0 ? r : std::nextafter(1.0, 0.0);
 }
 
@@ -362,7 +362,7 @@ std::vector<uli> journeys_at_rate(const HtaArgs& h) {
   if (h.estimate_cr) return vnpaths;
   for (uli t = 0; t < h.ntime; ++t) {
     const double n = static_cast<double>(h.vc[t]) / h.cr;
-    if (!(n < 18446744073709551616.0))
+    if (!(n < kTwo64))
       throw std::invalid_argument("cr = " + std::to_string(h.cr) + " is too small for " +
                                   std::to_string(h.vc[t]) + " conversions in period " +
                                   std::to_string(t + 1));

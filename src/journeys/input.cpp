@@ -34,8 +34,6 @@ bool full_number(std::string_view field, double* out) {
   return r.ec == std::errc() && r.ptr == field.data() + field.size();
 }
 
-constexpr double kTwo64 = 18446744073709551616.0;
-
 // A count field: digits, or a decimal or scientific notation of a
 // non-negative number, truncated towards zero like a data-frame count.
 uli parse_count(std::string_view field, const char* what, uli line_no, size_t col,

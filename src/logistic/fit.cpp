@@ -158,8 +158,8 @@ std::vector<uli> touch_counts(const ll_data_t_cj& data) {
 
 }  // namespace
 
-void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
-                      std::string* cha_sep, std::map<std::string, uli>* mp_channels,
+void logistic_fit_cpp(const std::vector<std::string>* vy, const std::vector<uli>* vc,
+                      const std::vector<uli>* vn, const std::string* cha_sep, std::map<std::string, uli>* mp_channels,
                       std::vector<std::string>* vchannels, std::vector<double>* vindex,
                       double* mean_index, std::vector<double>* vcoeff) {
   check_lengths(*vy, *vc, *vn);

@@ -10,6 +10,7 @@
 
 #include "common/arma.h"
 #include "common/common.h"
+#include "journeys/journeys.h"
 
 // ---- objective ------------------------------------------------------------
 // Unique encoded paths ("0 " then the channel indices, blank separated) with
@@ -46,15 +47,37 @@ double ll_fn_cj(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_data);
 // left out of the fit, of npaths and of the touch counts. Throws
 // std::invalid_argument for vectors of different lengths and when no
 // journey with touch points has a conversion or a null.
-void logistic_fit_cpp(std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
-                      std::string* cha_sep, std::map<std::string, uli>* mp_channels,
+void logistic_fit_cpp(const std::vector<std::string>* vy, const std::vector<uli>* vc,
+                      const std::vector<uli>* vn, const std::string* cha_sep, std::map<std::string, uli>* mp_channels,
                       std::vector<std::string>* vchannels, std::vector<double>* vindex,
                       double* mean_index, std::vector<double>* vcoeff);
 
-// The whole model: the fit above, then path attribution of every journey
-// with the indices (rows to the vectors, or to file_output when it is not
-// empty). vindex comes back with mean_index appended and masked by
-// hide_index; vattr_convs_loc holds one total per channel.
+// ---- interface -------------------------------------------------------------
+// Settings of one run; the fit itself has none.
+struct LogisticSettings {
+  std::string cha_sep = ">";
+  int flg_write_nulls = 0;
+  int flg_write_paths = 0;
+  std::string file_output;        // touch-point rows to this file, "" none
+};
+
+struct LogisticResult {
+  std::vector<std::string> vchannels;
+  std::vector<double> vindex;     // mean_index appended, masked by hide_index
+  std::vector<double> vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value;
+  std::vector<std::string> vpath_name, vpath_channel;
+  std::vector<double> vattr_convs_loc;   // one total per channel
+};
+
+// The fit above on every journey of src (read into memory first when it
+// is a file; nulls when the source names a null column), then path
+// attribution of every journey with the indices (rows to the result, or to
+// file_output, fields separated by src.row_sep). Throws what the fit,
+// JourneyReader and the path attribution throw.
+LogisticResult logistic_run(const JourneySource& src, const LogisticSettings& settings);
+
+// ---- fixed-signature entry (forwarder of the above) ------------------------
+// logistic_run over journeys in vectors (vn and vv may be empty).
 void logistic_regression_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
                              std::vector<uli>* vn, std::vector<double>* vv, std::string* cha_sep,
                              std::string* row_sep, int* flg_write_nulls, int* flg_write_paths,

@@ -113,3 +113,20 @@ void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
                           vattr_value_glob, vchannel_from_mtx, vchannel_to_mtx, vtran_prob_mtx,
                           s_nconv, s_nnull, vindex_raw);
 }
+
+void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli* order,
+                       uli* nchannels, uli* max_npassi, uli* max_step, uli* nsim_start,
+                       uli* ncore, uli* nfold, uli* seed, double* conv_par,
+                       double* rate_step_sim, int* verbose, int* flg_null, double* svc,
+                       std::vector<double>* Tc, std::vector<double>* Nc, double* s_nconv,
+                       double* s_nnull) {
+  if (*nsim_start == 0) *nsim_start = kDefaultSimulations;
+  SimulationOutcome r = markov_simulate(
+      *S, *state_channels, *order, *nchannels, *max_npassi, *flg_null != 0, *svc,
+      {*nsim_start, *max_step, *ncore, *nfold, *seed, *conv_par, *rate_step_sim, *verbose});
+  *nsim_start = r.nsim_start;
+  *Tc = std::move(r.Tc);
+  *Nc = std::move(r.Nc);
+  *s_nconv = r.s_nconv;
+  *s_nnull = r.s_nnull;
+}

@@ -1,5 +1,7 @@
-// The Markov model: transition store, simulation matrices, the threaded
-// simulation of journeys through the fitted chain and the model itself.
+// The Markov model. The interface comes first (settings, result and
+// markov_run), then the fixed-signature entries, then the internals other
+// models build on: transition store, simulation matrices, the threaded
+// simulation of journeys through the fitted chain and the exact solve.
 #ifndef TOUCHLANE_MARKOV_MARKOV_H
 #define TOUCHLANE_MARKOV_MARKOV_H
 
@@ -11,6 +13,128 @@
 #include "common/common.h"
 #include "journeys/journeys.h"
 
+// ---- interface -------------------------------------------------------------
+// How markov_model_method_cpp estimates the counts: by simulation (as
+// markov_model_cpp) or exactly (markov_exact on ncore threads, horizon as
+// there: the step limit max_step, or the longest journey plus one, or
+// unlimited). The exact counts Tc, Nc, s_nconv and s_nnull are expected
+// counts out of nsim_start walks (0 meaning kDefaultSimulations), so every index kind
+// keeps the scale of a first simulation batch.
+struct MarkovMethod {
+  int exact = 0;
+  int unlimited = 0;
+};
+// Settings of one model run; the defaults are the entry point's.
+struct MarkovSettings {
+  int type = 0;                   // 0 removal effects, 1..4 conversion index kinds
+  uli order = 1;
+  uli nsim_start = kDefaultSimulations;
+  uli max_step = 0;               // 0: the longest journey plus one
+  uli ncore = 1;
+  uli nfold = 10;
+  uli seed = gb::limsup;          // limsup: a fresh seed
+  double conv_par = 0.05;
+  double rate_step_sim = 1.5;
+  int verbose = 0;
+  int flg_out_tran_mtx = 0;       // 1: also the transition table, > 1: only that
+  int flg_out_attr = 0;           // 1: keep the touch-point rows
+  int flg_write_nulls = 0;
+  int flg_write_paths = 0;
+  std::string file_output;        // touch-point rows to this file, "" none
+  MarkovMethod method;
+  // Throws std::invalid_argument for order 0, a type outside 0..4, and
+  // (unless only the transition table is asked for) simulation settings
+  // check_simulation_args rejects, or ncore 0 for the exact method.
+  void validate() const;
+};
+
+// Everything one run gives back, named as in the entry point.
+struct MarkovResult {
+  std::vector<std::string> vchannels;
+  std::vector<double> vindex;     // masked, mean_index appended (index kinds)
+  std::vector<double> vindex_raw; // unmasked, kind 2 before its infinity rule
+  std::vector<double> vattr_convs_loc, vattr_convs_glob, vattr_value_glob;
+  std::vector<double> vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value;
+  std::vector<std::string> vpath_name, vpath_channel;
+  std::vector<std::string> vchannel_from_mtx, vchannel_to_mtx;
+  std::vector<double> vtran_prob_mtx;
+  double s_nconv = 0, s_nnull = 0;
+  uli nsim_start = 0;             // the batch size the simulation ended on (the
+                                  // entry points hand it back through nsim_start)
+  uli sim_batches = 0;            // simulation batches run (0 for the exact method)
+  uli sim_walks = 0;              // walks actually simulated
+  double sim_residual = 0;        // the last batch's fold residual
+  double sim_ended_share = 0;     // walks that ended before the step limit
+};
+
+// The model over one journey source (the source's cha_sep is ignored: the
+// channel separator is `cha_sep`). The column names var_value and var_null
+// decide whether values and nulls count, for vectors too; vv and vn may be
+// null or empty. markov_model_cpp and markov_model_method_cpp are this with
+// their arguments gathered (their outputs are replaced, and nsim_start is
+// updated from the result, as the simulation leaves it).
+MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
+                        const MarkovSettings& settings);
+
+// ---- fixed-signature entries (forwarders of markov_run) -------------------
+// Removal-effect attribution (type 0, or no null column) or conversion
+// index of kind 1 to 4 applied to every journey by path attribution; with
+// flg_out_tran_mtx > 1 only the transition table. Every input and output
+// as the entry point documents them; vindex comes back masked with
+// mean_index appended, vindex_raw unmasked (type 2 before its infinity
+// rule). Throws std::invalid_argument for order, ncore or nfold 0, a type
+// outside 0..4, simulation settings that cannot converge, journeys
+// without conversions and a result file that cannot be created.
+void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
+                      std::string* var_conv, std::string* var_value, std::string* var_null,
+                      std::vector<std::string>* vy, std::vector<uli>* vc,
+                      std::vector<double>* vv, std::vector<uli>* vn, std::string* row_sep,
+                      std::string* cha_sep, int* type, uli* order, uli* nsim_start,
+                      uli* max_step, uli* ncore, uli* nfold, uli* seed, double* conv_par,
+                      double* rate_step_sim, int* verbose, int* flg_out_tran_mtx,
+                      std::string* file_output, int* flg_write_nulls, int* flg_write_paths,
+                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                      int* flg_out_attr,
+                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
+                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
+                      std::vector<double>* vpath_attr_convs,
+                      std::vector<double>* vpath_attr_value,
+                      std::vector<double>* vattr_convs_loc,
+                      std::vector<double>* vattr_convs_glob,
+                      std::vector<double>* vattr_value_glob,
+                      std::vector<std::string>* vchannel_from_mtx,
+                      std::vector<std::string>* vchannel_to_mtx,
+                      std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
+                      std::vector<double>* vindex_raw);
+
+// markov_model_cpp with a method; the other arguments are the same.
+void markov_model_method_cpp(const MarkovMethod* method, int* flg_file, std::string* file,
+                             std::string* var_path, std::string* var_conv, std::string* var_value,
+                             std::string* var_null, std::vector<std::string>* vy,
+                             std::vector<uli>* vc, std::vector<double>* vv, std::vector<uli>* vn,
+                             std::string* row_sep, std::string* cha_sep, int* type, uli* order,
+                             uli* nsim_start, uli* max_step, uli* ncore, uli* nfold, uli* seed,
+                             double* conv_par, double* rate_step_sim, int* verbose,
+                             int* flg_out_tran_mtx, std::string* file_output,
+                             int* flg_write_nulls, int* flg_write_paths,
+                             std::vector<std::string>* vchannels, std::vector<double>* vindex,
+                             int* flg_out_attr, std::vector<double>* vpath_id,
+                             std::vector<std::string>* vpath_name,
+                             std::vector<std::string>* vpath_channel,
+                             std::vector<double>* vpath_chpos,
+                             std::vector<double>* vpath_attr_convs,
+                             std::vector<double>* vpath_attr_value,
+                             std::vector<double>* vattr_convs_loc,
+                             std::vector<double>* vattr_convs_glob,
+                             std::vector<double>* vattr_value_glob,
+                             std::vector<std::string>* vchannel_from_mtx,
+                             std::vector<std::string>* vchannel_to_mtx,
+                             std::vector<double>* vtran_prob_mtx, double* s_nconv,
+                             double* s_nnull, std::vector<double>* vindex_raw);
+
+// markov_simulate over pointers; nsim_start (0 meaning kDefaultSimulations)
+// is updated as the loop leaves it, Nc / s_nnull filled only with flg_null.
+// ---- internals -------------------------------------------------------------
 // ---- transition store ------------------------------------------------------
 // Transition counts between states, with each state's distinct successors
 // kept in order of first appearance. Build with init/resize and add, then
@@ -117,34 +241,55 @@ struct SimAccumulators {
 // engine_seed; counts each channel once per walk into slot kcore. A walk
 // that meets a state without successors ends as incomplete. Returns early
 // when *stop becomes true.
-void W_markov_model(uli engine_seed, uli kcore, uli* nfold, uli nsim_fold_core,
+void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                     const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
-                    uli ichannel_null, uli* order, uli nchannels, const Fx* S,
+                    uli ichannel_null, uli order, uli nchannels, const Fx* S,
                     SimAccumulators* acc, const std::atomic<bool>* stop);
 
 // Rejects, with std::invalid_argument naming the argument, settings under
 // which the batch loop cannot work or never ends: ncore or nfold 0,
 // conv_par not a positive number, rate_step_sim that cannot grow the
-// batch total, nsim_start (0 meaning 100000) below nfold x ncore.
+// batch total, nsim_start (0 meaning kDefaultSimulations) below nfold x ncore.
 void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par,
                            double rate_step_sim);
+
+// Settings of the batch loop; the defaults are the R functions'.
+struct SimulationSettings {
+  uli nsim_start = kDefaultSimulations;   // walks of the first batch (0: the default)
+  uli max_step = 0;                       // walk limit; 0: the longest journey plus one
+  uli ncore = 1;
+  uli nfold = 10;
+  uli seed = gb::limsup;                  // limsup: fresh seeds every batch
+  double conv_par = 0.05;                 // largest fold residual that stops the loop
+  double rate_step_sim = 1.5;             // growth of the batch total
+  int verbose = 0;
+  void validate() const;                  // check_simulation_args
+};
+
+// What the batch loop found: per channel the walks through it that
+// converted (Tc) or ended in "(null)" (Nc, only with nulls), the walk
+// totals, and how the loop went.
+struct SimulationOutcome {
+  std::vector<double> Tc, Nc;
+  double s_nconv = 0, s_nnull = 0;        // s_nnull 0 without nulls
+  uli nsim_start = 0;                     // the batch size the loop ended on
+  uli batches = 0;
+  uli walks = 0;                          // walks actually simulated over every batch
+  double residual = 0;                    // the last batch's fold residual
+  double ended_share = 0;                 // walks that ended before the step limit
+};
 
 // The batch loop: batches of ncore threads until the fold residual is at
 // most conv_par. Channels of state s are row s of state_channels (order
 // columns). max_npassi is the longest journey in steps; the walk limit is
-// max_npassi + 1, or max_step when it is positive. nsim_start (0 meaning
-// 100000) is updated in place like the batch sizes. Fills Tc / Nc (per
-// channel; Nc only with flg_null), s_nconv, s_nnull (0 without flg_null).
-// Prints progress when verbose is 1, checks for interrupts while it waits
-// (workers are stopped and joined before any exception leaves). Throws
-// std::invalid_argument when svc is not positive or no simulated journey
-// converted.
-void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli* order,
-                       uli* nchannels, uli* max_npassi, uli* max_step, uli* nsim_start,
-                       uli* ncore, uli* nfold, uli* seed, double* conv_par,
-                       double* rate_step_sim, int* verbose, int* flg_null, double* svc,
-                       std::vector<double>* Tc, std::vector<double>* Nc, double* s_nconv,
-                       double* s_nnull);
+// max_npassi + 1, or max_step when it is positive. Prints progress when
+// verbose is 1, checks for interrupts while it waits (workers are stopped
+// and joined before any exception leaves). Throws std::invalid_argument for
+// the settings validate() rejects, order 0, svc not positive, or no
+// simulated journey converted.
+SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_channels, uli order,
+                                  uli nchannels, uli max_npassi, bool flg_null, double svc,
+                                  const SimulationSettings& settings);
 
 // ---- exact solve -----------------------------------------------------------
 // What the simulation estimates, computed from the chain itself: the
@@ -167,116 +312,5 @@ void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli*
 void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order, uli nchannels,
                   uli draws, bool unlimited, uli nthreads, std::vector<double>* conv_via,
                   std::vector<double>* null_via, double* p_conv, double* p_null);
-
-// ---- model -----------------------------------------------------------------
-// Removal-effect attribution (type 0, or no null column) or conversion
-// index of kind 1 to 4 applied to every journey by path attribution; with
-// flg_out_tran_mtx > 1 only the transition table. Every input and output
-// as the entry point documents them; vindex comes back masked with
-// mean_index appended, vindex_raw unmasked (type 2 before its infinity
-// rule). Throws std::invalid_argument for order, ncore or nfold 0, a type
-// outside 0..4, simulation settings that cannot converge, journeys
-// without conversions and a result file that cannot be created.
-void markov_model_cpp(int* flg_file, std::string* file, std::string* var_path,
-                      std::string* var_conv, std::string* var_value, std::string* var_null,
-                      std::vector<std::string>* vy, std::vector<uli>* vc,
-                      std::vector<double>* vv, std::vector<uli>* vn, std::string* row_sep,
-                      std::string* cha_sep, int* type, uli* order, uli* nsim_start,
-                      uli* max_step, uli* ncore, uli* nfold, uli* seed, double* conv_par,
-                      double* rate_step_sim, int* verbose, int* flg_out_tran_mtx,
-                      std::string* file_output, int* flg_write_nulls, int* flg_write_paths,
-                      std::vector<std::string>* vchannels, std::vector<double>* vindex,
-                      int* flg_out_attr,
-                      std::vector<double>* vpath_id, std::vector<std::string>* vpath_name,
-                      std::vector<std::string>* vpath_channel, std::vector<double>* vpath_chpos,
-                      std::vector<double>* vpath_attr_convs,
-                      std::vector<double>* vpath_attr_value,
-                      std::vector<double>* vattr_convs_loc,
-                      std::vector<double>* vattr_convs_glob,
-                      std::vector<double>* vattr_value_glob,
-                      std::vector<std::string>* vchannel_from_mtx,
-                      std::vector<std::string>* vchannel_to_mtx,
-                      std::vector<double>* vtran_prob_mtx, double* s_nconv, double* s_nnull,
-                      std::vector<double>* vindex_raw);
-
-// How markov_model_method_cpp estimates the counts: by simulation (as
-// markov_model_cpp) or exactly (markov_exact on ncore threads, horizon as
-// there: the step limit max_step, or the longest journey plus one, or
-// unlimited). The exact counts Tc, Nc, s_nconv and s_nnull are expected
-// counts out of nsim_start walks (0 meaning 100000), so every index kind
-// keeps the scale of a first simulation batch.
-struct MarkovMethod {
-  int exact = 0;
-  int unlimited = 0;
-};
-// markov_model_cpp with a method; the other arguments are the same.
-void markov_model_method_cpp(const MarkovMethod* method, int* flg_file, std::string* file,
-                             std::string* var_path, std::string* var_conv, std::string* var_value,
-                             std::string* var_null, std::vector<std::string>* vy,
-                             std::vector<uli>* vc, std::vector<double>* vv, std::vector<uli>* vn,
-                             std::string* row_sep, std::string* cha_sep, int* type, uli* order,
-                             uli* nsim_start, uli* max_step, uli* ncore, uli* nfold, uli* seed,
-                             double* conv_par, double* rate_step_sim, int* verbose,
-                             int* flg_out_tran_mtx, std::string* file_output,
-                             int* flg_write_nulls, int* flg_write_paths,
-                             std::vector<std::string>* vchannels, std::vector<double>* vindex,
-                             int* flg_out_attr, std::vector<double>* vpath_id,
-                             std::vector<std::string>* vpath_name,
-                             std::vector<std::string>* vpath_channel,
-                             std::vector<double>* vpath_chpos,
-                             std::vector<double>* vpath_attr_convs,
-                             std::vector<double>* vpath_attr_value,
-                             std::vector<double>* vattr_convs_loc,
-                             std::vector<double>* vattr_convs_glob,
-                             std::vector<double>* vattr_value_glob,
-                             std::vector<std::string>* vchannel_from_mtx,
-                             std::vector<std::string>* vchannel_to_mtx,
-                             std::vector<double>* vtran_prob_mtx, double* s_nconv,
-                             double* s_nnull, std::vector<double>* vindex_raw);
-
-// ---- the model for internal callers -----------------------------------------
-// Settings of one model run; the defaults are the entry point's.
-struct MarkovSettings {
-  int type = 0;                   // 0 removal effects, 1..4 conversion index kinds
-  uli order = 1;
-  uli nsim_start = 100000;
-  uli max_step = 0;               // 0: the longest journey plus one
-  uli ncore = 1;
-  uli nfold = 10;
-  uli seed = gb::limsup;          // limsup: a fresh seed
-  double conv_par = 0.05;
-  double rate_step_sim = 1.5;
-  int verbose = 0;
-  int flg_out_tran_mtx = 0;       // 1: also the transition table, > 1: only that
-  int flg_out_attr = 0;           // 1: keep the touch-point rows
-  int flg_write_nulls = 0;
-  int flg_write_paths = 0;
-  std::string file_output;        // touch-point rows to this file, "" none
-  MarkovMethod method;
-};
-
-// Everything one run gives back, named as in the entry point.
-struct MarkovResult {
-  std::vector<std::string> vchannels;
-  std::vector<double> vindex;     // masked, mean_index appended (index kinds)
-  std::vector<double> vindex_raw; // unmasked, kind 2 before its infinity rule
-  std::vector<double> vattr_convs_loc, vattr_convs_glob, vattr_value_glob;
-  std::vector<double> vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value;
-  std::vector<std::string> vpath_name, vpath_channel;
-  std::vector<std::string> vchannel_from_mtx, vchannel_to_mtx;
-  std::vector<double> vtran_prob_mtx;
-  double s_nconv = 0, s_nnull = 0;
-  uli nsim_start = 0;             // the batch size the simulation ended on (the
-                                  // entry points hand it back through nsim_start)
-};
-
-// The model over one journey source (the source's cha_sep is ignored: the
-// channel separator is `cha_sep`). The column names var_value and var_null
-// decide whether values and nulls count, for vectors too; vv and vn may be
-// null or empty. markov_model_cpp and markov_model_method_cpp are this with
-// their arguments gathered (their outputs are replaced, and nsim_start is
-// updated from the result, as the simulation leaves it).
-MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
-                        const MarkovSettings& settings);
 
 #endif

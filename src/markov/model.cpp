@@ -33,14 +33,14 @@ void check_model_settings(const JourneySource& src, const MarkovSettings& set, b
 }
 
 // The simulation's counts, computed exactly as expected counts out of
-// nsim_start walks (0 meaning 100000).
+// nsim_start walks (0 meaning kDefaultSimulations).
 void exact_counts(const SimulationMatrix& m, const std::vector<sli>& table,
                   const MarkovSettings& set, bool flg_null, ChannelCounts* c, MarkovResult* r) {
   if (!(m.svc > 0))
     throw std::invalid_argument("the journeys have no conversions: nothing to attribute");
   const bool unlimited = set.method.unlimited != 0;
   const uli limit = set.max_step > 0 ? set.max_step : m.max_npassi + 1;
-  const double walks = static_cast<double>(set.nsim_start == 0 ? 100000 : set.nsim_start);
+  const double walks = static_cast<double>(set.nsim_start == 0 ? kDefaultSimulations : set.nsim_start);
   double pc = 0, pn = 0;
   markov_exact(&m.S, &table, set.order, m.nchannels, limit + 1, unlimited, set.ncore, &c->Tc,
                &c->Nc, &pc, &pn);
@@ -67,15 +67,19 @@ ChannelCounts channel_counts(const SimulationMatrix& m, const MarkovSettings& se
     exact_counts(m, table, set, flg_null, &c, r);
     return c;
   }
-  // The simulation takes its settings by pointer and updates nsim_start.
-  MarkovSettings s = set;
-  uli nchannels = m.nchannels, max_npassi = m.max_npassi;
-  int flg_null_i = flg_null ? 1 : 0;
-  double svc = m.svc;
-  markov_simulation(&m.S, &table, &s.order, &nchannels, &max_npassi, &s.max_step, &s.nsim_start,
-                    &s.ncore, &s.nfold, &s.seed, &s.conv_par, &s.rate_step_sim, &s.verbose,
-                    &flg_null_i, &svc, &c.Tc, &c.Nc, &r->s_nconv, &r->s_nnull);
-  r->nsim_start = s.nsim_start;
+  SimulationOutcome o = markov_simulate(
+      m.S, table, set.order, m.nchannels, m.max_npassi, flg_null, m.svc,
+      {set.nsim_start, set.max_step, set.ncore, set.nfold, set.seed, set.conv_par,
+       set.rate_step_sim, set.verbose});
+  c.Tc = std::move(o.Tc);
+  c.Nc = std::move(o.Nc);
+  r->s_nconv = o.s_nconv;
+  r->s_nnull = o.s_nnull;
+  r->nsim_start = o.nsim_start;
+  r->sim_batches = o.batches;
+  r->sim_walks = o.walks;
+  r->sim_residual = o.residual;
+  r->sim_ended_share = o.ended_share;
   return c;
 }
 
@@ -203,6 +207,10 @@ void write_channel_file(const std::string& file_output, const std::string& input
 }
 
 }  // namespace
+
+void MarkovSettings::validate() const {
+  check_model_settings(JourneySource(), *this, flg_out_tran_mtx > 1);
+}
 
 MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
                         const MarkovSettings& set) {

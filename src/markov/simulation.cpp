@@ -12,58 +12,19 @@
 
 namespace {
 
-constexpr uli kDefaultNsim = 100000;
-constexpr uli kConversion = 1, kNull = 2;
+constexpr uli kConversion = kStateConversion, kNull = kStateNull;
 constexpr uli kStopCheckEvery = 4096;   // walks between looks at the stop flag
 
-// Stops and joins every started worker on every way out of a batch.
-struct BatchThreads {
-  std::vector<std::thread> workers;
-  std::atomic<bool> stop{false};
-  ~BatchThreads() {
-    stop.store(true);
-    for (auto& t : workers)
-      if (t.joinable()) t.join();
-  }
-};
-
-// One batch on ncore threads. The calling thread waits, checking for a user
-// interrupt now and then; an interrupt stops the workers and is rethrown
-// once they are joined.
+// One batch on ncore threads, worker w filling slot w. The calling thread
+// waits, checking for a user interrupt; an interrupt stops the workers and
+// is rethrown once they are joined.
 void run_batch(uli ncore, const std::vector<uli>& engine_seeds, uli nfold, uli nsim_fold_core,
-               const std::vector<sli>* state_channels, uli max_npassi, uli order,
-               uli nchannels, const Fx* S, SimAccumulators* acc) {
-  std::vector<std::exception_ptr> failure(ncore);
-  std::mutex m;
-  std::condition_variable cv;
-  uli done = 0;
-  BatchThreads batch;
-  batch.workers.reserve(ncore);
-  for (uli w = 0; w < ncore; ++w)
-    batch.workers.emplace_back([&, w] {
-      try {
-        uli nf = nfold, ord = order;
-        W_markov_model(engine_seeds[w], w, &nf, nsim_fold_core, state_channels, max_npassi,
-                       kConversion, kNull, &ord, nchannels, S, acc, &batch.stop);
-      } catch (...) {
-        failure[w] = std::current_exception();
-      }
-      std::lock_guard<std::mutex> lk(m);
-      ++done;
-      cv.notify_one();
-    });
-  {
-    std::unique_lock<std::mutex> lk(m);
-    while (done < ncore) {
-      if (cv.wait_for(lk, std::chrono::milliseconds(100), [&] { return done == ncore; })) break;
-      lk.unlock();
-      check_interrupt();
-      lk.lock();
-    }
-  }
-  for (auto& t : batch.workers) t.join();
-  for (auto& e : failure)
-    if (e) std::rethrow_exception(e);
+               const std::vector<sli>& state_channels, uli max_npassi, uli order,
+               uli nchannels, const Fx& S, SimAccumulators* acc) {
+  parallel_tasks(ncore, ncore, [&](uli w, const std::atomic<bool>& stop) {
+    W_markov_model(engine_seeds[w], w, nfold, nsim_fold_core, &state_channels, max_npassi,
+                   kConversion, kNull, order, nchannels, &S, acc, &stop);
+  });
 }
 
 // Engines are seeded on the calling thread: the device is not shared with
@@ -141,7 +102,7 @@ void report_batch(uli nsim_tot, double res_conv, double conv_par) {
 // result, so it must not be "corrected".
 void next_batch(double rate_step_sim, bool converged, uli* nsim_tot, uli* nsim_start) {
   const double next = std::floor(static_cast<double>(*nsim_tot) * rate_step_sim);
-  if (next < 18446744073709551616.0) {
+  if (next < kTwo64) {
     *nsim_tot = static_cast<uli>(next);
     *nsim_start = *nsim_tot - *nsim_start;
   } else if (!converged) {
@@ -152,7 +113,7 @@ void next_batch(double rate_step_sim, bool converged, uli* nsim_tot, uli* nsim_s
 // The walk counts over all workers into s_nconv / s_nnull; throws when no
 // walk converted.
 void finish_simulation(const SimAccumulators& acc, uli limit, bool flg_null, int verbose,
-                       double* s_nconv, double* s_nnull) {
+                       SimulationOutcome* out) {
   uli s_inc_path = 0, s_path = 0, sconv = 0, snull = 0;
   for (uli w = 0; w < acc.nconv.size(); ++w) {
     s_inc_path += acc.v_inc_path[w];
@@ -160,10 +121,12 @@ void finish_simulation(const SimAccumulators& acc, uli limit, bool flg_null, int
     sconv += acc.nconv[w];
     snull += acc.nnull[w];
   }
-  *s_nconv = static_cast<double>(sconv);
-  *s_nnull = flg_null ? static_cast<double>(snull) : 0.0;
+  out->s_nconv = static_cast<double>(sconv);
+  out->s_nnull = flg_null ? static_cast<double>(snull) : 0.0;
+  out->walks = s_path;
   const double succ_path =
       1.0 - static_cast<double>(s_inc_path) / static_cast<double>(s_path);
+  out->ended_share = succ_path;
   if (verbose == 1)
     printA("Percentage of simulated paths that successfully end before maximum number of steps (" +
            std::to_string(limit) + ") is reached: " + f_print_perc(succ_path) + "%");
@@ -194,13 +157,13 @@ void SimAccumulators::reset(uli ncore, uli nfold, uli nchannels) {
   v_path.assign(ncore, 0);
 }
 
-void W_markov_model(uli engine_seed, uli kcore, uli* nfold, uli nsim_fold_core,
+void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                     const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
-                    uli ichannel_null, uli* order, uli nchannels, const Fx* S,
+                    uli ichannel_null, uli order, uli nchannels, const Fx* S,
                     SimAccumulators* acc, const std::atomic<bool>* stop) {
   std::mt19937 engine(static_cast<std::mt19937::result_type>(engine_seed & uli{0xFFFFFFFF}));
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  const uli ord = *order;
+  const uli ord = order;
   const sli* table = state_channels->data();
   const uli nstates_table = ord ? state_channels->size() / ord : 0;
   double* T = acc->T0[kcore].data();
@@ -211,7 +174,7 @@ void W_markov_model(uli engine_seed, uli kcore, uli* nfold, uli nsim_fold_core,
   std::vector<uli> touched;
   touched.reserve(nchannels);
   uli walk = 0, nconv = 0, nnull = 0, ninc = 0;
-  for (uli f = 0; f < *nfold && !stop->load(std::memory_order_relaxed); ++f) {
+  for (uli f = 0; f < nfold && !stop->load(std::memory_order_relaxed); ++f) {
     double* Tf = T + f * nchannels;
     double* Nf = N + f * nchannels;
     for (uli r = 0; r < nsim_fold_core; ++r) {
@@ -260,7 +223,7 @@ void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par
   if (nfold == 0) throw std::invalid_argument("nfold must be at least 1");
   if (!(conv_par > 0) || !std::isfinite(conv_par))
     throw std::invalid_argument("conv_par must be a positive number, not " + std::to_string(conv_par));
-  const uli n = nsim_start == 0 ? kDefaultNsim : nsim_start;
+  const uli n = nsim_start == 0 ? kDefaultSimulations : nsim_start;
   if (n / ncore < nfold)
     throw std::invalid_argument("nsim_start (" + std::to_string(n) +
                                 ") must be at least nfold x ncore (" + std::to_string(nfold) +
@@ -273,36 +236,43 @@ void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par
                                 std::to_string(n) + ") by at least one simulation");
 }
 
-void markov_simulation(const Fx* S, const std::vector<sli>* state_channels, uli* order,
-                       uli* nchannels, uli* max_npassi, uli* max_step, uli* nsim_start,
-                       uli* ncore, uli* nfold, uli* seed, double* conv_par,
-                       double* rate_step_sim, int* verbose, int* flg_null, double* svc,
-                       std::vector<double>* Tc, std::vector<double>* Nc, double* s_nconv,
-                       double* s_nnull) {
-  if (*nsim_start == 0) *nsim_start = kDefaultNsim;
-  check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
-  if (*order == 0) throw std::invalid_argument("order must be at least 1");
-  if (!(*svc > 0))
+void SimulationSettings::validate() const {
+  check_simulation_args(nsim_start, ncore, nfold, conv_par, rate_step_sim);
+}
+
+SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_channels, uli order,
+                                  uli nchannels, uli max_npassi, bool flg_null, double svc,
+                                  const SimulationSettings& settings) {
+  SimulationOutcome out;
+  out.nsim_start = settings.nsim_start == 0 ? kDefaultSimulations : settings.nsim_start;
+  SimulationSettings s = settings;
+  s.nsim_start = out.nsim_start;
+  s.validate();
+  if (order == 0) throw std::invalid_argument("order must be at least 1");
+  if (!(svc > 0))
     throw std::invalid_argument("the journeys have no conversions: nothing to attribute");
-  const uli nch = *nchannels, nf = *nfold, nc = *ncore;
-  const uli limit = *max_step > 0 ? *max_step : *max_npassi + 1;
+  const uli nch = nchannels, nf = s.nfold, nc = s.ncore;
+  const uli limit = s.max_step > 0 ? s.max_step : max_npassi + 1;
 
   std::vector<uli> engine_seeds(nc);
   SimAccumulators acc;
   acc.reset(nc, nf, nch);
-  FoldTotals folds(nf, nch, *flg_null != 0);
-  Tc->assign(nch, 0.0);
-  Nc->assign(nch, 0.0);
-  uli nsim_tot = *nsim_start;
+  FoldTotals folds(nf, nch, flg_null);
+  out.Tc.assign(nch, 0.0);
+  out.Nc.assign(nch, 0.0);
+  uli nsim_tot = out.nsim_start;
   double res_conv = std::numeric_limits<double>::max();
-  while (res_conv > *conv_par) {
-    seed_engines(*seed, &engine_seeds);
-    run_batch(nc, engine_seeds, nf, *nsim_start / (nf * nc), state_channels, limit, *order, nch,
+  while (res_conv > s.conv_par) {
+    seed_engines(s.seed, &engine_seeds);
+    run_batch(nc, engine_seeds, nf, out.nsim_start / (nf * nc), state_channels, limit, order, nch,
               S, &acc);
-    res_conv = folds.residual(acc, *svc, Tc, Nc);
-    if (*verbose == 1) report_batch(nsim_tot, res_conv, *conv_par);
+    ++out.batches;
+    res_conv = folds.residual(acc, svc, &out.Tc, &out.Nc);
+    if (s.verbose == 1) report_batch(nsim_tot, res_conv, s.conv_par);
     check_interrupt();
-    next_batch(*rate_step_sim, !(res_conv > *conv_par), &nsim_tot, nsim_start);
+    next_batch(s.rate_step_sim, !(res_conv > s.conv_par), &nsim_tot, &out.nsim_start);
   }
-  finish_simulation(acc, limit, *flg_null != 0, *verbose, s_nconv, s_nnull);
+  out.residual = res_conv;
+  finish_simulation(acc, limit, flg_null, s.verbose, &out);
+  return out;
 }

@@ -4,6 +4,97 @@
 #include "markov/markov.h"
 #include "nba/nba.h"
 
+namespace {
+
+// One order: fits the chain, simulates it with every non-special state as
+// its own unit and returns one rate per such state (vindex[i - 3] for
+// state i), the state map and the channel dictionary.
+void train_order(const JourneySource& src, const NbaSettings& s, uli order, uli* nsim_start,
+                 StateInverse* mp_channels_sim_inv, std::vector<std::string>* vchannels,
+                 std::vector<double>* vindex, double* mean_index) {
+  SimulationMatrix chain;
+  build_simulation_matrix(src, s.cha_sep, order, s.verbose, &chain);
+  const uli nchannels_sim = chain.nchannels_sim;
+  *mp_channels_sim_inv = std::move(chain.mp_channels_sim_inv);
+  *vchannels = std::move(chain.vchannels);
+
+  // State i counts as unit i - 3, walked with order 1.
+  const uli nunits = nchannels_sim - 3;
+  std::vector<sli> state_units(nchannels_sim, -1);
+  for (uli i = 3; i < nchannels_sim; ++i) state_units[i] = static_cast<sli>(i - 3);
+  // both the converting and the null counts are needed
+  const SimulationOutcome o = markov_simulate(
+      chain.S, state_units, 1, nunits, chain.max_npassi, true, chain.svc,
+      {*nsim_start, s.max_step, s.ncore, s.nfold, s.seed, s.conv_par, s.rate_step_sim, s.verbose});
+  *nsim_start = o.nsim_start;
+  const std::vector<double>& Tc = o.Tc;
+  const std::vector<double>& Nc = o.Nc;
+  const double s_nconv = o.s_nconv, s_nnull = o.s_nnull;
+
+  *mean_index = s_nconv / (s_nconv + s_nnull);
+  const double m = s.min_sample_index;
+  vindex->assign(nunits, 0.0);
+  for (uli u = 0; u < nunits; ++u) (*vindex)[u] = (Tc[u] + m * *mean_index) / (Tc[u] + Nc[u] + m);
+}
+
+// nba_train_run with the batch size handed back.
+NbaTable train(const JourneySource& source, const NbaSettings& s, uli* nsim_start) {
+  s.validate();
+  if (s.verbose == 1) printA("**next best action training**");
+  // No values: the rates count journeys only.
+  JourneySource src = source;
+  src.var_value.clear();
+  NbaTable t;
+  StateInverse mp_channels_sim_inv;
+  std::vector<double> vindex;
+  for (uli order = 1; order <= s.max_order; ++order) {
+    if (s.verbose == 1) printA("Processing order = " + std::to_string(order));
+    mp_channels_sim_inv.clear();
+    vindex.clear();
+    t.vchannels.clear();
+    train_order(src, s, order, nsim_start, &mp_channels_sim_inv, &t.vchannels, &vindex,
+                &t.mean_index);
+    if (order < 2) continue;
+    for (uli i = 3; i < 3 + vindex.size(); ++i) {
+      const std::vector<sli>& v = mp_channels_sim_inv.at(i);
+      bool complete = true;
+      for (sli x : v) complete = complete && x >= 0;
+      if (!complete) continue;   // a window shorter than the order
+      t.v_index_from.push_back(collapse_vec_to_str(std::vector<sli>(v.begin(), v.end() - 1)));
+      t.v_index_to.push_back(static_cast<uli>(v.back()));
+      t.v_index_value.push_back(vindex[i - 3]);
+    }
+  }
+  return t;
+}
+
+JourneySource arguments_source(int flg_file, const std::string& file, const std::string& var_path,
+                               const std::string& var_conv, const std::string& var_null,
+                               const std::string& row_sep, const std::vector<std::string>* vy,
+                               const std::vector<uli>* vc, const std::vector<uli>* vn) {
+  return flg_file == 1 ? file_source(file, var_path, var_conv, "", var_null, row_sep)
+                       : vector_source(vy, vc, nullptr, vn);
+}
+
+
+}  // namespace
+
+void NbaSettings::validate() const {
+  if (max_order == 0) throw std::invalid_argument("max_order must be at least 1");
+  if (!(min_sample_index >= 0) || !std::isfinite(min_sample_index))
+    throw std::invalid_argument("min_sample_index must be a non-negative number, not " +
+                                std::to_string(min_sample_index));
+  // Reject unusable settings before any journey is read.
+  check_simulation_args(nsim_start, ncore, nfold, conv_par, rate_step_sim);
+}
+
+NbaTable nba_train_run(const JourneySource& src, const NbaSettings& settings) {
+  uli nsim_start = settings.nsim_start;
+  return train(src, settings, &nsim_start);
+}
+
+// ---- fixed-signature entries -------------------------------------------------
+
 void next_best_action_train_k_index_cpp(int* flg_file, std::string* file, std::string* var_path,
                                         std::string* var_conv, std::string* var_null,
                                         std::vector<std::string>* vy, std::vector<uli>* vc,
@@ -15,33 +106,11 @@ void next_best_action_train_k_index_cpp(int* flg_file, std::string* file, std::s
                                         StateInverse* mp_channels_sim_inv_0,
                                         std::vector<std::string>* vchannels,
                                         std::vector<double>* vindex, double* mean_index) {
-  // No values: the rates count journeys only.
-  const JourneySource src = *flg_file == 1
-                                ? file_source(*file, *var_path, *var_conv, "", *var_null, *row_sep)
-                                : vector_source(vy, vc, nullptr, vn);
-  SimulationMatrix chain;
-  build_simulation_matrix(src, *cha_sep, *order, *verbose, &chain);
-  const uli nchannels_sim = chain.nchannels_sim;
-  *mp_channels_sim_inv_0 = std::move(chain.mp_channels_sim_inv);
-  *vchannels = std::move(chain.vchannels);
-
-  // Each non-special state is one simulated unit: state i counts as unit
-  // i - 3, walked with order 1.
-  const uli nunits = nchannels_sim - 3;
-  std::vector<sli> state_units(nchannels_sim, -1);
-  for (uli i = 3; i < nchannels_sim; ++i) state_units[i] = static_cast<sli>(i - 3);
-  uli sim_order = 1, units = nunits;
-  int flg_null = 1;   // both the converting and the null counts are needed
-  std::vector<double> Tc, Nc;
-  double s_nconv = 0, s_nnull = 0;
-  markov_simulation(&chain.S, &state_units, &sim_order, &units, &chain.max_npassi, max_step,
-                    nsim_start, ncore, nfold, seed, conv_par, rate_step_sim, verbose, &flg_null,
-                    &chain.svc, &Tc, &Nc, &s_nconv, &s_nnull);
-
-  *mean_index = s_nconv / (s_nconv + s_nnull);
-  const double m = *min_sample_index;
-  vindex->assign(nunits, 0.0);
-  for (uli u = 0; u < nunits; ++u) (*vindex)[u] = (Tc[u] + m * *mean_index) / (Tc[u] + Nc[u] + m);
+  const NbaSettings s{*cha_sep, *order,   *nsim_start,    *max_step,         *ncore,  *nfold,
+                      *seed,    *conv_par, *rate_step_sim, *min_sample_index, *verbose};
+  train_order(arguments_source(*flg_file, *file, *var_path, *var_conv, *var_null, *row_sep, vy,
+                               vc, vn),
+              s, *order, nsim_start, mp_channels_sim_inv_0, vchannels, vindex, mean_index);
 }
 
 void next_best_action_train_cpp(int* flg_file, std::string* file, std::string* var_path,
@@ -54,35 +123,14 @@ void next_best_action_train_cpp(int* flg_file, std::string* file, std::string* v
                                 std::vector<std::string>* vchannels,
                                 std::vector<std::string>* v_index_from,
                                 std::vector<uli>* v_index_to, std::vector<double>* v_index_value) {
-  if (*max_order == 0) throw std::invalid_argument("max_order must be at least 1");
-  if (!(*min_sample_index >= 0) || !std::isfinite(*min_sample_index))
-    throw std::invalid_argument("min_sample_index must be a non-negative number, not " +
-                                std::to_string(*min_sample_index));
-  // Reject unusable settings before any journey is read.
-  check_simulation_args(*nsim_start, *ncore, *nfold, *conv_par, *rate_step_sim);
-
-  if (*verbose == 1) printA("**next best action training**");
-  StateInverse mp_channels_sim_inv_0;
-  std::vector<double> vindex;
-  for (uli order = 1; order <= *max_order; ++order) {
-    if (*verbose == 1) printA("Processing order = " + std::to_string(order));
-    mp_channels_sim_inv_0.clear();
-    vindex.clear();
-    vchannels->clear();
-    next_best_action_train_k_index_cpp(flg_file, file, var_path, var_conv, var_null, vy, vc, vn,
-                                       row_sep, cha_sep, &order, nsim_start, max_step, ncore,
-                                       nfold, seed, conv_par, rate_step_sim, verbose,
-                                       min_sample_index, &mp_channels_sim_inv_0, vchannels,
-                                       &vindex, mean_index);
-    if (order < 2) continue;
-    for (uli i = 3; i < 3 + vindex.size(); ++i) {
-      const std::vector<sli>& v = mp_channels_sim_inv_0.at(i);
-      bool complete = true;
-      for (sli x : v) complete = complete && x >= 0;
-      if (!complete) continue;   // a window shorter than the order
-      v_index_from->push_back(collapse_vec_to_str(std::vector<sli>(v.begin(), v.end() - 1)));
-      v_index_to->push_back(static_cast<uli>(v.back()));
-      v_index_value->push_back(vindex[i - 3]);
-    }
-  }
+  const NbaSettings s{*cha_sep, *max_order, *nsim_start,    *max_step,         *ncore,  *nfold,
+                      *seed,    *conv_par,  *rate_step_sim, *min_sample_index, *verbose};
+  NbaTable t = train(arguments_source(*flg_file, *file, *var_path, *var_conv, *var_null, *row_sep,
+                                      vy, vc, vn),
+                     s, nsim_start);
+  *mean_index = t.mean_index;
+  *vchannels = std::move(t.vchannels);
+  v_index_from->insert(v_index_from->end(), t.v_index_from.begin(), t.v_index_from.end());
+  v_index_to->insert(v_index_to->end(), t.v_index_to.begin(), t.v_index_to.end());
+  v_index_value->insert(v_index_value->end(), t.v_index_value.begin(), t.v_index_value.end());
 }

@@ -206,34 +206,33 @@ double best_order(const std::vector<double>& vcurve, double perc_tol) {
 
 }  // namespace
 
-void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
-                      std::string* var_conv, std::string* var_null, std::string* row_sep,
-                      std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,
-                      uli* max_order, std::string* cha_sep, uli* roc_npt, uli* nfold,
-                      double* perc_test, uli* seed, double* perc_tol, int* flg_type,
-                      int* verbose, std::vector<double>* vorder, std::vector<double>* vcurve,
-                      std::vector<double>* v_best_order) {
-  check_choose_order_args(*max_order, *nfold, *roc_npt, *flg_type);
-  const char sep = first_char(*cha_sep, "cha_sep");
-  const bool talk = *verbose == 1;
+void OrderSettings::validate() const {
+  check_choose_order_args(max_order, nfold, roc_npt, flg_type);
+  first_char(cha_sep, "cha_sep");
+}
+
+OrderResult choose_order_run(const JourneySource& source, const OrderSettings& settings) {
+  settings.validate();
+  const char sep = settings.cha_sep[0];
+  const bool talk = settings.verbose == 1;
   if (talk) printA("**choose order**");
 
   order_tables t;
-  choose_order_init(*max_order, *nfold, *perc_test, &t);
-  gb::reseed(*seed);
-  JourneySource src = *flg_file != 0
-                          ? file_source(*file, *var_path, *var_conv, "", *var_null, *row_sep)
-                          : vector_source(vy, vc, nullptr, vn);
+  choose_order_init(settings.max_order, settings.nfold, settings.perc_test, &t);
+  gb::reseed(settings.seed);
+  JourneySource src = source;
+  src.var_value.clear();
   src.cha_sep = sep;
   count_journeys(src, sep, talk, &t);
 
-  vorder->clear();
-  vcurve->clear();
-  std::vector<double> fold_area(*nfold);
-  for (uli o = 0; o < *max_order; ++o) {
-    for (uli f = 0; f < *nfold; ++f) fold_area[f] = choose_order_area(t, f, o, *roc_npt, *flg_type);
-    vorder->push_back(static_cast<double>(o + 1));
-    vcurve->push_back(median_sorted(fold_area));
+  OrderResult r;
+  std::vector<double> fold_area(settings.nfold);
+  for (uli o = 0; o < settings.max_order; ++o) {
+    for (uli f = 0; f < settings.nfold; ++f)
+      fold_area[f] = choose_order_area(t, f, o, settings.roc_npt, settings.flg_type);
+    r.vorder.push_back(static_cast<double>(o + 1));
+    r.vcurve.push_back(median_sorted(fold_area));
   }
-  v_best_order->assign(1, best_order(*vcurve, *perc_tol));
+  r.v_best_order.assign(1, best_order(r.vcurve, settings.perc_tol));
+  return r;
 }

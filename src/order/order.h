@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "journeys/journeys.h"
 
 // Train/test counts per fold and order, growing with the states seen. A
 // state of order o+1 is found from its order-o state and the channel
@@ -52,11 +53,36 @@ void choose_order_line_cpp(const std::string* path, uli convs, uli nulls, char c
 // thresholds; flg_type 0 ROC, 1 precision-recall.
 double choose_order_area(const order_tables& t, uli f, uli o, uli roc_npt, int flg_type);
 
-// Journeys from vy/vc/vn (flg_file 0; vn may be empty) or from file. Fills
-// vorder = 1..max_order, vcurve = median area over folds per order and
-// v_best_order = the chosen order, or -max_order when none is chosen.
-// Throws std::invalid_argument for max_order, nfold or roc_npt 0, a
-// flg_type other than 0/1, or an unusable file or column.
+// ---- interface -------------------------------------------------------------
+// Settings of one choice; the defaults are the R function's.
+struct OrderSettings {
+  std::string cha_sep = ">";
+  uli max_order = 10;
+  uli roc_npt = 100;              // thresholds of the curve
+  uli nfold = 10;
+  double perc_test = 0.3;         // share of each fold held out
+  uli seed = gb::limsup;          // limsup: a fresh seed
+  double perc_tol = 0.05;         // smallest gain in area worth one order more
+  int flg_type = 0;               // 0 ROC, 1 precision-recall
+  int verbose = 0;
+  // Throws std::invalid_argument for max_order, nfold or roc_npt 0 or
+  // above their bounds, a flg_type other than 0/1, an empty cha_sep.
+  void validate() const;
+};
+
+struct OrderResult {
+  std::vector<double> vorder;        // 1..max_order
+  std::vector<double> vcurve;        // median area over folds per order
+  std::vector<double> v_best_order;  // the chosen order, or -max_order when none is
+};
+
+// Every journey of src (nulls from its null column, no values); reseeds
+// gb::engine with settings.seed. Throws what validate() and JourneyReader
+// throw.
+OrderResult choose_order_run(const JourneySource& src, const OrderSettings& settings);
+
+// ---- fixed-signature entry (forwarder of choose_order_run) -----------------
+// Journeys from vy/vc/vn (flg_file 0; vn may be empty) or from file.
 void choose_order_cpp(int* flg_file, std::string* file, std::string* var_path,
                       std::string* var_conv, std::string* var_null, std::string* row_sep,
                       std::vector<std::string>* vy, std::vector<uli>* vc, std::vector<uli>* vn,

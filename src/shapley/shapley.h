@@ -66,12 +66,14 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
 // ---- the model for internal callers ----------------------------------------
 // Settings of one run, named as in shapley_cpp.
 struct ShapleySettings {
-  std::string cha_sep;
+  std::string cha_sep = ">";
   int flg_simplified = 0;
   int type_worth = 0;
   int flg_write_nulls = 0;
   int flg_write_paths = 0;
   std::string file_output;        // "" none
+  // "type_worth must be 0, 1, 2, 3 or 4, ...", "cha_sep must not be empty".
+  void validate() const;
 };
 
 // Everything one run gives back, named as in shapley_cpp.

@@ -8,7 +8,6 @@
 #include "uam/uam.h"
 
 namespace {
-constexpr double kTwo64 = 18446744073709551616.0;
 
 // Shapes the per-period arithmetic relies on; a short row would be read
 // past its end.

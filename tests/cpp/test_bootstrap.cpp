@@ -48,7 +48,7 @@ struct Boot {
 
 Boot boot(const std::string& model, const Rows& d, uli nrep, uli threads, uli seed = 9) {
   BootstrapSettings s;
-  s.method.exact = 1;
+  s.markov.method.exact = 1;
   Boot b;
   bootstrap_cpp(model, s, d.vy, d.vc, d.vv, d.vn, nrep, seed, threads, &b.ch, &b.est, &b.reps);
   return b;
@@ -74,7 +74,7 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
     std::vector<double> rv, convs;
     bootstrap_rows(9, 1, d.vc, d.vv, d.vn, &rc, &rv, &rn);
     BootstrapSettings s;
-    s.method.exact = 1;
+    s.markov.method.exact = 1;
     std::vector<std::string> ch;
     fit_channels(model, s, d.vy, rc, rv, rn, 0, &ch, &convs);
     ASSERT_EQ(ch, b.ch);

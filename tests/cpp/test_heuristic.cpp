@@ -13,13 +13,13 @@ struct Out { std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn; std::vector<
 
 Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output = "",
               std::string file = "") {
-  Out o;
-  int flg_file = file.empty() ? 0 : 1, verbose = 0;
-  std::string vp = "path", vcn = "conv", vvn = file.empty() ? "" : "value", rs = ";", cs = ">";
-  heuristic_models_cpp(&flg_file, &file, &vp, &vcn, &vvn, &j.vy, &j.vc, &j.vv, &rs, &cs, &nulls,
-                       &paths, &file_output, &verbose, &o.id, &o.name, &o.channel, &o.chpos, &o.cf,
-                       &o.vf, &o.cl, &o.vl, &o.cn, &o.vn);
-  return o;
+  JourneySource src = file.empty() ? vector_source(&j.vy, &j.vc, &j.vv, nullptr)
+                                   : file_source(file, "path", "conv", "value", "", ";");
+  src.row_sep = ";";
+  HeuristicResult r = heuristic_run(src, {">", nulls, paths, file_output, 0});
+  return Out{r.vpath_id, r.vpath_chpos, r.vpath_attr_convs_first, r.vpath_attr_value_first,
+             r.vpath_attr_convs_last, r.vpath_attr_value_last, r.vpath_attr_convs_linear,
+             r.vpath_attr_value_linear, r.vpath_name, r.vpath_channel};
 }
 
 TEST(Heuristic, WorkedJourneys) {
@@ -106,17 +106,13 @@ TEST(Heuristic, ResultFileInFullOrNotAtAll) {
 struct Rules { std::map<std::string, double> pos, lnd, pos_value; };
 
 Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"direct"}) {
-  int flg_file = 0, verbose = 0;
-  std::string none, rs = ";", cs = ">";
-  std::vector<std::string> ch;
-  std::vector<double> pc, pv, lc, lv;
-  rule_models_cpp(&flg_file, &none, &none, &none, &none, &j.vy, &j.vc, &j.vv, &rs, &cs, &f, &l,
-                  &direct, &verbose, &ch, &pc, &pv, &lc, &lv);
+  JourneySource src = vector_source(&j.vy, &j.vc, &j.vv, nullptr);
+  const RuleResult out = rule_run(src, {">", f, l, direct, 0});
   Rules r;
-  for (size_t k = 0; k < ch.size(); ++k) {
-    r.pos[ch[k]] = pc[k];
-    r.lnd[ch[k]] = lc[k];
-    if (!pv.empty()) r.pos_value[ch[k]] = pv[k];
+  for (size_t k = 0; k < out.vchannels.size(); ++k) {
+    r.pos[out.vchannels[k]] = out.vposition_convs[k];
+    r.lnd[out.vchannels[k]] = out.vlnd_convs[k];
+    if (!out.vposition_value.empty()) r.pos_value[out.vchannels[k]] = out.vposition_value[k];
   }
   return r;
 }

@@ -29,11 +29,9 @@ struct Model {
 };
 
 Model regress(strs vy, ulis vc, ulis vn, std::vector<double> vv) {
-  Model m;
-  std::string sep = ">", rs = ";", out;
-  int zero = 0;
-  logistic_regression_cpp(&vy, &vc, &vn, &vv, &sep, &rs, &zero, &zero, &out, &m.vindex, &m.vchannels, &m.id,
-                          &m.name, &m.channel, &m.chpos, &m.convs, &m.value, &m.loc);
+  LogisticResult r = logistic_run(vector_source(&vy, &vc, &vv, &vn), LogisticSettings());
+  Model m{r.vchannels, r.vpath_name, r.vpath_channel, r.vindex, r.vpath_id, r.vpath_chpos,
+          r.vpath_attr_convs, r.vpath_attr_value, r.vattr_convs_loc};
   unhide_index(&m.vindex);
   return m;
 }
@@ -125,7 +123,7 @@ TEST(Logistic, ErrorTable) {
       {"cha_sep must not be empty", [] { fit({"A"}, {1}, {1}, ""); }},
       {"logistic regression: encoded path \"0 3\" holds index 3 of 3 coefficients", objective({"0 3"}, 3, 3)},
       {"logistic regression: 3 coefficients for 2 channels", objective({"0 1"}, 2, 3)},
-      {"vv: 1 values for 2 paths", [] { regress({"A", "B"}, {1, 1}, {1, 1}, {1}); }},
+      {"journeys: values have 1 rows, paths 2", [] { regress({"A", "B"}, {1, 1}, {1, 1}, {1}); }},
   });
 }
 

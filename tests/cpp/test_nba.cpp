@@ -85,16 +85,18 @@ TEST(NextBestAction, AgreesWithScoringEverySuffix) {
 // Every journey through a then b converts and none through a then c: the
 // order-2 table must say so whatever the simulation draws.
 TEST(NextBestAction, TrainingTableFromSecondOrderStates) {
-  int flg_file = 0, verbose = 0;
-  std::string file, vp = "path", vcv = "conv", vnl = "nulls", rs = ";", cs = ">";
-  std::vector<std::string> vy = {"a > b", "a > c", "b"}, channels, from;
-  std::vector<uli> vc = {3, 0, 1}, vn = {0, 2, 1}, to;
-  uli max_order = 2, nsim = 5000, max_step = 0, ncore = 1, nfold = 10, seed = 3;
-  double conv_par = 0.05, rate = 1.5, min_sample = 0, mean = 0;
-  std::vector<double> value;
-  next_best_action_train_cpp(&flg_file, &file, &vp, &vcv, &vnl, &vy, &vc, &vn, &rs, &cs, &max_order,
-                             &nsim, &max_step, &ncore, &nfold, &seed, &conv_par, &rate, &verbose,
-                             &min_sample, &mean, &channels, &from, &to, &value);
+  std::vector<std::string> vy = {"a > b", "a > c", "b"};
+  std::vector<uli> vc = {3, 0, 1}, vn = {0, 2, 1};
+  NbaSettings s;
+  s.max_order = 2;
+  s.nsim_start = 5000;
+  s.seed = 3;
+  s.min_sample_index = 0;
+  const NbaTable t = nba_train_run(vector_source(&vy, &vc, nullptr, &vn), s);
+  const std::vector<std::string>& channels = t.vchannels;
+  const std::vector<std::string>& from = t.v_index_from;
+  const std::vector<uli>& to = t.v_index_to;
+  const std::vector<double>& value = t.v_index_value;
   std::map<std::string, double> got;
   for (size_t i = 0; i < from.size(); ++i) got[channels[std::stoul(from[i])] + ">" + channels[to[i]]] = value[i];
   EXPECT_EQ(got, (std::map<std::string, double>{{"a>b", 1.0}, {"a>c", 0.0}}));

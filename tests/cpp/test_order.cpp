@@ -24,12 +24,11 @@ struct Result {
 };
 
 Result choose(Args a) {
-  Result r;
-  std::string vp = "path", vcn = "conv", rs = ";", cs = ">";
-  choose_order_cpp(&a.flg_file, &a.file, &vp, &vcn, &a.var_null, &rs, &a.vy, &a.vc, &a.vn, &a.max_order, &cs,
-                   &a.roc_npt, &a.nfold, &a.perc_test, &a.seed, &a.perc_tol, &a.flg_type, &a.verbose, &r.order,
-                   &r.curve, &r.best);
-  return r;
+  const JourneySource src = a.flg_file ? file_source(a.file, "path", "conv", "", a.var_null, ";")
+                                       : vector_source(&a.vy, &a.vc, nullptr, &a.vn);
+  OrderResult r = choose_order_run(src, {">", a.max_order, a.roc_npt, a.nfold, a.perc_test, a.seed,
+                                         a.perc_tol, a.flg_type, a.verbose});
+  return Result{r.vorder, r.vcurve, r.v_best_order};
 }
 
 Args journeys(std::vector<std::string> vy, std::vector<uli> vc, std::vector<uli> vn, uli max_order) {

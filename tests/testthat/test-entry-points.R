@@ -113,7 +113,7 @@ test_that("every entry point returns its elements under fixed names in a fixed o
          "vpath_attr_convs_last", "vpath_attr_value_last", "vpath_attr_convs_linear",
          "vpath_attr_value_linear")),
     list("markov_model_R", list(), m14),
-    list("markov_model_method_R", list(), m14),
+    list("markov_model_method_R", list(), c(m14, "simulation")),
     list("new_paths_attribution_R", list(), n9),
     list("shapley_R", list(), c(n9, "vattr_convs_glob", "vattr_value_glob")),
     list("shapley_R", list(type_worth = 1), c(n9, "vattr_convs_glob", "vattr_value_glob")),
