@@ -7,22 +7,11 @@ extern "C" SEXP probabilistic_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP 
                                 SEXP cha_sep_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  int flg_file = as_flag(flg_file_p);
-  std::string file = as_str(file_p);
-  std::string var_path = as_str(var_path_p);
-  std::string var_conv = as_str(var_conv_p);
-  std::string var_value = as_str(var_value_p);
-  std::string var_null = as_str(var_null_p);
-  std::string row_sep = as_str(row_sep_p);
+  JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, var_null_p, row_sep_p);
   ProbabilisticSettings settings;
   settings.cha_sep = first_char(as_str(cha_sep_p), "channel_sep");
-  std::vector<std::string> vy;
-  std::vector<uli> vc, vn;
-  std::vector<double> vv;
-  if (flg_file == 0) read_journey_columns(Data_p, var_path, var_conv, var_value, var_null, &vy, &vc, &vv, &vn);
-  const JourneySource source = flg_file == 0
-      ? vector_source(&vy, &vc, &vv, &vn)
-      : file_source(file, var_path, var_conv, var_value, var_null, row_sep);
+  in.load(Data_p);
+  const JourneySource& source = in.src;
   const ProbabilisticResult r = probabilistic_run(source, settings);
   return r_result([&]() -> SEXP {
     return Rcpp::List::create(Rcpp::Named("channel") = r.vchannels,
