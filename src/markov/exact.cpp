@@ -1,5 +1,8 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <functional>
+#include <queue>
 #include <stdexcept>
 
 #include "markov/markov.h"
@@ -127,6 +130,145 @@ void propagate(const Chain& c, const std::vector<uint8_t>& removed, uli draws,
   }
 }
 
+// Transition counts in compressed rows (self-loops left out), the input of
+// the direct solve.
+struct Counts {
+  std::vector<uli> off;
+  std::vector<uint32_t> to;
+  std::vector<double> c;
+};
+
+Counts counts_of(const Fx& S) {
+  const uli n = S.nchannels;
+  Counts m;
+  m.off.assign(n + 1, 0);
+  for (uli i = 0; i < n; ++i) {
+    m.off[i] = m.to.size();
+    uli prev = 0;
+    for (uli k = 0; k < S.lrS0[i]; ++k) {
+      const uli cum = S.S1(i, k), j = S.S0(i, k);
+      if (j != i) {
+        m.to.push_back(static_cast<uint32_t>(j));
+        m.c.push_back(static_cast<double>(cum - prev));
+      }
+      prev = cum;
+    }
+  }
+  m.off[n] = m.to.size();
+  return m;
+}
+
+// Without a step limit, one removal solved directly: the states a walk
+// from "(start)" can reach are eliminated one by one (fewest in times out
+// transitions first, to keep the fill small), each folding its transitions
+// and its chances of ending in "(conversion)", "(null)" or elsewhere (a
+// removed state, or a state the walk never leaves) into its predecessors.
+// A state's chance of being left is the sum of those weights, never
+// 1 minus its self-loop, and everything else is a product or a sum of
+// non-negative numbers, so nothing cancels and every probability comes
+// out to a few units of rounding whatever the chain: the stopping rule of
+// the sweeps below needs no counterpart here.
+void solve_direct(const Counts& m, const std::vector<uint8_t>& removed, uli q, double* conv,
+                  double* nul) {
+  const uli n = m.off.size() - 1;
+  *conv = *nul = 0;
+  if (n == 0) return;
+  auto is_removed = [&](uli s) { return s >= 3 && (removed[s] >> q & 1); };
+  // The states reachable from "(start)" without passing a removed one.
+  std::vector<uint32_t> id(n, UINT32_MAX), nodes{0};
+  id[0] = 0;
+  for (size_t h = 0; h < nodes.size(); ++h)
+    for (uli e = m.off[nodes[h]]; e < m.off[nodes[h] + 1]; ++e) {
+      const uint32_t t = m.to[e];
+      if (t == kConversion || t == kNull || is_removed(t) || id[t] != UINT32_MAX) continue;
+      id[t] = static_cast<uint32_t>(nodes.size());
+      nodes.push_back(t);
+    }
+  const size_t N = nodes.size();
+  struct Arc { uint32_t to; double c; };
+  std::vector<std::vector<Arc>> out(N);
+  std::vector<std::vector<uint32_t>> in(N);
+  std::vector<double> u(N, 0.0), w(N, 0.0), k(N, 0.0);
+  std::vector<uli> indeg(N, 0);
+  for (size_t a = 0; a < N; ++a) {
+    const uli s = nodes[a];
+    for (uli e = m.off[s]; e < m.off[s + 1]; ++e) {
+      const uint32_t t = m.to[e];
+      if (t == kConversion) u[a] += m.c[e];
+      else if (t == kNull) w[a] += m.c[e];
+      else if (is_removed(t)) k[a] += m.c[e];
+      else {
+        out[a].push_back({id[t], m.c[e]});
+        in[id[t]].push_back(static_cast<uint32_t>(a));
+        ++indeg[id[t]];
+      }
+    }
+    if (out[a].empty() && u[a] == 0 && w[a] == 0 && k[a] == 0) k[a] = 1;   // never left
+  }
+  std::vector<char> gone(N, 0);
+  std::vector<uint32_t> pos(N, UINT32_MAX);
+  typedef std::pair<uli, uint32_t> Key;
+  std::priority_queue<Key, std::vector<Key>, std::greater<Key>> heap;
+  auto cost = [&](size_t a) { return static_cast<uli>(indeg[a]) * out[a].size(); };
+  for (size_t a = 1; a < N; ++a) heap.push({cost(a), static_cast<uint32_t>(a)});
+  while (!heap.empty()) {
+    const Key top = heap.top();
+    heap.pop();
+    const uint32_t s = top.second;
+    if (gone[s]) continue;
+    if (top.first != cost(s)) {
+      heap.push({cost(s), s});
+      continue;
+    }
+    double leave = u[s] + w[s] + k[s];
+    for (const Arc& x : out[s]) leave += x.c;
+    for (uint32_t p : in[s]) {
+      if (gone[p]) continue;
+      std::vector<Arc>& row = out[p];
+      double a = 0;
+      for (size_t e = 0; e < row.size();) {
+        if (row[e].to == s) {
+          a = row[e].c;
+          row[e] = row.back();
+          row.pop_back();
+        } else {
+          pos[row[e].to] = static_cast<uint32_t>(e);
+          ++e;
+        }
+      }
+      const double f = a / leave;
+      for (const Arc& x : out[s]) {
+        if (x.to == p) continue;   // a loop back to p only delays p's walks
+        if (pos[x.to] != UINT32_MAX) {
+          row[pos[x.to]].c += f * x.c;
+        } else {
+          pos[x.to] = static_cast<uint32_t>(row.size());
+          row.push_back({x.to, f * x.c});
+          in[x.to].push_back(p);
+          ++indeg[x.to];
+        }
+      }
+      for (const Arc& x : row) pos[x.to] = UINT32_MAX;
+      u[p] += f * u[s];
+      w[p] += f * w[s];
+      k[p] += f * k[s];
+      if (p != 0) heap.push({cost(p), p});
+    }
+    for (const Arc& x : out[s]) {
+      --indeg[x.to];
+      if (x.to != 0) heap.push({cost(x.to), x.to});
+    }
+    gone[s] = 1;
+    std::vector<Arc>().swap(out[s]);
+    std::vector<uint32_t>().swap(in[s]);
+  }
+  const double leave = u[0] + w[0] + k[0];
+  if (leave > 0) {
+    *conv = u[0] / leave;
+    *nul = w[0] / leave;
+  }
+}
+
 // Without a step limit: the probability of ending in "(conversion)" (u),
 // "(null)" (w) or elsewhere (k: a removed state, or a state a walk never
 // leaves) from every state, by Gauss-Seidel sweeps over the states from
@@ -135,9 +277,14 @@ void propagate(const Chain& c, const std::vector<uint8_t>& removed, uli draws,
 // and a sweep carries values far. Starting from 0, every sweep can only
 // raise u, w and k towards their true values, so u + w + k at "(start)"
 // never exceeds 1 and 1 - (u + w + k) bounds the error of each; sweeps
-// stop when that gap is at most tol in every column.
-void solve_unlimited(const Chain& c, const std::vector<uint8_t>& removed, double tol,
-                     uli max_sweeps, const std::atomic<bool>& stop, double* conv, double* nul) {
+// stop when that gap is at most tol in every column. Rounding can hold
+// the gap above tol, and a chain that keeps its walks long closes it
+// slowly: when kCheckEvery sweeps do not halve the gap, the sweeps give up
+// (false) and the caller solves directly.
+constexpr uli kCheckEvery = 64;
+
+bool solve_unlimited(const Chain& c, const std::vector<uint8_t>& removed, double tol,
+                     const std::atomic<bool>& stop, double* conv, double* nul) {
   const uli n = c.off.size() - 1;
   const uli W = kWidth;
   std::vector<double> u(n * W, 0.0), w(n * W, 0.0), k(n * W, 0.0);
@@ -152,13 +299,10 @@ void solve_unlimited(const Chain& c, const std::vector<uint8_t>& removed, double
       if (removed[s] >> q & 1) k[s * W + q] = 1;
   }
   double au[kWidth], aw[kWidth], ak[kWidth];
+  double checked = 1;
   for (uli sweep = 0;; ++sweep) {
     if (sweep % kStopCheckEvery == kStopCheckEvery - 1 && stop.load(std::memory_order_relaxed))
-      return;
-    if (sweep >= max_sweeps)
-      throw std::runtime_error("exact Markov solve: " + std::to_string(max_sweeps) +
-                               " sweeps left more than " + std::to_string(tol) +
-                               " of the walks undecided; use horizon \"step_limit\"");
+      return true;
     for (uli s = n; s-- > 0;) {
       if (s == kConversion || s == kNull || c.off[s] == c.off[s + 1]) continue;
       std::fill(au, au + W, 0.0);
@@ -183,11 +327,16 @@ void solve_unlimited(const Chain& c, const std::vector<uint8_t>& removed, double
     double gap = 0;
     for (uli q = 0; q < W; ++q) gap = std::max(gap, 1 - u[q] - w[q] - k[q]);
     if (gap <= tol || c.off[0] == c.off[1]) break;
+    if (sweep % kCheckEvery == kCheckEvery - 1) {
+      if (!(gap <= 0.5 * checked)) return false;
+      checked = gap;
+    }
   }
   for (uli q = 0; q < W; ++q) {
     conv[q] = u[q];
     nul[q] = w[q];
   }
+  return true;
 }
 
 }  // namespace
@@ -201,12 +350,12 @@ void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order
   if (state_channels->size() < n * order)
     throw std::invalid_argument("exact Markov solve: channel table shorter than the states");
   const Chain c = chain_of(*S, unlimited);
+  const Counts counts = unlimited ? counts_of(*S) : Counts();
   // Column 0 removes nothing, column j + 1 removes channel j; columns are
   // solved kWidth at a time, a group per task, whatever the thread count.
   const uli ncol = nchannels + 1, ngroups = (ncol + kWidth - 1) / kWidth;
   std::vector<double> conv(ngroups * kWidth, 0.0), nul(ngroups * kWidth, 0.0);
   const double tol = 1e-14;
-  const uli max_sweeps = 1000000;
   parallel_tasks(ngroups, nthreads, [&](uli g, const std::atomic<bool>& stop) {
     std::vector<uint8_t> removed(n, 0);
     for (uli s = 3; s < n; ++s) {
@@ -216,9 +365,13 @@ void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order
         if (col / kWidth == g) removed[s] |= static_cast<uint8_t>(1u << (col % kWidth));
       }
     }
-    if (unlimited)
-      solve_unlimited(c, removed, tol, max_sweeps, stop, &conv[g * kWidth], &nul[g * kWidth]);
-    else
+    if (unlimited) {
+      if (solve_unlimited(c, removed, tol, stop, &conv[g * kWidth], &nul[g * kWidth])) return;
+      for (uli q = 0; q < kWidth && g * kWidth + q < ncol; ++q) {
+        if (stop.load(std::memory_order_relaxed)) return;
+        solve_direct(counts, removed, q, &conv[g * kWidth + q], &nul[g * kWidth + q]);
+      }
+    } else
       propagate(c, removed, draws, stop, &conv[g * kWidth], &nul[g * kWidth]);
   });
   *p_conv = conv[0];
