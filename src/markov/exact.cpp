@@ -12,6 +12,18 @@ namespace {
 constexpr uli kConversion = 1, kNull = 2;
 constexpr uli kStopCheckEvery = 64;          // sweeps between looks at the stop flag
 
+// A running sum that keeps the low-order bits each addition drops
+// (Neumaier), for sums over very many terms.
+struct Sum {
+  double s = 0, lost = 0;
+  void add(double x) {
+    const double t = s + x;
+    lost += std::fabs(s) >= std::fabs(x) ? (s - t) + x : (x - t) + s;
+    s = t;
+  }
+  double value() const { return s + lost; }
+};
+
 // The fitted chain as transition probabilities in compressed rows: the
 // successors of state i are to[off[i] .. off[i+1]), in the store's order.
 struct Chain {
@@ -199,6 +211,7 @@ void solve_direct(const Counts& m, const std::vector<uint8_t>& removed, uli q, d
       else if (is_removed(t)) k[a] += m.c[e];
       else {
         out[a].push_back({id[t], m.c[e]});
+        if (a == 0) continue;   // "(start)" is solved last, from its successors
         in[id[t]].push_back(static_cast<uint32_t>(a));
         ++indeg[id[t]];
       }
@@ -206,6 +219,9 @@ void solve_direct(const Counts& m, const std::vector<uint8_t>& removed, uli q, d
     if (out[a].empty() && u[a] == 0 && w[a] == 0 && k[a] == 0) k[a] = 1;   // never left
   }
   std::vector<char> gone(N, 0);
+  std::vector<uint32_t> order;
+  std::vector<double> leaves(N, 0.0);
+  order.reserve(N);
   std::vector<uint32_t> pos(N, UINT32_MAX);
   typedef std::pair<uli, uint32_t> Key;
   std::priority_queue<Key, std::vector<Key>, std::greater<Key>> heap;
@@ -222,6 +238,7 @@ void solve_direct(const Counts& m, const std::vector<uint8_t>& removed, uli q, d
     }
     double leave = u[s] + w[s] + k[s];
     for (const Arc& x : out[s]) leave += x.c;
+    if (leave == 0) k[s] = leave = 1;   // only loops back on itself: never left
     for (uint32_t p : in[s]) {
       if (gone[p]) continue;
       std::vector<Arc>& row = out[p];
@@ -252,84 +269,134 @@ void solve_direct(const Counts& m, const std::vector<uint8_t>& removed, uli q, d
       u[p] += f * u[s];
       w[p] += f * w[s];
       k[p] += f * k[s];
-      if (p != 0) heap.push({cost(p), p});
+      heap.push({cost(p), p});
     }
     for (const Arc& x : out[s]) {
       --indeg[x.to];
-      if (x.to != 0) heap.push({cost(x.to), x.to});
+      heap.push({cost(x.to), x.to});
     }
     gone[s] = 1;
-    std::vector<Arc>().swap(out[s]);
+    leaves[s] = leave;
+    order.push_back(s);
     std::vector<uint32_t>().swap(in[s]);
   }
-  const double leave = u[0] + w[0] + k[0];
-  if (leave > 0) {
-    *conv = u[0] / leave;
-    *nul = w[0] / leave;
+  // Back from the last state eliminated, whose row holds no other state,
+  // every state's chances follow from those of the states eliminated
+  // after it; "(start)" sits apart (every first state would otherwise
+  // fold into its one long row) and comes from all of them at the end.
+  for (size_t e = order.size(); e-- > 0;) {
+    const uint32_t s = order[e];
+    double cu = u[s], cw = w[s];
+    for (const Arc& x : out[s]) {
+      cu += x.c * u[x.to];
+      cw += x.c * w[x.to];
+    }
+    u[s] = cu / leaves[s];
+    w[s] = cw / leaves[s];
+  }
+  Sum leave, cu, cw;
+  leave.add(u[0] + w[0] + k[0]);
+  cu.add(u[0]);
+  cw.add(w[0]);
+  for (const Arc& x : out[0]) {
+    leave.add(x.c);
+    cu.add(x.c * u[x.to]);
+    cw.add(x.c * w[x.to]);
+  }
+  if (leave.value() > 0) {
+    *conv = cu.value() / leave.value();
+    *nul = cw.value() / leave.value();
   }
 }
 
-// Without a step limit: the probability of ending in "(conversion)" (u),
-// "(null)" (w) or elsewhere (k: a removed state, or a state a walk never
-// leaves) from every state, by Gauss-Seidel sweeps over the states from
-// the last numbered to "(start)". States are numbered in order of first
-// appearance along journeys, so this mostly follows the walks backwards
-// and a sweep carries values far. Starting from 0, every sweep can only
-// raise u, w and k towards their true values, so u + w + k at "(start)"
-// never exceeds 1 and 1 - (u + w + k) bounds the error of each; sweeps
-// stop when that gap is at most tol in every column. Rounding can hold
-// the gap above tol, and a chain that keeps its walks long closes it
-// slowly: when kCheckEvery sweeps do not halve the gap, the sweeps give up
-// (false) and the caller solves directly.
+// Without a step limit: the probability of ending in "(conversion)" (u)
+// or "(null)" (w) from every state, by Gauss-Seidel sweeps over the states
+// from the last numbered to "(start)". States are numbered in order of
+// first appearance along journeys, so this mostly follows the walks
+// backwards and a sweep carries values far. Each is bracketed: swept up
+// from 0 (nothing decided) and down from 1 (everything still able to end
+// there; 0 in removed states and states a walk never leaves), the same
+// sweeps raise the one and lower the other towards the true value, so
+// their distance at "(start)" bounds the error; sweeps stop when it is at
+// most tol in every column. Both brackets meet at the fixed point of the
+// rounded sweep, so rounding cannot hold them apart; a chain that keeps
+// its walks long closes them slowly, and when kCheckEvery sweeps do not
+// halve the distance the sweeps give up (false) and the caller solves
+// directly.
 constexpr uli kCheckEvery = 64;
+constexpr uli kLongRow = 32;                  // successors summed with compensation beyond this
 
 bool solve_unlimited(const Chain& c, const std::vector<uint8_t>& removed, double tol,
                      const std::atomic<bool>& stop, double* conv, double* nul) {
   const uli n = c.off.size() - 1;
   const uli W = kWidth;
-  std::vector<double> u(n * W, 0.0), w(n * W, 0.0), k(n * W, 0.0);
+  std::vector<double> u(n * W, 0.0), w(n * W, 0.0), hu(n * W, 1.0), hw(n * W, 1.0);
   for (uli q = 0; q < W; ++q) {
-    if (n > kConversion) u[kConversion * W + q] = 1;
-    if (n > kNull) w[kNull * W + q] = 1;
+    if (n > kConversion) u[kConversion * W + q] = 1, hw[kConversion * W + q] = 0;
+    if (n > kNull) w[kNull * W + q] = 1, hu[kNull * W + q] = 0;
   }
-  for (uli s = 3; s < n; ++s) {
-    if (c.off[s] == c.off[s + 1])
-      for (uli q = 0; q < W; ++q) k[s * W + q] = 1;   // never left
+  for (uli s = 3; s < n; ++s)
     for (uli q = 0; q < W; ++q)
-      if (removed[s] >> q & 1) k[s * W + q] = 1;
-  }
-  double au[kWidth], aw[kWidth], ak[kWidth];
+      if (c.off[s] == c.off[s + 1] || (removed[s] >> q & 1)) hu[s * W + q] = hw[s * W + q] = 0;
+  if (c.off[0] == c.off[1])
+    for (uli q = 0; q < W; ++q) hu[q] = hw[q] = 0;   // no journey to walk
+  double au[kWidth], aw[kWidth], bu[kWidth], bw[kWidth];
   double checked = 1;
   for (uli sweep = 0;; ++sweep) {
     if (sweep % kStopCheckEvery == kStopCheckEvery - 1 && stop.load(std::memory_order_relaxed))
       return true;
+    double gap = 0;
+    for (uli q = 0; q < W; ++q) gap = std::max({gap, hu[q] - u[q], hw[q] - w[q]});
+    if (gap <= tol) break;
+    if (sweep % kCheckEvery == kCheckEvery - 1) {
+      if (!(gap <= 0.5 * checked)) return false;
+      checked = gap;
+    }
     for (uli s = n; s-- > 0;) {
       if (s == kConversion || s == kNull || c.off[s] == c.off[s + 1]) continue;
       std::fill(au, au + W, 0.0);
       std::fill(aw, aw + W, 0.0);
-      std::fill(ak, ak + W, 0.0);
-      for (uli e = c.off[s]; e < c.off[s + 1]; ++e) {
-        const uli t = c.to[e];
-        const double p = c.p[e];
+      std::fill(bu, bu + W, 0.0);
+      std::fill(bw, bw + W, 0.0);
+      if (c.off[s + 1] - c.off[s] <= kLongRow) {
+        for (uli e = c.off[s]; e < c.off[s + 1]; ++e) {
+          const uli t = c.to[e];
+          const double p = c.p[e];
+          for (uli q = 0; q < W; ++q) {
+            au[q] += p * u[t * W + q];
+            aw[q] += p * w[t * W + q];
+            bu[q] += p * hu[t * W + q];
+            bw[q] += p * hw[t * W + q];
+          }
+        }
+      } else {
+        // "(start)" may lead to most states: a plain running sum over so
+        // many terms would drift by more than the tolerance.
+        Sum su[kWidth], sw[kWidth], tu[kWidth], tw[kWidth];
+        for (uli e = c.off[s]; e < c.off[s + 1]; ++e) {
+          const uli t = c.to[e];
+          const double p = c.p[e];
+          for (uli q = 0; q < W; ++q) {
+            su[q].add(p * u[t * W + q]);
+            sw[q].add(p * w[t * W + q]);
+            tu[q].add(p * hu[t * W + q]);
+            tw[q].add(p * hw[t * W + q]);
+          }
+        }
         for (uli q = 0; q < W; ++q) {
-          au[q] += p * u[t * W + q];
-          aw[q] += p * w[t * W + q];
-          ak[q] += p * k[t * W + q];
+          au[q] = su[q].value();
+          aw[q] = sw[q].value();
+          bu[q] = tu[q].value();
+          bw[q] = tw[q].value();
         }
       }
       for (uli q = 0; q < W; ++q) {
         if (removed[s] >> q & 1) continue;
         u[s * W + q] = au[q];
         w[s * W + q] = aw[q];
-        k[s * W + q] = ak[q];
+        hu[s * W + q] = bu[q];
+        hw[s * W + q] = bw[q];
       }
-    }
-    double gap = 0;
-    for (uli q = 0; q < W; ++q) gap = std::max(gap, 1 - u[q] - w[q] - k[q]);
-    if (gap <= tol || c.off[0] == c.off[1]) break;
-    if (sweep % kCheckEvery == kCheckEvery - 1) {
-      if (!(gap <= 0.5 * checked)) return false;
-      checked = gap;
     }
   }
   for (uli q = 0; q < W; ++q) {
