@@ -324,7 +324,7 @@ void solve_direct(const Counts& m, const std::vector<uint8_t>& removed, uli q, d
 // halve the distance the sweeps give up (false) and the caller solves
 // directly.
 constexpr uli kCheckEvery = 64;
-constexpr uli kLongRow = 32;                  // successors summed with compensation beyond this
+constexpr uli kLongRow = 256;                 // successors summed with compensation beyond this
 
 bool solve_unlimited(const Chain& c, const std::vector<uint8_t>& removed, double tol,
                      const std::atomic<bool>& stop, double* conv, double* nul) {
