@@ -101,8 +101,24 @@ int main(int argc, char** argv) {
     SimulationMatrix m;
     build_simulation_matrix(file_source(argv[2], "path", "conv", "value", "nulls", ";"), ">",
                             order, 0, &m);
-    std::printf("chain %.3f s CPU, peak %.0f MB (order %lu: %lu states, %lu transitions)\n",
-                cpu_secs() - t0, peak_mb(), order, m.nchannels_sim, m.S.non_zeros);
+    const double t = cpu_secs() - t0;
+    // A digest of the transition table, to compare builds of the reader.
+    std::vector<std::string> from, to;
+    std::vector<double> prob;
+    m.S.tran_matx(&m.vchannels_sim, &from, &to, &prob);
+    unsigned long digest = 1469598103934665603ul;
+    auto mix = [&](const std::string& x) {
+      for (unsigned char ch : x) digest = (digest ^ ch) * 1099511628211ul;
+    };
+    for (size_t r = 0; r < prob.size(); ++r) {
+      char num[32];
+      std::snprintf(num, sizeof num, "%.17g", prob[r]);
+      mix(from[r] + "|" + to[r] + "|" + num);
+    }
+    for (const std::string& c : m.vchannels) mix(c);
+    std::printf("chain %.3f s CPU, peak %.0f MB (order %lu: %lu states, %lu transitions, "
+                "table digest %016lx)\n", t, peak_mb(), order, m.nchannels_sim, m.S.non_zeros,
+                digest);
   } else {
     return 2;
   }
