@@ -307,7 +307,9 @@ SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_cha
 // rows), by Gauss-Seidel sweeps that raise the probabilities of ending in
 // "(conversion)", "(null)" or a removed state monotonically from 0, until
 // at most 1e-14 of the walks from "(start)" are undecided: that gap
-// bounds the error of every probability.
+// bounds the error of every probability. Where rounding or walks that
+// stay long keep the sweeps from closing the gap, the chains of that
+// group of channels are solved directly instead (state elimination).
 // Channels are solved on nthreads threads; results do not depend on it.
 void markov_exact(const Fx* S, const std::vector<sli>* state_channels, uli order, uli nchannels,
                   uli draws, bool unlimited, uli nthreads, std::vector<double>* conv_via,

@@ -55,6 +55,7 @@ class PathCache {
     uli text_off, text_len, st_off, nst;
     uli pos_off = kUnknown;                  // positions of the internal transitions
     uli conv_pos = kUnknown, null_pos = kUnknown;
+    uli pend_w = 0, pend_c = 0, pend_n = 0;  // counts of later rows, not yet in the store
   };
 
   // Index of the path, or kUnknown.
@@ -79,13 +80,25 @@ class PathCache {
     place(h, entries_.size());
   }
 
-  // One more row of path idx.
-  void add(uli idx, uli convs, uli nulls, Fx* S, uli* max_npassi) {
+  // One more row of path idx. Once the path's transitions have their
+  // places in the store, a row only adds to the path's pending counts
+  // (deferred true), which flush moves into the store: the store sees the
+  // same successors in the same order and the same totals, and a row costs
+  // a hash and three additions.
+  void add(uli idx, uli convs, uli nulls, bool deferred, Fx* S, uli* max_npassi) {
     Entry& e = entries_[idx];
     const uli* st = states_.data() + e.st_off;
     uli weight;
     if (add_overflows(convs, nulls, &weight))
       throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
+    if (deferred && (weight == 0 || e.pos_off != kUnknown) &&
+        (convs == 0 || e.conv_pos != kUnknown) && (nulls == 0 || e.null_pos != kUnknown)) {
+      if ((e.pend_w | e.pend_c | e.pend_n) == 0) pending_.push_back(idx);
+      e.pend_w += weight;   // cannot wrap: the reader bounds every count read (read_all)
+      e.pend_c += convs;
+      e.pend_n += nulls;
+      return;
+    }
     if (weight > 0) {
       if (e.pos_off == kUnknown) {
         e.pos_off = pos_.size();
@@ -114,6 +127,26 @@ class PathCache {
     *max_npassi = std::max<uli>(*max_npassi, e.nst + 1);
   }
 
+  // Pending counts into the store, in order of the paths' first pending row.
+  void flush(Fx* S) {
+    for (uli idx : pending_) {
+      Entry& e = entries_[idx];
+      const uli* st = states_.data() + e.st_off;
+      if (e.pend_w > 0) {
+        uli p = kStart;
+        for (uli k = 0; k < e.nst; ++k) {
+          S->add_at(p, pos_[e.pos_off + k], e.pend_w);
+          p = st[k];
+        }
+      }
+      const uli last = e.nst ? st[e.nst - 1] : kStart;
+      if (e.pend_c > 0) S->add_at(last, e.conv_pos, e.pend_c);
+      if (e.pend_n > 0) S->add_at(last, e.null_pos, e.pend_n);
+      e.pend_w = e.pend_c = e.pend_n = 0;
+    }
+    pending_.clear();
+  }
+
  private:
   struct Slot { uint64_t hash; uli idx; };   // idx 0: empty, else entry + 1
   void place(uint64_t h, uli idx) {
@@ -133,8 +166,17 @@ class PathCache {
   size_t mask_ = 0;
   std::vector<Entry> entries_;
   std::string text_;
-  std::vector<uli> states_, pos_;
+  std::vector<uli> states_, pos_, pending_;
 };
+
+// An upper bound of what one row can add to the counts out of any state:
+// its weight on each of at most len + 1 transitions, saturating.
+uli row_bound(uli convs, uli nulls, size_t len) {
+  uli weight, out;
+  if (add_overflows(convs, nulls, &weight) || __builtin_mul_overflow(weight, len + 2, &out))
+    return ~static_cast<uli>(0);
+  return out;
+}
 
 void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose,
               SimulationMatrix* m) {
@@ -142,15 +184,24 @@ void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose
   uli nrows = 0;
   PathCache cache;
   const std::hash<std::string_view> hasher;
+  // Rows are deferred while everything read so far cannot add up to more
+  // than 2^64 - 1 in any state; past that every row goes to the store at
+  // once, so an overflow is still reported at the row that causes it.
+  uli bound = 0;
+  bool deferred = true;
   while (reader.next()) {
     const uli i = reader.index();
     uli convs = reader.conv(), nulls = reader.nulls();
     try {
       const std::string_view path = reader.path();
+      if (deferred && add_overflows(bound, row_bound(convs, nulls, path.size()), &bound)) {
+        cache.flush(&m->S);
+        deferred = false;
+      }
       const uint64_t h = hasher(path);
       const uli hit = cache.find(path, h);
       if (hit != kUnknown) {
-        cache.add(hit, convs, nulls, &m->S, &m->max_npassi);
+        cache.add(hit, convs, nulls, deferred, &m->S, &m->max_npassi);
       } else {
         s.assign(path.data(), path.size());
         build_simulation_matrix_i_cpp(&s, &convs, &nulls, &cha_sep, &order, &m->S,
@@ -170,6 +221,7 @@ void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose
     if (i % kProgressEvery == 0) check_interrupt();
   }
   if (verbose == 1) progress(nrows);
+  cache.flush(&m->S);
   m->S.set_nchannels(m->nchannels_sim);
   m->S.cum();
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/arma.h"
 #include "common/common.h"
 #include "journeys/journeys.h"
 
@@ -207,6 +208,23 @@ struct ExactChain {
         for (int k = n; r != c && k >= c; --k) a[r][k] -= a[r][c] / a[c][c] * a[c][k];
     }
     return a[0][n] / a[0][0];
+  }
+  // Both endings at once without a step limit: LAPACK's dense solve of
+  // (I - Q) [x_conv x_null] = [r_conv r_null], a self-loop kept on the
+  // diagonal, the stopping states as identity rows (they end at 0).
+  std::pair<double, double> absorb_lapack(const std::string& avoid) const {
+    const arma::uword n = names.size();
+    arma::mat a(n, n, arma::fill::eye), r(n, 2, arma::fill::zeros);
+    for (arma::uword x = 0; x < n; ++x) {
+      const bool stop = x == 1 || x == 2 ||
+                        (x >= 3 && std::count(names[x].begin(), names[x].end(), avoid) > 0);
+      if (stop) continue;
+      for (auto& kv : prob[x])
+        if (kv.first == 1 || kv.first == 2) r(x, kv.first - 1) += kv.second;
+        else a(x, kv.first) -= kv.second;
+    }
+    const arma::mat sol = arma::solve(a, r);
+    return {sol(0, 0), sol(0, 1)};
   }
   // Ending in conversion (1) or null (2) after passing through channel c.
   double via(int target, const std::string& c, int draws = 0) const {

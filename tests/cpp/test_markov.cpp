@@ -121,6 +121,42 @@ TEST(Markov, ExactCountsAreTheChainSolvedByHand) {
   }
 }
 
+// Without a step limit every probability is the dense solve's to 1e-12, at
+// orders 1 to 6 over 10 and 50 channels, whether the sweeps settle or the
+// chain is handed to the direct solve. The alternating journey keeps its
+// walks between a and b with probability 0.95 a round: the sweeps settle
+// only after hundreds of rounds, and stopping while 1e-6 of the walks are
+// undecided would be off by about that much.
+TEST(Markov, UnlimitedHorizonIsTheDenseSolve) {
+  std::string ab = "a";
+  for (int k = 1; k < 40; ++k) ab += k % 2 ? ">b" : ">a";
+  const Journeys slow{{ab, "c > a", "b"}, {1, 1, 0}, {1, 0, 1}, {}};
+  struct Case { Journeys j; uli order; };
+  std::vector<Case> cases = {{slow, 1}, {slow, 2}, {self_loops(), 1}};
+  for (uli order = 1; order <= 6; ++order) {
+    cases.push_back({random_journeys(40 + order, 120, 10, 7), order});
+    cases.push_back({random_journeys(50 + order, 40, 50, 6), order});
+  }
+  for (const Case& k : cases) {
+    SimulationMatrix m;
+    build_simulation_matrix(k.j.source(), ">", k.order, 0, &m);
+    const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, m.nchannels_sim, k.order);
+    std::vector<double> conv_via, null_via;
+    double pc = -1, pn = -1;
+    markov_exact(&m.S, &table, k.order, m.nchannels, 0, true, 2, &conv_via, &null_via, &pc, &pn);
+    const ExactChain chain(k.j, k.order);
+    const std::pair<double, double> all = chain.absorb_lapack("");
+    const std::string what = "order " + std::to_string(k.order) + ", " + std::to_string(m.nchannels) + " channels";
+    EXPECT_NEAR(pc, all.first, 1e-12) << what;
+    EXPECT_NEAR(pn, all.second, 1e-12) << what;
+    for (uli c = 0; c < m.nchannels; ++c) {
+      const std::pair<double, double> without = chain.absorb_lapack(m.vchannels[c]);
+      EXPECT_NEAR(conv_via[c], all.first - without.first, 1e-12) << what << ", " << m.vchannels[c];
+      EXPECT_NEAR(null_via[c], all.second - without.second, 1e-12) << what << ", " << m.vchannels[c];
+    }
+  }
+}
+
 // What the simulation estimates is what the exact method computes: removal
 // effects within 4 binomial standard errors of a share of s_nconv walks.
 TEST(Markov, SimulationAgreesWithTheExactCounts) {
