@@ -21,13 +21,15 @@ import pandas as pd
 from ._attribution import attribution, plot_attribution, wide
 from .events import journeys_from_db, journeys_from_events, journeys_sql
 from .models import Heuristic, Logistic, Markov, Shapley
+from .transform import transform_paths
 from .tools import (NextBestAction, OrderChoice, budget_allocation, choose_order,
                     next_best_action, next_best_action_train)
 
 __all__ = ["attribution", "plot_attribution", "wide", "journeys_sample", "sample_file",
            "Markov", "Shapley", "Logistic", "Heuristic", "choose_order",
            "next_best_action_train", "next_best_action", "NextBestAction", "OrderChoice",
-           "budget_allocation", "journeys_from_events", "journeys_sql", "journeys_from_db"]
+           "budget_allocation", "journeys_from_events", "journeys_sql", "journeys_from_db",
+           "transform_paths"]
 
 __version__ = "0.1.0"
 

@@ -12,9 +12,9 @@ import pandas as pd
 
 from . import _core
 from ._attribution import (MODELS, direct_channels, markov_settings, per_channel,
-                           position_shares)
+                           position_shares, shapley_native)
 from ._journeys import (as_flag, as_kind, as_seed, as_threads, bad_rows, journey_args,
-                        native_src)
+                        native_src, need_journeys)
 from ._log import verbose
 
 INDEX_KINDS = {"removal": 0, "conversion_rate": 1, "odds": 2, "difference": 3, "saturation": 4}
@@ -248,6 +248,7 @@ class Markov(JourneyModel):
                                  method=self.method, horizon=self.horizon),
                             as_seed(self.random_state), kind=INDEX_KINDS[kind], folds=self.folds,
                             tolerance=self.tolerance, growth=self.growth, transition_matrix=1)
+        need_journeys(j, "the Markov model")
         r = _core.markov(native_src(j), s, verbose())
         chans = list(r["channels"])
         has_value = value is not None
@@ -325,7 +326,7 @@ class Shapley(JourneyModel):
         j = self._journeys(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                            need_nulls=f'kind = "{kind}"' if kind != "totals" else False)
         code = 0 if kind == "totals" else INDEX_KINDS[kind]
-        r = _core.shapley(native_src(j), simplified, code, verbose())
+        r = shapley_native(j, simplified, code, verbose())
         chans = list(r["channels"])
         has_value = value is not None
         if kind == "totals":

@@ -108,7 +108,7 @@ def next_best_action_train(data: Any = None, *, file: Optional[str] = None, path
     j = journey_args(data, file, path, conversions, None, nulls, channel_sep, field_sep)
     s = markov_settings(dict(simulations=simulations, max_steps=max_steps,
                              threads=as_threads(n_jobs)), as_seed(random_state), folds=folds,
-                        tolerance=tolerance, growth=growth)
+                        tolerance=tolerance, growth=growth, chain=False)
     r = _core.nba_train(native_src(j), as_whole(max_order, "max_order", 2, 1000), s,
                         as_number(min_sample, "min_sample", 0), verbose())
     chans = list(r["channels"])
