@@ -7,7 +7,71 @@ import pytest
 
 import touchlane
 
-from conftest import DECAY, SQL_CASES, _events, r_csv, same
+from conftest import DECAY, SQL_CASES, _events, r_case, r_csv, r_result, same
+
+J = touchlane.journeys_sample()
+SAMPLE_FILE = ('file = system.file("extdata", "journeys.csv", package = "Touchlane"), '
+               'conversions = "total_conversions", value = "total_conversion_value", '
+               'nulls = "total_null"')
+FILE_ARGS = dict(file=touchlane.sample_file(), conversions="total_conversions",
+                 value="total_conversion_value", nulls="total_null")
+
+# id: (R call, the same in Python): equal tables, or the same message
+CASES = {
+    "new_models": ('attribution(journeys_sample(), models = c("probabilistic", "first"), '
+                   'nulls = "nulls", value = "value")',
+                   lambda: touchlane.attribution(J, models=["probabilistic", "first"],
+                                                 nulls="nulls", value="value")),
+    "probabilistic_file": (f'attribution({SAMPLE_FILE}, models = "probabilistic")',
+                           lambda: touchlane.attribution(**FILE_ARGS, models="probabilistic")),
+    "hazard": ('attribution(decay, models = c("additive_hazard", "time_decay"), value = "value")',
+               lambda: touchlane.attribution(DECAY, models=["additive_hazard", "time_decay"],
+                                             value="value")),
+    "misspelt_setting": ("attribution(journeys_sample(), oder = 2)",
+                         lambda: touchlane.attribution(J, oder=2)),
+    "unused_setting": ('attribution(journeys_sample(), models = c("first", "last"), halflife = 3)',
+                       lambda: touchlane.attribution(J, models=["first", "last"], halflife=3)),
+    "order_limit": ('attribution(journeys_sample(), models = "markov", order = 1e6)',
+                    lambda: touchlane.attribution(J, models="markov", order=10 ** 6)),
+    "few_simulations": ('attribution(journeys_sample(), models = "markov", simulations = 5)',
+                        lambda: touchlane.attribution(J, models="markov", simulations=5)),
+    "no_conversions": ('attribution(transform(journeys_sample(), conversions = 0), '
+                       'models = "first")',
+                       lambda: touchlane.attribution(J.assign(conversions=0), models="first")),
+    "no_journeys": ('attribution(journeys_sample()[0, ], models = "markov")',
+                    lambda: touchlane.attribution(J.iloc[:0], models="markov")),
+    "position_rounding": ('attribution(journeys_sample(), models = "position", '
+                          'position_shares = c(first = 0.5, last = 0.5 + 1e-13))',
+                          lambda: touchlane.attribution(
+                              J, models="position",
+                              position_shares={"first": 0.5, "last": 0.5 + 1e-13})),
+    "transform": ('transform_paths(journeys_sample(), drop_unless_alone = "direct", '
+                  'drop_last_unless_alone = c("email", "social"), keep_last = 3, '
+                  'remove_loops = TRUE)',
+                  lambda: touchlane.transform_paths(J, drop_unless_alone="direct",
+                                                    drop_last_unless_alone=["email", "social"],
+                                                    keep_last=3, remove_loops=True)),
+    "transform_alone": ('transform_paths(journeys_sample(), drop_unless_alone = c("direct", '
+                        '"organic"), keep_last = 1)',
+                        lambda: touchlane.transform_paths(J, drop_unless_alone=["direct",
+                                                                                "organic"],
+                                                          keep_last=1)),
+}
+for _id, (_expr, _) in CASES.items():
+    r_case(_id, _expr)
+
+
+@pytest.mark.parametrize("case_id", list(CASES))
+def test_same_table_or_message_as_r(case_id, r_out):
+    try:
+        got = CASES[case_id][1]()
+    except ValueError as e:
+        got = str(e)
+    want = r_result(r_out, case_id)
+    if isinstance(want, str) or isinstance(got, str):
+        assert got == want
+    else:
+        same(got, want)
 
 
 def test_attribution_every_model(r_out):
