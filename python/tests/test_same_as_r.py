@@ -27,6 +27,11 @@ CASES = {
     "hazard": ('attribution(decay, models = c("additive_hazard", "time_decay"), value = "value")',
                lambda: touchlane.attribution(DECAY, models=["additive_hazard", "time_decay"],
                                              value="value")),
+    "probabilistic_pairs": ('probabilistic_model(journeys_sample(), value = "value")'
+                            '$details$pair_rates',
+                            lambda: touchlane.Probabilistic().fit(J, value="value").pair_rates_),
+    "hazard_decay": ("additive_hazard(decay)$details$decay",
+                     lambda: touchlane.AdditiveHazard().fit(DECAY).decay_),
     "misspelt_setting": ("attribution(journeys_sample(), oder = 2)",
                          lambda: touchlane.attribution(J, oder=2)),
     "unused_setting": ('attribution(journeys_sample(), models = c("first", "last"), halflife = 3)',

@@ -473,15 +473,6 @@ class _Query:
                 raise ValueError(f'column "{self.cols[a]}" ({a}): {rows} {problem}')
 
 
-def _r_format(x: float) -> str:
-    """A number as R's format() shows it (7 significant digits)."""
-    s = f"{x:.7g}"
-    if "e" in s:
-        mant, exp = s.split("e")
-        return f"{mant}e{exp[0]}{int(exp[1:]):02d}"
-    return s
-
-
 def journeys_sql(table: str, user: str, time: str, channel: str, conversion: str,
                  value: Optional[str] = None, lookback_days: Optional[float] = None,
                  lookback_touches: Optional[int] = None, transform: str = "none",
