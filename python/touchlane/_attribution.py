@@ -330,7 +330,8 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
         Aggregated journeys, one row per distinct path.
     models : sequence of str
         Any of "first", "last", "linear", "position", "last_non_direct",
-        "markov", "shapley", "logistic", "time_decay".
+        "markov", "shapley", "logistic", "time_decay", "probabilistic"
+        (needs `nulls`), "additive_hazard" (needs a days column).
     file : str, optional
         Instead of `data`, a delimited journey file with a header line,
         streamed by the core.
@@ -351,7 +352,8 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
     **settings
         Model settings: `order`, `simulations`, `method`, `horizon`,
         `max_steps` (markov), `simplified` (shapley), `position_shares`,
-        `direct_channels`, `half_life`.
+        `direct_channels`, `half_life` and `days` (time_decay), `days`
+        (additive_hazard). A setting no chosen model reads is refused.
 
     Returns
     -------
