@@ -197,8 +197,9 @@ def _event_numbers(s: pd.Series, name: str, what: str) -> np.ndarray:
         ok = pd.api.types.infer_dtype(s, skipna=True) in _NUMBERS
     if not ok:
         raise ValueError(f'column "{name}" ({what}) must be numeric or True/False, not {s.dtype}')
-    return pd.to_numeric(s.astype(object).where(s.notna(), np.nan), errors="raise") \
-        .astype(np.float64).to_numpy(dtype=np.float64, na_value=np.nan)
+    if pd.api.types.is_object_dtype(s.dtype):
+        s = pd.to_numeric(s.where(s.notna(), np.nan), errors="raise")
+    return s.to_numpy(dtype=np.float64, na_value=np.nan)
 
 
 def _r_format(x: float) -> str:
@@ -247,12 +248,13 @@ def _tie_key(x: pd.Series) -> np.ndarray:
         return _event_seconds(x, "order_by")
     if pd.api.types.is_numeric_dtype(x.dtype) and not pd.api.types.is_bool_dtype(x.dtype):
         return x.astype("float64").to_numpy(dtype=np.float64, na_value=np.nan)
-    na = x.isna().to_numpy()
-    text = x.astype(object).where(~na, None)
-    keys = sorted({str(t).encode("utf-8", "surrogateescape") for t in text[~na]})
-    rank = {k: i for i, k in enumerate(keys)}
-    return np.array([np.nan if m else float(rank[str(t).encode("utf-8", "surrogateescape")])
-                     for t, m in zip(text, na)], dtype=np.float64)
+    codes, uniq = pd.factorize(x.astype(object), sort=False)
+    keys = [str(u).encode("utf-8", "surrogateescape") for u in uniq]
+    rank = np.empty(len(keys), dtype=np.float64)
+    rank[sorted(range(len(keys)), key=keys.__getitem__)] = np.arange(len(keys))
+    out = np.full(len(codes), np.nan)
+    out[codes >= 0] = rank[codes[codes >= 0]]
+    return out
 
 
 def _journey_table(r: Dict[str, Any], flg_times: int) -> pd.DataFrame:
