@@ -134,7 +134,7 @@ def pg():
 
 
 @pytest.mark.parametrize("case_id", list(CASES))
-def test_every_route_same_journeys_or_refusal(case_id, r_out, pg):
+def test_every_route_same_journeys_or_refusal(case_id, pg, request):
     ev, table, a = case(case_id)
     want = CASES[case_id][2]
     native = outcome(touchlane.journeys_from_events, ev, **a)
@@ -153,6 +153,8 @@ def test_every_route_same_journeys_or_refusal(case_id, r_out, pg):
             assert isinstance(got, str), (name, got)
             assert all(w in got for w in want), (name, got)
     # the native and SQLite routes answer in R's words, with R's journeys
+    # (skipped here, after the checks above, when R is absent)
+    r_out = request.getfixturevalue("r_out")
     for name, got in (("native", native), ("sqlite", routes["sqlite"])):
         r = r_result(r_out, f"{case_id}_{name}")
         if isinstance(got, str):
@@ -186,3 +188,18 @@ def test_result_file_replaced_whole_through_links(tmp_path):
         {c: float for c in ("conversions", "nulls", "value")}), want)
     with pytest.raises(ValueError, match='directory ".*nowhere" does not exist'):
         touchlane.journeys_from_db(con, "events", **a, file_output=str(tmp_path / "nowhere/j"))
+
+
+BIG = AWKWARD.assign(v=[0, 0, 1e5, 0, 0, 0, 0.1 + 0.2, 2, 3])
+r_case("file_output", 'db(ev("big"), "events", user = "u", time = "t", channel = "ch", '
+       'conversion = "cv", value = "v", order_by = "id", times = TRUE, '
+       'file_output = file.path(out, "big_journeys.txt"))', {"big": BIG})
+
+
+def test_result_file_written_as_r_writes_it(tmp_path, request):
+    con = sqlite3.connect(":memory:")
+    to_sqlite(con, "events", BIG)
+    f = tmp_path / "j.txt"
+    touchlane.journeys_from_db(con, "events", **ARGS, times=True, file_output=str(f))
+    r_out = request.getfixturevalue("r_out")
+    assert f.read_bytes() == (r_out / "big_journeys.txt").read_bytes()
