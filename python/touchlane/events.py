@@ -16,8 +16,6 @@ from . import _core
 from ._journeys import _r_number, as_whole, bad_rows, check_sep, check_string, encode_string
 from ._log import logger
 
-_encode = encode_string
-
 TRANSFORMS = ("none", "collapse", "first", "frequency")
 DIALECTS = ("sqlite", "postgres", "bigquery", "spark")
 
@@ -768,7 +766,7 @@ def _db_to_file(cur: Any, names: List[str], file_output: str, field_sep: str,
                     part = _db_frame(rows, names, sort=False)
                     bad = [p for p in part["path"] if field_sep in p or "\n" in p or "\r" in p]
                     if bad:
-                        raise ValueError(f'path "{_encode(bad[0])}" holds the field separator '
+                        raise ValueError(f'path "{encode_string(bad[0])}" holds the field separator '
                                          f'"{field_sep}" or a line break, which file_output '
                                          "cannot hold unquoted: choose another field_sep or "
                                          "rename the channel")
