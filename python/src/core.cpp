@@ -21,6 +21,7 @@
 #include "budget/budget.h"
 #include "common/common.h"
 #include "events/events.h"
+#include "hazard/hazard.h"
 #include "heuristic/heuristic.h"
 #include "journeys/journeys.h"
 #include "logistic/logistic.h"
@@ -28,6 +29,7 @@
 #include "nba/nba.h"
 #include "order/order.h"
 #include "pathattr/pathattr.h"
+#include "probabilistic/probabilistic.h"
 #include "shapley/shapley.h"
 
 namespace py = pybind11;
@@ -503,6 +505,47 @@ py::dict time_decay(const py::object& paths, const py::object& days, const py::o
   return d;
 }
 
+py::dict probabilistic(const py::dict& src, bool log) {
+  Input in = input_of(src);
+  if (in.cha_sep.empty()) throw std::invalid_argument("channel_sep must not be empty");
+  ProbabilisticSettings set;
+  set.cha_sep = in.cha_sep[0];
+  ProbabilisticResult r;
+  native(log, [&] { r = probabilistic_run(in.source(), set); });
+  py::dict d;
+  d["channels"] = r.vchannels;
+  d["rate"] = to_array(std::move(r.vrate));
+  d["contribution"] = to_array(std::move(r.vcontribution));
+  d["conversions"] = to_array(std::move(r.vattr_convs));
+  d["value"] = to_array(std::move(r.vattr_value));
+  d["pair_a"] = to_array(std::move(r.vpair_a));
+  d["pair_b"] = to_array(std::move(r.vpair_b));
+  d["pair_rate"] = to_array(std::move(r.vpair_rate));
+  return d;
+}
+
+py::dict additive_hazard(const py::object& paths, const py::object& days, const py::object& conv,
+                         const py::object& value, const std::string& sep, bool log) {
+  const Strings vy = strings_of(paths), vdays = strings_of(days);
+  const std::vector<uli> vc = vector_of<uli>(conv), vn;
+  const Reals vv = vector_of<double>(value);
+  if (sep.empty()) throw std::invalid_argument("channel_sep must not be empty");
+  if (vc.size() != vy.size() || (!vv.empty() && vv.size() != vy.size()))
+    throw std::invalid_argument("additive_hazard: path, conversions and value differ in length");
+  AdditiveHazardSettings set;
+  set.cha_sep = sep[0];
+  set.vdays = &vdays;
+  AdditiveHazardResult r;
+  native(log, [&] { r = additive_hazard_run(vector_source(&vy, &vc, &vv, &vn), set); });
+  py::dict d;
+  d["channels"] = r.vchannels;
+  d["rate"] = to_array(std::move(r.vrate));
+  d["mean_days"] = to_array(std::move(r.vmean_days));
+  d["conversions"] = to_array(std::move(r.vattr_convs));
+  d["value"] = to_array(std::move(r.vattr_value));
+  return d;
+}
+
 py::dict choose_order(const py::dict& src, uli max_order, uli points, uli folds,
                       double test_share, uli seed, double tolerance, int flg_type, bool log) {
   Input in = input_of(src);
@@ -696,6 +739,8 @@ PYBIND11_MODULE(_core, m) {
   m.def("new_paths", &new_paths);
   m.def("bootstrap", &bootstrap);
   m.def("time_decay", &time_decay);
+  m.def("probabilistic", &probabilistic);
+  m.def("additive_hazard", &additive_hazard);
   m.def("choose_order", &choose_order);
   m.def("nba_train", &nba_train);
   m.def("nba_suggest", &nba_suggest);

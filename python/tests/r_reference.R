@@ -51,14 +51,42 @@ w(journeys_from_events(ev, "user", "time", "channel", "conversion", value = "val
                        order_by = "id"), "events")
 
 cases <- utils::read.delim(file.path(out, "sql_cases.tsv"), colClasses = "character",
-                           na.strings = "", quote = "")
+                           na.strings = "", quote = "", encoding = "UTF-8")
 opt <- function(x) if (is.na(x)) NULL else x
 num <- function(x) if (is.na(x)) Inf else as.numeric(x)
 texts <- vapply(seq_len(nrow(cases)), function(i) {
   k <- cases[i, ]
-  journeys_sql(k$table, "user", "ts", "channel", "conv", value = opt(k$value),
-               lookback_days = num(k$lookback_days), lookback_touches = num(k$lookback_touches),
-               transform = k$transform, order_by = opt(k$order_by), times = k$times == "1",
-               time_type = k$time_type, channel_sep = k$channel_sep, dialect = k$dialect)
+  tryCatch(journeys_sql(k$table, "user", "ts", "channel", "conv", value = opt(k$value),
+                        lookback_days = num(k$lookback_days),
+                        lookback_touches = num(k$lookback_touches), transform = k$transform,
+                        order_by = opt(k$order_by), times = k$times == "1",
+                        time_type = k$time_type, channel_sep = k$channel_sep,
+                        dialect = k$dialect),
+           error = function(e) paste("ERROR:", conditionMessage(e)))
 }, "")
 writeLines(paste0(texts, "\n<<end>>"), file.path(out, "sql.txt"))
+
+# Cases given as R expressions (cases.tsv: id, expr): the result as CSV, or
+# the error message in <id>.err. `ev(name)` reads an events file the test
+# wrote; `db(d, table, ...)` runs journeys_from_db() on d in SQLite.
+ev <- function(name) utils::read.csv(file.path(out, paste0(name, ".csv")), stringsAsFactors = FALSE,
+                                     na.strings = "NA")
+db <- function(d, table, ...) {
+  con <- DBI::dbConnect(RSQLite::SQLite(), ":memory:")
+  on.exit(DBI::dbDisconnect(con))
+  DBI::dbWriteTable(con, table, d)
+  journeys_from_db(con, table, ...)
+}
+decay <- utils::read.csv2(file.path(out, "decay.csv"), stringsAsFactors = FALSE, dec = ".")
+cases <- utils::read.delim(file.path(out, "cases.tsv"), colClasses = "character", quote = "",
+                           encoding = "UTF-8")
+for (i in seq_len(nrow(cases))) {
+  r <- tryCatch(suppressMessages(eval(parse(text = cases$expr[i], encoding = "UTF-8"))),
+                error = function(e) e)
+  if (inherits(r, "error")) {
+    writeLines(conditionMessage(r), file.path(out, paste0(cases$id[i], ".err")), useBytes = TRUE)
+  } else {
+    attr(r, "untouched") <- NULL
+    w(r, cases$id[i])
+  }
+}

@@ -85,10 +85,11 @@ def test_refused_columns(match, cols):
     (r"`nulls` must name the column of non-converting journeys: logistic regression needs",
      None),
     (r"`models`: unknown model \"lin\"; known models: ", dict(models=["lin"])),
-    (r"unknown setting `ordre`", dict(ordre=2)),
+    (r'setting `ordre` not used by model "linear"; they take no settings', dict(ordre=2)),
     (r"`random_state` must be a whole number from 0 to 9007199254740992", dict(random_state=-1)),
     (r"`bootstrap` must be a whole number from 0 to 1e\+06", dict(bootstrap=0.5)),
-    (r"`channel_sep` must not be empty", dict(channel_sep="")),
+    (r'`channel_sep` must be one single-byte character such as ">" or ";", not ""',
+     dict(channel_sep="")),
 ])
 def test_refused_arguments(match, kw):
     with pytest.raises(ValueError, match=match):
@@ -132,7 +133,7 @@ def test_event_time_dtypes(time):
 
 @pytest.mark.parametrize("time,match", [
     (["2024-01-01", None, "2024-01-02", "2024-01-03", "2024-01-04"],
-     r"column time: row 2 is missing"),
+     r'column "time" \(time\): row 2 missing'),
     (["2024-01-01", "soon", "2024-01-02", "2024-01-03", "2024-01-04"], r"soon"),
     ([True, False, True, False, True], r'column "time" \(time\) must be datetime64'),
     (pd.to_datetime(["2024-01-01", None, "2024-01-02", "2024-01-03", "2024-01-04"]), r"row 2"),
@@ -151,7 +152,26 @@ def test_event_columns_categorical_and_refusals():
     pd.testing.assert_frame_equal(got, want)
     with pytest.raises(ValueError, match=r'column "who" \(user\) not found in events'):
         touchlane.journeys_from_events(ev, "who", "time", "channel", "conversion")
-    with pytest.raises(ValueError, match=r'column "user" \(user\): row 2 is missing'):
+    # conversions and values: numbers, nullable numbers or booleans, never
+    # a categorical's codes or text
+    for conv, match in (
+            (pd.Series([0, 0, 0, 1, 1]).astype("category"), "must be numeric or True/False, not "
+                                                             "category"),
+            (pd.Series(["0", "0", "0", "1", "1"], dtype="string"), "not string"),
+            (pd.array([0, 0, pd.NA, 1, 1], dtype="Int64"), r"\(conversion\): row 3 missing"),
+            ([0, 0, 0, 1, 1.5], r"row 5 not a whole number >= 0 \(1.5\)")):
+        with pytest.raises(ValueError, match=match):
+            touchlane.journeys_from_events(ev.assign(conversion=conv), "user", "time",
+                                           "channel", "conversion")
+    got = touchlane.journeys_from_events(
+        ev.assign(conversion=pd.array([False, False, False, True, True], dtype="boolean"),
+                  value=pd.array([None, None, None, 20, 5], dtype="Float64")),
+        "user", "time", "channel", "conversion", value="value", times=True)
+    pd.testing.assert_frame_equal(got, want)
+    with pytest.raises(ValueError, match=r'column "value" \(value\) must be numeric'):
+        touchlane.journeys_from_events(ev.assign(value=ev["value"].astype("category")), "user",
+                                       "time", "channel", "conversion", value="value")
+    with pytest.raises(ValueError, match=r'column "user" \(user\): row 2 missing'):
         touchlane.journeys_from_events(ev.assign(user=["a", None, "b", "a", "b"]), "user", "time",
                                        "channel", "conversion")
     with pytest.raises(ValueError, match=r'times=True needs a transform that keeps touches'):

@@ -1,94 +1,82 @@
 """The same numbers as the R package on the bundled sample, for every model,
 with the same settings and seed: R runs through Rscript on the installed
 package (skipped when R or the package is absent)."""
-import os
-import shutil
-import subprocess
-
 import numpy as np
 import pandas as pd
 import pytest
 
 import touchlane
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+from conftest import DECAY, SQL_CASES, _events, r_case, r_csv, r_result, same
 
-# table, dialect, transform, times, lookback_days, lookback_touches, value,
-# order_by, time_type, channel_sep
-SQL_CASES = [
-    ("events", "sqlite", "none", "0", "", "", "", "", "timestamp", ">"),
-    ("events", "sqlite", "collapse", "1", "30", "5", "rev", "id", "seconds", ">"),
-    ("s.ev", "postgres", "first", "1", "0.1", "", "rev", "id", "timestamp", "|"),
-    ('we"ird', "postgres", "frequency", "0", "", "3", "", "", "timestamp", "'"),
-    ("p.d.t", "bigquery", "frequency", "0", "7", "", "r`v", "", "timestamp", ">"),
-    ("events", "bigquery", "collapse", "1", "", "", "", "id", "seconds", ">"),
-    ("db.events", "spark", "none", "1", "2.5", "10", "rev", "id", "timestamp", ","),
-    ("events", "spark", "frequency", "0", "", "", "", "", "seconds", ">"),
-]
+J = touchlane.journeys_sample()
+SAMPLE_FILE = ('file = system.file("extdata", "journeys.csv", package = "Touchlane"), '
+               'conversions = "total_conversions", value = "total_conversion_value", '
+               'nulls = "total_null"')
+FILE_ARGS = dict(file=touchlane.sample_file(), conversions="total_conversions",
+                 value="total_conversion_value", nulls="total_null")
 
-
-def _events(n=400, seed=5):
-    rng = np.random.default_rng(seed)
-    ch = rng.choice(["search", "display", "email", "", None], size=n).astype(object)
-    conv = (rng.random(n) < 0.15).astype(int)
-    return pd.DataFrame({"id": np.arange(n), "user": rng.integers(0, 40, n),
-                         "time": np.round(rng.random(n) * 20 * 86400),
-                         "channel": ch, "conversion": conv,
-                         "value": np.round(conv * rng.random(n) * 100, 2)})
-
-
-DECAY = pd.DataFrame({"path": ["a > b > c", "b > a", "c", "a > a"],
-                      "conversions": [3, 1, 2, 0], "value": [30.0, 5, 12, 0],
-                      "days": ["5 > 2 > 0", "1 > 0", "0", "3 > 0"]})
-
-
-@pytest.fixture(scope="module")
-def r_out(tmp_path_factory):
-    rscript = shutil.which("Rscript")
-    if rscript is None:
-        pytest.skip("Rscript not found")
-    env = dict(os.environ)
-    lib = os.path.join(HERE, "..", "..", ".rlib")
-    if os.path.isdir(lib):
-        env["R_LIBS"] = os.path.abspath(lib) + os.pathsep + env.get("R_LIBS", "")
-    probe = subprocess.run([rscript, "-e", "library(Touchlane)"], env=env, capture_output=True)
-    if probe.returncode != 0:
-        pytest.skip("the R package Touchlane is not installed")
-    out = tmp_path_factory.mktemp("r")
-    DECAY.to_csv(out / "decay.csv", sep=";", index=False)
-    _events().to_csv(out / "events.csv", index=False)
-    header = ["table", "dialect", "transform", "times", "lookback_days", "lookback_touches",
-              "value", "order_by", "time_type", "channel_sep"]
-    (out / "sql_cases.tsv").write_text("\n".join("\t".join(r) for r in [header] + SQL_CASES)
-                                       + "\n")
-    res = subprocess.run([rscript, os.path.join(HERE, "r_reference.R"), str(out)], env=env,
-                         capture_output=True, text=True)
-    assert res.returncode == 0, res.stderr
-    return out
-
-
-def r_csv(out, name):
-    return pd.read_csv(out / f"{name}.csv", keep_default_na=True)
-
-
-# Summation order may differ in the last bit or two (R sums per channel in R).
-RTOL = 1e-14
+# id: (R call, the same in Python): equal tables, or the same message
+CASES = {
+    "new_models": ('attribution(journeys_sample(), models = c("probabilistic", "first"), '
+                   'nulls = "nulls", value = "value")',
+                   lambda: touchlane.attribution(J, models=["probabilistic", "first"],
+                                                 nulls="nulls", value="value")),
+    "probabilistic_file": (f'attribution({SAMPLE_FILE}, models = "probabilistic")',
+                           lambda: touchlane.attribution(**FILE_ARGS, models="probabilistic")),
+    "hazard": ('attribution(decay, models = c("additive_hazard", "time_decay"), value = "value")',
+               lambda: touchlane.attribution(DECAY, models=["additive_hazard", "time_decay"],
+                                             value="value")),
+    "probabilistic_pairs": ('probabilistic_model(journeys_sample(), value = "value")'
+                            '$details$pair_rates',
+                            lambda: touchlane.Probabilistic().fit(J, value="value").pair_rates_),
+    "hazard_decay": ("additive_hazard(decay)$details$decay",
+                     lambda: touchlane.AdditiveHazard().fit(DECAY).decay_),
+    "misspelt_setting": ("attribution(journeys_sample(), oder = 2)",
+                         lambda: touchlane.attribution(J, oder=2)),
+    "unused_setting": ('attribution(journeys_sample(), models = c("first", "last"), halflife = 3)',
+                       lambda: touchlane.attribution(J, models=["first", "last"], halflife=3)),
+    "order_limit": ('attribution(journeys_sample(), models = "markov", order = 1e6)',
+                    lambda: touchlane.attribution(J, models="markov", order=10 ** 6)),
+    "few_simulations": ('attribution(journeys_sample(), models = "markov", simulations = 5)',
+                        lambda: touchlane.attribution(J, models="markov", simulations=5)),
+    "no_conversions": ('attribution(transform(journeys_sample(), conversions = 0), '
+                       'models = "first")',
+                       lambda: touchlane.attribution(J.assign(conversions=0), models="first")),
+    "no_journeys": ('attribution(journeys_sample()[0, ], models = "markov")',
+                    lambda: touchlane.attribution(J.iloc[:0], models="markov")),
+    "position_rounding": ('attribution(journeys_sample(), models = "position", '
+                          'position_shares = c(first = 0.5, last = 0.5 + 1e-13))',
+                          lambda: touchlane.attribution(
+                              J, models="position",
+                              position_shares={"first": 0.5, "last": 0.5 + 1e-13})),
+    "transform": ('transform_paths(journeys_sample(), drop_unless_alone = "direct", '
+                  'drop_last_unless_alone = c("email", "social"), keep_last = 3, '
+                  'remove_loops = TRUE)',
+                  lambda: touchlane.transform_paths(J, drop_unless_alone="direct",
+                                                    drop_last_unless_alone=["email", "social"],
+                                                    keep_last=3, remove_loops=True)),
+    "transform_alone": ('transform_paths(journeys_sample(), drop_unless_alone = c("direct", '
+                        '"organic"), keep_last = 1)',
+                        lambda: touchlane.transform_paths(J, drop_unless_alone=["direct",
+                                                                                "organic"],
+                                                          keep_last=1)),
+}
+for _id, (_expr, _) in CASES.items():
+    r_case(_id, _expr)
 
 
-def same(py, r, cols=None):
-    """Identical columns: text exactly, numbers to the last bits."""
-    py = py.reset_index(drop=True)
-    r = r.reset_index(drop=True)
-    assert len(py) == len(r)
-    for c in cols or r.columns:
-        a, b = py[c], r[c]
-        if pd.api.types.is_numeric_dtype(b.dtype) and not b.isna().all():
-            np.testing.assert_allclose(a.to_numpy(float), b.to_numpy(float), rtol=RTOL,
-                                       atol=1e-15, err_msg=c)
-        elif b.isna().all():
-            assert a.isna().all(), c
-        else:
-            assert a.astype(str).tolist() == b.astype(str).tolist(), c
+@pytest.mark.parametrize("case_id", list(CASES))
+def test_same_table_or_message_as_r(case_id, r_out):
+    try:
+        got = CASES[case_id][1]()
+    except ValueError as e:
+        got = str(e)
+    want = r_result(r_out, case_id)
+    if isinstance(want, str) or isinstance(got, str):
+        assert got == want
+    else:
+        same(got, want)
 
 
 def test_attribution_every_model(r_out):
@@ -160,14 +148,18 @@ def test_events_and_sql_text(r_out):
                                         value="value", lookback_days=3, transform="collapse",
                                         times=True, order_by="id")
     same(py, r_csv(r_out, "events"))
-    texts = (r_out / "sql.txt").read_text().split("\n<<end>>\n")
+    texts = (r_out / "sql.txt").read_text(encoding="utf-8").split("\n<<end>>\n")
     for case, want in zip(SQL_CASES, texts):
         table, dialect, transform, times, ld, lt, value, order_by, time_type, sep = case
-        got = touchlane.journeys_sql(table, "user", "ts", "channel", "conv", value=value or None,
-                                     lookback_days=float(ld) if ld else None,
-                                     lookback_touches=float(lt) if lt else None,
-                                     transform=transform, order_by=order_by or None,
-                                     times=times == "1", time_type=time_type, channel_sep=sep,
-                                     dialect=dialect)
+        try:
+            got = touchlane.journeys_sql(table, "user", "ts", "channel", "conv",
+                                         value=value or None,
+                                         lookback_days=float(ld) if ld else None,
+                                         lookback_touches=float(lt) if lt else None,
+                                         transform=transform, order_by=order_by or None,
+                                         times=times == "1", time_type=time_type,
+                                         channel_sep=sep, dialect=dialect)
+        except ValueError as e:
+            got = f"ERROR: {e}"
         assert got == want, case
     assert len(texts) - 1 == len(SQL_CASES)

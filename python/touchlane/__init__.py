@@ -20,14 +20,17 @@ import pandas as pd
 
 from ._attribution import attribution, plot_attribution, wide
 from .events import journeys_from_db, journeys_from_events, journeys_sql
-from .models import Heuristic, Logistic, Markov, Shapley
+from .models import AdditiveHazard, Heuristic, Logistic, Markov, Probabilistic, Shapley
+from .transform import transform_paths
 from .tools import (NextBestAction, OrderChoice, budget_allocation, choose_order,
                     next_best_action, next_best_action_train)
 
 __all__ = ["attribution", "plot_attribution", "wide", "journeys_sample", "sample_file",
-           "Markov", "Shapley", "Logistic", "Heuristic", "choose_order",
-           "next_best_action_train", "next_best_action", "NextBestAction", "OrderChoice",
-           "budget_allocation", "journeys_from_events", "journeys_sql", "journeys_from_db"]
+           "Markov", "Shapley", "Logistic", "Heuristic", "Probabilistic", "AdditiveHazard",
+           "choose_order", "next_best_action_train", "next_best_action", "NextBestAction",
+           "OrderChoice",
+           "budget_allocation", "journeys_from_events", "journeys_sql", "journeys_from_db",
+           "transform_paths"]
 
 __version__ = "0.1.0"
 

@@ -14,20 +14,26 @@ import numpy as np
 import pandas as pd
 
 from . import _core
-from ._journeys import (as_flag, as_kind, as_number, as_seed, as_threads, as_whole,
-                        journey_args, native_src, read_table)
+from ._journeys import (_r_number, as_flag, as_kind, as_number, as_seed, as_threads,
+                        as_whole, bad_rows, check_string, journey_args, native_src,
+                        need_journeys, read_table)
 from ._log import verbose
 
 ModelFn = Callable[[Dict[str, Any], Dict[str, Any], int, bool], pd.DataFrame]
 MODELS: Dict[str, ModelFn] = {}
 
-# Settings the models read, with the models that read them.
-SETTINGS = {
-    "order": "markov", "simulations": "markov", "threads": "markov", "method": "markov",
-    "horizon": "markov", "max_steps": "markov", "simplified": "shapley",
-    "position_shares": "position", "direct_channels": "last_non_direct",
-    "half_life": "time_decay", "days": "time_decay",
+# The settings each model reads; attribution() refuses a setting that no
+# chosen model reads (a misspelt `oder=2` would otherwise leave the default
+# in force without a word).
+SETTINGS: Dict[str, tuple] = {
+    "markov": ("order", "simulations", "threads", "method", "horizon", "max_steps"),
+    "shapley": ("simplified",), "position": ("position_shares",),
+    "last_non_direct": ("direct_channels",), "time_decay": ("half_life", "days"),
+    "additive_hazard": ("days",),
 }
+
+# The largest Markov order the native layer builds states for.
+MAX_ORDER = 10000
 
 
 def _model(name: str) -> Callable[[ModelFn], ModelFn]:
@@ -93,6 +99,10 @@ def position_shares(x: Any) -> tuple:
         raise ValueError(msg) from None
     if any(math.isnan(v) or v < 0 for v in (f, l)) or f + l > 1 + 1e-12:
         raise ValueError(msg)
+    # Shares that pass 1 only by rounding leave the middle touches nothing
+    # rather than a negative share: the last share becomes 1 - first.
+    if 1 - f - l < 0:
+        l = 1 - f
     return f, l
 
 
@@ -122,32 +132,75 @@ def _last_non_direct(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool)
     return _table(r["channels"], r["lnd_conversions"], r["lnd_value"], j["value"] is not None)
 
 
+def simulation_settings(simulations: Any, threads: Any, folds: Any, tolerance: Any,
+                        growth: Any) -> tuple:
+    """The simulation settings, checked here so that a refusal names them as
+    the caller wrote them: every thread runs every fold at least once, and
+    each batch of simulations grows the last by at least one."""
+    sims = as_whole(simulations, "simulations", 1)
+    threads = as_whole(threads, "threads", 1, 1024)
+    folds = as_whole(folds, "folds", 1, 1e6)
+    if sims // threads < folds:
+        raise ValueError(f"`simulations` ({_r_number(sims)}) must be at least `folds` x "
+                         f"`threads` ({_r_number(folds)} x {_r_number(threads)})")
+    tolerance = as_number(tolerance, "tolerance", 0)
+    if tolerance <= 0 or not math.isfinite(tolerance):
+        raise ValueError(f"`tolerance` must be a positive number, not {_r_number(tolerance)}")
+    growth = as_number(growth, "growth", 1)
+    if not math.isfinite(growth) or math.floor(sims * growth) <= sims:
+        raise ValueError(f"`growth` ({_r_number(growth)}) must be greater than 1 and grow "
+                         f"`simulations` ({_r_number(sims)}) by at least one simulation")
+    return sims, threads, folds, tolerance, growth
+
+
 def markov_settings(s: Dict[str, Any], seed: int, kind: int = 0, folds: int = 10,
                     tolerance: float = 0.05, growth: float = 1.5,
-                    transition_matrix: int = 0) -> Dict[str, Any]:
+                    transition_matrix: int = 0, chain: bool = True) -> Dict[str, Any]:
+    """The native Markov settings; `chain` applies the Markov model's own
+    limits (order, simulations against folds and threads)."""
     method = as_kind(s.get("method", "simulation"), ("simulation", "exact"), "method")
     horizon = as_kind(s.get("horizon", "step_limit"), ("step_limit", "unlimited"), "horizon")
-    return dict(type=kind, order=as_whole(s.get("order", 1), "order", 1, 1e6),
-                simulations=as_whole(s.get("simulations", 100000), "simulations", 1),
+    order = as_whole(s.get("order", 1), "order", 1, MAX_ORDER if chain else 1e6)
+    if chain:
+        sims, threads, folds, tolerance, growth = simulation_settings(
+            s.get("simulations", 100000), s.get("threads", 1), folds, tolerance, growth)
+    else:
+        sims = as_whole(s.get("simulations", 100000), "simulations", 1)
+        threads = as_whole(s.get("threads", 1), "threads", 1, 1024)
+        folds = as_whole(folds, "folds", 1, 1e6)
+        tolerance = as_number(tolerance, "tolerance", 0)
+        growth = as_number(growth, "growth", 1)
+    return dict(type=kind, order=order, simulations=sims,
                 max_steps=as_whole(s.get("max_steps", 0), "max_steps", 0),
-                threads=as_whole(s.get("threads", 1), "threads", 1, 1024),
-                folds=as_whole(folds, "folds", 1, 1e6), seed=seed,
-                tolerance=as_number(tolerance, "tolerance", 0),
-                growth=as_number(growth, "growth", 1), transition_matrix=transition_matrix,
+                threads=threads, folds=folds, seed=seed, tolerance=tolerance, growth=growth,
+                transition_matrix=transition_matrix,
                 exact=int(method == "exact"), unlimited=int(horizon == "unlimited"))
 
 
 @_model("markov")
 def _markov(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
-    r = _core.markov(native_src(j), markov_settings(s, seed), log)
+    settings = markov_settings(s, seed)
+    need_journeys(j, "the Markov model")
+    r = _core.markov(native_src(j), settings, log)
     return _table(r["channels"], r["conversions"], r["value"], len(r["value"]) > 0)
 
 
 @_model("shapley")
 def _shapley(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
     simplified = as_flag(s.get("simplified", False), "simplified")
-    r = _core.shapley(native_src(j), simplified, 0, log)
+    r = shapley_native(j, simplified, 0, log)
     return _table(r["channels"], r["conversions"], r["value"], len(r["value"]) > 0)
+
+
+def shapley_native(j: Dict[str, Any], simplified: int, code: int, log: bool) -> Dict[str, Any]:
+    try:
+        return _core.shapley(native_src(j), simplified, code, log)
+    except ValueError as e:
+        # the exact method's channel limit, in the words of this package
+        msg = str(e)
+        if "(flg_simplified = 1)" not in msg:
+            raise
+        raise ValueError(msg.replace("(flg_simplified = 1)", "(simplified=True)")) from None
 
 
 @_model("logistic")
@@ -195,6 +248,61 @@ def _time_decay(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> p
     return _table(r["channels"], r["conversions"], r["value"], True)
 
 
+def _need_nulls(j: Dict[str, Any], model: str) -> None:
+    if j["nulls"] is None:
+        raise ValueError("`nulls` must name the column of non-converting journeys: "
+                         f'model "{model}" needs null counts')
+
+
+@_model("probabilistic")
+def _probabilistic(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    _need_nulls(j, "probabilistic")
+    r = _core.probabilistic(native_src(j), log)
+    return _table(r["channels"], r["conversions"], r["value"], j["value"] is not None)
+
+
+def days_column(j: Dict[str, Any], days: Any, model: str) -> np.ndarray:
+    """The days column beside the journey columns (in `data` or the file),
+    as text; missing days are refused by row."""
+    check_string(days, "days")
+    d = read_table(j["file"], j["field_sep"]) if j["file"] is not None else j["source"]
+    if days not in d:
+        raise ValueError(f"model \"{model}\" needs a column '{days}' of days before conversion "
+                         "per touch: build the journeys with "
+                         "journeys_from_events(..., times=True)")
+    dd = pd.Series(d[days])
+    na = np.flatnonzero(dd.isna().to_numpy())
+    if len(na):
+        raise ValueError(f"column '{days}' (days): {bad_rows(na)} NA")
+    return dd.astype(str).to_numpy(dtype=object)
+
+
+def journey_vectors(j: Dict[str, Any]) -> tuple:
+    """Paths, conversions and values as vectors, a file read whole."""
+    if j["file"] is not None:
+        d = read_table(j["file"], j["field_sep"])
+        value = pd.to_numeric(d[j["value"]]).to_numpy(dtype=np.float64) if j["value"] else None
+        return (d[j["path"]].to_numpy(dtype=object),
+                pd.to_numeric(d[j["conversions"]]).to_numpy(dtype=np.float64), value)
+    paths = j["vy"]
+    if isinstance(paths, tuple):
+        paths = np.asarray(paths[1], dtype=object)[paths[0]]
+    return paths, j["vc"], j["vv"]
+
+
+def additive_hazard_native(j: Dict[str, Any], days: Any, log: bool) -> Dict[str, Any]:
+    dd = days_column(j, days, "additive_hazard")
+    paths, conv, value = journey_vectors(j)
+    return _core.additive_hazard(paths, dd, np.asarray(conv, dtype=np.uint64), value,
+                                 j["channel_sep"], log)
+
+
+@_model("additive_hazard")
+def _additive_hazard(j: Dict[str, Any], s: Dict[str, Any], seed: int, log: bool) -> pd.DataFrame:
+    r = additive_hazard_native(j, s.get("days", "days"), log)
+    return _table(r["channels"], r["conversions"], r["value"], j["value"] is not None)
+
+
 # ---- attribution -------------------------------------------------------------------
 
 BOOTSTRAP_MODELS = ("first", "last", "linear", "position", "last_non_direct", "shapley",
@@ -222,7 +330,8 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
         Aggregated journeys, one row per distinct path.
     models : sequence of str
         Any of "first", "last", "linear", "position", "last_non_direct",
-        "markov", "shapley", "logistic", "time_decay".
+        "markov", "shapley", "logistic", "time_decay", "probabilistic"
+        (needs `nulls`), "additive_hazard" (needs a days column).
     file : str, optional
         Instead of `data`, a delimited journey file with a header line,
         streamed by the core.
@@ -243,7 +352,8 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
     **settings
         Model settings: `order`, `simulations`, `method`, `horizon`,
         `max_steps` (markov), `simplified` (shapley), `position_shares`,
-        `direct_channels`, `half_life`.
+        `direct_channels`, `half_life` and `days` (time_decay), `days`
+        (additive_hazard). A setting no chosen model reads is refused.
 
     Returns
     -------
@@ -272,11 +382,8 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
     if unknown:
         raise ValueError("`models`: unknown model " + ", ".join(f'"{m}"' for m in unknown)
                          + "; known models: " + ", ".join(f'"{m}"' for m in known))
-    odd = sorted(k for k in settings if k not in SETTINGS)
-    if odd:
-        raise ValueError("unknown setting " + ", ".join(f"`{k}`" for k in odd)
-                         + "; settings: " + ", ".join(f"`{k}`" for k in SETTINGS))
     models = list(dict.fromkeys(models))
+    check_settings(settings, models, as_whole(bootstrap, "bootstrap", 0, 1e6) > 0)
     j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep)
     seed = as_seed(random_state)
     if n_jobs is not None or "threads" not in settings:
@@ -290,6 +397,9 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
                                    "conversions": r["conversions"].astype(float),
                                    "value": r["value"].astype(float) if has_value else np.nan}))
     long = pd.concat(parts, ignore_index=True)
+    if not len(long):
+        raise ValueError(f"the journeys have no conversions (column '{conversions}' is 0 "
+                         "throughout): nothing to attribute")
     long = long[(long["channel"] != "(unknown)") | (long["conversions"] != 0)]
     # one channel order for all models: most credited (on average) first
     avg = long.groupby("channel", sort=True)["conversions"].sum()
@@ -309,6 +419,21 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
     return out
 
 
+def check_settings(settings: Mapping[str, Any], models: Sequence[str], bootstrap: bool) -> None:
+    """Refuses settings that no chosen model reads, naming the known ones."""
+    known = list(dict.fromkeys(k for m in models for k in SETTINGS.get(m, ())))
+    if bootstrap and "threads" not in known:
+        known.append("threads")
+    unused = [k for k in settings if k not in known]
+    if unused:
+        raise ValueError(("setting " if len(unused) == 1 else "settings ")
+                         + ", ".join(f"`{k}`" for k in unused)
+                         + " not used by model" + ("s" if len(models) > 1 else "") + " "
+                         + ", ".join(f'"{m}"' for m in models)
+                         + ("; their settings: " + ", ".join(sorted(known)) if known
+                            else "; they take no settings"))
+
+
 def bootstrap_settings(s: Dict[str, Any]) -> Dict[str, Any]:
     n: Dict[str, Any] = {}
     if "position_shares" in s:
@@ -323,7 +448,7 @@ def bootstrap_settings(s: Dict[str, Any]) -> Dict[str, Any]:
         n["unlimited"] = int(as_kind(s["horizon"], ("step_limit", "unlimited"), "horizon")
                              == "unlimited")
     if "order" in s:
-        n["order"] = as_whole(s["order"], "order", 1, 1e6)
+        n["order"] = as_whole(s["order"], "order", 1, MAX_ORDER)
     if "simulations" in s:
         n["simulations"] = as_whole(s["simulations"], "simulations", 1)
     if "max_steps" in s:

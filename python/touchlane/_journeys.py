@@ -37,6 +37,25 @@ def check_string(x: Any, arg: str, null_ok: bool = False) -> None:
         raise ValueError(f"`{arg}` must be a single string")
 
 
+def encode_string(x: str) -> str:
+    """Text as R's encodeString() shows it: backslashes and control
+    characters escaped."""
+    named = {"\\": "\\\\", "\n": "\\n", "\r": "\\r", "\t": "\\t", "\a": "\\a",
+             "\b": "\\b", "\f": "\\f", "\v": "\\v"}
+    return "".join(named.get(c, f"\\{ord(c):03o}" if ord(c) < 32 or ord(c) == 127 else c)
+                   for c in x)
+
+
+def check_sep(x: Any, arg: str) -> str:
+    """A separator: one character of one byte. The native code splits at
+    the first byte only, so ">>" or "\u2192" would cut channels apart."""
+    check_string(x, arg)
+    if len(x.encode("utf-8", "surrogatepass")) != 1:
+        raise ValueError(f'`{arg}` must be one single-byte character such as ">" or ";", '
+                         f'not "{encode_string(x)}"')
+    return x
+
+
 def as_flag(x: Any, arg: str) -> int:
     if not isinstance(x, (bool, np.bool_)):
         raise ValueError(f"`{arg}` must be True or False")
@@ -219,12 +238,8 @@ def journey_args(data: Any, file: Optional[str], path: str, conversions: str,
     check_string(conversions, "conversions")
     check_string(value, "value", null_ok=True)
     check_string(nulls, "nulls", null_ok=True)
-    check_string(channel_sep, "channel_sep")
-    check_string(field_sep, "field_sep")
-    if channel_sep == "":
-        raise ValueError("`channel_sep` must not be empty")
-    if field_sep == "":
-        raise ValueError("`field_sep` must not be empty")
+    check_sep(channel_sep, "channel_sep")
+    check_sep(field_sep, "field_sep")
     if nulls is None and need_nulls is not False:
         why = f": {need_nulls} needs null counts" if isinstance(need_nulls, str) else ""
         raise ValueError("`nulls` must name the column of non-converting journeys" + why)
@@ -274,6 +289,20 @@ def journey_args(data: Any, file: Optional[str], path: str, conversions: str,
         j["vn"] = count_column(_series(cols, nulls), nulls, "nulls")
     j["source"] = cols
     return j
+
+
+def need_journeys(j: Mapping[str, Any], what: str) -> None:
+    """Models that build a chain need at least one journey."""
+    if j["file"] is not None:
+        with open(j["file"], "r", encoding="utf-8", errors="replace", newline="") as fh:
+            empty = fh.readline() == "" or fh.readline() == ""
+        where = "the file has only a header"
+    else:
+        vy = j["vy"]
+        empty = len(vy[0] if isinstance(vy, tuple) else vy) == 0
+        where = "`data` has no rows"
+    if empty:
+        raise ValueError(f"there are no journeys ({where}): {what} needs at least one")
 
 
 def native_src(j: Mapping[str, Any]) -> Dict[str, Any]:

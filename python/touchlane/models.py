@@ -11,10 +11,10 @@ import numpy as np
 import pandas as pd
 
 from . import _core
-from ._attribution import (MODELS, direct_channels, markov_settings, per_channel,
-                           position_shares)
+from ._attribution import (MODELS, additive_hazard_native, direct_channels, markov_settings,
+                           per_channel, position_shares, shapley_native)
 from ._journeys import (as_flag, as_kind, as_seed, as_threads, bad_rows, journey_args,
-                        native_src)
+                        native_src, need_journeys)
 from ._log import verbose
 
 INDEX_KINDS = {"removal": 0, "conversion_rate": 1, "odds": 2, "difference": 3, "saturation": 4}
@@ -248,6 +248,7 @@ class Markov(JourneyModel):
                                  method=self.method, horizon=self.horizon),
                             as_seed(self.random_state), kind=INDEX_KINDS[kind], folds=self.folds,
                             tolerance=self.tolerance, growth=self.growth, transition_matrix=1)
+        need_journeys(j, "the Markov model")
         r = _core.markov(native_src(j), s, verbose())
         chans = list(r["channels"])
         has_value = value is not None
@@ -325,7 +326,7 @@ class Shapley(JourneyModel):
         j = self._journeys(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                            need_nulls=f'kind = "{kind}"' if kind != "totals" else False)
         code = 0 if kind == "totals" else INDEX_KINDS[kind]
-        r = _core.shapley(native_src(j), simplified, code, verbose())
+        r = shapley_native(j, simplified, code, verbose())
         chans = list(r["channels"])
         has_value = value is not None
         if kind == "totals":
@@ -373,6 +374,101 @@ class Logistic(JourneyModel):
             chans, r["conversions_loc"],
             channel_sums(r["touchpoints"], "value", chans) if has_value else None)
         self._set_weights(chans, r["weights"])
+        return self
+
+
+class Probabilistic(JourneyModel):
+    """The simple probabilistic model (Shao and Li, 2011): a channel's
+    contribution is its conversion rate among the journeys that touched it
+    plus half the mean excess, over the channels it was seen with, of the
+    pair's rate over the two single rates; each journey's conversions and
+    value are split over its distinct channels in proportion (negative
+    contributions count as 0; evenly when all are 0). Needs `nulls`. It has
+    no weights for `predict`: the credit depends on the channels a journey
+    combines.
+
+    Attributes
+    ----------
+    rates_ : pandas.DataFrame
+        channel, rate, contribution.
+    pair_rates_ : pandas.DataFrame
+        channel_a, channel_b, rate of the pairs seen together.
+
+    Examples
+    --------
+    >>> import touchlane
+    >>> p = touchlane.Probabilistic().fit(touchlane.journeys_sample(), value="value")
+    >>> p.rates_.columns.tolist(), p.pair_rates_.columns.tolist()
+    (['channel', 'rate', 'contribution'], ['channel_a', 'channel_b', 'rate'])
+    """
+
+    _name = "probabilistic"
+
+    def __init__(self) -> None:
+        pass
+
+    def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
+            conversions: str = "conversions", value: Optional[str] = None,
+            nulls: Optional[str] = "nulls", channel_sep: str = ">",
+            field_sep: str = ";") -> "Probabilistic":
+        """Fits the model on journeys (a DataFrame, or a file streamed)."""
+        j = self._journeys(data, file, path, conversions, value, nulls, channel_sep, field_sep,
+                           need_nulls="the probabilistic model")
+        r = _core.probabilistic(native_src(j), verbose())
+        chans = [str(c) for c in r["channels"]]
+        self.channels_ = channel_table(chans, r["conversions"],
+                                       r["value"] if value is not None else None)
+        self.rates_ = pd.DataFrame({"channel": chans, "rate": r["rate"],
+                                    "contribution": r["contribution"]})
+        names = np.asarray(chans, dtype=object)
+        self.pair_rates_ = pd.DataFrame({"channel_a": names[r["pair_a"].astype(np.int64)],
+                                         "channel_b": names[r["pair_b"].astype(np.int64)],
+                                         "rate": r["pair_rate"]})
+        return self
+
+
+class AdditiveHazard(JourneyModel):
+    """Additive hazard attribution (Zhang, Wei and Ren, 2014): a touch of
+    channel c made t days before the conversion adds r(c) exp(-r(c) t) to
+    the journey's hazard, and the conversion is credited to the touches in
+    proportion. r(c) is the inverse of the channel's mean delay before a
+    conversion; the whole days of the `days` column (as
+    `journeys_from_events(..., times=True)` writes them) count as d + 0.5.
+
+    Attributes
+    ----------
+    decay_ : pandas.DataFrame
+        channel, rate (per day), mean_days.
+
+    Examples
+    --------
+    >>> import pandas as pd, touchlane
+    >>> d = pd.DataFrame({"path": ["search > email", "display > search", "email"],
+    ...                   "days": ["3 > 0", "10 > 1", "0"], "conversions": [2, 1, 1]})
+    >>> touchlane.AdditiveHazard().fit(d).decay_.round(4)
+       channel    rate  mean_days
+    0   search  0.3529     2.8333
+    1    email  2.0000     0.5000
+    2  display  0.0952    10.5000
+    """
+
+    _name = "additive_hazard"
+
+    def __init__(self, days: str = "days") -> None:
+        self.days = days
+
+    def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
+            conversions: str = "conversions", value: Optional[str] = None,
+            channel_sep: str = ">", field_sep: str = ";") -> "AdditiveHazard":
+        """Fits the model on journeys with a days column (a DataFrame, or a
+        file read in full)."""
+        j = self._journeys(data, file, path, conversions, value, None, channel_sep, field_sep)
+        r = additive_hazard_native(j, self.days, verbose())
+        chans = [str(c) for c in r["channels"]]
+        self.channels_ = channel_table(chans, r["conversions"],
+                                       r["value"] if value is not None else None)
+        self.decay_ = pd.DataFrame({"channel": chans, "rate": r["rate"],
+                                    "mean_days": r["mean_days"]})
         return self
 
 

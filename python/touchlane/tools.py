@@ -11,7 +11,7 @@ import pandas as pd
 from . import _core
 from ._attribution import markov_settings
 from ._journeys import (as_kind, as_number, as_seed, as_threads, as_whole, bad_rows,
-                        check_string, journey_args, native_src)
+                        check_sep, journey_args, native_src)
 from ._log import verbose
 from .models import JourneyModel, UNKNOWN
 
@@ -108,7 +108,7 @@ def next_best_action_train(data: Any = None, *, file: Optional[str] = None, path
     j = journey_args(data, file, path, conversions, None, nulls, channel_sep, field_sep)
     s = markov_settings(dict(simulations=simulations, max_steps=max_steps,
                              threads=as_threads(n_jobs)), as_seed(random_state), folds=folds,
-                        tolerance=tolerance, growth=growth)
+                        tolerance=tolerance, growth=growth, chain=False)
     r = _core.nba_train(native_src(j), as_whole(max_order, "max_order", 2, 1000), s,
                         as_number(min_sample, "min_sample", 0), verbose())
     chans = list(r["channels"])
@@ -148,7 +148,7 @@ def next_best_action(paths: Union[Sequence[str], pd.Series], table: NextBestActi
     if not all(isinstance(p, str) for p in s):
         raise ValueError("`paths` must be a character vector")
     sep = table.channel_sep if channel_sep is None else channel_sep
-    check_string(sep, "channel_sep")
+    check_sep(sep, "channel_sep")
     n = table.native
     r = _core.nba_suggest(list(s), sep, list(n["history"]), [int(x) for x in n["next"]],
                           list(n["conversion_rate"]), list(n["channels"]))
