@@ -12,10 +12,10 @@ using namespace tl_test;
 struct Out { std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn; std::vector<std::string> name, channel; };
 
 Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output = "",
-              std::string file = "") {
+              std::string file = "", std::string value_column = "value") {
   Out o;
   int flg_file = file.empty() ? 0 : 1, verbose = 0;
-  std::string vp = "path", vcn = "conv", vvn = file.empty() ? "" : "value", rs = ";", cs = ">";
+  std::string vp = "path", vcn = "conv", vvn = file.empty() ? "" : value_column, rs = ";", cs = ">";
   heuristic_models_cpp(&flg_file, &file, &vp, &vcn, &vvn, &j.vy, &j.vc, &j.vv, &rs, &cs, &nulls,
                        &paths, &file_output, &verbose, &o.id, &o.name, &o.channel, &o.chpos, &o.cf,
                        &o.vf, &o.cl, &o.vl, &o.cn, &o.vn);
@@ -103,7 +103,7 @@ TEST(Heuristic, ResultFileInFullOrNotAtAll) {
             "writing result file '/dev/full' failed");
 }
 
-struct Rules { std::map<std::string, double> pos, lnd, pos_value; };
+struct Rules { std::map<std::string, double> pos, lnd, pos_value, lnd_value; };
 
 Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"direct"}) {
   int flg_file = 0, verbose = 0;
@@ -117,6 +117,7 @@ Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"
     r.pos[ch[k]] = pc[k];
     r.lnd[ch[k]] = lc[k];
     if (!pv.empty()) r.pos_value[ch[k]] = pv[k];
+    if (!lv.empty()) r.lnd_value[ch[k]] = lv[k];
   }
   return r;
 }
@@ -147,6 +148,45 @@ TEST(RuleModels, WorkedJourneys) {
               std::string("position_shares: first and last shares must be at least 0 and sum to at most 1, not ") +
                   std::get<2>(c));
   EXPECT_NO_THROW(rules({{"a"}, {1}, {}, {}}, 0.7, 0.3));   // exactly 1
+}
+
+// Last non-direct: conversions and value go to the last touch whose channel
+// is not direct; a journey of direct touches only credits its last touch.
+// Direct names are read with the blanks rule of every channel name.
+TEST(RuleModels, LastNonDirectCreditsConversionsAndValue) {
+  struct Case { std::string path; std::vector<std::string> direct; std::map<std::string, double> lnd; };
+  const std::vector<Case> cases = {
+      {"a > direct", {"direct"}, {{"a", 10}, {"direct", 0}}},
+      {"a > direct > b > direct", {"direct"}, {{"a", 0}, {"direct", 0}, {"b", 10}}},
+      {"direct > direct", {"direct"}, {{"direct", 10}}},
+      {"direct > organic", {"direct", "organic"}, {{"direct", 0}, {"organic", 10}}},
+      {"a > paid search > brand", {" paid   search ", "brand"}, {{"a", 10}, {"paid search", 0}, {"brand", 0}}},
+      {"a > b", {" b"}, {{"a", 10}, {"b", 0}}},
+      {"a >  direct ", {"direct  "}, {{"a", 10}, {"direct", 0}}},
+  };
+  for (const Case& c : cases) {
+    Rules r = rules({{c.path}, {10}, {}, {70}}, 0.4, 0.4, c.direct);
+    EXPECT_EQ(r.lnd, c.lnd) << c.path;
+    for (auto& kv : c.lnd) EXPECT_EQ(r.lnd_value.at(kv.first), 7 * kv.second) << c.path << " " << kv.first;
+  }
+}
+
+// With null rows each row has the header's number of fields, with and
+// without values and path names.
+TEST(Heuristic, ResultFileRowsHaveTheHeadersFieldCount) {
+  for (const char* value : {"value", ""})
+    for (int paths : {0, 1}) {
+      const std::string input = *value ? "path;conv;value\nA > B;2;7.5\nD > E > D;0;0\n"
+                                       : "path;conv\nA > B;2\nD > E > D;0\n";
+      TempFile out, in(input);
+      heuristic({}, 1, paths, out.name, in.name, value);
+      std::istringstream text(read_file(out.name));
+      std::string line;
+      std::vector<size_t> fields;
+      while (std::getline(text, line)) fields.push_back(std::count(line.begin(), line.end(), ';') + 1);
+      ASSERT_EQ(fields.size(), 6u) << input;
+      for (size_t k = 1; k < fields.size(); ++k) EXPECT_EQ(fields[k], fields[0]) << input << paths << " row " << k;
+    }
 }
 
 }  // namespace
