@@ -48,8 +48,10 @@ attribution_models <- function() {
 #' `position_shares = c(first = 0.4, last = 0.4)`, the rest split evenly
 #' over the middle touches; shares above 1 in total by rounding, at most
 #' 1e-12, leave the middle touches nothing; entry point `rule_models_R`),
-#' `"last_non_direct"` (the last touch not in `direct_channels`, default
-#' `"direct"`), `"markov"` (removal effects, `markov_model_R`;
+#' `"last_non_direct"` (conversions and value to the last touch not in
+#' `direct_channels`, default `"direct"`, names read with the same blanks
+#' rule as channels; a journey of direct touches only credits its last
+#' touch), `"markov"` (removal effects, `markov_model_R`;
 #' settings `order`, `simulations`, `threads`, `max_steps`, and `method =
 #' "exact"` with `horizon` as in [markov_model()]), `"shapley"` (Shapley
 #' totals, `shapley_R`; setting `simplified`), `"logistic"` (logistic

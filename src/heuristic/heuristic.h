@@ -55,8 +55,9 @@ void position_weights(uli n, double first_share, double last_share, std::vector<
 // Per-channel totals of conversions and value, from the same journeys as
 // heuristic_models_cpp (channels by the normalised rule, in order of first
 // appearance over every journey): the position-based rule, and the last
-// touch whose channel is not in direct_channels (the last touch when every
-// touch is direct). Journeys without conversions or touch points add
+// touch whose channel is not in direct_channels (names normalised alike),
+// which takes the journey's conversions and value; a journey of direct
+// touches only credits its last touch. Journeys without conversions or touch points add
 // nothing. Throws std::invalid_argument for shares below 0 or summing to
 // more than 1, and for an unusable input (see JourneyReader).
 void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
