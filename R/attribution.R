@@ -137,10 +137,11 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
   conv <- tapply(long$conversions, key, sum)
   val <- tapply(long$value, key, sum)
   gk <- paste(grid$model, grid$channel, sep = "\r")
-  grid$conversions <- unname(ifelse(is.na(conv[gk]), 0, conv[gk]))
-  grid$value <- if (nzchar(j$value)) unname(ifelse(is.na(val[gk]), 0, val[gk])) else NA_real_
+  # as.vector: plain numeric columns, not the one-dimensional arrays tapply gives
+  grid$conversions <- as.vector(ifelse(is.na(conv[gk]), 0, conv[gk]))
+  grid$value <- if (nzchar(j$value)) as.vector(ifelse(is.na(val[gk]), 0, val[gk])) else NA_real_
   tot <- tapply(grid$conversions, grid$model, sum)[grid$model]
-  grid$share <- unname(ifelse(tot > 0, grid$conversions / tot, 0))
+  grid$share <- as.vector(ifelse(tot > 0, grid$conversions / tot, 0))
   out <- grid[, c("channel", "model", "conversions", "value", "share")]
   rownames(out) <- NULL
   if (bootstrap > 0) out <- attribution_intervals(out, j, models, list(...), bootstrap, level, seed)
