@@ -48,8 +48,10 @@ attribution_models <- function() {
 #' `position_shares = c(first = 0.4, last = 0.4)`, the rest split evenly
 #' over the middle touches; shares above 1 in total by rounding, at most
 #' 1e-12, leave the middle touches nothing; entry point `rule_models_R`),
-#' `"last_non_direct"` (the last touch not in `direct_channels`, default
-#' `"direct"`), `"markov"` (removal effects, `markov_model_R`;
+#' `"last_non_direct"` (conversions and value to the last touch not in
+#' `direct_channels`, default `"direct"`, names read with the same blanks
+#' rule as channels; a journey of direct touches only credits its last
+#' touch), `"markov"` (removal effects, `markov_model_R`;
 #' settings `order`, `simulations`, `threads`, `max_steps`, and `method =
 #' "exact"` with `horizon` as in [markov_model()]), `"shapley"` (Shapley
 #' totals, `shapley_R`; setting `simplified`), `"logistic"` (logistic
@@ -135,10 +137,11 @@ attribution <- function(data = NULL, models = c("first", "last", "linear", "mark
   conv <- tapply(long$conversions, key, sum)
   val <- tapply(long$value, key, sum)
   gk <- paste(grid$model, grid$channel, sep = "\r")
-  grid$conversions <- unname(ifelse(is.na(conv[gk]), 0, conv[gk]))
-  grid$value <- if (nzchar(j$value)) unname(ifelse(is.na(val[gk]), 0, val[gk])) else NA_real_
+  # as.vector: plain numeric columns, not the one-dimensional arrays tapply gives
+  grid$conversions <- as.vector(ifelse(is.na(conv[gk]), 0, conv[gk]))
+  grid$value <- if (nzchar(j$value)) as.vector(ifelse(is.na(val[gk]), 0, val[gk])) else NA_real_
   tot <- tapply(grid$conversions, grid$model, sum)[grid$model]
-  grid$share <- unname(ifelse(tot > 0, grid$conversions / tot, 0))
+  grid$share <- as.vector(ifelse(tot > 0, grid$conversions / tot, 0))
   out <- grid[, c("channel", "model", "conversions", "value", "share")]
   rownames(out) <- NULL
   if (bootstrap > 0) out <- attribution_intervals(out, j, models, list(...), bootstrap, level, seed)

@@ -101,25 +101,47 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
 // A row's redrawn conversions and nulls are Poisson with the row's counts
 // as mean (so variance = mean), on both sides of the sampler's switch at 10;
 // the value follows the conversions.
+// Rows of a single conversion or null are redrawn like any other.
 TEST(Bootstrap, RedrawnCountsArePoisson) {
-  const std::vector<uli> vc = {3, 12, 400}, vn = {7, 0, 11};
-  const std::vector<double> vv = {6, 80, 0};
+  const std::vector<uli> vc = {1, 3, 12, 400}, vn = {1, 7, 0, 11};
+  const std::vector<double> vv = {5, 6, 80, 0};
   const int n = 20000;
-  std::vector<double> sum(6, 0), sq(6, 0);
+  std::vector<double> sum(8, 0), sq(8, 0);
   for (int r = 0; r < n; ++r) {
     std::vector<uli> rc, rn;
     std::vector<double> rv;
     bootstrap_rows(5, r, vc, vv, vn, &rc, &rv, &rn);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
       const double x[2] = {double(rc[i]), double(rn[i])};
       for (int k = 0; k < 2; ++k) sum[2 * i + k] += x[k], sq[2 * i + k] += x[k] * x[k];
       EXPECT_EQ(rv[i], vc[i] ? vv[i] * x[0] / vc[i] : 0);
     }
   }
-  for (int j = 0; j < 6; ++j) {
+  for (int j = 0; j < 8; ++j) {
     const double want = double(j % 2 ? vn[j / 2] : vc[j / 2]), mean = sum[j] / n;
     EXPECT_NEAR(mean, want, 4 * std::sqrt(want / n) + 1e-12) << j;
     EXPECT_NEAR(sq[j] / n - mean * mean, want, 4 * want * std::sqrt(2.0 / n) + 1e-12) << j;
+  }
+}
+
+// Rows repeating a path (one row per customer is the commonest input) are
+// pooled before redrawing, conversions and nulls alike: the replicates are
+// those of the table aggregated by hand. Nulls matter to the Markov model.
+TEST(Bootstrap, RowsRepeatingAPathArePooled) {
+  Rows rows, pooled;
+  rows.vy = {"a>b", "b", "a>b", "c>a", "a>b", "b"};
+  rows.vc = {1, 2, 0, 1, 3, 0};
+  rows.vn = {2, 0, 5, 1, 0, 3};
+  rows.vv = {4, 8, 0, 2, 12, 0};
+  pooled.vy = {"a>b", "b", "c>a"};
+  pooled.vc = {4, 2, 1};
+  pooled.vn = {7, 3, 1};
+  pooled.vv = {16, 8, 2};
+  for (const char* model : {"linear", "markov", "logistic"}) {
+    const Boot a = boot(model, rows, 30, 1), b = boot(model, pooled, 30, 1);
+    ASSERT_EQ(a.ch, b.ch) << model;
+    for (size_t k = 0; k < a.reps.size(); ++k)
+      ASSERT_NEAR(a.reps[k], b.reps[k], 1e-9 * (1 + std::fabs(b.reps[k]))) << model << " " << k;
   }
 }
 

@@ -16,7 +16,7 @@ using namespace tl_test;
 struct Settings {
   double perc_reall = 0.1, perc_sample = 0.2, min_perc_traffic = 0.05;
   uli max_nsim = 100000, niter = 2, flg_extra_path = 0, markov_order = 1, seed = 42;
-  int verbose = 0;
+  int verbose = 0, flg_print = 0;
 };
 
 struct Compared {
@@ -30,7 +30,7 @@ Compared compare(Journeys j, const Settings& s = Settings()) {
   Console con;
   compare_models_mta_cpp(&j.vy, &j.vc, &j.vn, "path", "total_conversions", "total_null", ">",
                          s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic, s.niter,
-                         s.flg_extra_path, s.markov_order, s.seed, 0, s.verbose, &c.perf, &c.alloc,
+                         s.flg_extra_path, s.markov_order, s.seed, s.flg_print, s.verbose, &c.perf, &c.alloc,
                          &c.names);
   c.printed = con.os.str();
   return c;
@@ -69,6 +69,33 @@ TEST(Compare, NamesSharesAndSeeds) {
   s.perc_reall = s.min_perc_traffic = 0;
   for (const auto& row : compare(random_journeys(3, 300), s).alloc)
     for (size_t col = 1; col < row.size(); ++col) EXPECT_DOUBLE_EQ(row[col], row[0]);
+}
+
+// The performance table: every value left-aligned in a cell of ten
+// characters, then each model's mean after its name.
+TEST(Compare, PrintedTable) {
+  Settings s;
+  s.flg_print = 1;
+  const Compared c = compare(random_journeys(1, 200), s);
+  std::vector<std::string> lines;
+  std::istringstream text(c.printed);
+  for (std::string l; std::getline(text, l);) lines.push_back(l);
+  ASSERT_GE(lines.size(), c.perf.size() + c.names.size());   // the table comes last
+  lines.erase(lines.begin(), lines.end() - static_cast<long>(c.perf.size() + c.names.size()));
+  for (size_t k = 0; k < c.perf.size(); ++k) {
+    ASSERT_EQ(lines[k].size(), 10 * c.names.size()) << lines[k];
+    for (size_t j = 0; j < c.names.size(); ++j) {
+      const std::string cell = lines[k].substr(10 * j, 10);
+      EXPECT_NE(cell[0], ' ') << lines[k];
+      EXPECT_NEAR(std::stod(cell), c.perf[k][j], 1e-5 * c.perf[k][j]) << cell;
+    }
+  }
+  for (size_t j = 0; j < c.names.size(); ++j) {
+    const std::string& l = lines[c.perf.size() + j];
+    ASSERT_EQ(l.rfind(c.names[j] + " : ", 0), 0u) << l;
+    EXPECT_NEAR(std::stod(l.substr(c.names[j].size() + 3)), (c.perf[0][j] + c.perf[1][j]) / 2,
+                1e-5 * c.perf[0][j]);
+  }
 }
 
 // Every distinct path gets floor(1 / conversion rate) extra nulls: 20 at

@@ -12,9 +12,9 @@ using namespace tl_test;
 struct Out { std::vector<double> id, chpos, cf, vf, cl, vl, cn, vn; std::vector<std::string> name, channel; };
 
 Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output = "",
-              std::string file = "") {
+              std::string file = "", std::string value_column = "value") {
   JourneySource src = file.empty() ? vector_source(&j.vy, &j.vc, &j.vv, nullptr)
-                                   : file_source(file, "path", "conv", "value", "", ";");
+                                   : file_source(file, "path", "conv", value_column, "", ";");
   src.row_sep = ";";
   HeuristicResult r = heuristic_run(src, {">", nulls, paths, file_output, 0});
   return Out{r.vpath_id, r.vpath_chpos, r.vpath_attr_convs_first, r.vpath_attr_value_first,
@@ -103,7 +103,7 @@ TEST(Heuristic, ResultFileInFullOrNotAtAll) {
             "writing result file '/dev/full' failed");
 }
 
-struct Rules { std::map<std::string, double> pos, lnd, pos_value; };
+struct Rules { std::map<std::string, double> pos, lnd, pos_value, lnd_value; };
 
 Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"direct"}) {
   JourneySource src = vector_source(&j.vy, &j.vc, &j.vv, nullptr);
@@ -113,29 +113,30 @@ Rules rules(Journeys j, double f, double l, std::vector<std::string> direct = {"
     r.pos[out.vchannels[k]] = out.vposition_convs[k];
     r.lnd[out.vchannels[k]] = out.vlnd_convs[k];
     if (!out.vposition_value.empty()) r.pos_value[out.vchannels[k]] = out.vposition_value[k];
+    if (!out.vlnd_value.empty()) r.lnd_value[out.vchannels[k]] = out.vlnd_value[k];
   }
   return r;
 }
 
 TEST(RuleModels, WorkedJourneys) {
-  struct Case { std::string path; double f, l; std::map<std::string, double> pos, lnd; };
+  struct Case { std::string path; double f, l; std::map<std::string, double> pos; };
   const std::vector<Case> cases = {
-      {"a > b", 0.3, 0.5, {{"a", 3.75}, {"b", 6.25}}, {{"a", 0}, {"b", 10}}},
-      {"a > b", 0, 0, {{"a", 5}, {"b", 5}}, {{"a", 0}, {"b", 10}}},
-      {"a > b > c > d", 0.4, 0.4, {{"a", 4}, {"b", 1}, {"c", 1}, {"d", 4}}, {{"a", 0}, {"b", 0}, {"c", 0}, {"d", 10}}},
-      {"a >  b > a", 0.4, 0.4, {{"a", 8}, {"b", 2}}, {{"a", 10}, {"b", 0}}},
-      {"direct > a > direct > direct", 0.2, 0.2, {{"direct", 7}, {"a", 3}}, {{"direct", 0}, {"a", 10}}},
+      {"a > b", 0.3, 0.5, {{"a", 3.75}, {"b", 6.25}}},
+      {"a > b", 0, 0, {{"a", 5}, {"b", 5}}},
+      {"a > b > c > d", 0.4, 0.4, {{"a", 4}, {"b", 1}, {"c", 1}, {"d", 4}}},
+      {"a >  b > a", 0.4, 0.4, {{"a", 8}, {"b", 2}}},
+      {"direct > a > direct > direct", 0.2, 0.2, {{"direct", 7}, {"a", 3}}},
   };
   for (const Case& c : cases) {
     Rules r = rules({{c.path, "e"}, {10, 0}, {}, {100, 7}}, c.f, c.l);
     EXPECT_EQ(r.pos.at("e"), 0) << "a journey without conversions attributes nothing";
+    EXPECT_EQ(r.lnd.at("e"), 0);
     r.pos.erase("e");
-    r.lnd.erase("e");
     for (auto& kv : c.pos) {
       EXPECT_NEAR(r.pos.at(kv.first), kv.second, 1e-12) << c.path << " " << kv.first;
       EXPECT_NEAR(r.pos_value.at(kv.first), 10 * kv.second, 1e-12) << c.path;
     }
-    EXPECT_EQ(r.lnd, c.lnd) << c.path;
+    EXPECT_EQ(r.pos.size(), c.pos.size()) << c.path;
   }
   for (auto c : {std::tuple{0.7, 0.4, "0.700000 and 0.400000"}, {-0.1, 0.4, "-0.100000 and 0.400000"},
                  {0.4, NAN, "0.400000 and nan"}})
@@ -143,6 +144,45 @@ TEST(RuleModels, WorkedJourneys) {
               std::string("position_shares: first and last shares must be at least 0 and sum to at most 1, not ") +
                   std::get<2>(c));
   EXPECT_NO_THROW(rules({{"a"}, {1}, {}, {}}, 0.7, 0.3));   // exactly 1
+}
+
+// Last non-direct: conversions and value go to the last touch whose channel
+// is not direct; a journey of direct touches only credits its last touch.
+// Direct names are read with the blanks rule of every channel name.
+TEST(RuleModels, LastNonDirectCreditsConversionsAndValue) {
+  struct Case { std::string path; std::vector<std::string> direct; std::map<std::string, double> lnd; };
+  const std::vector<Case> cases = {
+      {"a > direct", {"direct"}, {{"a", 10}, {"direct", 0}}},
+      {"a > direct > b > direct", {"direct"}, {{"a", 0}, {"direct", 0}, {"b", 10}}},
+      {"direct > direct", {"direct"}, {{"direct", 10}}},
+      {"direct > organic", {"direct", "organic"}, {{"direct", 0}, {"organic", 10}}},
+      {"a > paid search > brand", {" paid   search ", "brand"}, {{"a", 10}, {"paid search", 0}, {"brand", 0}}},
+      {"a > b", {" b"}, {{"a", 10}, {"b", 0}}},
+      {"a >  direct ", {"direct  "}, {{"a", 10}, {"direct", 0}}},
+  };
+  for (const Case& c : cases) {
+    Rules r = rules({{c.path}, {10}, {}, {70}}, 0.4, 0.4, c.direct);
+    EXPECT_EQ(r.lnd, c.lnd) << c.path;
+    for (auto& kv : c.lnd) EXPECT_EQ(r.lnd_value.at(kv.first), 7 * kv.second) << c.path << " " << kv.first;
+  }
+}
+
+// With null rows each row has the header's number of fields, with and
+// without values and path names.
+TEST(Heuristic, ResultFileRowsHaveTheHeadersFieldCount) {
+  for (const char* value : {"value", ""})
+    for (int paths : {0, 1}) {
+      const std::string input = *value ? "path;conv;value\nA > B;2;7.5\nD > E > D;0;0\n"
+                                       : "path;conv\nA > B;2\nD > E > D;0\n";
+      TempFile out, in(input);
+      heuristic({}, 1, paths, out.name, in.name, value);
+      std::istringstream text(read_file(out.name));
+      std::string line;
+      std::vector<size_t> fields;
+      while (std::getline(text, line)) fields.push_back(std::count(line.begin(), line.end(), ';') + 1);
+      ASSERT_EQ(fields.size(), 6u) << input;
+      for (size_t k = 1; k < fields.size(); ++k) EXPECT_EQ(fields[k], fields[0]) << input << paths << " row " << k;
+    }
 }
 
 }  // namespace

@@ -102,6 +102,44 @@ TEST(NextBestAction, TrainingTableFromSecondOrderStates) {
   EXPECT_EQ(got, (std::map<std::string, double>{{"a>b", 1.0}, {"a>c", 0.0}}));
 }
 
+// A state's rate is its simulated share shrunk towards the overall rate by
+// min_sample_index pseudo-counts: (T + m mean) / (n + m) for a state that
+// n simulated journeys pass and T of them convert. The simulation does not
+// depend on m, so the n implied by one m predicts the rate under another.
+TEST(NextBestAction, RatesShrinkTowardsTheOverallRate) {
+  struct Trained { std::map<std::string, double> rate; double mean = 0; };
+  auto train = [](double m) {
+    int flg_file = 0, verbose = 0;
+    std::string file, vp = "path", vcv = "conv", vnl = "nulls", rs = ";", cs = ">";
+    std::vector<std::string> vy = {"a > b", "a > c", "b > c", "c"}, channels, from;
+    std::vector<uli> vc = {3, 0, 2, 1}, vn = {0, 2, 1, 4}, to;
+    uli max_order = 2, nsim = 5000, max_step = 0, ncore = 1, nfold = 10, seed = 3;
+    double conv_par = 0.05, rate = 1.5;
+    std::vector<double> value;
+    Trained t;
+    next_best_action_train_cpp(&flg_file, &file, &vp, &vcv, &vnl, &vy, &vc, &vn, &rs, &cs, &max_order,
+                               &nsim, &max_step, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &m,
+                               &t.mean, &channels, &from, &to, &value);
+    for (size_t i = 0; i < from.size(); ++i)
+      t.rate[channels[std::stoul(from[i])] + ">" + channels[to[i]]] = value[i];
+    return t;
+  };
+  const Trained raw = train(0), one = train(4), many = train(60), all = train(1e12);
+  ASSERT_GE(raw.rate.size(), 2u);
+  EXPECT_GT(raw.mean, 0.3);
+  EXPECT_LT(raw.mean, 0.7);
+  for (const auto& kv : raw.rate) {
+    const double r0 = kv.second, r4 = one.rate.at(kv.first), mean = one.mean;
+    EXPECT_EQ(one.mean, raw.mean);
+    ASSERT_GT(std::fabs(r0 - mean), 0.05) << kv.first;   // else n is ill-determined
+    // r4 = (r0 n + 4 mean) / (n + 4)
+    const double n = 4 * (mean - r4) / (r4 - r0);
+    EXPECT_GT(n, 0) << kv.first;
+    EXPECT_NEAR(many.rate.at(kv.first), (r0 * n + 60 * mean) / (n + 60), 1e-12) << kv.first;
+    EXPECT_NEAR(all.rate.at(kv.first), mean, 1e-6) << kv.first;
+  }
+}
+
 TEST(NextBestAction, ErrorTable) {
   tl_test::expect_errors({
       {"vchannels is empty: there is no channel to suggest", [] { suggest("a", {{}, {}, {}, {}}); }},

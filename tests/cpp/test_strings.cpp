@@ -37,6 +37,15 @@ TEST(Strings, ChannelRules) {
   EXPECT_EQ(n, (SV{"a", "", "b"}));
 }
 
+TEST(Format, ThousandSeparator) {
+  const std::vector<std::pair<uli, std::string>> cases = {
+      {0, "0"}, {7, "7"}, {999, "999"}, {1000, "1,000"}, {12345, "12,345"},
+      {100000, "100,000"}, {999999, "999,999"}, {1000000, "1,000,000"},
+      {123456789, "123,456,789"}, {18446744073709551615ULL, "18,446,744,073,709,551,615"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(thousandSeparator(c.first), c.second);
+}
+
 // Unmasking is exercised by every model test that reads an index back.
 TEST(Masking, PinnedOffsets) {
   // Masked vectors cross sessions and platforms: the offsets are fixed

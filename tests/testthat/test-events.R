@@ -304,3 +304,34 @@ test_that("hostile names and separators are quoted by each engine's rules or ref
       expect_error(journeys_sql("e", "a\nb", "t", "c", "cv", dialect = d), "control character", info = d)
   }
 })
+
+# The warehouse dialects cannot be run here, so what their text means is
+# read off it: the unit of each time function, and the key an array of
+# structs is sorted by (Spark sorts structs field by field).
+test_that("warehouse queries count time in seconds and order labels by first touch", {
+  per_second <- c(seconds = 1, millis = 1e3, micros = 1e6)
+  for (d in c("bigquery", "spark")) {
+    sql <- journeys_sql("e", "u", "t", "c", "cv", lookback_days = 2, times = TRUE, dialect = d)
+    fn <- regmatches(sql, regexec("(?i)unix_(seconds|millis|micros)\\((?:[^()]|\\([^()]*\\))*\\)( / ([0-9.]+))?",
+                                  sql, perl = TRUE))[[1]]
+    expect_length(fn, 4)
+    expect_match(fn[1], "`t`", fixed = TRUE, info = d)
+    divisor <- if (nzchar(fn[4])) as.numeric(fn[4]) else 1
+    expect_equal(per_second[[tolower(fn[2])]] / divisor, 1, info = d)
+    expect_match(sql, "tl_end - tl_time <= 172800", fixed = TRUE, info = d)   # seconds too
+    expect_match(sql, "tl_before / 86400.0", fixed = TRUE, info = d)
+  }
+  for (transform in c("none", "frequency")) {
+    key <- function(d) {
+      sql <- journeys_sql("e", "u", "t", "c", "cv", transform = transform, dialect = d)
+      if (d != "spark") return(regmatches(sql, regexec("STRING_AGG\\(tl_label, '>' ORDER BY (\\w+)\\)", sql))[[1]][2])
+      s <- regmatches(sql, regexec("array_sort\\(collect_list\\(named_struct\\('(\\w+)', (\\w+), '(\\w+)', tl_label\\)\\)\\), s -> s\\.(\\w+)\\)",
+                                   sql))[[1]]
+      expect_identical(s[5], s[4], info = transform)   # the label is what is joined
+      s[3]
+    }
+    expect_identical(key("spark"), key("postgres"), info = transform)
+    expect_identical(key("bigquery"), "tl_seq", info = transform)
+    expect_identical(key("postgres"), "tl_seq", info = transform)
+  }
+})

@@ -155,7 +155,6 @@ test_that("attribution() lines the models up channel by channel", {
                     bootstrap = 20, level = 0.8, seed = 3)
   expect_named(b1, c("channel", "model", "conversions", "value", "share", "lower", "upper"))
   expect_identical(b1, b2)
-  expect_true(all(b1$lower <= b1$upper))
   expect_warning(bt <- attribution(transform(d, days = gsub("[^>]+", "0", d$path)), models = c("first", "time_decay"),
                                    bootstrap = 2, seed = 1), 'no bootstrap for model "time_decay"')
   expect_true(all(is.na(bt$lower[bt$model == "time_decay"])))
@@ -324,4 +323,61 @@ test_that("rows sent to a file leave the channel totals, and a repeated file col
   d <- data.frame(path = c("b > a", "c", "a > c", "b"), conv = c(2, 0, 1, 0), n = c(1, 3, 1, 2))
   expect_equal(coef(logistic_regression(file = f, conversions = "conv", nulls = "n", seed = 1)),
                coef(logistic_regression(d, conversions = "conv", nulls = "n", seed = 1)))
+})
+
+test_that("bootstrap bounds are the level's quantiles of each channel's own replicates", {
+  # first appearance (z, a, b) differs from the table's order (a first)
+  j <- data.frame(path = c("z > a", "a", "b > a", "z"), conv = c(1, 5, 2, 1), stringsAsFactors = FALSE)
+  for (m in c("linear", "first")) {
+    a <- attribution(j, models = m, conversions = "conv", bootstrap = 40, level = 0.6, seed = 4)
+    r <- tl_call("bootstrap_R", m, 0, "", j, "path", "conv", "", "", ";", ">", list(), 40,
+                 as_seed(4), 1)
+    expect_false(identical(a$channel, r$vchannels))
+    at <- match(a$channel, r$vchannels)
+    q <- function(p) apply(r$vreps[at, , drop = FALSE], 1, stats::quantile, probs = p, names = FALSE)
+    expect_equal(a$lower, q(0.2), info = m)
+    expect_equal(a$upper, q(0.8), info = m)
+    expect_true(all(a$lower < a$upper), info = m)   # every channel's replicates vary here
+  }
+})
+
+test_that("each model's shares sum to 1 and a channel it gives nothing shows 0", {
+  # "d" only in a journey without conversions: the rules list it, the heuristics do not
+  j <- data.frame(path = c("a > b > c", "a > c", "c", "d > a"), conversions = c(2, 1, 1, 0),
+                  value = c(20, 10, 5, 0))
+  a <- attribution(j, models = c("first", "last", "linear", "position"), value = "value")
+  expect_null(dim(a$share))   # plain columns
+  for (m in unique(a$model)) {
+    x <- a[a$model == m, ]
+    expect_false(anyNA(x[, c("conversions", "value", "share")]), info = m)
+    expect_equal(sum(x$share), 1, info = m)
+    expect_equal(x$share, x$conversions / 4, info = m)
+  }
+  for (x in list(a[a$channel == "b" & a$model %in% c("first", "last"), ], a[a$channel == "d", ]))
+    expect_identical(unlist(x[, c("conversions", "value", "share")], use.names = FALSE),
+                     rep(0, 3 * nrow(x)))
+})
+
+# Hold-out areas, computed from the definition on the expected test counts
+# (each state's training rate is its share of conversions): ROC as the
+# chance that a conversion outranks a null (ties half), precision-recall by
+# trapezoids from recall 1 down to 0 over the thresholds 1/points .. 1.
+test_that("choose_order measures the ROC or the precision-recall curve as asked", {
+  conv <- c(30000, 5000)
+  null <- c(10000, 80000)
+  p <- conv / (conv + null)
+  pc <- conv / sum(conv)
+  pn <- null / sum(null)
+  roc <- sum(outer(pc, pn) * (outer(p, p, ">") + outer(p, p, "==") / 2))
+  # points: everything positive, only "a" (the higher rate), nothing
+  recall <- c(1, 1, pc[1], 0)
+  precision <- c(0, sum(conv) / sum(conv + null), p[1], 1)
+  pr <- sum(-diff(recall) * (precision[-1] + precision[-4]) / 2)
+  j <- data.frame(path = c("a", "b"), conversions = conv, nulls = null)
+  for (curve in c("roc", "precision_recall")) {
+    got <- choose_order(j, nulls = "nulls", max_order = 1, curve = curve, folds = 3, seed = 1)
+    want <- if (curve == "roc") roc else pr
+    expect_lt(abs(got$areas$area - want), 0.01)
+  }
+  expect_gt(abs(roc - pr), 0.04)
 })
