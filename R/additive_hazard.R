@@ -45,24 +45,9 @@ additive_hazard <- function(data = NULL, file = NULL, path = "path", conversions
                       native = r, call = match.call())
 }
 
-# The days column sits beside the journey columns, in `data` or in the file.
 additive_hazard_native <- function(j, days) {
-  check_string(days, "days")
-  d <- if (j$flg_file == 1) {
-    utils::read.table(j$file, header = TRUE, sep = substr(j$field_sep, 1, 1), quote = "",
-                      comment.char = "", colClasses = "character", check.names = FALSE,
-                      strip.white = TRUE, na.strings = character())
-  } else {
-    j$source
-  }
-  if (is.null(d[[days]]))
-    tl_stop("model \"additive_hazard\" needs a column '", days, "' of days before conversion ",
-            "per touch: build the journeys with journeys_from_events(..., times = TRUE)")
-  dd <- as.character(d[[days]])
-  if (anyNA(dd)) tl_stop("column '", days, "' (days): ", bad_rows(which(is.na(dd))), " NA")
-  if (j$flg_file == 1) d <- journeys_in_r(j)$data else d <- j$data
-  .Call("additive_hazard_R", as.character(d[[j$path]]), dd, as.double(d[[j$conversions]]),
-        if (nzchar(j$value)) as.double(d[[j$value]]) else NULL, j$channel_sep,
+  d <- journey_days(j, days, "additive_hazard")
+  .Call("additive_hazard_R", d$path, d$days, d$conversions, d$value, j$channel_sep,
         PACKAGE = "Touchlane")
 }
 
