@@ -42,7 +42,7 @@ additive_hazard <- function(data = NULL, file = NULL, path = "path", conversions
                                                if (nzchar(j$value)) r$value),
                       details = list(decay = decay,
                                      summary = list(`Days column` = days)),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), j = j)
 }
 
 additive_hazard_native <- function(j, days) {

@@ -76,6 +76,10 @@ check_half_life <- function(half_life) {
 # read the days column (in `data` or in the file) beside the journey columns.
 journey_days <- function(j, days, model) {
   check_string(days, "days")
+  if (isTRUE(j$loops_merged))
+    tl_stop("model \"", model, "\" reads the days of every touch, which merging repeated ",
+            "touches (remove_loops = TRUE) would lose: merge them when building the journeys ",
+            "(journeys_from_events(..., transform = \"collapse\"))")
   d <- if (j$flg_file == 1) {
     utils::read.table(j$file, header = TRUE, sep = substr(j$field_sep, 1, 1), quote = "",
                       comment.char = "", colClasses = "character", check.names = FALSE,
