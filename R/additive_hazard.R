@@ -33,6 +33,7 @@
 #' @export
 additive_hazard <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
                             value = NULL, days = "days", channel_sep = ">", field_sep = ";") {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
   j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
   r <- additive_hazard_native(j, days)
   decay <- data.frame(channel = r$channel, rate = r$rate, mean_days = r$mean_days,

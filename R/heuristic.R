@@ -12,7 +12,9 @@
 #'   `channel_sep`).
 #' @param conversions Name of the column of conversion counts (whole
 #'   numbers, not negative).
-#' @param value Name of the column of conversion value, or `NULL` for none.
+#' @param value Name of the column of conversion value, or `NULL` for none;
+#'   when not given, a column `"value"` is used if there is one (with a
+#'   one-line message).
 #' @param channel_sep Separator between the channels of a path; blanks
 #'   around channel names are dropped.
 #' @param field_sep Separator between the fields of a line of `file`.
@@ -41,6 +43,7 @@ heuristic_models <- function(data = NULL, file = NULL, path = "path", conversion
                              value = NULL, channel_sep = ">", field_sep = ";", file_output = NULL,
                              write_nulls = FALSE, write_paths = FALSE, verbose = FALSE,
                              remove_loops = FALSE) {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
   j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep,
                     remove_loops = remove_loops)
   r <- heuristic_native(j, file_output, write_nulls, write_paths, verbose)

@@ -9,7 +9,8 @@
 #'
 #' @inheritParams markov_model
 #' @param nulls Name of the column of counts of journeys that did not
-#'   convert (required).
+#'   convert (required; a column `"nulls"` is used when not given, and a
+#'   column `"value"` likewise, with a one-line message).
 #' @param seed Not used: the fit is deterministic. Accepted for a uniform
 #'   interface.
 #' @inheritParams shapley
@@ -25,6 +26,9 @@ logistic_regression <- function(data = NULL, file = NULL, path = "path",
                                 channel_sep = ">", field_sep = ";", seed = NULL,
                                 file_output = NULL, write_nulls = FALSE, write_paths = FALSE,
                                 verbose = FALSE, remove_loops = FALSE) {
+  cols <- found_columns(data, file, field_sep, value, nulls, missing(value), missing(nulls))
+  value <- cols$value
+  nulls <- cols$nulls
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                     need_nulls = "logistic regression", remove_loops = remove_loops)
   j <- journeys_in_r(j)

@@ -29,6 +29,8 @@ index_kinds <- c(removal = 0, conversion_rate = 1, odds = 2, difference = 3, sat
 #' @inheritParams heuristic_models
 #' @param nulls Name of the column of counts of journeys that did not
 #'   convert, or `NULL` for none (needed by every `kind` but `"removal"`).
+#'   When `value` or `nulls` is not given and the journeys have a column
+#'   `"value"` or `"nulls"`, it is used, with a one-line message.
 #' @param kind `"removal"`, `"conversion_rate"`, `"odds"`, `"difference"` or
 #'   `"saturation"` (see Details).
 #' @param order Markov order: how many consecutive channels form a state.
@@ -84,6 +86,9 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
                          method = c("exact", "simulation"),
                          horizon = c("step_limit", "unlimited"), remove_loops = FALSE) {
   kind <- as_kind(kind, names(index_kinds), "kind")
+  cols <- found_columns(data, file, field_sep, value, nulls, missing(value), missing(nulls))
+  value <- cols$value
+  nulls <- cols$nulls
   method <- markov_method(method)
   horizon <- markov_horizon(horizon)
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
@@ -208,6 +213,8 @@ transitions_named <- function(r, channel_sep) {
 #' `markov_model_R` without simulating.
 #'
 #' @inheritParams markov_model
+#' @param nulls Name of the column of counts of journeys that did not
+#'   convert, or `NULL` for none.
 #' @return A data frame with columns `from`, `to` and `probability`; the
 #'   probabilities of each `from` state sum to 1.
 #' @examples

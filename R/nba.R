@@ -6,6 +6,8 @@
 #' towards the overall rate. Calls the entry point `next_best_action_train_R`.
 #'
 #' @inheritParams markov_model
+#' @param nulls Name of the column of counts of journeys that did not
+#'   convert, or `NULL` for none.
 #' @param max_order Longest window (history plus next channel).
 #' @param min_sample Weight (pseudo-count) of the overall conversion rate in
 #'   each window's rate.

@@ -32,6 +32,7 @@ new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "pat
                                   field_sep = ";", masked = FALSE, file_output = NULL,
                                   write_nulls = FALSE, write_paths = FALSE, verbose = FALSE,
                                   remove_loops = FALSE) {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
   if (missing(weights)) tl_stop("`weights` must be given: a model, coef() of a model or a table")
   w <- check_weight_set(plain_weights(weights, as_flag(masked, "masked") == 1))
   j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep,

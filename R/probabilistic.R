@@ -36,6 +36,7 @@
 probabilistic_model <- function(data = NULL, file = NULL, path = "path",
                                 conversions = "conversions", value = NULL, nulls = "nulls",
                                 channel_sep = ">", field_sep = ";", remove_loops = FALSE) {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                     need_nulls = "the probabilistic model", remove_loops = remove_loops)
   r <- probabilistic_native(j)

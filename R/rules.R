@@ -6,9 +6,9 @@ rule_native <- function(j, position_shares = c(first = 0.4, last = 0.4),
                         direct_channels = "direct", verbose = FALSE) {
   shares <- check_position_shares(position_shares)
   check_direct_channels(direct_channels)
-  .Call("rule_models_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value,
-        j$field_sep, j$channel_sep, shares[["first"]], shares[["last"]], direct_channels,
-        as_flag(verbose, "verbose"), PACKAGE = "Touchlane")
+  quietly(.Call("rule_models_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value,
+                j$field_sep, j$channel_sep, shares[["first"]], shares[["last"]], direct_channels,
+                as_flag(verbose, "verbose"), PACKAGE = "Touchlane"), verbose)
 }
 
 # c(first =, last =): each at least 0, together at most 1 (the middle

@@ -16,6 +16,10 @@
 #' distinct channels, exactly as linear touch does per channel.
 #'
 #' @inheritParams markov_model
+#' @param nulls Name of the column of counts of journeys that did not
+#'   convert, or `NULL` (needed by every `kind` but `"totals"`). When `value`
+#'   or `nulls` is not given and the journeys have a column `"value"` or
+#'   `"nulls"`, it is used, with a one-line message.
 #' @param kind `"totals"`, `"conversion_rate"`, `"odds"`, `"difference"` or
 #'   `"saturation"` (see Details).
 #' @param simplified `TRUE` splits each coalition's worth equally among its
@@ -40,6 +44,9 @@ shapley <- function(data = NULL, file = NULL, path = "path", conversions = "conv
                     simplified = FALSE, file_output = NULL, write_nulls = FALSE,
                     write_paths = FALSE, verbose = FALSE, remove_loops = FALSE) {
   kind <- as_kind(kind, c("totals", names(index_kinds)[-1]), "kind")
+  cols <- found_columns(data, file, field_sep, value, nulls, missing(value), missing(nulls))
+  value <- cols$value
+  nulls <- cols$nulls
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
                     need_nulls = if (kind != "totals") paste0('kind = "', kind, '"') else FALSE,
                     remove_loops = remove_loops)

@@ -13,7 +13,8 @@ generics::glance
 #' `tidy()` gives one row per channel (and model) with plain columns;
 #' `glance()` one row describing the whole result. For the attribution table
 #' `tidy()` renames the bootstrap interval `lower`/`upper` to
-#' `conf.low`/`conf.high` (the broom convention) and `glance()` gives the
+#' `conf.low`/`conf.high` (the broom convention) and keeps `spend`,
+#' `cost_per_conversion` and `roas` when given; `glance()` gives the
 #' numbers of models and channels and the conversions and value each model
 #' shares out (the same for every model). For a model object `tidy()` is
 #' its channel table with its weights as `weight` (`NULL`-weight models
@@ -45,6 +46,8 @@ tidy.touchlane_attribution <- function(x, ...) {
     out$conf.low <- as.numeric(d$lower)
     out$conf.high <- as.numeric(d$upper)
   }
+  for (col in intersect(c("spend", "cost_per_conversion", "roas"), names(d)))
+    out[[col]] <- as.numeric(d[[col]])
   out
 }
 

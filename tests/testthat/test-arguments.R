@@ -150,7 +150,9 @@ test_that("the documented defaults are the ones used, on data where they matter"
   nba <- next_best_action_train(d, nulls = "nulls", max_order = 2, simulations = 1e4, seed = 1)
   plain <- function(x) { x <- fitted_part(x); x$native <- NULL; x$seed <- NULL; x }
   try_msg <- function(expr) tryCatch(expr, error = conditionMessage)
-  heur <- function(...) as.data.frame(heuristic_models(d, ...), level = "touchpoint")
+  # columns under other names than "value" and "nulls", which would be found by name
+  dn <- transform(d, value2 = value, nulls2 = nulls, value = NULL, nulls = NULL)
+  heur <- function(...) as.data.frame(heuristic_models(dn, ...), level = "touchpoint")
   mexact <- function(...) plain(markov_model(d, method = "exact", ...))
   msim <- function(...) plain(markov_model(d, seed = 1, method = "simulation", ...))
   mdef <- function(...) plain(markov_model(d, seed = 1, ...))
@@ -167,10 +169,10 @@ test_that("the documented defaults are the ones used, on data where they matter"
   # function, argument, documented default, another value
   rows <- list(
     list(heur, "path", "path", "path2"), list(heur, "conversions", "conversions", "conv2"),
-    list(heur, "value", NULL, "value"), list(heur, "channel_sep", ">", "-"),
+    list(heur, "value", NULL, "value2"), list(heur, "channel_sep", ">", "-"),
     list(heur, "write_nulls", FALSE, TRUE), list(heur, "write_paths", FALSE, TRUE),
     list(mexact, "kind", "removal", "odds", list(nulls = "nulls")),
-    list(mexact, "nulls", NULL, "nulls"), list(mexact, "order", 1L, 2L),
+    list(function(...) plain(markov_model(dn, method = "exact", ...)), "nulls", NULL, "nulls2"), list(mexact, "order", 1L, 2L),
     list(mexact, "horizon", "step_limit", "unlimited"), list(mexact, "max_steps", 0, 3),
     list(mdef, "method", "exact", "simulation"), list(msim, "simulations", 1e5, 2e4),
     list(msim, "folds", 10, 4, list(simulations = 200)),

@@ -9,7 +9,7 @@ test_that("every model function returns a model object with the same shape", {
     markov_index = markov_model(d, nulls = "nulls", value = "value", kind = "conversion_rate",
                                 method = "exact"),
     shapley = shapley(d, value = "value"),
-    shapley_rate = shapley(d, nulls = "nulls", kind = "odds"),
+    shapley_rate = shapley(d, nulls = "nulls", value = NULL, kind = "odds"),
     logistic = logistic_regression(d, nulls = "nulls", value = "value"),
     hta = hta_model(c(0, 12, 7, 20), cbind(a = c(0, 300, 150, 400), b = c(0, 120, 0, 200)),
                     ctr = 0.5, simulations = 2, seed = 3, roc = "roc"),
@@ -70,7 +70,8 @@ test_that("every model function returns a model object with the same shape", {
   expect_gte(sm$`Simulated journeys`, 1e4)
   expect_gte(sm$`Simulation batches`, 1)
   expect_lt(sm$`Final residual (%)`, 5)
-  expect_silent(markov_model(d, seed = 1, simulations = 1e4, method = "simulation"))
+  expect_silent(markov_model(d, value = NULL, nulls = NULL, seed = 1, simulations = 1e4,
+                             method = "simulation"))
   # progress text comes as messages, which suppressMessages() silences
   expect_message(markov_model(d, seed = 1, simulations = 1e4, method = "simulation",
                               verbose = TRUE), "Number of simulations")
