@@ -49,7 +49,7 @@ attribution_registry <- list(
                     list(first_share = sh[["first"]], last_share = sh[["last"]])
                   }),
   last_non_direct = list(fit = "attr_model_last_non_direct", native = "last_non_direct",
-                         touches = NULL, bootstrap = function(s) {
+                         touches = "last_non_direct", bootstrap = function(s) {
                            if (is.null(s$direct_channels)) return(list())
                            check_direct_channels(s$direct_channels)
                            list(direct_channels = s$direct_channels)
@@ -134,8 +134,8 @@ attribution_fit <- function(m) get(attribution_registry[[m]]$fit, envir = asName
 #' **Journey-level credit.** `level = "journey"` (or `as.data.frame(x,
 #' level = "journey")` of the table) gives one row per model and journey
 #' and one column per channel: the journey's conversions as each model
-#' splits them over its touches. First, last, linear, position and time
-#' decay use their own rules; Markov and Shapley split every journey's
+#' splits them over its touches. First, last, linear, position,
+#' last-non-direct and time decay use their own rules; Markov and Shapley split every journey's
 #' conversions over its touches in proportion to the channels' credit in
 #' the table (their removal effects and Shapley values), each distinct
 #' channel of the journey counted once. The other models have no
@@ -381,6 +381,12 @@ as.data.frame.touchlane_attribution <- function(x, row.names = NULL, optional = 
 #' @export
 confint.touchlane_attribution <- function(object, parm, level = attr(object, "level"), ...) {
   reps <- attr(object, "replicates")
+  if (is.null(reps) && all(c("lower", "upper") %in% names(object)) && missing(level)) {
+    # a subset of the table keeps its columns but not the replicates
+    q <- cbind(object$lower, object$upper)
+    dimnames(q) <- list(paste0(object$model, ": ", object$channel), c("lower", "upper"))
+    return(if (missing(parm)) q else q[rownames(q) %in% parm | object$model %in% parm, , drop = FALSE])
+  }
   if (is.null(reps))
     tl_stop("the attribution has no intervals: run attribution() with bootstrap = R replicates")
   level <- as_number(level, "level", 0, 1)
@@ -497,8 +503,8 @@ check_journey_models <- function(models) {
   if (length(none))
     tl_stop('level = "journey": no journey-level credit for model',
             if (length(none) > 1) "s", " ", paste0('"', none, '"', collapse = ", "),
-            '; it is available for "first", "last", "linear", "position", "time_decay", ',
-            '"markov" and "shapley"')
+            '; it is available for "first", "last", "linear", "position", "last_non_direct", ',
+            '"time_decay", "markov" and "shapley"')
 }
 
 # The touches of every path: journey index, channel (trimmed as the native
@@ -535,6 +541,12 @@ touch_shares <- function(rule, t, j, settings, credit) {
       mid <- (1 - f - l) / pmax(t$n - 2, 1)
       ifelse(t$n == 1L, 1, ifelse(t$n == 2L, two,
              ifelse(t$pos == 1L, f, ifelse(t$pos == t$n, l, mid))))
+    },
+    last_non_direct = {
+      direct <- if (is.null(settings$direct_channels)) "direct" else settings$direct_channels
+      at <- stats::ave(ifelse(t$channel %in% gsub(" +", " ", trimws(direct)), 0L, t$pos), t$id,
+                       FUN = max)
+      as.numeric(t$pos == ifelse(at == 0, t$n, at))   # all direct: the last touch
     },
     time_decay = {
       h <- check_half_life(if (is.null(settings$half_life)) 7 else settings$half_life)

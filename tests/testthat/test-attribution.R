@@ -82,12 +82,14 @@ test_that("spend gives cost per conversion and return on ad spend", {
 test_that("journey-level credit adds up to the channel table where a rule gives it", {
   tdj <- data.frame(path = c("a>b>a", "b>c", "c", "a>c>b>b"), conversions = c(3, 1, 2, 4),
                     days = c("9>2>0", "1>0", "0", "30>8>1>0"))
-  models <- c("first", "last", "linear", "position", "time_decay", "markov", "shapley")
-  x <- attribution(tdj, models = models, half_life = 3, position_shares = c(0.3, 0.5))
+  models <- c("first", "last", "linear", "position", "last_non_direct", "time_decay", "markov",
+              "shapley")
+  x <- attribution(tdj, models = models, half_life = 3, position_shares = c(0.3, 0.5),
+                   direct_channels = "b")
   jl <- attribution(tdj, models = models, half_life = 3, position_shares = c(0.3, 0.5),
-                    level = "journey")
+                    direct_channels = "b", level = "journey")
   expect_identical(jl, as.data.frame(x, level = "journey"))
-  expect_named(jl, c("model", "path", "conversions", "a", "b", "c"))
+  expect_named(jl, c("model", "path", "conversions", unique(x$channel)))   # the table's order
   for (m in models) {
     r <- jl[jl$model == m, ]
     expect_equal(unname(rowSums(r[, c("a", "b", "c")])), tdj$conversions, info = m)
