@@ -16,10 +16,11 @@ generics::glance
 #' `conf.low`/`conf.high` (the broom convention) and keeps `spend`,
 #' `cost_per_conversion` and `roas` when given; `glance()` gives the
 #' numbers of models and channels and the conversions and value each model
-#' shares out (the same for every model). For a model object `tidy()` is
-#' its channel table with its weights as `weight` (`NULL`-weight models
-#' have none), and `glance()` the model name, the numbers of channels and
-#' touch points, the totals attributed and the single-number entries of its
+#' shares out (the same for every model) and the seed used. For a model
+#' object `tidy()` is its channel table with its weights as `weight`
+#' (`NULL`-weight models have none), and `glance()` the model name, the
+#' numbers of channels and touch points, the totals attributed, the seed
+#' (models that draw random numbers) and the single-number entries of its
 #' summary.
 #'
 #' @param x A result of [attribution()] or a model object.
@@ -61,6 +62,7 @@ glance.touchlane_attribution <- function(x, ...) {
                     conversions = max(unname(tot)),
                     value = if (all(is.na(val))) NA_real_ else max(unname(val), na.rm = TRUE),
                     bootstrap = all(c("lower", "upper") %in% names(d)))
+  if (!is.null(attr(x, "seed"))) out$seed <- attr(x, "seed")
   out
 }
 
@@ -84,6 +86,7 @@ glance.touchlane_model <- function(x, ...) {
                     conversions = sum(tab$conversions),
                     value = if (all(is.na(tab$value))) NA_real_ else sum(tab$value),
                     stringsAsFactors = FALSE)
+  if (!is.null(x$seed)) out$seed <- x$seed
   s <- x$details$summary
   for (nm in names(s)) {
     v <- s[[nm]]
