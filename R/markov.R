@@ -223,8 +223,10 @@ transitions_named <- function(r, channel_sep) {
 #' tapply(tm$probability, tm$from, sum)[1:3]
 #' @export
 transition_matrix <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
-                              nulls = NULL, channel_sep = ">", field_sep = ";", order = 1L) {
-  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep)
+                              nulls = NULL, channel_sep = ">", field_sep = ";", order = 1L,
+                              remove_loops = FALSE) {
+  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep,
+                    remove_loops = remove_loops)
   need_journeys(j, "the transition matrix")
   r <- quietly(.Call("markov_model_R", j$flg_file, j$file, j$data, j$path, j$conversions, "",
                      j$nulls, j$field_sep, j$channel_sep, 0, as_order(order),

@@ -27,8 +27,10 @@ next_best_action_train <- function(data = NULL, file = NULL, path = "path",
                                    conversions = "conversions", nulls = NULL, channel_sep = ">",
                                    field_sep = ";", max_order = 3L, simulations = 1e5,
                                    max_steps = 0, threads = 1L, folds = 10L, tolerance = 0.05,
-                                   growth = 1.5, min_sample = 1, seed = NULL, verbose = FALSE) {
-  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep)
+                                   growth = 1.5, min_sample = 1, seed = NULL, verbose = FALSE,
+                                   remove_loops = FALSE) {
+  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep,
+                    remove_loops = remove_loops)
   seed <- as_seed(seed)
   r <- quietly(.Call("next_best_action_train_R", j$flg_file, j$file, j$data, j$path,
                      j$conversions, j$nulls, j$field_sep, j$channel_sep,

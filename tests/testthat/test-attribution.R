@@ -127,6 +127,8 @@ test_that("remove_loops merges repeated touches before every model", {
     same(f(loopy, remove_loops = TRUE), f(merged))
     same(f(file = write_journeys(loopy), remove_loops = TRUE), f(merged))
   }
+  expect_equal(transition_matrix(loopy, nulls = "nulls", remove_loops = TRUE),
+               transition_matrix(merged, nulls = "nulls"))
   p <- attribution(loopy, models = "position", nulls = NULL)
   expect_false(isTRUE(all.equal(p$conversions, attribution(merged, models = "position")$conversions)))
   expect_error(attribution(transform(loopy, days = "0"), models = "time_decay", remove_loops = TRUE),
