@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIB="$ROOT/.rlib"
-DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev r-cran-dbi r-cran-rsqlite r-cran-rpostgresql postgresql libssl-dev r-cran-tzdb r-cran-generics r-cran-ggplot2 qpdf"
+DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev r-cran-dbi r-cran-rsqlite r-cran-rpostgresql postgresql libssl-dev r-cran-tzdb r-cran-generics r-cran-cli r-cran-ggplot2 qpdf"
 
 ensure_deps() {
   local missing=""
