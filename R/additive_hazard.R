@@ -33,6 +33,7 @@
 #' @export
 additive_hazard <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
                             value = NULL, days = "days", channel_sep = ">", field_sep = ";") {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
   j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
   r <- additive_hazard_native(j, days)
   decay <- data.frame(channel = r$channel, rate = r$rate, mean_days = r$mean_days,
@@ -42,27 +43,12 @@ additive_hazard <- function(data = NULL, file = NULL, path = "path", conversions
                                                if (nzchar(j$value)) r$value),
                       details = list(decay = decay,
                                      summary = list(`Days column` = days)),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), j = j)
 }
 
-# The days column sits beside the journey columns, in `data` or in the file.
 additive_hazard_native <- function(j, days) {
-  check_string(days, "days")
-  d <- if (j$flg_file == 1) {
-    utils::read.table(j$file, header = TRUE, sep = substr(j$field_sep, 1, 1), quote = "",
-                      comment.char = "", colClasses = "character", check.names = FALSE,
-                      strip.white = TRUE, na.strings = character())
-  } else {
-    j$source
-  }
-  if (is.null(d[[days]]))
-    tl_stop("model \"additive_hazard\" needs a column '", days, "' of days before conversion ",
-            "per touch: build the journeys with journeys_from_events(..., times = TRUE)")
-  dd <- as.character(d[[days]])
-  if (anyNA(dd)) tl_stop("column '", days, "' (days): ", bad_rows(which(is.na(dd))), " NA")
-  if (j$flg_file == 1) d <- journeys_in_r(j)$data else d <- j$data
-  .Call("additive_hazard_R", as.character(d[[j$path]]), dd, as.double(d[[j$conversions]]),
-        if (nzchar(j$value)) as.double(d[[j$value]]) else NULL, j$channel_sep,
+  d <- journey_days(j, days, "additive_hazard")
+  .Call("additive_hazard_R", d$path, d$days, d$conversions, d$value, j$channel_sep,
         PACKAGE = "Touchlane")
 }
 

@@ -69,8 +69,9 @@ need_ggplot2 <- function() {
 #'
 #' @param object A result of [attribution()], a model function,
 #'   [choose_order()] or [compare_models_mta()] / [compare_models_mta_mmm()].
-#' @param what For the attribution table: `"conversions"`, `"value"` or
-#'   `"share"`; for a model also `"weights"`.
+#' @param what For the attribution table: `"conversions"`, `"value"`,
+#'   `"share"`, or with `spend` `"cost_per_conversion"` and `"roas"`; for a
+#'   model also `"weights"`.
 #' @param ... Not used.
 #' @return A ggplot object.
 #' @examples
@@ -85,12 +86,17 @@ NULL
 
 #' @rdname autoplot.touchlane
 #' @exportS3Method ggplot2::autoplot
-autoplot.touchlane_attribution <- function(object, what = c("conversions", "value", "share"),
+autoplot.touchlane_attribution <- function(object, what = c("conversions", "value", "share",
+                                                            "cost_per_conversion", "roas"),
                                            ...) {
   need_ggplot2()
-  what <- as_kind(what, c("conversions", "value", "share"), "what")
+  what <- as_kind(what, c("conversions", "value", "share", "cost_per_conversion", "roas"), "what")
   x <- as.data.frame(object)
-  if (what == "value" && all(is.na(x$value))) tl_stop("the attribution has no value column")
+  if (what %in% c("value", "roas") && all(is.na(x$value))) tl_stop("the attribution has no value column")
+  if (what %in% c("cost_per_conversion", "roas")) {
+    if (!(what %in% names(x))) tl_stop("the attribution has no ", what, ": give `spend` to attribution()")
+    x <- x[x$channel %in% x$channel[!is.na(x[[what]])], , drop = FALSE]
+  }
   models <- unique(x$model)
   x$model <- factor(x$model, models)
   x$channel <- factor(x$channel, unique(x$channel))

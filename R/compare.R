@@ -45,6 +45,7 @@ compare_models_mta <- function(data, path = "path", conversions = "conversions",
   j <- journey_args(data, NULL, path, conversions, NULL, nulls, channel_sep, ";",
                     need_nulls = "the model comparison")
   y <- j$data[[path]]
+  seed <- as_seed(seed)
   r <- capture_lines(.Call("compare_models_mta_R", y, j$data[[conversions]], j$data[[nulls]],
                            "path", "total_conversions", "total_null", channel_sep,
                            as_number(reallocate, "reallocate", 0, 1),
@@ -53,9 +54,9 @@ compare_models_mta <- function(data, path = "path", conversions = "conversions",
                            as_number(min_traffic_share, "min_traffic_share", 0, 1),
                            as_whole(iterations, "iterations", 1, 1e6),
                            as_flag(extra_nulls, "extra_nulls"), as_whole(order, "order", 1, 100),
-                           as_seed(seed), as_flag(verbose, "verbose"), PACKAGE = "Touchlane"),
+                           seed, as_flag(verbose, "verbose"), PACKAGE = "Touchlane"),
                      verbose)
-  comparison_result(r, path_channels(y, channel_sep), match.call())
+  comparison_result(r, path_channels(y, channel_sep), match.call(), seed)
 }
 
 # Channels of the paths in order of first appearance, trimmed like the
@@ -66,7 +67,7 @@ path_channels <- function(paths, channel_sep) {
   unique(ch[nzchar(ch)])
 }
 
-comparison_result <- function(r, channels, call) {
+comparison_result <- function(r, channels, call, seed) {
   res <- r$value
   models <- res$model_names
   perf <- res$performance
@@ -81,7 +82,7 @@ comparison_result <- function(r, channels, call) {
                      gain = colMeans(perf / base) - 1, stringsAsFactors = FALSE)
   rownames(summ) <- NULL
   structure(list(performance = perf, allocation = alloc, summary = summ, lines = r$lines,
-                 call = call),
+                 call = call, seed = seed),
             class = "touchlane_comparison")
 }
 
@@ -160,6 +161,7 @@ compare_models_mta_mmm <- function(events, ctr, id = "id", time = "time", channe
   m <- as.matrix(ctr[, channels, drop = FALSE])
   if (!is.numeric(m)) tl_stop("`ctr`: the channel columns must be numeric")
   storage.mode(m) <- "double"
+  seed <- as_seed(seed)
   r <- capture_lines(.Call("compare_models_mta_mmm_R", ev$id, ev$time, ev$channel,
                            as.character(ctr[[day]]), m, conversion,
                            as_number(reallocate, "reallocate", 0, 1),
@@ -168,9 +170,9 @@ compare_models_mta_mmm <- function(events, ctr, id = "id", time = "time", channe
                            as_number(min_traffic_share, "min_traffic_share", 0, 1),
                            as_whole(iterations, "iterations", 1, 1e6),
                            as_flag(extra_nulls, "extra_nulls"), as_whole(order, "order", 1, 100),
-                           as_seed(seed), as_flag(verbose, "verbose"), PACKAGE = "Touchlane"),
+                           seed, as_flag(verbose, "verbose"), PACKAGE = "Touchlane"),
                      verbose)
-  comparison_result(r, channels, match.call())
+  comparison_result(r, channels, match.call(), seed)
 }
 
 # The id, time and channel columns of an event table, checked.

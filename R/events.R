@@ -1,90 +1,90 @@
-##' Journeys from touch events
-##'
-##' Builds the journey table every model reads (one row per distinct path
-##' with its conversions, nulls and value) from raw events: one row per touch
-##' (a user, a time stamp, a channel) or per conversion (a count > 0 and its
-##' value). A conversion row that also names a channel is that touch followed
-##' by the conversion.
-##'
-##' Per user, events run in time order; ties keep their input order, or
-##' follow `order_by` when given (numbers by value, text by its bytes, as
-##' the databases of [journeys_from_db()] compare it, whatever the
-##' session's collation). Each conversion ends a journey made of the
-##' touches since the previous conversion; touches after a user's last
-##' conversion form a non-converting journey (one null). Lookback drops
-##' touches more than `lookback_days` before the journey's end (the
-##' conversion, or the last touch of a non-converting journey) and all but the
-##' last `lookback_touches`. Then `transform` shapes the path:
-##' `"none"` keeps every touch; `"collapse"` merges consecutive repeats of a
-##' channel; `"first"` keeps each channel's first touch only; `"frequency"`
-##' lists each channel once, in order of first touch, with its number of
-##' touches, as in `"search(3)>display(1)"`. A conversion left without any
-##' touch (none before it, or none within the lookback) forms no journey; such
-##' conversions are counted in a message and in the attribute `"untouched"`
-##' (conversions, rows, value).
-##'
-##' Time stamps may be `POSIXct`, `Date`, numbers (seconds since 1970-01-01
-##' UTC) or ISO text (`"2024-01-31"`, `"2024-01-31 12:00:00"`, with `T`,
-##' fractions, `Z` or a numeric offset). With `file`, events are streamed
-##' from a delimited file with a header line (fields split at `field_sep`, no
-##' quoting; an empty channel is no touch, an empty conversion 0). Memory then
-##' holds about 70 bytes per event, or, with `grouped = TRUE` (each user's
-##' events contiguous in the file, in any time order), only one user's events
-##' at a time plus the set of users and the journey table.
-##'
-##' @param events a data frame of events (data.table and tibble work too);
-##'   ignored when `file` is given.
-##' @param user,time,channel,conversion names of the columns holding the user
-##'   id, the time stamp, the channel (`NA` or `""`: no touch) and the number
-##'   of conversions (0 for a touch; `TRUE`/`FALSE` work too; a factor is
-##'   refused, as its codes are not its labels). A missing user, time or
-##'   conversion is an error naming the column and rows.
-##' @param value name of the column of conversion value (numeric; missing
-##'   only on rows without a conversion), or `NULL`.
-##' @param lookback_days,lookback_touches lookback window (`Inf`: none).
-##' @param transform `"none"`, `"collapse"`, `"first"` or `"frequency"`.
-##' @param file a delimited events file, instead of `events`.
-##' @param order_by name of a column breaking ties of time within a user.
-##' @param times `TRUE` adds a column `days`: for each kept touch, the whole
-##'   days (floored) between it and the journey's end, written like the path;
-##'   rows are then distinct by path and days. The `"time_decay"` model needs
-##'   it. Not with `transform = "frequency"`.
-##' @param grouped `TRUE` when the file holds each user's events together.
-##' @param channel_sep separator between channels in the paths written: one
-##'   single-byte character; a channel containing it is an error.
-##' @param field_sep separator between fields of the events file: one
-##'   single-byte character.
-##' @return A data.frame with columns `path`, `conversions`, `nulls`,
-##'   `value` (0 without a value column) and, with `times = TRUE`, `days`;
-##'   rows sorted by path (byte order).
-##' @examples
-##' ev <- data.frame(user = c(1, 1, 1, 2, 2),
-##'                  time = as.POSIXct("2024-01-01", tz = "UTC") + 3600 * c(0, 5, 9, 1, 2),
-##'                  channel = c("search", "display", NA, "email", "email"),
-##'                  conversion = c(0, 0, 1, 0, 0), revenue = c(0, 0, 30, 0, 0))
-##' journeys_from_events(ev, "user", "time", "channel", "conversion", value = "revenue")
-##' journeys_from_events(ev, "user", "time", "channel", "conversion", transform = "collapse",
-##'                      times = TRUE)
-##' @export
+#' Journeys from touch events
+#'
+#' Builds the journey table every model reads (one row per distinct path
+#' with its conversions, nulls and value) from raw events: one row per touch
+#' (a user, a time stamp, a channel) or per conversion (a count > 0 and its
+#' value). A conversion row that also names a channel is that touch followed
+#' by the conversion.
+#'
+#' Per user, events run in time order; ties keep their input order, or
+#' follow `order_by` when given (numbers by value, text by its bytes, as
+#' the databases of [journeys_from_db()] compare it, whatever the
+#' session's collation). Each conversion ends a journey made of the
+#' touches since the previous conversion; touches after a user's last
+#' conversion form a non-converting journey (one null). Lookback drops
+#' touches more than `lookback_days` before the journey's end (the
+#' conversion, or the last touch of a non-converting journey) and all but the
+#' last `lookback_touches`. Then `transform` shapes the path:
+#' `"none"` keeps every touch; `"collapse"` merges consecutive repeats of a
+#' channel; `"first"` keeps each channel's first touch only; `"frequency"`
+#' lists each channel once, in order of first touch, with its number of
+#' touches, as in `"search(3)>display(1)"`. A conversion left without any
+#' touch (none before it, or none within the lookback) forms no journey; such
+#' conversions are counted in a message and in the attribute `"untouched"`
+#' (conversions, rows, value).
+#'
+#' Time stamps may be `POSIXct`, `Date`, numbers (seconds since 1970-01-01
+#' UTC) or ISO text (`"2024-01-31"`, `"2024-01-31 12:00:00"`, with `T`,
+#' fractions, `Z` or a numeric offset). With `file`, events are streamed
+#' from a delimited file with a header line (fields split at `field_sep`, no
+#' quoting; an empty channel is no touch, an empty conversion 0). Memory then
+#' holds about 70 bytes per event, or, with `grouped = TRUE` (each user's
+#' events contiguous in the file, in any time order), only one user's events
+#' at a time plus the set of users and the journey table.
+#'
+#' @param events a data frame of events (data.table and tibble work too);
+#'   ignored when `file` is given.
+#' @param user,time,channel,conversion names of the columns holding the user
+#'   id, the time stamp, the channel (`NA` or `""`: no touch) and the number
+#'   of conversions (0 for a touch; `TRUE`/`FALSE` work too; a factor is
+#'   refused, as its codes are not its labels). A missing user, time or
+#'   conversion is an error naming the column and rows.
+#' @param value name of the column of conversion value (numeric; missing
+#'   only on rows without a conversion), or `NULL`.
+#' @param lookback_days,lookback_touches lookback window (`Inf`: none).
+#' @param transform `"none"`, `"collapse"`, `"first"` or `"frequency"`.
+#' @param file a delimited events file, instead of `events`.
+#' @param order_by name of a column breaking ties of time within a user.
+#' @param times `TRUE` adds a column `days`: for each kept touch, the whole
+#'   days (floored) between it and the journey's end, written like the path;
+#'   rows are then distinct by path and days. The `"time_decay"` model needs
+#'   it. Not with `transform = "frequency"`.
+#' @param grouped `TRUE` when the file holds each user's events together.
+#' @param channel_sep separator between channels in the paths written: one
+#'   single-byte character; a channel containing it is an error.
+#' @param field_sep separator between fields of the events file: one
+#'   single-byte character.
+#' @return A data.frame with columns `path`, `conversions`, `nulls`,
+#'   `value` (0 without a value column) and, with `times = TRUE`, `days`;
+#'   rows sorted by path (byte order).
+#' @examples
+#' ev <- data.frame(user = c(1, 1, 1, 2, 2),
+#'                  time = as.POSIXct("2024-01-01", tz = "UTC") + 3600 * c(0, 5, 9, 1, 2),
+#'                  channel = c("search", "display", NA, "email", "email"),
+#'                  conversion = c(0, 0, 1, 0, 0), revenue = c(0, 0, 30, 0, 0))
+#' journeys_from_events(ev, "user", "time", "channel", "conversion", value = "revenue")
+#' journeys_from_events(ev, "user", "time", "channel", "conversion", transform = "collapse",
+#'                      times = TRUE)
+#' @export
 journeys_from_events <- function(events, user, time, channel, conversion, value = NULL,
                                  lookback_days = Inf, lookback_touches = Inf, transform = "none",
                                  file = NULL, order_by = NULL, times = FALSE, grouped = FALSE,
                                  channel_sep = ">", field_sep = ";") {
   for (a in c("user", "time", "channel", "conversion"))
     if (!is.character(get(a)) || length(get(a)) != 1L || is.na(get(a)))
-      stop(sprintf("%s must be the name of a column", a), call. = FALSE)
-  check_flag(times, "times")
-  check_flag(grouped, "grouped")
+      tl_stop(sprintf("%s must be the name of a column", a))
+  as_flag(times, "times")
+  as_flag(grouped, "grouped")
   check_sep(channel_sep, "channel_sep")
   check_sep(field_sep, "field_sep")
-  transform <- match_kind(transform, c("none", "collapse", "first", "frequency"), "transform")
+  transform <- as_kind(transform, c("none", "collapse", "first", "frequency"), "transform")
   sql_check_limits(times, transform, lookback_days, lookback_touches, channel_sep)
   settings <- list(channel_sep, as.double(lookback_days), as.double(lookback_touches), transform,
                    as.integer(times))
   if (!is.null(file)) {
-    if (!missing(events) && !is.null(events)) stop("give the events either as events or as file, not both", call. = FALSE)
+    if (!missing(events) && !is.null(events)) tl_stop("give the events either as events or as file, not both")
     if (!is.character(file) || length(file) != 1L || !file.exists(file))
-      stop(sprintf("file \"%s\" does not exist", paste(file, collapse = " ")), call. = FALSE)
+      tl_stop(sprintf("file \"%s\" does not exist", paste(file, collapse = " ")))
     vars <- c(user, time, channel, conversion, if (is.null(value)) "" else value,
               if (is.null(order_by)) "" else order_by)
     r <- do.call(.Call, c(list("journeys_from_events_R", 1L, path.expand(file), NULL, 0, NULL, NULL,
@@ -92,11 +92,11 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
                           list(as.integer(grouped), PACKAGE = "Touchlane")))
   } else {
     if (missing(events) || !is.list(events))
-      stop("events must be a data frame of events, or give file", call. = FALSE)
+      tl_stop("events must be a data frame of events, or give file")
     col <- function(name, what) {
       if (is.null(name)) return(NULL)
       if (!name %in% names(events))
-        stop(sprintf("column \"%s\" (%s) not found in events", name, what), call. = FALSE)
+        tl_stop(sprintf("column \"%s\" (%s) not found in events", name, what))
       events[[name]]
     }
     u <- col(user, "user")
@@ -135,17 +135,7 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
 # there, in the words the SQL route uses too.
 refuse_rows <- function(bad, name, what, problem) {
   if (length(bad))
-    stop(sprintf("column \"%s\" (%s): %s %s", name, what, bad_rows(bad), problem), call. = FALSE)
-}
-
-check_flag <- function(x, name) {
-  if (!is.logical(x) || length(x) != 1L || is.na(x)) stop(sprintf("%s must be TRUE or FALSE", name), call. = FALSE)
-}
-
-match_kind <- function(x, kinds, name) {
-  if (!is.character(x) || length(x) != 1L || !x %in% kinds)
-    stop(sprintf("%s must be one of %s", name, paste0("\"", kinds, "\"", collapse = ", ")), call. = FALSE)
-  x
+    tl_stop(sprintf("column \"%s\" (%s): %s %s", name, what, bad_rows(bad), problem))
 }
 
 # Seconds since 1970-01-01 UTC; text is parsed natively.
@@ -155,16 +145,14 @@ event_seconds <- function(x, name) {
   if (is.factor(x)) x <- as.character(x)
   if (is.character(x)) return(x)
   if (is.numeric(x)) return(as.double(x))
-  stop(sprintf("column \"%s\" (time) must be POSIXct, Date, numbers of seconds or ISO text", name),
-       call. = FALSE)
+  tl_stop(sprintf("column \"%s\" (time) must be POSIXct, Date, numbers of seconds or ISO text", name))
 }
 
 # Conversions and values: numbers or TRUE/FALSE. A factor's codes are not
 # its labels, so factors are refused.
 event_numbers <- function(x, name, what) {
   if (!is.numeric(x) && !is.logical(x))
-    stop(sprintf("column \"%s\" (%s) must be numeric or TRUE/FALSE, not %s", name, what, class(x)[1]),
-         call. = FALSE)
+    tl_stop(sprintf("column \"%s\" (%s) must be numeric or TRUE/FALSE, not %s", name, what, class(x)[1]))
   as.double(x)
 }
 
@@ -188,50 +176,50 @@ journey_table <- function(r, times) {
   out
 }
 
-##' Journeys in SQL, where the events live
-##'
-##' Writes one standard SQL query (window functions and ordered string
-##' aggregation) that turns an event table into the journey table of
-##' [journeys_from_events()], with the same rules, lookback, transforms and
-##' `days` column. Ties of time are broken by `order_by`: SQL has no input
-##' order, so without it tied events come in an order the engine chooses.
-##' Text in `order_by` must compare by bytes for the result to match
-##' [journeys_from_events()]: SQLite, BigQuery and Spark do so; in
-##' PostgreSQL give the column the "C" collation ([journeys_from_db()]
-##' does it for you).
-##'
-##' The query itself does not refuse bad events; [journeys_from_db()] runs
-##' a check query first and refuses what [journeys_from_events()] refuses
-##' (missing users, times, conversions, or values of conversions; conversions
-##' that are not whole numbers >= 0; channels containing `channel_sep`).
-##'
-##' Names are quoted by each engine's rules: double quotes (doubled inside)
-##' in SQLite and PostgreSQL; backticks in BigQuery (backslash escapes) and
-##' Spark (a backtick doubled). Literals are quoted with `'` doubled in SQLite
-##' and PostgreSQL and backslash escapes in BigQuery; in Spark a separator
-##' `'` or `\` is refused, as is any control character in BigQuery and Spark
-##' names or separators. The query's own steps are named so that they never
-##' hide the events table.
-##'
-##' The `sqlite` and `postgres` dialects are tested against the native
-##' builder on real databases. The `bigquery` and `spark` dialects are
-##' checked as text only: they were not run here.
-##'
-##' @inheritParams journeys_from_events
-##' @param table the table (or view) of events, a single string;
-##'   `"schema.table"` is split at the dot and each part quoted.
-##' @param time_type `"timestamp"`: the time column is a timestamp or date
-##'   (in SQLite ISO text, read to whole seconds, or numbers of seconds
-##'   since 1970 as `DBI::dbWriteTable()` stores `POSIXct`; a `Date` stored
-##'   by RSQLite as a number of days is not told apart: write dates as text);
-##'   `"seconds"`: it holds seconds since 1970-01-01 UTC.
-##' @param dialect `"sqlite"`, `"postgres"`, `"bigquery"` or `"spark"`.
-##' @return The query text, a single string.
-##' @examples
-##' cat(journeys_sql("events", "user_id", "ts", "channel", "conversions", value = "revenue",
-##'                  lookback_days = 30, transform = "collapse", order_by = "event_id",
-##'                  dialect = "postgres"))
-##' @export
+#' Journeys in SQL, where the events live
+#'
+#' Writes one standard SQL query (window functions and ordered string
+#' aggregation) that turns an event table into the journey table of
+#' [journeys_from_events()], with the same rules, lookback, transforms and
+#' `days` column. Ties of time are broken by `order_by`: SQL has no input
+#' order, so without it tied events come in an order the engine chooses.
+#' Text in `order_by` must compare by bytes for the result to match
+#' [journeys_from_events()]: SQLite, BigQuery and Spark do so; in
+#' PostgreSQL give the column the "C" collation ([journeys_from_db()]
+#' does it for you).
+#'
+#' The query itself does not refuse bad events; [journeys_from_db()] runs
+#' a check query first and refuses what [journeys_from_events()] refuses
+#' (missing users, times, conversions, or values of conversions; conversions
+#' that are not whole numbers >= 0; channels containing `channel_sep`).
+#'
+#' Names are quoted by each engine's rules: double quotes (doubled inside)
+#' in SQLite and PostgreSQL; backticks in BigQuery (backslash escapes) and
+#' Spark (a backtick doubled). Literals are quoted with `'` doubled in SQLite
+#' and PostgreSQL and backslash escapes in BigQuery; in Spark a separator
+#' `'` or `\` is refused, as is any control character in BigQuery and Spark
+#' names or separators. The query's own steps are named so that they never
+#' hide the events table.
+#'
+#' The `sqlite` and `postgres` dialects are tested against the native
+#' builder on real databases. The `bigquery` and `spark` dialects are
+#' checked as text only: they were not run here.
+#'
+#' @inheritParams journeys_from_events
+#' @param table the table (or view) of events, a single string;
+#'   `"schema.table"` is split at the dot and each part quoted.
+#' @param time_type `"timestamp"`: the time column is a timestamp or date
+#'   (in SQLite ISO text, read to whole seconds, or numbers of seconds
+#'   since 1970 as `DBI::dbWriteTable()` stores `POSIXct`; a `Date` stored
+#'   by RSQLite as a number of days is not told apart: write dates as text);
+#'   `"seconds"`: it holds seconds since 1970-01-01 UTC.
+#' @param dialect `"sqlite"`, `"postgres"`, `"bigquery"` or `"spark"`.
+#' @return The query text, a single string.
+#' @examples
+#' cat(journeys_sql("events", "user_id", "ts", "channel", "conversions", value = "revenue",
+#'                  lookback_days = 30, transform = "collapse", order_by = "event_id",
+#'                  dialect = "postgres"))
+#' @export
 journeys_sql <- function(table, user, time, channel, conversion, value = NULL,
                          lookback_days = Inf, lookback_touches = Inf, transform = "none",
                          order_by = NULL, times = FALSE, time_type = "timestamp",
@@ -247,17 +235,17 @@ sql_parts <- function(table, user, time, channel, conversion, value = NULL,
                       lookback_days = Inf, lookback_touches = Inf, transform = "none",
                       order_by = NULL, times = FALSE, time_type = "timestamp",
                       channel_sep = ">", dialect = "sqlite", tie_bytes = FALSE) {
-  dialect <- match_kind(dialect, c("sqlite", "postgres", "bigquery", "spark"), "dialect")
-  transform <- match_kind(transform, c("none", "collapse", "first", "frequency"), "transform")
-  time_type <- match_kind(time_type, c("timestamp", "seconds"), "time_type")
+  dialect <- as_kind(dialect, c("sqlite", "postgres", "bigquery", "spark"), "dialect")
+  transform <- as_kind(transform, c("none", "collapse", "first", "frequency"), "transform")
+  time_type <- as_kind(time_type, c("timestamp", "seconds"), "time_type")
   if (!is.character(table) || length(table) != 1L || is.na(table) || !nzchar(table))
-    stop("table must be the name of one table (a single string)", call. = FALSE)
+    tl_stop("table must be the name of one table (a single string)")
   for (a in c("user", "time", "channel", "conversion"))
     if (!is.character(get(a)) || length(get(a)) != 1L || is.na(get(a)))
-      stop(sprintf("%s must be the name of a column", a), call. = FALSE)
+      tl_stop(sprintf("%s must be the name of a column", a))
   for (a in c("value", "order_by"))
     if (!is.null(get(a)) && (!is.character(get(a)) || length(get(a)) != 1L || is.na(get(a))))
-      stop(sprintf("%s must be the name of a column, or NULL", a), call. = FALSE)
+      tl_stop(sprintf("%s must be the name of a column, or NULL", a))
   sql_check_limits(times, transform, lookback_days, lookback_touches, channel_sep)
   d <- sql_dialect(dialect)
   parts <- strsplit(table, ".", fixed = TRUE)[[1]]
@@ -334,12 +322,11 @@ sql_refuse <- function(chk, q) {
   num <- function(x) if (is.null(x) || is.na(x)) 0 else as.numeric(x)
   refuse <- function(k, a, problem)
     if (num(k) > 0)
-      stop(sprintf("column \"%s\" (%s): %s %s", q$cols[[a]], a,
-                   if (num(k) == 1) "1 row" else paste(format(num(k), big.mark = ","), "rows"), problem),
-           call. = FALSE)
+      tl_stop(sprintf("column \"%s\" (%s): %s %s", q$cols[[a]], a,
+                   if (num(k) == 1) "1 row" else paste(format(num(k), big.mark = ","), "rows"), problem))
   if (num(chk$channel) > 0)
-    stop(sprintf("channel \"%s\" contains the channel separator \"%s\"", chk$channel_example,
-                 q$channel_sep), call. = FALSE)
+    tl_stop(sprintf("channel \"%s\" contains the channel separator \"%s\"", chk$channel_example,
+                 q$channel_sep))
   refuse(chk$user, "user", "missing (NULL)")
   refuse(chk$time, "time", "missing (NULL, or text the database does not read as a time)")
   refuse(chk$conversion_null, "conversion", "missing (NULL)")
@@ -353,14 +340,14 @@ sql_refuse <- function(chk, q) {
 sql_jw <- "PARTITION BY tl_user, tl_journey"
 
 sql_check_limits <- function(times, transform, lookback_days, lookback_touches, channel_sep) {
-  check_flag(times, "times")
+  as_flag(times, "times")
   if (times && transform == "frequency")
-    stop("times = TRUE needs a transform that keeps touches, not \"frequency\"", call. = FALSE)
+    tl_stop("times = TRUE needs a transform that keeps touches, not \"frequency\"")
   if (!is.numeric(lookback_days) || length(lookback_days) != 1L || is.na(lookback_days) || lookback_days < 0)
-    stop("lookback_days must be a number >= 0 or Inf", call. = FALSE)
+    tl_stop("lookback_days must be a number >= 0 or Inf")
   if (!is.numeric(lookback_touches) || length(lookback_touches) != 1L || is.na(lookback_touches) ||
       lookback_touches < 1 || (is.finite(lookback_touches) && lookback_touches != round(lookback_touches)))
-    stop("lookback_touches must be a whole number >= 1 or Inf", call. = FALSE)
+    tl_stop("lookback_touches must be a whole number >= 1 or Inf")
   check_sep(channel_sep, "channel_sep")
   invisible(NULL)
 }
@@ -378,13 +365,12 @@ sql_dialect <- function(dialect) {
   bq <- dialect %in% c("bigquery", "spark")
   refuse_controls <- function(x, what) {
     if (bq && grepl("[\001-\037\177]", x, useBytes = TRUE))
-      stop(sprintf("%s \"%s\" holds a control character, which %s cannot quote", what, x, dialect),
-           call. = FALSE)
+      tl_stop(sprintf("%s \"%s\" holds a control character, which %s cannot quote", what, x, dialect))
   }
   list(
     q = function(x) {
       if (!is.character(x) || length(x) != 1L || is.na(x) || !nzchar(x))
-        stop("table and column names must be single non-empty strings", call. = FALSE)
+        tl_stop("table and column names must be single non-empty strings")
       refuse_controls(x, "name")
       switch(dialect,
              bigquery = paste0("`", gsub("([`\\\\])", "\\\\\\1", x), "`"),
@@ -394,8 +380,7 @@ sql_dialect <- function(dialect) {
     lit = function(s) {
       refuse_controls(s, "channel_sep")
       if (dialect == "spark" && grepl("['\\\\]", s))
-        stop(sprintf("channel_sep \"%s\" cannot be quoted safely for spark: choose another character", s),
-             call. = FALSE)
+        tl_stop(sprintf("channel_sep \"%s\" cannot be quoted safely for spark: choose another character", s))
       if (dialect == "bigquery") return(paste0("'", gsub("(['\\\\])", "\\\\\\1", s), "'"))
       paste0("'", gsub("'", "''", s, fixed = TRUE), "'")
     },
@@ -482,50 +467,50 @@ sql_journeys <- function(dialect, d, times, lit_sep, s) {
     agg("tl_label"), if (times) sprintf(", %s AS tl_days", agg(day_text)) else "", s[["shaped"]]), s[["journeys"]])
 }
 
-##' Journeys from a database table of events
-##'
-##' Runs [journeys_sql()] on a DBI connection and returns the journey table
-##' (as [journeys_from_events()] does, rows sorted by path), or streams it to
-##' `file_output` in chunks (header `path`, `conversions`, `nulls`, `value`
-##' and `days` with `times = TRUE`, fields joined by `field_sep`) and returns
-##' the file name invisibly.
-##'
-##' Before the query, every column named is looked up in the table (a
-##' misspelt name is an error, not a constant) and a check query refuses the
-##' events [journeys_from_events()] refuses, with the same wording. A query
-##' the database fails (or answers with no result) is an error, also where
-##' the driver only warns. The result file is written to a temporary file
-##' beside `file_output` that replaces it only when complete, keeping the
-##' permission bits of the file it replaces; a symbolic link is written
-##' through to its target. Fields are not quoted, so a path holding
-##' `field_sep` or a line break is an error.
-##'
-##' @param con a DBI connection (RSQLite and RPostgreSQL are tested).
-##' @param table,... the table and the arguments of [journeys_sql()].
-##' @param dialect the SQL dialect; by default taken from the connection's
-##'   class (SQLite or PostgreSQL).
-##' @param file_output a file to stream the journeys to, or `NULL`.
-##' @param field_sep field separator of `file_output`: one single-byte
-##'   character.
-##' @param chunk rows fetched at a time when streaming: a whole number >= 1.
-##' @examples
-##' if (requireNamespace("RSQLite", quietly = TRUE)) {
-##'   con <- DBI::dbConnect(RSQLite::SQLite(), ":memory:")
-##'   DBI::dbWriteTable(con, "events", data.frame(
-##'     user = c(1, 1, 1, 2), ts = c(0, 60, 120, 30), id = 1:4,
-##'     channel = c("search", "email", NA, "display"), conversion = c(0, 0, 1, 0)))
-##'   print(journeys_from_db(con, "events", "user", "ts", "channel", "conversion",
-##'                          order_by = "id", time_type = "seconds"))
-##'   DBI::dbDisconnect(con)
-##' }
-##' @export
+#' Journeys from a database table of events
+#'
+#' Runs [journeys_sql()] on a DBI connection and returns the journey table
+#' (as [journeys_from_events()] does, rows sorted by path), or streams it to
+#' `file_output` in chunks (header `path`, `conversions`, `nulls`, `value`
+#' and `days` with `times = TRUE`, fields joined by `field_sep`) and returns
+#' the file name invisibly.
+#'
+#' Before the query, every column named is looked up in the table (a
+#' misspelt name is an error, not a constant) and a check query refuses the
+#' events [journeys_from_events()] refuses, with the same wording. A query
+#' the database fails (or answers with no result) is an error, also where
+#' the driver only warns. The result file is written to a temporary file
+#' beside `file_output` that replaces it only when complete, keeping the
+#' permission bits of the file it replaces; a symbolic link is written
+#' through to its target. Fields are not quoted, so a path holding
+#' `field_sep` or a line break is an error.
+#'
+#' @param con a DBI connection (RSQLite and RPostgreSQL are tested).
+#' @param table,... the table and the arguments of [journeys_sql()].
+#' @param dialect the SQL dialect; by default taken from the connection's
+#'   class (SQLite or PostgreSQL).
+#' @param file_output a file to stream the journeys to, or `NULL`.
+#' @param field_sep field separator of `file_output`: one single-byte
+#'   character.
+#' @param chunk rows fetched at a time when streaming: a whole number >= 1.
+#' @examples
+#' if (requireNamespace("RSQLite", quietly = TRUE)) {
+#'   con <- DBI::dbConnect(RSQLite::SQLite(), ":memory:")
+#'   DBI::dbWriteTable(con, "events", data.frame(
+#'     user = c(1, 1, 1, 2), ts = c(0, 60, 120, 30), id = 1:4,
+#'     channel = c("search", "email", NA, "display"), conversion = c(0, 0, 1, 0)))
+#'   print(journeys_from_db(con, "events", "user", "ts", "channel", "conversion",
+#'                          order_by = "id", time_type = "seconds"))
+#'   DBI::dbDisconnect(con)
+#' }
+#' @export
 journeys_from_db <- function(con, table, ..., dialect = NULL, file_output = NULL, field_sep = ";",
                              chunk = 100000L) {
-  if (!requireNamespace("DBI", quietly = TRUE)) stop("journeys_from_db needs the DBI package", call. = FALSE)
+  if (!requireNamespace("DBI", quietly = TRUE)) tl_stop("journeys_from_db needs the DBI package")
   if (is.null(dialect)) {
     cl <- class(con)
     dialect <- if (any(grepl("SQLite", cl))) "sqlite" else if (any(grepl("PostgreSQL|Pq|Redshift", cl))) "postgres" else
-      stop(sprintf("cannot tell the SQL dialect of a %s connection: give dialect", cl[1]), call. = FALSE)
+      tl_stop(sprintf("cannot tell the SQL dialect of a %s connection: give dialect", cl[1]))
   }
   as_whole(chunk, "chunk", 1)
   if (!is.null(file_output)) {
@@ -541,8 +526,8 @@ journeys_from_db <- function(con, table, ..., dialect = NULL, file_output = NULL
   fold <- if (dialect == "postgres") identity else tolower
   for (a in names(q$cols))
     if (!fold(q$cols[[a]]) %in% fold(have))
-      stop(sprintf("column \"%s\" (%s) not found in table \"%s\"; its columns are: %s", q$cols[[a]], a,
-                   table, paste(have, collapse = ", ")), call. = FALSE)
+      tl_stop(sprintf("column \"%s\" (%s) not found in table \"%s\"; its columns are: %s", q$cols[[a]], a,
+                   table, paste(have, collapse = ", ")))
   # text ties are ordered by bytes, as journeys_from_events() orders them
   if ("order_by" %in% names(q$cols)) {
     tie <- empty[[match(fold(q$cols[["order_by"]]), fold(have))]]
@@ -566,7 +551,7 @@ db_query <- function(con, sql, send = FALSE) {
     })
   if (is.null(out) || (!send && !is.data.frame(out))) {
     why <- tryCatch(DBI::dbGetException(con)$errorMsg, error = function(e) NULL)
-    stop(paste(c("the database gave no result for the query", warned, why), collapse = ": "), call. = FALSE)
+    tl_stop(paste(c("the database gave no result for the query", warned, why), collapse = ": "))
   }
   for (w in warned) warning(w, call. = FALSE)
   out
@@ -583,8 +568,7 @@ db_to_file <- function(con, sql, file_output, field_sep, chunk) {
     target <- if (startsWith(link, "/")) link else file.path(dirname(target), link)
   }
   if (!dir.exists(dirname(target)))
-    stop(sprintf("file_output \"%s\": directory \"%s\" does not exist", file_output, dirname(target)),
-         call. = FALSE)
+    tl_stop(sprintf("file_output \"%s\": directory \"%s\" does not exist", file_output, dirname(target)))
   tmp <- tempfile(paste0(basename(target), ".tmp"), tmpdir = dirname(target))
   done <- FALSE
   on.exit(if (!done) unlink(tmp))
@@ -598,16 +582,16 @@ db_to_file <- function(con, sql, file_output, field_sep, chunk) {
       part <- db_journeys(part, sort = FALSE)
       bad <- grepl(field_sep, part$path, fixed = TRUE) | grepl("[\r\n]", part$path)
       if (any(bad))
-        stop(sprintf(paste("path \"%s\" holds the field separator \"%s\" or a line break, which file_output",
+        tl_stop(sprintf(paste("path \"%s\" holds the field separator \"%s\" or a line break, which file_output",
                            "cannot hold unquoted: choose another field_sep or rename the channel"),
-                     encodeString(part$path[bad][1]), field_sep), call. = FALSE)
+                     encodeString(part$path[bad][1]), field_sep))
       utils::write.table(part, fh, sep = field_sep, quote = FALSE, row.names = FALSE, col.names = first)
       first <- FALSE
     }
     if (DBI::dbHasCompleted(res)) break
   }, finally = close(fh))
   if (file.exists(target)) Sys.chmod(tmp, file.mode(target), use_umask = FALSE)
-  if (!file.rename(tmp, target)) stop(sprintf("cannot replace file_output \"%s\"", file_output), call. = FALSE)
+  if (!file.rename(tmp, target)) tl_stop(sprintf("cannot replace file_output \"%s\"", file_output))
   done <- TRUE
   invisible(file_output)
 }

@@ -12,7 +12,9 @@
 #'   `channel_sep`).
 #' @param conversions Name of the column of conversion counts (whole
 #'   numbers, not negative).
-#' @param value Name of the column of conversion value, or `NULL` for none.
+#' @param value Name of the column of conversion value, or `NULL` for none;
+#'   when not given, a column `"value"` is used if there is one (with a
+#'   one-line message).
 #' @param channel_sep Separator between the channels of a path; blanks
 #'   around channel names are dropped.
 #' @param field_sep Separator between the fields of a line of `file`.
@@ -22,7 +24,10 @@
 #'   (all zero).
 #' @param write_paths `TRUE` to give every per-touch-point row its path (in
 #'   the returned rows, column `path`, or in `file_output`).
-#' @param verbose `TRUE` to print progress.
+#' @param verbose `TRUE` to show the progress text (as messages).
+#' @param remove_loops `TRUE` merges repeated consecutive touches of the
+#'   same channel into one before the model ("a > a > b" becomes "a > b";
+#'   rows re-aggregated as by [transform_paths()]).
 #' @return A `touchlane_heuristic` model object (see [touchlane_model]):
 #'   `channels` holds linear touch, `details$rules` the three rules side by
 #'   side, `touchpoints` one row per touch point with the columns
@@ -36,8 +41,11 @@
 #' @export
 heuristic_models <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
                              value = NULL, channel_sep = ">", field_sep = ";", file_output = NULL,
-                             write_nulls = FALSE, write_paths = FALSE, verbose = FALSE) {
-  j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
+                             write_nulls = FALSE, write_paths = FALSE, verbose = FALSE,
+                             remove_loops = FALSE) {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
+  j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep,
+                    remove_loops = remove_loops)
   r <- heuristic_native(j, file_output, write_nulls, write_paths, verbose)
   # With a result file the rows go there, not to R; the channel totals come
   # from a second pass that keeps only the converting rows in memory.
@@ -70,7 +78,7 @@ heuristic_models <- function(data = NULL, file = NULL, path = "path", conversion
                       details = list(label = "linear touch; first and last touch in summary()",
                                      rules = rules, file_output = file_output,
                                      summary = list(`Conversions per rule` = rules_wide(rules))),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), j = j)
 }
 
 rules_wide <- function(rules) {

@@ -92,13 +92,14 @@ hta_model <- function(conversions, traffic, value = NULL, ctr, conversion_rate =
   }
   kind <- as_kind(kind, c("totals", names(index_kinds)[-1]), "kind")
   roc <- as_kind(roc, c("none", "roc", "precision_recall"), "roc")
+  seed <- as_seed(seed)
   r <- quietly(.Call("hta_model_R", as.numeric(conversions), as.numeric(value), traffic,
                      as_number(conversion_rate, "conversion_rate", 0, 1),
                      if (is.null(channel_conversion_rate)) numeric(0)
                      else per_channel_arg(channel_conversion_rate, "channel_conversion_rate"),
                      per_channel_arg(ctr, "ctr"), as_number(mean_length, "mean_length", 0),
                      per_channel_arg(adstock, "adstock"),
-                     as_whole(simulations, "simulations", 1), as_seed(seed),
+                     as_whole(simulations, "simulations", 1), seed,
                      if (roc == "none") 0 else 1, if (roc == "precision_recall") 1 else 0,
                      as_number(test_share, "test_share", 0, 1), as_whole(points, "points", 1),
                      if (kind == "totals") 0 else index_kinds[[kind]],
@@ -114,5 +115,5 @@ hta_model <- function(conversions, traffic, value = NULL, ctr, conversion_rate =
                                      curve = data.frame(x = r$roc_x, y = r$roc_y), auc = r$auc,
                                      summary = if (roc != "none")
                                        list(`Area under the curve` = r$auc)),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), seed = seed)
 }

@@ -36,9 +36,10 @@ as_number <- function(x, arg, lower = -Inf, upper = Inf) {
   as.numeric(x)
 }
 
-# The seed handed to the native layer: NULL draws a fresh one there.
+# The seed handed to the native layer. NULL draws one from R's generator,
+# so set.seed() repeats a call and the result can keep the seed it used.
 as_seed <- function(seed) {
-  if (is.null(seed)) return(NA_real_)
+  if (is.null(seed)) return(as.numeric(sample.int(.Machine$integer.max, 1L)))
   as_whole(seed, "seed", 0, 2^53)
 }
 
@@ -67,14 +68,38 @@ as_output <- function(file_output) {
   file_output
 }
 
-# Evaluates `expr` collecting its console text, which is also shown as it
-# comes when `verbose` is TRUE. Returns list(value, lines).
+# Evaluates `expr` collecting the console text of the native code, which
+# goes on as messages when `verbose` is TRUE (so suppressMessages() silences
+# it and standard output stays the caller's). Returns list(value, lines).
 capture_lines <- function(expr, verbose) {
   lines <- character()
   con <- textConnection("lines", "w", local = TRUE)
-  sink(con, split = isTRUE(verbose))
-  value <- tryCatch(expr, finally = { sink(); close(con) })
+  sink(con)
+  value <- tryCatch(expr, finally = {
+    sink()
+    close(con)
+    if (isTRUE(verbose) && length(lines)) message(paste(lines, collapse = "\n"))
+  })
   list(value = value, lines = lines)
+}
+
+# A progress bar over `total` steps of a long run, shown with `verbose =
+# TRUE` in interactive sessions only (scripts and logs stay clean).
+progress_bar <- function(verbose, total, what) {
+  if (!isTRUE(verbose) || !interactive() || total < 1) return(NULL)
+  env <- new.env()
+  id <- cli::cli_progress_bar(what, total = total, .envir = env)
+  list(id = id, env = env)
+}
+
+progress_step <- function(bar) {
+  if (!is.null(bar)) cli::cli_progress_update(id = bar$id, .envir = bar$env)
+  invisible()
+}
+
+progress_done <- function(bar) {
+  if (!is.null(bar)) cli::cli_progress_done(id = bar$id, .envir = bar$env)
+  invisible()
 }
 
 # Runs `expr`, keeping its console text only when `verbose` is TRUE.
@@ -125,13 +150,16 @@ check_counts <- function(x, col, arg) {
 #' @param counts `FALSE` when only the paths are read.
 #' @param need_nulls `FALSE`, or a description of the setting that needs the
 #'   `nulls` column (it then must be given).
+#' @param remove_loops `TRUE` merges repeated consecutive touches of a
+#'   channel (the journeys are then read into R and re-aggregated).
 #' @return A list with `flg_file`, `file`, `data` (a plain list of the
 #'   columns used, or an empty list), `path`, `conversions`, `value`,
 #'   `nulls`, `channel_sep` and `field_sep`.
 #' @keywords internal
 #' @noRd
 journey_args <- function(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                         need_nulls = FALSE, counts = TRUE) {
+                         need_nulls = FALSE, counts = TRUE, remove_loops = FALSE) {
+  loops <- as_flag(remove_loops, "remove_loops") == 1
   check_string(path, "path")
   check_string(conversions, "conversions")
   check_string(value, "value", null_ok = TRUE)
@@ -160,7 +188,7 @@ journey_args <- function(data, file, path, conversions, value, nulls, channel_se
                 "'; its columns are: ", paste(fields, collapse = ", "))
     j$flg_file <- 1
     j$file <- path.expand(file)
-    return(j)
+    return(if (loops) merge_loops(journeys_in_r(j)) else j)
   }
   if (is.null(data)) tl_stop("give the journeys as `data` (a data frame) or as `file`")
   if (!is.list(data)) tl_stop("`data` must be a data frame, not ", class(data)[1])
@@ -193,6 +221,19 @@ journey_args <- function(data, file, path, conversions, value, nulls, channel_se
   if (!is.null(nulls)) out[[nulls]] <- check_counts(data[[nulls]], nulls, "nulls")
   j$data <- out
   j$source <- data   # every column, for models that read more (time_decay's days)
+  if (loops) merge_loops(j) else j
+}
+
+# The journeys with repeated consecutive touches of a channel merged and
+# the rows whose paths become the same added up (transform_paths' rule).
+merge_loops <- function(j) {
+  d <- as.data.frame(j$data, check.names = FALSE, stringsAsFactors = FALSE)
+  d <- transform_paths(d, remove_loops = TRUE, path = j$path, channel_sep = j$channel_sep)
+  j$data <- as.list(d)
+  j$source <- d
+  j$flg_file <- 0
+  j$file <- ""
+  j$loops_merged <- TRUE
   j
 }
 

@@ -9,9 +9,11 @@
 #'
 #' @inheritParams markov_model
 #' @param nulls Name of the column of counts of journeys that did not
-#'   convert (required).
+#'   convert (required; a column `"nulls"` is used when not given, and a
+#'   column `"value"` likewise, with a one-line message).
 #' @param seed Not used: the fit is deterministic. Accepted for a uniform
 #'   interface.
+#' @inheritParams shapley
 #' @return A `touchlane_logistic` model object (see [touchlane_model]);
 #'   `weights` are the channel indices.
 #' @examples
@@ -23,9 +25,12 @@ logistic_regression <- function(data = NULL, file = NULL, path = "path",
                                 conversions = "conversions", value = NULL, nulls = NULL,
                                 channel_sep = ">", field_sep = ";", seed = NULL,
                                 file_output = NULL, write_nulls = FALSE, write_paths = FALSE,
-                                verbose = FALSE) {
+                                verbose = FALSE, remove_loops = FALSE) {
+  cols <- found_columns(data, file, field_sep, value, nulls, missing(value), missing(nulls))
+  value <- cols$value
+  nulls <- cols$nulls
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                    need_nulls = "logistic regression")
+                    need_nulls = "logistic regression", remove_loops = remove_loops)
   j <- journeys_in_r(j)
   r <- logistic_native(j, file_output, write_nulls, write_paths, verbose)
   has_value <- nzchar(j$value)
@@ -37,7 +42,7 @@ logistic_regression <- function(data = NULL, file = NULL, path = "path",
   new_touchlane_model("logistic", channels = tab, touchpoints = tp, weights = w,
                       details = list(label = "index exp(b0 + b_channel)",
                                      file_output = file_output),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), j = j)
 }
 
 logistic_native <- function(j, file_output = NULL, write_nulls = FALSE, write_paths = FALSE,

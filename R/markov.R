@@ -29,6 +29,8 @@ index_kinds <- c(removal = 0, conversion_rate = 1, odds = 2, difference = 3, sat
 #' @inheritParams heuristic_models
 #' @param nulls Name of the column of counts of journeys that did not
 #'   convert, or `NULL` for none (needed by every `kind` but `"removal"`).
+#'   When `value` or `nulls` is not given and the journeys have a column
+#'   `"value"` or `"nulls"`, it is used, with a one-line message.
 #' @param kind `"removal"`, `"conversion_rate"`, `"odds"`, `"difference"` or
 #'   `"saturation"` (see Details).
 #' @param order Markov order: how many consecutive channels form a state.
@@ -40,11 +42,13 @@ index_kinds <- c(removal = 0, conversion_rate = 1, odds = 2, difference = 3, sat
 #' @param tolerance Largest relative difference between folds at which the
 #'   simulation stops.
 #' @param growth Growth factor of the batches.
-#' @param method `"simulation"` (the default) estimates the removal effects
-#'   by simulating journeys through the chain; `"exact"` computes the same
-#'   quantities from the chain itself, deterministically (no seed needed)
-#'   and usually much faster. `threads` then solves channels in parallel;
-#'   the result does not depend on it.
+#' @param method `"exact"` (the default) computes the removal effects from
+#'   the chain itself, deterministically (no seed needed) and usually much
+#'   faster; `threads` then solves channels in parallel and the result does
+#'   not depend on it. `"simulation"` estimates them by simulating journeys
+#'   through the chain: its result depends on `seed` and on `threads`
+#'   (thread w simulates with seed + w), and its noise can exceed the
+#'   differences between channels at small `simulations`.
 #' @param horizon For `method = "exact"`: `"step_limit"` (the default)
 #'   treats a journey that has not ended after the simulation's step limit
 #'   (`max_steps`, or one step more than the longest journey) as incomplete,
@@ -54,7 +58,12 @@ index_kinds <- c(removal = 0, conversion_rate = 1, odds = 2, difference = 3, sat
 #'   `simulations` journeys.
 #' @param transition_matrix `TRUE` to return the transition matrix in
 #'   `details$transitions` (see [transition_matrix()]).
-#' @param seed Random seed; `NULL` draws a fresh one.
+#' @param seed Random seed of the simulation; `NULL` draws one from R's
+#'   random number generator (so `set.seed()` repeats the call). The seed
+#'   used is `$seed` of the result.
+#' @param remove_loops `TRUE` merges repeated consecutive touches of the
+#'   same channel into one before the model ("a > a > b" becomes "a > b";
+#'   rows re-aggregated as by [transform_paths()]).
 #' @return A `touchlane_markov` model object (see [touchlane_model]):
 #'   `weights` are the removal effects (kind `"removal"`) or the conversion
 #'   indices; `summary()` shows the simulations run, the final residual and
@@ -74,13 +83,18 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
                          folds = 10L, tolerance = 0.05, growth = 1.5, transition_matrix = FALSE,
                          seed = NULL, file_output = NULL, write_nulls = FALSE,
                          write_paths = FALSE, verbose = FALSE,
-                         method = c("simulation", "exact"),
-                         horizon = c("step_limit", "unlimited")) {
+                         method = c("exact", "simulation"),
+                         horizon = c("step_limit", "unlimited"), remove_loops = FALSE) {
   kind <- as_kind(kind, names(index_kinds), "kind")
+  cols <- found_columns(data, file, field_sep, value, nulls, missing(value), missing(nulls))
+  value <- cols$value
+  nulls <- cols$nulls
   method <- markov_method(method)
   horizon <- markov_horizon(horizon)
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                    need_nulls = if (kind != "removal") paste0('kind = "', kind, '"') else FALSE)
+                    need_nulls = if (kind != "removal") paste0('kind = "', kind, '"') else FALSE,
+                    remove_loops = remove_loops)
+  seed <- as_seed(seed)
   fit <- markov_native(j, kind, order, simulations, max_steps, threads, folds, tolerance, growth,
                        transition_matrix, seed, file_output, write_nulls, write_paths, verbose,
                        method = method, horizon = horizon)
@@ -104,7 +118,7 @@ markov_model <- function(data = NULL, file = NULL, path = "path", conversions = 
                   summary = fit$summary)
   if (isTRUE(transition_matrix)) details$transitions <- transitions_named(r, channel_sep)
   new_touchlane_model("markov", channels = tab, touchpoints = tp, weights = w,
-                      details = details, native = r, call = match.call())
+                      details = details, native = r, call = match.call(), seed = seed, j = j)
 }
 
 markov_native <- function(j, kind, order, simulations, max_steps, threads, folds, tolerance,
@@ -189,6 +203,8 @@ transitions_named <- function(r, channel_sep) {
 #' `markov_model_R` without simulating.
 #'
 #' @inheritParams markov_model
+#' @param nulls Name of the column of counts of journeys that did not
+#'   convert, or `NULL` for none.
 #' @return A data frame with columns `from`, `to` and `probability`; the
 #'   probabilities of each `from` state sum to 1.
 #' @examples
@@ -197,8 +213,10 @@ transitions_named <- function(r, channel_sep) {
 #' tapply(tm$probability, tm$from, sum)[1:3]
 #' @export
 transition_matrix <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
-                              nulls = NULL, channel_sep = ">", field_sep = ";", order = 1L) {
-  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep)
+                              nulls = NULL, channel_sep = ">", field_sep = ";", order = 1L,
+                              remove_loops = FALSE) {
+  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep,
+                    remove_loops = remove_loops)
   need_journeys(j, "the transition matrix")
   r <- quietly(.Call("markov_model_R", j$flg_file, j$file, j$data, j$path, j$conversions, "",
                      j$nulls, j$field_sep, j$channel_sep, 0, as_order(order),
@@ -207,7 +225,7 @@ transition_matrix <- function(data = NULL, file = NULL, path = "path", conversio
 }
 
 attr_model_markov <- function(j, ..., order = 1L, simulations = 1e5, threads = 1L,
-                              method = "simulation", horizon = "step_limit", max_steps = 0,
+                              method = "exact", horizon = "step_limit", max_steps = 0,
                               seed = NULL, verbose = FALSE) {
   fit <- markov_native(j, "removal", order, simulations, max_steps, threads, 10, 0.05, 1.5, FALSE,
                        seed, verbose = verbose, method = markov_method(method),

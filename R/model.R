@@ -94,8 +94,9 @@ check_plain <- function(w, arg) {
 #' table `channels` (channel, conversions, value, share), the per-touch-point
 #' rows `touchpoints` (or `NULL`), the plain `weights` (named, the last one
 #' "(unknown)" for channels the model never saw; `NULL` for models without
-#' weights), model-specific `details`, the `native` result list and the
-#' `call`.
+#' weights), model-specific `details` (with `columns`, the journey columns
+#' and separators the model was fitted on), the `native` result list, the
+#' `call` and the `seed` used (`NULL` for models that draw no random numbers).
 #'
 #' @param model Model name.
 #' @param channels Per-channel data frame (channel, conversions, value, share).
@@ -104,13 +105,20 @@ check_plain <- function(w, arg) {
 #' @param details Named list of model-specific results.
 #' @param native The native result list.
 #' @param call The call that made the model.
+#' @param seed The seed used, or `NULL`.
+#' @param j The journey arguments the model was fitted on, or `NULL`.
 #' @return The model object.
 #' @keywords internal
 #' @noRd
 new_touchlane_model <- function(model, channels, touchpoints = NULL, weights = NULL,
-                                details = list(), native = NULL, call = NULL) {
+                                details = list(), native = NULL, call = NULL, seed = NULL,
+                                j = NULL) {
+  if (!is.null(j))
+    details$columns <- c(path = j$path, conversions = j$conversions, value = j$value,
+                         nulls = j$nulls, channel_sep = j$channel_sep, field_sep = j$field_sep)
   structure(list(model = model, channels = channels, touchpoints = touchpoints,
-                 weights = weights, details = details, native = native, call = call),
+                 weights = weights, details = details, native = native, call = call,
+                 seed = seed),
             class = c(paste0("touchlane_", model), "touchlane_model"))
 }
 
@@ -168,8 +176,9 @@ format_channels <- function(tab, digits = 2) {
 #' @param row.names,optional Ignored (for the generic).
 #' @param ... For `predict`: the journey arguments `file`, `path`,
 #'   `conversions`, `value`, `channel_sep`, `field_sep` of
-#'   [new_paths_attribution()]; otherwise passed on to the graphics or print
-#'   functions.
+#'   [new_paths_attribution()], by default those the model was fitted with
+#'   (its value column where `newdata` has it); otherwise passed on to the
+#'   graphics or print functions.
 #' @return `print` and `plot` return `x` invisibly; `coef` a named numeric
 #'   (or `NULL`); `as.data.frame` and `predict` a data frame.
 #' @examples
@@ -257,7 +266,16 @@ predict.touchlane_model <- function(object, newdata = NULL, level = c("channel",
   level <- as_kind(level, c("channel", "touchpoint"), "level")
   if (is.null(object$weights))
     tl_stop("model '", object$model, "' has no weights to apply to new journeys")
-  res <- new_paths_attribution(newdata, weights = object, ...)
+  args <- list(...)
+  cols <- object$details$columns
+  # the fit's column names and separators, unless given here; its value
+  # column only where the new journeys have it
+  for (a in c("path", "conversions", "channel_sep", "field_sep"))
+    if (is.null(args[[a]]) && !is.null(cols[[a]])) args[[a]] <- cols[[a]]
+  if (!("value" %in% names(args)) && !is.null(cols[["value"]]) && nzchar(cols[["value"]]) &&
+      (is.null(newdata) || cols[["value"]] %in% names(newdata)))
+    args$value <- cols[["value"]]
+  res <- do.call(new_paths_attribution, c(list(newdata, weights = object), args))
   as.data.frame(res, level = level)
 }
 

@@ -6,6 +6,8 @@
 #' towards the overall rate. Calls the entry point `next_best_action_train_R`.
 #'
 #' @inheritParams markov_model
+#' @param nulls Name of the column of counts of journeys that did not
+#'   convert, or `NULL` for none.
 #' @param max_order Longest window (history plus next channel).
 #' @param min_sample Weight (pseudo-count) of the overall conversion rate in
 #'   each window's rate.
@@ -25,14 +27,17 @@ next_best_action_train <- function(data = NULL, file = NULL, path = "path",
                                    conversions = "conversions", nulls = NULL, channel_sep = ">",
                                    field_sep = ";", max_order = 3L, simulations = 1e5,
                                    max_steps = 0, threads = 1L, folds = 10L, tolerance = 0.05,
-                                   growth = 1.5, min_sample = 1, seed = NULL, verbose = FALSE) {
-  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep)
+                                   growth = 1.5, min_sample = 1, seed = NULL, verbose = FALSE,
+                                   remove_loops = FALSE) {
+  j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep,
+                    remove_loops = remove_loops)
+  seed <- as_seed(seed)
   r <- quietly(.Call("next_best_action_train_R", j$flg_file, j$file, j$data, j$path,
                      j$conversions, j$nulls, j$field_sep, j$channel_sep,
                      as_whole(max_order, "max_order", 2, 1000),
                      as_whole(simulations, "simulations", 1), as_whole(max_steps, "max_steps", 0),
                      as_whole(threads, "threads", 1, 1024), as_whole(folds, "folds", 1, 1e6),
-                     as_seed(seed), as_number(tolerance, "tolerance", 0),
+                     seed, as_number(tolerance, "tolerance", 0),
                      as_number(growth, "growth", 1), as_number(min_sample, "min_sample", 0),
                      as_flag(verbose, "verbose"), PACKAGE = "Touchlane"), verbose)
   sep <- paste0(" ", trimws(channel_sep), " ")
@@ -43,7 +48,7 @@ next_best_action_train <- function(data = NULL, file = NULL, path = "path",
                     conversion_rate = r$conversion_rate, order = lengths(hist) + 1L,
                     stringsAsFactors = FALSE, check.names = FALSE)
   structure(list(table = tab, channels = r$channels, channel_sep = channel_sep, native = r,
-                 call = match.call()),
+                 call = match.call(), seed = seed),
             class = "touchlane_nba")
 }
 

@@ -31,21 +31,23 @@
 choose_order <- function(data = NULL, file = NULL, path = "path", conversions = "conversions",
                          nulls = NULL, channel_sep = ">", field_sep = ";", max_order = 10L,
                          curve = c("roc", "precision_recall"), points = 100L, folds = 10L,
-                         test_share = 0.3, tolerance = 0.05, seed = NULL, verbose = FALSE) {
+                         test_share = 0.3, tolerance = 0.05, seed = NULL, verbose = FALSE,
+                         remove_loops = FALSE) {
   curve <- as_kind(curve, c("roc", "precision_recall"), "curve")
   j <- journey_args(data, file, path, conversions, NULL, nulls, channel_sep, field_sep,
-                    need_nulls = "choosing the order")
+                    need_nulls = "choosing the order", remove_loops = remove_loops)
+  seed <- as_seed(seed)
   r <- quietly(.Call("choose_order_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$nulls,
                      j$field_sep, as_whole(max_order, "max_order", 1, 1000), j$channel_sep,
                      as_whole(points, "points", 1, 1e6), as_whole(folds, "folds", 1, 1e6),
-                     as_number(test_share, "test_share", 0, 1), as_seed(seed),
+                     as_number(test_share, "test_share", 0, 1), seed,
                      as_number(tolerance, "tolerance", 0),
                      if (curve == "roc") "auc-roc" else "auc-prerec",
                      as_flag(verbose, "verbose"), PACKAGE = "Touchlane"), verbose)
   best <- r$best_order[1]
   structure(list(areas = data.frame(order = r$order, area = r$auc),
                  suggested_order = if (best > 0) best else NA_real_, curve = curve, native = r,
-                 call = match.call()),
+                 call = match.call(), seed = seed),
             class = "touchlane_order")
 }
 

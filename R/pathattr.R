@@ -17,6 +17,9 @@
 #' @param masked `TRUE` when `weights` are masked as the native entry points
 #'   return them (`vindex`, the last element then being the weight of unknown
 #'   channels). Weights that were already unmasked are refused.
+#' @param remove_loops `TRUE` merges repeated consecutive touches of the
+#'   same channel into one before the model ("a > a > b" becomes "a > b";
+#'   rows re-aggregated as by [transform_paths()]).
 #' @return A `touchlane_new_paths` model object (see [touchlane_model]).
 #' @examples
 #' lr <- logistic_regression(journeys_sample(), nulls = "nulls")
@@ -27,10 +30,13 @@
 new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "path",
                                   conversions = "conversions", value = NULL, channel_sep = ">",
                                   field_sep = ";", masked = FALSE, file_output = NULL,
-                                  write_nulls = FALSE, write_paths = FALSE, verbose = FALSE) {
+                                  write_nulls = FALSE, write_paths = FALSE, verbose = FALSE,
+                                  remove_loops = FALSE) {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
   if (missing(weights)) tl_stop("`weights` must be given: a model, coef() of a model or a table")
   w <- check_weight_set(plain_weights(weights, as_flag(masked, "masked") == 1))
-  j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep)
+  j <- journey_args(data, file, path, conversions, value, NULL, channel_sep, field_sep,
+                    remove_loops = remove_loops)
   out <- as_output(file_output)
   wp <- as_flag(write_paths, "write_paths")
   params <- data.frame(channel = names(w), index = mask_weights(w), stringsAsFactors = FALSE)
@@ -58,7 +64,7 @@ new_paths_attribution <- function(data = NULL, weights, file = NULL, path = "pat
   new_touchlane_model("new_paths", channels = tab, touchpoints = tp, weights = w,
                       details = list(label = "weights applied to new journeys",
                                      file_output = file_output),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), j = j)
 }
 
 # A weight set splits conversions in proportion to the weights, so a weight

@@ -17,6 +17,9 @@
 #' @inheritParams heuristic_models
 #' @param nulls Name of the column holding the counts of journeys that did
 #'   not convert (required).
+#' @param remove_loops `TRUE` merges repeated consecutive touches of the
+#'   same channel into one before the model ("a > a > b" becomes "a > b";
+#'   rows re-aggregated as by [transform_paths()]).
 #' @return A `touchlane_probabilistic` model object (see [touchlane_model]):
 #'   `channels` with the attributed conversions and value, and in `details`
 #'   the tables `channel_rates` (channel, rate, contribution) and
@@ -32,9 +35,10 @@
 #' @export
 probabilistic_model <- function(data = NULL, file = NULL, path = "path",
                                 conversions = "conversions", value = NULL, nulls = "nulls",
-                                channel_sep = ">", field_sep = ";") {
+                                channel_sep = ">", field_sep = ";", remove_loops = FALSE) {
+  value <- found_columns(data, file, field_sep, value, NULL, missing(value), FALSE)$value
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                    need_nulls = "the probabilistic model")
+                    need_nulls = "the probabilistic model", remove_loops = remove_loops)
   r <- probabilistic_native(j)
   rates <- data.frame(channel = r$channel, rate = r$rate, contribution = r$contribution,
                       stringsAsFactors = FALSE)
@@ -45,7 +49,7 @@ probabilistic_model <- function(data = NULL, file = NULL, path = "path",
                                                if (nzchar(j$value)) r$value),
                       details = list(channel_rates = rates, pair_rates = pairs,
                                      summary = list(`Channel pairs seen together` = nrow(pairs))),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), j = j)
 }
 
 probabilistic_native <- function(j) {

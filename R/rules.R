@@ -1,14 +1,14 @@
-# Position-based (U-shaped) and last-non-direct attribution. attribution()
-# runs them as the models "position" and "last_non_direct"; the entry point
-# is rule_models_R.
+# Position-based (U-shaped), last-non-direct and time-decay attribution. attribution()
+# runs them as the models "position", "last_non_direct" and "time_decay"; the entry points
+# are rule_models_R and time_decay_R.
 
 rule_native <- function(j, position_shares = c(first = 0.4, last = 0.4),
                         direct_channels = "direct", verbose = FALSE) {
   shares <- check_position_shares(position_shares)
   check_direct_channels(direct_channels)
-  .Call("rule_models_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value,
-        j$field_sep, j$channel_sep, shares[["first"]], shares[["last"]], direct_channels,
-        as_flag(verbose, "verbose"), PACKAGE = "Touchlane")
+  quietly(.Call("rule_models_R", j$flg_file, j$file, j$data, j$path, j$conversions, j$value,
+                j$field_sep, j$channel_sep, shares[["first"]], shares[["last"]], direct_channels,
+                as_flag(verbose, "verbose"), PACKAGE = "Touchlane"), verbose)
 }
 
 # c(first =, last =): each at least 0, together at most 1 (the middle
@@ -49,4 +49,50 @@ attr_model_last_non_direct <- function(j, ..., direct_channels = "direct", seed 
                                        verbose = FALSE) {
   r <- rule_native(j, direct_channels = direct_channels, verbose = verbose)
   rule_channels(r, "vlnd_convs", "vlnd_value", nzchar(j$value))
+}
+
+# Time decay: each touch of a converting journey weighs
+# 2^(-days before conversion / half_life), the weights normalised per
+# journey. The journeys need a column of days written like the path, as
+# journeys_from_events(..., times = TRUE) gives it.
+attr_model_time_decay <- function(j, ..., half_life = 7, days = "days", seed = NULL,
+                                  verbose = FALSE) {
+  half_life <- check_half_life(half_life)
+  d <- journey_days(j, days, "time_decay")
+  r <- .Call("time_decay_R", d$path, d$days, d$conversions, d$value, j$channel_sep, half_life,
+             PACKAGE = "Touchlane")
+  data.frame(channel = r$channel, conversions = r$conversions, value = r$value,
+             stringsAsFactors = FALSE)
+}
+
+check_half_life <- function(half_life) {
+  if (!is.numeric(half_life) || length(half_life) != 1L || is.na(half_life) || half_life <= 0 ||
+      !is.finite(half_life))
+    tl_stop("half_life must be a positive number of days")
+  as.double(half_life)
+}
+
+# Paths, days, conversions and value of the journeys, for the models that
+# read the days column (in `data` or in the file) beside the journey columns.
+journey_days <- function(j, days, model) {
+  check_string(days, "days")
+  if (isTRUE(j$loops_merged))
+    tl_stop("model \"", model, "\" reads the days of every touch, which merging repeated ",
+            "touches (remove_loops = TRUE) would lose: merge them when building the journeys ",
+            "(journeys_from_events(..., transform = \"collapse\"))")
+  d <- if (j$flg_file == 1) {
+    utils::read.table(j$file, header = TRUE, sep = substr(j$field_sep, 1, 1), quote = "",
+                      comment.char = "", colClasses = "character", check.names = FALSE,
+                      strip.white = TRUE, na.strings = character())
+  } else {
+    j$source
+  }
+  if (is.null(d[[days]]))
+    tl_stop("model \"", model, "\" needs a column \"", days, "\" of days before conversion ",
+            "per touch: build the journeys with journeys_from_events(..., times = TRUE)")
+  dd <- as.character(d[[days]])
+  if (anyNA(dd)) tl_stop("column \"", days, "\" (days): ", bad_rows(which(is.na(dd))), " NA")
+  jd <- if (j$flg_file == 1) journeys_in_r(j)$data else j$data
+  list(path = as.character(jd[[j$path]]), days = dd, conversions = as.double(jd[[j$conversions]]),
+       value = if (nzchar(j$value)) as.double(jd[[j$value]]))
 }

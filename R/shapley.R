@@ -16,6 +16,10 @@
 #' distinct channels, exactly as linear touch does per channel.
 #'
 #' @inheritParams markov_model
+#' @param nulls Name of the column of counts of journeys that did not
+#'   convert, or `NULL` (needed by every `kind` but `"totals"`). When `value`
+#'   or `nulls` is not given and the journeys have a column `"value"` or
+#'   `"nulls"`, it is used, with a one-line message.
 #' @param kind `"totals"`, `"conversion_rate"`, `"odds"`, `"difference"` or
 #'   `"saturation"` (see Details).
 #' @param simplified `TRUE` splits each coalition's worth equally among its
@@ -23,6 +27,9 @@
 #'   25 channels.
 #' @param file_output `NULL`, or a file to which the per-channel totals
 #'   (kind `"totals"`) or the per-touch-point rows (other kinds) are written.
+#' @param remove_loops `TRUE` merges repeated consecutive touches of the
+#'   same channel into one before the model ("a > a > b" becomes "a > b";
+#'   rows re-aggregated as by [transform_paths()]).
 #' @return A `touchlane_shapley` model object (see [touchlane_model]);
 #'   `weights` (the Shapley rates) for the rate kinds.
 #' @examples
@@ -35,10 +42,14 @@ shapley <- function(data = NULL, file = NULL, path = "path", conversions = "conv
                     value = NULL, nulls = NULL, channel_sep = ">", field_sep = ";",
                     kind = c("totals", "conversion_rate", "odds", "difference", "saturation"),
                     simplified = FALSE, file_output = NULL, write_nulls = FALSE,
-                    write_paths = FALSE, verbose = FALSE) {
+                    write_paths = FALSE, verbose = FALSE, remove_loops = FALSE) {
   kind <- as_kind(kind, c("totals", names(index_kinds)[-1]), "kind")
+  cols <- found_columns(data, file, field_sep, value, nulls, missing(value), missing(nulls))
+  value <- cols$value
+  nulls <- cols$nulls
   j <- journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                    need_nulls = if (kind != "totals") paste0('kind = "', kind, '"') else FALSE)
+                    need_nulls = if (kind != "totals") paste0('kind = "', kind, '"') else FALSE,
+                    remove_loops = remove_loops)
   r <- shapley_native(j, kind, simplified, file_output, write_nulls, write_paths, verbose)
   has_value <- nzchar(j$value)
   if (kind == "totals") {
@@ -58,11 +69,11 @@ shapley <- function(data = NULL, file = NULL, path = "path", conversions = "conv
                                      file_output = file_output,
                                      summary = list(Method = if (isTRUE(simplified)) "simplified"
                                                     else "exact", Kind = kind)),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), j = j)
 }
 
 shapley_native <- function(j, kind, simplified = FALSE, file_output = NULL, write_nulls = FALSE,
-                           write_paths = FALSE, verbose = FALSE) {
+                           write_paths = FALSE, verbose = FALSE, remove_loops = FALSE) {
   out <- as_output(file_output)
   wp <- as_flag(write_paths, "write_paths")
   code <- if (kind == "totals") 0 else index_kinds[[kind]]

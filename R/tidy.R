@@ -13,12 +13,14 @@ generics::glance
 #' `tidy()` gives one row per channel (and model) with plain columns;
 #' `glance()` one row describing the whole result. For the attribution table
 #' `tidy()` renames the bootstrap interval `lower`/`upper` to
-#' `conf.low`/`conf.high` (the broom convention) and `glance()` gives the
+#' `conf.low`/`conf.high` (the broom convention) and keeps `spend`,
+#' `cost_per_conversion` and `roas` when given; `glance()` gives the
 #' numbers of models and channels and the conversions and value each model
-#' shares out (the same for every model). For a model object `tidy()` is
-#' its channel table with its weights as `weight` (`NULL`-weight models
-#' have none), and `glance()` the model name, the numbers of channels and
-#' touch points, the totals attributed and the single-number entries of its
+#' shares out (the same for every model) and the seed used. For a model
+#' object `tidy()` is its channel table with its weights as `weight`
+#' (`NULL`-weight models have none), and `glance()` the model name, the
+#' numbers of channels and touch points, the totals attributed, the seed
+#' (models that draw random numbers) and the single-number entries of its
 #' summary.
 #'
 #' @param x A result of [attribution()] or a model object.
@@ -45,6 +47,8 @@ tidy.touchlane_attribution <- function(x, ...) {
     out$conf.low <- as.numeric(d$lower)
     out$conf.high <- as.numeric(d$upper)
   }
+  for (col in intersect(c("spend", "cost_per_conversion", "roas"), names(d)))
+    out[[col]] <- as.numeric(d[[col]])
   out
 }
 
@@ -58,6 +62,7 @@ glance.touchlane_attribution <- function(x, ...) {
                     conversions = max(unname(tot)),
                     value = if (all(is.na(val))) NA_real_ else max(unname(val), na.rm = TRUE),
                     bootstrap = all(c("lower", "upper") %in% names(d)))
+  if (!is.null(attr(x, "seed"))) out$seed <- attr(x, "seed")
   out
 }
 
@@ -81,6 +86,7 @@ glance.touchlane_model <- function(x, ...) {
                     conversions = sum(tab$conversions),
                     value = if (all(is.na(tab$value))) NA_real_ else sum(tab$value),
                     stringsAsFactors = FALSE)
+  if (!is.null(x$seed)) out$seed <- x$seed
   s <- x$details$summary
   for (nm in names(s)) {
     v <- s[[nm]]

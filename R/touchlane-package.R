@@ -26,6 +26,6 @@
 
 #' @useDynLib Touchlane
 #' @importFrom Rcpp evalCpp
-#' @importFrom stats coef predict setNames
+#' @importFrom stats coef confint predict setNames
 #' @importFrom utils head tail
 NULL

@@ -71,11 +71,12 @@ uam <- function(aggregated, ctr, conversions = "conversions", period = NULL,
     tl_stop("`click_channels`: no channel ", paste0("'", unknown, "'", collapse = ", "))
   sim <- simulation_settings(simulations, threads, folds, tolerance, growth)
   ev <- if (!is.null(events)) event_columns(events, id, NULL, channel)
+  seed <- as_seed(seed)
   r <- quietly(.Call("uam_R", if (is.null(ev)) 0 else 1, if (is.null(ev)) numeric(0) else ev$id,
                      if (is.null(ev)) character(0) else rep("", length(ev$id)),
                      if (is.null(ev)) character(0) else ev$channel, numeric(0), conversion,
                      as_order(order), sim$simulations,
-                     as_whole(max_steps, "max_steps", 0), sim$threads, sim$folds, as_seed(seed),
+                     as_whole(max_steps, "max_steps", 0), sim$threads, sim$folds, seed,
                      sim$tolerance, sim$growth,
                      as_flag(verbose, "verbose"), channels,
                      as.numeric(channels %in% click_channels), rep("", nrow(clicks)),
@@ -91,5 +92,5 @@ uam <- function(aggregated, ctr, conversions = "conversions", period = NULL,
                                      periods = periods, impression_weights = iw,
                                      summary = list(`Weight per impression` =
                                                       data.frame(channel = channels, weight = iw))),
-                      native = r, call = match.call())
+                      native = r, call = match.call(), seed = seed)
 }

@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 LIB="$ROOT/.rlib"
-DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev r-cran-dbi r-cran-rsqlite r-cran-rpostgresql postgresql libssl-dev r-cran-tzdb r-cran-generics r-cran-ggplot2 qpdf python3-pybind11 pybind11-dev python3-venv python3-dev python3-numpy python3-pandas python3-matplotlib python3-pytest python3-psycopg2 ccache"
+DEBS="r-base-dev r-cran-rcpp r-cran-rcpparmadillo r-cran-testthat r-cran-roxygen2 r-cran-knitr r-cran-rmarkdown pandoc libhowardhinnant-date-dev libarmadillo-dev libgtest-dev cmake g++ make clang libclang-rt-14-dev r-cran-dbi r-cran-rsqlite r-cran-rpostgresql postgresql libssl-dev r-cran-tzdb r-cran-generics r-cran-cli r-cran-ggplot2 qpdf python3-pybind11 pybind11-dev python3-venv python3-dev python3-numpy python3-pandas python3-matplotlib python3-pytest python3-psycopg2 ccache"
 
 ensure_deps() {
   local missing=""

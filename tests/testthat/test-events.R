@@ -101,8 +101,9 @@ test_that("time_decay joins attribution() and reads days from data or file", {
   expect_equal(c(sum(got$conversions), sum(got$value)), c(sum(j$conversions), sum(j$value)))
   f <- tempfile()
   utils::write.table(j, f, sep = ";", quote = FALSE, row.names = FALSE)
-  expect_equal(attribution(file = f, models = "time_decay", value = "value", half_life = 2),
-               attribution(j, models = "time_decay", value = "value", half_life = 2))
+  expect_equal(as.data.frame(attribution(file = f, models = "time_decay", value = "value",
+                                         half_life = 2)),
+               as.data.frame(attribution(j, models = "time_decay", value = "value", half_life = 2)))
   unlink(f)
   expect_error(attribution(j[, -5], models = "time_decay"), "needs a column \"days\".*times = TRUE")
 })

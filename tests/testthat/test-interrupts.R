@@ -5,7 +5,8 @@
 
 test_that("long native work ends at an interrupt and R carries on", {
   calls <- c(
-    markov = "markov_model(d, conversions = 'conv', simulations = 4e9, threads = 2, seed = 1)",
+    markov = paste("markov_model(d, conversions = 'conv', simulations = 4e9, threads = 2, seed = 1,",
+                   "method = 'simulation')"),
     exact = paste("markov_model(big, conversions = 'conv', method = 'exact', order = 3,",
                   "threads = 2, max_steps = 1e5)"),
     nba = paste("next_best_action_train(d, conversions = 'conv', nulls = 'n', simulations = 4e9,",
