@@ -338,7 +338,7 @@ test_that("bootstrap bounds are the level's quantiles of each channel's own repl
   for (m in c("linear", "first")) {
     a <- attribution(j, models = m, conversions = "conv", bootstrap = 40, level = 0.6, seed = 4)
     r <- tl_call("bootstrap_R", m, 0, "", j, "path", "conv", "", "", ";", ">", list(), 40,
-                 as_seed(4), 1)
+                 Touchlane:::as_seed(4), 1)
     expect_false(identical(a$channel, r$vchannels))
     at <- match(a$channel, r$vchannels)
     q <- function(p) apply(r$vreps[at, , drop = FALSE], 1, stats::quantile, probs = p, names = FALSE)
