@@ -14,7 +14,7 @@ import numpy as np
 import pandas as pd
 
 from . import _core
-from ._journeys import (_r_number, as_flag, as_kind, as_number, as_seed, as_threads,
+from ._journeys import (FOUND, _r_number, as_flag, as_kind, as_number, as_seed, as_threads,
                         as_whole, bad_rows, check_string, journey_args, native_src,
                         need_journeys, read_table)
 from ._log import verbose
@@ -158,7 +158,7 @@ def markov_settings(s: Dict[str, Any], seed: int, kind: int = 0, folds: int = 10
                     transition_matrix: int = 0, chain: bool = True) -> Dict[str, Any]:
     """The native Markov settings; `chain` applies the Markov model's own
     limits (order, simulations against folds and threads)."""
-    method = as_kind(s.get("method", "simulation"), ("simulation", "exact"), "method")
+    method = as_kind(s.get("method", "exact"), ("simulation", "exact"), "method")
     horizon = as_kind(s.get("horizon", "step_limit"), ("step_limit", "unlimited"), "horizon")
     order = as_whole(s.get("order", 1), "order", 1, MAX_ORDER if chain else 1e6)
     if chain:
@@ -312,8 +312,8 @@ BOOTSTRAP_MODELS = ("first", "last", "linear", "position", "last_non_direct", "s
 def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "linear", "markov",
                                                           "shapley", "logistic"),
                 *, file: Optional[str] = None, path: str = "path",
-                conversions: str = "conversions", value: Optional[str] = None,
-                nulls: Optional[str] = None, channel_sep: str = ">", field_sep: str = ";",
+                conversions: str = "conversions", value: Optional[str] = FOUND,
+                nulls: Optional[str] = FOUND, channel_sep: str = ">", field_sep: str = ";",
                 bootstrap: int = 0, level: float = 0.9, random_state: Any = None,
                 n_jobs: Optional[int] = None, **settings: Any) -> pd.DataFrame:
     """Credit per channel under several models, side by side.
@@ -389,7 +389,7 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
     if n_jobs is not None or "threads" not in settings:
         settings["threads"] = as_threads(n_jobs)
     log = verbose()
-    has_value = value is not None
+    has_value = j["value"] is not None
     parts = []
     for m in models:
         r = MODELS[m](j, settings, seed, log)
@@ -416,6 +416,7 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
         out["share"] = np.where(tot > 0, out["conversions"].to_numpy() / tot, 0.0)
     if bootstrap > 0:
         out = attribution_intervals(out, j, models, settings, int(bootstrap), level, seed)
+    out.attrs["seed"] = seed
     return out
 
 
@@ -442,8 +443,7 @@ def bootstrap_settings(s: Dict[str, Any]) -> Dict[str, Any]:
         n["direct_channels"] = direct_channels(s["direct_channels"])
     if "simplified" in s:
         n["simplified"] = as_flag(s["simplified"], "simplified")
-    if "method" in s:
-        n["exact"] = int(as_kind(s["method"], ("simulation", "exact"), "method") == "exact")
+    n["exact"] = int(as_kind(s.get("method", "exact"), ("simulation", "exact"), "method") == "exact")
     if "horizon" in s:
         n["unlimited"] = int(as_kind(s["horizon"], ("step_limit", "unlimited"), "horizon")
                              == "unlimited")
@@ -549,7 +549,7 @@ def wide(table: pd.DataFrame) -> pd.DataFrame:
     >>> import touchlane
     >>> a = touchlane.attribution(touchlane.journeys_sample(), models=["first", "last"])
     >>> list(touchlane.wide(a).columns)
-    ['channel', 'first', 'last']
+    ['channel', 'first', 'last', 'value_first', 'value_last']
     """
     models = list(dict.fromkeys(table["model"]))
     out = pd.DataFrame({"channel": list(dict.fromkeys(table["channel"]))})
