@@ -284,11 +284,16 @@ def found_columns(data: Any, file: Any, field_sep: Any, value: Any, nulls: Any) 
 def journey_args(data: Any, file: Optional[str], path: str, conversions: str,
                  value: Optional[str], nulls: Optional[str], channel_sep: str = ">",
                  field_sep: str = ";", need_nulls: Any = False,
-                 counts: bool = True) -> Dict[str, Any]:
+                 counts: bool = True, remove_loops: Any = False) -> Dict[str, Any]:
     """The checked journey arguments: a dict the native calls take (column
     names, separators, file or converted columns) plus `source` (the data
     as given, for models that read more columns)."""
     value, nulls = found_columns(data, file, field_sep, value, nulls)
+    if as_flag(remove_loops, "remove_loops") == 1:
+        j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
+                         need_nulls, counts)
+        return journey_args(merged_loops(j), None, path, conversions, value, nulls,
+                            channel_sep, field_sep, need_nulls, counts)
     check_string(path, "path")
     check_string(conversions, "conversions")
     check_string(value, "value", null_ok=True)
@@ -369,6 +374,27 @@ def native_src(j: Mapping[str, Any]) -> Dict[str, Any]:
         out["vc"] = np.zeros(len(out["vy"][0]) if isinstance(out["vy"], tuple) else len(out["vy"]),
                              dtype=np.uint64)
     return out
+
+
+def merged_loops(j: Dict[str, Any]) -> pd.DataFrame:
+    """The checked journeys with repeated consecutive touches of a channel
+    merged and the rows whose paths become the same added up."""
+    from .transform import transform_paths
+
+    names = [c for c in (j["path"], j["conversions"], j["value"], j["nulls"]) if c is not None]
+    if j["file"] is not None:
+        d = read_table(j["file"], j["field_sep"])[names]
+        for c in names[1:]:
+            d[c] = pd.to_numeric(d[c], errors="raise")
+    else:
+        paths = j["vy"]
+        if isinstance(paths, tuple):
+            paths = np.asarray(paths[1], dtype=object)[paths[0]]
+        d = pd.DataFrame({j["path"]: np.asarray(paths, dtype=object)})
+        for c, k in zip((j["conversions"], j["value"], j["nulls"]), ("vc", "vv", "vn")):
+            if c is not None and j[k] is not None:
+                d[c] = np.asarray(j[k], dtype=np.float64)
+    return transform_paths(d, remove_loops=True, path=j["path"], channel_sep=j["channel_sep"])
 
 
 def read_table(file: str, field_sep: str) -> pd.DataFrame:

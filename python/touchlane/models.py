@@ -75,9 +75,9 @@ class JourneyModel:
     # ---- fitting ----
     def _journeys(self, data: Any, file: Optional[str], path: str, conversions: str,
                   value: Optional[str], nulls: Optional[str], channel_sep: str, field_sep: str,
-                  need_nulls: Any = False) -> Dict[str, Any]:
+                  need_nulls: Any = False, remove_loops: Any = False) -> Dict[str, Any]:
         j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                         need_nulls=need_nulls)
+                         need_nulls=need_nulls, remove_loops=remove_loops)
         self.columns_ = dict(path=path, conversions=conversions, value=j["value"], nulls=j["nulls"],
                              channel_sep=channel_sep, field_sep=field_sep)
         self.touchpoints_: Optional[pd.DataFrame] = None
@@ -238,11 +238,13 @@ class Markov(JourneyModel):
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
             conversions: str = "conversions", value: Optional[str] = FOUND,
             nulls: Optional[str] = FOUND, channel_sep: str = ">",
-            field_sep: str = ";") -> "Markov":
-        """Fits the model on journeys (a DataFrame, or a file streamed)."""
+            field_sep: str = ";", remove_loops: bool = False) -> "Markov":
+        """Fits the model on journeys (a DataFrame, or a file streamed);
+        `remove_loops` merges repeated consecutive touches of a channel."""
         kind = as_kind(self.kind, tuple(INDEX_KINDS), "kind")
         j = self._journeys(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                           need_nulls=f'kind = "{kind}"' if kind != "removal" else False)
+                           need_nulls=f'kind = "{kind}"' if kind != "removal" else False,
+                           remove_loops=remove_loops)
         self.seed_ = as_seed(self.random_state)
         s = markov_settings(dict(order=self.order, simulations=self.simulations,
                                  max_steps=self.max_steps, threads=as_threads(self.n_jobs),
@@ -363,10 +365,10 @@ class Logistic(JourneyModel):
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
             conversions: str = "conversions", value: Optional[str] = FOUND,
             nulls: Optional[str] = FOUND, channel_sep: str = ">",
-            field_sep: str = ";") -> "Logistic":
+            field_sep: str = ";", remove_loops: bool = False) -> "Logistic":
         """Fits the model on journeys (a DataFrame, or a file read in full)."""
         j = self._journeys(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                           need_nulls="logistic regression")
+                           need_nulls="logistic regression", remove_loops=remove_loops)
         r = _core.logistic(native_src(j), verbose())
         chans = list(r["channels"])
         has_value = j["value"] is not None
@@ -502,10 +504,12 @@ class Heuristic(JourneyModel):
 
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
             conversions: str = "conversions", value: Optional[str] = FOUND,
-            channel_sep: str = ">", field_sep: str = ";") -> "Heuristic":
+            channel_sep: str = ">", field_sep: str = ";",
+            remove_loops: bool = False) -> "Heuristic":
         """Fits the rule on journeys (a DataFrame, or a file streamed)."""
         rule = as_kind(self.rule, HEURISTIC_RULES, "rule")
-        j = self._journeys(data, file, path, conversions, value, None, channel_sep, field_sep)
+        j = self._journeys(data, file, path, conversions, value, None, channel_sep, field_sep,
+                           remove_loops=remove_loops)
         has_value = j["value"] is not None
         if rule in ("first", "last", "linear"):
             r = _core.heuristic(native_src(j), verbose())
