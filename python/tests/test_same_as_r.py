@@ -92,6 +92,10 @@ CASES = {
     "remove_loops_file": (f'attribution({SAMPLE_FILE}, models = "linear", remove_loops = TRUE)',
                           lambda: touchlane.attribution(**FILE_ARGS, models="linear",
                                                         remove_loops=True)),
+    "order_loops": ('choose_order(journeys_sample(), nulls = "nulls", max_order = 3, seed = 2, '
+                    'remove_loops = TRUE)$areas',
+                    lambda: touchlane.choose_order(J, nulls="nulls", max_order=3, random_state=2,
+                                                   remove_loops=True).areas),
     "confint": ('confint(attribution(journeys_sample(), models = c("linear", "markov"), '
                 'bootstrap = 20, seed = 5), level = 0.5)',
                 lambda: touchlane.confint(touchlane.attribution(
