@@ -227,20 +227,11 @@ struct Input {
   std::vector<uli> vc, vn;
   Reals vv;
 
+  // Columns held here count when their vectors are filled (the Python
+  // layer fills them only for columns it was given); a file names them.
   JourneySource source() const {
-    JourneySource s;
-    s.flg_file = flg_file;
-    s.file = file;
-    s.var_path = var_path;
-    s.var_conv = var_conv;
-    s.var_value = var_value;
-    s.var_null = var_null;
-    s.row_sep = row_sep;
-    s.vy = &vy;
-    s.vc = &vc;
-    s.vv = &vv;
-    s.vn = &vn;
-    return s;
+    if (flg_file) return file_source(file, var_path, var_conv, var_value, var_null, row_sep);
+    return vector_source(&vy, &vc, &vv, &vn);
   }
 
   // A file read into the vectors, for the models that take vectors only.
@@ -299,46 +290,41 @@ Reals unmasked(Reals v) {
 
 py::dict heuristic(const py::dict& src, bool log) {
   Input in = input_of(src);
-  Reals id, chpos, cf, vf, cl, vl, cn, vn;
-  Strings name, channel;
-  native(log, [&] {
-    int flg_write_nulls = 0, flg_write_paths = 0, verbose = log ? 1 : 0;
-    std::string file_output;
-    heuristic_models_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, &in.vy,
-                         &in.vc, &in.vv, &in.row_sep, &in.cha_sep, &flg_write_nulls,
-                         &flg_write_paths, &file_output, &verbose, &id, &name, &channel, &chpos,
-                         &cf, &vf, &cl, &vl, &cn, &vn);
-  });
+  HeuristicSettings set;
+  set.cha_sep = in.cha_sep;
+  set.verbose = log ? 1 : 0;
+  HeuristicResult r;
+  native(log, [&] { r = heuristic_run(in.source(), set); });
   py::dict d;
-  d["journey"] = to_array(std::move(id));
-  d["channel"] = to_codes(channel);
-  d["position"] = to_array(std::move(chpos));
-  d["conversions_first"] = to_array(std::move(cf));
-  d["value_first"] = to_array(std::move(vf));
-  d["conversions_last"] = to_array(std::move(cl));
-  d["value_last"] = to_array(std::move(vl));
-  d["conversions_linear"] = to_array(std::move(cn));
-  d["value_linear"] = to_array(std::move(vn));
+  d["journey"] = to_array(std::move(r.vpath_id));
+  d["channel"] = to_codes(r.vpath_channel);
+  d["position"] = to_array(std::move(r.vpath_chpos));
+  d["conversions_first"] = to_array(std::move(r.vpath_attr_convs_first));
+  d["value_first"] = to_array(std::move(r.vpath_attr_value_first));
+  d["conversions_last"] = to_array(std::move(r.vpath_attr_convs_last));
+  d["value_last"] = to_array(std::move(r.vpath_attr_value_last));
+  d["conversions_linear"] = to_array(std::move(r.vpath_attr_convs_linear));
+  d["value_linear"] = to_array(std::move(r.vpath_attr_value_linear));
   return d;
 }
 
 py::dict rules(const py::dict& src, double first_share, double last_share, Strings direct,
                bool log) {
   Input in = input_of(src);
-  Strings vchannels;
-  Reals pc, pv, lc, lv;
-  native(log, [&] {
-    int verbose = log ? 1 : 0;
-    rule_models_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_value, &in.vy,
-                    &in.vc, &in.vv, &in.row_sep, &in.cha_sep, &first_share, &last_share, &direct,
-                    &verbose, &vchannels, &pc, &pv, &lc, &lv);
-  });
+  RuleSettings set;
+  set.cha_sep = in.cha_sep;
+  set.first_share = first_share;
+  set.last_share = last_share;
+  set.direct_channels = std::move(direct);
+  set.verbose = log ? 1 : 0;
+  RuleResult r;
+  native(log, [&] { r = rule_run(in.source(), set); });
   py::dict d;
-  d["channels"] = vchannels;
-  d["position_conversions"] = to_array(std::move(pc));
-  d["position_value"] = to_array(std::move(pv));
-  d["lnd_conversions"] = to_array(std::move(lc));
-  d["lnd_value"] = to_array(std::move(lv));
+  d["channels"] = r.vchannels;
+  d["position_conversions"] = to_array(std::move(r.vposition_convs));
+  d["position_value"] = to_array(std::move(r.vposition_value));
+  d["lnd_conversions"] = to_array(std::move(r.vlnd_convs));
+  d["lnd_value"] = to_array(std::move(r.vlnd_value));
   return d;
 }
 
@@ -412,23 +398,20 @@ py::dict shapley(const py::dict& src, int simplified, int type_worth, bool log) 
 
 py::dict logistic(const py::dict& src, bool log) {
   Input in = input_of(src);
-  Strings vchannels;
-  Reals vindex, vattr_convs_loc;
+  LogisticSettings set;
+  set.cha_sep = in.cha_sep;
+  LogisticResult r;
+  native(log, [&] { r = logistic_run(in.source(), set); });
   TouchpointRows rows;
-  native(log, [&] {
-    in.load();
-    int flg_write_nulls = 0, flg_write_paths = 0;
-    std::string file_output;
-    logistic_regression_cpp(&in.vy, &in.vc, &in.vn, &in.vv, &in.cha_sep, &in.row_sep,
-                            &flg_write_nulls, &flg_write_paths, &file_output, &vindex, &vchannels,
-                            &rows.vpath_id, &rows.vpath_name, &rows.vpath_channel,
-                            &rows.vpath_chpos, &rows.vpath_attr_convs, &rows.vpath_attr_value,
-                            &vattr_convs_loc);
-  });
+  rows.vpath_id = std::move(r.vpath_id);
+  rows.vpath_channel = std::move(r.vpath_channel);
+  rows.vpath_chpos = std::move(r.vpath_chpos);
+  rows.vpath_attr_convs = std::move(r.vpath_attr_convs);
+  rows.vpath_attr_value = std::move(r.vpath_attr_value);
   py::dict d;
-  d["channels"] = vchannels;
-  d["weights"] = to_array(unmasked(std::move(vindex)));
-  d["conversions_loc"] = to_array(std::move(vattr_convs_loc));
+  d["channels"] = r.vchannels;
+  d["weights"] = to_array(unmasked(std::move(r.vindex)));
+  d["conversions_loc"] = to_array(std::move(r.vattr_convs_loc));
   d["touchpoints"] = touchpoints(std::move(rows));
   return d;
 }
@@ -549,41 +532,48 @@ py::dict additive_hazard(const py::object& paths, const py::object& days, const 
 py::dict choose_order(const py::dict& src, uli max_order, uli points, uli folds,
                       double test_share, uli seed, double tolerance, int flg_type, bool log) {
   Input in = input_of(src);
-  Reals vorder, vcurve, vbest;
-  native(log, [&] {
-    int verbose = log ? 1 : 0;
-    choose_order_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_null,
-                     &in.row_sep, &in.vy, &in.vc, &in.vn, &max_order, &in.cha_sep, &points, &folds,
-                     &test_share, &seed, &tolerance, &flg_type, &verbose, &vorder, &vcurve, &vbest);
-  });
+  OrderSettings set;
+  set.cha_sep = in.cha_sep;
+  set.max_order = max_order;
+  set.roc_npt = points;
+  set.nfold = folds;
+  set.perc_test = test_share;
+  set.seed = seed;
+  set.perc_tol = tolerance;
+  set.flg_type = flg_type;
+  set.verbose = log ? 1 : 0;
+  OrderResult r;
+  native(log, [&] { r = choose_order_run(in.source(), set); });
   py::dict d;
-  d["order"] = to_array(std::move(vorder));
-  d["area"] = to_array(std::move(vcurve));
-  d["best"] = vbest.empty() ? 0.0 : vbest[0];
+  d["order"] = to_array(std::move(r.vorder));
+  d["area"] = to_array(std::move(r.vcurve));
+  d["best"] = r.v_best_order.empty() ? 0.0 : r.v_best_order[0];
   return d;
 }
 
 py::dict nba_train(const py::dict& src, uli max_order, const py::dict& settings,
                    double min_sample, bool log) {
   Input in = input_of(src);
-  MarkovSettings set = markov_settings(settings);
-  double mean_index = 0;
-  Strings vchannels, from;
-  std::vector<uli> to;
-  Reals rate;
-  native(log, [&] {
-    int verbose = log ? 1 : 0;
-    next_best_action_train_cpp(&in.flg_file, &in.file, &in.var_path, &in.var_conv, &in.var_null,
-                               &in.vy, &in.vc, &in.vn, &in.row_sep, &in.cha_sep, &max_order,
-                               &set.nsim_start, &set.max_step, &set.ncore, &set.nfold, &set.seed,
-                               &set.conv_par, &set.rate_step_sim, &verbose, &min_sample,
-                               &mean_index, &vchannels, &from, &to, &rate);
-  });
+  const MarkovSettings m = markov_settings(settings);
+  NbaSettings set;
+  set.cha_sep = in.cha_sep;
+  set.max_order = max_order;
+  set.nsim_start = m.nsim_start;
+  set.max_step = m.max_step;
+  set.ncore = m.ncore;
+  set.nfold = m.nfold;
+  set.seed = m.seed;
+  set.conv_par = m.conv_par;
+  set.rate_step_sim = m.rate_step_sim;
+  set.min_sample_index = min_sample;
+  set.verbose = log ? 1 : 0;
+  NbaTable t;
+  native(log, [&] { t = nba_train_run(in.source(), set); });
   py::dict d;
-  d["channels"] = vchannels;
-  d["history"] = from;
-  d["next"] = to_array(std::move(to));
-  d["conversion_rate"] = to_array(std::move(rate));
+  d["channels"] = t.vchannels;
+  d["history"] = t.v_index_from;
+  d["next"] = to_array(std::move(t.v_index_to));
+  d["conversion_rate"] = to_array(std::move(t.v_index_value));
   return d;
 }
 

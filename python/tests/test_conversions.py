@@ -94,7 +94,7 @@ def test_refused_columns(match, cols):
 def test_refused_arguments(match, kw):
     with pytest.raises(ValueError, match=match):
         if kw is None:
-            touchlane.Logistic().fit(J)
+            touchlane.Logistic().fit(J, nulls=None)
         elif "models" in kw:
             touchlane.attribution(J, **kw)
         else:

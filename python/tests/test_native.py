@@ -10,7 +10,7 @@ import time
 import touchlane
 
 # A fit that would run for hours: the simulation never reaches the tolerance.
-LONG_FIT = ("touchlane.Markov(simulations=10**6, tolerance=1e-9, growth=1.01)"
+LONG_FIT = ("touchlane.Markov(method='simulation', simulations=10**6, tolerance=1e-9, growth=1.01)"
             ".fit(j, nulls='nulls')")
 
 
@@ -34,7 +34,7 @@ def test_other_threads_run_during_a_fit():
     try:
         t.start()
         before = len(ticks)
-        touchlane.Markov(simulations=200000, random_state=1).fit(j, nulls="nulls")
+        touchlane.Markov(method="simulation", simulations=200000, random_state=1).fit(j, nulls="nulls")
         during = len(ticks) - before
     finally:
         done.set()
@@ -66,6 +66,6 @@ def test_ctrl_c_interrupts_a_fit():
 
 def test_progress_goes_to_logging(caplog):
     with caplog.at_level("INFO", logger="touchlane"):
-        m = touchlane.Markov(simulations=20000, random_state=1).fit(touchlane.journeys_sample())
+        m = touchlane.Markov(method="simulation", simulations=20000, random_state=1).fit(touchlane.journeys_sample())
     assert any(r.getMessage().startswith("Number of simulations: ") for r in caplog.records)
     assert m.summary_["simulated_journeys"] >= 20000

@@ -61,6 +61,46 @@ CASES = {
                         lambda: touchlane.transform_paths(J, drop_unless_alone=["direct",
                                                                                 "organic"],
                                                           keep_last=1)),
+    # R's defaults: the columns "value" and "nulls" found, exact Markov
+    "defaults": ("attribution(journeys_sample(), seed = 4)",
+                 lambda: touchlane.attribution(J, random_state=4)),
+    "spend": ('attribution(journeys_sample(), models = c("first", "markov"), '
+              'spend = data.frame(channel = c("paid search", "display"), spend = c(4e4, 0)))',
+              lambda: touchlane.attribution(J, models=["first", "markov"], spend=pd.DataFrame(
+                  {"channel": ["paid search", "display"], "spend": [4e4, 0.0]}))),
+    "spend_unknown": ('attribution(journeys_sample(), models = "first", '
+                      'spend = data.frame(channel = "tv", spend = 1))',
+                      lambda: touchlane.attribution(J, models="first", spend=pd.DataFrame(
+                          {"channel": ["tv"], "spend": [1]}))),
+    "journey_level": ('attribution(journeys_sample(), models = c("first", "last", "linear", '
+                      '"position", "last_non_direct", "markov", "shapley"), level = "journey", '
+                      'direct_channels = "email")',
+                      lambda: touchlane.attribution(
+                          J, models=["first", "last", "linear", "position", "last_non_direct",
+                                     "markov", "shapley"], level="journey",
+                          direct_channels="email")),
+    "journey_decay": ('attribution(decay, models = "time_decay", level = "journey", '
+                      'half_life = 3)',
+                      lambda: touchlane.attribution(DECAY, models="time_decay", level="journey",
+                                                    half_life=3)),
+    "journey_refused": ('attribution(journeys_sample(), models = "logistic", level = "journey")',
+                        lambda: touchlane.attribution(J, models="logistic", level="journey")),
+    "remove_loops": ('attribution(journeys_sample(), models = c("last", "markov"), '
+                     'remove_loops = TRUE)',
+                     lambda: touchlane.attribution(J, models=["last", "markov"],
+                                                   remove_loops=True)),
+    "remove_loops_file": (f'attribution({SAMPLE_FILE}, models = "linear", remove_loops = TRUE)',
+                          lambda: touchlane.attribution(**FILE_ARGS, models="linear",
+                                                        remove_loops=True)),
+    "order_loops": ('choose_order(journeys_sample(), nulls = "nulls", max_order = 3, seed = 2, '
+                    'remove_loops = TRUE)$areas',
+                    lambda: touchlane.choose_order(J, nulls="nulls", max_order=3, random_state=2,
+                                                   remove_loops=True).areas),
+    "confint": ('confint(attribution(journeys_sample(), models = c("linear", "markov"), '
+                'bootstrap = 20, seed = 5), level = 0.5)',
+                lambda: touchlane.confint(touchlane.attribution(
+                    J, models=["linear", "markov"], bootstrap=20, random_state=5),
+                    level=0.5).reset_index(drop=True)),
 }
 for _id, (_expr, _) in CASES.items():
     r_case(_id, _expr)

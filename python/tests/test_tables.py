@@ -71,3 +71,18 @@ def test_model_objects():
         h.predict(J)
     assert h.to_frame("touchpoint").columns.tolist() == ["journey", "channel", "position",
                                                          "conversions", "value"]
+
+
+def test_seeds_from_a_generator_and_found_columns_are_reported(caplog):
+    d = J.rename(columns={"p": "path", "n": "conversions", "v": "value", "z": "nulls"})
+    with caplog.at_level("INFO", logger="touchlane"):
+        a = touchlane.attribution(d, models=["markov"], method="simulation", simulations=2000,
+                                  random_state=np.random.default_rng(7))
+    assert a.attrs["seed"] == np.random.default_rng(7).integers(1, 2 ** 31 - 1)
+    assert "Using the columns 'value' and 'nulls' of the journeys" in caplog.text
+    # the stored seed repeats the simulation; value=None leaves the column out
+    again = touchlane.attribution(d, models=["markov"], method="simulation", simulations=2000,
+                                  random_state=a.attrs["seed"], value=None)
+    assert np.array_equal(again["conversions"], a["conversions"]) and again["value"].isna().all()
+    m = touchlane.Markov(random_state=np.random.default_rng(7)).fit(d)
+    assert m.seed_ == a.attrs["seed"] and m.columns_["value"] == "value"

@@ -18,14 +18,14 @@ import os
 
 import pandas as pd
 
-from ._attribution import attribution, plot_attribution, wide
+from ._attribution import attribution, confint, plot_attribution, wide
 from .events import journeys_from_db, journeys_from_events, journeys_sql
 from .models import AdditiveHazard, Heuristic, Logistic, Markov, Probabilistic, Shapley
 from .transform import transform_paths
 from .tools import (NextBestAction, OrderChoice, budget_allocation, choose_order,
                     next_best_action, next_best_action_train)
 
-__all__ = ["attribution", "plot_attribution", "wide", "journeys_sample", "sample_file",
+__all__ = ["attribution", "confint", "plot_attribution", "wide", "journeys_sample", "sample_file",
            "Markov", "Shapley", "Logistic", "Heuristic", "Probabilistic", "AdditiveHazard",
            "choose_order", "next_best_action_train", "next_best_action", "NextBestAction",
            "OrderChoice",

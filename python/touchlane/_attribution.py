@@ -7,6 +7,7 @@ returns a DataFrame of channel, conversions and value (one row per channel).
 from __future__ import annotations
 
 import math
+import re
 import warnings
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence
 
@@ -14,7 +15,7 @@ import numpy as np
 import pandas as pd
 
 from . import _core
-from ._journeys import (_r_number, as_flag, as_kind, as_number, as_seed, as_threads,
+from ._journeys import (FOUND, _r_number, as_flag, as_kind, as_number, as_seed, as_threads,
                         as_whole, bad_rows, check_string, journey_args, native_src,
                         need_journeys, read_table)
 from ._log import verbose
@@ -158,7 +159,7 @@ def markov_settings(s: Dict[str, Any], seed: int, kind: int = 0, folds: int = 10
                     transition_matrix: int = 0, chain: bool = True) -> Dict[str, Any]:
     """The native Markov settings; `chain` applies the Markov model's own
     limits (order, simulations against folds and threads)."""
-    method = as_kind(s.get("method", "simulation"), ("simulation", "exact"), "method")
+    method = as_kind(s.get("method", "exact"), ("simulation", "exact"), "method")
     horizon = as_kind(s.get("horizon", "step_limit"), ("step_limit", "unlimited"), "horizon")
     order = as_whole(s.get("order", 1), "order", 1, MAX_ORDER if chain else 1e6)
     if chain:
@@ -312,10 +313,11 @@ BOOTSTRAP_MODELS = ("first", "last", "linear", "position", "last_non_direct", "s
 def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "linear", "markov",
                                                           "shapley", "logistic"),
                 *, file: Optional[str] = None, path: str = "path",
-                conversions: str = "conversions", value: Optional[str] = None,
-                nulls: Optional[str] = None, channel_sep: str = ">", field_sep: str = ";",
-                bootstrap: int = 0, level: float = 0.9, random_state: Any = None,
-                n_jobs: Optional[int] = None, **settings: Any) -> pd.DataFrame:
+                conversions: str = "conversions", value: Optional[str] = FOUND,
+                nulls: Optional[str] = FOUND, channel_sep: str = ">", field_sep: str = ";",
+                bootstrap: int = 0, level: Any = 0.9, random_state: Any = None,
+                n_jobs: Optional[int] = None, spend: Optional[pd.DataFrame] = None,
+                remove_loops: bool = False, **settings: Any) -> pd.DataFrame:
     """Credit per channel under several models, side by side.
 
     Runs every model of `models` on the same journeys and returns one tidy
@@ -337,18 +339,32 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
         streamed by the core.
     path, conversions, value, nulls : str
         Column names; `value` and `nulls` may be None ("logistic" needs
-        `nulls`).
+        `nulls`). Left out, they are the columns "value" and "nulls" when
+        the journeys have them (logged at INFO).
     channel_sep, field_sep : str
         Separator between the channels of a path and between the fields of
         a file line.
     bootstrap : int
         Bootstrap replicates (0: none); adds the columns `lower` and `upper`.
-    level : float
-        Coverage of the bootstrap intervals.
+    level : float or "journey"
+        Coverage of the bootstrap intervals; "journey" returns one row per
+        model and journey instead, with one column per channel holding the
+        journey's conversions as the model splits them over its touches
+        (for "first", "last", "linear", "position", "last_non_direct",
+        "time_decay", "markov" and "shapley").
     random_state : int, numpy.random.Generator or None
-        Seed of the simulating models and of the bootstrap.
+        Seed of the simulating models and of the bootstrap (a Generator
+        gives one draw; None a fresh one). The seed used is
+        ``table.attrs["seed"]``.
     n_jobs : int, optional
         Threads of the Markov simulation and of the bootstrap (-1: all).
+    spend : pandas.DataFrame, optional
+        Columns channel and spend (one row per channel, spend at least 0):
+        adds the columns spend, cost_per_conversion (spend / conversions)
+        and roas (value / spend), NaN where they are undefined.
+    remove_loops : bool
+        Merge repeated consecutive touches of a channel first (rows whose
+        paths become the same are added up).
     **settings
         Model settings: `order`, `simulations`, `method`, `horizon`,
         `max_steps` (markov), `simplified` (shapley), `position_shares`,
@@ -359,19 +375,30 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
     -------
     pandas.DataFrame
         Columns channel, model, conversions, value (NaN without a value
-        column), share, and lower / upper with `bootstrap`.
+        column), share, lower / upper with `bootstrap` (see `confint`),
+        and spend / cost_per_conversion / roas with `spend`.
 
     Examples
     --------
     >>> import touchlane
     >>> j = touchlane.journeys_sample()
-    >>> a = touchlane.attribution(j, models=["first", "linear"], value="value")
+    >>> a = touchlane.attribution(j, models=["first", "linear"], value="value",
+    ...                           random_state=1)
     >>> list(a.columns)
     ['channel', 'model', 'conversions', 'value', 'share']
     >>> a.groupby("model", sort=False)["share"].sum().round(6).tolist()
     [1.0, 1.0]
+    >>> a.attrs["seed"]
+    1
+    >>> s = pd.DataFrame({"channel": ["paid search"], "spend": [40000.0]})
+    >>> touchlane.attribution(j, models="first", spend=s).columns.tolist()[-3:]
+    ['spend', 'cost_per_conversion', 'roas']
     """
     as_whole(bootstrap, "bootstrap", 0, 1e6)
+    journey_level = isinstance(level, str)
+    if journey_level:
+        journey_level = as_kind(level, ("channel", "journey"), "level") == "journey"
+        level = 0.9
     if isinstance(models, str):
         models = [models]
     models = list(models) if models is not None else []
@@ -383,13 +410,17 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
         raise ValueError("`models`: unknown model " + ", ".join(f'"{m}"' for m in unknown)
                          + "; known models: " + ", ".join(f'"{m}"' for m in known))
     models = list(dict.fromkeys(models))
+    if journey_level:
+        check_journey_models(models)
     check_settings(settings, models, as_whole(bootstrap, "bootstrap", 0, 1e6) > 0)
-    j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep)
+    j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
+                     remove_loops=remove_loops)
+    spend_of = check_spend(spend)
     seed = as_seed(random_state)
     if n_jobs is not None or "threads" not in settings:
         settings["threads"] = as_threads(n_jobs)
     log = verbose()
-    has_value = value is not None
+    has_value = j["value"] is not None
     parts = []
     for m in models:
         r = MODELS[m](j, settings, seed, log)
@@ -416,7 +447,175 @@ def attribution(data: Any = None, models: Sequence[str] = ("first", "last", "lin
         out["share"] = np.where(tot > 0, out["conversions"].to_numpy() / tot, 0.0)
     if bootstrap > 0:
         out = attribution_intervals(out, j, models, settings, int(bootstrap), level, seed)
+    if spend_of is not None:
+        out = add_spend(out, spend_of)
+    if journey_level:
+        out = journey_credit(out, j, settings)
+    out.attrs["seed"] = seed
     return out
+
+
+def check_spend(spend: Any) -> Optional[Dict[str, float]]:
+    """spend = DataFrame(channel, spend): one row per channel, spend >= 0."""
+    if spend is None:
+        return None
+    if not isinstance(spend, pd.DataFrame) or not {"channel", "spend"} <= set(spend.columns):
+        raise ValueError("`spend` must be a data frame with columns channel and spend")
+    ch = spend["channel"]
+    sp = spend["spend"]
+    if not pd.api.types.is_numeric_dtype(sp.dtype) or pd.api.types.is_bool_dtype(sp.dtype):
+        raise ValueError(f"`spend`: column 'spend' must be numeric, not {sp.dtype}")
+    x = sp.to_numpy(dtype=np.float64, na_value=np.nan)
+    with np.errstate(invalid="ignore"):
+        bad = np.flatnonzero(ch.isna().to_numpy() | np.isnan(x) | (x < 0) | ~np.isfinite(x))
+    if len(bad):
+        raise ValueError(f"`spend`: {bad_rows(bad)} NA, negative or infinite")
+    names = ch.astype(str).tolist()
+    dup = pd.Series(names).duplicated().to_numpy()
+    if dup.any():
+        raise ValueError(f"`spend`: channel '{names[int(np.flatnonzero(dup)[0])]}' appears "
+                         "more than once")
+    return dict(zip(names, x.tolist()))
+
+
+def add_spend(out: pd.DataFrame, spend: Dict[str, float]) -> pd.DataFrame:
+    """spend, cost_per_conversion and roas of every model and channel."""
+    have = list(dict.fromkeys(out["channel"]))
+    unknown = [c for c in spend if c not in set(have)]
+    if unknown:
+        raise ValueError("`spend`: channel" + ("s" if len(unknown) > 1 else "") + " "
+                         + ", ".join(f"'{c}'" for c in unknown)
+                         + " not among the channels of the journeys: "
+                         + ", ".join(f"'{c}'" for c in have))
+    s = out["channel"].map(spend).to_numpy(dtype=np.float64, na_value=np.nan)
+    conv = out["conversions"].to_numpy(dtype=np.float64)
+    val = out["value"].to_numpy(dtype=np.float64)
+    out["spend"] = s
+    with np.errstate(invalid="ignore", divide="ignore"):
+        out["cost_per_conversion"] = np.where(~np.isnan(s) & (conv > 0), s / conv, np.nan)
+        out["roas"] = np.where(~np.isnan(s) & (s > 0), val / s, np.nan)
+    return out
+
+
+# The rule by which each model splits one journey's conversions over its
+# touches (None: the model has no journey-level credit).
+TOUCHES = {"first": "first", "last": "last", "linear": "linear", "position": "position",
+           "last_non_direct": "last_non_direct", "time_decay": "time_decay",
+           "markov": "weights", "shapley": "weights"}
+
+
+def check_journey_models(models: Sequence[str]) -> None:
+    none = [m for m in models if m not in TOUCHES]
+    if none:
+        raise ValueError('level = "journey": no journey-level credit for model'
+                         + ("s" if len(none) > 1 else "") + " "
+                         + ", ".join(f'"{m}"' for m in none)
+                         + '; it is available for "first", "last", "linear", "position", '
+                           '"last_non_direct", "time_decay", "markov" and "shapley"')
+
+
+_BLANKS = re.compile(r"^[ \t]+|[ \t]+$")
+_SPACES = re.compile(r" +")
+
+
+def journey_touches(paths: Sequence[str], channel_sep: str) -> pd.DataFrame:
+    """The touches of every path: journey index (from 0), channel (trimmed
+    as the native reader trims it), position from 1, touches of the journey
+    (n), touches of the same channel in the journey (m), distinct channels;
+    `keep` marks the non-empty pieces among all of them."""
+    ids, chans, keep = [], [], []
+    sep = channel_sep[0]
+    for i, p in enumerate(paths):
+        for piece in p.split(sep):
+            c = _SPACES.sub(" ", _BLANKS.sub("", piece))
+            keep.append(c != "")
+            if c:
+                ids.append(i)
+                chans.append(c)
+    t = pd.DataFrame({"id": np.asarray(ids, dtype=np.int64), "channel": chans})
+    g = t.groupby("id", sort=False)
+    t["pos"] = g.cumcount().to_numpy() + 1
+    t["n"] = g["channel"].transform("size").to_numpy()
+    t["m"] = t.groupby(["id", "channel"], sort=False)["channel"].transform("size").to_numpy()
+    t["distinct"] = (1.0 / t["m"]).groupby(t["id"]).transform("sum").to_numpy()
+    t.attrs["keep"] = np.asarray(keep, dtype=bool)
+    return t
+
+
+def touch_shares(rule: str, t: pd.DataFrame, j: Dict[str, Any], settings: Dict[str, Any],
+                 credit: Dict[str, float]) -> np.ndarray:
+    """Each touch's share of its journey's conversions under `rule`."""
+    pos, n, m = t["pos"].to_numpy(), t["n"].to_numpy(), t["m"].to_numpy()
+
+    def norm(w: np.ndarray) -> np.ndarray:
+        tot = pd.Series(w).groupby(t["id"].to_numpy()).transform("sum").to_numpy()
+        with np.errstate(invalid="ignore", divide="ignore"):
+            return np.where(tot > 0, w / tot, 1.0 / n)   # all weights 0: evenly
+
+    if rule == "first":
+        return (pos == 1).astype(float)
+    if rule == "last":
+        return (pos == n).astype(float)
+    if rule == "linear":
+        return 1.0 / (t["distinct"].to_numpy() * m)   # equal per distinct channel
+    if rule == "position":
+        f, l = position_shares(settings.get("position_shares", {"first": 0.4, "last": 0.4}))
+        two = np.where(pos == 1, f / (f + l), l / (f + l)) if f + l > 0 else 0.5
+        mid = (1 - f - l) / np.maximum(n - 2, 1)
+        return np.where(n == 1, 1.0, np.where(n == 2, two, np.where(
+            pos == 1, f, np.where(pos == n, l, mid))))
+    if rule == "last_non_direct":
+        direct = {_SPACES.sub(" ", c.strip())
+                  for c in direct_channels(settings.get("direct_channels", "direct"))}
+        nd = np.where(t["channel"].isin(direct).to_numpy(), 0, pos)
+        at = pd.Series(nd).groupby(t["id"].to_numpy()).transform("max").to_numpy()
+        return (pos == np.where(at == 0, n, at)).astype(float)   # all direct: the last
+    if rule == "time_decay":
+        h = settings.get("half_life", 7)
+        ok = isinstance(h, (int, float, np.number)) and not isinstance(h, bool)
+        if not ok or not math.isfinite(float(h)) or float(h) <= 0:
+            raise ValueError("half_life must be a positive number of days")
+        name = settings.get("days", "days")
+        text = days_column(j, name, "time_decay")
+        keep = t.attrs["keep"]
+        pieces = [x for d in text for x in str(d).split(j["channel_sep"][0])]
+        days = pd.to_numeric(pd.Series(pieces, dtype=object), errors="coerce").to_numpy(float)
+        if len(days) != len(keep) and len(days) == len(t):
+            keep = np.ones(len(days), dtype=bool)
+        if len(days) != len(keep) or np.isnan(days[keep]).any():
+            raise ValueError(f'column "{name}" (days): its days do not match the touches of '
+                             "the paths")
+        days = days[keep]
+        nearest = pd.Series(days).groupby(t["id"].to_numpy()).transform("min").to_numpy()
+        return norm(2.0 ** (-(days - nearest) / float(h)))
+    # weights: each distinct channel once, by its share of the model's credit
+    c = t["channel"].map(credit).to_numpy(dtype=np.float64, na_value=np.nan)
+    return norm(np.maximum(0.0, c) / m)
+
+
+def journey_credit(out: pd.DataFrame, j: Dict[str, Any], settings: Dict[str, Any]) -> pd.DataFrame:
+    """One row per model and journey, one column per channel: the journey's
+    conversions as each model splits them over its touches."""
+    paths, conv, _ = journey_vectors(j)
+    paths = [str(p) for p in paths]
+    conv = np.asarray(conv, dtype=np.float64)
+    t = journey_touches(paths, j["channel_sep"])
+    table_chans = [c for c in dict.fromkeys(out["channel"]) if c != "(unknown)"]
+    chans = list(dict.fromkeys(table_chans + t["channel"].tolist()))
+    col = {c: k for k, c in enumerate(chans)}
+    ids = t["id"].to_numpy()
+    cells = ids * len(chans) + t["channel"].map(col).to_numpy()
+    parts = []
+    for model in dict.fromkeys(out["model"]):
+        rows = out[out["model"] == model]
+        credit = dict(zip(rows["channel"], rows["conversions"].astype(float)))
+        share = touch_shares(TOUCHES[model], t, j, settings, credit)
+        mat = np.bincount(cells, weights=share * conv[ids], minlength=len(paths) * len(chans))
+        mat = mat.reshape(len(paths), len(chans))
+        part = pd.DataFrame({"model": model, "path": paths, "conversions": conv})
+        part = pd.concat([part, pd.DataFrame(mat, columns=chans)], axis=1)
+        parts.append(part)
+    return pd.concat(parts, ignore_index=True)
 
 
 def check_settings(settings: Mapping[str, Any], models: Sequence[str], bootstrap: bool) -> None:
@@ -442,8 +641,7 @@ def bootstrap_settings(s: Dict[str, Any]) -> Dict[str, Any]:
         n["direct_channels"] = direct_channels(s["direct_channels"])
     if "simplified" in s:
         n["simplified"] = as_flag(s["simplified"], "simplified")
-    if "method" in s:
-        n["exact"] = int(as_kind(s["method"], ("simulation", "exact"), "method") == "exact")
+    n["exact"] = int(as_kind(s.get("method", "exact"), ("simulation", "exact"), "method") == "exact")
     if "horizon" in s:
         n["unlimited"] = int(as_kind(s["horizon"], ("step_limit", "unlimited"), "horizon")
                              == "unlimited")
@@ -466,6 +664,7 @@ def attribution_intervals(out: pd.DataFrame, j: Dict[str, Any], models: List[str
     native = bootstrap_settings(settings)
     out["lower"] = np.nan
     out["upper"] = np.nan
+    reps = np.full((len(out), nrep), np.nan)
     probs = [(1 - level) / 2, (1 + level) / 2]
     for m in models:
         if m not in BOOTSTRAP_MODELS:
@@ -481,7 +680,72 @@ def attribution_intervals(out: pd.DataFrame, j: Dict[str, Any], models: List[str
         at = [pos.get(c) for c in out["channel"].to_numpy()[rows]]
         out.loc[out.index[rows], "lower"] = [0.0 if a is None else q[0, a] for a in at]
         out.loc[out.index[rows], "upper"] = [0.0 if a is None else q[1, a] for a in at]
+        reps[rows] = np.array([np.zeros(nrep) if a is None else r["reps"][:, a] for a in at])
+    out.attrs["replicates"] = Replicates(reps, level)
     return out
+
+
+class Replicates:
+    """The bootstrap replicates of an attribution table (one row per table
+    row), kept in ``table.attrs["replicates"]`` for `confint`. Compared by
+    identity, so pandas can carry it through copies and concatenation."""
+
+    def __init__(self, reps: np.ndarray, level: float) -> None:
+        self.reps = reps
+        self.level = level
+
+    def __repr__(self) -> str:
+        return f"<{self.reps.shape[1]} bootstrap replicates, level {self.level}>"
+
+
+def confint(table: pd.DataFrame, parm: Any = None, level: Optional[float] = None) -> pd.DataFrame:
+    """Bootstrap intervals of an attribution table, at any level.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A result of `attribution` with `bootstrap`.
+    parm : str or sequence of str, optional
+        Rows ("model: channel") or models to keep; all when None.
+    level : float, optional
+        Coverage; None gives the table's own lower and upper.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed by "model: channel"; columns lower and upper, or the
+        percentages of the quantiles (as "5 %", "95 %") at another level.
+
+    Examples
+    --------
+    >>> import touchlane
+    >>> a = touchlane.attribution(touchlane.journeys_sample(), models="first",
+    ...                           bootstrap=20, random_state=1)
+    >>> touchlane.confint(a, level=0.5).columns.tolist()
+    ['25 %', '75 %']
+    """
+    names = (table["model"].astype(str) + ": " + table["channel"].astype(str)).to_numpy()
+    rep = table.attrs.get("replicates")
+    if level is None and {"lower", "upper"} <= set(table.columns):
+        q = pd.DataFrame({"lower": table["lower"].to_numpy(float),
+                          "upper": table["upper"].to_numpy(float)}, index=names)
+    else:
+        if not isinstance(rep, Replicates) or rep.reps.shape[0] != len(table):
+            raise ValueError("the attribution has no intervals: run attribution() with "
+                             "bootstrap = R replicates")
+        level = rep.level if level is None else as_number(level, "level", 0, 1)
+        if level <= 0 or level >= 1:
+            raise ValueError("`level` must be a number between 0 and 1")
+        probs = [(1 - level) / 2, (1 + level) / 2]
+        q = np.full((len(table), 2), np.nan)
+        ok = ~np.isnan(rep.reps).any(axis=1)
+        if ok.any():
+            q[ok] = np.quantile(rep.reps[ok], probs, axis=1).T
+        q = pd.DataFrame(q, index=names, columns=[f"{100 * p:.3g} %" for p in probs])
+    if parm is not None:
+        parm = [parm] if isinstance(parm, str) else list(parm)
+        q = q[np.isin(names, parm) | table["model"].isin(parm).to_numpy()]
+    return q
 
 
 def plot_attribution(table: pd.DataFrame, what: str = "conversions", ax: Any = None) -> Any:
@@ -549,7 +813,7 @@ def wide(table: pd.DataFrame) -> pd.DataFrame:
     >>> import touchlane
     >>> a = touchlane.attribution(touchlane.journeys_sample(), models=["first", "last"])
     >>> list(touchlane.wide(a).columns)
-    ['channel', 'first', 'last']
+    ['channel', 'first', 'last', 'value_first', 'value_last']
     """
     models = list(dict.fromkeys(table["model"]))
     out = pd.DataFrame({"channel": list(dict.fromkeys(table["channel"]))})

@@ -12,6 +12,7 @@ import numpy as np
 import pandas as pd
 
 from . import _core
+from ._log import logger
 
 # Largest count the core holds (unsigned 64 bits).
 _MAX_COUNT = 2.0 ** 64
@@ -227,13 +228,72 @@ def _series(data: Mapping[str, Any], col: str) -> pd.Series:
     return x if isinstance(x, pd.Series) else pd.Series(x)
 
 
+class _FoundColumn:
+    """Default of `value` and `nulls`: the column of that name when the
+    journeys have one, else none."""
+
+    def __repr__(self) -> str:
+        return "FOUND"
+
+    def __reduce__(self) -> str:
+        return "FOUND"
+
+
+FOUND: Any = _FoundColumn()
+
+
+def _header_names(data: Any, file: Any, field_sep: Any) -> list:
+    if file is not None and data is None:
+        try:
+            with open(os.path.expanduser(os.fspath(file)), "r", encoding="utf-8",
+                      errors="replace", newline="") as fh:
+                header = fh.readline()
+            return [f.strip() for f in header.rstrip("\n").rstrip("\r").split(field_sep[0])]
+        except (OSError, TypeError, IndexError):
+            return []
+    try:
+        return [str(n) for n in _columns(data).keys()] if data is not None else []
+    except (ValueError, TypeError, AttributeError):
+        return []
+
+
+def found_columns(data: Any, file: Any, field_sep: Any, value: Any, nulls: Any) -> tuple:
+    """`value` / `nulls` left at FOUND name the columns "value" / "nulls"
+    when the journeys have them (the sample and the tables built from
+    events do; leaving them out would change the results without a word),
+    else None; the columns taken are logged."""
+    if value is not FOUND and nulls is not FOUND:
+        return value, nulls
+    have = _header_names(data, file, field_sep)
+    used = []
+    if value is FOUND:
+        value = "value" if "value" in have else None
+        if value:
+            used.append("value")
+    if nulls is FOUND:
+        nulls = "nulls" if "nulls" in have else None
+        if nulls:
+            used.append("nulls")
+    if used:
+        logger.info("Using the column%s %s of the journeys (%s leaves %s out)",
+                    "s" if len(used) > 1 else "", " and ".join(f"'{u}'" for u in used),
+                    ", ".join(f"{u}=None" for u in used), "them" if len(used) > 1 else "it")
+    return value, nulls
+
+
 def journey_args(data: Any, file: Optional[str], path: str, conversions: str,
                  value: Optional[str], nulls: Optional[str], channel_sep: str = ">",
                  field_sep: str = ";", need_nulls: Any = False,
-                 counts: bool = True) -> Dict[str, Any]:
+                 counts: bool = True, remove_loops: Any = False) -> Dict[str, Any]:
     """The checked journey arguments: a dict the native calls take (column
     names, separators, file or converted columns) plus `source` (the data
     as given, for models that read more columns)."""
+    value, nulls = found_columns(data, file, field_sep, value, nulls)
+    if as_flag(remove_loops, "remove_loops") == 1:
+        j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
+                         need_nulls, counts)
+        return journey_args(merged_loops(j), None, path, conversions, value, nulls,
+                            channel_sep, field_sep, need_nulls, counts)
     check_string(path, "path")
     check_string(conversions, "conversions")
     check_string(value, "value", null_ok=True)
@@ -314,6 +374,27 @@ def native_src(j: Mapping[str, Any]) -> Dict[str, Any]:
         out["vc"] = np.zeros(len(out["vy"][0]) if isinstance(out["vy"], tuple) else len(out["vy"]),
                              dtype=np.uint64)
     return out
+
+
+def merged_loops(j: Dict[str, Any]) -> pd.DataFrame:
+    """The checked journeys with repeated consecutive touches of a channel
+    merged and the rows whose paths become the same added up."""
+    from .transform import transform_paths
+
+    names = [c for c in (j["path"], j["conversions"], j["value"], j["nulls"]) if c is not None]
+    if j["file"] is not None:
+        d = read_table(j["file"], j["field_sep"])[names]
+        for c in names[1:]:
+            d[c] = pd.to_numeric(d[c], errors="raise")
+    else:
+        paths = j["vy"]
+        if isinstance(paths, tuple):
+            paths = np.asarray(paths[1], dtype=object)[paths[0]]
+        d = pd.DataFrame({j["path"]: np.asarray(paths, dtype=object)})
+        for c, k in zip((j["conversions"], j["value"], j["nulls"]), ("vc", "vv", "vn")):
+            if c is not None and j[k] is not None:
+                d[c] = np.asarray(j[k], dtype=np.float64)
+    return transform_paths(d, remove_loops=True, path=j["path"], channel_sep=j["channel_sep"])
 
 
 def read_table(file: str, field_sep: str) -> pd.DataFrame:

@@ -13,7 +13,7 @@ import pandas as pd
 from . import _core
 from ._attribution import (MODELS, additive_hazard_native, direct_channels, markov_settings,
                            per_channel, position_shares, shapley_native)
-from ._journeys import (as_flag, as_kind, as_seed, as_threads, bad_rows, journey_args,
+from ._journeys import (FOUND, as_flag, as_kind, as_seed, as_threads, bad_rows, journey_args,
                         native_src, need_journeys)
 from ._log import verbose
 
@@ -75,10 +75,10 @@ class JourneyModel:
     # ---- fitting ----
     def _journeys(self, data: Any, file: Optional[str], path: str, conversions: str,
                   value: Optional[str], nulls: Optional[str], channel_sep: str, field_sep: str,
-                  need_nulls: Any = False) -> Dict[str, Any]:
+                  need_nulls: Any = False, remove_loops: Any = False) -> Dict[str, Any]:
         j = journey_args(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                         need_nulls=need_nulls)
-        self.columns_ = dict(path=path, conversions=conversions, value=value, nulls=nulls,
+                         need_nulls=need_nulls, remove_loops=remove_loops)
+        self.columns_ = dict(path=path, conversions=conversions, value=j["value"], nulls=j["nulls"],
                              channel_sep=channel_sep, field_sep=field_sep)
         self.touchpoints_: Optional[pd.DataFrame] = None
         self.weights_: Optional[pd.Series] = None
@@ -219,7 +219,7 @@ class Markov(JourneyModel):
 
     _name = "markov"
 
-    def __init__(self, order: int = 1, method: str = "simulation", horizon: str = "step_limit",
+    def __init__(self, order: int = 1, method: str = "exact", horizon: str = "step_limit",
                  kind: str = "removal", simulations: int = 100000, max_steps: int = 0,
                  folds: int = 10, tolerance: float = 0.05, growth: float = 1.5,
                  n_jobs: Optional[int] = None, random_state: Any = None) -> None:
@@ -236,22 +236,25 @@ class Markov(JourneyModel):
         self.random_state = random_state
 
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
-            conversions: str = "conversions", value: Optional[str] = None,
-            nulls: Optional[str] = None, channel_sep: str = ">",
-            field_sep: str = ";") -> "Markov":
-        """Fits the model on journeys (a DataFrame, or a file streamed)."""
+            conversions: str = "conversions", value: Optional[str] = FOUND,
+            nulls: Optional[str] = FOUND, channel_sep: str = ">",
+            field_sep: str = ";", remove_loops: bool = False) -> "Markov":
+        """Fits the model on journeys (a DataFrame, or a file streamed);
+        `remove_loops` merges repeated consecutive touches of a channel."""
         kind = as_kind(self.kind, tuple(INDEX_KINDS), "kind")
         j = self._journeys(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                           need_nulls=f'kind = "{kind}"' if kind != "removal" else False)
+                           need_nulls=f'kind = "{kind}"' if kind != "removal" else False,
+                           remove_loops=remove_loops)
+        self.seed_ = as_seed(self.random_state)
         s = markov_settings(dict(order=self.order, simulations=self.simulations,
                                  max_steps=self.max_steps, threads=as_threads(self.n_jobs),
                                  method=self.method, horizon=self.horizon),
-                            as_seed(self.random_state), kind=INDEX_KINDS[kind], folds=self.folds,
+                            self.seed_, kind=INDEX_KINDS[kind], folds=self.folds,
                             tolerance=self.tolerance, growth=self.growth, transition_matrix=1)
         need_journeys(j, "the Markov model")
         r = _core.markov(native_src(j), s, verbose())
         chans = list(r["channels"])
-        has_value = value is not None
+        has_value = j["value"] is not None
         if kind == "removal":
             self.channels_ = channel_table(chans, r["conversions"],
                                            r["value"] if has_value else None)
@@ -317,8 +320,8 @@ class Shapley(JourneyModel):
         self.simplified = simplified
 
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
-            conversions: str = "conversions", value: Optional[str] = None,
-            nulls: Optional[str] = None, channel_sep: str = ">",
+            conversions: str = "conversions", value: Optional[str] = FOUND,
+            nulls: Optional[str] = FOUND, channel_sep: str = ">",
             field_sep: str = ";") -> "Shapley":
         """Fits the model on journeys (a DataFrame, or a file streamed)."""
         kind = as_kind(self.kind, ("totals",) + tuple(INDEX_KINDS)[1:], "kind")
@@ -328,7 +331,7 @@ class Shapley(JourneyModel):
         code = 0 if kind == "totals" else INDEX_KINDS[kind]
         r = shapley_native(j, simplified, code, verbose())
         chans = list(r["channels"])
-        has_value = value is not None
+        has_value = j["value"] is not None
         if kind == "totals":
             self.channels_ = channel_table(chans, r["conversions"],
                                            r["value"] if has_value else None)
@@ -360,15 +363,15 @@ class Logistic(JourneyModel):
         pass
 
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
-            conversions: str = "conversions", value: Optional[str] = None,
-            nulls: Optional[str] = None, channel_sep: str = ">",
-            field_sep: str = ";") -> "Logistic":
+            conversions: str = "conversions", value: Optional[str] = FOUND,
+            nulls: Optional[str] = FOUND, channel_sep: str = ">",
+            field_sep: str = ";", remove_loops: bool = False) -> "Logistic":
         """Fits the model on journeys (a DataFrame, or a file read in full)."""
         j = self._journeys(data, file, path, conversions, value, nulls, channel_sep, field_sep,
-                           need_nulls="logistic regression")
+                           need_nulls="logistic regression", remove_loops=remove_loops)
         r = _core.logistic(native_src(j), verbose())
         chans = list(r["channels"])
-        has_value = value is not None
+        has_value = j["value"] is not None
         self.touchpoints_ = touchpoint_table(r["touchpoints"], has_value)
         self.channels_ = channel_table(
             chans, r["conversions_loc"],
@@ -408,7 +411,7 @@ class Probabilistic(JourneyModel):
         pass
 
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
-            conversions: str = "conversions", value: Optional[str] = None,
+            conversions: str = "conversions", value: Optional[str] = FOUND,
             nulls: Optional[str] = "nulls", channel_sep: str = ">",
             field_sep: str = ";") -> "Probabilistic":
         """Fits the model on journeys (a DataFrame, or a file streamed)."""
@@ -417,7 +420,7 @@ class Probabilistic(JourneyModel):
         r = _core.probabilistic(native_src(j), verbose())
         chans = [str(c) for c in r["channels"]]
         self.channels_ = channel_table(chans, r["conversions"],
-                                       r["value"] if value is not None else None)
+                                       r["value"] if j["value"] is not None else None)
         self.rates_ = pd.DataFrame({"channel": chans, "rate": r["rate"],
                                     "contribution": r["contribution"]})
         names = np.asarray(chans, dtype=object)
@@ -458,7 +461,7 @@ class AdditiveHazard(JourneyModel):
         self.days = days
 
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
-            conversions: str = "conversions", value: Optional[str] = None,
+            conversions: str = "conversions", value: Optional[str] = FOUND,
             channel_sep: str = ">", field_sep: str = ";") -> "AdditiveHazard":
         """Fits the model on journeys with a days column (a DataFrame, or a
         file read in full)."""
@@ -466,7 +469,7 @@ class AdditiveHazard(JourneyModel):
         r = additive_hazard_native(j, self.days, verbose())
         chans = [str(c) for c in r["channels"]]
         self.channels_ = channel_table(chans, r["conversions"],
-                                       r["value"] if value is not None else None)
+                                       r["value"] if j["value"] is not None else None)
         self.decay_ = pd.DataFrame({"channel": chans, "rate": r["rate"],
                                     "mean_days": r["mean_days"]})
         return self
@@ -500,12 +503,14 @@ class Heuristic(JourneyModel):
         self.days = days
 
     def fit(self, data: Any = None, *, file: Optional[str] = None, path: str = "path",
-            conversions: str = "conversions", value: Optional[str] = None,
-            channel_sep: str = ">", field_sep: str = ";") -> "Heuristic":
+            conversions: str = "conversions", value: Optional[str] = FOUND,
+            channel_sep: str = ">", field_sep: str = ";",
+            remove_loops: bool = False) -> "Heuristic":
         """Fits the rule on journeys (a DataFrame, or a file streamed)."""
         rule = as_kind(self.rule, HEURISTIC_RULES, "rule")
-        j = self._journeys(data, file, path, conversions, value, None, channel_sep, field_sep)
-        has_value = value is not None
+        j = self._journeys(data, file, path, conversions, value, None, channel_sep, field_sep,
+                           remove_loops=remove_loops)
+        has_value = j["value"] is not None
         if rule in ("first", "last", "linear"):
             r = _core.heuristic(native_src(j), verbose())
             tp = dict(journey=r["journey"], channel=r["channel"], position=r["position"],

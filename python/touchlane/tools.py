@@ -30,7 +30,7 @@ def choose_order(data: Any = None, *, file: Optional[str] = None, path: str = "p
                  channel_sep: str = ">", field_sep: str = ";", max_order: int = 10,
                  curve: str = "roc", points: int = 100, folds: int = 10,
                  test_share: float = 0.3, tolerance: float = 0.05,
-                 random_state: Any = None) -> OrderChoice:
+                 random_state: Any = None, remove_loops: bool = False) -> OrderChoice:
     """Chooses the order of the Markov model by repeated random hold-out.
 
     For each order 1 .. `max_order` the training conversion rate of a
@@ -55,7 +55,7 @@ def choose_order(data: Any = None, *, file: Optional[str] = None, path: str = "p
     """
     curve = as_kind(curve, ("roc", "precision_recall"), "curve")
     j = journey_args(data, file, path, conversions, None, nulls, channel_sep, field_sep,
-                     need_nulls="choosing the order")
+                     need_nulls="choosing the order", remove_loops=remove_loops)
     r = _core.choose_order(native_src(j), as_whole(max_order, "max_order", 1, 1000),
                            as_whole(points, "points", 1, 1e6), as_whole(folds, "folds", 1, 1e6),
                            as_number(test_share, "test_share", 0, 1), as_seed(random_state),
@@ -86,8 +86,8 @@ def next_best_action_train(data: Any = None, *, file: Optional[str] = None, path
                            channel_sep: str = ">", field_sep: str = ";", max_order: int = 3,
                            simulations: int = 100000, max_steps: int = 0, folds: int = 10,
                            tolerance: float = 0.05, growth: float = 1.5, min_sample: float = 1,
-                           n_jobs: Optional[int] = None,
-                           random_state: Any = None) -> NextBestAction:
+                           n_jobs: Optional[int] = None, random_state: Any = None,
+                           remove_loops: bool = False) -> NextBestAction:
     """Trains a next-best-action table.
 
     For every order k from 2 to `max_order` and every window of k
@@ -105,7 +105,8 @@ def next_best_action_train(data: Any = None, *, file: Optional[str] = None, path
     >>> nba.suggest(["social > email", "paid search"])["next"].str.len().gt(0).all()
     True
     """
-    j = journey_args(data, file, path, conversions, None, nulls, channel_sep, field_sep)
+    j = journey_args(data, file, path, conversions, None, nulls, channel_sep, field_sep,
+                     remove_loops=remove_loops)
     s = markov_settings(dict(simulations=simulations, max_steps=max_steps,
                              threads=as_threads(n_jobs)), as_seed(random_state), folds=folds,
                         tolerance=tolerance, growth=growth, chain=False)
