@@ -32,7 +32,17 @@ ensure_deps() {
   fi
 }
 
+# R's own compiles go through ccache when it is there, so the install, the
+# vignette build and the check's install compile each source once.
+use_ccache_for_r() {
+  command -v ccache > /dev/null || return 0
+  mkdir -p "$ROOT/build"
+  printf 'CXX17 = ccache g++\nCXX = ccache g++\nCC = ccache gcc\n' > "$ROOT/build/ccache-makevars"
+  export R_MAKEVARS_USER="$ROOT/build/ccache-makevars"
+}
+
 install_pkg() {
+  use_ccache_for_r
   mkdir -p "$LIB"
   R CMD INSTALL --preclean --no-test-load -l "$LIB" . > "$ROOT/.rlib/install.log" 2>&1 || {
     cat "$ROOT/.rlib/install.log"; echo "R CMD INSTALL failed"; exit 1; }
