@@ -153,8 +153,9 @@ TEST(Logistic, FitInformationOfASaturatedDesign) {
 }
 
 TEST(Logistic, CollinearDesignHasNoCovariance) {
-  // Single-touch journeys only: the touch counts add up to the constant.
-  const LogisticFitInfo f = fit_info({"A", "B", "A > B"}, {1, 2, 0}, {3, 2, 0});
+  // Single-touch journeys only: the touch counts add up to the constant
+  // (A > B has no journeys; the empty path is no observation).
+  const LogisticFitInfo f = fit_info({"A", "B", "A > B", ""}, {1, 2, 0, 4}, {3, 2, 0, 1});
   EXPECT_EQ(f.vcov.n_rows, 3u);
   EXPECT_TRUE(f.vcov.has_nan());
   EXPECT_NEAR(f.loglik, std::log(0.25) + 3 * std::log(0.75) + 4 * std::log(0.5), 1e-6);
