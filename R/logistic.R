@@ -44,9 +44,11 @@ logistic_regression <- function(data = NULL, file = NULL, path = "path",
                        if (has_value && !is.null(tp))
                            per_channel(tp$channel, tp$value, r$vchannels))
   w <- weights_from_native(r$vchannels, r$vindex)
+  fit <- regression_fit(r)
   new_touchlane_model("logistic", channels = tab, touchpoints = tp, weights = w,
                       details = list(label = "index exp(b0 + b_channel)",
-                                     file_output = file_output, fit = regression_fit(r)),
+                                     file_output = file_output, fit = fit,
+                                     summary = regression_summary(fit)),
                       native = r, call = match.call(), j = j)
 }
 
@@ -80,6 +82,18 @@ regression_fit <- function(r) {
   dimnames(v) <- list(nm, nm)
   list(coefficients = setNames(r$coefficients, nm), vcov = v, loglik = r$loglik,
        nobs = r$nobs, gradient_norm = r$gradient_norm, iterations = r$iterations)
+}
+
+# What summary() and glance() show of the fit: Wald tests of the
+# coefficients, the log-likelihood, the journeys fitted.
+regression_summary <- function(fit) {
+  b <- fit$coefficients
+  se <- sqrt(diag(fit$vcov))
+  list(Coefficients = data.frame(term = names(b), estimate = unname(b), std.error = unname(se),
+                                 p.value = unname(2 * stats::pnorm(-abs(b / se))),
+                                 stringsAsFactors = FALSE),
+       `Log-likelihood` = fit$loglik, `Journeys fitted` = fit$nobs,
+       `Gradient norm at stop` = fit$gradient_norm)
 }
 
 logistic_fit_of <- function(object) {

@@ -75,3 +75,14 @@ test_that("confint refuses what it cannot answer", {
   lr$details$fit <- NULL
   expect_error(vcov(lr), "carries no regression fit")
 })
+
+test_that("summary and glance carry the fit", {
+  lr <- logistic_regression(data.frame(path = c("a > b", "b", "a", "b > b"), conversions = c(3, 1, 2, 2),
+                                       nulls = c(2, 4, 3, 3)), nulls = "nulls")
+  s <- summary(lr)$summary
+  expect_equal(s$Coefficients$std.error, unname(sqrt(diag(vcov(lr)))))
+  expect_identical(s$Coefficients$term, c("(constant)", "a", "b"))
+  g <- glance(lr)
+  expect_equal(c(g$log_likelihood, g$journeys_fitted), c(as.numeric(logLik(lr)), nobs(lr)))
+  expect_output(print(summary(lr)), "Log-likelihood")
+})
