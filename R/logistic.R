@@ -56,11 +56,16 @@ logistic_native <- function(j, file_output = NULL, write_nulls = FALSE, write_pa
                             verbose = FALSE, fit = FALSE) {
   out <- as_output(file_output)
   wp <- as_flag(write_paths, "write_paths")
-  entry <- if (fit) "logistic_regression_fit_R" else "logistic_regression_R"
-  quietly(.Call(entry, j$data, j$path, j$conversions, j$value, j$nulls,
-                j$field_sep, j$channel_sep, as_flag(write_nulls, "write_nulls"),
-                wp, out, as_flag(verbose, "verbose"),
-                PACKAGE = "Touchlane"), verbose)
+  wn <- as_flag(write_nulls, "write_nulls")
+  vb <- as_flag(verbose, "verbose")
+  # literal names: R CMD check verifies each .Call against the registration
+  quietly(if (fit)
+            .Call("logistic_regression_fit_R", j$data, j$path, j$conversions, j$value, j$nulls,
+                  j$field_sep, j$channel_sep, wn, wp, out, vb, PACKAGE = "Touchlane")
+          else
+            .Call("logistic_regression_R", j$data, j$path, j$conversions, j$value, j$nulls,
+                  j$field_sep, j$channel_sep, wn, wp, out, vb, PACKAGE = "Touchlane"),
+          verbose)
 }
 
 attr_model_logistic <- function(j, ..., seed = NULL, verbose = FALSE) {
