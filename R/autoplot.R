@@ -63,12 +63,15 @@ need_ggplot2 <- function() {
 #' bars when the table has `lower` and `upper`), the model objects (bars per
 #' channel; `what = "weights"` draws the model's weights, for the Markov
 #' model its removal effects or indices), the Markov order choice of [choose_order()] and the
-#' model comparisons of [compare_models_mta()]. Every model keeps its colour
+#' model comparisons of [compare_models_mta()], and the budget allocation of
+#' [budget_allocation()] (current and suggested budget side by side per
+#' channel, the same colours as its `plot()`). Every model keeps its colour
 #' of [model_colours()]. The result is a ggplot object, to be printed or
 #' changed with `+`.
 #'
 #' @param object A result of [attribution()], a model function,
-#'   [choose_order()] or [compare_models_mta()] / [compare_models_mta_mmm()].
+#'   [choose_order()], [compare_models_mta()] / [compare_models_mta_mmm()] or
+#'   [budget_allocation()].
 #' @param what For the attribution table: `"conversions"`, `"value"`,
 #'   `"share"`, or with `spend` `"cost_per_conversion"` and `"roas"`; for a
 #'   model also `"weights"`.
@@ -174,6 +177,25 @@ autoplot.touchlane_comparison <- function(object, ...) {
     ggplot2::scale_fill_manual(values = model_colours(models)) +
     ggplot2::labs(x = NULL, y = "simulated conversion rate (%)",
                   title = "Conversion rate under each model's advice") +
+    ggplot2::theme_minimal() +
+    ggplot2::theme(axis.text.x = ggplot2::element_text(angle = 45, hjust = 1))
+}
+
+#' @rdname autoplot.touchlane
+#' @exportS3Method ggplot2::autoplot
+autoplot.touchlane_budget <- function(object, ...) {
+  need_ggplot2()
+  x <- as.data.frame(unclass(object), stringsAsFactors = FALSE)
+  kinds <- c("current", "suggested")
+  d <- data.frame(channel = factor(rep(x$channel, 2), unique(x$channel)),
+                  budget = factor(rep(kinds, each = nrow(x)), kinds),
+                  amount = c(x$current, x$budget))
+  ggplot2::ggplot(d, ggplot2::aes(x = .data$channel, y = .data$amount, fill = .data$budget)) +
+    ggplot2::geom_col(position = ggplot2::position_dodge(width = 0.85), width = 0.8) +
+    ggplot2::scale_fill_manual(values = c(current = "grey70", suggested = "steelblue"), name = NULL) +
+    ggplot2::scale_y_continuous(labels = function(v) format(v, big.mark = ",", scientific = FALSE,
+                                                            trim = TRUE)) +
+    ggplot2::labs(x = NULL, y = "budget", title = "Current and suggested budget per channel") +
     ggplot2::theme_minimal() +
     ggplot2::theme(axis.text.x = ggplot2::element_text(angle = 45, hjust = 1))
 }

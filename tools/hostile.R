@@ -301,6 +301,7 @@ local({
                   one_channel = list(Data = data.frame(path = c("a", "a > a"), conv = 1, value = 1,
                                                        nulls = 1))))
   add_sweep("logistic_regression_R", base, extra)
+  add_sweep("logistic_regression_fit_R", base, extra)
 })
 
 local({

@@ -17,6 +17,7 @@ SEXP time_decay_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP heuristic_models_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP hta_model_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP logistic_regression_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP logistic_regression_fit_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP markov_model_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP markov_model_method_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP combine_mta_mmm_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
@@ -52,6 +53,7 @@ const R_CallMethodDef kCallMethods[] = {
     {"heuristic_models_R", reinterpret_cast<DL_FUNC>(&heuristic_models_R), 12},
     {"hta_model_R", reinterpret_cast<DL_FUNC>(&hta_model_R), 16},
     {"logistic_regression_R", reinterpret_cast<DL_FUNC>(&logistic_regression_R), 11},
+    {"logistic_regression_fit_R", reinterpret_cast<DL_FUNC>(&logistic_regression_fit_R), 11},
     {"markov_model_R", reinterpret_cast<DL_FUNC>(&markov_model_R), 23},
     {"markov_model_method_R", reinterpret_cast<DL_FUNC>(&markov_model_method_R), 25},
     {"combine_mta_mmm_R", reinterpret_cast<DL_FUNC>(&combine_mta_mmm_R), 6},

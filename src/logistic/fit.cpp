@@ -158,10 +158,60 @@ std::vector<uli> touch_counts(const ll_data_t_cj& data) {
 
 }  // namespace
 
+bool spd_inverse(const arma::mat& a, arma::mat* out) {
+  const arma::uword n = a.n_rows;
+  if (a.n_cols != n) return false;
+  double scale = 0.0;
+  for (arma::uword i = 0; i < n; ++i) scale = std::max(scale, std::fabs(a(i, i)));
+  // Pivots this far below the largest diagonal entry are rounding noise of
+  // an exactly singular matrix.
+  const double floor = 1e-11 * scale;
+  arma::mat L(n, n, arma::fill::zeros);
+  for (arma::uword j = 0; j < n; ++j) {
+    double d = a(j, j);
+    for (arma::uword k = 0; k < j; ++k) d -= L(j, k) * L(j, k);
+    if (!(d > floor) || !std::isfinite(d)) return false;
+    L(j, j) = std::sqrt(d);
+    for (arma::uword i = j + 1; i < n; ++i) {
+      double v = a(i, j);
+      for (arma::uword k = 0; k < j; ++k) v -= L(i, k) * L(j, k);
+      L(i, j) = v / L(j, j);
+    }
+  }
+  // M = L^-1 (lower triangular) column by column, then a^-1 = M' M; plain
+  // loops keep the core free of BLAS/LAPACK.
+  arma::mat M(n, n, arma::fill::zeros);
+  for (arma::uword c = 0; c < n; ++c)
+    for (arma::uword i = c; i < n; ++i) {
+      double v = i == c ? 1.0 : 0.0;
+      for (arma::uword k = c; k < i; ++k) v -= L(i, k) * M(k, c);
+      M(i, c) = v / L(i, i);
+    }
+  arma::mat inv(n, n);
+  for (arma::uword i = 0; i < n; ++i)
+    for (arma::uword j = 0; j <= i; ++j) {
+      double v = 0.0;
+      for (arma::uword k = i; k < n; ++k) v += M(k, i) * M(k, j);
+      inv(i, j) = inv(j, i) = v;
+    }
+  *out = std::move(inv);
+  return true;
+}
+
 void logistic_fit_cpp(const std::vector<std::string>* vy, const std::vector<uli>* vc,
                       const std::vector<uli>* vn, const std::string* cha_sep, std::map<std::string, uli>* mp_channels,
                       std::vector<std::string>* vchannels, std::vector<double>* vindex,
                       double* mean_index, std::vector<double>* vcoeff) {
+  LogisticFitInfo info;
+  logistic_fit_info(vy, vc, vn, cha_sep, mp_channels, vchannels, vindex, mean_index,
+                    vcoeff != nullptr ? &info : nullptr);
+  if (vcoeff != nullptr) *vcoeff = std::move(info.vcoeff);
+}
+
+void logistic_fit_info(const std::vector<std::string>* vy, const std::vector<uli>* vc,
+                       const std::vector<uli>* vn, const std::string* cha_sep,
+                       std::map<std::string, uli>* mp_channels, std::vector<std::string>* vchannels,
+                       std::vector<double>* vindex, double* mean_index, LogisticFitInfo* info) {
   check_lengths(*vy, *vc, *vn);
   const char sep = first_char(*cha_sep, "cha_sep");
   ll_data_t_cj data;
@@ -187,5 +237,17 @@ void logistic_fit_cpp(const std::vector<std::string>* vy, const std::vector<uli>
   double mean = 0.0;
   for (uli k = 0; k < K; ++k) mean += static_cast<double>(vtouch[k]) * (*vindex)[k] / np;
   *mean_index = mean;
-  if (vcoeff != nullptr) vcoeff->assign(coeff.begin(), coeff.end());
+  if (info == nullptr) return;
+  info->vcoeff.assign(coeff.begin(), coeff.end());
+  info->iterations = settings.opt_iter;
+  // The objective is the mean over journeys: scale back to sums.
+  arma::vec grad;
+  arma::mat hess;
+  const double obj = ll_fn_whess_cj(coeff, &grad, &hess, &data);
+  info->nobs = data.npaths;
+  info->loglik = -obj * np;
+  info->gradient_norm = std::sqrt(arma::accu(arma::square(grad)));
+  info->information = hess * np;
+  if (!spd_inverse(info->information, &info->vcov))
+    info->vcov.set_size(nchannels, nchannels), info->vcov.fill(arma::datum::nan);
 }

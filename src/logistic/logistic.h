@@ -52,6 +52,30 @@ void logistic_fit_cpp(const std::vector<std::string>* vy, const std::vector<uli>
                       std::vector<std::string>* vchannels, std::vector<double>* vindex,
                       double* mean_index, std::vector<double>* vcoeff);
 
+// What the fit knows beyond the indices, for inference on the coefficients
+// (b0 for "(constant)" first, then one per channel in dictionary order).
+// The likelihood is the Bernoulli one of single journeys, so it does not
+// depend on how journeys are aggregated into rows.
+struct LogisticFitInfo {
+  std::vector<double> vcoeff;
+  arma::mat information;        // Hessian of the summed negative log-likelihood
+  arma::mat vcov;               // its inverse; all NaN when it is singular
+  double loglik = 0.0;          // summed log-likelihood at vcoeff
+  uli nobs = 0;                 // journeys in the fit
+  double gradient_norm = 0.0;   // Euclidean norm of the mean gradient at vcoeff
+  uli iterations = 0;           // optimiser updates performed
+};
+
+// logistic_fit_cpp, also filling info (which may be null).
+void logistic_fit_info(const std::vector<std::string>* vy, const std::vector<uli>* vc,
+                       const std::vector<uli>* vn, const std::string* cha_sep,
+                       std::map<std::string, uli>* mp_channels, std::vector<std::string>* vchannels,
+                       std::vector<double>* vindex, double* mean_index, LogisticFitInfo* info);
+
+// Inverse of a symmetric positive-definite matrix by Cholesky; false (out
+// untouched) when a pivot is not clearly positive, as for collinear columns.
+bool spd_inverse(const arma::mat& a, arma::mat* out);
+
 // ---- interface -------------------------------------------------------------
 // Settings of one run; the fit itself has none.
 struct LogisticSettings {
@@ -67,6 +91,7 @@ struct LogisticResult {
   std::vector<double> vpath_id, vpath_chpos, vpath_attr_convs, vpath_attr_value;
   std::vector<std::string> vpath_name, vpath_channel;
   std::vector<double> vattr_convs_loc;   // one total per channel
+  LogisticFitInfo fit;                   // coefficients with their covariance
 };
 
 // The fit above on every journey of src (read into memory first when it

@@ -30,8 +30,8 @@ LogisticResult logistic_run(const JourneySource& source, const LogisticSettings&
   LogisticResult r;
   ChannelMap mp_channels;
   double mean_index = 0.0;
-  logistic_fit_cpp(src.vy, src.vc, vn, &settings.cha_sep, &mp_channels, &r.vchannels, &r.vindex, &mean_index,
-                   nullptr);
+  logistic_fit_info(src.vy, src.vc, vn, &settings.cha_sep, &mp_channels, &r.vchannels, &r.vindex,
+                    &mean_index, &r.fit);
 
   r.vattr_convs_loc.assign(r.vchannels.size(), 0.0);
   PathSettings path;

@@ -30,6 +30,12 @@ struct Model {
 
 Model regress(strs vy, ulis vc, ulis vn, std::vector<double> vv) {
   LogisticResult r = logistic_run(vector_source(&vy, &vc, &vv, &vn), LogisticSettings());
+  // The run keeps the fit's coefficients: b0 + b_k gives channel k's index.
+  std::vector<double> idx = r.vindex;
+  unhide_index(&idx);
+  EXPECT_EQ(r.fit.vcoeff.size(), r.vchannels.size() + 1);
+  for (size_t k = 0; k < r.vchannels.size(); ++k)
+    EXPECT_NEAR(std::exp(r.fit.vcoeff[0] + r.fit.vcoeff[k + 1]), idx[k], 1e-9 * (1 + idx[k]));
   Model m{r.vchannels, r.vpath_name, r.vpath_channel, r.vindex, r.vpath_id, r.vpath_chpos,
           r.vpath_attr_convs, r.vpath_attr_value, r.vattr_convs_loc};
   unhide_index(&m.vindex);
@@ -85,6 +91,75 @@ TEST(Logistic, InputsThatChangeNothing) {
   EXPECT_EQ(b.vindex[2], std::exp(b.vcoeff[0]));   // C's coefficient never moves
   EXPECT_EQ(a.mean_index, b.mean_index);
   EXPECT_EQ(fit({"A", "B"}, {1, 2}, {}).vindex, fit({"A", "B"}, {1, 2}, {0, 0}).vindex);   // no nulls
+}
+
+LogisticFitInfo fit_info(strs vy, ulis vc, ulis vn) {
+  std::map<std::string, uli> mp;
+  strs vchannels;
+  std::vector<double> vindex;
+  double mean_index = 0;
+  LogisticFitInfo info;
+  std::string sep = ">";
+  logistic_fit_info(&vy, &vc, &vn, &sep, &mp, &vchannels, &vindex, &mean_index, &info);
+  return info;
+}
+
+TEST(Logistic, InverseOfSymmetricPositiveDefiniteMatrices) {
+  struct Case { const char* what; arma::mat a; bool ok; };
+  arma::mat b = {{2, -1, 0.5, 3}, {0, 1, 4, -2}, {1, 1, 1, 1}, {0.3, -0.7, 2, 5}, {1, 0, 0, 2}};
+  const std::vector<Case> cases = {
+      {"1x1", arma::mat(arma::mat(1, 1, arma::fill::ones) * 4.0), true},
+      {"well conditioned 4x4", arma::mat(b.t() * b + arma::eye(4, 4)), true},
+      {"badly scaled but regular", arma::mat(arma::diagmat(arma::vec{1e6, 1.0, 1e-4})), true},
+      {"rank 1", arma::mat{{1, 2}, {2, 4}}, false},
+      {"rank 3 of 4", arma::mat(b.rows(0, 2).t() * b.rows(0, 2)), false},
+      {"indefinite", arma::mat{{1, 2}, {2, 1}}, false},
+      {"not square", arma::mat(2, 3, arma::fill::ones), false},
+  };
+  for (const Case& c : cases) {
+    arma::mat inv;
+    ASSERT_EQ(spd_inverse(c.a, &inv), c.ok) << c.what;
+    if (!c.ok) {
+      EXPECT_TRUE(inv.is_empty()) << c.what;
+      continue;
+    }
+    // Oracle: the product with the matrix itself.
+    const arma::mat prod = c.a * inv;
+    EXPECT_LT(arma::abs(prod - arma::eye(c.a.n_rows, c.a.n_rows)).max(), 1e-9) << c.what;
+    EXPECT_TRUE(inv.is_symmetric()) << c.what;
+  }
+}
+
+TEST(Logistic, FitInformationOfASaturatedDesign) {
+  // Each distinct path's fitted rate is its observed rate (A 1/4, B 2/4,
+  // A>B 3/4), so the information sum_i n p (1-p) x x' and the likelihood
+  // follow by hand; B > A has no journeys and adds nothing.
+  const LogisticFitInfo f = fit_info({"A", "B", "A>B", "B>A"}, {1, 2, 3, 0}, {3, 2, 1, 0});
+  const arma::vec xa = {1, 1, 0}, xb = {1, 0, 1}, xab = {1, 1, 1};
+  const arma::mat info = 4 * (3.0 / 16) * xa * xa.t() + 4 * 0.25 * xb * xb.t() +
+                         4 * (3.0 / 16) * xab * xab.t();
+  const double loglik = 2 * (std::log(0.25) + 3 * std::log(0.75)) + 4 * std::log(0.5);
+  EXPECT_EQ(f.nobs, 12u);
+  EXPECT_GT(f.iterations, 0u);
+  ASSERT_LT(f.gradient_norm, 1e-5);
+  // Coefficients within ~|vcov| * n * |grad| of the optimum; the information
+  // moves with them, the likelihood only to second order.
+  EXPECT_LT(arma::abs(f.information - info).max(), 1e-3);
+  EXPECT_NEAR(f.loglik, loglik, 1e-6);
+  const arma::mat vcov = arma::inv(info);
+  EXPECT_LT(arma::abs(f.vcov - vcov).max(), 1e-3 * arma::abs(vcov).max());
+  ASSERT_EQ(f.vcoeff.size(), 3u);
+  EXPECT_NEAR(f.vcoeff[0] + f.vcoeff[1], std::log(1.0 / 3), 1e-3);
+}
+
+TEST(Logistic, CollinearDesignHasNoCovariance) {
+  // Single-touch journeys only: the touch counts add up to the constant
+  // (A > B has no journeys; the empty path is no observation).
+  const LogisticFitInfo f = fit_info({"A", "B", "A > B", ""}, {1, 2, 0, 4}, {3, 2, 0, 1});
+  EXPECT_EQ(f.vcov.n_rows, 3u);
+  EXPECT_TRUE(f.vcov.has_nan());
+  EXPECT_NEAR(f.loglik, std::log(0.25) + 3 * std::log(0.75) + 4 * std::log(0.5), 1e-6);
+  EXPECT_EQ(f.nobs, 8u);
 }
 
 TEST(Logistic, ModelUnmasksToTheFitAndAttributesJourneys) {

@@ -60,3 +60,16 @@ test_that("tidy and glance give plain one-row-per-item tables", {
   expect_identical(c(gm$model, gm$channels), c("markov", "3"))
   expect_equal(gm$conversions, sum(j5$conv))
 })
+
+test_that("autoplot draws the budget allocation as current and suggested bars per channel", {
+  skip_if_not_installed("ggplot2")
+  b <- budget_allocation(data.frame(channel = c("a", "b", "c"), conversions = c(50, 30, 20),
+                                    value = c(900, 400, 300)),
+                         total_budget = 250000, costs = c(a = 1e5, b = 8e4, c = 7e4))
+  built <- ggplot2::ggplot_build(ggplot2::autoplot(b))
+  bars <- built$data[[1]]
+  expect_equal(sort(bars$y), sort(c(b$current, b$budget)))
+  expect_setequal(unique(bars$fill), c("grey70", "steelblue"))
+  # no scientific notation on the budget axis
+  expect_false(any(grepl("e\\+", built$layout$panel_params[[1]]$y$get_labels())))
+})

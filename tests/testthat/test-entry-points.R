@@ -90,6 +90,7 @@ entry_args <- list(
     value = NULL, tie = NULL, vars = character(), field_sep = ";", channel_sep = ">",
     lookback_days = Inf, lookback_touches = Inf, transform = "none", times = 0L, grouped = 0L)
 )
+entry_args$logistic_regression_fit_R <- entry_args$logistic_regression_R
 entry_args$markov_model_method_R <- c(entry_args$markov_model_R,
                                       list(method = "exact", horizon = "step_limit"))
 
@@ -118,6 +119,8 @@ test_that("every entry point returns its elements under fixed names in a fixed o
     list("shapley_R", list(), c(n9, "vattr_convs_glob", "vattr_value_glob")),
     list("shapley_R", list(type_worth = 1), c(n9, "vattr_convs_glob", "vattr_value_glob")),
     list("logistic_regression_R", list(), n9),
+    list("logistic_regression_fit_R", list(), c(n9, "coefficient_names", "coefficients", "vcov",
+                                                "loglik", "nobs", "gradient_norm", "iterations")),
     list("choose_order_R", list(), c("order", "auc", "best_order")),
     list("next_best_action_train_R", list(),
          c("channels", "path_from", "channel_to", "conversion_rate")),
