@@ -155,11 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Complexity encoders.
   expect_clean_error([&] {
-    std::vector<std::string> vy = j.vy;
-    std::string sep = ">";
-    uli nch = 0, nsim = 0;
-    std::vector<uli> len;
-    describe_complexity_cpp(&vy, &order, &sep, &nch, &nsim, &len);
+    complexity_run(j.vy, ComplexitySettings{order, ">"});
   });
   return 0;
 }

@@ -106,20 +106,28 @@ void encoding_channels_high_order_cpp(const std::vector<std::string>* vy, uli* o
   enter("(null)");
 }
 
-void describe_complexity_cpp(std::vector<std::string>* vy, uli* order, std::string* sep,
-                             uli* nchannels, uli* nchannels_sim,
-                             std::vector<uli>* v_group_channel_len) {
-  if (*order == 0) throw std::invalid_argument("order must be at least 1");
+void ComplexitySettings::validate() const {
+  if (order == 0) throw std::invalid_argument("order must be at least 1");
+}
+
+ComplexityResult complexity_run(std::vector<std::string> journeys,
+                                const ComplexitySettings& settings) {
+  settings.validate();
+  ComplexityResult r;
   std::map<std::string, uli> mp_channels;
   std::vector<std::string> vchannels;
   uli max_touches = 0;
-  encoding_channels_cpp(vy, *sep, &mp_channels, &vchannels, nchannels, &max_touches);
+  encoding_channels_cpp(&journeys, settings.sep, &mp_channels, &vchannels, &r.nchannels,
+                        &max_touches);
 
   std::map<std::string, uli> mp_channels_sim;
   std::vector<std::string> vchannels_sim;
   std::vector<uli> v_channel_group;
   std::vector<std::vector<uli>> v_group_channel_ids;
-  encoding_channels_high_order_cpp(vy, order, &mp_channels_sim, &vchannels_sim,
-                                   nchannels_sim, &v_channel_group, &v_group_channel_ids,
-                                   v_group_channel_len);
+  uli order = settings.order;
+  encoding_channels_high_order_cpp(&journeys, &order, &mp_channels_sim, &vchannels_sim,
+                                   &r.nchannels_sim, &v_channel_group, &v_group_channel_ids,
+                                   &r.group_len);
+  r.encoded = std::move(journeys);
+  return r;
 }

@@ -26,9 +26,30 @@ void encoding_channels_high_order_cpp(const std::vector<std::string>* vy, uli* o
                                       std::vector<std::vector<uli>>* v_group_channel_ids,
                                       std::vector<uli>* v_group_channel_len);
 
-// Both encoders, vy rewritten as encoded journeys: nchannels = distinct
-// channels + 3, nchannels_sim = distinct states + 3, and the length of
-// every group by group id. Throws std::invalid_argument for an empty sep or order 0.
+// ---- interface -------------------------------------------------------------
+// Settings of a complexity description; the defaults are the R function's.
+struct ComplexitySettings {
+  uli order = 1;              // states hold up to this many channels, 1 or more
+  std::string sep = ">";      // first character separates channels
+  void validate() const;      // "order must be at least 1"
+};
+
+// Counts of the journey set: nchannels = distinct channels + 3,
+// nchannels_sim = distinct states + 3, the length of every group by group
+// id, and the journeys encoded as channel indices.
+struct ComplexityResult {
+  std::vector<std::string> encoded;
+  uli nchannels = 0, nchannels_sim = 0;
+  std::vector<uli> group_len;
+};
+
+// Both encoders over journeys. Throws std::invalid_argument for an empty sep
+// or order 0.
+ComplexityResult complexity_run(std::vector<std::string> journeys,
+                                const ComplexitySettings& settings);
+
+// ---- fixed-signature entry ---------------------------------------------------
+// complexity_run by pointer, vy rewritten as the encoded journeys.
 void describe_complexity_cpp(std::vector<std::string>* vy, uli* order, std::string* sep,
                              uli* nchannels, uli* nchannels_sim,
                              std::vector<uli>* v_group_channel_len);
