@@ -114,14 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Shapley (simplified and exact), which also runs path attribution.
   for (int simplified : {1, 0}) {
     expect_clean_error([&] {
-      int flg_file = 1, type_worth = opt >> 5 & 3, nulls = 0, paths = 0;
-      std::string f = file, vp = "path", vcn = "conv", vv = "value", vn = "nulls", rs = ";",
-                  cs = ">", fo;
-      std::vector<std::string> vchannels, name, channel;
-      std::vector<double> vindex, id, chpos, ac, av, loc, glob, vglob;
-      shapley_cpp(&flg_file, &f, &vp, &vcn, &vv, &vn, &j.vy, &j.vc, &j.vv, &j.vn, &rs, &cs,
-                  &simplified, &type_worth, &nulls, &paths, &fo, &vchannels, &vindex, &id, &name,
-                  &channel, &chpos, &ac, &av, &loc, &glob, &vglob);
+      ShapleySettings s;
+      s.flg_simplified = simplified;
+      s.type_worth = opt >> 5 & 3;
+      shapley_run(file_source(file, "path", "conv", "value", "nulls", ";"), s);
     });
   }
 
