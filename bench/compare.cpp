@@ -125,7 +125,7 @@ int main() {
   // The settings the comparison runs every model with.
   std::vector<double> vv;
   JourneySource src = vector_source(&vy1, &vc1, &vv, &vn1);
-  src.row_sep = ";";
+  src.field_sep = ";";
   t = Clock::now();
   heuristic_run(src, HeuristicSettings{" ", 1, 0, "", 0});
   std::snprintf(buf, sizeof buf, "heuristic (three models): %.3f s", since(t));

@@ -35,7 +35,7 @@ void heuristic(int flg_file, const std::string& file, Journeys* j, const std::st
                Heuristic* h) {
   JourneySource src = flg_file != 0 ? file_source(file, "path", "conv", "value", "", ";")
                                     : vector_source(&j->vy, &j->vc, &j->vv, nullptr);
-  src.row_sep = ";";
+  src.field_sep = ";";
   HeuristicResult r = heuristic_run(src, HeuristicSettings{">", 1, 1, out, 0});
   *h = Heuristic{r.vpath_id, r.vpath_chpos, r.vpath_attr_convs_first, r.vpath_attr_value_first,
                  r.vpath_attr_convs_last, r.vpath_attr_value_last, r.vpath_attr_convs_linear,

@@ -235,7 +235,7 @@ struct Input {
     s.var_conv = var_conv;
     s.var_value = var_value;
     s.var_null = var_null;
-    s.row_sep = row_sep;
+    s.field_sep = row_sep;
     s.vy = &vy;
     s.vc = &vc;
     s.vv = &vv;
@@ -465,11 +465,11 @@ py::dict bootstrap(const std::string& model, const py::dict& src, const py::dict
     else if (key == "last_share") s.last_share = v.cast<double>();
     else if (key == "direct_channels") s.direct_channels = v.cast<Strings>();
     else if (key == "simplified") s.flg_simplified = v.cast<int>();
-    else if (key == "exact") s.method.exact = v.cast<int>();
-    else if (key == "unlimited") s.method.unlimited = v.cast<int>();
-    else if (key == "order") s.order = v.cast<uli>();
-    else if (key == "simulations") s.nsim_start = v.cast<uli>();
-    else if (key == "max_steps") s.max_step = v.cast<uli>();
+    else if (key == "exact") s.markov.method.exact = v.cast<int>();
+    else if (key == "unlimited") s.markov.method.unlimited = v.cast<int>();
+    else if (key == "order") s.markov.order = v.cast<uli>();
+    else if (key == "simulations") s.markov.nsim_start = v.cast<uli>();
+    else if (key == "max_steps") s.markov.max_step = v.cast<uli>();
   }
   Strings vchannels;
   Reals estimate, reps;

@@ -105,7 +105,7 @@ struct ModelInput {
   std::vector<uli>* vc;
   std::vector<uli>* vn;
   std::string var_path, var_conv, var_value, var_null;
-  std::string file, file_output, row_sep = ";", cha_sep = " ";
+  std::string file, file_output, field_sep = ";", cha_sep = " ";
   int flg_file = 0, flg_write_nulls = 1, flg_write_paths = 0, verbose = 0;
   std::vector<double> vv;   // no conversion values
 };
@@ -113,7 +113,7 @@ struct ModelInput {
 // First, last and linear touch conversions per channel.
 void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vector<double>>* out) {
   JourneySource src = vector_source(in.vy, in.vc, &in.vv, nullptr);
-  src.row_sep = in.row_sep;
+  src.field_sep = in.field_sep;
   const HeuristicResult r = heuristic_run(
       src, HeuristicSettings{in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output,
                              in.verbose});
@@ -145,7 +145,7 @@ void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vec
 JourneySource sample_source(const ModelInput& in, const std::vector<uli>* vn) {
   JourneySource src = vector_source(in.vy, in.vc, &in.vv, vn);
   src.var_null = in.var_null;
-  src.row_sep = in.row_sep;
+  src.field_sep = in.field_sep;
   return src;
 }
 
@@ -169,7 +169,7 @@ std::vector<double> shapley_shares(const ModelInput& in, uli nchannels, uli k) {
 // Logistic-regression channel indices.
 std::vector<double> logistic_shares(ModelInput& in, uli nchannels, uli k) {
   JourneySource src = vector_source(in.vy, in.vc, &in.vv, in.vn);
-  src.row_sep = in.row_sep;
+  src.field_sep = in.field_sep;
   const LogisticResult r = logistic_run(
       src, LogisticSettings{in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output});
   return shares_from_index(r.vchannels, r.vindex, nchannels, "logistic_regression", k);

@@ -67,7 +67,7 @@ extern "C" SEXP compare_models_mta_mmm_R(SEXP tab_paths_id_path_p, SEXP tab_path
   s.flg_extra_path = as_count(flg_extra_path_p, "flg_extra_path");
   s.max_markov_order = as_count(max_markov_order_p, "max_markov_order");
   s.seed = as_seed(seed_p);
-  s.verbose = as_flag(verbose_p);
+  s.verbose = as_int(verbose_p);
   return compare_list(compare_mta_mmm_run(std::move(events), s));
   END_RCPP
 }

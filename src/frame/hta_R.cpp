@@ -50,12 +50,12 @@ extern "C" SEXP hta_model_R(SEXP vc_p, SEXP vv_p, SEXP MT_p, SEXP cr_p, SEXP vcr
   in.vadstock = as_reals(vadstock_p);
   st.nsim = as_count(nsim_p, "nsim");
   st.seed = as_seed(seed_p);
-  st.flg_roc = as_flag(flg_roc_p);
-  st.flg_type_roc = as_flag(flg_type_roc_p);
+  st.flg_roc = as_int(flg_roc_p);
+  st.flg_type_roc = as_int(flg_type_roc_p);
   st.perc_test = as_real(perc_test_p);
   st.roc_npt = as_count(roc_npt_p, "roc_npt");
-  st.type_worth = as_flag(type_worth_p);
-  st.verbose = as_flag(verbose_p);
+  st.type_worth = as_int(type_worth_p);
+  st.verbose = as_int(verbose_p);
 
   const HtaResult r = hta_run(in, st);
   if (in.vv.empty())

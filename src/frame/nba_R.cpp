@@ -36,7 +36,7 @@ extern "C" SEXP next_best_action_train_R(SEXP flg_file_p, SEXP file_p, SEXP Data
   read_simulation_args(nsim_start_p, max_step_p, ncore_p, nfold_p, seed_p, conv_par_p,
                        rate_step_sim_p, &s);
   s.min_sample_index = as_real(min_sample_index_p);
-  s.verbose = as_flag(verbose_p);
+  s.verbose = as_int(verbose_p);
   in.load(Data_p);
   const NbaTable t = nba_train_run(in.src, s);
   std::vector<double> channel_to(t.v_index_to.begin(), t.v_index_to.end());

@@ -13,7 +13,7 @@ extern "C" SEXP uam_R(SEXP flg_path_p, SEXP tab_paths_id_path_p, SEXP tab_paths_
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
   UamSettings s;
-  s.flg_path = as_flag(flg_path_p);
+  s.flg_path = as_int(flg_path_p);
   UamInput in;
   in.tab_paths_id_path = as_counts(tab_paths_id_path_p, "tab_paths_id_path");
   in.tab_paths_time_str = as_strings(tab_paths_time_str_p);
@@ -28,7 +28,7 @@ extern "C" SEXP uam_R(SEXP flg_path_p, SEXP tab_paths_id_path_p, SEXP tab_paths_
   s.markov.seed = as_seed(seed_p);
   s.markov.conv_par = as_real(conv_par_p);
   s.markov.rate_step_sim = as_real(rate_step_sim_p);
-  s.verbose = as_flag(verbose_p);
+  s.verbose = as_int(verbose_p);
   in.vchannels_aggr = as_strings(vchannels_aggr_p);
   in.vtype_channels_aggr = Rcpp::as<std::vector<int>>(vtype_channels_aggr_p);
   in.tab_aggr_time_from_str = as_strings(tab_aggr_time_from_str_p);

@@ -452,7 +452,7 @@ void count_for_roc(double perc_test, const PeriodScratch& sc, RocCounts* rc) {
 // totals of their final path attribution.
 void attribute_period(const HtaArgs& h, const PeriodScratch& sc, uli s, arma::mat* Vattr_t) {
   JourneySource src = vector_source(&sc.svy, &sc.svc, nullptr, nullptr);
-  src.row_sep = ";";
+  src.field_sep = ";";
   ShapleySettings settings;
   settings.cha_sep = " ";
   settings.flg_simplified = 1;

@@ -19,7 +19,7 @@ JourneySource gathered_source(const int* flg_file, const std::string* file,
   src.var_conv = *var_conv;
   src.var_value = *var_value;
   src.var_null = *var_null;
-  src.row_sep = *row_sep;
+  src.field_sep = *row_sep;
   src.vy = vy;
   src.vc = vc;
   src.vv = vv;

@@ -119,7 +119,7 @@ void conversion_shares(const EventJourneys& ej, const MarkovResult& mr,
   std::vector<double> weights(mr.vindex_raw);
   unbounded_take_largest(&weights, 1.0);
   JourneySource src = vector_source(&ej.vpaths, &ej.vconv, nullptr, nullptr);
-  src.row_sep = " ";
+  src.field_sep = " ";
   PathSettings ps;
   ps.cha_sep = " ";
   TouchpointRows rows;
@@ -144,7 +144,7 @@ std::map<std::string, double> markov_weights(const EventJourneys& ej, int type,
   src.var_path = "path";
   src.var_conv = "total_conversions";
   src.var_null = "total_nulls";   // nulls count even for an empty event table
-  src.row_sep = " ";
+  src.field_sep = " ";
   MarkovSettings set = base;
   set.type = type;
   const MarkovResult mr = markov_run(src, " ", set);

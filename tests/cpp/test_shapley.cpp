@@ -30,7 +30,7 @@ struct Result {
 Result run(const Model& m) {
   JourneySource src = vector_source(&m.vy, &m.vc, m.var_value.empty() ? nullptr : &m.vv,
                                     m.var_null.empty() ? nullptr : &m.vn);
-  src.row_sep = m.row_sep;
+  src.field_sep = m.row_sep;
   ShapleySettings s;
   s.flg_simplified = m.simplified, s.type_worth = m.type_worth;
   s.flg_write_nulls = m.nulls, s.flg_write_paths = m.paths, s.file_output = m.file_output;
