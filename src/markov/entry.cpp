@@ -12,14 +12,8 @@ JourneySource gathered_source(const int* flg_file, const std::string* file,
                               const std::string* row_sep, const std::vector<std::string>* vy,
                               const std::vector<uli>* vc, const std::vector<double>* vv,
                               const std::vector<uli>* vn) {
-  JourneySource src;
+  JourneySource src = file_source(*file, *var_path, *var_conv, *var_value, *var_null, *row_sep);
   src.flg_file = *flg_file;
-  src.file = *file;
-  src.var_path = *var_path;
-  src.var_conv = *var_conv;
-  src.var_value = *var_value;
-  src.var_null = *var_null;
-  src.field_sep = *row_sep;
   src.vy = vy;
   src.vc = vc;
   src.vv = vv;
