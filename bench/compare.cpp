@@ -66,13 +66,12 @@ int main() {
   Stamps st;
   std::ostream os(&st);
   set_console_stream(&os);
-  std::vector<std::string> vy2 = vy;
-  std::vector<uli> vc2 = vc, vn2 = vn;
-  std::vector<std::vector<double>> perf, alloc;
-  std::vector<std::string> names;
+  CompareSettings settings;
+  settings.max_markov_order = 3;
+  settings.seed = 1;
+  settings.verbose = 1;
   const auto t0 = Clock::now();
-  compare_models_mta_cpp(&vy2, &vc2, &vn2, "path", "total_conversions", "total_null", ">", 0.05,
-                         0.1, 1000000, 0.03, 10, 0, 3, 1, 0, 1, &perf, &alloc, &names);
+  const CompareResult r = compare_mta_run({vy, vc, vn}, settings);
   const double total = since(t0);
   set_console_stream(nullptr);
 
@@ -95,7 +94,7 @@ int main() {
   char buf[256];
   std::snprintf(buf, sizeof buf, "whole run %.2f s: preparation %.2f, sampling %.2f, models %.2f, "
                 "population under new traffic %.2f (%zu generations)", total, prep, sampling,
-                models, population, 10 * (names.size() - 1));
+                models, population, 10 * (r.model_names.size() - 1));
   out(buf);
 
   // One sample of the run's size, then each model once on it.
@@ -126,7 +125,7 @@ int main() {
   // The settings the comparison runs every model with.
   std::vector<double> vv;
   JourneySource src = vector_source(&vy1, &vc1, &vv, &vn1);
-  src.row_sep = ";";
+  src.field_sep = ";";
   t = Clock::now();
   heuristic_run(src, HeuristicSettings{" ", 1, 0, "", 0});
   std::snprintf(buf, sizeof buf, "heuristic (three models): %.3f s", since(t));

@@ -38,36 +38,19 @@ double peak_mb() {
   return u.ru_maxrss / 1024.0;
 }
 
-struct Out {
-  std::vector<std::string> vchannels, pname, pch, from, to;
-  std::vector<double> vindex, id, pos, ac, av, loc, glob, vglob, prob, raw;
-  double snc = 0, snn = 0;
-};
-
 // The model from the file; mtx 2 = chain only.
-double run(std::string file, uli order, int mtx, int exact, int unlimited, Out* o) {
-  int flg_file = 1, type = 0, verbose = 0, attr = 1, zero = 0;
-  std::string vp = "path", vc = "conv", vv = "value", vn = "nulls", rs = ";", cs = ">", none;
-  uli nsim = 100000, max_step = 0, ncore = 2, nfold = 10, seed = 1;
-  double conv_par = 0.05, rate = 1.5;
-  std::vector<std::string> y;
-  std::vector<uli> c, n;
-  std::vector<double> v;
+double run(const std::string& file, uli order, int mtx, int exact, int unlimited, MarkovResult* o) {
+  MarkovSettings set;
+  set.order = order;
+  set.ncore = 2;
+  set.seed = 1;
+  set.flg_out_tran_mtx = mtx;
+  set.flg_out_attr = 1;
+  set.method.exact = exact;
+  set.method.unlimited = unlimited;
+  const JourneySource src = file_source(file, "path", "conv", "value", "nulls", ";");
   const auto t0 = Clock::now();
-#ifdef BASELINE
-  (void)exact;
-  (void)unlimited;
-  markov_model_cpp(
-#else
-  MarkovMethod m;
-  m.exact = exact;
-  m.unlimited = unlimited;
-  markov_model_method_cpp(&m,
-#endif
-      &flg_file, &file, &vp, &vc, &vv, &vn, &y, &c, &v, &n, &rs, &cs, &type, &order, &nsim,
-      &max_step, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &mtx, &none, &zero, &zero,
-      &o->vchannels, &o->vindex, &attr, &o->id, &o->pname, &o->pch, &o->pos, &o->ac, &o->av,
-      &o->loc, &o->glob, &o->vglob, &o->from, &o->to, &o->prob, &o->snc, &o->snn, &o->raw);
+  *o = markov_run(src, ">", set);
   return secs(t0);
 }
 
@@ -77,22 +60,22 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const std::string mode = argv[1], file = argv[2];
   const uli order = argc > 3 ? std::stoul(argv[3]) : 1;
-  Out o;
+  MarkovResult o;
   if (mode == "build") {
     for (int r = 0; r < 3; ++r)
       std::printf("order %lu chain alone: %.2f s (%zu transitions)\n", order,
-                  run(file, order, 2, 0, 0, &o), o.prob.size());
+                  run(file, order, 2, 0, 0, &o), o.vtran_prob_mtx.size());
     return 0;
   }
 #ifndef BASELINE
   if (mode == "markov") {
     const double b = run(file, order, 2, 0, 0, &o);
     const double e = run(file, order, 0, 1, 0, &o);
-    const std::vector<double> exact = o.glob;
+    const std::vector<double> exact = o.vattr_convs_glob;
     const double u = run(file, order, 0, 1, 1, &o);
     const double s = run(file, order, 0, 0, 0, &o);
     double l1 = 0, tot = 0;
-    for (size_t j = 0; j < exact.size(); ++j) l1 += std::fabs(exact[j] - o.glob[j]), tot += exact[j];
+    for (size_t j = 0; j < exact.size(); ++j) l1 += std::fabs(exact[j] - o.vattr_convs_glob[j]), tot += exact[j];
     std::printf("order %lu end to end: chain %.2f s | exact step limit %.2f s (%.2fx chain) | "
                 "exact unlimited %.2f s (%.2fx) | simulation %.2f s (%.2fx) | sim vs exact L1 "
                 "share %.4f\n", order, b, e, e / b, u, u / b, s, s / b, l1 / tot);
@@ -125,9 +108,9 @@ int main(int argc, char** argv) {
                 eu, sm, sm / es, sm / eu);
   } else if (mode == "big") {
     const double b = run(file, order, 2, 0, 0, &o);
-    const uli ntr = o.prob.size();
-    std::set<std::string> states(o.from.begin(), o.from.end());
-    o = Out();
+    const uli ntr = o.vtran_prob_mtx.size();
+    std::set<std::string> states(o.vchannel_from_mtx.begin(), o.vchannel_from_mtx.end());
+    o = MarkovResult();
     const double m0 = peak_mb();
     const double e = run(file, order, 0, 1, 0, &o);
     std::printf("order %lu: %zu states, %lu transitions; chain %.2f s, exact %.2f s (%.2fx), "

@@ -20,15 +20,13 @@ int main(int argc, char** argv) {
   for (uli t = 0; t < ntime; ++t) vc[t] = 2000 + 37 * t;
   std::vector<double> vv, vcr, vctr(nch), vadstock(nch, 0.0);
   for (uli k = 0; k < nch; ++k) vctr[k] = 0.01 * double(k + 1);
-  double cr = 0, mean_cj_length = 3, perc_test = 0.2, auc = 0;
+  double cr = 0, mean_cj_length = 3, perc_test = 0.2;
   uli nsim = argc > 1 ? std::stoul(argv[1]) : 10, seed = 1, roc_npt = 50;
   int type_worth = 0, verbose = 0, flg_roc = 0, flg_type_roc = 0;
-  arma::mat Mattr, Mvalue;
-  std::vector<double> vy, vx;
   auto t0 = std::chrono::steady_clock::now();
-  hta_model_cpp(&vc, &vv, &MT, &cr, &vcr, &vctr, &mean_cj_length, &vadstock, &nsim, &seed,
-                &type_worth, &verbose, &flg_roc, &flg_type_roc, &perc_test, &roc_npt, &Mattr,
-                &Mvalue, &vy, &vx, &auc);
+  HtaResult r = hta_run({vc, vv, MT, vcr, vctr, vadstock},
+                        {cr, mean_cj_length, nsim, seed, type_worth, verbose, flg_roc,
+                         flg_type_roc, perc_test, roc_npt});
   const double t_model = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   // Per unit of traffic: two uniforms and a logarithm to spread it, one
@@ -55,6 +53,6 @@ int main(int argc, char** argv) {
   std::printf("the same draws alone: %.2f s (%.0f%% of the model); through the standard "
               "distribution object: %.2f s%s\n",
               t_draws, 100 * t_draws / t_model, t_std, sink < 0 ? "!" : "");
-  std::printf("attributed conversions in period 52: %.1f of %lu\n", arma::accu(Mattr.row(51)),
+  std::printf("attributed conversions in period 52: %.1f of %lu\n", arma::accu(r.conversions.row(51)),
               vc[51]);
 }

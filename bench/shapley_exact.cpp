@@ -23,7 +23,7 @@ uli direct(const std::vector<std::vector<uli>>& coa, const std::vector<double>& 
            uli max_subsets, std::vector<double>* phi) {
   std::vector<uli> idx(n);
   for (uli j = 0; j < n; ++j) idx[j] = j;
-  std::vector<std::vector<uli>> subsets = getAllSubsets(idx);
+  std::vector<std::vector<uli>> subsets = all_subsets(idx);
   std::vector<char> in(n);
   const double lfN = log_factorial(n);
   uli done = 0;

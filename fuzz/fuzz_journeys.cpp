@@ -35,7 +35,7 @@ void heuristic(int flg_file, const std::string& file, Journeys* j, const std::st
                Heuristic* h) {
   JourneySource src = flg_file != 0 ? file_source(file, "path", "conv", "value", "", ";")
                                     : vector_source(&j->vy, &j->vc, &j->vv, nullptr);
-  src.row_sep = ";";
+  src.field_sep = ";";
   HeuristicResult r = heuristic_run(src, HeuristicSettings{">", 1, 1, out, 0});
   *h = Heuristic{r.vpath_id, r.vpath_chpos, r.vpath_attr_convs_first, r.vpath_attr_value_first,
                  r.vpath_attr_convs_last, r.vpath_attr_value_last, r.vpath_attr_convs_linear,
@@ -114,14 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Shapley (simplified and exact), which also runs path attribution.
   for (int simplified : {1, 0}) {
     expect_clean_error([&] {
-      int flg_file = 1, type_worth = opt >> 5 & 3, nulls = 0, paths = 0;
-      std::string f = file, vp = "path", vcn = "conv", vv = "value", vn = "nulls", rs = ";",
-                  cs = ">", fo;
-      std::vector<std::string> vchannels, name, channel;
-      std::vector<double> vindex, id, chpos, ac, av, loc, glob, vglob;
-      shapley_cpp(&flg_file, &f, &vp, &vcn, &vv, &vn, &j.vy, &j.vc, &j.vv, &j.vn, &rs, &cs,
-                  &simplified, &type_worth, &nulls, &paths, &fo, &vchannels, &vindex, &id, &name,
-                  &channel, &chpos, &ac, &av, &loc, &glob, &vglob);
+      ShapleySettings s;
+      s.flg_simplified = simplified;
+      s.type_worth = opt >> 5 & 3;
+      shapley_run(file_source(file, "path", "conv", "value", "nulls", ";"), s);
     });
   }
 
@@ -155,11 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Complexity encoders.
   expect_clean_error([&] {
-    std::vector<std::string> vy = j.vy;
-    std::string sep = ">";
-    uli nch = 0, nsim = 0;
-    std::vector<uli> len;
-    describe_complexity_cpp(&vy, &order, &sep, &nch, &nsim, &len);
+    complexity_run(j.vy, ComplexitySettings{order, ">"});
   });
   return 0;
 }

@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     double v;
     std::memcpy(&n, data, 8);
     std::memcpy(&v, data, 8);
-    FUZZ_CHECK(thousandSeparator(n) == naive_thousands(n));
+    FUZZ_CHECK(group_thousands(n) == naive_thousands(n));
     FUZZ_CHECK(fmt_lu(n) == std::to_string(n));
     char buf[400];
     std::snprintf(buf, sizeof buf, "%f", v);

@@ -83,7 +83,7 @@ void heuristic(const std::string& model, const BootstrapSettings& s,
                std::vector<std::string>* vchannels, std::vector<double>* convs) {
   static const std::vector<double> no_values;
   JourneySource src = vector_source(&vy, &vc, &no_values, nullptr);
-  src.row_sep = ";";
+  src.field_sep = ";";
   HeuristicSettings settings;
   settings.cha_sep = s.cha_sep;
   const HeuristicResult r = heuristic_run(src, settings);
@@ -175,7 +175,7 @@ namespace {
 JourneySource journeys_of(const std::vector<std::string>& vy, const std::vector<uli>& vc,
                           const std::vector<double>& vv, const std::vector<uli>& vn) {
   JourneySource src = vector_source(&vy, &vc, &vv, &vn);
-  src.row_sep = ";";
+  src.field_sep = ";";
   return src;
 }
 
@@ -213,7 +213,7 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
   } else if (model == "position" || model == "last_non_direct") {
     static const std::vector<uli> no_nulls;
     JourneySource src = vector_source(&vy, &vc, &vv, &no_nulls);
-    src.row_sep = ";";
+    src.field_sep = ";";
     RuleSettings settings;
     settings.cha_sep = s.cha_sep;
     settings.first_share = s.first_share;
@@ -366,9 +366,9 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   // The replicate table is the result: refuse one larger than a few GB
   // rather than end in an allocation failure.
   if (nch > 0 && nrep > kMaxReplicateValues / nch)
-    throw std::invalid_argument("bootstrap: " + thousandSeparator(nrep) + " replicates x " +
-                                thousandSeparator(nch) + " channels exceed the limit of " +
-                                thousandSeparator(kMaxReplicateValues) +
+    throw std::invalid_argument("bootstrap: " + group_thousands(nrep) + " replicates x " +
+                                group_thousands(nch) + " channels exceed the limit of " +
+                                group_thousands(kMaxReplicateValues) +
                                 " values; ask for fewer replicates");
   ReplicatePlan plan;
   for (uli k = 0; k < nch; ++k) plan.at.emplace((*vchannels)[k], k);

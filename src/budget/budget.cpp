@@ -29,8 +29,10 @@ std::vector<uli> cost_positions(const std::map<uli, std::string>& attr_inv,
                                   "' has no row in vattr_channels");
   return pos;
 }
-}  // namespace
 
+// Per distinct channel, in order of first appearance: the sums of
+// vattr_conversions and (when it is not empty) of vattr_value, the map
+// name -> position and its inverse. The outputs start empty.
 void sum_groupby_channel(std::vector<std::string>* vattr_channels,
                          std::vector<double>* vattr_conversions, std::vector<double>* vattr_value,
                          std::vector<double>* vattr_conversions_unq,
@@ -54,8 +56,6 @@ void sum_groupby_channel(std::vector<std::string>* vattr_channels,
     if (flg_value) (*vattr_value_unq)[z] += (*vattr_value)[k];
   }
 }
-
-namespace {
 
 // One table summed by channel name, channels numbered in order of first
 // appearance.
@@ -112,16 +112,30 @@ std::vector<double> roi_from_index(const ChannelTotals& attr,
 
 }  // namespace
 
-void markov_budget_allocation_cpp(std::vector<std::string>* vattr_channels,
-                                  std::vector<double>* vattr_conversions,
-                                  std::vector<double>* vattr_value,
-                                  std::vector<std::string>* vcost_channels,
-                                  std::vector<double>* vcost_value,
-                                  std::vector<std::string>* vindex_channels,
-                                  std::vector<double>* vindex_value, double* total_budget_new,
-                                  double* perc_reall, double* min_perc_budget,
-                                  std::vector<std::string>* vchannels_new,
-                                  std::vector<double>* vbudget_new) {
+void BudgetSettings::validate() const {
+  if (!(total_budget_new >= 0))
+    throw std::invalid_argument("total_budget must be a number of at least 0");
+  if (!(perc_reall >= 0 && perc_reall <= 1))
+    throw std::invalid_argument("reallocate must be a number from 0 to 1");
+  if (!(min_perc_budget >= 0 && min_perc_budget <= 1 - perc_reall))
+    throw std::invalid_argument("min_share must be a number from 0 to 1 - reallocate");
+}
+
+BudgetResult budget_run(BudgetInput in, const BudgetSettings& settings) {
+  settings.validate();
+  std::vector<std::string>* vattr_channels = &in.attr_channels;
+  std::vector<double>* vattr_conversions = &in.attr_conversions;
+  std::vector<double>* vattr_value = &in.attr_value;
+  std::vector<std::string>* vcost_channels = &in.cost_channels;
+  std::vector<double>* vcost_value = &in.cost_value;
+  std::vector<std::string>* vindex_channels = &in.index_channels;
+  const std::vector<double>* vindex_value = &in.index_value;
+  const double* total_budget_new = &settings.total_budget_new;
+  const double* perc_reall = &settings.perc_reall;
+  const double* min_perc_budget = &settings.min_perc_budget;
+  BudgetResult r;
+  std::vector<std::string>* vchannels_new = &r.channels;
+  std::vector<double>* vbudget_new = &r.budget;
   check_lengths(vattr_channels->size(), "vattr_channels", vattr_conversions->size(),
                 "vattr_conversions");
   if (!vattr_value->empty())
@@ -163,4 +177,5 @@ void markov_budget_allocation_cpp(std::vector<std::string>* vattr_channels,
                         vroi[k] / sum_vroi * *perc_reall * *total_budget_new;
     (*vchannels_new)[k] = attr.name.at(k);
   }
+  return r;
 }

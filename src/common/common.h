@@ -4,7 +4,14 @@
 //
 // Naming legend used across src/:
 //   <model>_R    entry point with C linkage (src/frame only)
-//   <model>_cpp  model function: every input and output by pointer, void
+//   <model>_run  model function: a journey source (or the model's own
+//                input) and a settings struct in, a plain result struct out
+//   <model>_cpp  the fixed-signature form of a run (every argument by
+//                pointer), a forwarder in the subsystem's entry.cpp that
+//                nothing inside the library calls
+//   row_sep      in those signatures and in messages: the field separator
+//                of a journey table (JourneySource::field_sep)
+//   cha_sep      the channel separator inside a path
 //   flg_*        int flag, 1 = on       v*    vector
 //   mp_*         map                    n*    count
 //   *_p          an R argument before conversion (src/frame only)
@@ -70,7 +77,7 @@ void          parallel_tasks(uli ntasks, uli nthreads,
 
 // ---- formatting ------------------------------------------------------------
 std::string   f_print_perc(double x);                 // 0.1234 -> "12.34" (floored)
-std::string   thousandSeparator(uli n);               // 1234567 -> "1,234,567"
+std::string   group_thousands(uli n);               // 1234567 -> "1,234,567"
 std::string   fmt_f(double x);                        // as "%f"
 std::string   fmt_lu(uli x);                          // as "%lu"
 void          append_f(std::string& out, double x);   // appends fmt_f(x)

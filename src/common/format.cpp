@@ -57,7 +57,7 @@ std::string f_print_perc(double x) {
   return s;
 }
 
-std::string thousandSeparator(uli n) {
+std::string group_thousands(uli n) {
   std::string digits = fmt_lu(n);
   std::string out;
   out.reserve(digits.size() + digits.size() / 3 + 1);

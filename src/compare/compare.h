@@ -106,15 +106,70 @@ void path_generator_new(const std::vector<std::string>* vpath, const std::vector
                         std::vector<double>* vconvs1, std::vector<std::vector<double>>* Mctr1);
 
 // ---- model comparison ----------------------------------------------------
+// Settings of both comparisons; the defaults are the R function's.
+struct CompareSettings {
+  double perc_reall = 0.05;         // share of traffic moved, 0 to 1
+  double perc_sample = 0.1;         // sample share of the population, 0 or more
+  double min_perc_traffic = 0.03;   // least share per channel, 0 to 1 - perc_reall
+  uli max_nsim = 1000000;           // largest sample
+  uli niter = 10;                   // at most 1,000,000
+  uli flg_extra_path = 0;           // 1: add journeys without conversions
+  uli max_markov_order = 1;         // Markov models of order 1..this, at most 1,000
+  uli seed = 0;
+  int flg_print = 0;                // 1: print the performance table
+  int verbose = 0;
+  // "perc_reall ...", "min_perc_traffic ...", "perc_sample ...", "niter ...",
+  // "markov_order ..." for a value out of its bounds.
+  void validate() const;
+};
+
+// Journeys with their conversion and null counts; the column names are the
+// ones the models are handed.
+struct CompareJourneys {
+  std::vector<std::string> vy;
+  std::vector<uli> vc, vn;
+  std::string cha_sep = ">";
+  std::string var_path = "path", var_conv = "total_conversions", var_null = "total_null";
+};
+
+// niter rows of performance per model (a column per model name), the average
+// traffic share per channel (a column per model after "original") and the
+// model names ("original", "no_reallocation", the models); from
+// compare_mta_run also the journeys as index paths.
+struct CompareResult {
+  std::vector<std::vector<double>> performance, allocation;
+  std::vector<std::string> model_names;
+  std::vector<std::string> encoded;
+};
+
 // Compares the traffic advice of the attribution models on synthetic
-// journeys drawn from vy/vc/vn (rewritten as index paths): niter rows of
-// performance per model, the average traffic share per channel and model,
-// and the model names ("original", "no_reallocation", the models). Prints
-// its progress lines; with flg_print 1 also the performance table. Throws
-// std::invalid_argument for journey vectors of different lengths, a
-// journey without channels, no conversions, shares outside [0, 1] (or
-// together above 1), a sample size of 0, and a model whose weights cannot
-// be turned into traffic shares.
+// journeys drawn from the journeys. Prints its progress lines; with
+// flg_print 1 also the performance table. Throws std::invalid_argument for
+// journey vectors of different lengths, a journey without channels, no
+// conversions, a setting out of bounds, a sample size of 0, and a model
+// whose weights cannot be turned into traffic shares.
+CompareResult compare_mta_run(CompareJourneys journeys, const CompareSettings& settings);
+
+// An event table whose rows of one journey are consecutive (channel_conv_name
+// marking conversions) and the click-through rates (a row per day of
+// ctr_day_str, a column per channel).
+struct CompareEvents {
+  std::vector<uli> id_path;
+  std::vector<std::string> time_str, channel;
+  std::vector<std::string> ctr_day_str;
+  std::vector<std::vector<double>> ctr;
+  std::string channel_conv_name;
+};
+
+// The same comparison for time-stamped journeys replayed over a window of
+// days, with the reward model of the daily conversions and impressions
+// among the models. Throws as compare_mta_run and read_event_table, and
+// std::invalid_argument for a journey made only of conversions, and a
+// window too short for the reward model.
+CompareResult compare_mta_mmm_run(CompareEvents events, const CompareSettings& settings);
+
+// ---- fixed-signature entries ------------------------------------------------
+// compare_mta_run by pointer; vy is rewritten as index paths.
 void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
                             std::vector<uli>* vn, std::string var_path, std::string var_conv,
                             std::string var_null, std::string cha_sep, double perc_reall,
@@ -125,14 +180,7 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
                             std::vector<std::vector<double>>* results_allocation,
                             std::vector<std::string>* vmodel_names);
 
-// The same comparison for time-stamped journeys (an event table whose rows
-// of one journey are consecutive, channel_conv_name marking conversions)
-// replayed over a window of days, with the reward model of the daily
-// conversions and impressions (touches over the click-through rates of
-// tab_ctr_ctr, a row per day of tab_ctr_day_str) among the models. Throws
-// as compare_models_mta_cpp and read_event_table, and
-// std::invalid_argument for a journey made only of conversions, and
-// a window too short for the reward model.
+// compare_mta_mmm_run by pointer.
 void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
                                 std::vector<std::string>* tab_paths_time_str,
                                 std::vector<std::string>* tab_paths_channel,

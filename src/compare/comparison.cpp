@@ -105,7 +105,7 @@ struct ModelInput {
   std::vector<uli>* vc;
   std::vector<uli>* vn;
   std::string var_path, var_conv, var_value, var_null;
-  std::string file, file_output, row_sep = ";", cha_sep = " ";
+  std::string file, file_output, field_sep = ";", cha_sep = " ";
   int flg_file = 0, flg_write_nulls = 1, flg_write_paths = 0, verbose = 0;
   std::vector<double> vv;   // no conversion values
 };
@@ -113,7 +113,7 @@ struct ModelInput {
 // First, last and linear touch conversions per channel.
 void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vector<double>>* out) {
   JourneySource src = vector_source(in.vy, in.vc, &in.vv, nullptr);
-  src.row_sep = in.row_sep;
+  src.field_sep = in.field_sep;
   const HeuristicResult r = heuristic_run(
       src, HeuristicSettings{in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output,
                              in.verbose});
@@ -145,7 +145,7 @@ void heuristic_shares(ModelInput& in, uli nchannels, uli k, std::vector<std::vec
 JourneySource sample_source(const ModelInput& in, const std::vector<uli>* vn) {
   JourneySource src = vector_source(in.vy, in.vc, &in.vv, vn);
   src.var_null = in.var_null;
-  src.row_sep = in.row_sep;
+  src.field_sep = in.field_sep;
   return src;
 }
 
@@ -169,7 +169,7 @@ std::vector<double> shapley_shares(const ModelInput& in, uli nchannels, uli k) {
 // Logistic-regression channel indices.
 std::vector<double> logistic_shares(ModelInput& in, uli nchannels, uli k) {
   JourneySource src = vector_source(in.vy, in.vc, &in.vv, in.vn);
-  src.row_sep = in.row_sep;
+  src.field_sep = in.field_sep;
   const LogisticResult r = logistic_run(
       src, LogisticSettings{in.cha_sep, in.flg_write_nulls, in.flg_write_paths, in.file_output});
   return shares_from_index(r.vchannels, r.vindex, nchannels, "logistic_regression", k);
@@ -196,16 +196,13 @@ void check_fraction(double x, const char* name) {
     throw std::invalid_argument(std::string(name) + " must lie between 0 and 1, not " + fmt_f(x));
 }
 
-struct Settings {
-  double perc_reall, perc_sample, min_perc_traffic;
-  uli max_nsim, niter, flg_extra_path, max_markov_order, seed;
-  int flg_print, verbose;
-};
-
 constexpr uli kMaxIter = 1000000;
 constexpr uli kMaxMarkovOrder = 1000;
 
-void check_settings(const Settings& s) {
+}  // namespace
+
+void CompareSettings::validate() const {
+  const CompareSettings& s = *this;
   check_fraction(s.perc_reall, "perc_reall");
   check_fraction(s.min_perc_traffic, "min_perc_traffic");
   if (s.perc_reall + s.min_perc_traffic > 1)
@@ -221,6 +218,8 @@ void check_settings(const Settings& s) {
     throw std::invalid_argument("markov_order must be at most " + fmt_lu(kMaxMarkovOrder) + ", not " +
                                 fmt_lu(s.max_markov_order));
 }
+
+namespace {
 
 std::vector<std::string> model_names(bool with_reward, uli max_markov_order) {
   std::vector<std::string> names = {"original", "no_reallocation", "first_touch", "last_touch",
@@ -241,7 +240,7 @@ struct Population {
 // Distinct paths with their conversions and nulls to candidates: extra
 // nulls, seeding, oversampling of converting journeys and sample size.
 Population build_population(const std::vector<std::string>& mpath, std::vector<uli> mconv,
-                            std::vector<uli> mnull, const Settings& s) {
+                            std::vector<uli> mnull, const CompareSettings& s) {
   const double svc = sum(mconv), svn = sum(mnull);
   if (!(svc > 0)) throw std::invalid_argument("no journey converts, there is nothing to compare");
   Population pop;
@@ -302,7 +301,7 @@ struct Draws {
   const char* attribution_line = "Attribution (First/Last/Linear/Shapley/Logistic/Markov)";
 };
 
-void run_iterations(const Population& pop, uli nchannels, const Settings& s, ModelInput& in,
+void run_iterations(const Population& pop, uli nchannels, const CompareSettings& s, ModelInput& in,
                     Generated& sample, const Draws& draws, size_t nnames,
                     std::vector<std::vector<double>>* results_performance,
                     std::vector<std::vector<double>>* results_allocation) {
@@ -459,24 +458,20 @@ std::vector<double> reward_shares(DailyTables* day, uli nchannels,
 
 }  // namespace
 
-void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
-                            std::vector<uli>* vn, std::string var_path, std::string var_conv,
-                            std::string var_null, std::string cha_sep, double perc_reall,
-                            double perc_sample, uli max_nsim, double min_perc_traffic,
-                            uli niter, uli flg_extra_path, uli max_markov_order, uli seed,
-                            int flg_print, int verbose,
-                            std::vector<std::vector<double>>* results_performance,
-                            std::vector<std::vector<double>>* results_allocation,
-                            std::vector<std::string>* vmodel_names) {
-  const Settings s{perc_reall, perc_sample, min_perc_traffic, max_nsim, niter, flg_extra_path,
-                   max_markov_order, seed, flg_print, verbose};
+CompareResult compare_mta_run(CompareJourneys journeys, const CompareSettings& s) {
+  std::vector<std::string>* vy = &journeys.vy;
+  const std::vector<uli>* vc = &journeys.vc;
+  const std::vector<uli>* vn = &journeys.vn;
+  const std::string& cha_sep = journeys.cha_sep;
+  CompareResult r;
+  std::vector<std::string>* vmodel_names = &r.model_names;
   first_char(cha_sep, "cha_sep");
   if (vc->size() != vy->size() || vn->size() != vy->size())
     throw std::invalid_argument("vy, vc and vn must have the same length (" +
                                 std::to_string(vy->size()) + ", " + std::to_string(vc->size()) +
                                 ", " + std::to_string(vn->size()) + ")");
-  check_settings(s);
-  *vmodel_names = model_names(false, max_markov_order);
+  s.validate();
+  *vmodel_names = model_names(false, s.max_markov_order);
 
   // Journeys as index paths, channel i written i + 1.
   std::map<std::string, uli> mp_channels;
@@ -509,39 +504,30 @@ void compare_models_mta_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
   in.vy = &sample.vy1;
   in.vc = &sample.vc1;
   in.vn = &sample.vn1;
-  in.var_path = var_path;
-  in.var_conv = var_conv;
-  in.var_null = var_null;
+  in.var_path = journeys.var_path;
+  in.var_conv = journeys.var_conv;
+  in.var_null = journeys.var_null;
   Draws draws;
   draws.sample = [&](Generated* g) { generate(pop.cand, nchannels, {}, pop.nsim, g); };
   draws.population = [&](const std::vector<double>& traffic, Generated* g) {
     generate(pop.cand, nchannels, traffic, 0, g);
   };
-  run_iterations(pop, nchannels, s, in, sample, draws, vmodel_names->size(), results_performance,
-                 results_allocation);
-  if (flg_print == 1) print_table(*results_performance, *vmodel_names);
+  run_iterations(pop, nchannels, s, in, sample, draws, vmodel_names->size(), &r.performance,
+                 &r.allocation);
+  if (s.flg_print == 1) print_table(r.performance, r.model_names);
+  r.encoded = std::move(journeys.vy);
+  return r;
 }
 
-void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
-                                std::vector<std::string>* tab_paths_time_str,
-                                std::vector<std::string>* tab_paths_channel,
-                                std::vector<std::string>* tab_ctr_day_str,
-                                std::vector<std::vector<double>>* tab_ctr_ctr,
-                                std::string channel_conv_name, double perc_reall,
-                                double perc_sample, uli max_nsim, double min_perc_traffic,
-                                uli niter, uli flg_extra_path, uli max_markov_order, uli seed,
-                                int flg_print, int verbose,
-                                std::vector<std::vector<double>>* results_performance,
-                                std::vector<std::vector<double>>* results_allocation,
-                                std::vector<std::string>* vmodel_names) {
-  const Settings s{perc_reall, perc_sample, min_perc_traffic, max_nsim, niter, flg_extra_path,
-                   max_markov_order, seed, flg_print, verbose};
-  check_settings(s);
-  *vmodel_names = model_names(true, max_markov_order);
+CompareResult compare_mta_mmm_run(CompareEvents ev, const CompareSettings& s) {
+  CompareResult r;
+  std::vector<std::string>* vmodel_names = &r.model_names;
+  s.validate();
+  *vmodel_names = model_names(true, s.max_markov_order);
   EventJourneys ej;
-  read_event_journeys(tab_paths_id_path, tab_paths_time_str, tab_paths_channel, tab_ctr_day_str,
-                      tab_ctr_ctr, channel_conv_name, &ej);
-  check_window(ej.events, perc_sample);
+  read_event_journeys(&ev.id_path, &ev.time_str, &ev.channel, &ev.ctr_day_str, &ev.ctr,
+                      ev.channel_conv_name, &ej);
+  check_window(ej.events, s.perc_sample);
   const Population pop = build_population(ej.vpaths, ej.vconv, ej.vnull, s);
 
   ModelInput in;
@@ -560,7 +546,7 @@ void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
     g->vn1.clear();
     path_generator_new(&pop.cand.vpath, &pop.cand.visconv, pop.cand.vnpath, pop.cand.vfreq,
                        ej.nchannels, traffic, nsim, &g->vidy1, &ej.Mpaths_ids, &pop.vpaths_ids_1,
-                       &ej.events, perc_sample, &g->vy1, &g->vc1, &g->vn1, &day->touches,
+                       &ej.events, s.perc_sample, &g->vy1, &g->vc1, &g->vn1, &day->touches,
                        &day->convs, &day->ctr);
   };
   Draws draws;
@@ -570,8 +556,9 @@ void compare_models_mta_mmm_cpp(std::vector<uli>* tab_paths_id_path,
   draws.population = [&](const std::vector<double>& traffic, Generated* g) {
     draw(traffic, 0, g, &scratch);
   };
-  draws.reward = [&](uli k) { return reward_shares(&sampled, ej.nchannels, &ej.vchannels, verbose, k); };
-  run_iterations(pop, ej.nchannels, s, in, sample, draws, vmodel_names->size(),
-                 results_performance, results_allocation);
-  if (flg_print == 1) print_table(*results_performance, *vmodel_names);
+  draws.reward = [&](uli k) { return reward_shares(&sampled, ej.nchannels, &ej.vchannels, s.verbose, k); };
+  run_iterations(pop, ej.nchannels, s, in, sample, draws, vmodel_names->size(), &r.performance,
+                 &r.allocation);
+  if (s.flg_print == 1) print_table(r.performance, r.model_names);
+  return r;
 }

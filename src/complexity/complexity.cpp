@@ -33,13 +33,16 @@ void windows(std::string_view encoded, uli k, std::vector<std::string_view>* tok
 
 }  // namespace
 
-void encoding_channels_high_order_cpp(const std::vector<std::string>* vy, uli* order,
-                                      std::map<std::string, uli>* mp_channels_sim,
-                                      std::vector<std::string>* vchannels_sim,
-                                      uli* nchannels_sim,
-                                      std::vector<uli>* v_channel_group,
-                                      std::vector<std::vector<uli>>* v_group_channel_ids,
-                                      std::vector<uli>* v_group_channel_len) {
+HighOrderStates high_order_states(const std::vector<std::string>& encoded, uli k) {
+  HighOrderStates st;
+  const std::vector<std::string>* vy = &encoded;
+  const uli* order = &k;
+  std::map<std::string, uli>* mp_channels_sim = &st.mp_channels_sim;
+  std::vector<std::string>* vchannels_sim = &st.vchannels_sim;
+  uli* nchannels_sim = &st.nchannels_sim;
+  std::vector<uli>* v_channel_group = &st.v_channel_group;
+  std::vector<std::vector<uli>>* v_group_channel_ids = &st.v_group_channel_ids;
+  std::vector<uli>* v_group_channel_len = &st.v_group_channel_len;
   if (*order == 0) throw std::invalid_argument("order must be at least 1");
   mp_channels_sim->clear();
   vchannels_sim->clear();
@@ -104,22 +107,26 @@ void encoding_channels_high_order_cpp(const std::vector<std::string>* vy, uli* o
   }
   enter("(conversion)");
   enter("(null)");
+  return st;
 }
 
-void describe_complexity_cpp(std::vector<std::string>* vy, uli* order, std::string* sep,
-                             uli* nchannels, uli* nchannels_sim,
-                             std::vector<uli>* v_group_channel_len) {
-  if (*order == 0) throw std::invalid_argument("order must be at least 1");
+void ComplexitySettings::validate() const {
+  if (order == 0) throw std::invalid_argument("order must be at least 1");
+}
+
+ComplexityResult complexity_run(std::vector<std::string> journeys,
+                                const ComplexitySettings& settings) {
+  settings.validate();
+  ComplexityResult r;
   std::map<std::string, uli> mp_channels;
   std::vector<std::string> vchannels;
   uli max_touches = 0;
-  encoding_channels_cpp(vy, *sep, &mp_channels, &vchannels, nchannels, &max_touches);
+  encoding_channels_cpp(&journeys, settings.sep, &mp_channels, &vchannels, &r.nchannels,
+                        &max_touches);
 
-  std::map<std::string, uli> mp_channels_sim;
-  std::vector<std::string> vchannels_sim;
-  std::vector<uli> v_channel_group;
-  std::vector<std::vector<uli>> v_group_channel_ids;
-  encoding_channels_high_order_cpp(vy, order, &mp_channels_sim, &vchannels_sim,
-                                   nchannels_sim, &v_channel_group, &v_group_channel_ids,
-                                   v_group_channel_len);
+  HighOrderStates st = high_order_states(journeys, settings.order);
+  r.nchannels_sim = st.nchannels_sim;
+  r.group_len = std::move(st.v_group_channel_len);
+  r.encoded = std::move(journeys);
+  return r;
 }

@@ -30,9 +30,9 @@ extern "C" SEXP bootstrap_R(SEXP model_p, SEXP flg_file_p, SEXP file_p, SEXP Dat
   if ((x = setting(l, "first_share")) != R_NilValue) s.first_share = as_real(x);
   if ((x = setting(l, "last_share")) != R_NilValue) s.last_share = as_real(x);
   if ((x = setting(l, "direct_channels")) != R_NilValue) s.direct_channels = as_strings(x);
-  if ((x = setting(l, "flg_simplified")) != R_NilValue) s.flg_simplified = as_flag(x);
-  if ((x = setting(l, "exact")) != R_NilValue) s.markov.method.exact = as_flag(x);
-  if ((x = setting(l, "unlimited")) != R_NilValue) s.markov.method.unlimited = as_flag(x);
+  if ((x = setting(l, "flg_simplified")) != R_NilValue) s.flg_simplified = as_int(x);
+  if ((x = setting(l, "exact")) != R_NilValue) s.markov.method.exact = as_int(x);
+  if ((x = setting(l, "unlimited")) != R_NilValue) s.markov.method.unlimited = as_int(x);
   if ((x = setting(l, "order")) != R_NilValue) s.markov.order = as_count(x, "order");
   if ((x = setting(l, "nsim_start")) != R_NilValue) s.markov.nsim_start = as_count(x, "nsim_start");
   if ((x = setting(l, "max_step")) != R_NilValue) s.markov.max_step = as_count(x, "max_step");

@@ -12,13 +12,11 @@ extern "C" SEXP describe_complexity_R(SEXP Data_p, SEXP var_path_p, SEXP order_p
   std::vector<std::string> vy = as_strings(data[var_path]);
   const double npaths = static_cast<double>(vy.size());
 
-  uli nchannels = 0, nchannels_sim = 0;
-  std::vector<uli> v_group_channel_len;
-  describe_complexity_cpp(&vy, &order, &sep, &nchannels, &nchannels_sim, &v_group_channel_len);
-  std::vector<double> group_len(v_group_channel_len.begin(), v_group_channel_len.end());
+  const ComplexityResult r = complexity_run(std::move(vy), ComplexitySettings{order, sep});
+  std::vector<double> group_len(r.group_len.begin(), r.group_len.end());
   return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("npaths") = npaths,
-                            Rcpp::Named("nchannels") = static_cast<double>(nchannels),
-                            Rcpp::Named("nchannels_sim") = static_cast<double>(nchannels_sim),
+                            Rcpp::Named("nchannels") = static_cast<double>(r.nchannels),
+                            Rcpp::Named("nchannels_sim") = static_cast<double>(r.nchannels_sim),
                             Rcpp::Named("group_channel_len") = group_len); });
   END_RCPP
 }

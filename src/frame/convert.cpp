@@ -14,7 +14,7 @@ std::string row_error(const std::string& what, R_xlen_t i, double d) {
 }
 }  // namespace
 
-int as_flag(SEXP x) { return Rcpp::as<int>(x); }
+int as_int(SEXP x) { return Rcpp::as<int>(x); }
 
 uli as_count(SEXP x, const char* arg) {
   double d = Rcpp::as<double>(x);
@@ -79,13 +79,13 @@ void conv_rcpp_mat_to_vec2(Rcpp::NumericMatrix* m, std::vector<std::vector<doubl
 
 JourneyInput::JourneyInput(SEXP flg_file, SEXP file, SEXP var_path, SEXP var_conv,
                            SEXP var_value, SEXP var_null, SEXP row_sep) {
-  src.flg_file = flg_file ? as_flag(flg_file) : 0;
+  src.flg_file = flg_file ? as_int(flg_file) : 0;
   if (file) src.file = as_str(file);
   src.var_path = as_str(var_path);
   src.var_conv = as_str(var_conv);
   if (var_value) src.var_value = as_str(var_value);
   if (var_null) src.var_null = as_str(var_null);
-  src.row_sep = as_str(row_sep);
+  src.field_sep = as_str(row_sep);
 }
 
 void JourneyInput::load(SEXP Data) {

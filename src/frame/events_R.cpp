@@ -17,7 +17,7 @@ JourneyRules journey_rules(SEXP lookback_days_p, SEXP lookback_touches_p, SEXP t
     throw std::invalid_argument("lookback_touches must be a whole number >= 1 or Inf");
   r.lookback_touches = std::isinf(touches) || touches >= 1.8e19 ? 0 : static_cast<uli>(touches);
   r.transform = path_transform(as_str(transform_p));
-  r.flg_times = as_flag(flg_times_p);
+  r.flg_times = as_int(flg_times_p);
   if (r.flg_times == 1 && r.transform == PathTransform::frequency)
     throw std::invalid_argument("times = TRUE needs a transform that keeps touches, not \"frequency\"");
   const std::string sep = as_str(channel_sep_p);
@@ -45,7 +45,7 @@ extern "C" SEXP journeys_from_events_R(SEXP flg_file_p, SEXP file_p, SEXP user_p
                                        SEXP transform_p, SEXP flg_times_p, SEXP flg_grouped_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  const int flg_file = as_flag(flg_file_p);
+  const int flg_file = as_int(flg_file_p);
   const JourneyRules rules =
       journey_rules(lookback_days_p, lookback_touches_p, transform_p, flg_times_p, channel_sep_p);
   JourneyTable out;
@@ -55,7 +55,7 @@ extern "C" SEXP journeys_from_events_R(SEXP flg_file_p, SEXP file_p, SEXP user_p
     const std::string fsep = as_str(field_sep_p);
     if (fsep.empty()) throw std::invalid_argument("field_sep must not be empty");
     EventFile src{as_str(file_p), vars[0], vars[1], vars[2], vars[3], vars[4], vars[5], fsep[0],
-                  as_flag(flg_grouped_p)};
+                  as_int(flg_grouped_p)};
     journeys_from_event_file_cpp(&src, &rules, &out);
   } else {
     const R_xlen_t n = XLENGTH(user_p);

@@ -15,7 +15,7 @@
 #include "journeys/journeys.h"
 
 // Scalars (Rcpp's single-value conversions; "Expecting a single value").
-int                      as_flag(SEXP x);
+int                      as_int(SEXP x);
 uli                      as_count(SEXP x, const char* arg);   // rejects NA, negative, non-finite
 uli                      as_seed(SEXP x);                     // NA or >= 2^64: gb::limsup
 double                   as_real(SEXP x);

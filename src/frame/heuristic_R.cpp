@@ -10,10 +10,10 @@ extern "C" SEXP heuristic_models_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SE
   JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, nullptr, row_sep_p);
   HeuristicSettings s;
   s.cha_sep = as_str(cha_sep_p);
-  s.verbose = as_flag(verbose_p);
+  s.verbose = as_int(verbose_p);
   s.file_output = as_str(file_output_p);
-  s.flg_write_nulls = as_flag(flg_write_nulls_p);
-  s.flg_write_paths = as_flag(flg_write_paths_p);
+  s.flg_write_nulls = as_int(flg_write_nulls_p);
+  s.flg_write_paths = as_int(flg_write_paths_p);
   in.load(Data_p);
   const HeuristicResult r = heuristic_run(in.src, s);
   return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vpath_id") = r.vpath_id,

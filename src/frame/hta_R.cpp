@@ -38,36 +38,33 @@ extern "C" SEXP hta_model_R(SEXP vc_p, SEXP vv_p, SEXP MT_p, SEXP cr_p, SEXP vcr
                             SEXP roc_npt_p, SEXP type_worth_p, SEXP verbose_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  std::vector<uli> vc = as_counts(vc_p, "vc");
-  std::vector<double> vv = as_reals(vv_p);
-  arma::Mat<uli> MT = as_count_matrix(MT_p);
-  double cr = as_real(cr_p);
-  std::vector<double> vcr = as_reals(vcr_p);
-  std::vector<double> vctr = as_reals(vctr_p);
-  double mean_cj_length = as_real(mean_cj_length_p);
-  std::vector<double> vadstock = as_reals(vadstock_p);
-  uli nsim = as_count(nsim_p, "nsim");
-  uli seed = as_seed(seed_p);
-  int flg_roc = as_flag(flg_roc_p);
-  int flg_type_roc = as_flag(flg_type_roc_p);
-  double perc_test = as_real(perc_test_p);
-  uli roc_npt = as_count(roc_npt_p, "roc_npt");
-  int type_worth = as_flag(type_worth_p);
-  int verbose = as_flag(verbose_p);
+  HtaInput in;
+  HtaSettings st;
+  in.vc = as_counts(vc_p, "vc");
+  in.vv = as_reals(vv_p);
+  in.MT = as_count_matrix(MT_p);
+  st.cr = as_real(cr_p);
+  in.vcr = as_reals(vcr_p);
+  in.vctr = as_reals(vctr_p);
+  st.mean_cj_length = as_real(mean_cj_length_p);
+  in.vadstock = as_reals(vadstock_p);
+  st.nsim = as_count(nsim_p, "nsim");
+  st.seed = as_seed(seed_p);
+  st.flg_roc = as_int(flg_roc_p);
+  st.flg_type_roc = as_int(flg_type_roc_p);
+  st.perc_test = as_real(perc_test_p);
+  st.roc_npt = as_count(roc_npt_p, "roc_npt");
+  st.type_worth = as_int(type_worth_p);
+  st.verbose = as_int(verbose_p);
 
-  arma::mat Mattr_out, Mattr_value_out;
-  std::vector<double> vy, vx;
-  double auc = 0;
-  hta_model_cpp(&vc, &vv, &MT, &cr, &vcr, &vctr, &mean_cj_length, &vadstock, &nsim, &seed,
-                &type_worth, &verbose, &flg_roc, &flg_type_roc, &perc_test, &roc_npt,
-                &Mattr_out, &Mattr_value_out, &vy, &vx, &auc);
-  if (vv.empty())
-    return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
-                              Rcpp::Named("roc_y") = vy, Rcpp::Named("roc_x") = vx,
-                              Rcpp::Named("auc") = auc); });
-  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(Mattr_out),
-                            Rcpp::Named("conversion_value") = rows_as_list(Mattr_value_out),
-                            Rcpp::Named("roc_y") = vy, Rcpp::Named("roc_x") = vx,
-                            Rcpp::Named("auc") = auc); });
+  const HtaResult r = hta_run(in, st);
+  if (in.vv.empty())
+    return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(r.conversions),
+                              Rcpp::Named("roc_y") = r.roc_y, Rcpp::Named("roc_x") = r.roc_x,
+                              Rcpp::Named("auc") = r.auc); });
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("conversions") = rows_as_list(r.conversions),
+                            Rcpp::Named("conversion_value") = rows_as_list(r.value),
+                            Rcpp::Named("roc_y") = r.roc_y, Rcpp::Named("roc_x") = r.roc_x,
+                            Rcpp::Named("auc") = r.auc); });
   END_RCPP
 }

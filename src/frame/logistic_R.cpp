@@ -14,7 +14,7 @@ extern "C" SEXP logistic_regression_R(SEXP Data_p, SEXP var_path_p, SEXP var_con
   s.flg_write_nulls = static_cast<int>(as_count(flg_write_nulls_p, "flg_write_nulls"));
   s.flg_write_paths = static_cast<int>(as_count(flg_write_paths_p, "flg_write_paths"));
   s.file_output = as_str(file_output_p);
-  (void)as_flag(verbose_p);   // accepted; the model prints nothing of its own
+  (void)as_int(verbose_p);   // accepted; the model prints nothing of its own
   in.load(Data_p);
   const LogisticResult r = logistic_run(in.src, s);
   return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = r.vchannels,
@@ -46,7 +46,7 @@ extern "C" SEXP logistic_regression_fit_R(SEXP Data_p, SEXP var_path_p, SEXP var
   s.flg_write_nulls = static_cast<int>(as_count(flg_write_nulls_p, "flg_write_nulls"));
   s.flg_write_paths = static_cast<int>(as_count(flg_write_paths_p, "flg_write_paths"));
   s.file_output = as_str(file_output_p);
-  (void)as_flag(verbose_p);
+  (void)as_int(verbose_p);
   in.load(Data_p);
   const LogisticResult r = logistic_run(in.src, s);
   return r_result([&]() -> SEXP {

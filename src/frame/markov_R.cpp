@@ -16,15 +16,15 @@ SEXP markov_model_with(const MarkovMethod& method, bool with_run, SEXP flg_file_
   JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, var_null_p, row_sep_p);
   const std::string cha_sep = as_str(cha_sep_p);
   MarkovSettings s;
-  s.type = as_flag(type_p);
+  s.type = as_int(type_p);
   s.order = as_count(order_p, "order");
   read_simulation_args(nsim_start_p, max_step_p, ncore_p, nfold_p, seed_p, conv_par_p,
                        rate_step_sim_p, &s);
-  s.verbose = as_flag(verbose_p);
-  s.flg_out_tran_mtx = as_flag(flg_out_tran_mtx_p);
+  s.verbose = as_int(verbose_p);
+  s.flg_out_tran_mtx = as_int(flg_out_tran_mtx_p);
   s.file_output = as_str(file_output_p);
-  s.flg_write_nulls = as_flag(flg_write_nulls_p);
-  s.flg_write_paths = as_flag(flg_write_paths_p);
+  s.flg_write_nulls = as_int(flg_write_nulls_p);
+  s.flg_write_paths = as_int(flg_write_paths_p);
   s.flg_out_attr = 1;
   s.method = method;
   in.load(Data_p);

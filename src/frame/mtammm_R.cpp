@@ -7,20 +7,18 @@ extern "C" SEXP combine_mta_mmm_R(SEXP mta_path_attribution_p, SEXP mmm_attribut
                                   SEXP verbose_p) {
   BEGIN_RCPP
   Rcpp::List mta(mta_path_attribution_p), mmm(mmm_attribution_p), prior(prior_weights_mta_p);
-  std::vector<uli> mta_attr_path = as_counts(mta["path"], "column 'path' of mta_path_attribution");
-  std::vector<std::string> mta_attr_channel = as_strings(mta["channel"]);
-  std::vector<double> mta_attr_attr = as_reals(mta["attribution"]);
-  std::vector<std::string> mmm_attr_channel = as_strings(mmm["channel"]);
-  std::vector<double> mmm_attr_attr = as_reals(mmm["attribution"]);
-  std::vector<std::string> prior_weights_mta_channel = as_strings(prior["channel"]);
-  std::vector<double> prior_weights_mta_weight = as_reals(prior["mta_weight"]);
+  MtaMmmInput in{as_counts(mta["path"], "column 'path' of mta_path_attribution"),
+                  as_strings(mta["channel"]),
+                  as_reals(mta["attribution"]),
+                  as_strings(mmm["channel"]),
+                  as_reals(mmm["attribution"]),
+                  as_strings(prior["channel"]),
+                  as_reals(prior["mta_weight"])};
   uli max_steps = as_count(max_steps_p, "max_steps");
   double conv_rate = as_real(conv_rate_p);
   uli verbose = as_count(verbose_p, "verbose");
-  str_out_attr_combine_mta_mmm out = combine_mta_mmm_cpp(
-      std::move(mta_attr_path), std::move(mta_attr_channel), std::move(mta_attr_attr),
-      std::move(mmm_attr_channel), std::move(mmm_attr_attr), std::move(prior_weights_mta_channel),
-      std::move(prior_weights_mta_weight), max_steps, conv_rate, verbose != 0);
+  str_out_attr_combine_mta_mmm out =
+      mtammm_run(std::move(in), {max_steps, conv_rate, verbose != 0});
   return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("path") = out.mta_attr_path,
                             Rcpp::Named("channel") = out.mta_attr_channel,
                             Rcpp::Named("attribution") = out.mta_attr_attr); });

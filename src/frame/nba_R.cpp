@@ -5,21 +5,18 @@ extern "C" SEXP next_best_action_R(SEXP new_path_p, SEXP sep_p, SEXP v_index_fro
                                    SEXP v_index_to_p, SEXP v_index_value_p, SEXP vchannels_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  std::string new_path = as_str(new_path_p);
-  std::string sep = as_str(sep_p);
-  std::vector<std::string> v_index_from = as_strings(v_index_from_p);
-  std::vector<uli> v_index_to = as_counts(v_index_to_p, "v_index_to");
-  std::vector<double> v_index_value = as_reals(v_index_value_p);
-  std::vector<std::string> vchannels = as_strings(vchannels_p);
-  std::string best_action;
-  double best_index = 0;
-  std::vector<double> v_indices;
-  next_best_action_cpp(&new_path, &sep, &v_index_from, &v_index_to, &v_index_value, &vchannels,
-                       &best_action, &best_index, &v_indices);
-  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("suggested_action") = best_action,
-                            Rcpp::Named("suggested_action_conversion_rate") = best_index,
-                            Rcpp::Named("channel") = vchannels,
-                            Rcpp::Named("conversion_rate") = v_indices); });
+  const std::string new_path = as_str(new_path_p);
+  const NbaPredictSettings s{as_str(sep_p)};
+  NbaTable t;
+  t.v_index_from = as_strings(v_index_from_p);
+  t.v_index_to = as_counts(v_index_to_p, "v_index_to");
+  t.v_index_value = as_reals(v_index_value_p);
+  t.vchannels = as_strings(vchannels_p);
+  const NbaPrediction p = nba_predict_run(t, new_path, s);
+  return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("suggested_action") = p.best_action,
+                            Rcpp::Named("suggested_action_conversion_rate") = p.best_index,
+                            Rcpp::Named("channel") = t.vchannels,
+                            Rcpp::Named("conversion_rate") = p.v_indices); });
   END_RCPP
 }
 
@@ -39,7 +36,7 @@ extern "C" SEXP next_best_action_train_R(SEXP flg_file_p, SEXP file_p, SEXP Data
   read_simulation_args(nsim_start_p, max_step_p, ncore_p, nfold_p, seed_p, conv_par_p,
                        rate_step_sim_p, &s);
   s.min_sample_index = as_real(min_sample_index_p);
-  s.verbose = as_flag(verbose_p);
+  s.verbose = as_int(verbose_p);
   in.load(Data_p);
   const NbaTable t = nba_train_run(in.src, s);
   std::vector<double> channel_to(t.v_index_to.begin(), t.v_index_to.end());

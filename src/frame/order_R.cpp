@@ -20,7 +20,7 @@ extern "C" SEXP choose_order_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP v
   s.seed = as_seed(seed_p);
   s.perc_tol = as_real(perc_tol_p);
   const std::string type = as_str(type_p);
-  s.verbose = as_flag(verbose_p);
+  s.verbose = as_int(verbose_p);
   if (type == "auc-roc") s.flg_type = 0;
   else if (type == "auc-prerec") s.flg_type = 1;
   else throw std::invalid_argument("type must be \"auc-roc\" or \"auc-prerec\", not \"" + type + "\"");

@@ -66,10 +66,10 @@ extern "C" SEXP new_paths_attribution_R(SEXP flg_file_p, SEXP file_p, SEXP Data_
   std::string var_param = as_str(var_param_p);
   PathSettings settings;
   settings.cha_sep = as_str(cha_sep_p);
-  settings.flg_write_nulls = as_flag(flg_write_nulls_p);
-  settings.flg_write_paths = as_flag(flg_write_paths_p);
+  settings.flg_write_nulls = as_int(flg_write_nulls_p);
+  settings.flg_write_paths = as_int(flg_write_paths_p);
   settings.file_output = as_str(file_output_p);
-  (void)as_flag(verbose_p);   // accepted; nothing is printed
+  (void)as_int(verbose_p);   // accepted; nothing is printed
   in.load(Data_p);
   const WeightTable t = read_weight_table(Dparams_p, var_channel, var_param);
 

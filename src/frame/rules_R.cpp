@@ -13,7 +13,7 @@ extern "C" SEXP rule_models_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP va
   s.first_share = as_real(first_share_p);
   s.last_share = as_real(last_share_p);
   s.direct_channels = as_strings(direct_channels_p);
-  s.verbose = as_flag(verbose_p);
+  s.verbose = as_int(verbose_p);
   in.load(Data_p);
   const RuleResult r = rule_run(in.src, s);
   return r_result([&]() -> SEXP {

@@ -11,12 +11,12 @@ extern "C" SEXP shapley_R(SEXP flg_file_p, SEXP file_p, SEXP Data_p, SEXP var_pa
   JourneyInput in(flg_file_p, file_p, var_path_p, var_conv_p, var_value_p, var_null_p, row_sep_p);
   ShapleySettings s;
   s.cha_sep = as_str(cha_sep_p);
-  s.flg_simplified = as_flag(flg_simplified_p);
-  s.type_worth = as_flag(type_worth_p);
-  s.flg_write_nulls = as_flag(flg_write_nulls_p);
-  s.flg_write_paths = as_flag(flg_write_paths_p);
+  s.flg_simplified = as_int(flg_simplified_p);
+  s.type_worth = as_int(type_worth_p);
+  s.flg_write_nulls = as_int(flg_write_nulls_p);
+  s.flg_write_paths = as_int(flg_write_paths_p);
   s.file_output = as_str(file_output_p);
-  (void)as_flag(verbose_p);   // accepted; nothing is printed
+  (void)as_int(verbose_p);   // accepted; nothing is printed
   in.load(Data_p);
   const ShapleyResult r = shapley_run(in.src, s);
   return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = r.vchannels,

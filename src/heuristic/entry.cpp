@@ -8,7 +8,7 @@ JourneySource arguments_source(int flg_file, const std::string& file, const std:
                                const std::string& row_sep, const std::vector<std::string>* vy,
                                const std::vector<uli>* vc, const std::vector<double>* vv) {
   JourneySource src = input_source(flg_file, file, var_path, var_conv, var_value, row_sep, vy, vc, vv);
-  src.row_sep = row_sep;
+  src.field_sep = row_sep;
   return src;
 }
 }  // namespace

@@ -143,9 +143,9 @@ HeuristicResult heuristic_run(const JourneySource& source, const HeuristicSettin
   const LineSettings ls{src.cha_sep, reader.flg_value(), settings.flg_write_nulls == 1};
   const bool with_paths = settings.flg_write_paths == 1;
   std::unique_ptr<ResultFile> out = open_touchpoint_file(
-      settings.file_output, reader.input_file(), src.row_sep, header(with_paths, ls.with_value));
+      settings.file_output, reader.input_file(), src.field_sep, header(with_paths, ls.with_value));
   HeuristicResult r;
-  RowSink sink(out ? &out->stream() : nullptr, out ? src.row_sep[0] : ',', with_paths,
+  RowSink sink(out ? &out->stream() : nullptr, out ? src.field_sep[0] : ',', with_paths,
                RowKeys{&r.vpath_id, &r.vpath_name, &r.vpath_channel, &r.vpath_chpos},
                &touchpoint_scratch().text);
   const HeuristicColumns cols{

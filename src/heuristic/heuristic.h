@@ -30,7 +30,7 @@ struct HeuristicResult {
 };
 
 // Every journey of src: rows to the result, or to file_output with a header
-// (fields separated by the first character of src.row_sep), the result then
+// (fields separated by the first character of src.field_sep), the result then
 // empty. Values count when the source names a value column. Throws
 // std::invalid_argument naming the file or column that cannot be used;
 // rows already written stay in file_output.

@@ -34,51 +34,25 @@ void check_size(size_t got, size_t want, const char* name, const char* of) {
                                 " entries but MT has " + std::to_string(want) + " " + of);
 }
 
-void check_arguments(const std::vector<uli>& vc, const std::vector<double>& vv,
-                     const arma::Mat<uli>& MT, double cr, const std::vector<double>& vcr,
-                     const std::vector<double>& vctr, double mean_cj_length,
-                     const std::vector<double>& vadstock, uli nsim, int type_worth, int flg_roc,
-                     int flg_type_roc, double perc_test, uli roc_npt) {
-  const size_t ntime = MT.n_rows, nchannels = MT.n_cols;
-  check_size(vc.size(), ntime, "vc", "rows (periods)");
-  if (!vv.empty()) check_size(vv.size(), ntime, "vv", "rows (periods)");
-  check_size(vctr.size(), nchannels, "vctr", "columns (channels)");
-  check_size(vadstock.size(), nchannels, "vadstock", "columns (channels)");
-  if (!(cr >= 0 && cr <= 1))
-    throw std::invalid_argument("cr must be 0 (estimate it) or a probability in (0, 1], not " +
-                                std::to_string(cr));
-  if (cr != 0 || !vcr.empty()) check_size(vcr.size(), nchannels, "vcr", "columns (channels)");
-  check_probabilities(vcr, "vcr");
-  check_probabilities(vctr, "vctr");
-  check_probabilities(vadstock, "vadstock");
-  if (nsim == 0) throw std::invalid_argument("nsim must be at least 1");
-  if (!(mean_cj_length > 0) || !std::isfinite(mean_cj_length))
-    throw std::invalid_argument("mean_cj_length must be positive, not " +
-                                std::to_string(mean_cj_length));
-  if (type_worth < 0 || type_worth > 4)
-    throw std::invalid_argument("type_worth must be 0, 1, 2, 3 or 4, not " +
-                                std::to_string(type_worth));
-  if (flg_roc != 0 && flg_roc != 1)
-    throw std::invalid_argument("flg_roc must be 0 or 1, not " + std::to_string(flg_roc));
-  if (flg_roc == 1) {
-    if (flg_type_roc != 0 && flg_type_roc != 1)
-      throw std::invalid_argument("flg_type_roc must be 0 (ROC) or 1 (precision-recall), not " +
-                                  std::to_string(flg_type_roc));
-    if (!(perc_test >= 0 && perc_test <= 1))
-      throw std::invalid_argument("perc_test must be a probability in [0, 1], not " +
-                                  std::to_string(perc_test));
-    if (roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
-    // Every simulation keeps its whole curve until the medians are taken.
-    if (roc_npt > kHtaMaxRocPoints)
-      throw std::invalid_argument("roc_npt must be at most " + fmt_lu(kHtaMaxRocPoints) +
-                                  ", not " + fmt_lu(roc_npt));
-  }
+// The tables must fit MT and each other; the settings are checked between
+// the shapes and the probabilities.
+void check_input(const HtaInput& in, const HtaSettings& st) {
+  const size_t ntime = in.MT.n_rows, nchannels = in.MT.n_cols;
+  check_size(in.vc.size(), ntime, "vc", "rows (periods)");
+  if (!in.vv.empty()) check_size(in.vv.size(), ntime, "vv", "rows (periods)");
+  check_size(in.vctr.size(), nchannels, "vctr", "columns (channels)");
+  check_size(in.vadstock.size(), nchannels, "vadstock", "columns (channels)");
+  st.validate();
+  if (st.cr != 0 || !in.vcr.empty()) check_size(in.vcr.size(), nchannels, "vcr", "columns (channels)");
+  check_probabilities(in.vcr, "vcr");
+  check_probabilities(in.vctr, "vctr");
+  check_probabilities(in.vadstock, "vadstock");
   // Every simulation keeps its attribution of every period (and its curve)
   // until the means and medians are taken.
   const double per_sim = static_cast<double>(ntime) * static_cast<double>(nchannels) +
-                         (flg_roc == 1 ? 2.0 * static_cast<double>(roc_npt) : 0.0);
-  if (static_cast<double>(nsim) * per_sim > static_cast<double>(kHtaMaxKeptValues))
-    throw std::invalid_argument("nsim = " + fmt_lu(nsim) + " simulations would keep more than " +
+                         (st.flg_roc == 1 ? 2.0 * static_cast<double>(st.roc_npt) : 0.0);
+  if (static_cast<double>(st.nsim) * per_sim > static_cast<double>(kHtaMaxKeptValues))
+    throw std::invalid_argument("nsim = " + fmt_lu(st.nsim) + " simulations would keep more than " +
                                 fmt_lu(kHtaMaxKeptValues) +
                                 " results in memory: lower nsim (or roc_npt)");
 }
@@ -478,7 +452,7 @@ void count_for_roc(double perc_test, const PeriodScratch& sc, RocCounts* rc) {
 // totals of their final path attribution.
 void attribute_period(const HtaArgs& h, const PeriodScratch& sc, uli s, arma::mat* Vattr_t) {
   JourneySource src = vector_source(&sc.svy, &sc.svc, nullptr, nullptr);
-  src.row_sep = ";";
+  src.field_sep = ";";
   ShapleySettings settings;
   settings.cha_sep = " ";
   settings.flg_simplified = 1;
@@ -552,21 +526,42 @@ void median_curve(const HtaArgs& h, const RocRuns& roc, std::vector<double>* vy,
 
 }  // namespace
 
-void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
-                   const arma::Mat<uli>* MT, const double* cr, const std::vector<double>* vcr,
-                   const std::vector<double>* vctr, const double* mean_cj_length,
-                   const std::vector<double>* vadstock, const uli* nsim, const uli* seed,
-                   const int* type_worth, const int* verbose, const int* flg_roc,
-                   const int* flg_type_roc, const double* perc_test, const uli* roc_npt,
-                   arma::mat* Mattr_out, arma::mat* Mattr_value_out, std::vector<double>* vy,
-                   std::vector<double>* vx, double* auc) {
-  check_arguments(*vc, *vv, *MT, *cr, *vcr, *vctr, *mean_cj_length, *vadstock, *nsim,
-                  *type_worth, *flg_roc, *flg_type_roc, *perc_test, *roc_npt);
-  const bool with_roc = *flg_roc == 1;
-  const HtaArgs h{*vc, *vv, *MT, *cr, *vcr, *vctr, *mean_cj_length, *vadstock, *nsim,
-                  *type_worth, *verbose == 1, with_roc, *flg_type_roc, *perc_test, *roc_npt,
-                  MT->n_rows, MT->n_cols, *cr == 0, *type_worth == 1 || with_roc};
-  gb::reseed(*seed);
+void HtaSettings::validate() const {
+  if (!(cr >= 0 && cr <= 1))
+    throw std::invalid_argument("cr must be 0 (estimate it) or a probability in (0, 1], not " +
+                                std::to_string(cr));
+  if (nsim == 0) throw std::invalid_argument("nsim must be at least 1");
+  if (!(mean_cj_length > 0) || !std::isfinite(mean_cj_length))
+    throw std::invalid_argument("mean_cj_length must be positive, not " +
+                                std::to_string(mean_cj_length));
+  if (type_worth < 0 || type_worth > 4)
+    throw std::invalid_argument("type_worth must be 0, 1, 2, 3 or 4, not " +
+                                std::to_string(type_worth));
+  if (flg_roc != 0 && flg_roc != 1)
+    throw std::invalid_argument("flg_roc must be 0 or 1, not " + std::to_string(flg_roc));
+  if (flg_roc == 1) {
+    if (flg_type_roc != 0 && flg_type_roc != 1)
+      throw std::invalid_argument("flg_type_roc must be 0 (ROC) or 1 (precision-recall), not " +
+                                  std::to_string(flg_type_roc));
+    if (!(perc_test >= 0 && perc_test <= 1))
+      throw std::invalid_argument("perc_test must be a probability in [0, 1], not " +
+                                  std::to_string(perc_test));
+    if (roc_npt == 0) throw std::invalid_argument("roc_npt must be at least 1");
+    // Every simulation keeps its whole curve until the medians are taken.
+    if (roc_npt > kHtaMaxRocPoints)
+      throw std::invalid_argument("roc_npt must be at most " + fmt_lu(kHtaMaxRocPoints) +
+                                  ", not " + fmt_lu(roc_npt));
+  }
+}
+
+HtaResult hta_run(const HtaInput& in, const HtaSettings& st) {
+  check_input(in, st);
+  const bool with_roc = st.flg_roc == 1;
+  const HtaArgs h{in.vc, in.vv, in.MT, st.cr, in.vcr, in.vctr, st.mean_cj_length, in.vadstock,
+                  st.nsim, st.type_worth, st.verbose == 1, with_roc, st.flg_type_roc,
+                  st.perc_test, st.roc_npt, in.MT.n_rows, in.MT.n_cols, st.cr == 0,
+                  st.type_worth == 1 || with_roc};
+  gb::reseed(st.seed);
   std::binomial_distribution<uli> binom(1, 0.5);
   std::vector<arma::mat> Vattr(h.ntime, arma::mat(h.nsim, h.nchannels, arma::fill::zeros));
   PeriodRates pr{journeys_at_rate(h), std::vector<double>(h.ntime, h.cr),
@@ -574,9 +569,9 @@ void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
   PeriodScratch sc;
   RocRuns roc;
   for (uli s = 0; s < h.nsim; ++s) simulate(h, s, binom, &pr, &sc, &Vattr, &roc);
-  mean_attribution(h, Vattr, Mattr_out, Mattr_value_out);
-  vy->clear();
-  vx->clear();
-  *auc = std::numeric_limits<double>::quiet_NaN();
-  if (with_roc) median_curve(h, roc, vy, vx, auc);
+  HtaResult r;
+  mean_attribution(h, Vattr, &r.conversions, &r.value);
+  r.auc = std::numeric_limits<double>::quiet_NaN();
+  if (with_roc) median_curve(h, roc, &r.roc_y, &r.roc_x, &r.auc);
+  return r;
 }

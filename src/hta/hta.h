@@ -19,17 +19,50 @@ constexpr uli kHtaMaxJourneys = uli{1} << 28;
 // plus two curves of roc_npt points with ROC, for each simulation).
 constexpr uli kHtaMaxKeptValues = uli{1} << 30;
 
-// MT: one row per period, one column per channel. cr = 0 estimates the
-// conversion rate in every simulation; otherwise vcr[k] is the probability
-// that a touch of channel k converts and every period gets vc[t] / cr
-// journeys in all. Fills Mattr_out (periods x channels, mean over the nsim
-// simulations), Mattr_value_out when vv is not empty, and the ROC curve
-// (median over simulations) and its area when flg_roc is 1 (auc is NaN
-// otherwise). Throws std::invalid_argument naming the argument for shape
-// mismatches, nsim = 0, mean_cj_length <= 0, probabilities outside [0, 1],
-// roc_npt above kHtaMaxRocPoints and unknown flag values; a period that
-// would need more than kHtaMaxJourneys journeys throws naming vc and cr,
-// more than kHtaMaxKeptValues kept results naming nsim.
+// ---- interface -------------------------------------------------------------
+// MT: one row per period, one column per channel; vc the conversions and vv
+// (empty or one per period) their value; per channel the probability that a
+// touch converts (vcr, with cr > 0), the click-through rate and the adstock.
+struct HtaInput {
+  std::vector<uli> vc;
+  std::vector<double> vv;
+  arma::Mat<uli> MT;
+  std::vector<double> vcr, vctr, vadstock;
+};
+
+// Settings of the model; the defaults are the R function's.
+struct HtaSettings {
+  double cr = 0;               // 0: estimated in every simulation, else a probability
+  double mean_cj_length = 2;   // positive
+  uli nsim = 10;               // 1 or more
+  uli seed = gb::limsup;       // limsup: a fresh seed
+  int type_worth = 0;          // 0..4
+  int verbose = 0;
+  int flg_roc = 0;             // 1: the ROC curve and its area
+  int flg_type_roc = 0;        // 0 ROC, 1 precision-recall
+  double perc_test = 0.2;      // probability
+  uli roc_npt = 100;           // 1 to kHtaMaxRocPoints
+  void validate() const;       // "<name> must be ..." naming the setting
+};
+
+// Mean attribution over the simulations (periods x channels) of the
+// conversions and (with vv) of their value; the median ROC curve and its
+// area (NaN without flg_roc).
+struct HtaResult {
+  arma::mat conversions, value;
+  std::vector<double> roc_y, roc_x;
+  double auc = 0;
+};
+
+// cr = 0 estimates the conversion rate in every simulation; otherwise every
+// period gets vc[t] / cr journeys in all. Throws std::invalid_argument
+// naming the argument for shape mismatches and settings out of bounds; a
+// period that would need more than kHtaMaxJourneys journeys throws naming vc
+// and cr, more than kHtaMaxKeptValues kept results naming nsim.
+HtaResult hta_run(const HtaInput& input, const HtaSettings& settings);
+
+// ---- fixed-signature entry ---------------------------------------------------
+// hta_run by pointer.
 void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
                    const arma::Mat<uli>* MT, const double* cr, const std::vector<double>* vcr,
                    const std::vector<double>* vctr, const double* mean_cj_length,
@@ -39,6 +72,7 @@ void hta_model_cpp(const std::vector<uli>* vc, const std::vector<double>* vv,
                    arma::mat* Mattr_out, arma::mat* Mattr_value_out, std::vector<double>* vy,
                    std::vector<double>* vx, double* auc);
 
+// ---- internals ---------------------------------------------------------------
 // " 2 5 9" for "5 2 5 9": indices sorted, without repeats, each after a blank.
 std::string unique_and_sort_path(const std::string& path);
 

@@ -96,7 +96,7 @@ JourneySource vector_source(const std::vector<std::string>* vy, const std::vecto
 
 JourneySource file_source(const std::string& file, const std::string& var_path,
                           const std::string& var_conv, const std::string& var_value,
-                          const std::string& var_null, const std::string& row_sep) {
+                          const std::string& var_null, const std::string& field_sep) {
   JourneySource src;
   src.flg_file = 1;
   src.file = file;
@@ -104,15 +104,15 @@ JourneySource file_source(const std::string& file, const std::string& var_path,
   src.var_conv = var_conv;
   src.var_value = var_value;
   src.var_null = var_null;
-  src.row_sep = row_sep;
+  src.field_sep = field_sep;
   return src;
 }
 
 JourneySource input_source(int flg_file, const std::string& file, const std::string& var_path,
                            const std::string& var_conv, const std::string& var_value,
-                           const std::string& row_sep, const std::vector<std::string>* vy,
+                           const std::string& field_sep, const std::vector<std::string>* vy,
                            const std::vector<uli>* vc, const std::vector<double>* vv) {
-  if (flg_file != 0) return file_source(file, var_path, var_conv, var_value, "", row_sep);
+  if (flg_file != 0) return file_source(file, var_path, var_conv, var_value, "", field_sep);
   return vector_source(vy, vc, vv, nullptr);
 }
 
@@ -151,7 +151,7 @@ JourneyReader::JourneyReader(const JourneySource& src)
                                   " rows, paths " + std::to_string(n));
     return;
   }
-  fsep_ = first_char(src_.row_sep, "row_sep");
+  fsep_ = first_char(src_.field_sep, "row_sep");
   in_.open(src_.file, std::ios::in | std::ios::binary);
   if (!in_.is_open()) throw std::invalid_argument("cannot open input file " + quoted(src_.file));
   std::string header;

@@ -17,7 +17,7 @@ struct JourneySource {
   int flg_file = 0;
   std::string file;
   std::string var_path, var_conv, var_value, var_null;
-  std::string row_sep;                        // first character separates fields
+  std::string field_sep;                      // first character separates fields (row_sep)
   char cha_sep = 0;                           // channel separator; 0: channel names not checked
   const std::vector<std::string>* vy = nullptr;
   const std::vector<uli>* vc = nullptr;
@@ -32,13 +32,13 @@ JourneySource vector_source(const std::vector<std::string>* vy, const std::vecto
                             const std::vector<double>* vv, const std::vector<uli>* vn);
 JourneySource file_source(const std::string& file, const std::string& var_path,
                           const std::string& var_conv, const std::string& var_value,
-                          const std::string& var_null, const std::string& row_sep);
+                          const std::string& var_null, const std::string& field_sep);
 
 // The source of a model function's journey arguments: the file when
 // flg_file is not 0 (no null column), else the vectors (vv may be empty).
 JourneySource input_source(int flg_file, const std::string& file, const std::string& var_path,
                            const std::string& var_conv, const std::string& var_value,
-                           const std::string& row_sep, const std::vector<std::string>* vy,
+                           const std::string& field_sep, const std::vector<std::string>* vy,
                            const std::vector<uli>* vc, const std::vector<double>* vv);
 
 // Streams the journeys of a source in row order. The constructor opens the

@@ -100,14 +100,14 @@ void RowSink::end_journey() {
 
 std::unique_ptr<ResultFile> open_touchpoint_file(const std::string& file_output,
                                                  const std::string& input,
-                                                 const std::string& row_sep,
+                                                 const std::string& field_sep,
                                                  const std::vector<std::string>& columns) {
   if (file_output.empty()) return nullptr;
-  first_char(row_sep, "row_sep");
+  first_char(field_sep, "row_sep");
   auto out = std::make_unique<ResultFile>(file_output, input);
   std::string line;
   for (size_t k = 0; k < columns.size(); ++k) {
-    if (k) line += row_sep;
+    if (k) line += field_sep;
     line += columns[k];
   }
   line.push_back('\n');
@@ -116,5 +116,5 @@ std::unique_ptr<ResultFile> open_touchpoint_file(const std::string& file_output,
 }
 
 void print_paths_elaborated(uli n) {
-  printA("Attribution, number of paths elaborated: " + thousandSeparator(n));
+  printA("Attribution, number of paths elaborated: " + group_thousands(n));
 }

@@ -77,13 +77,13 @@ class RowSink {
 };
 
 // The result file of a run with its header line (columns joined by the
-// whole row_sep), or null when file_output is empty. row_sep is checked
+// whole field_sep), or null when file_output is empty. field_sep is checked
 // before the file is created, so an empty separator leaves an earlier
 // result untouched. Every model writing rows this way fails a write the
 // same way: ResultFile::commit's std::runtime_error naming the file.
 std::unique_ptr<ResultFile> open_touchpoint_file(const std::string& file_output,
                                                  const std::string& input,
-                                                 const std::string& row_sep,
+                                                 const std::string& field_sep,
                                                  const std::vector<std::string>& columns);
 
 // "Attribution, number of paths elaborated: 1,000,000"

@@ -15,7 +15,7 @@ void logistic_regression_cpp(std::vector<std::string>* vy, std::vector<uli>* vc,
                              std::vector<double>* vpath_attr_value,
                              std::vector<double>* vattr_convs_loc) {
   JourneySource src = vector_source(vy, vc, vv, vn);
-  src.row_sep = *row_sep;
+  src.field_sep = *row_sep;
   LogisticResult r = logistic_run(src, {*cha_sep, *flg_write_nulls, *flg_write_paths, *file_output});
   *vindex = std::move(r.vindex);
   *vchannels = std::move(r.vchannels);

@@ -97,7 +97,7 @@ struct LogisticResult {
 // The fit above on every journey of src (read into memory first when it
 // is a file; nulls when the source names a null column), then path
 // attribution of every journey with the indices (rows to the result, or to
-// file_output, fields separated by src.row_sep). Throws what the fit,
+// file_output, fields separated by src.field_sep). Throws what the fit,
 // JourneyReader and the path attribution throw.
 LogisticResult logistic_run(const JourneySource& src, const LogisticSettings& settings);
 

@@ -21,7 +21,7 @@ LogisticResult logistic_run(const JourneySource& source, const LogisticSettings&
     src = vector_source(&fy, &fc, &fv, &fn);
     src.var_value = source.var_value;
     src.var_null = source.var_null;
-    src.row_sep = source.row_sep;
+    src.field_sep = source.field_sep;
   } else {
     JourneyReader lengths_checked(src);
   }

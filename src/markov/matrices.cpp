@@ -20,7 +20,7 @@ BuildScratch& scratch() {
 }
 
 void progress(uli nrows) {
-  printA("Building transition matrix, number of paths elaborated: " + thousandSeparator(nrows));
+  printA("Building transition matrix, number of paths elaborated: " + group_thousands(nrows));
 }
 
 // Adds one encoded journey (its states) to the store.

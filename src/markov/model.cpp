@@ -118,7 +118,7 @@ double scaled_total_value(const JourneySource& src) {
     return total;
   }
   const JourneySource values =
-      file_source(src.file, src.var_path, src.var_conv, src.var_value, "", src.row_sep);
+      file_source(src.file, src.var_path, src.var_conv, src.var_value, "", src.field_sep);
   JourneyReader reader(values);
   while (reader.next()) total += std::ldexp(reader.value(), -kValueScale);
   return total;
@@ -187,17 +187,17 @@ double attribute_paths(const JourneySource& src, const std::string& cha_sep,
 }
 
 void write_channel_file(const std::string& file_output, const std::string& input,
-                        const std::string& row_sep, const std::vector<std::string>& vchannels,
+                        const std::string& field_sep, const std::vector<std::string>& vchannels,
                         const std::vector<double>& convs, const std::vector<double>* values) {
   ResultFile out(file_output, input);
-  std::string text = "channel" + row_sep + "total_conversions";
-  if (values) text += row_sep + "total_conversion_value";
+  std::string text = "channel" + field_sep + "total_conversions";
+  if (values) text += field_sep + "total_conversion_value";
   text += "\n";
   for (size_t j = 0; j < vchannels.size(); ++j) {
-    text += vchannels[j] + row_sep;
+    text += vchannels[j] + field_sep;
     append_f(text, convs[j]);
     if (values) {
-      text += row_sep;
+      text += field_sep;
       append_f(text, (*values)[j]);
     }
     text += "\n";
@@ -243,7 +243,7 @@ MarkovResult markov_run(const JourneySource& src, const std::string& cha_sep,
   if (set.type != 0 && (set.flg_out_attr == 1 || !flg_null))
     mean_index = attribute_paths(src, cha_sep, set, m, flg_null, mean_index, &r);
   if (set.type == 0 && !set.file_output.empty())
-    write_channel_file(set.file_output, src.flg_file ? src.file : std::string(), src.row_sep,
+    write_channel_file(set.file_output, src.flg_file ? src.file : std::string(), src.field_sep,
                        r.vchannels, r.vattr_convs_glob, flg_value ? &r.vattr_value_glob : nullptr);
 
   r.vindex.push_back(mean_index);

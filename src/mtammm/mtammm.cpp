@@ -143,20 +143,27 @@ void rescale(const MtaRows& m, const std::vector<double>& v_conv_by_path,
 
 }  // namespace
 
-str_out_attr_combine_mta_mmm combine_mta_mmm_cpp(
-    std::vector<uli> mta_attr_path, std::vector<std::string> mta_attr_channel,
-    std::vector<double> mta_attr_attr, std::vector<std::string> mmm_attr_channel,
-    std::vector<double> mmm_attr_attr, std::vector<std::string> prior_weights_mta_channel,
-    std::vector<double> prior_weights_mta_weight, uli max_steps, double conv_rate, bool verbose) {
+void MtaMmmSettings::validate() const {
+  if (!(conv_rate >= 0)) throw std::invalid_argument("conv_rate must be a number of at least 0");
+}
+
+str_out_attr_combine_mta_mmm mtammm_run(MtaMmmInput input, const MtaMmmSettings& settings) {
+  settings.validate();
+  const std::vector<uli>& mta_attr_path = input.mta_attr_path;
+  std::vector<std::string>& mta_attr_channel = input.mta_attr_channel;
+  const std::vector<double>& mta_attr_attr = input.mta_attr_attr;
+  const uli max_steps = settings.max_steps;
+  const double conv_rate = settings.conv_rate;
+  const bool verbose = settings.verbose;
   const size_t n = mta_attr_path.size();
   check_same_length(n, mta_attr_channel.size(), "mta_path_attribution");
   check_same_length(n, mta_attr_attr.size(), "mta_path_attribution");
   const MtaRows m = number_rows(mta_attr_path, mta_attr_channel);
   const size_t nch = m.vchannels.size();
   std::vector<double> mmm_attr =
-      by_channel(mmm_attr_channel, mmm_attr_attr, m.dict, m.vchannels, "mmm_attribution");
+      by_channel(input.mmm_attr_channel, input.mmm_attr_attr, m.dict, m.vchannels, "mmm_attribution");
   std::vector<double> prior_weights = by_channel(
-      prior_weights_mta_channel, prior_weights_mta_weight, m.dict, m.vchannels, "prior_weights_mta");
+      input.prior_weights_mta_channel, input.prior_weights_mta_weight, m.dict, m.vchannels, "prior_weights_mta");
   const double smmm = sum_of(mmm_attr);
   if (nch > 0 && !(smmm > 0 && std::isfinite(smmm)))
     throw std::invalid_argument("mmm_attribution: the attributions must have a positive total");

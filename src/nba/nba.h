@@ -75,12 +75,27 @@ void next_best_action_train_k_index_cpp(int* flg_file, std::string* file, std::s
                                         std::vector<double>* vindex, double* mean_index);
 
 // ---- prediction --------------------------------------------------------------
+struct NbaPredictSettings {
+  std::string sep = ">";    // first character separates the journey's channels
+  void validate() const;    // "sep must not be empty"
+};
+
+// The suggested channel and its rate, and each channel's best rate.
+struct NbaPrediction {
+  std::string best_action;
+  double best_index = 0;
+  std::vector<double> v_indices;
+};
 
 // Suggests the channel with the highest rate over the whole history of
 // new_path and then ever shorter suffixes of it (ties to the later channel
-// and the shorter history). v_indices gets each channel's best rate.
-// Throws std::invalid_argument for an empty vchannels, table columns of
-// different lengths, or a channel_to outside vchannels.
+// and the shorter history); table.mean_index is not used. Throws
+// std::invalid_argument for an empty vchannels, table columns of different
+// lengths, or a channel_to outside vchannels.
+NbaPrediction nba_predict_run(const NbaTable& table, const std::string& new_path,
+                              const NbaPredictSettings& settings);
+
+// nba_predict_run by pointer.
 void next_best_action_cpp(std::string* new_path, std::string* sep,
                           std::vector<std::string>* v_index_from, std::vector<uli>* v_index_to,
                           std::vector<double>* v_index_value, std::vector<std::string>* vchannels,

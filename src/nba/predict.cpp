@@ -96,24 +96,26 @@ void score_suffixes(const std::string& enc, size_t n, Scores* sc) {
 
 }  // namespace
 
-void next_best_action_cpp(std::string* new_path, std::string* sep,
-                          std::vector<std::string>* v_index_from, std::vector<uli>* v_index_to,
-                          std::vector<double>* v_index_value, std::vector<std::string>* vchannels,
-                          std::string* best_action, double* best_index,
-                          std::vector<double>* v_indices) {
-  const size_t nch = vchannels->size();
-  check_table(*v_index_from, *v_index_to, *v_index_value, nch);
-  const std::string enc = encode_known(*new_path, *sep, *vchannels);
+void NbaPredictSettings::validate() const { first_char(sep, "sep"); }
+
+NbaPrediction nba_predict_run(const NbaTable& t, const std::string& new_path,
+                              const NbaPredictSettings& settings) {
+  const size_t nch = t.vchannels.size();
+  check_table(t.v_index_from, t.v_index_to, t.v_index_value, nch);
+  settings.validate();
+  const std::string enc = encode_known(new_path, settings.sep, t.vchannels);
   RateTable table;
-  for (size_t r = 0; r < v_index_from->size(); ++r)
-    table[(*v_index_from)[r]][(*v_index_to)[r]] = (*v_index_value)[r];
+  for (size_t r = 0; r < t.v_index_from.size(); ++r)
+    table[t.v_index_from[r]][t.v_index_to[r]] = t.v_index_value[r];
 
   Scores sc(table, nch);
   sc.history(enc);
   size_t n = 0;
   for (char c : enc) n += std::isspace(static_cast<unsigned char>(c)) ? 1 : 0;
   if (n > 0) score_suffixes(enc, n, &sc);
-  *best_index = sc.best_index;
-  *v_indices = std::move(sc.v_indices);
-  *best_action = (*vchannels)[sc.ibest_action];
+  NbaPrediction p;
+  p.best_index = sc.best_index;
+  p.v_indices = std::move(sc.v_indices);
+  p.best_action = t.vchannels[sc.ibest_action];
+  return p;
 }

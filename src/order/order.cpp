@@ -167,7 +167,7 @@ void check_choose_order_args(uli max_order, uli nfold, uli roc_npt, int flg_type
   // A finer grid than this changes no area measurably and would only
   // exhaust memory and time.
   if (roc_npt > kMaxRocNpt)
-    throw std::invalid_argument("roc_npt must be at most " + thousandSeparator(kMaxRocNpt));
+    throw std::invalid_argument("roc_npt must be at most " + group_thousands(kMaxRocNpt));
   if (flg_type != 0 && flg_type != 1)
     throw std::invalid_argument("flg_type must be 0 (auc-roc) or 1 (auc-prerec)");
 }
@@ -184,10 +184,10 @@ void count_journeys(const JourneySource& src, char sep, bool talk, order_tables*
     total_nulls = add_count(total_nulls, reader.nulls(), reader.index());
     njourneys = i + 1;
     if (talk && i > 0 && i % kProgressEvery == 0)
-      printA("Transition matrices, number of paths elaborated: " + thousandSeparator(i));
+      printA("Transition matrices, number of paths elaborated: " + group_thousands(i));
   }
   if (!talk) return;
-  printA("Transition matrices, number of paths elaborated: " + thousandSeparator(njourneys));
+  printA("Transition matrices, number of paths elaborated: " + group_thousands(njourneys));
   // No outcome at all reads as a rate of 0, not as 0/0.
   const uli total = add_count(total_convs, total_nulls, njourneys ? njourneys - 1 : 0);
   const double rate = total == 0 ? 0.0 : static_cast<double>(total_convs) /

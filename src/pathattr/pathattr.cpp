@@ -172,8 +172,8 @@ void attribute_journeys(const JourneySource& src, const PathSettings& settings,
   check_dictionary(w);
   const bool with_paths = settings.flg_write_paths == 1;
   std::unique_ptr<ResultFile> out = open_touchpoint_file(
-      settings.file_output, reader.input_file(), in.row_sep, header(with_paths, with_value));
-  RowSink sink(out ? &out->stream() : nullptr, out ? in.row_sep[0] : ',', with_paths,
+      settings.file_output, reader.input_file(), in.field_sep, header(with_paths, with_value));
+  RowSink sink(out ? &out->stream() : nullptr, out ? in.field_sep[0] : ',', with_paths,
                RowKeys{&rows->vpath_id, &rows->vpath_name, &rows->vpath_channel,
                        &rows->vpath_chpos},
                &touchpoint_scratch().text);

@@ -24,7 +24,7 @@ struct TouchpointRows {
 };
 
 // How rows are written: to the vectors, or with a header to file_output
-// when it is not empty (fields separated by the source's row_sep).
+// when it is not empty (fields separated by the source's field_sep).
 struct PathSettings {
   std::string cha_sep;
   int flg_write_nulls = 0;
@@ -42,7 +42,7 @@ struct PathSettings {
 // conversions gets zero rows only when flg_write_nulls is 1. Rows are
 // appended to rows, or, when settings.file_output is not empty, written
 // with a header to that file (fields separated by the first character of
-// src.row_sep) and rows stays empty. The channel separator is
+// src.field_sep) and rows stays empty. The channel separator is
 // settings.cha_sep (the source's own cha_sep and null column are not
 // used). Throws std::invalid_argument for a dictionary index outside
 // vindex or vattr_convs_loc, an empty separator, a result file that

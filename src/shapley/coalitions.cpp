@@ -10,7 +10,7 @@ double log_factorial(uli n) {
   return r;
 }
 
-std::vector<std::vector<uli>> getAllSubsets(std::vector<uli> set) {
+std::vector<std::vector<uli>> all_subsets(std::vector<uli> set) {
   std::vector<std::vector<uli>> subsets(1);
   for (uli e : set) {
     const size_t n = subsets.size();

@@ -47,7 +47,7 @@ void shapley_cpp(const int* flg_file, const std::string* file, const std::string
     src = vector_source(vy, vc, flg_value ? vv : &no_values, flg_null ? vn : &no_nulls);
     src.var_value = *var_value;
     src.var_null = *var_null;
-    src.row_sep = *row_sep;
+    src.field_sep = *row_sep;
   }
   ShapleyResult r = shapley_run(src, settings);
   *vchannels = std::move(r.vchannels);

@@ -212,7 +212,7 @@ ShapleyResult shapley_run(const JourneySource& src, const ShapleySettings& setti
   }
   if (global_mode) {
     if (!settings.file_output.empty())
-      write_global_file(settings.file_output, from_file ? src.file : std::string(), src.row_sep,
+      write_global_file(settings.file_output, from_file ? src.file : std::string(), src.field_sep,
                         flg_value, r.vchannels, r.vattr_convs_glob, r.vattr_value_glob);
     return r;
   }

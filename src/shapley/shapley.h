@@ -13,7 +13,7 @@
 // ---- coalitions ------------------------------------------------------------
 double log_factorial(uli n);                             // ln n!, 0 for n = 0
 // All 2^m subsets in base-two counting order over positions, empty first.
-std::vector<std::vector<uli>> getAllSubsets(std::vector<uli> set);
+std::vector<std::vector<uli>> all_subsets(std::vector<uli> set);
 
 // Largest channel count of the exact method (its tables hold 2^N values).
 constexpr uli kShapleyExactMaxChannels = 25;
@@ -87,7 +87,7 @@ struct ShapleyResult {
 // shapley_cpp over one journey source. The modes follow the source's
 // column names: var_value names a value column and var_null a null column
 // for vectors as for a file (vector_source names them when the vectors are
-// not empty). The source's row_sep separates the fields of a result file.
+// not empty). The source's field_sep separates the fields of a result file.
 ShapleyResult shapley_run(const JourneySource& src, const ShapleySettings& settings);
 
 // Shapley values of the game v(S) = sum of the worths of the coalitions

@@ -119,7 +119,7 @@ void conversion_shares(const EventJourneys& ej, const MarkovResult& mr,
   std::vector<double> weights(mr.vindex_raw);
   unbounded_take_largest(&weights, 1.0);
   JourneySource src = vector_source(&ej.vpaths, &ej.vconv, nullptr, nullptr);
-  src.row_sep = " ";
+  src.field_sep = " ";
   PathSettings ps;
   ps.cha_sep = " ";
   TouchpointRows rows;
@@ -144,7 +144,7 @@ std::map<std::string, double> markov_weights(const EventJourneys& ej, int type,
   src.var_path = "path";
   src.var_conv = "total_conversions";
   src.var_null = "total_nulls";   // nulls count even for an empty event table
-  src.row_sep = " ";
+  src.field_sep = " ";
   MarkovSettings set = base;
   set.type = type;
   const MarkovResult mr = markov_run(src, " ", set);
@@ -212,31 +212,29 @@ void attribute_periods(const std::vector<std::vector<double>>& imp,
 }
 }  // namespace
 
-void uam_cpp(int* flg_path, std::vector<uli>* tab_paths_id_path,
-             std::vector<std::string>* tab_paths_time_str,
-             std::vector<std::string>* tab_paths_channel, std::vector<double>* vcosts,
-             std::string* channel_conv_name, uli* order, uli* nsim_start, uli* max_step,
-             uli* ncore, uli* nfold, uli* seed, double* conv_par, double* rate_step_sim,
-             int* verbose, std::vector<std::string>* vchannels_aggr,
-             std::vector<int>* vtype_channels_aggr,
-             std::vector<std::string>* tab_aggr_time_from_str,
-             std::vector<std::string>* tab_aggr_time_to_str,
-             std::vector<double>* tab_aggr_conversions,
-             std::vector<std::vector<double>>* tab_aggr_touches,
-             std::vector<std::string>* tab_ctr_time_from_str,
-             std::vector<std::string>* tab_ctr_time_to_str,
-             std::vector<std::vector<double>>* tab_ctr_ctr, std::vector<double>* vindex,
-             std::vector<std::vector<double>>* Mattr) {
-  (void)tab_paths_time_str;
-  (void)vcosts;
-  (void)tab_aggr_time_to_str;
-  (void)tab_ctr_time_from_str;
-  (void)tab_ctr_time_to_str;
+void UamSettings::validate() const {
+  if (flg_path == 1) markov.validate();
+}
+
+UamResult uam_run(UamInput in, const UamSettings& settings) {
+  settings.validate();
+  std::vector<uli>* tab_paths_id_path = &in.tab_paths_id_path;
+  std::vector<std::string>* tab_paths_channel = &in.tab_paths_channel;
+  std::string* channel_conv_name = &in.channel_conv_name;
+  std::vector<std::string>* vchannels_aggr = &in.vchannels_aggr;
+  const std::vector<int>* vtype_channels_aggr = &in.vtype_channels_aggr;
+  const std::vector<std::string>* tab_aggr_time_from_str = &in.tab_aggr_time_from_str;
+  std::vector<double>* tab_aggr_conversions = &in.tab_aggr_conversions;
+  std::vector<std::vector<double>>* tab_aggr_touches = &in.tab_aggr_touches;
+  const std::vector<std::vector<double>>* tab_ctr_ctr = &in.tab_ctr_ctr;
+  int verbose_flag = settings.verbose;
+  int* verbose = &verbose_flag;
+  UamResult r;
   const uli len_tab_aggr = tab_aggr_time_from_str->size();
   const uli nchannels_aggr = vchannels_aggr->size();
   check_shapes(len_tab_aggr, nchannels_aggr, *tab_aggr_conversions, *tab_aggr_touches,
                *tab_ctr_ctr);
-  const bool with_paths = *flg_path == 1;
+  const bool with_paths = settings.flg_path == 1;
   if (with_paths && vtype_channels_aggr->size() != nchannels_aggr)
     throw std::invalid_argument("vtype_channels_aggr has " +
                                 std::to_string(vtype_channels_aggr->size()) + " entries for " +
@@ -257,22 +255,15 @@ void uam_cpp(int* flg_path, std::vector<uli>* tab_paths_id_path,
 
   if (with_paths) {
     if (*verbose == 1) printA("- Calculate Markov model on customer journeys");
-    MarkovSettings set;
-    set.order = *order;
-    set.nsim_start = *nsim_start;
-    set.max_step = *max_step;
-    set.ncore = *ncore;
-    set.nfold = *nfold;
-    set.seed = *seed;
-    set.conv_par = *conv_par;
-    set.rate_step_sim = *rate_step_sim;
     const int type = markov_type(ej, *vchannels_aggr, *vtype_channels_aggr);
-    std::map<std::string, double> mp_weight_mta = markov_weights(ej, type, set);
+    std::map<std::string, double> mp_weight_mta = markov_weights(ej, type, settings.markov);
     if (*verbose == 1) printA("- Combine reward model and Markov model");
     combine_weights(ej, type, mp_weight_mta, &mp_weight_mmm);
   }
 
   if (*verbose == 1) printA("- Perform attribution");
   attribute_periods(*tab_aggr_touches, *tab_aggr_conversions, *vchannels_aggr, icr, mp_weight_mmm,
-                    vindex, Mattr);
+                    &r.vindex, &r.Mattr);
+  r.impressions = std::move(in.tab_aggr_touches);
+  return r;
 }

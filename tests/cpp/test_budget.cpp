@@ -15,11 +15,9 @@ struct Budget {
 
 Budget allocate(strs ac, dbls aconv, dbls aval, strs cc, dbls cval, strs ic, dbls index_plain,
                 double total = 1000, double reall = 0.2, double minp = 0.1) {
-  Budget b;
   hide_index(&index_plain);   // a model hands its index back masked
-  markov_budget_allocation_cpp(&ac, &aconv, &aval, &cc, &cval, &ic, &index_plain, &total, &reall,
-                               &minp, &b.channel, &b.budget);
-  return b;
+  BudgetResult r = budget_run({ac, aconv, aval, cc, cval, ic, index_plain}, {total, reall, minp});
+  return Budget{std::move(r.channels), std::move(r.budget)};
 }
 
 void expect_budget(const Budget& b, const strs& channel, const dbls& budget) {
@@ -67,6 +65,8 @@ TEST(Budget, ErrorTable) {
        [] { allocate({"A", "B"}, {1}, {}, {}, {}, {"A", "B"}, {1, 1, 0}); }},
       {"vindex_value must hold one entry per vindex_channels entry plus the mean index: 1 entries for 1 channels",
        [] { allocate({"A"}, {1}, {}, {}, {}, {"A"}, {1}); }},
+      {"min_share must be a number from 0 to 1 - reallocate",
+       [] { allocate({"A"}, {1}, {}, {}, {}, {"A"}, {1, 0}, 1000, 0.7, 0.4); }},
   });
 }
 

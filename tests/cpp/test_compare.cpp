@@ -13,10 +13,12 @@ namespace {
 
 using namespace tl_test;
 
-struct Settings {
-  double perc_reall = 0.1, perc_sample = 0.2, min_perc_traffic = 0.05;
-  uli max_nsim = 100000, niter = 2, flg_extra_path = 0, markov_order = 1, seed = 42;
-  int verbose = 0, flg_print = 0;
+// Small, quick comparisons unless a case says otherwise.
+struct Settings : CompareSettings {
+  Settings() {
+    perc_reall = 0.1, perc_sample = 0.2, min_perc_traffic = 0.05;
+    max_nsim = 100000, niter = 2, seed = 42;
+  }
 };
 
 struct Compared {
@@ -28,10 +30,8 @@ struct Compared {
 Compared compare(Journeys j, const Settings& s = Settings()) {
   Compared c;
   Console con;
-  compare_models_mta_cpp(&j.vy, &j.vc, &j.vn, "path", "total_conversions", "total_null", ">",
-                         s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic, s.niter,
-                         s.flg_extra_path, s.markov_order, s.seed, s.flg_print, s.verbose, &c.perf, &c.alloc,
-                         &c.names);
+  CompareResult r = compare_mta_run({std::move(j.vy), std::move(j.vc), std::move(j.vn)}, s);
+  c.perf = std::move(r.performance), c.alloc = std::move(r.allocation), c.names = std::move(r.model_names);
   c.printed = con.os.str();
   return c;
 }
@@ -49,7 +49,7 @@ void expect_shares(const Compared& c, size_t nmodels) {
 TEST(Compare, NamesSharesAndSeeds) {
   Settings s;
   s.niter = 3;
-  s.markov_order = 2;
+  s.max_markov_order = 2;
   const Compared c = compare(random_journeys(1, 200), s);
   EXPECT_EQ(c.names, (std::vector<std::string>{"original", "no_reallocation", "first_touch",
                                                 "last_touch", "linear_touch", "shapley",
@@ -129,7 +129,7 @@ TEST(Compare, OversamplingBelowOnePercent) {
   Settings s;
   s.niter = 4;
   s.perc_sample = 2;
-  s.markov_order = 0;
+  s.max_markov_order = 0;
   const Compared c = compare(j, s);
   EXPECT_HAS(c.printed, "The data are highly unbalanced and oversampling of converting paths will be adopted.\n"
                         "Population conversion rate after oversampling: 1.00%\n");
@@ -196,17 +196,20 @@ MmmInput mmm_input(uli nj, uli ndays, unsigned seed) {
 Compared compare_mmm(MmmInput in, const Settings& s) {
   Compared c;
   Console con;
-  compare_models_mta_mmm_cpp(&in.id, &in.time, &in.channel, &in.ctr_day, &in.ctr, "conv",
-                             s.perc_reall, s.perc_sample, s.max_nsim, s.min_perc_traffic, s.niter,
-                             s.flg_extra_path, s.markov_order, s.seed, 0, s.verbose, &c.perf,
-                             &c.alloc, &c.names);
+  CompareSettings quiet = s;
+  quiet.flg_print = 0;
+  CompareResult r = compare_mta_mmm_run(
+      {std::move(in.id), std::move(in.time), std::move(in.channel), std::move(in.ctr_day),
+       std::move(in.ctr), "conv"},
+      quiet);
+  c.perf = std::move(r.performance), c.alloc = std::move(r.allocation), c.names = std::move(r.model_names);
   c.printed = con.os.str();
   return c;
 }
 
 TEST(CompareMmm, NamesSharesAndErrors) {
   Settings s;
-  s.markov_order = 2;
+  s.max_markov_order = 2;
   s.perc_sample = 0.5;
   const Compared c = compare_mmm(mmm_input(300, 12, 1), s);
   EXPECT_EQ(c.names, (std::vector<std::string>{"original", "no_reallocation", "first_touch",
@@ -232,7 +235,7 @@ TEST(CompareMmm, NamesSharesAndErrors) {
   for (const auto& [change, message] : cases) {
     Settings t;
     t.perc_sample = 0.5;
-    t.markov_order = 0;
+    t.max_markov_order = 0;
     MmmInput in = mmm_input(100, 10, 2);
     change(t, in);
     EXPECT_HAS(error_of([&] { compare_mmm(in, t); }), message);

@@ -17,10 +17,8 @@ struct Described {
 };
 
 Described describe(std::vector<std::string> vy, uli order, std::string sep = ">") {
-  Described d;
-  describe_complexity_cpp(&vy, &order, &sep, &d.nchannels, &d.nchannels_sim, &d.len);
-  d.encoded = vy;
-  return d;
+  ComplexityResult r = complexity_run(std::move(vy), ComplexitySettings{order, sep});
+  return Described{std::move(r.encoded), r.nchannels, r.nchannels_sim, std::move(r.group_len)};
 }
 
 // Windows of channel names as states, journeys linking their states, groups

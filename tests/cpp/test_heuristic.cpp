@@ -15,7 +15,7 @@ Out heuristic(Journeys j, int nulls = 0, int paths = 0, std::string file_output 
               std::string file = "", std::string value_column = "value") {
   JourneySource src = file.empty() ? vector_source(&j.vy, &j.vc, &j.vv, nullptr)
                                    : file_source(file, "path", "conv", value_column, "", ";");
-  src.row_sep = ";";
+  src.field_sep = ";";
   HeuristicResult r = heuristic_run(src, {">", nulls, paths, file_output, 0});
   return Out{r.vpath_id, r.vpath_chpos, r.vpath_attr_convs_first, r.vpath_attr_value_first,
              r.vpath_attr_convs_last, r.vpath_attr_value_last, r.vpath_attr_convs_linear,

@@ -23,11 +23,11 @@ struct Out {
 };
 
 Out run(const Hta& h) {
-  Out o;
-  hta_model_cpp(&h.vc, &h.vv, &h.MT, &h.cr, &h.vcr, &h.vctr, &h.mean_cj_length, &h.vadstock,
-                &h.nsim, &h.seed, &h.type_worth, &h.verbose, &h.flg_roc, &h.flg_type_roc,
-                &h.perc_test, &h.roc_npt, &o.conv, &o.value, &o.vy, &o.vx, &o.auc);
-  return o;
+  HtaResult r = hta_run({h.vc, h.vv, h.MT, h.vcr, h.vctr, h.vadstock},
+                        {h.cr, h.mean_cj_length, h.nsim, h.seed, h.type_worth, h.verbose,
+                         h.flg_roc, h.flg_type_roc, h.perc_test, h.roc_npt});
+  return Out{std::move(r.conversions), std::move(r.value), std::move(r.roc_y),
+             std::move(r.roc_x), r.auc};
 }
 
 // Four periods, three channels, ample traffic.

@@ -301,9 +301,9 @@ TEST(Markov, TransitionTableAloneOrAlongside) {
   EXPECT_EQ(r.vtran_prob_mtx.size(), 40u);   // one state per journey
 }
 
-// markov_model_cpp is markov_run with its arguments gathered; here it reads
-// a file and writes the channel file.
-TEST(Markov, EntryPointIsMarkovRun) {
+// The journeys read from a file give the run from vectors, and the channel
+// totals go to the file asked for.
+TEST(Markov, FileRouteMatchesVectors) {
   const Journeys j = random_journeys(12, 40);
   TempFile in(j.csv()), out;
   MarkovSettings s = settings(0);
@@ -314,22 +314,11 @@ TEST(Markov, EntryPointIsMarkovRun) {
   s.flg_out_tran_mtx = 1;
   const MarkovResult want = markov(j, s);
   ASSERT_FALSE(want.vtran_prob_mtx.empty() || want.vattr_convs_glob.empty());   // the table alongside
-  MarkovResult r;
-  int flg_file = 1;
-  std::string file = in.name, vp = "path", vc = "conv", vv = "value", vn = "nulls", rs = ";", cs = ">";
-  std::vector<std::string> vy;
-  std::vector<uli> none;
-  std::vector<double> nonev;
   s.file_output = out.name;
-  markov_model_cpp(&flg_file, &file, &vp, &vc, &vv, &vn, &vy, &none, &nonev, &none, &rs, &cs, &s.type,
-                   &s.order, &s.nsim_start, &s.max_step, &s.ncore, &s.nfold, &s.seed, &s.conv_par,
-                   &s.rate_step_sim, &s.verbose, &s.flg_out_tran_mtx, &s.file_output, &s.flg_write_nulls,
-                   &s.flg_write_paths, &r.vchannels, &r.vindex, &s.flg_out_attr, &r.vpath_id, &r.vpath_name,
-                   &r.vpath_channel, &r.vpath_chpos, &r.vpath_attr_convs, &r.vpath_attr_value,
-                   &r.vattr_convs_loc, &r.vattr_convs_glob, &r.vattr_value_glob, &r.vchannel_from_mtx,
-                   &r.vchannel_to_mtx, &r.vtran_prob_mtx, &r.s_nconv, &r.s_nnull, &r.vindex_raw);
+  const MarkovResult r =
+      markov_run(file_source(in.name, "path", "conv", "value", "nulls", ";"), ">", s);
   EXPECT_EQ(r.vindex, want.vindex);
-  EXPECT_EQ(s.nsim_start, want.nsim_start);   // handed back as the simulation left it
+  EXPECT_EQ(r.nsim_start, want.nsim_start);
   EXPECT_NE(want.nsim_start, settings(0).nsim_start);
   EXPECT_EQ(r.vattr_convs_glob, want.vattr_convs_glob);
   EXPECT_EQ(r.vtran_prob_mtx, want.vtran_prob_mtx);

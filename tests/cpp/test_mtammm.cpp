@@ -27,7 +27,7 @@ Combined combine(const Mta& m, strs mc, dbls ma, strs pc, dbls pw, uli max_steps
                  double conv_rate = 0.001) {
   tl_test::Console console;
   Combined r;
-  r.out = combine_mta_mmm_cpp(m.path, m.channel, m.attr, mc, ma, pc, pw, max_steps, conv_rate, true);
+  r.out = mtammm_run({m.path, m.channel, m.attr, mc, ma, pc, pw}, {max_steps, conv_rate, true});
   r.lines = console.lines();
   return r;
 }

@@ -23,10 +23,8 @@ struct Suggestion {
 };
 
 Suggestion suggest(std::string path, Table t) {
-  Suggestion s;
-  std::string sep = ">";
-  next_best_action_cpp(&path, &sep, &t.from, &t.to, &t.value, &t.channels, &s.action, &s.rate, &s.rates);
-  return s;
+  NbaPrediction p = nba_predict_run({0, t.channels, t.from, t.to, t.value}, path, {">"});
+  return Suggestion{std::move(p.best_action), p.best_index, std::move(p.v_indices)};
 }
 
 // Every suffix scored with its key built from scratch: the plain reading
@@ -109,19 +107,16 @@ TEST(NextBestAction, TrainingTableFromSecondOrderStates) {
 TEST(NextBestAction, RatesShrinkTowardsTheOverallRate) {
   struct Trained { std::map<std::string, double> rate; double mean = 0; };
   auto train = [](double m) {
-    int flg_file = 0, verbose = 0;
-    std::string file, vp = "path", vcv = "conv", vnl = "nulls", rs = ";", cs = ">";
-    std::vector<std::string> vy = {"a > b", "a > c", "b > c", "c"}, channels, from;
-    std::vector<uli> vc = {3, 0, 2, 1}, vn = {0, 2, 1, 4}, to;
-    uli max_order = 2, nsim = 5000, max_step = 0, ncore = 1, nfold = 10, seed = 3;
-    double conv_par = 0.05, rate = 1.5;
-    std::vector<double> value;
+    const std::vector<std::string> vy = {"a > b", "a > c", "b > c", "c"};
+    const std::vector<uli> vc = {3, 0, 2, 1}, vn = {0, 2, 1, 4};
+    NbaSettings s;
+    s.max_order = 2, s.nsim_start = 5000, s.seed = 3, s.min_sample_index = m;
+    const NbaTable nt = nba_train_run(vector_source(&vy, &vc, nullptr, &vn), s);
     Trained t;
-    next_best_action_train_cpp(&flg_file, &file, &vp, &vcv, &vnl, &vy, &vc, &vn, &rs, &cs, &max_order,
-                               &nsim, &max_step, &ncore, &nfold, &seed, &conv_par, &rate, &verbose, &m,
-                               &t.mean, &channels, &from, &to, &value);
-    for (size_t i = 0; i < from.size(); ++i)
-      t.rate[channels[std::stoul(from[i])] + ">" + channels[to[i]]] = value[i];
+    t.mean = nt.mean_index;
+    for (size_t i = 0; i < nt.v_index_from.size(); ++i)
+      t.rate[nt.vchannels[std::stoul(nt.v_index_from[i])] + ">" + nt.vchannels[nt.v_index_to[i]]] =
+          nt.v_index_value[i];
     return t;
   };
   const Trained raw = train(0), one = train(4), many = train(60), all = train(1e12);

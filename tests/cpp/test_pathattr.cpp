@@ -17,7 +17,7 @@ Attributed attribute(const Journeys& j, const ChannelMap& dict, const std::vecto
   Attributed a;
   a.loc.assign(w.size(), 0.0);
   JourneySource src = j.source();
-  src.row_sep = row_sep;
+  src.field_sep = row_sep;
   PathSettings s;
   s.cha_sep = cha_sep;
   s.flg_write_nulls = nulls;

@@ -18,8 +18,8 @@ struct Model {
   std::vector<std::string> vy;
   std::vector<uli> vc, vn;
   dbls vv;
-  std::string var_value, var_null, file_output, file, row_sep = ";";
-  int simplified = 0, type_worth = 0, nulls = 0, paths = 0, flg_file = 0;
+  std::string var_value, var_null, file_output, row_sep = ";";
+  int simplified = 0, type_worth = 0, nulls = 0, paths = 0;
 };
 
 struct Result {
@@ -28,11 +28,18 @@ struct Result {
 };
 
 Result run(const Model& m) {
-  Result r;
-  const std::string vp = "path", vc = "conv", cs = ">";
-  shapley_cpp(&m.flg_file, &m.file, &vp, &vc, &m.var_value, &m.var_null, &m.vy, &m.vc, &m.vv, &m.vn, &m.row_sep,
-              &cs, &m.simplified, &m.type_worth, &m.nulls, &m.paths, &m.file_output, &r.vchannels, &r.vindex,
-              &r.id, &r.name, &r.channel, &r.chpos, &r.convs, &r.value, &r.loc, &r.glob, &r.glob_value);
+  JourneySource src = vector_source(&m.vy, &m.vc, m.var_value.empty() ? nullptr : &m.vv,
+                                    m.var_null.empty() ? nullptr : &m.vn);
+  src.field_sep = m.row_sep;
+  ShapleySettings s;
+  s.flg_simplified = m.simplified, s.type_worth = m.type_worth;
+  s.flg_write_nulls = m.nulls, s.flg_write_paths = m.paths, s.file_output = m.file_output;
+  ShapleyResult sr = shapley_run(src, s);
+  Result r{std::move(sr.vchannels), std::move(sr.rows.vpath_name), std::move(sr.rows.vpath_channel),
+           std::move(sr.vindex), std::move(sr.rows.vpath_id), std::move(sr.rows.vpath_chpos),
+           std::move(sr.rows.vpath_attr_convs), std::move(sr.rows.vpath_attr_value),
+           std::move(sr.vattr_convs_loc), std::move(sr.vattr_convs_glob),
+           std::move(sr.vattr_value_glob)};
   unhide_index(&r.vindex);
   return r;
 }
@@ -186,7 +193,6 @@ TEST(Shapley, ErrorTable) {
        "use the simplified method (flg_simplified = 1)",
        [&] { run(many); }},
       {"type_worth must be 0, 1, 2, 3 or 4, not 5", with([](Model& m) { m.type_worth = 5; })},
-      {"var_null is given but the journeys have 0 null counts for 1 paths", with([](Model& m) { m.type_worth = 1, m.var_null = "n"; })},
       {"cannot open result file '/nonexistent-dir/x.csv' for writing: No such file or directory",
        with([](Model& m) { m.file_output = "/nonexistent-dir/x.csv"; })},
   });

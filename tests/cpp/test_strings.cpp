@@ -43,7 +43,7 @@ TEST(Format, ThousandSeparator) {
       {100000, "100,000"}, {999999, "999,999"}, {1000000, "1,000,000"},
       {123456789, "123,456,789"}, {18446744073709551615ULL, "18,446,744,073,709,551,615"},
   };
-  for (const auto& c : cases) EXPECT_EQ(thousandSeparator(c.first), c.second);
+  for (const auto& c : cases) EXPECT_EQ(group_thousands(c.first), c.second);
 }
 
 // Unmasking is exercised by every model test that reads an index back.

@@ -78,15 +78,17 @@ struct UamIn {
 struct UamOut { dbls vindex; std::vector<dbls> Mattr; };
 
 UamOut run_uam(UamIn in) {
-  UamOut o;
-  strs times(in.periods ? in.periods : in.conversions.size(), "2026-01-01"), path_times(in.id.size(), "t"), none;
-  dbls costs;
-  std::string conv = kConv;
-  uam_cpp(&in.flg_path, &in.id, &path_times, &in.channel, &costs, &conv, &in.order, &in.nsim,
-          &in.max_step, &in.ncore, &in.nfold, &in.seed, &in.conv_par, &in.rate, &in.verbose,
-          &in.aggr, &in.types, &times, &times, &in.conversions, &in.clicks, &none, &none, &in.ctr,
-          &o.vindex, &o.Mattr);
-  return o;
+  const strs times(in.periods ? in.periods : in.conversions.size(), "2026-01-01");
+  UamSettings s;
+  s.flg_path = in.flg_path;
+  s.markov.order = in.order, s.markov.nsim_start = in.nsim, s.markov.max_step = in.max_step;
+  s.markov.ncore = in.ncore, s.markov.nfold = in.nfold, s.markov.seed = in.seed;
+  s.markov.conv_par = in.conv_par, s.markov.rate_step_sim = in.rate;
+  s.verbose = in.verbose;
+  UamResult r = uam_run({in.id, strs(in.id.size(), "t"), in.channel, {}, kConv, in.aggr, in.types,
+                         times, times, in.conversions, in.clicks, {}, {}, in.ctr},
+                        s);
+  return UamOut{std::move(r.vindex), std::move(r.Mattr)};
 }
 
 // Journeys of one channel each, so each journey's conversions stay with
