@@ -310,13 +310,51 @@ Splits linear_splits(const std::string& model, const BootstrapSettings& s,
   return split;
 }
 
+// The Shapley game of the pooled paths, built once: a replicate keeps every
+// path (with zero conversions too), so its channels and coalitions are
+// these, and only the coalitions' conversions change.
+struct ShapleyGame {
+  std::vector<std::string> vchannels;
+  std::vector<std::vector<uli>> members;   // per coalition, in table order
+  std::vector<uli> row_coalition;          // per pooled path
+  bool simplified = false;
+};
+
+ShapleyGame shapley_game(const BootstrapSettings& s, const std::vector<std::string>& py) {
+  ShapleySettings settings;
+  settings.cha_sep = s.cha_sep;
+  settings.validate();
+  const std::vector<uli> none(py.size(), 0);
+  CoalitionTable table;
+  ShapleyGame g;
+  count_coalitions(vector_source(&py, &none, nullptr, nullptr), s.cha_sep, 0, &table,
+                   &g.row_coalition);
+  g.vchannels = table.vchannels;
+  g.simplified = s.flg_simplified != 0;
+  g.members.reserve(table.vcoalition.size());
+  for (const std::string& key : table.vcoalition) g.members.push_back(split2(key, ' '));
+  return g;
+}
+
+// The Shapley totals of one replicate's conversions on the game.
+void shapley_replicate(const ShapleyGame& g, const std::vector<uli>& rc,
+                       std::vector<double>* convs) {
+  std::vector<double> worth(g.members.size(), 0.0);
+  for (size_t i = 0; i < rc.size(); ++i) worth[g.row_coalition[i]] += static_cast<double>(rc[i]);
+  convs->assign(g.vchannels.size(), 0.0);
+  shapley_values(g.members, worth, g.vchannels.size(), g.simplified, convs);
+}
+
 // What does not change between replicates, computed once: the per-journey
-// splits of the rules, the encoded chain of the Markov model.
+// splits of the rules, the encoded chain of the Markov model, the
+// coalitions of the Shapley game.
 struct ReplicatePlan {
   bool linear = false;
   Splits split;
   bool markov = false;
   EncodedChain chain;
+  bool shapley = false;
+  ShapleyGame game;
   std::unordered_map<std::string, uli> at;   // estimated channel -> position
 };
 
@@ -337,6 +375,9 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   if (plan.markov) {
     markov_replicate(s, plan.chain, rc, rn, !p.pn.empty(), mix(seed ^ mix(r + 1)), &convs);
     ch = plan.chain.vchannels;
+  } else if (plan.shapley) {
+    shapley_replicate(plan.game, rc, &convs);
+    ch = plan.game.vchannels;
   } else {
     fit_channels(model, s, p.py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
   }
@@ -374,7 +415,9 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   for (uli k = 0; k < nch; ++k) plan.at.emplace((*vchannels)[k], k);
   plan.linear = linear_in_conversions(model);
   plan.markov = model == "markov";
-  if (plan.linear) plan.split = linear_splits(model, s, p.py, plan.at);
+  plan.shapley = model == "shapley";
+  if (plan.shapley) plan.game = shapley_game(s, p.py);
+  else if (plan.linear) plan.split = linear_splits(model, s, p.py, plan.at);
   else if (plan.markov) plan.chain = encode_chain(s, p.py);
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {
