@@ -3,6 +3,7 @@
 #include <cmath>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
 #include "bootstrap/bootstrap.h"
@@ -31,28 +32,49 @@ double log_factorial(uli k) {
          1 / (360 * n * n2) + 1 / (1260 * n * n2 * n2);
 }
 
-// One Poisson draw with the given mean: multiplication of uniforms for small
-// means, Hoermann's transformed rejection (PTRS) from 10 on.
-uli poisson(std::mt19937_64& engine, uli mean) {
+// What a Poisson draw with one mean needs, computed once per mean rather
+// than once per draw.
+struct PoissonMean {
+  double lam = 0, limit = 0;                                // limit = exp(-lam), below 10
+  double slam = 0, loglam = 0, b = 0, a = 0, invalpha = 0, vr = 0, loginvalpha = 0;
+};
+
+PoissonMean poisson_mean(uli mean) {
+  PoissonMean m;
+  m.lam = static_cast<double>(mean);
+  if (m.lam < 10) {
+    m.limit = std::exp(-m.lam);
+    return m;
+  }
+  m.slam = std::sqrt(m.lam);
+  m.loglam = std::log(m.lam);
+  m.b = 0.931 + 2.53 * m.slam;
+  m.a = -0.059 + 0.02483 * m.b;
+  m.invalpha = 1.1239 + 1.1328 / (m.b - 3.4);
+  m.vr = 0.9277 - 3.6224 / (m.b - 2);
+  m.loginvalpha = std::log(m.invalpha);
+  return m;
+}
+
+// One Poisson draw: multiplication of uniforms for small means, Hoermann's
+// transformed rejection (PTRS) from 10 on.
+uli poisson(std::mt19937_64& engine, const PoissonMean& m) {
   std::uniform_real_distribution<double> unif(0.0, 1.0);
-  const double lam = static_cast<double>(mean);
+  const double lam = m.lam;
   if (lam < 10) {
-    const double limit = std::exp(-lam);
     uli x = 0;
-    for (double prod = unif(engine); prod > limit; prod *= unif(engine)) ++x;
+    for (double prod = unif(engine); prod > m.limit; prod *= unif(engine)) ++x;
     return x;
   }
-  const double slam = std::sqrt(lam), loglam = std::log(lam);
-  const double b = 0.931 + 2.53 * slam, a = -0.059 + 0.02483 * b;
-  const double invalpha = 1.1239 + 1.1328 / (b - 3.4), vr = 0.9277 - 3.6224 / (b - 2);
+  const double b = m.b, a = m.a;
   for (;;) {
     const double u = unif(engine) - 0.5, v = unif(engine), us = 0.5 - std::fabs(u);
     const double kf = std::floor((2 * a / us + b) * u + lam + 0.43);
-    if (us >= 0.07 && v <= vr && kf >= 0 && kf < 1.8e19) return static_cast<uli>(kf);
+    if (us >= 0.07 && v <= m.vr && kf >= 0 && kf < 1.8e19) return static_cast<uli>(kf);
     if (kf < 0 || kf >= 1.8e19 || (us < 0.013 && v > us)) continue;
     const uli k = static_cast<uli>(kf);
-    if (std::log(v) + std::log(invalpha) - std::log(a / (us * us) + b) <=
-        -lam + kf * loglam - log_factorial(k))
+    if (std::log(v) + m.loginvalpha - std::log(a / (us * us) + b) <=
+        -lam + kf * m.loglam - log_factorial(k))
       return k;
   }
 }
@@ -63,6 +85,57 @@ uli mix(uli x) {
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
   return x ^ (x >> 31);
+}
+
+// The rows' means, each distinct mean's constants computed once; place 0
+// is the mean 0, which is not drawn.
+struct DrawPlan {
+  std::vector<PoissonMean> means;
+  std::vector<uint32_t> conv_at, null_at;   // null_at empty without nulls
+};
+
+DrawPlan draw_plan(const std::vector<uli>& vc, const std::vector<uli>& vn) {
+  DrawPlan d;
+  std::unordered_map<uli, uint32_t> at;
+  d.means.push_back(PoissonMean());
+  at.emplace(0, 0);
+  auto place = [&](uli mean) {
+    auto it = at.emplace(mean, static_cast<uint32_t>(d.means.size())).first;
+    if (it->second == d.means.size()) d.means.push_back(poisson_mean(mean));
+    return it->second;
+  };
+  d.conv_at.resize(vc.size());
+  for (size_t i = 0; i < vc.size(); ++i) d.conv_at[i] = place(vc[i]);
+  if (!vn.empty()) {
+    d.null_at.resize(vn.size());
+    for (size_t i = 0; i < vn.size(); ++i) d.null_at[i] = place(vn[i]);
+  }
+  return d;
+}
+
+// The counts of replicate r, row by row: conversions, then nulls.
+void draw_counts(const DrawPlan& d, uli seed, uli r, std::vector<uli>* rc, std::vector<uli>* rn) {
+  std::mt19937_64 engine(mix(mix(seed) ^ r));
+  const size_t n = d.conv_at.size();
+  const bool nulls = !d.null_at.empty();
+  rc->resize(n);
+  rn->resize(d.null_at.size());
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t c = d.conv_at[i];
+    (*rc)[i] = c == 0 ? 0 : poisson(engine, d.means[c]);
+    if (nulls) {
+      const uint32_t z = d.null_at[i];
+      (*rn)[i] = z == 0 ? 0 : poisson(engine, d.means[z]);
+    }
+  }
+}
+
+// Values scaled with the redrawn conversions.
+void scale_values(const std::vector<uli>& vc, const std::vector<double>& vv,
+                  const std::vector<uli>& rc, std::vector<double>* rv) {
+  rv->resize(vv.size());
+  for (size_t i = 0; i < vv.size(); ++i)
+    (*rv)[i] = vc[i] > 0 ? vv[i] * static_cast<double>(rc[i]) / static_cast<double>(vc[i]) : 0;
 }
 
 void sum_by_channel(const std::vector<std::string>& names, const std::vector<double>& vals,
@@ -240,17 +313,8 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
 void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vector<double>& vv,
                     const std::vector<uli>& vn, std::vector<uli>* rc, std::vector<double>* rv,
                     std::vector<uli>* rn) {
-  std::mt19937_64 engine(mix(mix(seed) ^ r));
-  rc->resize(vc.size());
-  rn->resize(vn.size());
-  rv->resize(vv.size());
-  auto draw = [&engine](uli mean) -> uli { return mean == 0 ? 0 : poisson(engine, mean); };
-  for (size_t i = 0; i < vc.size(); ++i) {
-    (*rc)[i] = draw(vc[i]);
-    if (!vn.empty()) (*rn)[i] = draw(vn[i]);
-    if (!vv.empty())
-      (*rv)[i] = vc[i] > 0 ? vv[i] * static_cast<double>((*rc)[i]) / static_cast<double>(vc[i]) : 0;
-  }
+  draw_counts(draw_plan(vc, vn), seed, r, rc, rn);
+  scale_values(vc, vv, *rc, rv);
 }
 
 namespace {
@@ -270,9 +334,9 @@ struct PooledRows {
 PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>& vc,
                      const std::vector<double>& vv, const std::vector<uli>& vn) {
   PooledRows p;
-  std::unordered_map<std::string, size_t> row;
+  std::unordered_map<std::string_view, size_t> row;   // views of vy, which outlives the map
   for (size_t i = 0; i < vy.size(); ++i) {
-    auto it = row.emplace(vy[i], p.py.size()).first;
+    auto it = row.try_emplace(vy[i], p.py.size()).first;
     if (it->second == p.py.size()) {
       p.py.push_back(vy[i]);
       p.pc.push_back(0);
@@ -287,14 +351,19 @@ PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>&
   return p;
 }
 
-typedef std::vector<std::vector<std::pair<uli, double>>> Splits;
+// Per pooled path i, what one conversion gives each estimated channel:
+// entries first[i] to first[i + 1] of (channel position, share).
+struct Splits {
+  std::vector<size_t> first{0};
+  std::vector<std::pair<uli, double>> share;
+};
 
-// Per pooled path, what one conversion gives each estimated channel
-// (position in `at`); channels the estimate lacks and zero shares left out.
+// Channels the estimate lacks and zero shares left out.
 Splits linear_splits(const std::string& model, const BootstrapSettings& s,
                      const std::vector<std::string>& py,
                      const std::unordered_map<std::string, uli>& at) {
-  Splits split(py.size());
+  Splits split;
+  split.first.reserve(py.size() + 1);
   const std::vector<uli> one{1};
   const std::vector<double> none;
   const std::vector<uli> no_nulls;
@@ -304,8 +373,9 @@ Splits linear_splits(const std::string& model, const BootstrapSettings& s,
     fit_channels(model, s, {py[i]}, one, none, no_nulls, 0, &ch, &convs);
     for (size_t k = 0; k < ch.size(); ++k) {
       auto it = at.find(ch[k]);
-      if (it != at.end() && convs[k] != 0) split[i].emplace_back(it->second, convs[k]);
+      if (it != at.end() && convs[k] != 0) split.share.emplace_back(it->second, convs[k]);
     }
+    split.first.push_back(split.share.size());
   }
   return split;
 }
@@ -349,6 +419,7 @@ void shapley_replicate(const ShapleyGame& g, const std::vector<uli>& rc,
 // splits of the rules, the encoded chain of the Markov model, the
 // coalitions of the Shapley game.
 struct ReplicatePlan {
+  DrawPlan draws;
   bool linear = false;
   Splits split;
   bool markov = false;
@@ -361,13 +432,17 @@ struct ReplicatePlan {
 // Replicate r into out (one entry per estimated channel).
 void replicate(const std::string& model, const BootstrapSettings& s, const PooledRows& p,
                const ReplicatePlan& plan, uli seed, uli r, double* out) {
-  std::vector<uli> rc, rn;
-  std::vector<double> rv;
-  bootstrap_rows(seed, r, p.pc, p.pv, p.pn, &rc, &rv, &rn);
+  thread_local std::vector<uli> rc, rn;   // kept warm between a thread's replicates
+  draw_counts(plan.draws, seed, r, &rc, &rn);
   if (std::all_of(rc.begin(), rc.end(), [](uli x) { return x == 0; })) return;
   if (plan.linear) {
-    for (size_t i = 0; i < plan.split.size(); ++i)
-      for (const auto& kv : plan.split[i]) out[kv.first] += static_cast<double>(rc[i]) * kv.second;
+    // A path without conversions adds nothing (the shares are finite).
+    for (size_t i = 0; i < rc.size(); ++i) {
+      if (rc[i] == 0) continue;
+      const double c = static_cast<double>(rc[i]);
+      for (size_t k = plan.split.first[i]; k < plan.split.first[i + 1]; ++k)
+        out[plan.split.share[k].first] += c * plan.split.share[k].second;
+    }
     return;
   }
   std::vector<std::string> ch;
@@ -379,6 +454,8 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
     shapley_replicate(plan.game, rc, &convs);
     ch = plan.game.vchannels;
   } else {
+    std::vector<double> rv;
+    scale_values(p.pc, p.pv, rc, &rv);
     fit_channels(model, s, p.py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
   }
   for (size_t k = 0; k < ch.size(); ++k) {
@@ -416,6 +493,7 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   plan.linear = linear_in_conversions(model);
   plan.markov = model == "markov";
   plan.shapley = model == "shapley";
+  plan.draws = draw_plan(p.pc, p.pn);
   if (plan.shapley) plan.game = shapley_game(s, p.py);
   else if (plan.linear) plan.split = linear_splits(model, s, p.py, plan.at);
   else if (plan.markov) plan.chain = encode_chain(s, p.py);
