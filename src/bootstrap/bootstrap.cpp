@@ -56,10 +56,22 @@ PoissonMean poisson_mean(uli mean) {
   return m;
 }
 
+// A uniform draw in [0, 1): with libstdc++ the very number
+// std::uniform_real_distribution<double>(0, 1) draws from this engine (one
+// 64-bit output over 2^64, kept below 1), without its out-of-line call.
+inline double uniform01(std::mt19937_64& engine) {
+#if defined(__GLIBCXX__)
+  const double u = static_cast<double>(engine()) / 18446744073709551616.0;
+  return u < 1.0 ? u : std::nextafter(1.0, 0.0);
+#else
+  return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+#endif
+}
+
 // One Poisson draw: multiplication of uniforms for small means, Hoermann's
 // transformed rejection (PTRS) from 10 on.
 uli poisson(std::mt19937_64& engine, const PoissonMean& m) {
-  std::uniform_real_distribution<double> unif(0.0, 1.0);
+  const auto unif = [](std::mt19937_64& e) { return uniform01(e); };
   const double lam = m.lam;
   if (lam < 10) {
     uli x = 0;
@@ -358,10 +370,60 @@ struct Splits {
   std::vector<std::pair<uli, double>> share;
 };
 
-// Channels the estimate lacks and zero shares left out.
+// The shares of one path from its per-channel attribution of one
+// conversion; channels the estimate lacks and zero shares left out.
+void add_split(const std::vector<std::string>& ch, const std::vector<double>& convs,
+               const std::unordered_map<std::string, uli>& at, Splits* split) {
+  for (size_t k = 0; k < ch.size(); ++k) {
+    auto it = at.find(ch[k]);
+    if (it != at.end() && convs[k] != 0) split->share.emplace_back(it->second, convs[k]);
+  }
+  split->first.push_back(split->share.size());
+}
+
+// The heuristic models attribute each journey on its own, so one run over
+// every path with one conversion gives each path's rows, as a run on that
+// path alone would.
+Splits heuristic_splits(const std::string& model, const BootstrapSettings& s,
+                        const std::vector<std::string>& py,
+                        const std::unordered_map<std::string, uli>& at) {
+  const std::vector<uli> ones(py.size(), 1);
+  static const std::vector<double> no_values;
+  JourneySource src = vector_source(&py, &ones, &no_values, nullptr);
+  src.row_sep = ";";
+  HeuristicSettings settings;
+  settings.cha_sep = s.cha_sep;
+  const HeuristicResult r = heuristic_run(src, settings);
+  const std::vector<double>& vals = model == "first"  ? r.vpath_attr_convs_first
+                                    : model == "last" ? r.vpath_attr_convs_last
+                                                      : r.vpath_attr_convs_linear;
+  Splits split;
+  split.first.reserve(py.size() + 1);
+  std::vector<std::string> names, ch;
+  std::vector<double> shares, convs;
+  size_t row = 0;
+  for (size_t i = 0; i < py.size(); ++i) {
+    names.clear();
+    shares.clear();
+    for (; row < r.vpath_id.size() && r.vpath_id[row] == static_cast<double>(i); ++row) {
+      names.push_back(r.vpath_channel[row]);
+      shares.push_back(vals[row]);
+    }
+    ch.clear();
+    convs.clear();
+    sum_by_channel(names, shares, &ch, &convs);
+    add_split(ch, convs, at, &split);
+  }
+  if (row != r.vpath_id.size()) throw std::logic_error("bootstrap: heuristic rows out of order");
+  return split;
+}
+
+// Per pooled path, what one conversion gives each estimated channel.
 Splits linear_splits(const std::string& model, const BootstrapSettings& s,
                      const std::vector<std::string>& py,
                      const std::unordered_map<std::string, uli>& at) {
+  if (model == "first" || model == "last" || model == "linear")
+    return heuristic_splits(model, s, py, at);
   Splits split;
   split.first.reserve(py.size() + 1);
   const std::vector<uli> one{1};
@@ -371,11 +433,7 @@ Splits linear_splits(const std::string& model, const BootstrapSettings& s,
     std::vector<std::string> ch;
     std::vector<double> convs;
     fit_channels(model, s, {py[i]}, one, none, no_nulls, 0, &ch, &convs);
-    for (size_t k = 0; k < ch.size(); ++k) {
-      auto it = at.find(ch[k]);
-      if (it != at.end() && convs[k] != 0) split.share.emplace_back(it->second, convs[k]);
-    }
-    split.first.push_back(split.share.size());
+    add_split(ch, convs, at, &split);
   }
   return split;
 }
