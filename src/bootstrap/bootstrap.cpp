@@ -61,7 +61,7 @@ PoissonMean poisson_mean(uli mean) {
 // 64-bit output over 2^64, kept below 1), without its out-of-line call.
 inline double uniform01(std::mt19937_64& engine) {
 #if defined(__GLIBCXX__)
-  const double u = static_cast<double>(engine()) / 18446744073709551616.0;
+  const double u = static_cast<double>(engine()) * 0x1p-64;   // exact: a power of two
   return u < 1.0 ? u : std::nextafter(1.0, 0.0);
 #else
   return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
@@ -192,7 +192,36 @@ struct EncodedChain {
   std::vector<std::string> vchannels;
   std::vector<std::vector<uli>> states;     // per pooled path
   std::vector<sli> table;
+  // The distinct transitions (from, to) of every path, numbered once: path
+  // i walks edges first[i] .. first[i + 1] of walk, then ends by conv_edge[i]
+  // or null_edge[i].
+  std::vector<uli> from, to;
+  std::vector<size_t> first{0};
+  std::vector<uli> walk, conv_edge, null_edge;
 };
+
+// Numbers the transitions of the encoded paths.
+void number_edges(EncodedChain* e) {
+  std::unordered_map<uint64_t, uli> id;
+  auto edge = [&](uli p, uli q) {
+    auto it = id.try_emplace((static_cast<uint64_t>(p) << 32) | q, e->from.size()).first;
+    if (it->second == e->from.size()) {
+      e->from.push_back(p);
+      e->to.push_back(q);
+    }
+    return it->second;
+  };
+  for (const std::vector<uli>& path : e->states) {
+    uli p = kStateStart;
+    for (uli q : path) {
+      e->walk.push_back(edge(p, q));
+      p = q;
+    }
+    e->first.push_back(e->walk.size());
+    e->conv_edge.push_back(edge(p, kStateConversion));
+    e->null_edge.push_back(edge(p, kStateNull));
+  }
+}
 
 EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::string>& vy) {
   EncodedChain e;
@@ -210,6 +239,8 @@ EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::str
     e.max_npassi = std::max<uli>(e.max_npassi, e.states[i].size() + 1);
   }
   e.table = state_channel_table(&inv, e.nstates, e.order);
+  if (e.nstates > (uli{1} << 32)) throw std::invalid_argument("bootstrap: too many Markov states");
+  number_edges(&e);
   return e;
 }
 
@@ -218,19 +249,30 @@ EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::str
 void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
                       const std::vector<uli>& rc, const std::vector<uli>& rn, bool flg_null,
                       uli seed, std::vector<double>* convs) {
-  Fx S(e.nstates);
+  // Each transition's count summed first, then added to the store once, in
+  // the order the transitions first carry a count: the store then holds
+  // what adding journey by journey gives (successors in order of first
+  // appearance, the same whole counts) without a lookup per step.
+  thread_local std::vector<uli> total, order;
+  total.assign(e.from.size(), 0);
+  order.clear();
+  auto put = [&](uli k, uli v) {
+    if (total[k] == 0) order.push_back(k);
+    if (add_overflows(total[k], v, &total[k]))
+      throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(e.from[k]) +
+                                " add up to more than 2^64 - 1");
+  };
   double svc = 0;
   for (size_t i = 0; i < e.states.size(); ++i) {
     const uli c = rc[i], n = flg_null ? rn[i] : 0;
     svc += static_cast<double>(c);
-    uli p = kStateStart;
-    for (uli q : e.states[i]) {
-      if (c + n > 0) S.add(p, q, c + n);
-      p = q;
-    }
-    if (c > 0) S.add(p, kStateConversion, c);
-    if (n > 0) S.add(p, kStateNull, n);
+    if (c + n > 0)
+      for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
+    if (c > 0) put(e.conv_edge[i], c);
+    if (n > 0) put(e.null_edge[i], n);
   }
+  Fx S(e.nstates);
+  for (uli k : order) S.add(e.from[k], e.to[k], total[k]);
   S.set_nchannels(e.nstates);
   S.cum();
   std::vector<double> Tc, Nc;
@@ -347,6 +389,7 @@ PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>&
                      const std::vector<double>& vv, const std::vector<uli>& vn) {
   PooledRows p;
   std::unordered_map<std::string_view, size_t> row;   // views of vy, which outlives the map
+  row.reserve(std::min<size_t>(vy.size(), 1 << 20));
   for (size_t i = 0; i < vy.size(); ++i) {
     auto it = row.try_emplace(vy[i], p.py.size()).first;
     if (it->second == p.py.size()) {
