@@ -413,6 +413,26 @@ struct Splits {
   std::vector<std::pair<uli, double>> share;
 };
 
+// The same shares channel by channel, paths in order: channel k's total is
+// then summed in a register, in the order path by path gives it.
+struct ChannelShares {
+  std::vector<size_t> first;
+  std::vector<std::pair<uli, double>> share;   // (pooled path, share)
+};
+
+ChannelShares by_channel(const Splits& split, uli nch) {
+  ChannelShares t;
+  t.first.assign(nch + 1, 0);
+  for (const auto& kv : split.share) ++t.first[kv.first + 1];
+  for (uli k = 0; k < nch; ++k) t.first[k + 1] += t.first[k];
+  t.share.resize(split.share.size());
+  std::vector<size_t> next(t.first.begin(), t.first.end() - 1);
+  for (size_t i = 0; i + 1 < split.first.size(); ++i)
+    for (size_t k = split.first[i]; k < split.first[i + 1]; ++k)
+      t.share[next[split.share[k].first]++] = {i, split.share[k].second};
+  return t;
+}
+
 // The shares of one path from its per-channel attribution of one
 // conversion; channels the estimate lacks and zero shares left out.
 void add_split(const std::vector<std::string>& ch, const std::vector<double>& convs,
@@ -522,7 +542,7 @@ void shapley_replicate(const ShapleyGame& g, const std::vector<uli>& rc,
 struct ReplicatePlan {
   DrawPlan draws;
   bool linear = false;
-  Splits split;
+  ChannelShares split;
   bool markov = false;
   EncodedChain chain;
   bool shapley = false;
@@ -538,11 +558,13 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   if (std::all_of(rc.begin(), rc.end(), [](uli x) { return x == 0; })) return;
   if (plan.linear) {
     // A path without conversions adds nothing (the shares are finite).
-    for (size_t i = 0; i < rc.size(); ++i) {
-      if (rc[i] == 0) continue;
-      const double c = static_cast<double>(rc[i]);
-      for (size_t k = plan.split.first[i]; k < plan.split.first[i + 1]; ++k)
-        out[plan.split.share[k].first] += c * plan.split.share[k].second;
+    for (size_t k = 0; k + 1 < plan.split.first.size(); ++k) {
+      double total = out[k];
+      for (size_t e = plan.split.first[k]; e < plan.split.first[k + 1]; ++e) {
+        const uli c = rc[plan.split.share[e].first];
+        if (c != 0) total += static_cast<double>(c) * plan.split.share[e].second;
+      }
+      out[k] = total;
     }
     return;
   }
@@ -596,7 +618,7 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   plan.shapley = model == "shapley";
   plan.draws = draw_plan(p.pc, p.pn);
   if (plan.shapley) plan.game = shapley_game(s, p.py);
-  else if (plan.linear) plan.split = linear_splits(model, s, p.py, plan.at);
+  else if (plan.linear) plan.split = by_channel(linear_splits(model, s, p.py, plan.at), nch);
   else if (plan.markov) plan.chain = encode_chain(s, p.py);
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {
