@@ -3,6 +3,7 @@
 #include <cmath>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
 #include "bootstrap/bootstrap.h"
@@ -31,28 +32,61 @@ double log_factorial(uli k) {
          1 / (360 * n * n2) + 1 / (1260 * n * n2 * n2);
 }
 
-// One Poisson draw with the given mean: multiplication of uniforms for small
-// means, Hoermann's transformed rejection (PTRS) from 10 on.
-uli poisson(std::mt19937_64& engine, uli mean) {
-  std::uniform_real_distribution<double> unif(0.0, 1.0);
-  const double lam = static_cast<double>(mean);
+// What a Poisson draw with one mean needs, computed once per mean rather
+// than once per draw.
+struct PoissonMean {
+  double lam = 0, limit = 0;                                // limit = exp(-lam), below 10
+  double slam = 0, loglam = 0, b = 0, a = 0, invalpha = 0, vr = 0, loginvalpha = 0;
+};
+
+PoissonMean poisson_mean(uli mean) {
+  PoissonMean m;
+  m.lam = static_cast<double>(mean);
+  if (m.lam < 10) {
+    m.limit = std::exp(-m.lam);
+    return m;
+  }
+  m.slam = std::sqrt(m.lam);
+  m.loglam = std::log(m.lam);
+  m.b = 0.931 + 2.53 * m.slam;
+  m.a = -0.059 + 0.02483 * m.b;
+  m.invalpha = 1.1239 + 1.1328 / (m.b - 3.4);
+  m.vr = 0.9277 - 3.6224 / (m.b - 2);
+  m.loginvalpha = std::log(m.invalpha);
+  return m;
+}
+
+// A uniform draw in [0, 1): with libstdc++ the very number
+// std::uniform_real_distribution<double>(0, 1) draws from this engine (one
+// 64-bit output over 2^64, kept below 1), without its out-of-line call.
+inline double uniform01(std::mt19937_64& engine) {
+#if defined(__GLIBCXX__)
+  const double u = static_cast<double>(engine()) * 0x1p-64;   // exact: a power of two
+  return u < 1.0 ? u : std::nextafter(1.0, 0.0);
+#else
+  return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+#endif
+}
+
+// One Poisson draw: multiplication of uniforms for small means, Hoermann's
+// transformed rejection (PTRS) from 10 on.
+uli poisson(std::mt19937_64& engine, const PoissonMean& m) {
+  const auto unif = [](std::mt19937_64& e) { return uniform01(e); };
+  const double lam = m.lam;
   if (lam < 10) {
-    const double limit = std::exp(-lam);
     uli x = 0;
-    for (double prod = unif(engine); prod > limit; prod *= unif(engine)) ++x;
+    for (double prod = unif(engine); prod > m.limit; prod *= unif(engine)) ++x;
     return x;
   }
-  const double slam = std::sqrt(lam), loglam = std::log(lam);
-  const double b = 0.931 + 2.53 * slam, a = -0.059 + 0.02483 * b;
-  const double invalpha = 1.1239 + 1.1328 / (b - 3.4), vr = 0.9277 - 3.6224 / (b - 2);
+  const double b = m.b, a = m.a;
   for (;;) {
     const double u = unif(engine) - 0.5, v = unif(engine), us = 0.5 - std::fabs(u);
     const double kf = std::floor((2 * a / us + b) * u + lam + 0.43);
-    if (us >= 0.07 && v <= vr && kf >= 0 && kf < 1.8e19) return static_cast<uli>(kf);
+    if (us >= 0.07 && v <= m.vr && kf >= 0 && kf < 1.8e19) return static_cast<uli>(kf);
     if (kf < 0 || kf >= 1.8e19 || (us < 0.013 && v > us)) continue;
     const uli k = static_cast<uli>(kf);
-    if (std::log(v) + std::log(invalpha) - std::log(a / (us * us) + b) <=
-        -lam + kf * loglam - log_factorial(k))
+    if (std::log(v) + m.loginvalpha - std::log(a / (us * us) + b) <=
+        -lam + kf * m.loglam - log_factorial(k))
       return k;
   }
 }
@@ -63,6 +97,57 @@ uli mix(uli x) {
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
   return x ^ (x >> 31);
+}
+
+// The rows' means, each distinct mean's constants computed once; place 0
+// is the mean 0, which is not drawn.
+struct DrawPlan {
+  std::vector<PoissonMean> means;
+  std::vector<uint32_t> conv_at, null_at;   // null_at empty without nulls
+};
+
+DrawPlan draw_plan(const std::vector<uli>& vc, const std::vector<uli>& vn) {
+  DrawPlan d;
+  std::unordered_map<uli, uint32_t> at;
+  d.means.push_back(PoissonMean());
+  at.emplace(0, 0);
+  auto place = [&](uli mean) {
+    auto it = at.emplace(mean, static_cast<uint32_t>(d.means.size())).first;
+    if (it->second == d.means.size()) d.means.push_back(poisson_mean(mean));
+    return it->second;
+  };
+  d.conv_at.resize(vc.size());
+  for (size_t i = 0; i < vc.size(); ++i) d.conv_at[i] = place(vc[i]);
+  if (!vn.empty()) {
+    d.null_at.resize(vn.size());
+    for (size_t i = 0; i < vn.size(); ++i) d.null_at[i] = place(vn[i]);
+  }
+  return d;
+}
+
+// The counts of replicate r, row by row: conversions, then nulls.
+void draw_counts(const DrawPlan& d, uli seed, uli r, std::vector<uli>* rc, std::vector<uli>* rn) {
+  std::mt19937_64 engine(mix(mix(seed) ^ r));
+  const size_t n = d.conv_at.size();
+  const bool nulls = !d.null_at.empty();
+  rc->resize(n);
+  rn->resize(d.null_at.size());
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t c = d.conv_at[i];
+    (*rc)[i] = c == 0 ? 0 : poisson(engine, d.means[c]);
+    if (nulls) {
+      const uint32_t z = d.null_at[i];
+      (*rn)[i] = z == 0 ? 0 : poisson(engine, d.means[z]);
+    }
+  }
+}
+
+// Values scaled with the redrawn conversions.
+void scale_values(const std::vector<uli>& vc, const std::vector<double>& vv,
+                  const std::vector<uli>& rc, std::vector<double>* rv) {
+  rv->resize(vv.size());
+  for (size_t i = 0; i < vv.size(); ++i)
+    (*rv)[i] = vc[i] > 0 ? vv[i] * static_cast<double>(rc[i]) / static_cast<double>(vc[i]) : 0;
 }
 
 void sum_by_channel(const std::vector<std::string>& names, const std::vector<double>& vals,
@@ -107,7 +192,36 @@ struct EncodedChain {
   std::vector<std::string> vchannels;
   std::vector<std::vector<uli>> states;     // per pooled path
   std::vector<sli> table;
+  // The distinct transitions (from, to) of every path, numbered once: path
+  // i walks edges first[i] .. first[i + 1] of walk, then ends by conv_edge[i]
+  // or null_edge[i].
+  std::vector<uli> from, to;
+  std::vector<size_t> first{0};
+  std::vector<uli> walk, conv_edge, null_edge;
 };
+
+// Numbers the transitions of the encoded paths.
+void number_edges(EncodedChain* e) {
+  std::unordered_map<uint64_t, uli> id;
+  auto edge = [&](uli p, uli q) {
+    auto it = id.try_emplace((static_cast<uint64_t>(p) << 32) | q, e->from.size()).first;
+    if (it->second == e->from.size()) {
+      e->from.push_back(p);
+      e->to.push_back(q);
+    }
+    return it->second;
+  };
+  for (const std::vector<uli>& path : e->states) {
+    uli p = kStateStart;
+    for (uli q : path) {
+      e->walk.push_back(edge(p, q));
+      p = q;
+    }
+    e->first.push_back(e->walk.size());
+    e->conv_edge.push_back(edge(p, kStateConversion));
+    e->null_edge.push_back(edge(p, kStateNull));
+  }
+}
 
 EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::string>& vy) {
   EncodedChain e;
@@ -125,6 +239,8 @@ EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::str
     e.max_npassi = std::max<uli>(e.max_npassi, e.states[i].size() + 1);
   }
   e.table = state_channel_table(&inv, e.nstates, e.order);
+  if (e.nstates > (uli{1} << 32)) throw std::invalid_argument("bootstrap: too many Markov states");
+  number_edges(&e);
   return e;
 }
 
@@ -133,19 +249,30 @@ EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::str
 void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
                       const std::vector<uli>& rc, const std::vector<uli>& rn, bool flg_null,
                       uli seed, std::vector<double>* convs) {
-  Fx S(e.nstates);
+  // Each transition's count summed first, then added to the store once, in
+  // the order the transitions first carry a count: the store then holds
+  // what adding journey by journey gives (successors in order of first
+  // appearance, the same whole counts) without a lookup per step.
+  thread_local std::vector<uli> total, order;
+  total.assign(e.from.size(), 0);
+  order.clear();
+  auto put = [&](uli k, uli v) {
+    if (total[k] == 0) order.push_back(k);
+    if (add_overflows(total[k], v, &total[k]))
+      throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(e.from[k]) +
+                                " add up to more than 2^64 - 1");
+  };
   double svc = 0;
   for (size_t i = 0; i < e.states.size(); ++i) {
     const uli c = rc[i], n = flg_null ? rn[i] : 0;
     svc += static_cast<double>(c);
-    uli p = kStateStart;
-    for (uli q : e.states[i]) {
-      if (c + n > 0) S.add(p, q, c + n);
-      p = q;
-    }
-    if (c > 0) S.add(p, kStateConversion, c);
-    if (n > 0) S.add(p, kStateNull, n);
+    if (c + n > 0)
+      for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
+    if (c > 0) put(e.conv_edge[i], c);
+    if (n > 0) put(e.null_edge[i], n);
   }
+  Fx S(e.nstates);
+  for (uli k : order) S.add(e.from[k], e.to[k], total[k]);
   S.set_nchannels(e.nstates);
   S.cum();
   std::vector<double> Tc, Nc;
@@ -240,17 +367,8 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
 void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vector<double>& vv,
                     const std::vector<uli>& vn, std::vector<uli>* rc, std::vector<double>* rv,
                     std::vector<uli>* rn) {
-  std::mt19937_64 engine(mix(mix(seed) ^ r));
-  rc->resize(vc.size());
-  rn->resize(vn.size());
-  rv->resize(vv.size());
-  auto draw = [&engine](uli mean) -> uli { return mean == 0 ? 0 : poisson(engine, mean); };
-  for (size_t i = 0; i < vc.size(); ++i) {
-    (*rc)[i] = draw(vc[i]);
-    if (!vn.empty()) (*rn)[i] = draw(vn[i]);
-    if (!vv.empty())
-      (*rv)[i] = vc[i] > 0 ? vv[i] * static_cast<double>((*rc)[i]) / static_cast<double>(vc[i]) : 0;
-  }
+  draw_counts(draw_plan(vc, vn), seed, r, rc, rn);
+  scale_values(vc, vv, *rc, rv);
 }
 
 namespace {
@@ -270,9 +388,10 @@ struct PooledRows {
 PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>& vc,
                      const std::vector<double>& vv, const std::vector<uli>& vn) {
   PooledRows p;
-  std::unordered_map<std::string, size_t> row;
+  std::unordered_map<std::string_view, size_t> row;   // views of vy, which outlives the map
+  row.reserve(std::min<size_t>(vy.size(), 1 << 20));
   for (size_t i = 0; i < vy.size(); ++i) {
-    auto it = row.emplace(vy[i], p.py.size()).first;
+    auto it = row.try_emplace(vy[i], p.py.size()).first;
     if (it->second == p.py.size()) {
       p.py.push_back(vy[i]);
       p.pc.push_back(0);
@@ -287,14 +406,89 @@ PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>&
   return p;
 }
 
-typedef std::vector<std::vector<std::pair<uli, double>>> Splits;
+// Per pooled path i, what one conversion gives each estimated channel:
+// entries first[i] to first[i + 1] of (channel position, share).
+struct Splits {
+  std::vector<size_t> first{0};
+  std::vector<std::pair<uli, double>> share;
+};
 
-// Per pooled path, what one conversion gives each estimated channel
-// (position in `at`); channels the estimate lacks and zero shares left out.
+// The same shares channel by channel, paths in order: channel k's total is
+// then summed in a register, in the order path by path gives it.
+struct ChannelShares {
+  std::vector<size_t> first;
+  std::vector<std::pair<uli, double>> share;   // (pooled path, share)
+};
+
+ChannelShares by_channel(const Splits& split, uli nch) {
+  ChannelShares t;
+  t.first.assign(nch + 1, 0);
+  for (const auto& kv : split.share) ++t.first[kv.first + 1];
+  for (uli k = 0; k < nch; ++k) t.first[k + 1] += t.first[k];
+  t.share.resize(split.share.size());
+  std::vector<size_t> next(t.first.begin(), t.first.end() - 1);
+  for (size_t i = 0; i + 1 < split.first.size(); ++i)
+    for (size_t k = split.first[i]; k < split.first[i + 1]; ++k)
+      t.share[next[split.share[k].first]++] = {i, split.share[k].second};
+  return t;
+}
+
+// The shares of one path from its per-channel attribution of one
+// conversion; channels the estimate lacks and zero shares left out.
+void add_split(const std::vector<std::string>& ch, const std::vector<double>& convs,
+               const std::unordered_map<std::string, uli>& at, Splits* split) {
+  for (size_t k = 0; k < ch.size(); ++k) {
+    auto it = at.find(ch[k]);
+    if (it != at.end() && convs[k] != 0) split->share.emplace_back(it->second, convs[k]);
+  }
+  split->first.push_back(split->share.size());
+}
+
+// The heuristic models attribute each journey on its own, so one run over
+// every path with one conversion gives each path's rows, as a run on that
+// path alone would.
+Splits heuristic_splits(const std::string& model, const BootstrapSettings& s,
+                        const std::vector<std::string>& py,
+                        const std::unordered_map<std::string, uli>& at) {
+  const std::vector<uli> ones(py.size(), 1);
+  static const std::vector<double> no_values;
+  JourneySource src = vector_source(&py, &ones, &no_values, nullptr);
+  src.row_sep = ";";
+  HeuristicSettings settings;
+  settings.cha_sep = s.cha_sep;
+  const HeuristicResult r = heuristic_run(src, settings);
+  const std::vector<double>& vals = model == "first"  ? r.vpath_attr_convs_first
+                                    : model == "last" ? r.vpath_attr_convs_last
+                                                      : r.vpath_attr_convs_linear;
+  Splits split;
+  split.first.reserve(py.size() + 1);
+  std::vector<std::string> names, ch;
+  std::vector<double> shares, convs;
+  size_t row = 0;
+  for (size_t i = 0; i < py.size(); ++i) {
+    names.clear();
+    shares.clear();
+    for (; row < r.vpath_id.size() && r.vpath_id[row] == static_cast<double>(i); ++row) {
+      names.push_back(r.vpath_channel[row]);
+      shares.push_back(vals[row]);
+    }
+    ch.clear();
+    convs.clear();
+    sum_by_channel(names, shares, &ch, &convs);
+    add_split(ch, convs, at, &split);
+  }
+  if (row != r.vpath_id.size()) throw std::logic_error("bootstrap: heuristic rows out of order");
+  return split;
+}
+
+// Per pooled path, what one conversion gives each estimated channel.
 Splits linear_splits(const std::string& model, const BootstrapSettings& s,
                      const std::vector<std::string>& py,
                      const std::unordered_map<std::string, uli>& at) {
-  Splits split(py.size());
+  if (model == "first" || model == "last" || model == "linear")
+    return heuristic_splits(model, s, py, at);
+  Splits split;
+  split.first.reserve(py.size() + 1);
   const std::vector<uli> one{1};
   const std::vector<double> none;
   const std::vector<uli> no_nulls;
@@ -302,34 +496,76 @@ Splits linear_splits(const std::string& model, const BootstrapSettings& s,
     std::vector<std::string> ch;
     std::vector<double> convs;
     fit_channels(model, s, {py[i]}, one, none, no_nulls, 0, &ch, &convs);
-    for (size_t k = 0; k < ch.size(); ++k) {
-      auto it = at.find(ch[k]);
-      if (it != at.end() && convs[k] != 0) split[i].emplace_back(it->second, convs[k]);
-    }
+    add_split(ch, convs, at, &split);
   }
   return split;
 }
 
+// The Shapley game of the pooled paths, built once: a replicate keeps every
+// path (with zero conversions too), so its channels and coalitions are
+// these, and only the coalitions' conversions change.
+struct ShapleyGame {
+  std::vector<std::string> vchannels;
+  std::vector<std::vector<uli>> members;   // per coalition, in table order
+  std::vector<uli> row_coalition;          // per pooled path
+  bool simplified = false;
+};
+
+ShapleyGame shapley_game(const BootstrapSettings& s, const std::vector<std::string>& py) {
+  ShapleySettings settings;
+  settings.cha_sep = s.cha_sep;
+  settings.validate();
+  const std::vector<uli> none(py.size(), 0);
+  CoalitionTable table;
+  ShapleyGame g;
+  count_coalitions(vector_source(&py, &none, nullptr, nullptr), s.cha_sep, 0, &table,
+                   &g.row_coalition);
+  g.vchannels = table.vchannels;
+  g.simplified = s.flg_simplified != 0;
+  g.members.reserve(table.vcoalition.size());
+  for (const std::string& key : table.vcoalition) g.members.push_back(split2(key, ' '));
+  return g;
+}
+
+// The Shapley totals of one replicate's conversions on the game.
+void shapley_replicate(const ShapleyGame& g, const std::vector<uli>& rc,
+                       std::vector<double>* convs) {
+  std::vector<double> worth(g.members.size(), 0.0);
+  for (size_t i = 0; i < rc.size(); ++i) worth[g.row_coalition[i]] += static_cast<double>(rc[i]);
+  convs->assign(g.vchannels.size(), 0.0);
+  shapley_values(g.members, worth, g.vchannels.size(), g.simplified, convs);
+}
+
 // What does not change between replicates, computed once: the per-journey
-// splits of the rules, the encoded chain of the Markov model.
+// splits of the rules, the encoded chain of the Markov model, the
+// coalitions of the Shapley game.
 struct ReplicatePlan {
+  DrawPlan draws;
   bool linear = false;
-  Splits split;
+  ChannelShares split;
   bool markov = false;
   EncodedChain chain;
+  bool shapley = false;
+  ShapleyGame game;
   std::unordered_map<std::string, uli> at;   // estimated channel -> position
 };
 
 // Replicate r into out (one entry per estimated channel).
 void replicate(const std::string& model, const BootstrapSettings& s, const PooledRows& p,
                const ReplicatePlan& plan, uli seed, uli r, double* out) {
-  std::vector<uli> rc, rn;
-  std::vector<double> rv;
-  bootstrap_rows(seed, r, p.pc, p.pv, p.pn, &rc, &rv, &rn);
+  thread_local std::vector<uli> rc, rn;   // kept warm between a thread's replicates
+  draw_counts(plan.draws, seed, r, &rc, &rn);
   if (std::all_of(rc.begin(), rc.end(), [](uli x) { return x == 0; })) return;
   if (plan.linear) {
-    for (size_t i = 0; i < plan.split.size(); ++i)
-      for (const auto& kv : plan.split[i]) out[kv.first] += static_cast<double>(rc[i]) * kv.second;
+    // A path without conversions adds nothing (the shares are finite).
+    for (size_t k = 0; k + 1 < plan.split.first.size(); ++k) {
+      double total = out[k];
+      for (size_t e = plan.split.first[k]; e < plan.split.first[k + 1]; ++e) {
+        const uli c = rc[plan.split.share[e].first];
+        if (c != 0) total += static_cast<double>(c) * plan.split.share[e].second;
+      }
+      out[k] = total;
+    }
     return;
   }
   std::vector<std::string> ch;
@@ -337,7 +573,12 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   if (plan.markov) {
     markov_replicate(s, plan.chain, rc, rn, !p.pn.empty(), mix(seed ^ mix(r + 1)), &convs);
     ch = plan.chain.vchannels;
+  } else if (plan.shapley) {
+    shapley_replicate(plan.game, rc, &convs);
+    ch = plan.game.vchannels;
   } else {
+    std::vector<double> rv;
+    scale_values(p.pc, p.pv, rc, &rv);
     fit_channels(model, s, p.py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
   }
   for (size_t k = 0; k < ch.size(); ++k) {
@@ -374,7 +615,10 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   for (uli k = 0; k < nch; ++k) plan.at.emplace((*vchannels)[k], k);
   plan.linear = linear_in_conversions(model);
   plan.markov = model == "markov";
-  if (plan.linear) plan.split = linear_splits(model, s, p.py, plan.at);
+  plan.shapley = model == "shapley";
+  plan.draws = draw_plan(p.pc, p.pn);
+  if (plan.shapley) plan.game = shapley_game(s, p.py);
+  else if (plan.linear) plan.split = by_channel(linear_splits(model, s, p.py, plan.at), nch);
   else if (plan.markov) plan.chain = encode_chain(s, p.py);
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {

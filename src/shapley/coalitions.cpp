@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include "journeys/journeys.h"
 #include "shapley/shapley.h"
@@ -67,15 +68,19 @@ void add_journey(const std::string& path, uli conv, uli nulls, double value, cha
 }  // namespace
 
 void count_coalitions(const JourneySource& src, const std::string& cha_sep, int type_worth,
-                      CoalitionTable* table) {
+                      CoalitionTable* table, std::vector<uli>* row_coalition) {
   JourneySource checked = src;
   checked.cha_sep = cha_sep.empty() ? 0 : cha_sep[0];
   const bool flg_value =
       src.flg_file ? !src.var_value.empty() : (src.vv != nullptr && !src.vv->empty());
   JourneyReader reader(checked);
+  std::unordered_map<std::string, uli> position;   // key -> place in vcoalition
+  if (row_coalition != nullptr) row_coalition->clear();
   while (reader.next()) {
     add_journey(reader.path(), reader.conv(), reader.nulls(), reader.value(),
                 first_char(cha_sep, "cha_sep"), flg_value, type_worth, table);
+    if (row_coalition != nullptr)
+      row_coalition->push_back(position.emplace(scratch().key, position.size()).first->second);
     if (reader.index() % 1000000 == 999999) check_interrupt();
   }
 }

@@ -34,9 +34,10 @@ struct CoalitionTable {
 // split at the first character of cha_sep. Nulls, svc and svn are counted
 // only when type_worth is not 0; values only when the source has them (a
 // value column for a file, a non-empty vv for vectors). Throws what
-// JourneyReader throws.
+// JourneyReader throws. With row_coalition, also the place in
+// table->vcoalition of every journey's coalition, journey by journey.
 void count_coalitions(const JourneySource& src, const std::string& cha_sep, int type_worth,
-                      CoalitionTable* table);
+                      CoalitionTable* table, std::vector<uli>* row_coalition = nullptr);
 
 // ---- model -----------------------------------------------------------------
 // Global mode (type_worth 0): Shapley totals of conversions (and value) in

@@ -68,7 +68,7 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
     if (model != "logistic") EXPECT_NEAR(tl_test::total_of(a.est), svc, 1e-6 * svc) << model;
   }
   // A replicate is the model refitted on the redrawn rows.
-  for (const char* model : {"linear", "last_non_direct", "markov"}) {
+  for (const char* model : {"first", "linear", "last_non_direct", "shapley", "markov"}) {
     const Boot b = boot(model, d, 2, 1);
     std::vector<uli> rc, rn;
     std::vector<double> rv, convs;
