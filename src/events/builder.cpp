@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -244,10 +245,190 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
 }
 
 // ---- files -----------------------------------------------------------------
-#include <fstream>
-#include <unordered_set>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
+
+// Interns byte strings as dense ids 0, 1, 2, ... in order of first sight:
+// an open-addressing table of 16-byte slots, linear probing. Keys of up to
+// 7 bytes live in the slot itself (with their length), longer ones in an
+// arena the slot points into, so most lookups touch one cache line.
+class KeyIds {
+ public:
+  KeyIds() : slots_(16), mask_(15) {}
+
+  size_t size() const { return n_; }
+
+  // The key's id; *added tells whether it was new.
+  uint32_t intern(std::string_view key, bool* added) {
+    const uint64_t h = hash(key);
+    const uint32_t tag = static_cast<uint32_t>(h >> 32) | 1u;
+    const bool inl = key.size() <= 7;
+    const uint64_t word = inl ? pack(key) : 0;
+    for (size_t i = h & mask_;; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (s.tag == 0) {
+        if (n_ >= std::numeric_limits<uint32_t>::max() - 1)
+          throw std::invalid_argument("events file: too many users");
+        s.tag = tag;
+        s.id = static_cast<uint32_t>(n_++);
+        s.word = inl ? word : store(key);
+        *added = true;
+        const uint32_t id = s.id;
+        if (n_ * 10 > slots_.size() * 7) grow();
+        return id;
+      }
+      if (s.tag == tag && (inl ? s.word == word : (s.word >> 63) && long_equal(s.word, key))) {
+        *added = false;
+        return s.id;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t tag = 0;   // 0: empty
+    uint32_t id = 0;
+    uint64_t word = 0;  // short key and its length, or 1 << 63 | arena offset
+  };
+
+  static uint64_t mix(uint64_t x) {
+    x ^= x >> 32;
+    x *= 0xd6e8feb86659fd93ULL;
+    x ^= x >> 32;
+    x *= 0xd6e8feb86659fd93ULL;
+    return x ^ (x >> 32);
+  }
+  static uint64_t hash(std::string_view k) {
+    uint64_t h = 0x9e3779b97f4a7c15ULL ^ k.size();
+    size_t i = 0;
+    for (; i + 8 <= k.size(); i += 8) {
+      uint64_t w;
+      std::memcpy(&w, k.data() + i, 8);
+      h = mix(h ^ w);
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, k.data() + i, k.size() - i);
+    return mix(h ^ w ^ (static_cast<uint64_t>(k.size()) << 56));
+  }
+  static uint64_t pack(std::string_view k) {
+    uint64_t w = 0;
+    std::memcpy(&w, k.data(), k.size());
+    return (w & 0x00FFFFFFFFFFFFFFULL) | (static_cast<uint64_t>(k.size()) << 56);
+  }
+  uint64_t store(std::string_view k) {
+    const uint64_t at = arena_.size();
+    const uint32_t len = static_cast<uint32_t>(k.size());
+    arena_.append(reinterpret_cast<const char*>(&len), sizeof len);
+    arena_.append(k.data(), k.size());
+    return (1ULL << 63) | at;
+  }
+  bool long_equal(uint64_t word, std::string_view k) const {
+    const size_t at = static_cast<size_t>(word & ~(1ULL << 63));
+    uint32_t len;
+    std::memcpy(&len, arena_.data() + at, sizeof len);
+    return len == k.size() && std::memcmp(arena_.data() + at + sizeof len, k.data(), len) == 0;
+  }
+  void grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.tag == 0) continue;
+      // The slot's tag is the hash's high half; the home slot needs the
+      // low bits, so hash the key again.
+      size_t i = rehash(s) & mask_;
+      while (slots_[i].tag != 0) i = (i + 1) & mask_;
+      slots_[i] = s;
+    }
+  }
+  uint64_t rehash(const Slot& s) const {
+    if (!(s.word >> 63)) {
+      const size_t len = static_cast<size_t>(s.word >> 56);
+      char b[8];
+      std::memcpy(b, &s.word, 8);
+      return hash(std::string_view(b, len));
+    }
+    const size_t at = static_cast<size_t>(s.word & ~(1ULL << 63));
+    uint32_t len;
+    std::memcpy(&len, arena_.data() + at, sizeof len);
+    return hash(std::string_view(arena_.data() + at + sizeof len, len));
+  }
+
+  std::vector<Slot> slots_;
+  size_t mask_, n_ = 0;
+  std::string arena_;
+};
+
+// Append-only storage in fixed blocks: growing never copies what is held
+// (no moment with the old and the new array both alive).
+template <class T>
+class Blocks {
+ public:
+  static constexpr size_t kShift = 16;
+  void push_back(const T& x) {
+    if ((n_ & ((size_t(1) << kShift) - 1)) == 0) blocks_.emplace_back(new T[size_t(1) << kShift]);
+    blocks_.back()[n_ & ((size_t(1) << kShift) - 1)] = x;
+    ++n_;
+  }
+  const T& operator[](size_t i) const { return blocks_[i >> kShift][i & ((size_t(1) << kShift) - 1)]; }
+  size_t size() const { return n_; }
+  void clear() {
+    blocks_.clear();
+    n_ = 0;
+  }
+
+ private:
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  size_t n_ = 0;
+};
+
+// A file's lines, read in large blocks; each line without its '\n'. A last
+// line without '\n' counts; nothing follows a final '\n'.
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* f) : f_(f), buf_(size_t(1) << 20) {}
+
+  bool next(std::string_view* line) {
+    for (;;) {
+      if (const void* nl = std::memchr(buf_.data() + at_, '\n', end_ - at_)) {
+        const size_t e = static_cast<const char*>(nl) - buf_.data();
+        *line = std::string_view(buf_.data() + at_, e - at_);
+        at_ = e + 1;
+        return true;
+      }
+      if (eof_) {
+        if (at_ == end_) return false;
+        *line = std::string_view(buf_.data() + at_, end_ - at_);
+        at_ = end_;
+        return true;
+      }
+      // Keep the partial line, make room for more.
+      std::memmove(buf_.data(), buf_.data() + at_, end_ - at_);
+      end_ -= at_;
+      at_ = 0;
+      if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+      const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
+      if (got == 0) {
+        if (std::ferror(f_)) throw std::runtime_error("events file: read error");
+        eof_ = true;
+      }
+      end_ += got;
+    }
+  }
+
+ private:
+  std::FILE* f_;
+  std::vector<char> buf_;
+  size_t at_ = 0, end_ = 0;
+  bool eof_ = false;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
 
 // A name given twice takes its last copy, as in journey files.
 size_t header_column(const std::vector<std::string_view>& header, const std::string& name,
@@ -258,12 +439,18 @@ size_t header_column(const std::vector<std::string_view>& header, const std::str
                               src.file + "\"" + quoting_hint(header, src.field_sep));
 }
 
+// The whole field (blanks trimmed) is the number; empty is 0. Plain
+// decimals are read without a copy; anything else takes the C library's
+// reading, so every field reads as it always has.
 double field_number(std::string_view s, const char* column, uli line) {
   s = trim_blanks(s);
   if (s.empty()) return 0;
+  double x;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), x);
+  if (r.ec == std::errc() && r.ptr == s.data() + s.size()) return x;
   const std::string text(s);
   char* end = nullptr;
-  const double x = std::strtod(text.c_str(), &end);
+  x = std::strtod(text.c_str(), &end);
   if (end != text.c_str() + text.size())
     throw std::invalid_argument(std::string("column ") + column + ": \"" + text + "\" on line " +
                                 fmt_lu(line) + " is not a number");
@@ -277,9 +464,10 @@ struct FileColumns {
   size_t need = 0;   // fields a line must have
 };
 
-FileColumns read_header(std::ifstream& in, const EventFile& src) {
-  std::string line;
-  if (!std::getline(in, line)) throw std::invalid_argument("events file \"" + src.file + "\" has no header line");
+FileColumns read_header(LineReader* in, const EventFile& src) {
+  std::string_view view;
+  if (!in->next(&view)) throw std::invalid_argument("events file \"" + src.file + "\" has no header line");
+  std::string line(view);
   strip_header_line(&line);
   std::vector<std::string_view> f;
   split_views(line, src.field_sep, &f);
@@ -299,8 +487,7 @@ FileColumns read_header(std::ifstream& in, const EventFile& src) {
 // Channel names of a file, numbered in order of first appearance.
 struct FileChannels {
   std::vector<std::string> vchannels;
-  std::unordered_map<std::string, int> ids;
-  std::string key;
+  KeyIds ids;
 };
 
 // The event on one line (fields f); a channel met for the first time is
@@ -311,7 +498,7 @@ Event parse_event(const std::vector<std::string_view>& f, const FileColumns& c, 
   const std::string_view tt = trim_blanks(f[c.time]);
   if (tt.empty())
     throw std::invalid_argument("column time: line " + fmt_lu(line_no) + " has no time stamp");
-  e.t = parse_event_time(std::string(tt));
+  e.t = parse_event_time(tt);
   const double conv = field_number(f[c.conv], "conversion", line_no);
   e.conv = as_event_count(conv, "conversion", line_no - 2);   // rows count from the line after the header
   e.value = c.has_value && e.conv > 0 ? field_number(f[c.value], "value", line_no) : 0.0;
@@ -319,46 +506,48 @@ Event parse_event(const std::vector<std::string_view>& f, const FileColumns& c, 
   if (!std::isfinite(e.value) || !std::isfinite(e.tie))
     throw std::invalid_argument("line " + fmt_lu(line_no) + ": value and order_by must be finite");
   e.ch = -1;
-  if (f[c.channel].empty()) return e;
-  channels->key.assign(f[c.channel]);
-  auto it = channels->ids.find(channels->key);
-  if (it == channels->ids.end()) {
-    check_channel_name(channels->key, channel_sep);
-    it = channels->ids.emplace(channels->key, static_cast<int>(channels->vchannels.size())).first;
-    channels->vchannels.push_back(channels->key);
+  e.row = 0;
+  const std::string_view name = f[c.channel];
+  if (name.empty()) return e;
+  bool added;
+  e.ch = static_cast<int>(channels->ids.intern(name, &added));
+  if (added) {
+    const std::string key(name);
+    check_channel_name(key, channel_sep);
+    channels->vchannels.push_back(key);
     b->extend_channels();
   }
-  e.ch = it->second;
   return e;
 }
 
 // Hands the events of a file to the builder one user at a time. Grouped:
 // only the current user's events and the users already closed are kept;
-// otherwise one compact record per event, grouped at the end.
+// otherwise one compact record per event (16 bytes, 8 more with a tie
+// key, a side record for each conversion), grouped at the end by a
+// counting sort on user ids.
 class UserCollector {
  public:
-  UserCollector(const EventFile& src, Builder* b) : src_(src), b_(b) {}
+  UserCollector(const EventFile& src, bool has_tie, Builder* b) : src_(src), has_tie_(has_tie), b_(b) {}
 
-  void add(std::string_view u, Event e, uli line_no) {
+  void add(std::string_view u, const Event& e, uli line_no) {
     if (src_.flg_grouped == 1) {
       add_grouped(u, e, line_no);
       return;
     }
     // Events are numbered by 32-bit positions when grouped at the end.
-    if (vevents_.size() >= std::numeric_limits<uint32_t>::max() - 1)
-      throw std::invalid_argument("events file "" + src_.file + "": more than 4,294,967,294 events on line " +
+    if (recs_.size() >= std::numeric_limits<uint32_t>::max() - 1)
+      throw std::invalid_argument("events file \"" + src_.file + "\": more than 4,294,967,294 events on line " +
                                   fmt_lu(line_no) +
                                   "; write each user's events together and use grouped = TRUE");
-    key_.assign(u);
-    auto it = mp_users_.find(key_);
-    if (it == mp_users_.end()) {
-      if (mp_users_.size() >= std::numeric_limits<uint32_t>::max() - 1)
-        throw std::invalid_argument("events file: too many users");
-      it = mp_users_.emplace(key_, static_cast<uint32_t>(mp_users_.size())).first;
+    bool added;
+    const uint32_t user = users_.intern(u, &added);
+    Rec r{e.t, e.ch, user};
+    if (e.conv > 0) {
+      r.aux = -2 - static_cast<int32_t>(convs_.size());
+      convs_.push_back(Conv{e.conv, e.value, e.ch, static_cast<uint32_t>(recs_.size())});
     }
-    vuser_.push_back(it->second);
-    e.row = static_cast<uint32_t>(vevents_.size());
-    vevents_.push_back(e);
+    recs_.push_back(r);
+    if (has_tie_) ties_.push_back(e.tie);
   }
 
   void finish() {
@@ -366,69 +555,98 @@ class UserCollector {
       if (!cur_.empty()) b_->user(&cur_, cur_first_row_);
       return;
     }
-    mp_users_.clear();
-    build_by_user(vevents_.size(),
-                  vuser_.empty() ? 0 : *std::max_element(vuser_.begin(), vuser_.end()) + 1,
-                  vuser_.data(), [this](uint32_t i) { return vevents_[i]; }, b_);
+    const size_t n = recs_.size();
+    {
+      std::vector<uint32_t> user(n);
+      for (size_t i = 0; i < n; ++i) user[i] = recs_[i].user;
+      group_by_user(n, users_.size(), user.data());
+    }
   }
 
  private:
-  void add_grouped(std::string_view u, Event e, uli line_no) {
+  // t and the channel, or for a conversion -2 - its index in convs_ (which
+  // keeps the channel); conversions are few, so they keep count and value.
+  struct Rec {
+    double t;
+    int32_t aux;
+    uint32_t user;
+  };
+  struct Conv {
+    uli conv;
+    double value;
+    int ch;
+    uint32_t row;
+  };
+
+  void group_by_user(size_t n, size_t nusers, const uint32_t* user) {
+    build_by_user(n, nusers, user, [this](uint32_t i) {
+      const Rec& r = recs_[i];
+      const double tie = has_tie_ ? ties_[i] : 0.0;
+      if (r.aux >= -1) return Event{r.t, tie, 0.0, 0, r.aux, i};
+      const Conv& c = convs_[static_cast<size_t>(-2 - static_cast<int64_t>(r.aux))];
+      return Event{r.t, tie, c.value, c.conv, c.ch, c.row};
+    }, b_);
+  }
+
+  void add_grouped(std::string_view u, const Event& e, uli line_no) {
     if (cur_.empty() || u != cur_user_) {
       if (!cur_.empty()) {
         b_->user(&cur_, cur_first_row_);
-        closed_.insert(cur_user_);
         cur_.clear();
       }
       cur_user_.assign(u);
-      if (closed_.count(cur_user_))
+      bool added;
+      closed_.intern(u, &added);
+      if (!added)
         throw std::invalid_argument("events file \"" + src_.file + "\" is not grouped by user: user \"" +
                                     cur_user_ + "\" appears again on line " + fmt_lu(line_no));
       cur_first_row_ = line_no - 2;   // rows count from the line after the header
     }
-    e.row = static_cast<uint32_t>(cur_.size());
     cur_.push_back(e);
+    cur_.back().row = static_cast<uint32_t>(cur_.size() - 1);
   }
 
   const EventFile& src_;
+  const bool has_tie_;
   Builder* b_;
   std::vector<Event> cur_;
   uli cur_first_row_ = 0;
-  std::string cur_user_, key_;
-  std::unordered_set<std::string> closed_;
-  std::unordered_map<std::string, uint32_t> mp_users_;
-  std::vector<uint32_t> vuser_;
-  std::vector<Event> vevents_;
+  std::string cur_user_;
+  KeyIds closed_, users_;
+  Blocks<Rec> recs_;
+  Blocks<double> ties_;
+  std::vector<Conv> convs_;
 };
 
 }  // namespace
 
 void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rules, JourneyTable* out) {
-  std::ifstream in(src->file, std::ios::binary);
-  if (!in) throw std::invalid_argument("cannot open events file \"" + src->file + "\"");
-  const FileColumns cols = read_header(in, *src);
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(src->file.c_str(), "rb"));
+  if (!f) throw std::invalid_argument("cannot open events file \"" + src->file + "\"");
+  LineReader in(f.get());
+  const FileColumns cols = read_header(&in, *src);
   FileChannels channels;
   Builder b(*rules, &channels.vchannels, out);
-  UserCollector users(*src, &b);
-  std::string line;
-  std::vector<std::string_view> f;
+  UserCollector users(*src, cols.has_tie, &b);
+  std::string_view line;
+  std::vector<std::string_view> fields;
   uli line_no = 1, empty_lines = 0;
-  while (std::getline(in, line)) {
+  while (in.next(&line)) {
     ++line_no;
     if ((line_no & 0xFFFF) == 0) check_interrupt();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) {
       ++empty_lines;
       continue;
     }
     if (empty_lines > 0)
       throw std::invalid_argument("events file \"" + src->file + "\": empty line before line " + fmt_lu(line_no));
-    split_views(line, src->field_sep, &f);
-    if (f.size() < cols.need)
+    split_views(line, src->field_sep, &fields);
+    if (fields.size() < cols.need)
       throw std::invalid_argument("events file \"" + src->file + "\": line " + fmt_lu(line_no) + " has " +
-                                  fmt_lu(f.size()) + " fields, " + fmt_lu(cols.need) + " needed");
-    const Event e = parse_event(f, cols, line_no, rules->channel_sep, &channels, &b);
-    users.add(f[cols.user], e, line_no);
+                                  fmt_lu(fields.size()) + " fields, " + fmt_lu(cols.need) + " needed");
+    const Event e = parse_event(fields, cols, line_no, rules->channel_sep, &channels, &b);
+    users.add(fields[cols.user], e, line_no);
   }
   users.finish();
   b.finish();

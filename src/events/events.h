@@ -16,6 +16,7 @@
 #define TOUCHLANE_EVENTS_EVENTS_H
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -89,7 +90,7 @@ void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rule
 
 // Seconds since 1970-01-01 of a number or ISO text (see above); throws
 // std::invalid_argument quoting the text when it is neither.
-double parse_event_time(const std::string& text);
+double parse_event_time(std::string_view text);
 
 // ---- time-decay attribution ----------------------------------------------
 // Each touch of a converting journey weighs 2^(-days / half_life), weights
