@@ -1,16 +1,19 @@
 // Journeys from events without R: the file route (unordered and grouped by
 // user) and the column route against the floor of reading and splitting the
 // same file (bench/events_floor.cpp's loop), CPU seconds and peak memory.
-//   build/plain/bench_events_core time [events] [users]   (default 1,000,000 / 100,000)
+//   build/plain/bench_events_core time [events] [users] [routes]   (default 1,000,000 / 100,000 / cfg:
+//     c columns, f file, g grouped file)
 //   build/plain/bench_events_core dump [events] [users]   every route and setting, as text
 // `dump` prints whole journey tables for several generated event sets (ties,
 // lookback, each transform, times, grouped files, ISO times): diff its output
 // between two builds to show a change leaves results as they were.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -139,7 +142,7 @@ void dump_one(const std::string& label, F run) {
 }
 
 int dump(size_t n, int nusers) {
-  const std::string dir = "/tmp/touchlane_events_dump";
+  const std::string dir = "/tmp/touchlane_events_dump_" + std::to_string(getpid());
   std::system(("mkdir -p " + dir).c_str());
   struct Set { double span, step; bool iso; };
   const Set sets[] = {{90, 1, false}, {20, 86400, false}, {10, 3600, true}};
@@ -226,9 +229,9 @@ double floor_cpu(const std::string& file) {
   return cpu_now() - c0;
 }
 
-int timing(size_t n, int nusers) {
+int timing(size_t n, int nusers, const std::string& routes) {
   const Gen g = generate(n, nusers, 90, 1, 1);
-  const std::string dir = "/tmp/touchlane_events_bench";
+  const std::string dir = "/tmp/touchlane_events_bench_" + std::to_string(getpid());
   std::system(("mkdir -p " + dir).c_str());
   const std::string flat = dir + "/flat.csv", grouped = dir + "/grouped.csv";
   write_file(g, flat, false, false);
@@ -250,12 +253,14 @@ int timing(size_t n, int nusers) {
     std::printf("%-26s %8.3f %8.1f %9.1f %12.1f %10zu\n", name, c, c / fl, 1e9 * c / n, bytes, j.vpath.size());
   };
   const EventColumns ev = columns(g, false);
-  run("columns", [&](JourneyTable* j) { journeys_from_events_cpp(&ev, &r, j); });
+  if (routes.find('c') != std::string::npos) run("columns", [&](JourneyTable* j) { journeys_from_events_cpp(&ev, &r, j); });
   const EventFile fsrc = file_source(flat, false, false), gsrc = file_source(grouped, true, false);
-  run("file", [&](JourneyTable* j) { journeys_from_event_file_cpp(&fsrc, &r, j); });
-  run("file grouped by user", [&](JourneyTable* j) { journeys_from_event_file_cpp(&gsrc, &r, j); });
-  std::remove(flat.c_str());
-  std::remove(grouped.c_str());
+  if (routes.find('f') != std::string::npos) run("file", [&](JourneyTable* j) { journeys_from_event_file_cpp(&fsrc, &r, j); });
+  if (routes.find('g') != std::string::npos) run("file grouped by user", [&](JourneyTable* j) { journeys_from_event_file_cpp(&gsrc, &r, j); });
+  if (!std::getenv("TOUCHLANE_KEEP_FILES")) {
+    std::remove(flat.c_str());
+    std::remove(grouped.c_str());
+  }
   return 0;
 }
 
@@ -265,5 +270,5 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "time";
   const size_t n = argc > 2 ? std::stoul(argv[2]) : (mode == "dump" ? 20000 : 1000000);
   const int nusers = argc > 3 ? std::stoi(argv[3]) : static_cast<int>(n / 10 > 0 ? n / 10 : 1);
-  return mode == "dump" ? dump(n, nusers) : timing(n, nusers);
+  return mode == "dump" ? dump(n, nusers) : timing(n, nusers, argc > 4 ? argv[4] : "cfg");
 }

@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -12,258 +13,28 @@ namespace {
 
 constexpr double kDay = 86400.0;
 
-std::string row_text(uli row) { return fmt_lu(row + 1); }
-
-// Journeys of one user at a time, added into one table keyed by path (and
-// days): the only state that grows with the input is that table.
-class Builder {
- public:
-  // row: the event's 0-based row, counted from the user's first row as
-  // handed to user() (it fits the padding, so an event stays 40 bytes).
-  struct Event {
-    double t, tie, value;
-    uli conv;
-    int ch;
-    uint32_t row;
-  };
-
-  Builder(const JourneyRules& rules, const std::vector<std::string>* vchannels, JourneyTable* out)
-      : r_(rules), ch_(vchannels), out_(out), mark_(vchannels->size(), 0) {
-    lb_seconds_ = rules.lookback_days < 0 ? std::numeric_limits<double>::infinity()
-                                          : rules.lookback_days * kDay;
-  }
-
-  // evs: one user's events in input order; sorted here by time, then tie
-  // key, input order last (a stable sort). first_row is added to each
-  // event's row where a message names it.
-  void user(std::vector<Event>* evs, uli first_row = 0) {
-    std::stable_sort(evs->begin(), evs->end(), [](const Event& a, const Event& b) {
-      return a.t < b.t || (a.t == b.t && a.tie < b.tie);
-    });
-    touches_.clear();
-    for (const Event& e : *evs) {
-      if (e.ch >= 0) touches_.push_back({e.ch, e.t});
-      if (e.conv > 0) {
-        close(e.t, e.conv, e.value, first_row + e.row);
-        touches_.clear();
-      }
-    }
-    if (!touches_.empty()) close(touches_.back().t, 0, 0, 0);
-  }
-
-  void extend_channels() { mark_.resize(ch_->size(), 0); }
-
-  // Rows sorted by path, then days.
-  void finish() {
-    std::vector<const std::pair<const std::string, Agg>*> rows;
-    rows.reserve(table_.size());
-    for (const auto& kv : table_) rows.push_back(&kv);
-    std::sort(rows.begin(), rows.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
-    out_->vpath.reserve(rows.size());
-    for (const auto* kv : rows) {
-      const Agg& a = kv->second;
-      out_->vpath.emplace_back(kv->first, 0, a.plen);
-      if (r_.flg_times == 1) out_->vdays.emplace_back(kv->first, a.plen + 1);
-      out_->vconv.push_back(a.conv);
-      out_->vnulls.push_back(a.nulls);
-      out_->vvalue.push_back(a.value);
-    }
-    table_.clear();
-  }
-
- private:
-  struct Touch {
-    int ch;
-    double t;
-  };
-  struct Agg {
-    uli conv = 0, nulls = 0;
-    double value = 0;
-    size_t plen = 0;
-  };
-
-  void put_channel(int ch) {
-    if (!path_.empty()) path_ += r_.channel_sep;
-    path_ += (*ch_)[ch];
-  }
-  void put_day(double end, double t) {
-    if (r_.flg_times != 1) return;
-    if (!days_.empty()) days_ += r_.channel_sep;
-    append_lu(days_, static_cast<uli>(std::floor((end - t) / kDay)));
-  }
-
-  void close(double end, uli conv, double value, uli row) {
-    size_t n = touches_.size(), b = 0;
-    while (b < n && end - touches_[b].t > lb_seconds_) ++b;
-    if (r_.lookback_touches > 0 && n - b > r_.lookback_touches) b = n - r_.lookback_touches;
-    if (b == n) {
-      if (conv > 0) {
-        out_->untouched = add_count(out_->untouched, conv, row);
-        out_->nuntouched_rows += 1;
-        out_->untouched_value += value;
-      }
-      return;
-    }
-    path_.clear();
-    days_.clear();
-    switch (r_.transform) {
-      case PathTransform::none:
-        for (size_t i = b; i < n; ++i) put_channel(touches_[i].ch), put_day(end, touches_[i].t);
-        break;
-      case PathTransform::collapse:
-        for (size_t i = b; i < n; ++i)
-          if (i + 1 == n || touches_[i + 1].ch != touches_[i].ch)
-            put_channel(touches_[i].ch), put_day(end, touches_[i].t);
-        break;
-      case PathTransform::first:
-        for (size_t i = b; i < n; ++i)
-          if (!mark_[touches_[i].ch]++) put_channel(touches_[i].ch), put_day(end, touches_[i].t);
-        for (size_t i = b; i < n; ++i) mark_[touches_[i].ch] = 0;
-        break;
-      case PathTransform::frequency:
-        seen_.clear();
-        for (size_t i = b; i < n; ++i)
-          if (!mark_[touches_[i].ch]++) seen_.push_back(touches_[i].ch);
-        for (int ch : seen_) {
-          put_channel(ch);
-          path_ += '(';
-          append_lu(path_, mark_[ch]);
-          path_ += ')';
-          mark_[ch] = 0;
-        }
-        break;
-    }
-    const size_t plen = path_.size();
-    if (r_.flg_times == 1) {
-      path_ += '\0';
-      path_ += days_;
-    }
-    auto it = table_.find(path_);
-    if (it == table_.end()) it = table_.emplace(path_, Agg()).first;
-    Agg& a = it->second;
-    a.plen = plen;
-    if (conv > 0) {
-      a.conv = add_count(a.conv, conv, row);
-      a.value += value;
-    } else {
-      a.nulls += 1;
-    }
-  }
-
-  JourneyRules r_;
-  const std::vector<std::string>* ch_;
-  JourneyTable* out_;
-  double lb_seconds_;
-  std::vector<Touch> touches_;
-  std::vector<uli> mark_;           // per channel: seen / count in the current journey
-  std::vector<int> seen_;
-  std::string path_, days_;
-  std::unordered_map<std::string, Agg> table_;
-};
-
-using Event = Builder::Event;
-
-void check_channel_name(const std::string& name, char sep) {
-  if (name.find(sep) != std::string::npos)
-    throw std::invalid_argument("channel \"" + name + "\" contains the channel separator \"" +
-                                std::string(1, sep) + "\"");
-}
-
-// Counts as doubles from R or a file: whole, finite, not negative.
-uli as_event_count(double x, const char* column, uli row) {
-  if (!(x >= 0) || !std::isfinite(x) || x != std::floor(x) || x >= 1.8e19)
-    throw std::invalid_argument(std::string("column ") + column + ": conversions in row " +
-                                row_text(row) + " must be a whole number >= 0");
-  return static_cast<uli>(x);
-}
-
-void check_finite(double x, const char* column, uli row) {
-  if (!std::isfinite(x))
-    throw std::invalid_argument(std::string("column ") + column + ": row " + row_text(row) +
-                                " is missing or not finite");
-}
-
-// Events grouped per user by a stable counting sort on the user id, so
-// each user's events keep their input order.
-template <class Fetch>
-void build_by_user(uli n, uli nusers, const uint32_t* user, Fetch fetch, Builder* b) {
-  std::vector<uli> start(nusers + 1, 0);
-  for (uli i = 0; i < n; ++i) ++start[user[i] + 1];
-  for (uli u = 0; u < nusers; ++u) start[u + 1] += start[u];
-  std::vector<uint32_t> order(n);
-  {
-    std::vector<uli> pos(start.begin(), start.end() - 1);
-    for (uli i = 0; i < n; ++i) order[pos[user[i]]++] = static_cast<uint32_t>(i);
-  }
-  std::vector<Event> evs;
-  for (uli u = 0; u < nusers; ++u) {
-    if ((u & 0xFFFF) == 0) check_interrupt();
-    evs.clear();
-    for (uli k = start[u]; k < start[u + 1]; ++k) evs.push_back(fetch(order[k]));
-    if (!evs.empty()) b->user(&evs);
-  }
-}
-
-}  // namespace
-
-PathTransform path_transform(const std::string& name) {
-  if (name == "none") return PathTransform::none;
-  if (name == "collapse") return PathTransform::collapse;
-  if (name == "first") return PathTransform::first;
-  if (name == "frequency") return PathTransform::frequency;
-  throw std::invalid_argument("transform must be one of \"none\", \"collapse\", \"first\", \"frequency\", not \"" +
-                              name + "\"");
-}
-
-void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules, JourneyTable* out) {
-  const uli n = ev->n;
-  if (n >= std::numeric_limits<uint32_t>::max())
-    throw std::invalid_argument("events: at most 4,294,967,294 rows");
-  for (const std::string& s : ev->vchannels) check_channel_name(s, rules->channel_sep);
-  const int nch = static_cast<int>(ev->vchannels.size());
-  std::vector<uint32_t> user(n);
-  uli nusers = 0;   // ids in use: what the grouping allocates, whatever nusers claims
-  for (uli i = 0; i < n; ++i) {
-    const int u = ev->user[i];
-    if (u < 0 || static_cast<uli>(u) >= ev->nusers)
-      throw std::invalid_argument("column user: row " + row_text(i) + " is missing");
-    user[i] = static_cast<uint32_t>(u);
-    nusers = std::max<uli>(nusers, static_cast<uli>(u) + 1);
-    check_finite(ev->time[i], "time", i);
-    if (ev->channel[i] < -1 || ev->channel[i] >= nch)
-      throw std::invalid_argument("column channel: row " + row_text(i) + " has no channel name");
-    as_event_count(ev->conv[i], "conversion", i);
-    if (ev->tie) check_finite(ev->tie[i], "order_by", i);
-    if (ev->value && ev->conv[i] > 0) check_finite(ev->value[i], "value", i);
-  }
-  Builder b(*rules, &ev->vchannels, out);
-  build_by_user(n, nusers, user.data(), [ev](uint32_t i) {
-    return Event{ev->time[i], ev->tie ? ev->tie[i] : 0.0, ev->value ? ev->value[i] : 0.0,
-                 static_cast<uli>(ev->conv[i]), ev->channel[i], i};
-  }, &b);
-  b.finish();
-}
-
-// ---- files -----------------------------------------------------------------
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
-namespace {
-
 // Interns byte strings as dense ids 0, 1, 2, ... in order of first sight:
 // an open-addressing table of 16-byte slots, linear probing. Keys of up to
 // 7 bytes live in the slot itself (with their length), longer ones in an
 // arena the slot points into, so most lookups touch one cache line.
 class KeyIds {
  public:
-  KeyIds() : slots_(16), mask_(15) {}
+  // what: the things counted, for the message when there are too many.
+  explicit KeyIds(const char* what) : slots_(16), mask_(15), what_(what) {}
 
   size_t size() const { return n_; }
 
-  // The key's id; *added tells whether it was new.
-  uint32_t intern(std::string_view key, bool* added) {
+  // The key's hash, and a hint to fetch its home slot: hashing a key a
+  // little before interning it hides the wait for that slot.
+  uint64_t prepare(std::string_view key) const {
     const uint64_t h = hash(key);
+    __builtin_prefetch(&slots_[h & mask_]);
+    return h;
+  }
+
+  // The key's id; *added tells whether it was new.
+  uint32_t intern(std::string_view key, bool* added) { return intern(key, hash(key), added); }
+  uint32_t intern(std::string_view key, uint64_t h, bool* added) {
     const uint32_t tag = static_cast<uint32_t>(h >> 32) | 1u;
     const bool inl = key.size() <= 7;
     const uint64_t word = inl ? pack(key) : 0;
@@ -271,7 +42,7 @@ class KeyIds {
       Slot& s = slots_[i];
       if (s.tag == 0) {
         if (n_ >= std::numeric_limits<uint32_t>::max() - 1)
-          throw std::invalid_argument("events file: too many users");
+          throw std::invalid_argument(std::string("events: too many ") + what_);
         s.tag = tag;
         s.id = static_cast<uint32_t>(n_++);
         s.word = inl ? word : store(key);
@@ -359,8 +130,279 @@ class KeyIds {
 
   std::vector<Slot> slots_;
   size_t mask_, n_ = 0;
+  const char* what_;
   std::string arena_;
 };
+
+
+std::string row_text(uli row) { return fmt_lu(row + 1); }
+
+// Journeys of one user at a time, added into one table keyed by path (and
+// days): the only state that grows with the input is that table.
+class Builder {
+ public:
+  // row: the event's 0-based row, counted from the user's first row as
+  // handed to user() (it fits the padding, so an event stays 40 bytes).
+  struct Event {
+    double t, tie, value;
+    uli conv;
+    int ch;
+    uint32_t row;
+  };
+
+  Builder(const JourneyRules& rules, const std::vector<std::string>* vchannels, JourneyTable* out)
+      : r_(rules), ch_(vchannels), out_(out), mark_(vchannels->size(), 0), ids_("paths") {
+    lb_seconds_ = rules.lookback_days < 0 ? std::numeric_limits<double>::infinity()
+                                          : rules.lookback_days * kDay;
+  }
+
+  // evs: one user's events in input order; sorted here by time, then tie
+  // key, input order last (a stable sort). first_row is added to each
+  // event's row where a message names it.
+  void user(std::vector<Event>* evs, uli first_row = 0) {
+    const auto before = [](const Event& a, const Event& b) {
+      return a.t < b.t || (a.t == b.t && a.tie < b.tie);
+    };
+    // Most users have a few events: a plain insertion sort (stable too)
+    // spares the merge sort's buffer.
+    if (evs->size() <= 32) {
+      for (size_t i = 1; i < evs->size(); ++i) {
+        const Event e = (*evs)[i];
+        size_t j = i;
+        for (; j > 0 && before(e, (*evs)[j - 1]); --j) (*evs)[j] = (*evs)[j - 1];
+        (*evs)[j] = e;
+      }
+    } else {
+      std::stable_sort(evs->begin(), evs->end(), before);
+    }
+    touches_.clear();
+    for (const Event& e : *evs) {
+      if (e.ch >= 0) touches_.push_back({e.ch, e.t});
+      if (e.conv > 0) {
+        close(e.t, e.conv, e.value, first_row + e.row);
+        touches_.clear();
+      }
+    }
+    if (!touches_.empty()) close(touches_.back().t, 0, 0, 0);
+  }
+
+  void extend_channels() { mark_.resize(ch_->size(), 0); }
+
+  // Rows sorted by path, then days.
+  void finish() {
+    std::vector<uint32_t> rows(keys_.size());
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint32_t>(i);
+    std::sort(rows.begin(), rows.end(), [this](uint32_t a, uint32_t b) { return keys_[a] < keys_[b]; });
+    out_->vpath.reserve(rows.size());
+    for (uint32_t i : rows) {
+      const Agg& a = aggs_[i];
+      out_->vpath.emplace_back(keys_[i], 0, a.plen);
+      if (r_.flg_times == 1) out_->vdays.emplace_back(keys_[i], a.plen + 1);
+      out_->vconv.push_back(a.conv);
+      out_->vnulls.push_back(a.nulls);
+      out_->vvalue.push_back(a.value);
+    }
+    keys_.clear();
+    aggs_.clear();
+  }
+
+ private:
+  struct Touch {
+    int ch;
+    double t;
+  };
+  struct Agg {
+    uli conv = 0, nulls = 0;
+    double value = 0;
+    size_t plen = 0;
+  };
+
+  void put_channel(int ch) {
+    if (!path_.empty()) path_ += r_.channel_sep;
+    path_ += (*ch_)[ch];
+  }
+  void put_day(double end, double t) {
+    if (r_.flg_times != 1) return;
+    if (!days_.empty()) days_ += r_.channel_sep;
+    append_lu(days_, static_cast<uli>(std::floor((end - t) / kDay)));
+  }
+
+  void close(double end, uli conv, double value, uli row) {
+    size_t n = touches_.size(), b = 0;
+    while (b < n && end - touches_[b].t > lb_seconds_) ++b;
+    if (r_.lookback_touches > 0 && n - b > r_.lookback_touches) b = n - r_.lookback_touches;
+    if (b == n) {
+      if (conv > 0) {
+        out_->untouched = add_count(out_->untouched, conv, row);
+        out_->nuntouched_rows += 1;
+        out_->untouched_value += value;
+      }
+      return;
+    }
+    path_.clear();
+    days_.clear();
+    switch (r_.transform) {
+      case PathTransform::none:
+        for (size_t i = b; i < n; ++i) put_channel(touches_[i].ch), put_day(end, touches_[i].t);
+        break;
+      case PathTransform::collapse:
+        for (size_t i = b; i < n; ++i)
+          if (i + 1 == n || touches_[i + 1].ch != touches_[i].ch)
+            put_channel(touches_[i].ch), put_day(end, touches_[i].t);
+        break;
+      case PathTransform::first:
+        for (size_t i = b; i < n; ++i)
+          if (!mark_[touches_[i].ch]++) put_channel(touches_[i].ch), put_day(end, touches_[i].t);
+        for (size_t i = b; i < n; ++i) mark_[touches_[i].ch] = 0;
+        break;
+      case PathTransform::frequency:
+        seen_.clear();
+        for (size_t i = b; i < n; ++i)
+          if (!mark_[touches_[i].ch]++) seen_.push_back(touches_[i].ch);
+        for (int ch : seen_) {
+          put_channel(ch);
+          path_ += '(';
+          append_lu(path_, mark_[ch]);
+          path_ += ')';
+          mark_[ch] = 0;
+        }
+        break;
+    }
+    const size_t plen = path_.size();
+    if (r_.flg_times == 1) {
+      path_ += '\0';
+      path_ += days_;
+    }
+    bool added;
+    const uint32_t id = ids_.intern(path_, &added);
+    if (added) {
+      keys_.push_back(path_);
+      aggs_.emplace_back();
+    }
+    Agg& a = aggs_[id];
+    a.plen = plen;
+    if (conv > 0) {
+      a.conv = add_count(a.conv, conv, row);
+      a.value += value;
+    } else {
+      a.nulls += 1;
+    }
+  }
+
+  JourneyRules r_;
+  const std::vector<std::string>* ch_;
+  JourneyTable* out_;
+  double lb_seconds_;
+  std::vector<Touch> touches_;
+  std::vector<uli> mark_;           // per channel: seen / count in the current journey
+  std::vector<int> seen_;
+  std::string path_, days_;
+  // Distinct paths (and days): their texts and sums, by id.
+  KeyIds ids_;
+  std::vector<std::string> keys_;
+  std::vector<Agg> aggs_;
+};
+
+using Event = Builder::Event;
+
+void check_channel_name(const std::string& name, char sep) {
+  if (name.find(sep) != std::string::npos)
+    throw std::invalid_argument("channel \"" + name + "\" contains the channel separator \"" +
+                                std::string(1, sep) + "\"");
+}
+
+// Counts as doubles from R or a file: whole, finite, not negative.
+uli as_event_count(double x, const char* column, uli row) {
+  if (!(x >= 0) || !std::isfinite(x) || x != std::floor(x) || x >= 1.8e19)
+    throw std::invalid_argument(std::string("column ") + column + ": conversions in row " +
+                                row_text(row) + " must be a whole number >= 0");
+  return static_cast<uli>(x);
+}
+
+void check_finite(double x, const char* column, uli row) {
+  if (!std::isfinite(x))
+    throw std::invalid_argument(std::string("column ") + column + ": row " + row_text(row) +
+                                " is missing or not finite");
+}
+
+// Events grouped per user by a stable counting sort on the user id, so
+// each user's events keep their input order.
+// touch(i) hints that event i will be fetched soon: events are fetched in
+// user order, scattered over the input, so each is asked for well ahead.
+template <class Fetch, class Touch>
+void build_by_user(uli n, uli nusers, const uint32_t* user, Fetch fetch, Touch touch, Builder* b) {
+  std::vector<uli> start(nusers + 1, 0);
+  for (uli i = 0; i < n; ++i) ++start[user[i] + 1];
+  for (uli u = 0; u < nusers; ++u) start[u + 1] += start[u];
+  std::vector<uint32_t> order(n);
+  {
+    std::vector<uli> pos(start.begin(), start.end() - 1);
+    for (uli i = 0; i < n; ++i) order[pos[user[i]]++] = static_cast<uint32_t>(i);
+  }
+  constexpr uli kAhead = 16;
+  std::vector<Event> evs;
+  for (uli u = 0; u < nusers; ++u) {
+    if ((u & 0xFFFF) == 0) check_interrupt();
+    evs.clear();
+    for (uli k = start[u]; k < start[u + 1]; ++k) {
+      if (k + kAhead < n) touch(order[k + kAhead]);
+      evs.push_back(fetch(order[k]));
+    }
+    if (!evs.empty()) b->user(&evs);
+  }
+}
+
+}  // namespace
+
+PathTransform path_transform(const std::string& name) {
+  if (name == "none") return PathTransform::none;
+  if (name == "collapse") return PathTransform::collapse;
+  if (name == "first") return PathTransform::first;
+  if (name == "frequency") return PathTransform::frequency;
+  throw std::invalid_argument("transform must be one of \"none\", \"collapse\", \"first\", \"frequency\", not \"" +
+                              name + "\"");
+}
+
+void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules, JourneyTable* out) {
+  const uli n = ev->n;
+  if (n >= std::numeric_limits<uint32_t>::max())
+    throw std::invalid_argument("events: at most 4,294,967,294 rows");
+  for (const std::string& s : ev->vchannels) check_channel_name(s, rules->channel_sep);
+  const int nch = static_cast<int>(ev->vchannels.size());
+  std::vector<uint32_t> user(n);
+  uli nusers = 0;   // ids in use: what the grouping allocates, whatever nusers claims
+  for (uli i = 0; i < n; ++i) {
+    const int u = ev->user[i];
+    if (u < 0 || static_cast<uli>(u) >= ev->nusers)
+      throw std::invalid_argument("column user: row " + row_text(i) + " is missing");
+    user[i] = static_cast<uint32_t>(u);
+    nusers = std::max<uli>(nusers, static_cast<uli>(u) + 1);
+    check_finite(ev->time[i], "time", i);
+    if (ev->channel[i] < -1 || ev->channel[i] >= nch)
+      throw std::invalid_argument("column channel: row " + row_text(i) + " has no channel name");
+    as_event_count(ev->conv[i], "conversion", i);
+    if (ev->tie) check_finite(ev->tie[i], "order_by", i);
+    if (ev->value && ev->conv[i] > 0) check_finite(ev->value[i], "value", i);
+  }
+  Builder b(*rules, &ev->vchannels, out);
+  build_by_user(n, nusers, user.data(), [ev](uint32_t i) {
+    return Event{ev->time[i], ev->tie ? ev->tie[i] : 0.0, ev->value ? ev->value[i] : 0.0,
+                 static_cast<uli>(ev->conv[i]), ev->channel[i], i};
+  }, [ev](uint32_t i) {
+    __builtin_prefetch(ev->time + i);
+    __builtin_prefetch(ev->conv + i);
+    __builtin_prefetch(ev->channel + i);
+    if (ev->tie) __builtin_prefetch(ev->tie + i);
+  }, &b);
+  b.finish();
+}
+
+// ---- files -----------------------------------------------------------------
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
 
 // Append-only storage in fixed blocks: growing never copies what is held
 // (no moment with the old and the new array both alive).
@@ -430,6 +472,24 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// The first `need` fields of a line, cut as split_views cuts (no field
+// after a final separator); all of them when there are fewer, so their
+// number can be reported.
+void split_fields(std::string_view s, char sep, size_t need, std::vector<std::string_view>* out) {
+  out->clear();
+  const char* p = s.data();
+  const char* const end = p + s.size();
+  while (p < end && out->size() < need) {
+    const char* q = static_cast<const char*>(std::memchr(p, sep, end - p));
+    if (!q) {
+      out->emplace_back(p, end - p);
+      return;
+    }
+    out->emplace_back(p, q - p);
+    p = q + 1;
+  }
+}
+
 // A name given twice takes its last copy, as in journey files.
 size_t header_column(const std::vector<std::string_view>& header, const std::string& name,
                      const char* arg, const EventFile& src) {
@@ -487,7 +547,7 @@ FileColumns read_header(LineReader* in, const EventFile& src) {
 // Channel names of a file, numbered in order of first appearance.
 struct FileChannels {
   std::vector<std::string> vchannels;
-  KeyIds ids;
+  KeyIds ids{"channels"};
 };
 
 // The event on one line (fields f); a channel met for the first time is
@@ -529,7 +589,10 @@ class UserCollector {
  public:
   UserCollector(const EventFile& src, bool has_tie, Builder* b) : src_(src), has_tie_(has_tie), b_(b) {}
 
-  void add(std::string_view u, const Event& e, uli line_no) {
+  // Called as soon as the line is split, before its fields are parsed.
+  uint64_t prepare(std::string_view u) const { return src_.flg_grouped == 1 ? 0 : users_.prepare(u); }
+
+  void add(std::string_view u, uint64_t hash, const Event& e, uli line_no) {
     if (src_.flg_grouped == 1) {
       add_grouped(u, e, line_no);
       return;
@@ -540,7 +603,7 @@ class UserCollector {
                                   fmt_lu(line_no) +
                                   "; write each user's events together and use grouped = TRUE");
     bool added;
-    const uint32_t user = users_.intern(u, &added);
+    const uint32_t user = users_.intern(u, hash, &added);
     Rec r{e.t, e.ch, user};
     if (e.conv > 0) {
       r.aux = -2 - static_cast<int32_t>(convs_.size());
@@ -585,6 +648,9 @@ class UserCollector {
       if (r.aux >= -1) return Event{r.t, tie, 0.0, 0, r.aux, i};
       const Conv& c = convs_[static_cast<size_t>(-2 - static_cast<int64_t>(r.aux))];
       return Event{r.t, tie, c.value, c.conv, c.ch, c.row};
+    }, [this](uint32_t i) {
+      __builtin_prefetch(&recs_[i]);
+      if (has_tie_) __builtin_prefetch(&ties_[i]);
     }, b_);
   }
 
@@ -612,7 +678,7 @@ class UserCollector {
   std::vector<Event> cur_;
   uli cur_first_row_ = 0;
   std::string cur_user_;
-  KeyIds closed_, users_;
+  KeyIds closed_{"users"}, users_{"users"};
   Blocks<Rec> recs_;
   Blocks<double> ties_;
   std::vector<Conv> convs_;
@@ -641,12 +707,13 @@ void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rule
     }
     if (empty_lines > 0)
       throw std::invalid_argument("events file \"" + src->file + "\": empty line before line " + fmt_lu(line_no));
-    split_views(line, src->field_sep, &fields);
+    split_fields(line, src->field_sep, cols.need, &fields);
     if (fields.size() < cols.need)
       throw std::invalid_argument("events file \"" + src->file + "\": line " + fmt_lu(line_no) + " has " +
                                   fmt_lu(fields.size()) + " fields, " + fmt_lu(cols.need) + " needed");
+    const uint64_t hash = users.prepare(fields[cols.user]);
     const Event e = parse_event(fields, cols, line_no, rules->channel_sep, &channels, &b);
-    users.add(fields[cols.user], e, line_no);
+    users.add(fields[cols.user], hash, e, line_no);
   }
   users.finish();
   b.finish();
