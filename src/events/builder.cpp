@@ -2,9 +2,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
+
+#include <sys/mman.h>
 
 #include "events/events.h"
 #include "journeys/journeys.h"
@@ -13,6 +17,34 @@ namespace {
 
 constexpr double kDay = 86400.0;
 
+// Large tables read at random, zero-filled: backed by huge pages where the
+// system offers them, so a lookup costs one cache miss and not also a page
+// walk. T must be a plain struct.
+struct FreeArray {
+  void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using BigArray = std::unique_ptr<T[], FreeArray>;
+
+template <class T>
+BigArray<T> big_array(size_t n) {
+  constexpr size_t kHuge = size_t(1) << 21;
+  size_t bytes = std::max<size_t>(n * sizeof(T), 1);
+  void* p;
+  if (bytes >= kHuge) {
+    bytes = (bytes + kHuge - 1) & ~(kHuge - 1);
+    p = std::aligned_alloc(kHuge, bytes);
+#ifdef MADV_HUGEPAGE
+    if (p) madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+  } else {
+    p = std::malloc(bytes);
+  }
+  if (!p) throw std::bad_alloc();
+  std::memset(p, 0, bytes);
+  return BigArray<T>(static_cast<T*>(p));
+}
+
 // Interns byte strings as dense ids 0, 1, 2, ... in order of first sight:
 // an open-addressing table of 16-byte slots, linear probing. Keys of up to
 // 7 bytes live in the slot itself (with their length), longer ones in an
@@ -20,7 +52,7 @@ constexpr double kDay = 86400.0;
 class KeyIds {
  public:
   // what: the things counted, for the message when there are too many.
-  explicit KeyIds(const char* what) : slots_(16), mask_(15), what_(what) {}
+  explicit KeyIds(const char* what) : slots_(big_array<Slot>(16)), mask_(15), what_(what) {}
 
   size_t size() const { return n_; }
 
@@ -48,7 +80,7 @@ class KeyIds {
         s.word = inl ? word : store(key);
         *added = true;
         const uint32_t id = s.id;
-        if (n_ * 10 > slots_.size() * 7) grow();
+        if (n_ * 10 > (mask_ + 1) * 7) grow();
         return id;
       }
       if (s.tag == tag && (inl ? s.word == word : (s.word >> 63) && long_equal(s.word, key))) {
@@ -60,9 +92,9 @@ class KeyIds {
 
  private:
   struct Slot {
-    uint32_t tag = 0;   // 0: empty
-    uint32_t id = 0;
-    uint64_t word = 0;  // short key and its length, or 1 << 63 | arena offset
+    uint32_t tag;   // 0: empty
+    uint32_t id;
+    uint64_t word;  // short key and its length, or 1 << 63 | arena offset
   };
 
   static uint64_t mix(uint64_t x) {
@@ -103,10 +135,12 @@ class KeyIds {
     return len == k.size() && std::memcmp(arena_.data() + at + sizeof len, k.data(), len) == 0;
   }
   void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
+    const size_t old_size = mask_ + 1;
+    BigArray<Slot> old = big_array<Slot>(old_size * 2);
     old.swap(slots_);
-    mask_ = slots_.size() - 1;
-    for (const Slot& s : old) {
+    mask_ = old_size * 2 - 1;
+    for (size_t k = 0; k < old_size; ++k) {
+      const Slot& s = old[k];
       if (s.tag == 0) continue;
       // The slot's tag is the hash's high half; the home slot needs the
       // low bits, so hash the key again.
@@ -128,7 +162,7 @@ class KeyIds {
     return hash(std::string_view(arena_.data() + at + sizeof len, len));
   }
 
-  std::vector<Slot> slots_;
+  BigArray<Slot> slots_;
   size_t mask_, n_ = 0;
   const char* what_;
   std::string arena_;
@@ -409,9 +443,9 @@ namespace {
 template <class T>
 class Blocks {
  public:
-  static constexpr size_t kShift = 16;
+  static constexpr size_t kShift = 17;
   void push_back(const T& x) {
-    if ((n_ & ((size_t(1) << kShift) - 1)) == 0) blocks_.emplace_back(new T[size_t(1) << kShift]);
+    if ((n_ & ((size_t(1) << kShift) - 1)) == 0) blocks_.push_back(big_array<T>(size_t(1) << kShift));
     blocks_.back()[n_ & ((size_t(1) << kShift) - 1)] = x;
     ++n_;
   }
@@ -423,7 +457,7 @@ class Blocks {
   }
 
  private:
-  std::vector<std::unique_ptr<T[]>> blocks_;
+  std::vector<BigArray<T>> blocks_;
   size_t n_ = 0;
 };
 
@@ -592,25 +626,46 @@ class UserCollector {
   // Called as soon as the line is split, before its fields are parsed.
   uint64_t prepare(std::string_view u) const { return src_.flg_grouped == 1 ? 0 : users_.prepare(u); }
 
+  // Unordered files: users are interned a batch of lines at a time, their
+  // table slots asked for when each line was split, so the waits for them
+  // overlap.
   void add(std::string_view u, uint64_t hash, const Event& e, uli line_no) {
     if (src_.flg_grouped == 1) {
       add_grouped(u, e, line_no);
       return;
     }
-    // Events are numbered by 32-bit positions when grouped at the end.
-    if (recs_.size() >= std::numeric_limits<uint32_t>::max() - 1)
-      throw std::invalid_argument("events file \"" + src_.file + "\": more than 4,294,967,294 events on line " +
-                                  fmt_lu(line_no) +
-                                  "; write each user's events together and use grouped = TRUE");
-    bool added;
-    const uint32_t user = users_.intern(u, hash, &added);
-    Rec r{e.t, e.ch, user};
-    if (e.conv > 0) {
-      r.aux = -2 - static_cast<int32_t>(convs_.size());
-      convs_.push_back(Conv{e.conv, e.value, e.ch, static_cast<uint32_t>(recs_.size())});
+    pending_.push_back(Pending{e, hash, line_no, pkeys_.size(), u.size()});
+    pkeys_.append(u);
+    if (pending_.size() == kBatch) flush();
+  }
+
+  // Interns the pending lines in order; done before any error of a later
+  // line is reported, so messages come in line order.
+  void flush() {
+    pending_.swap(work_);
+    pending_.clear();
+    std::string keys;
+    keys.swap(pkeys_);
+    for (const Pending& p : work_) {
+      // Events are numbered by 32-bit positions when grouped at the end.
+      if (recs_.size() >= std::numeric_limits<uint32_t>::max() - 1)
+        throw std::invalid_argument("events file \"" + src_.file + "\": more than 4,294,967,294 events on line " +
+                                    fmt_lu(p.line_no) +
+                                    "; write each user's events together and use grouped = TRUE");
+      bool added;
+      const uint32_t user = users_.intern(std::string_view(keys.data() + p.at, p.len), p.hash, &added);
+      const Event& e = p.e;
+      Rec r{e.t, e.ch, user};
+      if (e.conv > 0) {
+        r.aux = -2 - static_cast<int32_t>(convs_.size());
+        convs_.push_back(Conv{e.conv, e.value, e.ch, static_cast<uint32_t>(recs_.size())});
+      }
+      recs_.push_back(r);
+      if (has_tie_) ties_.push_back(e.tie);
     }
-    recs_.push_back(r);
-    if (has_tie_) ties_.push_back(e.tie);
+    work_.clear();
+    keys.clear();
+    keys.swap(pkeys_);
   }
 
   void finish() {
@@ -618,6 +673,7 @@ class UserCollector {
       if (!cur_.empty()) b_->user(&cur_, cur_first_row_);
       return;
     }
+    flush();
     const size_t n = recs_.size();
     {
       std::vector<uint32_t> user(n);
@@ -640,6 +696,13 @@ class UserCollector {
     int ch;
     uint32_t row;
   };
+  struct Pending {
+    Event e;
+    uint64_t hash;
+    uli line_no;
+    size_t at, len;   // the user's text in pkeys_
+  };
+  static constexpr size_t kBatch = 64;
 
   void group_by_user(size_t n, size_t nusers, const uint32_t* user) {
     build_by_user(n, nusers, user, [this](uint32_t i) {
@@ -682,6 +745,8 @@ class UserCollector {
   Blocks<Rec> recs_;
   Blocks<double> ties_;
   std::vector<Conv> convs_;
+  std::vector<Pending> pending_, work_;
+  std::string pkeys_;
 };
 
 }  // namespace
@@ -697,6 +762,7 @@ void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rule
   std::string_view line;
   std::vector<std::string_view> fields;
   uli line_no = 1, empty_lines = 0;
+  try {
   while (in.next(&line)) {
     ++line_no;
     if ((line_no & 0xFFFF) == 0) check_interrupt();
@@ -714,6 +780,10 @@ void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rule
     const uint64_t hash = users.prepare(fields[cols.user]);
     const Event e = parse_event(fields, cols, line_no, rules->channel_sep, &channels, &b);
     users.add(fields[cols.user], hash, e, line_no);
+  }
+  } catch (...) {
+    users.flush();   // the earlier lines first: their fault would have come first
+    throw;
   }
   users.finish();
   b.finish();
