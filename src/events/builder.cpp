@@ -8,7 +8,10 @@
 #include <memory>
 #include <stdexcept>
 
+#if defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
+#define TOUCHLANE_EVENTS_MMAP 1
+#endif
 
 #include "events/events.h"
 #include "journeys/journeys.h"
@@ -17,32 +20,47 @@ namespace {
 
 constexpr double kDay = 86400.0;
 
-// Large tables read at random, zero-filled: backed by huge pages where the
-// system offers them, so a lookup costs one cache miss and not also a page
-// walk. T must be a plain struct.
-struct FreeArray {
-  void operator()(void* p) const { std::free(p); }
+// Large arrays, zero-filled, held in pages of their own (mapped where the
+// system maps memory) so that freeing one gives its memory back at once;
+// those read at random also ask for huge pages, so a lookup costs one
+// cache miss and not also a page walk. T must be a plain struct.
+class FreeArray {
+ public:
+  FreeArray(size_t bytes = 0, bool mapped = false) : bytes_(bytes), mapped_(mapped) {}
+  void operator()(void* p) const {
+#ifdef TOUCHLANE_EVENTS_MMAP
+    if (mapped_) {
+      munmap(p, bytes_);
+      return;
+    }
+#endif
+    std::free(p);
+  }
+
+ private:
+  size_t bytes_;
+  bool mapped_;
 };
 template <class T>
 using BigArray = std::unique_ptr<T[], FreeArray>;
 
 template <class T>
-BigArray<T> big_array(size_t n) {
-  constexpr size_t kHuge = size_t(1) << 21;
-  size_t bytes = std::max<size_t>(n * sizeof(T), 1);
-  void* p;
-  if (bytes >= kHuge) {
-    bytes = (bytes + kHuge - 1) & ~(kHuge - 1);
-    p = std::aligned_alloc(kHuge, bytes);
+BigArray<T> big_array(size_t n, bool random_access = true) {
+  const size_t bytes = std::max<size_t>(n * sizeof(T), 1);
+#ifdef TOUCHLANE_EVENTS_MMAP
+  if (bytes >= (size_t(1) << 20)) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-    if (p) madvise(p, bytes, MADV_HUGEPAGE);
+    if (random_access) madvise(p, bytes, MADV_HUGEPAGE);
 #endif
-  } else {
-    p = std::malloc(bytes);
+    return BigArray<T>(static_cast<T*>(p), FreeArray(bytes, true));
   }
+#endif
+  (void)random_access;
+  void* p = std::calloc(bytes, 1);
   if (!p) throw std::bad_alloc();
-  std::memset(p, 0, bytes);
-  return BigArray<T>(static_cast<T*>(p));
+  return BigArray<T>(static_cast<T*>(p), FreeArray());
 }
 
 // Interns byte strings as dense ids 0, 1, 2, ... in order of first sight:
@@ -443,7 +461,7 @@ namespace {
 template <class T>
 class Blocks {
  public:
-  static constexpr size_t kShift = 17;
+  static constexpr size_t kShift = 17, kBlock = size_t(1) << kShift;
   void push_back(const T& x) {
     if ((n_ & ((size_t(1) << kShift) - 1)) == 0) blocks_.push_back(big_array<T>(size_t(1) << kShift));
     blocks_.back()[n_ & ((size_t(1) << kShift) - 1)] = x;
@@ -454,6 +472,10 @@ class Blocks {
   void clear() {
     blocks_.clear();
     n_ = 0;
+  }
+  // Frees the blocks wholly before element i (no longer to be read).
+  void release_before(size_t i) {
+    for (size_t k = 0; k < (i >> kShift) && k < blocks_.size(); ++k) blocks_[k].reset();
   }
 
  private:
@@ -674,12 +696,7 @@ class UserCollector {
       return;
     }
     flush();
-    const size_t n = recs_.size();
-    {
-      std::vector<uint32_t> user(n);
-      for (size_t i = 0; i < n; ++i) user[i] = recs_[i].user;
-      group_by_user(n, users_.size(), user.data());
-    }
+    group_by_user();
   }
 
  private:
@@ -704,17 +721,65 @@ class UserCollector {
   };
   static constexpr size_t kBatch = 64;
 
-  void group_by_user(size_t n, size_t nusers, const uint32_t* user) {
-    build_by_user(n, nusers, user, [this](uint32_t i) {
-      const Rec& r = recs_[i];
-      const double tie = has_tie_ ? ties_[i] : 0.0;
-      if (r.aux >= -1) return Event{r.t, tie, 0.0, 0, r.aux, i};
-      const Conv& c = convs_[static_cast<size_t>(-2 - static_cast<int64_t>(r.aux))];
-      return Event{r.t, tie, c.value, c.conv, c.ch, c.row};
-    }, [this](uint32_t i) {
-      __builtin_prefetch(&recs_[i]);
-      if (has_tie_) __builtin_prefetch(&ties_[i]);
-    }, b_);
+  // A stable counting sort by user in two steps that each stay within the
+  // caches: records are first dealt, in input order, to about a thousand
+  // bins of neighbouring user ids (each input block freed once dealt), then
+  // each bin is sorted by user and handed over user by user, ids rising.
+  void group_by_user() {
+    const size_t n = recs_.size(), nusers = users_.size();
+    if (n == 0) return;
+    unsigned shift = 0;
+    while ((nusers >> shift) >= 1024) ++shift;
+    const size_t nbins = (nusers >> shift) + 1;
+    std::vector<size_t> bin(nbins + 1, 0);
+    for (size_t i = 0; i < n; ++i) ++bin[(recs_[i].user >> shift) + 1];
+    for (size_t k = 0; k < nbins; ++k) bin[k + 1] += bin[k];
+    BigArray<Rec> dealt = big_array<Rec>(n, false);
+    BigArray<double> dealt_tie = big_array<double>(has_tie_ ? n : 0, false);
+    {
+      std::vector<size_t> at(bin.begin(), bin.end() - 1);
+      for (size_t i = 0; i < n; ++i) {
+        const size_t k = at[recs_[i].user >> shift]++;
+        dealt[k] = recs_[i];
+        if (has_tie_) dealt_tie[k] = ties_[i];
+        if (((i + 1) & (Blocks<Rec>::kBlock - 1)) == 0) recs_.release_before(i + 1), ties_.release_before(i + 1);
+      }
+      recs_.clear();
+      ties_.clear();
+    }
+    const size_t width = size_t(1) << shift;
+    std::vector<uint32_t> start(width + 1), order;
+    std::vector<Event> evs;
+    for (size_t k = 0; k < nbins; ++k) {
+      check_interrupt();
+      const size_t b0 = bin[k], m = bin[k + 1] - b0;
+      if (m == 0) continue;
+      const uint32_t u0 = static_cast<uint32_t>(k << shift);
+      std::fill(start.begin(), start.end(), 0);
+      for (size_t j = 0; j < m; ++j) ++start[dealt[b0 + j].user - u0 + 1];
+      for (size_t u = 0; u < width; ++u) start[u + 1] += start[u];
+      order.resize(m);
+      {
+        std::vector<uint32_t> pos(start.begin(), start.end() - 1);
+        for (size_t j = 0; j < m; ++j) order[pos[dealt[b0 + j].user - u0]++] = static_cast<uint32_t>(j);
+      }
+      for (size_t u = 0; u < width; ++u) {
+        if (start[u] == start[u + 1]) continue;
+        evs.clear();
+        for (uint32_t j = start[u]; j < start[u + 1]; ++j) {
+          const size_t i = b0 + order[j];
+          const Rec& r = dealt[i];
+          const double tie = has_tie_ ? dealt_tie[i] : 0.0;
+          if (r.aux >= -1) {
+            evs.push_back(Event{r.t, tie, 0.0, 0, r.aux, 0});
+          } else {
+            const Conv& c = convs_[static_cast<size_t>(-2 - static_cast<int64_t>(r.aux))];
+            evs.push_back(Event{r.t, tie, c.value, c.conv, c.ch, c.row});
+          }
+        }
+        b_->user(&evs);
+      }
+    }
   }
 
   void add_grouped(std::string_view u, const Event& e, uli line_no) {
