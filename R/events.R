@@ -28,7 +28,7 @@
 #' fractions, `Z` or a numeric offset). With `file`, events are streamed
 #' from a delimited file with a header line (fields split at `field_sep`, no
 #' quoting; an empty channel is no touch, an empty conversion 0). Memory then
-#' holds about 70 bytes per event, or, with `grouped = TRUE` (each user's
+#' holds about 25 bytes per event (8 more with `order_by`), or, with `grouped = TRUE` (each user's
 #' events contiguous in the file, in any time order), only one user's events
 #' at a time plus the set of users and the journey table.
 #'

@@ -1,8 +1,17 @@
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#define TOUCHLANE_EVENTS_MMAP 1
+#endif
 
 #include "events/events.h"
 #include "journeys/journeys.h"
@@ -10,6 +19,173 @@
 namespace {
 
 constexpr double kDay = 86400.0;
+
+// Large arrays, zero-filled, held in pages of their own (mapped where the
+// system maps memory) so that freeing one gives its memory back at once;
+// those read at random also ask for huge pages, so a lookup costs one
+// cache miss and not also a page walk. T must be a plain struct.
+class FreeArray {
+ public:
+  FreeArray(size_t bytes = 0, bool mapped = false) : bytes_(bytes), mapped_(mapped) {}
+  void operator()(void* p) const {
+#ifdef TOUCHLANE_EVENTS_MMAP
+    if (mapped_) {
+      munmap(p, bytes_);
+      return;
+    }
+#endif
+    std::free(p);
+  }
+
+ private:
+  size_t bytes_;
+  bool mapped_;
+};
+template <class T>
+using BigArray = std::unique_ptr<T[], FreeArray>;
+
+template <class T>
+BigArray<T> big_array(size_t n, bool random_access = true) {
+  const size_t bytes = std::max<size_t>(n * sizeof(T), 1);
+#ifdef TOUCHLANE_EVENTS_MMAP
+  if (bytes >= (size_t(1) << 20)) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (random_access) madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+    return BigArray<T>(static_cast<T*>(p), FreeArray(bytes, true));
+  }
+#endif
+  (void)random_access;
+  void* p = std::calloc(bytes, 1);
+  if (!p) throw std::bad_alloc();
+  return BigArray<T>(static_cast<T*>(p), FreeArray());
+}
+
+// Interns byte strings as dense ids 0, 1, 2, ... in order of first sight:
+// an open-addressing table of 16-byte slots, linear probing. Keys of up to
+// 7 bytes live in the slot itself (with their length), longer ones in an
+// arena the slot points into, so most lookups touch one cache line.
+class KeyIds {
+ public:
+  // what: the things counted, for the message when there are too many.
+  explicit KeyIds(const char* what) : slots_(big_array<Slot>(16)), mask_(15), what_(what) {}
+
+  size_t size() const { return n_; }
+
+  // The key's hash, and a hint to fetch its home slot: hashing a key a
+  // little before interning it hides the wait for that slot.
+  uint64_t prepare(std::string_view key) const {
+    const uint64_t h = hash(key);
+    __builtin_prefetch(&slots_[h & mask_]);
+    return h;
+  }
+
+  // The key's id; *added tells whether it was new.
+  uint32_t intern(std::string_view key, bool* added) { return intern(key, hash(key), added); }
+  uint32_t intern(std::string_view key, uint64_t h, bool* added) {
+    const uint32_t tag = static_cast<uint32_t>(h >> 32) | 1u;
+    const bool inl = key.size() <= 7;
+    const uint64_t word = inl ? pack(key) : 0;
+    for (size_t i = h & mask_;; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (s.tag == 0) {
+        if (n_ >= std::numeric_limits<uint32_t>::max() - 1)
+          throw std::invalid_argument(std::string("events: too many ") + what_);
+        s.tag = tag;
+        s.id = static_cast<uint32_t>(n_++);
+        s.word = inl ? word : store(key);
+        *added = true;
+        const uint32_t id = s.id;
+        if (n_ * 10 > (mask_ + 1) * 7) grow();
+        return id;
+      }
+      if (s.tag == tag && (inl ? s.word == word : (s.word >> 63) && long_equal(s.word, key))) {
+        *added = false;
+        return s.id;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t tag;   // 0: empty
+    uint32_t id;
+    uint64_t word;  // short key and its length, or 1 << 63 | arena offset
+  };
+
+  static uint64_t mix(uint64_t x) {
+    x ^= x >> 32;
+    x *= 0xd6e8feb86659fd93ULL;
+    x ^= x >> 32;
+    x *= 0xd6e8feb86659fd93ULL;
+    return x ^ (x >> 32);
+  }
+  static uint64_t hash(std::string_view k) {
+    uint64_t h = 0x9e3779b97f4a7c15ULL ^ k.size();
+    size_t i = 0;
+    for (; i + 8 <= k.size(); i += 8) {
+      uint64_t w;
+      std::memcpy(&w, k.data() + i, 8);
+      h = mix(h ^ w);
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, k.data() + i, k.size() - i);
+    return mix(h ^ w ^ (static_cast<uint64_t>(k.size()) << 56));
+  }
+  static uint64_t pack(std::string_view k) {
+    uint64_t w = 0;
+    std::memcpy(&w, k.data(), k.size());
+    return (w & 0x00FFFFFFFFFFFFFFULL) | (static_cast<uint64_t>(k.size()) << 56);
+  }
+  uint64_t store(std::string_view k) {
+    const uint64_t at = arena_.size();
+    const uint32_t len = static_cast<uint32_t>(k.size());
+    arena_.append(reinterpret_cast<const char*>(&len), sizeof len);
+    arena_.append(k.data(), k.size());
+    return (1ULL << 63) | at;
+  }
+  bool long_equal(uint64_t word, std::string_view k) const {
+    const size_t at = static_cast<size_t>(word & ~(1ULL << 63));
+    uint32_t len;
+    std::memcpy(&len, arena_.data() + at, sizeof len);
+    return len == k.size() && std::memcmp(arena_.data() + at + sizeof len, k.data(), len) == 0;
+  }
+  void grow() {
+    const size_t old_size = mask_ + 1;
+    BigArray<Slot> old = big_array<Slot>(old_size * 2);
+    old.swap(slots_);
+    mask_ = old_size * 2 - 1;
+    for (size_t k = 0; k < old_size; ++k) {
+      const Slot& s = old[k];
+      if (s.tag == 0) continue;
+      // The slot's tag is the hash's high half; the home slot needs the
+      // low bits, so hash the key again.
+      size_t i = rehash(s) & mask_;
+      while (slots_[i].tag != 0) i = (i + 1) & mask_;
+      slots_[i] = s;
+    }
+  }
+  uint64_t rehash(const Slot& s) const {
+    if (!(s.word >> 63)) {
+      const size_t len = static_cast<size_t>(s.word >> 56);
+      char b[8];
+      std::memcpy(b, &s.word, 8);
+      return hash(std::string_view(b, len));
+    }
+    const size_t at = static_cast<size_t>(s.word & ~(1ULL << 63));
+    uint32_t len;
+    std::memcpy(&len, arena_.data() + at, sizeof len);
+    return hash(std::string_view(arena_.data() + at + sizeof len, len));
+  }
+
+  BigArray<Slot> slots_;
+  size_t mask_, n_ = 0;
+  const char* what_;
+  std::string arena_;
+};
+
 
 std::string row_text(uli row) { return fmt_lu(row + 1); }
 
@@ -27,7 +203,7 @@ class Builder {
   };
 
   Builder(const JourneyRules& rules, const std::vector<std::string>* vchannels, JourneyTable* out)
-      : r_(rules), ch_(vchannels), out_(out), mark_(vchannels->size(), 0) {
+      : r_(rules), ch_(vchannels), out_(out), mark_(vchannels->size(), 0), ids_("paths") {
     lb_seconds_ = rules.lookback_days < 0 ? std::numeric_limits<double>::infinity()
                                           : rules.lookback_days * kDay;
   }
@@ -36,9 +212,21 @@ class Builder {
   // key, input order last (a stable sort). first_row is added to each
   // event's row where a message names it.
   void user(std::vector<Event>* evs, uli first_row = 0) {
-    std::stable_sort(evs->begin(), evs->end(), [](const Event& a, const Event& b) {
+    const auto before = [](const Event& a, const Event& b) {
       return a.t < b.t || (a.t == b.t && a.tie < b.tie);
-    });
+    };
+    // Most users have a few events: a plain insertion sort (stable too)
+    // spares the merge sort's buffer.
+    if (evs->size() <= 32) {
+      for (size_t i = 1; i < evs->size(); ++i) {
+        const Event e = (*evs)[i];
+        size_t j = i;
+        for (; j > 0 && before(e, (*evs)[j - 1]); --j) (*evs)[j] = (*evs)[j - 1];
+        (*evs)[j] = e;
+      }
+    } else {
+      std::stable_sort(evs->begin(), evs->end(), before);
+    }
     touches_.clear();
     for (const Event& e : *evs) {
       if (e.ch >= 0) touches_.push_back({e.ch, e.t});
@@ -54,20 +242,20 @@ class Builder {
 
   // Rows sorted by path, then days.
   void finish() {
-    std::vector<const std::pair<const std::string, Agg>*> rows;
-    rows.reserve(table_.size());
-    for (const auto& kv : table_) rows.push_back(&kv);
-    std::sort(rows.begin(), rows.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    std::vector<uint32_t> rows(keys_.size());
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint32_t>(i);
+    std::sort(rows.begin(), rows.end(), [this](uint32_t a, uint32_t b) { return keys_[a] < keys_[b]; });
     out_->vpath.reserve(rows.size());
-    for (const auto* kv : rows) {
-      const Agg& a = kv->second;
-      out_->vpath.emplace_back(kv->first, 0, a.plen);
-      if (r_.flg_times == 1) out_->vdays.emplace_back(kv->first, a.plen + 1);
+    for (uint32_t i : rows) {
+      const Agg& a = aggs_[i];
+      out_->vpath.emplace_back(keys_[i], 0, a.plen);
+      if (r_.flg_times == 1) out_->vdays.emplace_back(keys_[i], a.plen + 1);
       out_->vconv.push_back(a.conv);
       out_->vnulls.push_back(a.nulls);
       out_->vvalue.push_back(a.value);
     }
-    table_.clear();
+    keys_.clear();
+    aggs_.clear();
   }
 
  private:
@@ -137,9 +325,13 @@ class Builder {
       path_ += '\0';
       path_ += days_;
     }
-    auto it = table_.find(path_);
-    if (it == table_.end()) it = table_.emplace(path_, Agg()).first;
-    Agg& a = it->second;
+    bool added;
+    const uint32_t id = ids_.intern(path_, &added);
+    if (added) {
+      keys_.push_back(path_);
+      aggs_.emplace_back();
+    }
+    Agg& a = aggs_[id];
     a.plen = plen;
     if (conv > 0) {
       a.conv = add_count(a.conv, conv, row);
@@ -157,7 +349,10 @@ class Builder {
   std::vector<uli> mark_;           // per channel: seen / count in the current journey
   std::vector<int> seen_;
   std::string path_, days_;
-  std::unordered_map<std::string, Agg> table_;
+  // Distinct paths (and days): their texts and sums, by id.
+  KeyIds ids_;
+  std::vector<std::string> keys_;
+  std::vector<Agg> aggs_;
 };
 
 using Event = Builder::Event;
@@ -184,8 +379,10 @@ void check_finite(double x, const char* column, uli row) {
 
 // Events grouped per user by a stable counting sort on the user id, so
 // each user's events keep their input order.
-template <class Fetch>
-void build_by_user(uli n, uli nusers, const uint32_t* user, Fetch fetch, Builder* b) {
+// touch(i) hints that event i will be fetched soon: events are fetched in
+// user order, scattered over the input, so each is asked for well ahead.
+template <class Fetch, class Touch>
+void build_by_user(uli n, uli nusers, const uint32_t* user, Fetch fetch, Touch touch, Builder* b) {
   std::vector<uli> start(nusers + 1, 0);
   for (uli i = 0; i < n; ++i) ++start[user[i] + 1];
   for (uli u = 0; u < nusers; ++u) start[u + 1] += start[u];
@@ -194,11 +391,15 @@ void build_by_user(uli n, uli nusers, const uint32_t* user, Fetch fetch, Builder
     std::vector<uli> pos(start.begin(), start.end() - 1);
     for (uli i = 0; i < n; ++i) order[pos[user[i]]++] = static_cast<uint32_t>(i);
   }
+  constexpr uli kAhead = 16;
   std::vector<Event> evs;
   for (uli u = 0; u < nusers; ++u) {
     if ((u & 0xFFFF) == 0) check_interrupt();
     evs.clear();
-    for (uli k = start[u]; k < start[u + 1]; ++k) evs.push_back(fetch(order[k]));
+    for (uli k = start[u]; k < start[u + 1]; ++k) {
+      if (k + kAhead < n) touch(order[k + kAhead]);
+      evs.push_back(fetch(order[k]));
+    }
     if (!evs.empty()) b->user(&evs);
   }
 }
@@ -239,15 +440,111 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
   build_by_user(n, nusers, user.data(), [ev](uint32_t i) {
     return Event{ev->time[i], ev->tie ? ev->tie[i] : 0.0, ev->value ? ev->value[i] : 0.0,
                  static_cast<uli>(ev->conv[i]), ev->channel[i], i};
+  }, [ev](uint32_t i) {
+    __builtin_prefetch(ev->time + i);
+    __builtin_prefetch(ev->conv + i);
+    __builtin_prefetch(ev->channel + i);
+    if (ev->tie) __builtin_prefetch(ev->tie + i);
   }, &b);
   b.finish();
 }
 
 // ---- files -----------------------------------------------------------------
-#include <fstream>
-#include <unordered_set>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
+
+// Append-only storage in fixed blocks: growing never copies what is held
+// (no moment with the old and the new array both alive).
+template <class T>
+class Blocks {
+ public:
+  static constexpr size_t kShift = 17, kBlock = size_t(1) << kShift;
+  void push_back(const T& x) {
+    if ((n_ & ((size_t(1) << kShift) - 1)) == 0) blocks_.push_back(big_array<T>(size_t(1) << kShift));
+    blocks_.back()[n_ & ((size_t(1) << kShift) - 1)] = x;
+    ++n_;
+  }
+  const T& operator[](size_t i) const { return blocks_[i >> kShift][i & ((size_t(1) << kShift) - 1)]; }
+  size_t size() const { return n_; }
+  void clear() {
+    blocks_.clear();
+    n_ = 0;
+  }
+  // Frees the blocks wholly before element i (no longer to be read).
+  void release_before(size_t i) {
+    for (size_t k = 0; k < (i >> kShift) && k < blocks_.size(); ++k) blocks_[k].reset();
+  }
+
+ private:
+  std::vector<BigArray<T>> blocks_;
+  size_t n_ = 0;
+};
+
+// A file's lines, read in large blocks; each line without its '\n'. A last
+// line without '\n' counts; nothing follows a final '\n'.
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* f) : f_(f), buf_(size_t(1) << 20) {}
+
+  bool next(std::string_view* line) {
+    for (;;) {
+      if (const void* nl = std::memchr(buf_.data() + at_, '\n', end_ - at_)) {
+        const size_t e = static_cast<const char*>(nl) - buf_.data();
+        *line = std::string_view(buf_.data() + at_, e - at_);
+        at_ = e + 1;
+        return true;
+      }
+      if (eof_) {
+        if (at_ == end_) return false;
+        *line = std::string_view(buf_.data() + at_, end_ - at_);
+        at_ = end_;
+        return true;
+      }
+      // Keep the partial line, make room for more.
+      std::memmove(buf_.data(), buf_.data() + at_, end_ - at_);
+      end_ -= at_;
+      at_ = 0;
+      if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+      const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, f_);
+      if (got == 0) {
+        if (std::ferror(f_)) throw std::runtime_error("events file: read error");
+        eof_ = true;
+      }
+      end_ += got;
+    }
+  }
+
+ private:
+  std::FILE* f_;
+  std::vector<char> buf_;
+  size_t at_ = 0, end_ = 0;
+  bool eof_ = false;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// The first `need` fields of a line, cut as split_views cuts (no field
+// after a final separator); all of them when there are fewer, so their
+// number can be reported.
+void split_fields(std::string_view s, char sep, size_t need, std::vector<std::string_view>* out) {
+  out->clear();
+  const char* p = s.data();
+  const char* const end = p + s.size();
+  while (p < end && out->size() < need) {
+    const char* q = static_cast<const char*>(std::memchr(p, sep, end - p));
+    if (!q) {
+      out->emplace_back(p, end - p);
+      return;
+    }
+    out->emplace_back(p, q - p);
+    p = q + 1;
+  }
+}
 
 // A name given twice takes its last copy, as in journey files.
 size_t header_column(const std::vector<std::string_view>& header, const std::string& name,
@@ -258,12 +555,18 @@ size_t header_column(const std::vector<std::string_view>& header, const std::str
                               src.file + "\"" + quoting_hint(header, src.field_sep));
 }
 
+// The whole field (blanks trimmed) is the number; empty is 0. Plain
+// decimals are read without a copy; anything else takes the C library's
+// reading, so every field reads as it always has.
 double field_number(std::string_view s, const char* column, uli line) {
   s = trim_blanks(s);
   if (s.empty()) return 0;
+  double x;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), x);
+  if (r.ec == std::errc() && r.ptr == s.data() + s.size()) return x;
   const std::string text(s);
   char* end = nullptr;
-  const double x = std::strtod(text.c_str(), &end);
+  x = std::strtod(text.c_str(), &end);
   if (end != text.c_str() + text.size())
     throw std::invalid_argument(std::string("column ") + column + ": \"" + text + "\" on line " +
                                 fmt_lu(line) + " is not a number");
@@ -277,9 +580,10 @@ struct FileColumns {
   size_t need = 0;   // fields a line must have
 };
 
-FileColumns read_header(std::ifstream& in, const EventFile& src) {
-  std::string line;
-  if (!std::getline(in, line)) throw std::invalid_argument("events file \"" + src.file + "\" has no header line");
+FileColumns read_header(LineReader* in, const EventFile& src) {
+  std::string_view view;
+  if (!in->next(&view)) throw std::invalid_argument("events file \"" + src.file + "\" has no header line");
+  std::string line(view);
   strip_header_line(&line);
   std::vector<std::string_view> f;
   split_views(line, src.field_sep, &f);
@@ -299,8 +603,7 @@ FileColumns read_header(std::ifstream& in, const EventFile& src) {
 // Channel names of a file, numbered in order of first appearance.
 struct FileChannels {
   std::vector<std::string> vchannels;
-  std::unordered_map<std::string, int> ids;
-  std::string key;
+  KeyIds ids{"channels"};
 };
 
 // The event on one line (fields f); a channel met for the first time is
@@ -311,7 +614,7 @@ Event parse_event(const std::vector<std::string_view>& f, const FileColumns& c, 
   const std::string_view tt = trim_blanks(f[c.time]);
   if (tt.empty())
     throw std::invalid_argument("column time: line " + fmt_lu(line_no) + " has no time stamp");
-  e.t = parse_event_time(std::string(tt));
+  e.t = parse_event_time(tt);
   const double conv = field_number(f[c.conv], "conversion", line_no);
   e.conv = as_event_count(conv, "conversion", line_no - 2);   // rows count from the line after the header
   e.value = c.has_value && e.conv > 0 ? field_number(f[c.value], "value", line_no) : 0.0;
@@ -319,46 +622,72 @@ Event parse_event(const std::vector<std::string_view>& f, const FileColumns& c, 
   if (!std::isfinite(e.value) || !std::isfinite(e.tie))
     throw std::invalid_argument("line " + fmt_lu(line_no) + ": value and order_by must be finite");
   e.ch = -1;
-  if (f[c.channel].empty()) return e;
-  channels->key.assign(f[c.channel]);
-  auto it = channels->ids.find(channels->key);
-  if (it == channels->ids.end()) {
-    check_channel_name(channels->key, channel_sep);
-    it = channels->ids.emplace(channels->key, static_cast<int>(channels->vchannels.size())).first;
-    channels->vchannels.push_back(channels->key);
+  e.row = 0;
+  const std::string_view name = f[c.channel];
+  if (name.empty()) return e;
+  bool added;
+  e.ch = static_cast<int>(channels->ids.intern(name, &added));
+  if (added) {
+    const std::string key(name);
+    check_channel_name(key, channel_sep);
+    channels->vchannels.push_back(key);
     b->extend_channels();
   }
-  e.ch = it->second;
   return e;
 }
 
 // Hands the events of a file to the builder one user at a time. Grouped:
 // only the current user's events and the users already closed are kept;
-// otherwise one compact record per event, grouped at the end.
+// otherwise one compact record per event (16 bytes, 8 more with a tie
+// key, a side record for each conversion), grouped at the end by a
+// counting sort on user ids.
 class UserCollector {
  public:
-  UserCollector(const EventFile& src, Builder* b) : src_(src), b_(b) {}
+  UserCollector(const EventFile& src, bool has_tie, Builder* b) : src_(src), has_tie_(has_tie), b_(b) {}
 
-  void add(std::string_view u, Event e, uli line_no) {
+  // Called as soon as the line is split, before its fields are parsed.
+  uint64_t prepare(std::string_view u) const { return src_.flg_grouped == 1 ? 0 : users_.prepare(u); }
+
+  // Unordered files: users are interned a batch of lines at a time, their
+  // table slots asked for when each line was split, so the waits for them
+  // overlap.
+  void add(std::string_view u, uint64_t hash, const Event& e, uli line_no) {
     if (src_.flg_grouped == 1) {
       add_grouped(u, e, line_no);
       return;
     }
-    // Events are numbered by 32-bit positions when grouped at the end.
-    if (vevents_.size() >= std::numeric_limits<uint32_t>::max() - 1)
-      throw std::invalid_argument("events file "" + src_.file + "": more than 4,294,967,294 events on line " +
-                                  fmt_lu(line_no) +
-                                  "; write each user's events together and use grouped = TRUE");
-    key_.assign(u);
-    auto it = mp_users_.find(key_);
-    if (it == mp_users_.end()) {
-      if (mp_users_.size() >= std::numeric_limits<uint32_t>::max() - 1)
-        throw std::invalid_argument("events file: too many users");
-      it = mp_users_.emplace(key_, static_cast<uint32_t>(mp_users_.size())).first;
+    pending_.push_back(Pending{e, hash, line_no, pkeys_.size(), u.size()});
+    pkeys_.append(u);
+    if (pending_.size() == kBatch) flush();
+  }
+
+  // Interns the pending lines in order; done before any error of a later
+  // line is reported, so messages come in line order.
+  void flush() {
+    pending_.swap(work_);
+    pending_.clear();
+    std::string keys;
+    keys.swap(pkeys_);
+    for (const Pending& p : work_) {
+      // Events are numbered by 32-bit positions when grouped at the end.
+      if (recs_.size() >= std::numeric_limits<uint32_t>::max() - 1)
+        throw std::invalid_argument("events file \"" + src_.file + "\": more than 4,294,967,294 events on line " +
+                                    fmt_lu(p.line_no) +
+                                    "; write each user's events together and use grouped = TRUE");
+      bool added;
+      const uint32_t user = users_.intern(std::string_view(keys.data() + p.at, p.len), p.hash, &added);
+      const Event& e = p.e;
+      Rec r{e.t, e.ch, user};
+      if (e.conv > 0) {
+        r.aux = -2 - static_cast<int32_t>(convs_.size());
+        convs_.push_back(Conv{e.conv, e.value, e.ch, static_cast<uint32_t>(recs_.size())});
+      }
+      recs_.push_back(r);
+      if (has_tie_) ties_.push_back(e.tie);
     }
-    vuser_.push_back(it->second);
-    e.row = static_cast<uint32_t>(vevents_.size());
-    vevents_.push_back(e);
+    work_.clear();
+    keys.clear();
+    keys.swap(pkeys_);
   }
 
   void finish() {
@@ -366,69 +695,160 @@ class UserCollector {
       if (!cur_.empty()) b_->user(&cur_, cur_first_row_);
       return;
     }
-    mp_users_.clear();
-    build_by_user(vevents_.size(),
-                  vuser_.empty() ? 0 : *std::max_element(vuser_.begin(), vuser_.end()) + 1,
-                  vuser_.data(), [this](uint32_t i) { return vevents_[i]; }, b_);
+    flush();
+    group_by_user();
   }
 
  private:
-  void add_grouped(std::string_view u, Event e, uli line_no) {
+  // t and the channel, or for a conversion -2 - its index in convs_ (which
+  // keeps the channel); conversions are few, so they keep count and value.
+  struct Rec {
+    double t;
+    int32_t aux;
+    uint32_t user;
+  };
+  struct Conv {
+    uli conv;
+    double value;
+    int ch;
+    uint32_t row;
+  };
+  struct Pending {
+    Event e;
+    uint64_t hash;
+    uli line_no;
+    size_t at, len;   // the user's text in pkeys_
+  };
+  static constexpr size_t kBatch = 64;
+
+  // A stable counting sort by user in two steps that each stay within the
+  // caches: records are first dealt, in input order, to about a thousand
+  // bins of neighbouring user ids (each input block freed once dealt), then
+  // each bin is sorted by user and handed over user by user, ids rising.
+  void group_by_user() {
+    const size_t n = recs_.size(), nusers = users_.size();
+    if (n == 0) return;
+    unsigned shift = 0;
+    while ((nusers >> shift) >= 1024) ++shift;
+    const size_t nbins = (nusers >> shift) + 1;
+    std::vector<size_t> bin(nbins + 1, 0);
+    for (size_t i = 0; i < n; ++i) ++bin[(recs_[i].user >> shift) + 1];
+    for (size_t k = 0; k < nbins; ++k) bin[k + 1] += bin[k];
+    BigArray<Rec> dealt = big_array<Rec>(n, false);
+    BigArray<double> dealt_tie = big_array<double>(has_tie_ ? n : 0, false);
+    {
+      std::vector<size_t> at(bin.begin(), bin.end() - 1);
+      for (size_t i = 0; i < n; ++i) {
+        const size_t k = at[recs_[i].user >> shift]++;
+        dealt[k] = recs_[i];
+        if (has_tie_) dealt_tie[k] = ties_[i];
+        if (((i + 1) & (Blocks<Rec>::kBlock - 1)) == 0) recs_.release_before(i + 1), ties_.release_before(i + 1);
+      }
+      recs_.clear();
+      ties_.clear();
+    }
+    const size_t width = size_t(1) << shift;
+    std::vector<uint32_t> start(width + 1), order;
+    std::vector<Event> evs;
+    for (size_t k = 0; k < nbins; ++k) {
+      check_interrupt();
+      const size_t b0 = bin[k], m = bin[k + 1] - b0;
+      if (m == 0) continue;
+      const uint32_t u0 = static_cast<uint32_t>(k << shift);
+      std::fill(start.begin(), start.end(), 0);
+      for (size_t j = 0; j < m; ++j) ++start[dealt[b0 + j].user - u0 + 1];
+      for (size_t u = 0; u < width; ++u) start[u + 1] += start[u];
+      order.resize(m);
+      {
+        std::vector<uint32_t> pos(start.begin(), start.end() - 1);
+        for (size_t j = 0; j < m; ++j) order[pos[dealt[b0 + j].user - u0]++] = static_cast<uint32_t>(j);
+      }
+      for (size_t u = 0; u < width; ++u) {
+        if (start[u] == start[u + 1]) continue;
+        evs.clear();
+        for (uint32_t j = start[u]; j < start[u + 1]; ++j) {
+          const size_t i = b0 + order[j];
+          const Rec& r = dealt[i];
+          const double tie = has_tie_ ? dealt_tie[i] : 0.0;
+          if (r.aux >= -1) {
+            evs.push_back(Event{r.t, tie, 0.0, 0, r.aux, 0});
+          } else {
+            const Conv& c = convs_[static_cast<size_t>(-2 - static_cast<int64_t>(r.aux))];
+            evs.push_back(Event{r.t, tie, c.value, c.conv, c.ch, c.row});
+          }
+        }
+        b_->user(&evs);
+      }
+    }
+  }
+
+  void add_grouped(std::string_view u, const Event& e, uli line_no) {
     if (cur_.empty() || u != cur_user_) {
       if (!cur_.empty()) {
         b_->user(&cur_, cur_first_row_);
-        closed_.insert(cur_user_);
         cur_.clear();
       }
       cur_user_.assign(u);
-      if (closed_.count(cur_user_))
+      bool added;
+      closed_.intern(u, &added);
+      if (!added)
         throw std::invalid_argument("events file \"" + src_.file + "\" is not grouped by user: user \"" +
                                     cur_user_ + "\" appears again on line " + fmt_lu(line_no));
       cur_first_row_ = line_no - 2;   // rows count from the line after the header
     }
-    e.row = static_cast<uint32_t>(cur_.size());
     cur_.push_back(e);
+    cur_.back().row = static_cast<uint32_t>(cur_.size() - 1);
   }
 
   const EventFile& src_;
+  const bool has_tie_;
   Builder* b_;
   std::vector<Event> cur_;
   uli cur_first_row_ = 0;
-  std::string cur_user_, key_;
-  std::unordered_set<std::string> closed_;
-  std::unordered_map<std::string, uint32_t> mp_users_;
-  std::vector<uint32_t> vuser_;
-  std::vector<Event> vevents_;
+  std::string cur_user_;
+  KeyIds closed_{"users"}, users_{"users"};
+  Blocks<Rec> recs_;
+  Blocks<double> ties_;
+  std::vector<Conv> convs_;
+  std::vector<Pending> pending_, work_;
+  std::string pkeys_;
 };
 
 }  // namespace
 
 void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rules, JourneyTable* out) {
-  std::ifstream in(src->file, std::ios::binary);
-  if (!in) throw std::invalid_argument("cannot open events file \"" + src->file + "\"");
-  const FileColumns cols = read_header(in, *src);
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(src->file.c_str(), "rb"));
+  if (!f) throw std::invalid_argument("cannot open events file \"" + src->file + "\"");
+  LineReader in(f.get());
+  const FileColumns cols = read_header(&in, *src);
   FileChannels channels;
   Builder b(*rules, &channels.vchannels, out);
-  UserCollector users(*src, &b);
-  std::string line;
-  std::vector<std::string_view> f;
+  UserCollector users(*src, cols.has_tie, &b);
+  std::string_view line;
+  std::vector<std::string_view> fields;
   uli line_no = 1, empty_lines = 0;
-  while (std::getline(in, line)) {
+  try {
+  while (in.next(&line)) {
     ++line_no;
     if ((line_no & 0xFFFF) == 0) check_interrupt();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) {
       ++empty_lines;
       continue;
     }
     if (empty_lines > 0)
       throw std::invalid_argument("events file \"" + src->file + "\": empty line before line " + fmt_lu(line_no));
-    split_views(line, src->field_sep, &f);
-    if (f.size() < cols.need)
+    split_fields(line, src->field_sep, cols.need, &fields);
+    if (fields.size() < cols.need)
       throw std::invalid_argument("events file \"" + src->file + "\": line " + fmt_lu(line_no) + " has " +
-                                  fmt_lu(f.size()) + " fields, " + fmt_lu(cols.need) + " needed");
-    const Event e = parse_event(f, cols, line_no, rules->channel_sep, &channels, &b);
-    users.add(f[cols.user], e, line_no);
+                                  fmt_lu(fields.size()) + " fields, " + fmt_lu(cols.need) + " needed");
+    const uint64_t hash = users.prepare(fields[cols.user]);
+    const Event e = parse_event(fields, cols, line_no, rules->channel_sep, &channels, &b);
+    users.add(fields[cols.user], hash, e, line_no);
+  }
+  } catch (...) {
+    users.flush();   // the earlier lines first: their fault would have come first
+    throw;
   }
   users.finish();
   b.finish();

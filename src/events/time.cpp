@@ -9,7 +9,7 @@
 
 namespace {
 
-bool digits(const std::string& s, size_t at, size_t n, int* out) {
+bool digits(std::string_view s, size_t at, size_t n, int* out) {
   if (at + n > s.size()) return false;
   int x = 0;
   for (size_t k = at; k < at + n; ++k) {
@@ -24,7 +24,7 @@ bool digits(const std::string& s, size_t at, size_t n, int* out) {
 // optionally 'Z' or a UTC offset "+hh:mm" / "+hhmm" (after a time only).
 // Read by hand, field by field: the date library's stream parser turns a
 // signed seconds field such as ":+5" into an undefined conversion.
-bool parse_iso_fast(const std::string& s, double* seconds) {
+bool parse_iso_fast(std::string_view s, double* seconds) {
   int y, mo, d, h = 0, mi = 0, sec = 0;
   if (!digits(s, 0, 4, &y) || s[4] != '-' || !digits(s, 5, 2, &mo) || s.size() < 10 || s[7] != '-' ||
       !digits(s, 8, 2, &d))
@@ -45,7 +45,7 @@ bool parse_iso_fast(const std::string& s, double* seconds) {
         size_t e = k + 1;
         while (e < s.size() && s[e] >= '0' && s[e] <= '9') ++e;
         if (e == k + 1) return false;
-        frac = std::strtod(s.substr(k, e - k).c_str(), nullptr);
+        frac = std::strtod(std::string(s.substr(k, e - k)).c_str(), nullptr);
         k = e;
       }
     }
@@ -69,18 +69,21 @@ bool parse_iso_fast(const std::string& s, double* seconds) {
 
 }  // namespace
 
-double parse_event_time(const std::string& text) {
+double parse_event_time(std::string_view text) {
   double x = 0;
   if (text.size() >= 10 && text[4] == '-') {
     if (parse_iso_fast(text, &x)) return x;
   } else if (!text.empty()) {
     // Decimal seconds only: no hexadecimal, no blanks, no "inf".
-    const char* b = text.c_str() + (text[0] == '+' ? 1 : 0);
-    const char* e = text.c_str() + text.size();
-    const bool starts_number = (*b == '-' && b == text.c_str()) || *b == '.' || (*b >= '0' && *b <= '9');
-    const auto r = std::from_chars(b, e, x);
-    if (starts_number && r.ec == std::errc() && r.ptr == e && std::isfinite(x)) return x;
+    const char* b = text.data() + (text[0] == '+' ? 1 : 0);
+    const char* e = text.data() + text.size();
+    const bool starts_number =
+        b < e && ((*b == '-' && b == text.data()) || *b == '.' || (*b >= '0' && *b <= '9'));
+    if (starts_number) {
+      const auto r = std::from_chars(b, e, x);
+      if (r.ec == std::errc() && r.ptr == e && std::isfinite(x)) return x;
+    }
   }
-  throw std::invalid_argument("time stamp \"" + text +
+  throw std::invalid_argument("time stamp \"" + std::string(text) +
                               "\" is neither seconds nor ISO text such as \"2024-01-31 12:00:00\"");
 }

@@ -95,15 +95,17 @@ JourneyTable from_columns(const std::vector<Ev>& ev, int nusers, const strs& nam
   return j;
 }
 
-// Times written as epoch seconds or as ISO text with 'T' or a blank.
-JourneyTable from_file(const std::vector<Ev>& ev, const strs& names, const JourneyRules& r, bool grouped) {
+// Times written as epoch seconds or as ISO text with 'T' or a blank; with
+// long_ids, every other user gets an id longer than a machine word.
+JourneyTable from_file(const std::vector<Ev>& ev, const strs& names, const JourneyRules& r, bool grouped,
+                       bool long_ids = false) {
   std::string text = "user;time;channel;conv;value;tie\n";
   for (size_t i = 0; i < ev.size(); ++i) {
     const Ev& e = ev[i];
     const long s = static_cast<long>(e.t);
     char iso[40];
     std::snprintf(iso, sizeof iso, "2024-02-%02ld%c%02ld:00:00", 1 + s / 86400, i % 2 ? 'T' : ' ', s % 86400 / 3600);
-    text += "u" + std::to_string(e.user) + ";" + (i % 3 ? std::string(iso) : std::to_string(s + 1706745600L)) +
+    text += (long_ids && e.user % 2 ? "customer-" : "u") + std::to_string(e.user) + ";" + (i % 3 ? std::string(iso) : std::to_string(s + 1706745600L)) +
             ";" + (e.ch < 0 ? "" : names[e.ch]) + ";" + std::to_string(int(e.conv)) + ";" +
             std::to_string(e.value) + ";" + std::to_string(int(e.tie)) + "\n";
   }
@@ -119,10 +121,13 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
   const strs names = {"a", "b", "c", "dd"};
   const PathTransform kinds[] = {PathTransform::none, PathTransform::collapse, PathTransform::first,
                                  PathTransform::frequency};
-  for (int rep = 0; rep < 12; ++rep) {
-    const int nusers = 30 + rep * 10, nch = 1 + rep % 4;
+  // The last two: thousands of users, so unordered files are grouped
+  // through several bins of user ids and the id table grows many times.
+  for (int rep = 0; rep < 14; ++rep) {
+    const bool many = rep >= 12;
+    const int nusers = many ? 5000 : 30 + rep * 10, nch = 1 + rep % 4;
     std::vector<Ev> ev;
-    for (int i = 0; i < 40 * nusers; ++i) {
+    for (int i = 0; i < (many ? 6 : 40) * nusers; ++i) {
       const int conv = g() % 10 < 2 ? 1 + g() % 2 : 0;
       const int ch = conv > 0 && g() % 10 < 5 ? -1 : static_cast<int>(g() % nch);
       ev.push_back({int(g() % nusers), double(g() % 31) * 43200.0, double(g() % 3), ch, double(conv), conv * 2.5});
@@ -136,9 +141,9 @@ TEST(Events, MatchTheOracleFromColumnsAndFiles) {
     EXPECT_EQ(as_table(cols), want) << "rep " << rep;
     EXPECT_EQ(std::make_tuple(cols.untouched, cols.nuntouched_rows, cols.untouched_value),
               std::make_tuple(lost.untouched, lost.nuntouched_rows, lost.untouched_value));
-    EXPECT_EQ(as_table(from_file(ev, names, r, false)), want) << "file, rep " << rep;
+    EXPECT_EQ(as_table(from_file(ev, names, r, false, many)), want) << "file, rep " << rep;
     std::stable_sort(ev.begin(), ev.end(), [](const Ev& a, const Ev& b) { return a.user < b.user; });
-    EXPECT_EQ(as_table(from_file(ev, names, r, true)), want) << "grouped file, rep " << rep;
+    EXPECT_EQ(as_table(from_file(ev, names, r, true, many)), want) << "grouped file, rep " << rep;
   }
 }
 
