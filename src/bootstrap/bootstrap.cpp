@@ -453,7 +453,7 @@ Splits heuristic_splits(const std::string& model, const BootstrapSettings& s,
   const std::vector<uli> ones(py.size(), 1);
   static const std::vector<double> no_values;
   JourneySource src = vector_source(&py, &ones, &no_values, nullptr);
-  src.row_sep = ";";
+  src.field_sep = ";";
   HeuristicSettings settings;
   settings.cha_sep = s.cha_sep;
   const HeuristicResult r = heuristic_run(src, settings);
