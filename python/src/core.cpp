@@ -472,19 +472,16 @@ py::dict bootstrap(const std::string& model, const py::dict& src, const py::dict
 
 py::dict time_decay(const py::object& paths, const py::object& days, const py::object& conv,
                     const py::object& value, const std::string& sep, double half_life, bool log) {
-  const Strings vpath = strings_of(paths), vdays = strings_of(days);
-  const std::vector<uli> vconv = vector_of<uli>(conv);
-  const Reals vvalue = vector_of<double>(value);
-  if (sep.empty()) throw std::invalid_argument("channel_sep must not be empty");
-  Strings vchannels;
-  Reals c, v;
-  native(log, [&] {
-    time_decay_cpp(&vpath, &vdays, &vconv, &vvalue, sep[0], half_life, &vchannels, &c, &v);
-  });
+  TimeDecayInput in{strings_of(paths), strings_of(days), vector_of<uli>(conv),
+                    vector_of<double>(value)};
+  const TimeDecaySettings settings{sep, half_life};
+  settings.validate();
+  TimeDecayResult r;
+  native(log, [&] { r = time_decay_run(std::move(in), settings); });
   py::dict d;
-  d["channels"] = vchannels;
-  d["conversions"] = to_array(std::move(c));
-  d["value"] = to_array(std::move(v));
+  d["channels"] = r.vchannels;
+  d["conversions"] = to_array(std::move(r.vattr_conv));
+  d["value"] = to_array(std::move(r.vattr_value));
   return d;
 }
 
@@ -583,16 +580,17 @@ py::dict nba_suggest(const Strings& paths, const std::string& sep, Strings from,
   Reals best_rate(paths.size());
   std::vector<double> rates;
   rates.reserve(paths.size() * channels.size());
+  const NbaTable table{0, std::move(channels), std::move(from), std::move(to), std::move(rate)};
+  const size_t nchannels = table.vchannels.size();
+  const NbaPredictSettings settings{sep};
   native(false, [&] {
-    std::string p, s = sep;
-    Reals one;
     for (size_t i = 0; i < paths.size(); ++i) {
-      p = paths[i];
-      one.clear();
-      next_best_action_cpp(&p, &s, &from, &to, &rate, &channels, &best[i], &best_rate[i], &one);
-      if (one.size() != channels.size())
+      NbaPrediction one = nba_predict_run(table, paths[i], settings);
+      best[i] = std::move(one.best_action);
+      best_rate[i] = one.best_index;
+      if (one.v_indices.size() != nchannels)
         throw std::runtime_error("next best action: one rate per channel expected");
-      rates.insert(rates.end(), one.begin(), one.end());
+      rates.insert(rates.end(), one.v_indices.begin(), one.v_indices.end());
       if ((i & 0xFFF) == 0) check_interrupt();
     }
   });
@@ -601,7 +599,7 @@ py::dict nba_suggest(const Strings& paths, const std::string& sep, Strings from,
   d["conversion_rate"] = to_array(std::move(best_rate));
   auto a = to_array(std::move(rates));
   d["rates"] = a.reshape({static_cast<py::ssize_t>(paths.size()),
-                          static_cast<py::ssize_t>(channels.size())});
+                          static_cast<py::ssize_t>(nchannels)});
   return d;
 }
 
@@ -610,16 +608,14 @@ py::dict budget(Strings channels, Reals conversions, Reals value, Strings cost_c
                 Reals cost, Strings weight_channels, Reals weights, double total,
                 double reallocate, double min_share) {
   if (!weights.empty()) hide_index(&weights);
-  Strings out_channels;
-  Reals out_budget;
-  native(false, [&] {
-    markov_budget_allocation_cpp(&channels, &conversions, &value, &cost_channels, &cost,
-                                 &weight_channels, &weights, &total, &reallocate, &min_share,
-                                 &out_channels, &out_budget);
-  });
+  BudgetInput in{std::move(channels), std::move(conversions), std::move(value),
+                 std::move(cost_channels), std::move(cost), std::move(weight_channels),
+                 std::move(weights)};
+  BudgetResult r;
+  native(false, [&] { r = budget_run(std::move(in), {total, reallocate, min_share}); });
   py::dict d;
-  d["channel"] = out_channels;
-  d["budget"] = to_array(std::move(out_budget));
+  d["channel"] = r.channels;
+  d["budget"] = to_array(std::move(r.budget));
   return d;
 }
 

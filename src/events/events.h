@@ -1,5 +1,4 @@
-// From touch events to the journey table the models read, and time-decay
-// attribution of journeys that carry each touch's days before conversion.
+// From touch events to the journey table the models read.
 //
 // An event is a touch (a channel, no conversion) or a conversion (count
 // > 0, with its value); a conversion row that also names a channel is that
@@ -92,18 +91,5 @@ void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rule
 // Seconds since 1970-01-01 of a number or ISO text (see above); throws
 // std::invalid_argument quoting the text when it is neither.
 double parse_event_time(std::string_view text);
-
-// ---- time-decay attribution ----------------------------------------------
-// Each touch of a converting journey weighs 2^(-days / half_life), weights
-// normalised per journey; conversions and value are shared by weight (a
-// row with value but no conversions shares its value all the same).
-// vdays[i] lists one number per channel of vpath[i] (same separator);
-// vvalue may be empty. Channels by the normalised rule, in order of first
-// appearance. Throws naming the row when days and channels do not pair up
-// or a day is negative or not a number, naming half_life unless > 0.
-void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std::string>* vdays,
-                    const std::vector<uli>* vconv, const std::vector<double>* vvalue,
-                    char channel_sep, double half_life, std::vector<std::string>* vchannels,
-                    std::vector<double>* vattr_conv, std::vector<double>* vattr_value);
 
 #endif

@@ -3,6 +3,7 @@
 
 #include "events/events.h"
 #include "frame/frame.h"
+#include "heuristic/heuristic.h"
 
 namespace {
 
@@ -107,19 +108,13 @@ extern "C" SEXP time_decay_R(SEXP path_p, SEXP days_p, SEXP conv_p, SEXP value_p
                              SEXP half_life_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  const std::vector<std::string> vpath = as_strings(path_p), vdays = as_strings(days_p);
-  const std::vector<uli> vconv = as_counts(conv_p, "conversions");
-  const std::vector<double> vvalue = Rf_isNull(value_p) ? std::vector<double>() : as_reals(value_p);
-  const std::string sep = as_str(channel_sep_p);
-  if (sep.empty()) throw std::invalid_argument("channel_sep must not be empty");
-  std::vector<std::string> vchannels;
-  std::vector<double> vconv_attr, vvalue_attr;
-  time_decay_cpp(&vpath, &vdays, &vconv, &vvalue, sep[0], as_real(half_life_p), &vchannels, &vconv_attr,
-                 &vvalue_attr);
+  TimeDecayInput in{as_strings(path_p), as_strings(days_p), as_counts(conv_p, "conversions"),
+                    Rf_isNull(value_p) ? std::vector<double>() : as_reals(value_p)};
+  const TimeDecayResult r = time_decay_run(std::move(in), {as_str(channel_sep_p), as_real(half_life_p)});
   return r_result([&]() -> SEXP {
-    return Rcpp::List::create(Rcpp::Named("channel") = vchannels,
-                              Rcpp::Named("conversions") = vconv_attr,
-                              Rcpp::Named("value") = vvalue_attr);
+    return Rcpp::List::create(Rcpp::Named("channel") = r.vchannels,
+                              Rcpp::Named("conversions") = r.vattr_conv,
+                              Rcpp::Named("value") = r.vattr_value);
   });
   END_RCPP
 }

@@ -59,3 +59,14 @@ void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
   *vlnd_convs = std::move(r.vlnd_convs);
   *vlnd_value = std::move(r.vlnd_value);
 }
+
+void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std::string>* vdays,
+                    const std::vector<uli>* vconv, const std::vector<double>* vvalue,
+                    char channel_sep, double half_life, std::vector<std::string>* vchannels,
+                    std::vector<double>* vattr_conv, std::vector<double>* vattr_value) {
+  TimeDecayResult r = time_decay_run(TimeDecayInput{*vpath, *vdays, *vconv, *vvalue},
+                                     TimeDecaySettings{std::string(1, channel_sep), half_life});
+  *vchannels = std::move(r.vchannels);
+  *vattr_conv = std::move(r.vattr_conv);
+  *vattr_value = std::move(r.vattr_value);
+}

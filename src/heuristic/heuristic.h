@@ -1,4 +1,5 @@
-// First-touch, last-touch and linear attribution, one row per touch point.
+// First-touch, last-touch and linear attribution, one row per touch point;
+// the position-based, last non-direct and time-decay rules per channel.
 #ifndef TOUCHLANE_HEURISTIC_HEURISTIC_H
 #define TOUCHLANE_HEURISTIC_HEURISTIC_H
 
@@ -60,6 +61,37 @@ struct RuleResult {
 // JourneyReader throw.
 RuleResult rule_run(const JourneySource& src, const RuleSettings& settings);
 
+// Journeys that carry each touch's days before conversion: days[i] lists
+// one number per channel of paths[i] (same separator); value may be empty.
+struct TimeDecayInput {
+  std::vector<std::string> paths, days;
+  std::vector<uli> conversions;
+  std::vector<double> value;
+};
+
+// Settings of the time-decay rule; the defaults are the R function's.
+struct TimeDecaySettings {
+  std::string channel_sep = ">";  // first character separates channels
+  double half_life = 7;           // days, > 0 and finite
+  // "channel_sep must not be empty",
+  // "half_life must be a positive number of days".
+  void validate() const;
+};
+
+// Per-channel totals, channels in order of first appearance.
+struct TimeDecayResult {
+  std::vector<std::string> vchannels;
+  std::vector<double> vattr_conv, vattr_value;
+};
+
+// Each touch of a converting journey weighs 2^(-days / half_life), weights
+// normalised per journey; conversions and value are shared by weight (a
+// row with value but no conversions shares its value all the same).
+// Channels by the normalised rule. Throws what validate() throws, then
+// naming the row when days and channels do not pair up or a day is
+// negative or not a number.
+TimeDecayResult time_decay_run(TimeDecayInput input, const TimeDecaySettings& settings);
+
 // ---- fixed-signature entries (forwarders of the above) ---------------------
 // heuristic_run over the journey arguments (vectors when flg_file is 0,
 // vv may be empty), its rows appended to the ten output vectors.
@@ -87,6 +119,12 @@ void rule_models_cpp(int* flg_file, std::string* file, std::string* var_path,
                      std::vector<std::string>* vchannels, std::vector<double>* vposition_convs,
                      std::vector<double>* vposition_value, std::vector<double>* vlnd_convs,
                      std::vector<double>* vlnd_value);
+
+// time_decay_run over the columns, its totals in the three output vectors.
+void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std::string>* vdays,
+                    const std::vector<uli>* vconv, const std::vector<double>* vvalue,
+                    char channel_sep, double half_life, std::vector<std::string>* vchannels,
+                    std::vector<double>* vattr_conv, std::vector<double>* vattr_value);
 
 // ---- internals -------------------------------------------------------------
 // One journey: emits its rows to the vectors or, when flg_file_output is 1,

@@ -161,31 +161,8 @@ TEST(Events, TimeStamps) {
     EXPECT_THROW(parse_event_time(bad), std::invalid_argument) << bad;
 }
 
-TEST(TimeDecay, HandWorkedJourneys) {
-  strs ch;
-  std::vector<double> c, v, value = {14, 0, 1, 6, 4};
-  const strs p = {"a>b>a", "b", "c>a", "d>b", "e>d"}, d = {"14>7>0", "3", "2000>2000", "8>1", "0>8000"};
-  const std::vector<uli> conv = {7, 0, 2, 0, 1};
-  time_decay_cpp(&p, &d, &conv, &value, '>', 7, &ch, &c, &v);
-  // a>b>a: weights 1/4, 1/2, 1 over 7/4, so a 5/7 and b 2/7 of 7; c>a halves
-  // (far from the conversion alike); d>b has value without conversions and
-  // shares it 1 : 2; e>d: d weighs 2^(-8000/7), nothing next to e's 1.
-  EXPECT_EQ(ch, (strs{"a", "b", "c", "d", "e"}));
-  tl_test::expect_close(c, {5 + 1, 2, 1, 0, 1}, 1e-12);
-  tl_test::expect_close(v, {10 + 0.5, 4 + 4, 0.5, 2, 4}, 1e-12);
-}
-
 TEST(Events, ErrorTable) {
   const Ev plain{0, 0, 0, 0, 0, 0};
-  const std::vector<uli> one = {1};
-  const std::vector<double> none;
-  const strs ab = {"a>b"}, bad_days = {"7>x"}, empty = {""};
-  strs ch;
-  std::vector<double> c, v;
-  auto decay = [&](const std::string& path, const std::string& days) {
-    const strs vp = {path}, vd = {days};
-    time_decay_cpp(&vp, &vd, &one, &none, '>', 7, &ch, &c, &v);
-  };
   tl_test::expect_errors({
       {"channel \"a>b\" contains the channel separator \">\"", [&] { from_columns({plain}, 1, {"a>b"}, {}); }},
       {"column user: row 2 is missing", [&] { from_columns({plain, {1, 0, 0, 0, 0, 0}}, 1, {"a"}, {}); }},
@@ -194,13 +171,6 @@ TEST(Events, ErrorTable) {
        [&] { from_columns({{0, 0, 0, 0, 1.5, 0}}, 1, {"a"}, {}); }},
       {"transform must be one of \"none\", \"collapse\", \"first\", \"frequency\", not \"last\"",
        [] { path_transform("last"); }},
-      {"row 1 has conversions but no channels", [&] { time_decay_cpp(&empty, &empty, &one, &none, '>', 7, &ch, &c, &v); }},
-      {"row 1: days \"3abc\" is not a number of days >= 0", [&] { decay("a>b", "1>3abc"); }},
-      {"row 1: days \"0x10\" is not a number of days >= 0", [&] { decay("a>b", "0x10>1"); }},
-      {"row 1: days \"1e400\" is not a number of days >= 0", [&] { decay("a>b", "1>1e400"); }},
-      {"row 1: the path has 2 channels but days lists 1", [&] { decay("a>b", "1"); }},
-      {"half_life must be a positive number of days",
-       [&] { time_decay_cpp(&ab, &bad_days, &one, &none, '>', 0, &ch, &c, &v); }},
   });
   const std::string msg = tl_test::error_of([&] { from_file({plain, {1, 0, 0, 0, 0, 0}, plain}, {"a"}, {}, true); });
   EXPECT_NE(msg.find("\" is not grouped by user: user \"u0\" appears again on line 4"), std::string::npos) << msg;

@@ -185,4 +185,35 @@ TEST(Heuristic, ResultFileRowsHaveTheHeadersFieldCount) {
     }
 }
 
+TimeDecayResult decay(std::vector<std::string> paths, std::vector<std::string> days,
+                      std::vector<uli> conv = {1}, std::vector<double> value = {},
+                      double half_life = 7, std::string sep = ">") {
+  return time_decay_run({std::move(paths), std::move(days), std::move(conv), std::move(value)},
+                        {std::move(sep), half_life});
+}
+
+TEST(TimeDecay, HandWorkedJourneys) {
+  const TimeDecayResult r = decay({"a>b>a", "b", "c>a", "d>b", "e>d"},
+                                  {"14>7>0", "3", "2000>2000", "8>1", "0>8000"},
+                                  {7, 0, 2, 0, 1}, {14, 0, 1, 6, 4});
+  // a>b>a: weights 1/4, 1/2, 1 over 7/4, so a 5/7 and b 2/7 of 7; c>a halves
+  // (far from the conversion alike); d>b has value without conversions and
+  // shares it 1 : 2; e>d: d weighs 2^(-8000/7), nothing next to e's 1.
+  EXPECT_EQ(r.vchannels, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  expect_close(r.vattr_conv, {5 + 1, 2, 1, 0, 1}, 1e-12);
+  expect_close(r.vattr_value, {10 + 0.5, 4 + 4, 0.5, 2, 4}, 1e-12);
+}
+
+TEST(TimeDecay, Errors) {
+  expect_errors({
+      {"row 1 has conversions but no channels", [] { decay({""}, {""}); }},
+      {"row 1: days \"3abc\" is not a number of days >= 0", [] { decay({"a>b"}, {"1>3abc"}); }},
+      {"row 1: days \"0x10\" is not a number of days >= 0", [] { decay({"a>b"}, {"0x10>1"}); }},
+      {"row 1: days \"1e400\" is not a number of days >= 0", [] { decay({"a>b"}, {"1>1e400"}); }},
+      {"row 1: the path has 2 channels but days lists 1", [] { decay({"a>b"}, {"1"}); }},
+      {"half_life must be a positive number of days", [] { decay({"a>b"}, {"7>x"}, {1}, {}, 0); }},
+      {"channel_sep must not be empty", [] { decay({"a>b"}, {"7>x"}, {1}, {}, 7, ""); }},
+  });
+}
+
 }  // namespace

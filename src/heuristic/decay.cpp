@@ -1,19 +1,28 @@
+// The time-decay rule: each touch of a converting journey weighs by how
+// long before the conversion it came.
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <unordered_map>
 
-#include "events/events.h"
-#include "journeys/journeys.h"
+#include "heuristic/heuristic.h"
 
-void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std::string>* vdays,
-                    const std::vector<uli>* vconv, const std::vector<double>* vvalue,
-                    char channel_sep, double half_life, std::vector<std::string>* vchannels,
-                    std::vector<double>* vattr_conv, std::vector<double>* vattr_value) {
+void TimeDecaySettings::validate() const {
+  if (channel_sep.empty()) throw std::invalid_argument("channel_sep must not be empty");
   if (!(half_life > 0) || !std::isfinite(half_life))
     throw std::invalid_argument("half_life must be a positive number of days");
-  const size_t n = vpath->size();
-  if (vdays->size() != n || vconv->size() != n || (!vvalue->empty() && vvalue->size() != n))
+}
+
+TimeDecayResult time_decay_run(TimeDecayInput input, const TimeDecaySettings& settings) {
+  settings.validate();
+  const char channel_sep = settings.channel_sep[0];
+  const double half_life = settings.half_life;
+  const std::vector<std::string>& paths = input.paths;
+  const std::vector<double>& vvalue = input.value;
+  TimeDecayResult out;
+  const size_t n = paths.size();
+  if (input.days.size() != n || input.conversions.size() != n || (!vvalue.empty() && vvalue.size() != n))
     throw std::invalid_argument("time_decay: path, days, conversions and value differ in length");
   std::unordered_map<std::string, uli> mp;
   std::vector<std::string> names;
@@ -22,8 +31,8 @@ void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std
   std::vector<double> w;
   for (size_t i = 0; i < n; ++i) {
     if ((i & 0xFFFF) == 0) check_interrupt();
-    channels_normalised((*vpath)[i], channel_sep, &names);
-    split_views((*vdays)[i], channel_sep, &days);
+    channels_normalised(paths[i], channel_sep, &names);
+    split_views(input.days[i], channel_sep, &days);
     const std::string row = fmt_lu(i + 1);
     if (names.size() != days.size())
       throw std::invalid_argument("row " + row + ": the path has " + fmt_lu(names.size()) +
@@ -32,15 +41,15 @@ void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std
     for (size_t k = 0; k < names.size(); ++k) {
       auto it = mp.find(names[k]);
       if (it == mp.end()) {
-        it = mp.emplace(names[k], vchannels->size()).first;
-        vchannels->push_back(names[k]);
-        vattr_conv->push_back(0);
-        vattr_value->push_back(0);
+        it = mp.emplace(names[k], out.vchannels.size()).first;
+        out.vchannels.push_back(names[k]);
+        out.vattr_conv.push_back(0);
+        out.vattr_value.push_back(0);
       }
       idx[k] = it->second;
     }
-    const uli conv = (*vconv)[i];
-    const double value = vvalue->empty() ? 0.0 : (*vvalue)[i];
+    const uli conv = input.conversions[i];
+    const double value = vvalue.empty() ? 0.0 : vvalue[i];
     if (conv == 0 && value == 0) continue;
     if (names.empty()) throw std::invalid_argument("row " + row + " has conversions but no channels");
     // Weights relative to the most recent touch, so far-off journeys do not
@@ -64,8 +73,9 @@ void time_decay_cpp(const std::vector<std::string>* vpath, const std::vector<std
     }
     for (double& x : w) total += (x = std::exp2(-(x - nearest) / half_life));
     for (size_t k = 0; k < w.size(); ++k) {
-      (*vattr_conv)[idx[k]] += conv * (w[k] / total);
-      (*vattr_value)[idx[k]] += value * (w[k] / total);
+      out.vattr_conv[idx[k]] += conv * (w[k] / total);
+      out.vattr_value[idx[k]] += value * (w[k] / total);
     }
   }
+  return out;
 }
