@@ -269,7 +269,9 @@ struct RefitData {
   uli npaths;
 };
 
-// ll_fn_cj over the active unique paths only. A path without conversions
+// ll_fn_cj over the active unique paths only; with grad_out it fills the
+// gradient alone and returns 0, as Adam steps on the gradient and reads the
+// objective only at the end. A path without conversions
 // and nulls adds exactly +0.0 to the objective and to every gradient entry
 // there (neither is ever -0.0), so leaving it out keeps every sum, in the
 // same order, bit for bit.
@@ -294,12 +296,13 @@ double ll_fn_refit(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_dat
     for (const uli* t = first; t != last; ++t) s += beta[*t];
     const double c = static_cast<double>(vc[u]), n = static_cast<double>(vn[u]);
     const double e = std::exp(-std::fabs(s));
-    const double l1pe = std::log1p(e);
-    double term = 0.0;
-    if (vc[u] > 0) term += c * ((s < 0 ? -s : 0.0) + l1pe) / np;
-    if (vn[u] > 0) term += n * ((s > 0 ? s : 0.0) + l1pe) / np;
-    obj += term;
-    if (grad_out != nullptr) {
+    if (grad_out == nullptr) {
+      const double l1pe = std::log1p(e);
+      double term = 0.0;
+      if (vc[u] > 0) term += c * ((s < 0 ? -s : 0.0) + l1pe) / np;
+      if (vn[u] > 0) term += n * ((s > 0 ? s : 0.0) + l1pe) / np;
+      obj += term;
+    } else {
       const double sig = s >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
       double g = 0.0;
       if (vc[u] > 0) g += c * (sig - 1.0) / np;
