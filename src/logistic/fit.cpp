@@ -262,53 +262,49 @@ namespace {
 // The unique paths of one refit: the structure of the encoded paths with
 // this refit's summed counts, and the unique paths that have any.
 struct RefitData {
-  const ll_data_t_cj* codes;
-  const std::vector<uli>* vc;
-  const std::vector<uli>* vn;
-  const std::vector<uli>* active;
+  const uint32_t* idx;
+  const std::vector<LogisticRefitScratch::Row>* active;
+  uli nchannels;
   uli npaths;
 };
 
 // ll_fn_cj over the active unique paths only; with grad_out it fills the
 // gradient alone and returns 0, as Adam steps on the gradient and reads the
-// objective only at the end. A path without conversions
-// and nulls adds exactly +0.0 to the objective and to every gradient entry
-// there (neither is ever -0.0), so leaving it out keeps every sum, in the
-// same order, bit for bit.
+// objective only at the end. A path without conversions and nulls adds
+// exactly +0.0 to the objective and to every gradient entry there (neither
+// is ever -0.0), so leaving it out keeps every sum, in the same order, bit
+// for bit.
 double ll_fn_refit(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_data) {
   const RefitData* d = static_cast<const RefitData*>(opt_data);
-  const uli nchannels = d->codes->nchannels;
+  const uli nchannels = d->nchannels;
   if (vals_inp.n_elem != nchannels)
     throw std::invalid_argument("logistic regression: " + std::to_string(vals_inp.n_elem) +
                                 " coefficients for " + std::to_string(nchannels) + " channels");
   const double np = static_cast<double>(d->npaths);
   if (grad_out != nullptr) grad_out->zeros(nchannels);
   const double* beta = vals_inp.memptr();
-  const uli* vidx = d->codes->vidx.data();
-  const uli* vstart = d->codes->vstart.data();
-  const uli* vc = d->vc->data();
-  const uli* vn = d->vn->data();
+  const uint32_t* idx = d->idx;
   double obj = 0.0;
-  for (uli u : *d->active) {
-    const uli* first = vidx + vstart[u];
-    const uli* last = vidx + vstart[u + 1];
+  for (const LogisticRefitScratch::Row& row : *d->active) {
+    const uint32_t* first = idx + row.first;
+    const uint32_t* last = idx + row.last;
     double s = 0.0;
-    for (const uli* t = first; t != last; ++t) s += beta[*t];
-    const double c = static_cast<double>(vc[u]), n = static_cast<double>(vn[u]);
+    for (const uint32_t* t = first; t != last; ++t) s += beta[*t];
+    const double c = static_cast<double>(row.c), n = static_cast<double>(row.n);
     const double e = std::exp(-std::fabs(s));
     if (grad_out == nullptr) {
       const double l1pe = std::log1p(e);
       double term = 0.0;
-      if (vc[u] > 0) term += c * ((s < 0 ? -s : 0.0) + l1pe) / np;
-      if (vn[u] > 0) term += n * ((s > 0 ? s : 0.0) + l1pe) / np;
+      if (row.c > 0) term += c * ((s < 0 ? -s : 0.0) + l1pe) / np;
+      if (row.n > 0) term += n * ((s > 0 ? s : 0.0) + l1pe) / np;
       obj += term;
     } else {
       const double sig = s >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
       double g = 0.0;
-      if (vc[u] > 0) g += c * (sig - 1.0) / np;
-      if (vn[u] > 0) g += n * sig / np;
+      if (row.c > 0) g += c * (sig - 1.0) / np;
+      if (row.n > 0) g += n * sig / np;
       double* gp = grad_out->memptr();
-      for (const uli* t = first; t != last; ++t) gp[*t] += g;
+      for (const uint32_t* t = first; t != last; ++t) gp[*t] += g;
     }
   }
   return obj;
@@ -328,6 +324,10 @@ LogisticPaths logistic_paths(const std::vector<std::string>& vy, const std::stri
   e.codes.vn.assign(e.codes.vy.size(), 0);
   ll_data_parse(&e.codes);
   e.codes.npaths = 0;
+  if (e.codes.vidx.size() > UINT32_MAX)
+    throw std::invalid_argument("logistic regression: " + std::to_string(e.codes.vidx.size()) +
+                                " touch points in distinct paths, more than a refit indexes");
+  e.idx32.assign(e.codes.vidx.begin(), e.codes.vidx.end());
   e.vchannels.erase(e.vchannels.begin());
 
   // The touch points as the path attribution groups them: by dictionary
@@ -381,10 +381,12 @@ void logistic_refit(const LogisticPaths& e, const std::vector<uli>& vc,
                                 "has a conversion or a null), nothing to fit");
   w->active.clear();
   for (size_t u = 0; u < ncode; ++u)
-    if (w->vc[u] > 0 || w->vn[u] > 0) w->active.push_back(u);
+    if (w->vc[u] > 0 || w->vn[u] > 0)
+      w->active.push_back({static_cast<uint32_t>(e.codes.vstart[u]),
+                           static_cast<uint32_t>(e.codes.vstart[u + 1]), w->vc[u], w->vn[u]});
 
   const uli nchannels = e.codes.nchannels;
-  RefitData data{&e.codes, &w->vc, &w->vn, &w->active, npaths};
+  RefitData data{e.idx32.data(), &w->active, nchannels, npaths};
   arma::vec coeff(nchannels, arma::fill::zeros);
   optim::algo_settings_t settings;
   settings.gd_settings.method = optim::kMethodAdam;

@@ -4,6 +4,7 @@
 #ifndef TOUCHLANE_LOGISTIC_LOGISTIC_H
 #define TOUCHLANE_LOGISTIC_LOGISTIC_H
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -86,6 +87,7 @@ struct LogisticPaths {
   std::vector<std::string> vchannels;   // dictionary order, without "(constant)"
   ll_data_t_cj codes;                   // unique encoded paths; vc/vn unused
   std::vector<uli> path_code;           // per path: its unique path, kNoCode without touch points
+  std::vector<uint32_t> idx32;          // codes.vidx, narrowed for the optimiser's loop
   // Per path: its touch points (tp_channel 0-based, tp_slot its distinct
   // channel) and its distinct channels in order of first occurrence
   // (slot_channel, slot_count touch points each).
@@ -96,7 +98,12 @@ struct LogisticPaths {
 
 // What a refit reuses between calls on one thread.
 struct LogisticRefitScratch {
-  std::vector<uli> vc, vn, active;
+  struct Row {
+    uint32_t first, last;   // in idx32
+    uli c, n;
+  };
+  std::vector<uli> vc, vn;
+  std::vector<Row> active;
   std::vector<double> vindex;
 };
 
