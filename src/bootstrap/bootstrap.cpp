@@ -538,7 +538,7 @@ void shapley_replicate(const ShapleyGame& g, const std::vector<uli>& rc,
 
 // What does not change between replicates, computed once: the per-journey
 // splits of the rules, the encoded chain of the Markov model, the
-// coalitions of the Shapley game.
+// coalitions of the Shapley game, the encoded paths of the logistic fit.
 struct ReplicatePlan {
   DrawPlan draws;
   bool linear = false;
@@ -547,6 +547,9 @@ struct ReplicatePlan {
   EncodedChain chain;
   bool shapley = false;
   ShapleyGame game;
+  bool logistic = false;
+  LogisticPaths paths;
+  std::vector<uli> paths_at;   // per channel of paths: estimated position, or uli(-1)
   std::unordered_map<std::string, uli> at;   // estimated channel -> position
 };
 
@@ -566,6 +569,14 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
       }
       out[k] = total;
     }
+    return;
+  }
+  if (plan.logistic) {
+    thread_local LogisticRefitScratch scratch;
+    thread_local std::vector<double> totals;
+    logistic_refit(plan.paths, rc, rn, &scratch, &totals);
+    for (size_t k = 0; k < totals.size(); ++k)
+      if (plan.paths_at[k] != static_cast<uli>(-1)) out[plan.paths_at[k]] = totals[k];
     return;
   }
   std::vector<std::string> ch;
@@ -620,6 +631,14 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
   if (plan.shapley) plan.game = shapley_game(s, p.py);
   else if (plan.linear) plan.split = by_channel(linear_splits(model, s, p.py, plan.at), nch);
   else if (plan.markov) plan.chain = encode_chain(s, p.py);
+  else if (model == "logistic") {
+    plan.logistic = true;
+    plan.paths = logistic_paths(p.py, s.cha_sep);
+    for (const std::string& name : plan.paths.vchannels) {
+      auto it = plan.at.find(name);
+      plan.paths_at.push_back(it == plan.at.end() ? static_cast<uli>(-1) : it->second);
+    }
+  }
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {
     replicate(model, s, p, plan, seed, r, reps->data() + r * nch);

@@ -101,7 +101,8 @@ namespace {
 // appearance; fills data.nchannels.
 void encode_paths(const std::vector<std::string>& vy, const std::vector<uli>& vc,
                   const std::vector<uli>& vn, char sep, std::map<std::string, uli>* mp_channels,
-                  std::vector<std::string>* vchannels, ll_data_t_cj* data) {
+                  std::vector<std::string>* vchannels, ll_data_t_cj* data,
+                  std::vector<uli>* path_code = nullptr) {
   mp_channels->clear();
   vchannels->clear();
   (*mp_channels)["(constant)"] = 0;
@@ -116,7 +117,10 @@ void encode_paths(const std::vector<std::string>& vy, const std::vector<uli>& vc
     channels_normalised(vy[i], sep, &names);
     // No touch point: nothing for the constant-only score to explain, so
     // the journey stays out of the fit and of the touch counts.
-    if (names.empty()) continue;
+    if (names.empty()) {
+      if (path_code != nullptr) path_code->push_back(LogisticPaths::kNoCode);
+      continue;
+    }
     code = "0";
     for (const std::string& name : names) {
       auto it = mp_channels->try_emplace(name, nchannels).first;
@@ -129,6 +133,7 @@ void encode_paths(const std::vector<std::string>& vy, const std::vector<uli>& vc
     }
     const uli c = vc[i], n = vn.empty() ? 0 : vn[i];
     auto found = mp_paths.try_emplace(code, data->vy.size());
+    if (path_code != nullptr) path_code->push_back(found.first->second);
     if (found.second) {
       data->vy.push_back(code);
       data->vc.push_back(c);
@@ -250,4 +255,165 @@ void logistic_fit_info(const std::vector<std::string>* vy, const std::vector<uli
   info->information = hess * np;
   if (!spd_inverse(info->information, &info->vcov))
     info->vcov.set_size(nchannels, nchannels), info->vcov.fill(arma::datum::nan);
+}
+
+namespace {
+
+// The unique paths of one refit: the structure of the encoded paths with
+// this refit's summed counts, and the unique paths that have any.
+struct RefitData {
+  const uint32_t* idx;
+  const std::vector<LogisticRefitScratch::Row>* active;
+  uli nchannels;
+  uli npaths;
+};
+
+// ll_fn_cj over the active unique paths only; with grad_out it fills the
+// gradient alone and returns 0, as Adam steps on the gradient and reads the
+// objective only at the end. A path without conversions and nulls adds
+// exactly +0.0 to the objective and to every gradient entry there (neither
+// is ever -0.0), so leaving it out keeps every sum, in the same order, bit
+// for bit.
+double ll_fn_refit(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_data) {
+  const RefitData* d = static_cast<const RefitData*>(opt_data);
+  const uli nchannels = d->nchannels;
+  if (vals_inp.n_elem != nchannels)
+    throw std::invalid_argument("logistic regression: " + std::to_string(vals_inp.n_elem) +
+                                " coefficients for " + std::to_string(nchannels) + " channels");
+  const double np = static_cast<double>(d->npaths);
+  if (grad_out != nullptr) grad_out->zeros(nchannels);
+  const double* beta = vals_inp.memptr();
+  const uint32_t* idx = d->idx;
+  double obj = 0.0;
+  for (const LogisticRefitScratch::Row& row : *d->active) {
+    const uint32_t* first = idx + row.first;
+    const uint32_t* last = idx + row.last;
+    double s = 0.0;
+    for (const uint32_t* t = first; t != last; ++t) s += beta[*t];
+    const double c = static_cast<double>(row.c), n = static_cast<double>(row.n);
+    const double e = std::exp(-std::fabs(s));
+    if (grad_out == nullptr) {
+      const double l1pe = std::log1p(e);
+      double term = 0.0;
+      if (row.c > 0) term += c * ((s < 0 ? -s : 0.0) + l1pe) / np;
+      if (row.n > 0) term += n * ((s > 0 ? s : 0.0) + l1pe) / np;
+      obj += term;
+    } else {
+      const double sig = s >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
+      double g = 0.0;
+      if (row.c > 0) g += c * (sig - 1.0) / np;
+      if (row.n > 0) g += n * sig / np;
+      double* gp = grad_out->memptr();
+      for (const uint32_t* t = first; t != last; ++t) gp[*t] += g;
+    }
+  }
+  return obj;
+}
+
+}  // namespace
+
+LogisticPaths logistic_paths(const std::vector<std::string>& vy, const std::string& cha_sep) {
+  const char sep = first_char(cha_sep, "cha_sep");
+  LogisticPaths e;
+  std::map<std::string, uli> mp_channels;
+  const std::vector<uli> zeros(vy.size(), 0);
+  encode_paths(vy, zeros, zeros, sep, &mp_channels, &e.vchannels, &e.codes, &e.path_code);
+  // Structure only: npaths stays 0 here, so the parse would refuse it.
+  e.codes.npaths = 1;
+  e.codes.vc.assign(e.codes.vy.size(), 0);
+  e.codes.vn.assign(e.codes.vy.size(), 0);
+  ll_data_parse(&e.codes);
+  e.codes.npaths = 0;
+  if (e.codes.vidx.size() > UINT32_MAX)
+    throw std::invalid_argument("logistic regression: " + std::to_string(e.codes.vidx.size()) +
+                                " touch points in distinct paths, more than a refit indexes");
+  e.idx32.assign(e.codes.vidx.begin(), e.codes.vidx.end());
+  e.vchannels.erase(e.vchannels.begin());
+
+  // The touch points as the path attribution groups them: by dictionary
+  // index, distinct channels in order of first occurrence.
+  e.tp_start.assign(1, 0);
+  e.slot_start.assign(1, 0);
+  for (size_t i = 0; i < vy.size(); ++i) {
+    const uli u = e.path_code[i];
+    if (u != LogisticPaths::kNoCode) {
+      const size_t first_slot = e.slot_channel.size();
+      for (uli k = e.codes.vstart[u] + 1; k < e.codes.vstart[u + 1]; ++k) {
+        const uli ch = e.codes.vidx[k] - 1;
+        size_t id = first_slot;
+        while (id < e.slot_channel.size() && e.slot_channel[id] != ch) ++id;
+        if (id == e.slot_channel.size()) {
+          e.slot_channel.push_back(ch);
+          e.slot_count.push_back(0);
+        }
+        ++e.slot_count[id];
+        e.tp_channel.push_back(ch);
+        e.tp_slot.push_back(id - first_slot);
+      }
+    }
+    e.tp_start.push_back(e.tp_channel.size());
+    e.slot_start.push_back(e.slot_channel.size());
+  }
+  return e;
+}
+
+void logistic_refit(const LogisticPaths& e, const std::vector<uli>& vc,
+                    const std::vector<uli>& vn, LogisticRefitScratch* w,
+                    std::vector<double>* convs) {
+  const size_t npath = e.path_code.size();
+  if (vc.size() != npath || (!vn.empty() && vn.size() != npath))
+    throw std::invalid_argument("logistic regression: counts for " + std::to_string(vc.size()) +
+                                " paths, " + std::to_string(npath) + " encoded");
+  const size_t ncode = e.codes.vy.size();
+  w->vc.assign(ncode, 0);
+  w->vn.assign(ncode, 0);
+  uli npaths = 0;
+  for (size_t i = 0; i < npath; ++i) {
+    const uli u = e.path_code[i];
+    if (u == LogisticPaths::kNoCode) continue;
+    const uli c = vc[i], n = vn.empty() ? 0 : vn[i];
+    w->vc[u] = add_count(w->vc[u], c, i);
+    w->vn[u] = add_count(w->vn[u], n, i);
+    npaths = add_count(npaths, add_count(c, n, i), i);
+  }
+  if (npaths == 0)
+    throw std::invalid_argument("logistic regression: npaths is 0 (no journey with touch points "
+                                "has a conversion or a null), nothing to fit");
+  w->active.clear();
+  for (size_t u = 0; u < ncode; ++u)
+    if (w->vc[u] > 0 || w->vn[u] > 0)
+      w->active.push_back({static_cast<uint32_t>(e.codes.vstart[u]),
+                           static_cast<uint32_t>(e.codes.vstart[u + 1]), w->vc[u], w->vn[u]});
+
+  const uli nchannels = e.codes.nchannels;
+  RefitData data{e.idx32.data(), &w->active, nchannels, npaths};
+  arma::vec coeff(nchannels, arma::fill::zeros);
+  optim::algo_settings_t settings;
+  settings.gd_settings.method = optim::kMethodAdam;
+  optim::gd(coeff, ll_fn_refit, &data, &settings);
+
+  const uli K = nchannels - 1;
+  w->vindex.assign(K, 0.0);
+  for (uli j = 1; j <= K; ++j) w->vindex[j - 1] = std::exp(coeff[0] + coeff[j]);
+  // Every channel of these paths is in the dictionary, so the mean index
+  // (the weight of unknown channels) does not enter the totals.
+
+  // Path attribution, path by path and touch point by touch point.
+  convs->assign(K, 0.0);
+  double* loc = convs->data();
+  const double* vindex = w->vindex.data();
+  for (size_t i = 0; i < npath; ++i) {
+    if (vc[i] == 0) continue;
+    const uli s0 = e.slot_start[i], s1 = e.slot_start[i + 1];
+    if (s0 == s1) continue;
+    double tot_index = 0;
+    for (uli id = s0; id < s1; ++id) tot_index += vindex[e.slot_channel[id]];
+    const double cv = static_cast<double>(vc[i]);
+    for (uli k = e.tp_start[i]; k < e.tp_start[i + 1]; ++k) {
+      const uli id = s0 + e.tp_slot[k];
+      const double wk = vindex[e.slot_channel[id]];
+      const double m = static_cast<double>(e.slot_count[id]);
+      loc[e.tp_channel[k]] += cv * wk / tot_index / m;
+    }
+  }
 }

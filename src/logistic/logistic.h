@@ -4,6 +4,7 @@
 #ifndef TOUCHLANE_LOGISTIC_LOGISTIC_H
 #define TOUCHLANE_LOGISTIC_LOGISTIC_H
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -75,6 +76,47 @@ void logistic_fit_info(const std::vector<std::string>* vy, const std::vector<uli
 // Inverse of a symmetric positive-definite matrix by Cholesky; false (out
 // untouched) when a pivot is not clearly positive, as for collinear columns.
 bool spd_inverse(const arma::mat& a, arma::mat* out);
+
+// ---- refits on redrawn counts -----------------------------------------------
+// A fixed list of paths encoded once for refits that change only their
+// conversion and null counts (the bootstrap). The dictionary, the unique
+// encoded paths and each path's touch points are the ones logistic_run
+// builds from the same paths whatever their counts, so a refit gives its
+// channel totals bit for bit, at the cost of the optimiser alone.
+struct LogisticPaths {
+  std::vector<std::string> vchannels;   // dictionary order, without "(constant)"
+  ll_data_t_cj codes;                   // unique encoded paths; vc/vn unused
+  std::vector<uli> path_code;           // per path: its unique path, kNoCode without touch points
+  std::vector<uint32_t> idx32;          // codes.vidx, narrowed for the optimiser's loop
+  // Per path: its touch points (tp_channel 0-based, tp_slot its distinct
+  // channel) and its distinct channels in order of first occurrence
+  // (slot_channel, slot_count touch points each).
+  std::vector<uli> tp_start, tp_channel, tp_slot;
+  std::vector<uli> slot_start, slot_channel, slot_count;
+  static constexpr uli kNoCode = static_cast<uli>(-1);
+};
+
+// What a refit reuses between calls on one thread.
+struct LogisticRefitScratch {
+  struct Row {
+    uint32_t first, last;   // in idx32
+    uli c, n;
+  };
+  std::vector<uli> vc, vn;
+  std::vector<Row> active;
+  std::vector<double> vindex;
+};
+
+// Encodes the paths as logistic_run would (throws what it throws for a bad
+// path or separator).
+LogisticPaths logistic_paths(const std::vector<std::string>& vy, const std::string& cha_sep);
+
+// The channel totals (vattr_convs_loc, in e.vchannels order) logistic_run
+// gives for the encoded paths with these counts (vn may be empty). Throws
+// as the fit does when no path with touch points has a count.
+void logistic_refit(const LogisticPaths& e, const std::vector<uli>& vc,
+                    const std::vector<uli>& vn, LogisticRefitScratch* w,
+                    std::vector<double>* convs);
 
 // ---- interface -------------------------------------------------------------
 // Settings of one run; the fit itself has none.

@@ -145,4 +145,36 @@ TEST(Bootstrap, RowsRepeatingAPathArePooled) {
   }
 }
 
+// The logistic replicates reuse the paths' encoding and skip paths without
+// redrawn counts; each must still be the full refit on the redrawn rows,
+// bit for bit. Paths differing only in blanks share one encoded path, a
+// path without touch points stays out of the fit, and rows with nothing to
+// redraw are kept; with and without nulls.
+TEST(Bootstrap, LogisticReplicatesAreTheFullRefitExactly) {
+  Rows d = generate(2000, 3);   // paths of 1 to 4 touch points; the added ones pool with none
+  d.vy.insert(d.vy.end(), {"a > b", " a>b ", "", "d>d>a>d>d", "c>b>c>b>a"});
+  d.vc.insert(d.vc.end(), {3, 0, 2, 1, 0});
+  d.vn.insert(d.vn.end(), {1, 4, 3, 0, 0});
+  d.vv.insert(d.vv.end(), {1, 0, 2, 5, 0});
+  Rows no_nulls = d;
+  no_nulls.vn.clear();
+  const uli nrep = 8;
+  for (const Rows* rows : {&d, &no_nulls}) {
+    const Boot b = boot("logistic", *rows, nrep, 2);
+    for (uli r = 0; r < nrep; ++r) {
+      std::vector<uli> rc, rn;
+      std::vector<double> rv, convs;
+      bootstrap_rows(9, r, rows->vc, rows->vv, rows->vn, &rc, &rv, &rn);
+      std::vector<std::string> ch;
+      fit_channels("logistic", BootstrapSettings(), rows->vy, rc, rv, rn, 0, &ch, &convs);
+      ASSERT_EQ(ch.size(), b.ch.size());
+      std::map<std::string, double> want;
+      for (size_t k = 0; k < ch.size(); ++k) want[ch[k]] = convs[k];
+      for (size_t k = 0; k < b.ch.size(); ++k)
+        EXPECT_EQ(b.reps[r * b.ch.size() + k], want.at(b.ch[k]))
+            << rows->vn.size() << " " << r << " " << b.ch[k];
+    }
+  }
+}
+
 }  // namespace
