@@ -1,13 +1,12 @@
 #include "frame/frame.h"
 #include "logistic/logistic.h"
 
-extern "C" SEXP logistic_regression_R(SEXP Data_p, SEXP var_path_p, SEXP var_conv_p,
-                                      SEXP var_value_p, SEXP var_null_p, SEXP row_sep_p,
-                                      SEXP cha_sep_p, SEXP flg_write_nulls_p,
-                                      SEXP flg_write_paths_p, SEXP file_output_p,
-                                      SEXP verbose_p) {
-  BEGIN_RCPP
-  setlocale(LC_NUMERIC, "C");
+namespace {
+// Both entry points take the same arguments and run the same fit.
+LogisticResult run_logistic(SEXP Data_p, SEXP var_path_p, SEXP var_conv_p, SEXP var_value_p,
+                            SEXP var_null_p, SEXP row_sep_p, SEXP cha_sep_p,
+                            SEXP flg_write_nulls_p, SEXP flg_write_paths_p, SEXP file_output_p,
+                            SEXP verbose_p) {
   JourneyInput in(nullptr, nullptr, var_path_p, var_conv_p, var_value_p, var_null_p, row_sep_p);
   LogisticSettings s;
   s.cha_sep = as_str(cha_sep_p);
@@ -16,7 +15,20 @@ extern "C" SEXP logistic_regression_R(SEXP Data_p, SEXP var_path_p, SEXP var_con
   s.file_output = as_str(file_output_p);
   (void)as_int(verbose_p);   // accepted; the model prints nothing of its own
   in.load(Data_p);
-  const LogisticResult r = logistic_run(in.src, s);
+  return logistic_run(in.src, s);
+}
+}  // namespace
+
+extern "C" SEXP logistic_regression_R(SEXP Data_p, SEXP var_path_p, SEXP var_conv_p,
+                                      SEXP var_value_p, SEXP var_null_p, SEXP row_sep_p,
+                                      SEXP cha_sep_p, SEXP flg_write_nulls_p,
+                                      SEXP flg_write_paths_p, SEXP file_output_p,
+                                      SEXP verbose_p) {
+  BEGIN_RCPP
+  setlocale(LC_NUMERIC, "C");
+  const LogisticResult r = run_logistic(Data_p, var_path_p, var_conv_p, var_value_p, var_null_p,
+                                        row_sep_p, cha_sep_p, flg_write_nulls_p,
+                                        flg_write_paths_p, file_output_p, verbose_p);
   return r_result([&]() -> SEXP { return Rcpp::List::create(Rcpp::Named("vchannels") = r.vchannels,
                             Rcpp::Named("vindex") = r.vindex,
                             Rcpp::Named("vpath_id") = r.vpath_id,
@@ -40,15 +52,9 @@ extern "C" SEXP logistic_regression_fit_R(SEXP Data_p, SEXP var_path_p, SEXP var
                                           SEXP verbose_p) {
   BEGIN_RCPP
   setlocale(LC_NUMERIC, "C");
-  JourneyInput in(nullptr, nullptr, var_path_p, var_conv_p, var_value_p, var_null_p, row_sep_p);
-  LogisticSettings s;
-  s.cha_sep = as_str(cha_sep_p);
-  s.flg_write_nulls = static_cast<int>(as_count(flg_write_nulls_p, "flg_write_nulls"));
-  s.flg_write_paths = static_cast<int>(as_count(flg_write_paths_p, "flg_write_paths"));
-  s.file_output = as_str(file_output_p);
-  (void)as_int(verbose_p);
-  in.load(Data_p);
-  const LogisticResult r = logistic_run(in.src, s);
+  const LogisticResult r = run_logistic(Data_p, var_path_p, var_conv_p, var_value_p, var_null_p,
+                                        row_sep_p, cha_sep_p, flg_write_nulls_p,
+                                        flg_write_paths_p, file_output_p, verbose_p);
   return r_result([&]() -> SEXP {
     std::vector<std::string> names = r.vchannels;
     names.insert(names.begin(), "(constant)");
