@@ -254,15 +254,7 @@ class Markov(JourneyModel):
         need_journeys(j, "the Markov model")
         r = _core.markov(native_src(j), s, verbose())
         chans = list(r["channels"])
-        has_value = j["value"] is not None
-        if kind == "removal":
-            self.channels_ = channel_table(chans, r["conversions"],
-                                           r["value"] if has_value else None)
-        else:
-            self.touchpoints_ = touchpoint_table(r["touchpoints"], has_value)
-            self.channels_ = channel_table(
-                chans, r["conversions_loc"],
-                channel_sums(r["touchpoints"], "value", chans) if has_value else None)
+        _store_tables(self, r, chans, kind == "removal", j["value"] is not None)
         self._set_weights(chans, r["weights"])
         if kind == "removal" and self.weights_ is not None:
             self.removal_effects_ = self.weights_.iloc[:-1].rename("removal_effect")
@@ -331,15 +323,8 @@ class Shapley(JourneyModel):
         code = 0 if kind == "totals" else INDEX_KINDS[kind]
         r = shapley_native(j, simplified, code, verbose())
         chans = list(r["channels"])
-        has_value = j["value"] is not None
-        if kind == "totals":
-            self.channels_ = channel_table(chans, r["conversions"],
-                                           r["value"] if has_value else None)
-        else:
-            self.touchpoints_ = touchpoint_table(r["touchpoints"], has_value)
-            self.channels_ = channel_table(
-                chans, r["conversions_loc"],
-                channel_sums(r["touchpoints"], "value", chans) if has_value else None)
+        _store_tables(self, r, chans, kind == "totals", j["value"] is not None)
+        if kind != "totals":
             self._set_weights(chans, r["weights"])
         return self
 
@@ -527,3 +512,14 @@ class Heuristic(JourneyModel):
         self.channels_ = channel_table(t["channel"], t["conversions"],
                                        t["value"] if has_value else None)
         return self
+
+
+def _store_tables(model, r, chans, totals, has_value):
+    """Channel (and, for indices, touch-point) tables of a Markov or Shapley fit."""
+    if totals:
+        model.channels_ = channel_table(chans, r["conversions"], r["value"] if has_value else None)
+    else:
+        model.touchpoints_ = touchpoint_table(r["touchpoints"], has_value)
+        model.channels_ = channel_table(
+            chans, r["conversions_loc"],
+            channel_sums(r["touchpoints"], "value", chans) if has_value else None)
