@@ -52,7 +52,9 @@ uam <- function(aggregated, ctr, conversions = "conversions", period = NULL,
     tl_stop("column '", conversions, "' (conversions) not found in `aggregated`")
   channels <- setdiff(names(aggregated), c(conversions, period))
   if (!length(channels)) tl_stop("`aggregated` has no channel columns")
-  if (!nrow(aggregated)) tl_stop("`aggregated` needs at least one period")
+  if (nrow(aggregated) < 2)
+    tl_stop("`aggregated` needs at least two periods: channels are weighed by how their ",
+            "impressions move with the conversions from one period to the next")
   clicks <- as.matrix(aggregated[, channels, drop = FALSE])
   if (!is.numeric(clicks)) tl_stop("`aggregated`: the channel columns must be numeric")
   storage.mode(clicks) <- "double"

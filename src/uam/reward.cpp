@@ -23,6 +23,12 @@ void reward_model(std::vector<double>* tab_aggr_conversions,
                                   " hold " + std::to_string((*tab_aggr_touches)[j].size()) +
                                   " channels, not " + std::to_string(nchannels_aggr));
 
+  // Weights come from changes between periods: one period has none, and
+  // dividing by a zero total would hand back not-a-number for every channel.
+  if (len_tab_aggr < 2)
+    throw std::invalid_argument("the reward model needs at least two periods: it rewards channels "
+                                "whose impressions move with the conversions from one period to "
+                                "the next");
   const uli l_tab_delta = len_tab_aggr - 1;
   if (*verbose == 1) printA("- Calculate reward model on aggregated data");
 
@@ -43,6 +49,10 @@ void reward_model(std::vector<double>* tab_aggr_conversions,
       }
     }
   }
+  if (sworth == 0)
+    throw std::invalid_argument("the reward model found no step between periods in which a "
+                                "channel's impressions moved with the conversions: no channel "
+                                "can be weighed");
   for (uli i = 0; i < nchannels_aggr; ++i) (*mp_weight_mmm)[(*vchannels_aggr)[i]] += worth_by_col[i];
   for (uli i = 0; i < nchannels_aggr; ++i) (*mp_weight_mmm)[(*vchannels_aggr)[i]] /= sworth;
 }

@@ -56,7 +56,11 @@ TEST(RewardModel, WorkedPeriods) {
   w = reward({10, 14}, {{100, 50, 0}, {300, 40, 1000}}, {"A", "B", "A"});
   EXPECT_EQ(w.size(), 2u);
   EXPECT_DOUBLE_EQ(w.at("A"), 6.0 / 6 / 6);
-  EXPECT_TRUE(std::isnan(reward({10}, {{1, 2}}, {"A", "B"}).at("A")));
+  EXPECT_EQ(error_of([] { reward({10}, {{1, 2}}, {"A", "B"}); }).substr(0, 47),
+            "the reward model needs at least two periods: it");
+  // Conversions rise while every channel falls: nothing earns a reward.
+  EXPECT_EQ(error_of([] { reward({10, 14}, {{100, 50}, {50, 40}}, {"A", "B"}); }).substr(0, 37),
+            "the reward model found no step betwee");
   EXPECT_EQ(error_of([] { reward({}, {}, {"A"}); }), "the aggregated table has no periods: at least one is needed");
 }
 
