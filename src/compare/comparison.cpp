@@ -449,8 +449,12 @@ std::vector<double> reward_shares(DailyTables* day, uli nchannels,
                      (static_cast<double>(simpressions) / static_cast<double>(nchannels));
   std::map<std::string, double> mp_weight_mmm;
   int reward_verbose = verbose;
-  reward_model(&day->convs, &impressions, &reward_verbose, nchannels, vchannels, icr,
-               impressions.size(), &mp_weight_mmm);
+  try {
+    reward_model(&day->convs, &impressions, &reward_verbose, nchannels, vchannels, icr,
+                 impressions.size(), &mp_weight_mmm);
+  } catch (const std::invalid_argument& e) {
+    throw std::invalid_argument(e.what() + iteration(k));
+  }
   std::vector<double> w(nchannels);
   for (uli i = 0; i < nchannels; ++i) w[i] = mp_weight_mmm[(*vchannels)[i]];
   return shares(std::move(w), "reward", k);
