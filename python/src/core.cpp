@@ -413,6 +413,19 @@ py::dict logistic(const py::dict& src, bool log) {
   d["weights"] = to_array(unmasked(std::move(r.vindex)));
   d["conversions_loc"] = to_array(std::move(r.vattr_convs_loc));
   d["touchpoints"] = touchpoints(std::move(rows));
+  // The regression behind the indices: coefficients, their covariance
+  // (row-major, as numpy reads it) and how the fit stopped.
+  const arma::mat& v = r.fit.vcov;
+  std::vector<double> vcov(v.n_elem);
+  for (arma::uword i = 0; i < v.n_rows; ++i)
+    for (arma::uword j = 0; j < v.n_cols; ++j) vcov[i * v.n_cols + j] = v(i, j);
+  d["coefficients"] = to_array(std::move(r.fit.vcoeff));
+  d["vcov"] = to_array(std::move(vcov)).reshape({static_cast<py::ssize_t>(v.n_rows),
+                                                 static_cast<py::ssize_t>(v.n_cols)});
+  d["loglik"] = r.fit.loglik;
+  d["nobs"] = r.fit.nobs;
+  d["gradient_norm"] = r.fit.gradient_norm;
+  d["iterations"] = r.fit.iterations;
   return d;
 }
 

@@ -165,6 +165,13 @@ def test_model_classes(r_out):
     assert p["channel"].tolist() == r["channel"].tolist()
     np.testing.assert_allclose(p[["conversions", "value", "share"]].to_numpy(float),
                                r[["conversions", "value", "share"]].to_numpy(float), rtol=1e-9)
+    same(lr.vcov_.reset_index(), r_csv(r_out, "logistic_vcov"))
+    assert list(lr.coef_.index) == list(r_csv(r_out, "logistic_vcov")["term"])
+    for kw, name in [({}, "logistic_confint"), ({"kind": "index", "level": 0.9}, "logistic_confint_index")]:
+        c = lr.confint(**kw)
+        same(pd.DataFrame({"term": c.index.astype(str), "lower": c.iloc[:, 0].to_numpy(),
+                           "upper": c.iloc[:, 1].to_numpy()}), r_csv(r_out, name))
+    same(pd.DataFrame({"loglik": [lr.loglik_], "nobs": [lr.nobs_]}), r_csv(r_out, "logistic_fit"))
     sh = touchlane.Shapley(kind="odds").fit(j, nulls="nulls")
     same(weights_frame(sh.weights_), r_csv(r_out, "shapley_weights"))
 

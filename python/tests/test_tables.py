@@ -86,3 +86,15 @@ def test_seeds_from_a_generator_and_found_columns_are_reported(caplog):
     assert np.array_equal(again["conversions"], a["conversions"]) and again["value"].isna().all()
     m = touchlane.Markov(random_state=np.random.default_rng(7)).fit(d)
     assert m.seed_ == a.attrs["seed"] and m.columns_["value"] == "value"
+
+
+@pytest.mark.parametrize("level,labels", [
+    (0.95, ["2.5 %", "97.5 %"]), (0.9, ["5 %", "95 %"]), (0.999, ["0.05 %", "99.95 %"]),
+    (0.995, ["0.25 %", "99.75 %"]), (0.333, ["33.4 %", "66.6 %"]),
+])
+def test_interval_columns_as_r_names_them(level, labels):
+    # R's confint(): format(100 * c(a, 1 - a), digits = 3) with common decimals
+    lr = touchlane.Logistic().fit(J, **COLS)
+    assert lr.confint(level=level).columns.tolist() == labels
+    a = touchlane.attribution(J, models="first", bootstrap=5, random_state=1, **COLS)
+    assert touchlane.confint(a, level=level).columns.tolist() == labels

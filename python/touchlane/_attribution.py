@@ -741,11 +741,25 @@ def confint(table: pd.DataFrame, parm: Any = None, level: Optional[float] = None
         ok = ~np.isnan(rep.reps).any(axis=1)
         if ok.any():
             q[ok] = np.quantile(rep.reps[ok], probs, axis=1).T
-        q = pd.DataFrame(q, index=names, columns=[f"{100 * p:.3g} %" for p in probs])
+        q = pd.DataFrame(q, index=names, columns=percent_labels(probs))
     if parm is not None:
         parm = [parm] if isinstance(parm, str) else list(parm)
         q = q[np.isin(names, parm) | table["model"].isin(parm).to_numpy()]
     return q
+
+
+def percent_labels(probs: Sequence[float]) -> List[str]:
+    """Column names of interval bounds as R writes them: percentages to
+    three significant digits with the decimals they need in common
+    ("2.5 %", "97.5 %"; "0.05 %", "99.95 %")."""
+    xs = [100 * float(p) for p in probs]
+
+    def decimals(x: float) -> int:
+        r = float(f"{x:.3g}")
+        return next((d for d in range(16) if round(r, d) == r), 15)
+
+    d = max(decimals(x) for x in xs)
+    return [f"{x:.{d}f} %" for x in xs]
 
 
 def plot_attribution(table: pd.DataFrame, what: str = "conversions", ax: Any = None) -> Any:

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import inspect
 import re
+from statistics import NormalDist
 from typing import Any, Dict, Optional
 
 import numpy as np
@@ -12,9 +13,9 @@ import pandas as pd
 
 from . import _core
 from ._attribution import (MODELS, additive_hazard_native, direct_channels, markov_settings,
-                           per_channel, position_shares, shapley_native)
-from ._journeys import (FOUND, as_flag, as_kind, as_seed, as_threads, bad_rows, journey_args,
-                        native_src, need_journeys)
+                           per_channel, percent_labels, position_shares, shapley_native)
+from ._journeys import (FOUND, as_flag, as_kind, as_number, as_seed, as_threads, bad_rows,
+                        journey_args, native_src, need_journeys)
 from ._log import verbose
 
 INDEX_KINDS = {"removal": 0, "conversion_rate": 1, "odds": 2, "difference": 3, "saturation": 4}
@@ -340,6 +341,19 @@ class Logistic(JourneyModel):
     >>> lr = touchlane.Logistic().fit(j, nulls="nulls", value="value")
     >>> lr.predict(j.head(500), level="touchpoint").columns.tolist()
     ['journey', 'channel', 'position', 'conversions', 'value']
+    >>> lr.confint(kind="index", level=0.9).columns.tolist()
+    ['5 %', '95 %']
+
+    Attributes
+    ----------
+    coef_ : pandas.Series
+        The coefficients, "(constant)" first, then one per channel.
+    vcov_ : pandas.DataFrame
+        Their covariance: the inverse of the observed information at the
+        fitted coefficients (all NaN when the design is collinear).
+    loglik_, nobs_, gradient_norm_, n_iter_
+        Log-likelihood, journeys in the fit, the norm of the mean gradient
+        where the optimiser stopped, and its updates.
     """
 
     _name = "logistic"
@@ -362,7 +376,38 @@ class Logistic(JourneyModel):
             chans, r["conversions_loc"],
             channel_sums(r["touchpoints"], "value", chans) if has_value else None)
         self._set_weights(chans, r["weights"])
+        terms = pd.Index(["(constant)"] + chans, name="term")
+        self.coef_ = pd.Series(r["coefficients"], index=terms, name="coefficient")
+        self.vcov_ = pd.DataFrame(r["vcov"], index=terms, columns=terms)
+        self.loglik_ = float(r["loglik"])
+        self.nobs_ = int(r["nobs"])
+        self.gradient_norm_ = float(r["gradient_norm"])
+        self.n_iter_ = int(r["iterations"])
         return self
+
+    def confint(self, level: float = 0.95, kind: str = "coefficient") -> pd.DataFrame:
+        """Wald intervals of the coefficients (kind="coefficient") or of the
+        channel indices exp(b0 + b_channel) (kind="index": Wald on the log
+        scale, then exponentiated); columns are the bounds' percentages."""
+        self._check_fitted()
+        kind = as_kind(kind, ("coefficient", "index"), "kind")
+        level = as_number(level, "level", 0, 1)
+        if level <= 0 or level >= 1:
+            raise ValueError("`level` must be one number strictly between 0 and 1")
+        b, v = self.coef_.to_numpy(), self.vcov_.to_numpy()
+        if kind == "coefficient":
+            est, se, names = b, np.sqrt(np.diag(v)), self.coef_.index
+        else:
+            # log index = b0 + b_k: variance V00 + Vkk + 2 V0k
+            est = b[0] + b[1:]
+            se = np.sqrt(v[0, 0] + np.diag(v)[1:] + 2 * v[0, 1:])
+            names = pd.Index(self.coef_.index[1:], name="channel")
+        a = (1 - level) / 2
+        z = NormalDist().inv_cdf(1 - a)
+        ci = np.column_stack([est - z * se, est + z * se])
+        if kind == "index":
+            ci = np.exp(ci)
+        return pd.DataFrame(ci, index=names, columns=percent_labels((a, 1 - a)))
 
 
 class Probabilistic(JourneyModel):
