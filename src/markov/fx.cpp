@@ -35,7 +35,9 @@ void Fx::init(uli n) {
 
 void Fx::resize(uli n) { init(n); }
 
-void Fx::add(uli i, uli j, uli v) {
+void Fx::add(uli i, uli j, uli v) { add_get(i, j, v); }
+
+uli Fx::add_get(uli i, uli j, uli v) {
   if (i >= cap_) beyond("add", i, cap_);
   if (j >= cap_) beyond("add", j, cap_);
   // lrS keeps each state's running total, so no edge count and no
@@ -44,21 +46,18 @@ void Fx::add(uli i, uli j, uli v) {
   if (add_overflows(lrS[i], v, &tot))
     throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(i) +
                               " add up to more than 2^64 - 1");
-  auto ins = pos_.emplace(pair_key(i, j), lrS0[i]);
+  auto ins = pos_.try_emplace(pair_key(i, j), lrS0[i]);
+  const uli k = ins.first->second;
   if (ins.second) {
     succ_[i].push_back(j);
     cnt_[i].push_back(v);
     ++lrS0[i];
     ++non_zeros;
   } else {
-    cnt_[i][ins.first->second] += v;
+    cnt_[i][k] += v;
   }
   lrS[i] = tot;
-}
-
-uli Fx::add_get(uli i, uli j, uli v) {
-  add(i, j, v);
-  return pos_.find(pair_key(i, j))->second;
+  return k;
 }
 
 void Fx::add_at(uli i, uli k, uli v) {
