@@ -73,7 +73,7 @@ class IdTable {
   uli find(std::string_view key, uint64_t h) const {
     if (slots_.empty()) return kUnknown;
     const uint32_t tag = static_cast<uint32_t>(h >> 32);
-    for (size_t k = h & mask_;; k = (k + 1) & mask_) {
+    for (size_t k = tag & mask_;; k = (k + 1) & mask_) {
       const Slot& sl = slots_[k];
       if (sl.entry == 0) return kUnknown;
       if (sl.tag == tag && text(sl.entry - 1) == key) return entries_[sl.entry - 1].id;
@@ -84,25 +84,28 @@ class IdTable {
     if (2 * (entries_.size() + 1) > slots_.size()) grow();
     entries_.push_back(Entry{bytes_.size(), key.size(), id});
     bytes_.append(key.data(), key.size());
-    place(h, static_cast<uint32_t>(entries_.size()));
+    place(Slot{static_cast<uint32_t>(h >> 32), static_cast<uint32_t>(entries_.size())});
   }
 
  private:
+  // A key's slot comes from its tag (the hash's high half), so the table
+  // grows without hashing the keys again.
   struct Slot { uint32_t tag, entry; };      // entry 0: empty, else entry index + 1
   struct Entry { uli off, len, id; };
   std::string_view text(size_t e) const {
     return std::string_view(bytes_.data() + entries_[e].off, entries_[e].len);
   }
-  void place(uint64_t h, uint32_t entry) {
-    size_t k = h & mask_;
+  void place(Slot x) {
+    size_t k = x.tag & mask_;
     while (slots_[k].entry != 0) k = (k + 1) & mask_;
-    slots_[k] = Slot{static_cast<uint32_t>(h >> 32), entry};
+    slots_[k] = x;
   }
   void grow() {
-    slots_.assign(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, 0});
+    std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, 0});
+    old.swap(slots_);
     mask_ = slots_.size() - 1;
-    for (size_t e = 0; e < entries_.size(); ++e)
-      place(hash_bytes(text(e)), static_cast<uint32_t>(e + 1));
+    for (const Slot& x : old)
+      if (x.entry != 0) place(x);
   }
   std::vector<Slot> slots_;
   size_t mask_ = 0;
@@ -187,7 +190,7 @@ class PathCache {
   Ref find(std::string_view path, uint64_t h) const {
     if (slots_.empty()) return 0;
     const uint32_t tag = static_cast<uint32_t>(h >> 32);
-    for (size_t k = h & mask_;; k = (k + 1) & mask_) {
+    for (size_t k = tag & mask_;; k = (k + 1) & mask_) {
       const Slot& sl = slots_[k];
       if (sl.ref == 0) return 0;
       if (sl.tag == tag && text(sl.ref) == path) return sl.ref;
@@ -208,7 +211,7 @@ class PathCache {
       st[k] = static_cast<uint32_t>(states[k]);
       st[states.size() + k] = kNone;         // positions: unknown until the first add
     }
-    place(h, r);
+    place(Slot{static_cast<uint32_t>(h >> 32), r});
     ++npaths_;
     return r;
   }
@@ -282,7 +285,7 @@ class PathCache {
   static constexpr uint32_t kNone = 0xFFFFFFFFu;
   static constexpr size_t kBlockWords = size_t(1) << 16;
   static constexpr size_t kMaxBlocks = size_t(1) << 16;
-  struct Slot { uint32_t tag; Ref ref; };
+  struct Slot { uint32_t tag; Ref ref; };     // placed by tag, as in IdTable
 
   static uint32_t narrow(uli x) {
     if (x >= kNone) throw std::length_error("a state with more than 2^32 - 2 successors");
@@ -315,18 +318,17 @@ class PathCache {
     used_ += words;
     return r;
   }
-  void place(uint64_t h, Ref r) {
-    size_t k = h & mask_;
+  void place(Slot x) {
+    size_t k = x.tag & mask_;
     while (slots_[k].ref != 0) k = (k + 1) & mask_;
-    slots_[k] = Slot{static_cast<uint32_t>(h >> 32), r};
+    slots_[k] = x;
   }
   void grow() {
-    std::vector<Slot> old;
+    std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{0, 0});
     old.swap(slots_);
-    slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{0, 0});
     mask_ = slots_.size() - 1;
-    for (const Slot& sl : old)
-      if (sl.ref != 0) place(hash_bytes(text(sl.ref)), sl.ref);
+    for (const Slot& x : old)
+      if (x.ref != 0) place(x);
   }
 
   std::vector<Slot> slots_;
