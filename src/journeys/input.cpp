@@ -36,10 +36,8 @@ bool full_number(std::string_view field, double* out) {
   return r.ec == std::errc() && r.ptr == field.data() + field.size();
 }
 
-// A count field: digits, or a decimal or scientific notation of a
-// non-negative number, truncated towards zero like a data-frame count.
-// Plain digits that fit, the usual count; false sends the field to
-// parse_count's full rules.
+// Plain digits that fit, the usual count; false sends the field to the
+// full rules of parse_count_full.
 inline bool plain_count(std::string_view field, uli* out) {
   if (field.empty() || field.size() > 19) return false;   // 19 digits cannot wrap
   uli v = 0;
@@ -52,6 +50,8 @@ inline bool plain_count(std::string_view field, uli* out) {
   return true;
 }
 
+// A count field: digits, or a decimal or scientific notation of a
+// non-negative number, truncated towards zero like a data-frame count.
 uli parse_count_full(std::string_view field, const char* what, uli line_no, size_t col,
                      const std::string& file) {
   std::string_view t = trim_spaces(field);
