@@ -4,7 +4,8 @@
 //                   channels, count order-1 transitions in a flat table
 //   chain FILE K    the library's chain of order K from the same file
 // Each prints CPU seconds (all threads) and peak RSS. bench/read_chain.sh
-// runs both at 1M and 10M journeys and prints the ratios.
+// runs both at 1M and 10M journeys and on the 1M file repeated ten times,
+// and prints the ratios.
 // Build from the package root:
 //   g++ -O2 -std=c++17 -Isrc bench/read_chain.cpp src/common/*.cpp src/journeys/*.cpp \
 //       src/markov/{fx,matrices}.cpp -larmadillo -pthread -o /tmp/read_chain

@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr size_t kReadBlock = size_t(1) << 18;   // bytes per read of a journey file
+
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 std::string_view trim_spaces(std::string_view s) {
@@ -34,10 +36,24 @@ bool full_number(std::string_view field, double* out) {
   return r.ec == std::errc() && r.ptr == field.data() + field.size();
 }
 
+// Plain digits that fit, the usual count; false sends the field to the
+// full rules of parse_count_full.
+inline bool plain_count(std::string_view field, uli* out) {
+  if (field.empty() || field.size() > 19) return false;   // 19 digits cannot wrap
+  uli v = 0;
+  for (char ch : field) {
+    const unsigned d = static_cast<unsigned char>(ch) - static_cast<unsigned>('0');
+    if (d > 9) return false;
+    v = v * 10 + d;
+  }
+  *out = v;
+  return true;
+}
+
 // A count field: digits, or a decimal or scientific notation of a
 // non-negative number, truncated towards zero like a data-frame count.
-uli parse_count(std::string_view field, const char* what, uli line_no, size_t col,
-                const std::string& file) {
+uli parse_count_full(std::string_view field, const char* what, uli line_no, size_t col,
+                     const std::string& file) {
   std::string_view t = trim_spaces(field);
   if (!t.empty() && t[0] == '-')
     throw std::invalid_argument("negative " + std::string(what) + " count '" +
@@ -64,8 +80,45 @@ uli parse_count(std::string_view field, const char* what, uli line_no, size_t co
   return static_cast<uli>(d);
 }
 
+inline uli parse_count(std::string_view field, const char* what, uli line_no, size_t col,
+                       const std::string& file) {
+  uli v;
+  if (plain_count(field, &v)) return v;
+  return parse_count_full(field, what, line_no, col, file);
+}
+
+// "-12.5" and the like: an optional minus, digits, optionally a point and
+// more digits, 15 digits at most. The digits as an integer and the power of
+// ten are both exact doubles, so their quotient is the correctly rounded
+// value, the same double from_chars gives. False for anything else.
+inline bool plain_decimal(std::string_view field, double* out) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  uli m = 0;
+  int digits = 0, frac = 0;
+  const char* const int_start = p;
+  for (; p != end && static_cast<unsigned>(*p - '0') <= 9; ++p, ++digits) m = m * 10 + (*p - '0');
+  if (p == int_start || digits > 15) return false;
+  if (p != end) {
+    if (*p != '.') return false;
+    ++p;
+    const char* const frac_start = p;
+    for (; p != end && static_cast<unsigned>(*p - '0') <= 9; ++p, ++digits, ++frac)
+      m = m * 10 + (*p - '0');
+    if (p != end || p == frac_start || digits > 15) return false;
+  }
+  const double x = static_cast<double>(m) / kPow10[frac];
+  *out = negative ? -x : x;
+  return true;
+}
+
 double parse_value(std::string_view field, uli line_no, size_t col, const std::string& file) {
   double d = 0;
+  if (plain_decimal(field, &d)) return d;
   if (!full_number(field, &d))
     throw std::invalid_argument("stod: value '" + std::string(field) + "' on " +
                                 where(line_no, col, file) + " is not a finite number");
@@ -154,9 +207,11 @@ JourneyReader::JourneyReader(const JourneySource& src)
   fsep_ = first_char(src_.field_sep, "row_sep");
   in_.open(src_.file, std::ios::in | std::ios::binary);
   if (!in_.is_open()) throw std::invalid_argument("cannot open input file " + quoted(src_.file));
-  std::string header;
-  if (!std::getline(in_, header))
+  buf_.resize(kReadBlock);
+  std::string_view first;
+  if (!fetch_line(&first))
     throw std::invalid_argument("input file " + quoted(src_.file) + " has no header line");
+  std::string header(first);
   strip_header_line(&header);
   split_views(header, fsep_, &fields_);
   bool found_path = false, found_conv = false, found_value = false, found_null = false;
@@ -179,12 +234,44 @@ JourneyReader::JourneyReader(const JourneySource& src)
   if (flg_null_) ncol_needed_ = std::max(ncol_needed_, col_null_);
   if (flg_value_) ncol_needed_ = std::max(ncol_needed_, col_value_);
   ncol_needed_ += 1;
+  fields_.clear();   // they point into the header
+}
+
+bool JourneyReader::fetch_line(std::string_view* line) {
+  for (;;) {
+    const char* b = buf_.data() + buf_beg_;
+    const size_t avail = buf_end_ - buf_beg_;
+    if (const void* nl = std::memchr(b, '\n', avail)) {
+      const size_t len = static_cast<size_t>(static_cast<const char*>(nl) - b);
+      *line = std::string_view(b, len);
+      buf_beg_ += len + 1;
+      return true;
+    }
+    if (eof_) {
+      if (avail == 0) return false;
+      *line = std::string_view(b, avail);   // the last line has no line end
+      buf_beg_ = buf_end_;
+      return true;
+    }
+    // Keep the partial line, make room (a line longer than the buffer
+    // doubles it) and read on.
+    if (buf_beg_ > 0) {
+      std::memmove(buf_.data(), b, avail);
+      buf_beg_ = 0;
+      buf_end_ = avail;
+    }
+    if (buf_end_ == buf_.size()) buf_.resize(2 * buf_.size());
+    in_.read(buf_.data() + buf_end_, static_cast<std::streamsize>(buf_.size() - buf_end_));
+    const size_t got = static_cast<size_t>(in_.gcount());
+    buf_end_ += got;
+    if (got == 0) eof_ = true;
+  }
 }
 
 bool JourneyReader::read_line() {
-  while (std::getline(in_, line_)) {
+  while (fetch_line(&line_)) {
     ++line_no_;
-    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+    if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
     if (line_.empty()) {
       if (pending_empty_++ == 0) first_empty_line_ = line_no_;
       continue;
@@ -197,11 +284,37 @@ bool JourneyReader::read_line() {
   return false;
 }
 
+// Splits like split_views (no field after a final separator) but stops once
+// the columns read are found: when fewer are there, every field was counted.
+size_t JourneyReader::split_needed() {
+  fields_.clear();
+  const char* d = line_.data();
+  const size_t n = line_.size();
+  size_t start = 0;
+  while (start < n && fields_.size() < ncol_needed_) {
+    const void* hit = std::memchr(d + start, fsep_, n - start);
+    if (!hit) {
+      fields_.emplace_back(d + start, n - start);
+      break;
+    }
+    const size_t pos = static_cast<size_t>(static_cast<const char*>(hit) - d);
+    fields_.emplace_back(d + start, pos - start);
+    start = pos + 1;
+  }
+  return fields_.size();
+}
+
+void JourneyReader::copy_path() const {
+  path_buf_.assign(path_view_.data(), path_view_.size());
+  path_copied_ = true;
+}
+
 bool JourneyReader::next() {
   if (!src_.flg_file) {
     if (next_row_ >= src_.vy->size()) return false;
     i_ = next_row_++;
     path_ = &(*src_.vy)[i_];
+    path_view_ = *path_;
     conv_ = (*src_.vc)[i_];
     value_ = (src_.vv && !src_.vv->empty()) ? (*src_.vv)[i_] : 0.0;
     nulls_ = (src_.vn && !src_.vn->empty()) ? (*src_.vn)[i_] : 0;
@@ -215,14 +328,14 @@ bool JourneyReader::next() {
   }
   if (!read_line()) return false;
   i_ = next_row_++;
-  split_views(line_, fsep_, &fields_);
-  if (fields_.size() < ncol_needed_)
+  const size_t nfields = split_needed();
+  if (nfields < ncol_needed_)
     throw std::invalid_argument("line " + std::to_string(line_no_) + " of " + quoted(src_.file) +
-                                " has " + std::to_string(fields_.size()) + " fields, " +
+                                " has " + std::to_string(nfields) + " fields, " +
                                 std::to_string(ncol_needed_) + " needed");
-  path_buf_.assign(fields_[col_path_].data(), fields_[col_path_].size());
-  path_ = &path_buf_;
-  const std::string problem = path_problem(path_buf_, src_.cha_sep);
+  path_view_ = fields_[col_path_];
+  path_copied_ = false;
+  const std::string problem = path_problem(path_view_, src_.cha_sep);
   if (!problem.empty())
     throw std::invalid_argument(path_error("on " + where(line_no_, col_path_, src_.file), problem));
   conv_ = parse_count(fields_[col_conv_], "conversion", line_no_, col_conv_, src_.file);

@@ -41,7 +41,10 @@ JourneySource input_source(int flg_file, const std::string& file, const std::str
                            const std::string& field_sep, const std::vector<std::string>* vy,
                            const std::vector<uli>* vc, const std::vector<double>* vv);
 
-// Streams the journeys of a source in row order. The constructor opens the
+// Streams the journeys of a source in row order. The file is read in large
+// blocks and a row's fields are looked at in place: the path is copied only
+// when path() is asked for, so a caller that needs just the text can take
+// path_view(), valid until the next call to next(). The constructor opens the
 // file and reads its header; it throws std::invalid_argument naming the
 // file when it cannot be opened and naming the column when a requested
 // column is not in the header. next() throws, naming the line, for a line
@@ -63,7 +66,11 @@ class JourneyReader {
 
   bool next();                                // false once every journey is read
   uli index() const { return i_; }            // 0-based row of the current journey
-  const std::string& path() const { return *path_; }
+  const std::string& path() const {
+    if (!path_copied_) copy_path();
+    return *path_;
+  }
+  std::string_view path_view() const { return path_view_; }
   uli conv() const { return conv_; }
   double value() const { return value_; }
   uli nulls() const { return nulls_; }
@@ -74,10 +81,18 @@ class JourneyReader {
 
  private:
   bool read_line();                           // next non-final line into line_
+  bool fetch_line(std::string_view* line);    // next line of the file, "\n" dropped
+  size_t split_needed();                      // fields of line_ up to ncol_needed_
+  void copy_path() const;
   const JourneySource& src_;
   bool flg_value_, flg_null_;
   std::ifstream in_;
-  std::string line_, path_buf_;
+  std::vector<char> buf_;                     // file bytes [buf_beg_, buf_end_) not yet read
+  size_t buf_beg_ = 0, buf_end_ = 0;
+  bool eof_ = false;
+  std::string_view line_, path_view_;
+  mutable std::string path_buf_;
+  mutable bool path_copied_ = true;
   std::vector<std::string_view> fields_;
   char fsep_ = ',';
   size_t col_path_ = 0, col_conv_ = 0, col_value_ = 0, col_null_ = 0, ncol_needed_ = 1;

@@ -9,6 +9,9 @@ namespace {
 constexpr uli kLinearScan = 16;   // longer successor lists are bisected
 
 inline uli pair_key(uli i, uli j) { return (i << 32) | j; }
+inline size_t slot_of(uli key, int shift) {
+  return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+}
 
 [[noreturn]] void beyond(const char* op, uli state, uli limit) {
   throw std::out_of_range(std::string("Fx::") + op + ": state " + std::to_string(state) +
@@ -35,7 +38,9 @@ void Fx::init(uli n) {
 
 void Fx::resize(uli n) { init(n); }
 
-void Fx::add(uli i, uli j, uli v) {
+void Fx::add(uli i, uli j, uli v) { add_get(i, j, v); }
+
+uli Fx::add_get(uli i, uli j, uli v) {
   if (i >= cap_) beyond("add", i, cap_);
   if (j >= cap_) beyond("add", j, cap_);
   // lrS keeps each state's running total, so no edge count and no
@@ -44,21 +49,48 @@ void Fx::add(uli i, uli j, uli v) {
   if (add_overflows(lrS[i], v, &tot))
     throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(i) +
                               " add up to more than 2^64 - 1");
-  auto ins = pos_.emplace(pair_key(i, j), lrS0[i]);
-  if (ins.second) {
+  const uli key = pair_key(i, j);
+  uli k;
+  if (const uli* found = find_pos(key)) {
+    k = *found;
+    cnt_[i][k] += v;
+  } else {
+    k = lrS0[i];
+    insert_pos(key, k);
     succ_[i].push_back(j);
     cnt_[i].push_back(v);
     ++lrS0[i];
     ++non_zeros;
-  } else {
-    cnt_[i][ins.first->second] += v;
   }
   lrS[i] = tot;
+  return k;
 }
 
-uli Fx::add_get(uli i, uli j, uli v) {
-  add(i, j, v);
-  return pos_.find(pair_key(i, j))->second;
+const uli* Fx::find_pos(uli key) const {
+  if (pos_.empty()) return nullptr;
+  const size_t mask = pos_.size() - 1;
+  for (size_t s = slot_of(key, pos_shift_);; s = (s + 1) & mask) {
+    const PosSlot& sl = pos_[s];
+    if (sl.pos == kFreeSlot) return nullptr;
+    if (sl.key == key) return &sl.pos;
+  }
+}
+
+void Fx::insert_pos(uli key, uli pos) {
+  auto place = [this](const PosSlot& x) {
+    const size_t mask = pos_.size() - 1;
+    size_t s = slot_of(x.key, pos_shift_);
+    while (pos_[s].pos != kFreeSlot) s = (s + 1) & mask;
+    pos_[s] = x;
+  };
+  if (2 * (non_zeros + 1) > pos_.size()) {
+    std::vector<PosSlot> old(pos_.empty() ? 64 : 2 * pos_.size(), PosSlot{0, kFreeSlot});
+    old.swap(pos_);
+    pos_shift_ = old.empty() ? 64 - 6 : pos_shift_ - 1;
+    for (const PosSlot& o : old)
+      if (o.pos != kFreeSlot) place(o);
+  }
+  place(PosSlot{key, pos});
 }
 
 void Fx::add_at(uli i, uli k, uli v) {
@@ -117,8 +149,8 @@ uli Fx::sim(uli c, double uni) const {
 uli Fx::S(uli i, uli j) const {
   if (i >= cap_) beyond("S", i, cap_);
   if (j >= cap_) beyond("S", j, cap_);
-  auto it = pos_.find(pair_key(i, j));
-  return it == pos_.end() ? 0 : cnt_[i][it->second];
+  const uli* k = find_pos(pair_key(i, j));
+  return k ? cnt_[i][*k] : 0;
 }
 
 uli Fx::S1(uli i, uli k) const {

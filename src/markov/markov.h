@@ -181,7 +181,14 @@ class Fx {
   uli cap_ = 0;
   std::vector<std::vector<uli>> succ_;   // successors per state, first appearance order
   std::vector<std::vector<uli>> cnt_;    // counts parallel to succ_
-  std::unordered_map<uli, uli> pos_;     // (i << 32 | j) -> position of j in row i
+  // (i << 32 | j) -> position of j in row i, open addressing (an empty
+  // slot holds position kFreeSlot), at most half full.
+  struct PosSlot { uli key, pos; };
+  static constexpr uli kFreeSlot = ~static_cast<uli>(0);
+  const uli* find_pos(uli key) const;
+  void insert_pos(uli key, uli pos);
+  std::vector<PosSlot> pos_;
+  int pos_shift_ = 64;                   // 64 - log2(slots)
   std::vector<Row> rows_;                // sampling layout, built by cum
   std::vector<Edge> edges_;
 };

@@ -1,6 +1,7 @@
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
-#include <functional>
 #include <string_view>
 
 #include "markov/markov.h"
@@ -38,135 +39,304 @@ void add_states(const std::vector<uli>& states, uli convs, uli nulls, Fx* S, uli
   *max_npassi = std::max<uli>(*max_npassi, states.size() + 1);
 }
 
+// 64-bit hash of a byte string, eight bytes at a time.
+inline uint64_t hash_bytes(std::string_view s) {
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  const char* p = s.data();
+  size_t n = s.size();
+  uint64_t h = 0x2545F4914F6CDD1Dull ^ (n * kMul);
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  }
+  if (n > 0) {
+    uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  }
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return h;
+}
+
+constexpr uli kUnknown = ~static_cast<uli>(0);
+
+// Ids of byte strings (channel names, windows of channel indices) in a flat
+// open-addressing table: a look-up hashes the bytes in place, and only a
+// new key is copied.
+class IdTable {
+ public:
+  uli find(std::string_view key, uint64_t h) const {
+    if (slots_.empty()) return kUnknown;
+    const uint32_t tag = static_cast<uint32_t>(h >> 32);
+    for (size_t k = tag & mask_;; k = (k + 1) & mask_) {
+      const Slot& sl = slots_[k];
+      if (sl.entry == 0) return kUnknown;
+      if (sl.tag == tag && text(sl.entry - 1) == key) return entries_[sl.entry - 1].id;
+    }
+  }
+  void insert(std::string_view key, uint64_t h, uli id) {
+    if (entries_.size() >= 0xFFFFFFFEu) throw std::length_error("more than 2^32 - 2 names");
+    if (2 * (entries_.size() + 1) > slots_.size()) grow();
+    entries_.push_back(Entry{bytes_.size(), key.size(), id});
+    bytes_.append(key.data(), key.size());
+    place(Slot{static_cast<uint32_t>(h >> 32), static_cast<uint32_t>(entries_.size())});
+  }
+
+ private:
+  // A key's slot comes from its tag (the hash's high half), so the table
+  // grows without hashing the keys again.
+  struct Slot { uint32_t tag, entry; };      // entry 0: empty, else entry index + 1
+  struct Entry { uli off, len, id; };
+  std::string_view text(size_t e) const {
+    return std::string_view(bytes_.data() + entries_[e].off, entries_[e].len);
+  }
+  void place(Slot x) {
+    size_t k = x.tag & mask_;
+    while (slots_[k].entry != 0) k = (k + 1) & mask_;
+    slots_[k] = x;
+  }
+  void grow() {
+    std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, 0});
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (const Slot& x : old)
+      if (x.entry != 0) place(x);
+  }
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  std::vector<Entry> entries_;
+  std::string bytes_;
+};
+
+// Encodes paths into the channel and state dictionaries of a matrix, as
+// encode_journey does (same indices, names and order of registration), but
+// finds known channels and states through hash tables, so the ordered maps
+// are touched only to register new ones.
+class Encoder {
+ public:
+  void encode(std::string_view path, char sep, uli order, SimulationMatrix* m,
+              std::vector<uli>* states) {
+    check_order(order, "order");
+    channels_markov(path, sep, &names_);
+    idx_.clear();
+    states->clear();
+    for (std::string_view name : names_) {
+      const uint64_t h = hash_bytes(name);
+      uli c = channels_.find(name, h);
+      if (c == kUnknown) {
+        c = m->nchannels++;
+        m->mp_channels.emplace(std::string(name), c);
+        m->vchannels.emplace_back(name);
+        channels_.insert(name, h, c);
+      }
+      idx_.push_back(c);
+    }
+    const size_t n = idx_.size();
+    if (n == 0) return;
+    // Windows start at every index until one reaches the end of the journey.
+    const size_t nwin = n >= order ? n - order + 1 : 1;
+    for (size_t w = 0; w < nwin; ++w) {
+      const size_t end = std::min(n, w + static_cast<size_t>(order));
+      const std::string_view key(reinterpret_cast<const char*>(idx_.data() + w),
+                                 (end - w) * sizeof(uli));
+      const uint64_t h = hash_bytes(key);
+      uli q = states_.find(key, h);
+      if (q == kUnknown) {
+        q = m->nchannels_sim++;
+        text_.clear();
+        std::vector<sli> inv(order, -1);
+        for (size_t k = w; k < end; ++k) {
+          if (k > w) text_.push_back(' ');
+          append_lu(text_, idx_[k]);
+          inv[k - w] = static_cast<sli>(idx_[k]);
+        }
+        m->mp_channels_sim.emplace(text_, q);
+        m->mp_channels_sim_inv[q] = std::move(inv);
+        m->vchannels_sim.push_back(text_);
+        states_.insert(key, h, q);
+      }
+      states->push_back(q);
+    }
+  }
+
+ private:
+  IdTable channels_, states_;
+  std::vector<std::string_view> names_;
+  std::vector<uli> idx_;
+  std::string text_;
+};
+
 // Paths repeat a lot in one-row-per-customer tables: each distinct path
 // text is encoded once, and once its transitions are in the store their
 // positions are kept too, so a repeated path costs one hash of its text
 // and a few additions. Encoding the same text again would register
-// nothing new and give the same states, so results are identical. An open
-// addressing table over flat arrays keeps the look-ups to a cache miss or
-// two; it stops growing at kCacheMax paths (later new paths are encoded
-// every time).
+// nothing new and give the same states, so results are identical.
+// Each distinct path is one record, its counts next to its text, so a
+// look-up touches a slot and a record; records sit in fixed blocks that
+// never move, so memory follows the distinct paths without the peaks of a
+// doubling copy. The cache stops growing at kCacheMax paths (later new
+// paths are encoded every time).
 constexpr size_t kCacheMax = size_t(1) << 22;
-constexpr uli kUnknown = ~static_cast<uli>(0);
 
 class PathCache {
  public:
-  struct Entry {
-    uli text_off, text_len, st_off, nst;
-    uli pos_off = kUnknown;                  // positions of the internal transitions
-    uli conv_pos = kUnknown, null_pos = kUnknown;
-    uli pend_w = 0, pend_c = 0, pend_n = 0;  // counts of later rows, not yet in the store
-  };
+  typedef uint32_t Ref;                      // block << 16 | word offset; 0: none
 
-  // Index of the path, or kUnknown.
-  uli find(std::string_view path, uint64_t h) const {
-    if (slots_.empty()) return kUnknown;
-    for (size_t k = h & mask_;; k = (k + 1) & mask_) {
+  Ref find(std::string_view path, uint64_t h) const {
+    if (slots_.empty()) return 0;
+    const uint32_t tag = static_cast<uint32_t>(h >> 32);
+    for (size_t k = tag & mask_;; k = (k + 1) & mask_) {
       const Slot& sl = slots_[k];
-      if (sl.idx == 0) return kUnknown;
-      if (sl.hash == h) {
-        const Entry& e = entries_[sl.idx - 1];
-        if (std::string_view(text_.data() + e.text_off, e.text_len) == path) return sl.idx - 1;
-      }
+      if (sl.ref == 0) return 0;
+      if (sl.tag == tag && text(sl.ref) == path) return sl.ref;
     }
   }
-  bool full() const { return entries_.size() >= kCacheMax; }
-  void insert(std::string_view path, uint64_t h, const std::vector<uli>& states) {
-    if (2 * (entries_.size() + 1) > slots_.size()) grow();
-    Entry e{text_.size(), path.size(), states_.size(), states.size()};
-    text_.append(path.data(), path.size());
-    states_.insert(states_.end(), states.begin(), states.end());
-    entries_.push_back(e);
-    place(h, entries_.size());
+  bool full() const { return npaths_ >= kCacheMax || blocks_.size() >= kMaxBlocks; }
+  // states: each below 2^32, as the store holds at most 2^32 states.
+  Ref insert(std::string_view path, uint64_t h, const std::vector<uli>& states) {
+    if (path.size() >= kNone) throw std::length_error("a path of more than 2^32 - 2 bytes");
+    if (2 * (npaths_ + 1) > slots_.size()) grow();
+    const Ref r = allocate(kHeadWords + (path.size() + 7) / 8 + states.size());
+    uint64_t* w = record(r);
+    *reinterpret_cast<Head*>(w) = Head{static_cast<uint32_t>(path.size()),
+                                       static_cast<uint32_t>(states.size()), kNone, kNone, 0, 0};
+    std::memcpy(w + kHeadWords, path.data(), path.size());
+    uint32_t* st = state_ids(r);
+    for (size_t k = 0; k < states.size(); ++k) {
+      st[k] = static_cast<uint32_t>(states[k]);
+      st[states.size() + k] = kNone;         // positions: unknown until the first add
+    }
+    place(Slot{static_cast<uint32_t>(h >> 32), r});
+    ++npaths_;
+    return r;
   }
 
-  // One more row of path idx. Once the path's transitions have their
-  // places in the store, a row only adds to the path's pending counts
-  // (deferred true), which flush moves into the store: the store sees the
-  // same successors in the same order and the same totals, and a row costs
-  // a hash and three additions.
-  void add(uli idx, uli convs, uli nulls, bool deferred, Fx* S, uli* max_npassi) {
-    Entry& e = entries_[idx];
-    const uli* st = states_.data() + e.st_off;
+  // One more row of path r. Once the path's transitions have their places
+  // in the store, a row only adds to the path's pending counts (deferred
+  // true), which flush moves into the store: the store sees the same
+  // successors in the same order and the same totals, and a row costs a
+  // hash and two additions.
+  void add(Ref r, uli convs, uli nulls, bool deferred, Fx* S, uli* max_npassi) {
+    Head& e = head(r);
     uli weight;
     if (add_overflows(convs, nulls, &weight))
       throw std::overflow_error("conversions and nulls add up to more than 2^64 - 1");
-    if (deferred && (weight == 0 || e.pos_off != kUnknown) &&
-        (convs == 0 || e.conv_pos != kUnknown) && (nulls == 0 || e.null_pos != kUnknown)) {
-      if ((e.pend_w | e.pend_c | e.pend_n) == 0) pending_.push_back(idx);
-      e.pend_w += weight;   // cannot wrap: the reader bounds every count read (read_all)
-      e.pend_c += convs;
+    if (weight == 0) return;
+    uint32_t* st = state_ids(r);
+    uint32_t* pos = st + e.nst;
+    const bool placed = e.nst == 0 || pos[0] != kNone;
+    if (deferred && placed && (convs == 0 || e.conv_pos != kNone) &&
+        (nulls == 0 || e.null_pos != kNone)) {
+      if ((e.pend_c | e.pend_n) == 0) pending_.push_back(r);
+      e.pend_c += convs;   // cannot wrap: the reader bounds every count read (read_all)
       e.pend_n += nulls;
       return;
     }
-    if (weight > 0) {
-      if (e.pos_off == kUnknown) {
-        e.pos_off = pos_.size();
-        uli p = kStart;
-        for (uli k = 0; k < e.nst; ++k) {
-          pos_.push_back(S->add_get(p, st[k], weight));
-          p = st[k];
-        }
-      } else {
-        uli p = kStart;
-        for (uli k = 0; k < e.nst; ++k) {
-          S->add_at(p, pos_[e.pos_off + k], weight);
-          p = st[k];
-        }
-      }
+    uli p = kStart;
+    for (uli k = 0; k < e.nst; ++k) {
+      if (placed) S->add_at(p, pos[k], weight);
+      else pos[k] = narrow(S->add_get(p, st[k], weight));
+      p = st[k];
     }
-    const uli last = e.nst ? st[e.nst - 1] : kStart;
     if (convs > 0) {
-      if (e.conv_pos == kUnknown) e.conv_pos = S->add_get(last, kConversion, convs);
-      else S->add_at(last, e.conv_pos, convs);
+      if (e.conv_pos == kNone) e.conv_pos = narrow(S->add_get(p, kConversion, convs));
+      else S->add_at(p, e.conv_pos, convs);
     }
     if (nulls > 0) {
-      if (e.null_pos == kUnknown) e.null_pos = S->add_get(last, kNull, nulls);
-      else S->add_at(last, e.null_pos, nulls);
+      if (e.null_pos == kNone) e.null_pos = narrow(S->add_get(p, kNull, nulls));
+      else S->add_at(p, e.null_pos, nulls);
     }
     *max_npassi = std::max<uli>(*max_npassi, e.nst + 1);
   }
 
   // Pending counts into the store, in order of the paths' first pending row.
   void flush(Fx* S) {
-    for (uli idx : pending_) {
-      Entry& e = entries_[idx];
-      const uli* st = states_.data() + e.st_off;
-      if (e.pend_w > 0) {
-        uli p = kStart;
-        for (uli k = 0; k < e.nst; ++k) {
-          S->add_at(p, pos_[e.pos_off + k], e.pend_w);
-          p = st[k];
-        }
+    for (Ref r : pending_) {
+      Head& e = head(r);
+      const uint32_t* st = state_ids(r);
+      const uint32_t* pos = st + e.nst;
+      const uli weight = e.pend_c + e.pend_n;
+      uli p = kStart;
+      for (uli k = 0; k < e.nst; ++k) {
+        S->add_at(p, pos[k], weight);
+        p = st[k];
       }
-      const uli last = e.nst ? st[e.nst - 1] : kStart;
-      if (e.pend_c > 0) S->add_at(last, e.conv_pos, e.pend_c);
-      if (e.pend_n > 0) S->add_at(last, e.null_pos, e.pend_n);
-      e.pend_w = e.pend_c = e.pend_n = 0;
+      if (e.pend_c > 0) S->add_at(p, e.conv_pos, e.pend_c);
+      if (e.pend_n > 0) S->add_at(p, e.null_pos, e.pend_n);
+      e.pend_c = e.pend_n = 0;
     }
     pending_.clear();
   }
 
  private:
-  struct Slot { uint64_t hash; uli idx; };   // idx 0: empty, else entry + 1
-  void place(uint64_t h, uli idx) {
-    size_t k = h & mask_;
-    while (slots_[k].idx != 0) k = (k + 1) & mask_;
-    slots_[k] = Slot{h, idx};
+  // A record: Head, the path text padded to whole words, the path's states
+  // and then the positions of its transitions among their state's
+  // successors (both 32-bit).
+  struct Head {
+    uint32_t len, nst, conv_pos, null_pos;
+    uli pend_c, pend_n;                      // counts of later rows, not yet in the store
+  };
+  static constexpr size_t kHeadWords = sizeof(Head) / 8;
+  static constexpr uint32_t kNone = 0xFFFFFFFFu;
+  static constexpr size_t kBlockWords = size_t(1) << 16;
+  static constexpr size_t kMaxBlocks = size_t(1) << 16;
+  struct Slot { uint32_t tag; Ref ref; };     // placed by tag, as in IdTable
+
+  static uint32_t narrow(uli x) {
+    if (x >= kNone) throw std::length_error("a state with more than 2^32 - 2 successors");
+    return static_cast<uint32_t>(x);
+  }
+  uint64_t* record(Ref r) const { return blocks_[r >> 16].get() + (r & 0xFFFFu); }
+  Head& head(Ref r) const { return *reinterpret_cast<Head*>(record(r)); }
+  std::string_view text(Ref r) const {
+    const uint64_t* w = record(r);
+    return std::string_view(reinterpret_cast<const char*>(w + kHeadWords),
+                            reinterpret_cast<const Head*>(w)->len);
+  }
+  uint32_t* state_ids(Ref r) const {
+    return reinterpret_cast<uint32_t*>(record(r) + kHeadWords + (head(r).len + 7) / 8);
+  }
+  // Block 0 is never used, so no record has Ref 0. A record longer than a
+  // block gets a block of its own.
+  Ref allocate(size_t words) {
+    if (blocks_.empty()) blocks_.emplace_back();
+    if (words > kBlockWords) {
+      blocks_.emplace_back(new uint64_t[words]);
+      return static_cast<Ref>((blocks_.size() - 1) << 16);
+    }
+    if (cur_ == 0 || used_ + words > kBlockWords) {
+      blocks_.emplace_back(new uint64_t[kBlockWords]);
+      cur_ = blocks_.size() - 1;
+      used_ = 0;
+    }
+    const Ref r = static_cast<Ref>(cur_ << 16 | used_);
+    used_ += words;
+    return r;
+  }
+  void place(Slot x) {
+    size_t k = x.tag & mask_;
+    while (slots_[k].ref != 0) k = (k + 1) & mask_;
+    slots_[k] = x;
   }
   void grow() {
-    std::vector<Slot> old;
+    std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{0, 0});
     old.swap(slots_);
-    slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{0, 0});
     mask_ = slots_.size() - 1;
-    for (const Slot& sl : old)
-      if (sl.idx != 0) place(sl.hash, sl.idx);
+    for (const Slot& x : old)
+      if (x.ref != 0) place(x);
   }
+
   std::vector<Slot> slots_;
   size_t mask_ = 0;
-  std::vector<Entry> entries_;
-  std::string text_;
-  std::vector<uli> states_, pos_, pending_;
+  size_t npaths_ = 0;
+  std::vector<std::unique_ptr<uint64_t[]>> blocks_;
+  size_t cur_ = 0, used_ = 0;                // block being filled, words used in it
+  std::vector<Ref> pending_;
 };
 
 // An upper bound of what one row can add to the counts out of any state:
@@ -178,12 +348,12 @@ uli row_bound(uli convs, uli nulls, size_t len) {
   return out;
 }
 
-void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose,
+void read_all(JourneyReader& reader, const std::string& cha_sep, uli order, int verbose,
               SimulationMatrix* m) {
-  std::string s;
   uli nrows = 0;
   PathCache cache;
-  const std::hash<std::string_view> hasher;
+  Encoder encoder;
+  std::vector<uli> states;
   // Rows are deferred while everything read so far cannot add up to more
   // than 2^64 - 1 in any state; past that every row goes to the store at
   // once, so an overflow is still reported at the row that causes it.
@@ -191,26 +361,26 @@ void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose
   bool deferred = true;
   while (reader.next()) {
     const uli i = reader.index();
-    uli convs = reader.conv(), nulls = reader.nulls();
+    const uli convs = reader.conv(), nulls = reader.nulls();
     try {
-      const std::string_view path = reader.path();
+      const std::string_view path = reader.path_view();
       if (deferred && add_overflows(bound, row_bound(convs, nulls, path.size()), &bound)) {
         cache.flush(&m->S);
         deferred = false;
       }
-      const uint64_t h = hasher(path);
-      const uli hit = cache.find(path, h);
-      if (hit != kUnknown) {
-        cache.add(hit, convs, nulls, deferred, &m->S, &m->max_npassi);
-      } else {
-        s.assign(path.data(), path.size());
-        build_simulation_matrix_i_cpp(&s, &convs, &nulls, &cha_sep, &order, &m->S,
-                                      &m->nchannels, &m->mp_channels, &m->vchannels,
-                                      &m->max_npassi, &m->mp_channels_sim,
-                                      &m->mp_channels_sim_inv, &m->vchannels_sim,
-                                      &m->nchannels_sim);
-        if (!cache.full()) cache.insert(path, h, scratch().states);
+      const uint64_t h = hash_bytes(path);
+      PathCache::Ref hit = cache.find(path, h);
+      if (hit == 0) {
+        encoder.encode(path, first_char(cha_sep, "cha_sep"), order, m, &states);
+        // The store grows with the states seen, doubling, so a high order
+        // over many channels costs only what the data holds.
+        if (m->nchannels_sim > m->S.capacity())
+          m->S.resize(std::max<uli>(m->nchannels_sim, std::max<uli>(64, 2 * m->S.capacity())));
+        m->max_npassi = std::max<uli>(m->max_npassi, states.size() + 1);
+        if (cache.full()) add_states(states, convs, nulls, &m->S, &m->max_npassi);
+        else hit = cache.insert(path, h, states);
       }
+      if (hit != 0) cache.add(hit, convs, nulls, deferred, &m->S, &m->max_npassi);
     } catch (const std::overflow_error&) {
       count_overflow(i);
     }
@@ -222,6 +392,8 @@ void read_all(JourneyReader& reader, std::string cha_sep, uli order, int verbose
   }
   if (verbose == 1) progress(nrows);
   cache.flush(&m->S);
+  // Without any journey the store still holds the three special states.
+  if (m->nchannels_sim > m->S.capacity()) m->S.resize(m->nchannels_sim);
   m->S.set_nchannels(m->nchannels_sim);
   m->S.cum();
 }

@@ -3,6 +3,9 @@
 // error naming its row, line, column or file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <tuple>
 
 #include "helpers.h"
@@ -48,6 +51,50 @@ TEST(JourneyReader, FileAndVectorsGiveTheSameRows) {
   EXPECT_EQ(read_all(file_source(no_newline.name, "path", "conv", "", "", ";")).size(), 1u);
 }
 
+// The file is read in blocks: rows around and across block ends, and paths
+// longer than a block, come out whole; path_view() is the path in place.
+TEST(JourneyReader, RowsLongerThanAReadBlock) {
+  Journeys j;
+  std::mt19937 rng(3);
+  for (int r = 0; r < 6000; ++r) {
+    const size_t len = r % 1000 == 7 ? 700000 + rng() % 5 : rng() % 90;
+    std::string p;
+    for (size_t k = 0; k < len; ++k) p += (k % 2) ? '>' : static_cast<char>('a' + rng() % 26);
+    j.vy.push_back(p);
+    j.vc.push_back(rng() % 5);
+    j.vn.push_back(rng() % 5);
+    j.vv.push_back(static_cast<double>(rng() % 1000));
+  }
+  TempFile f(j.csv());
+  const JourneySource fs = file_source(f.name, "path", "conv", "value", "nulls", ";");
+  EXPECT_EQ(read_all(fs), read_all(j.source()));
+  JourneyReader r(fs);
+  for (size_t k = 0; r.next(); ++k) {
+    ASSERT_EQ(r.path_view(), j.vy[k]);
+    ASSERT_EQ(r.path(), r.path_view());
+  }
+}
+
+// A value is the double nearest to its decimal text, as strtod reads it.
+TEST(JourneyReader, ValuesAreTheNearestDouble) {
+  const std::vector<std::string> texts = {
+      "0", "-0", "7", "0.1", "-12.5", "0.30000000000000004", "123456789012345",
+      "1234567890123456", "9007199254740993", "0.000000000000001", "99999999999999.9",
+      "-0.0", "00.10", "1e-5", "2.5E3", ".5", "5.", " 3.25 ", "+1.5", "1.7976931348623157e308",
+      "4.9e-324", "0.1234567890123456789"};
+  std::string text = "path;conv;v\n";
+  for (const std::string& t : texts) text += "a;1;" + t + "\n";
+  TempFile f(text);
+  const JourneySource fs = file_source(f.name, "path", "conv", "v", "", ";");
+  JourneyReader r(fs);
+  for (const std::string& t : texts) {
+    ASSERT_TRUE(r.next());
+    const double want = std::strtod(t.c_str(), nullptr), got = r.value();
+    EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << t << ": " << got;
+  }
+  EXPECT_FALSE(r.next());
+}
+
 // A count field is a number in full, read towards zero.
 TEST(JourneyReader, CountFieldsAreNumbersReadInFull) {
   TempFile f("path;conv\na;1e+05\na; 7 \na;2.9\na;0.9\na;+3\na;18446744073709551615\n");
@@ -73,6 +120,7 @@ TEST(JourneyReader, ErrorsNameWhatIsWrong) {
       {"path;conv\na;1\n", "value", "", "column 'value' (var_value) not found in the header of 'F'"},
       {"path;conv\na;1\n", "", "nulls", "column 'nulls' (var_null) not found in the header of 'F'"},
       {"path;conv\na;1\nb\nc;2\n", "", "", "line 3 of 'F' has 1 fields, 2 needed"},
+      {"path;conv;v\na;1;\n", "v", "", "line 2 of 'F' has 2 fields, 3 needed"},
       {"path;conv\na;1\n\nc;2\n", "", "", "empty line 3 in 'F'"},
       {"path;conv;n\na;-1;0\n", "", "n", "negative conversion count '-1' on line 2 of 'F'"},
       {"path;conv;n\na;1; -3\n", "", "n", "negative null count ' -3' on line 2 of 'F'"},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 #include "helpers.h"
 #include "markov/markov.h"
@@ -327,6 +328,72 @@ TEST(Markov, FileRouteMatchesVectors) {
   ASSERT_EQ(lines.size(), 1 + r.vchannels.size());
   EXPECT_EQ(lines[0], "channel;total_conversions;total_conversion_value");
   EXPECT_EQ(lines[1].substr(0, 2), r.vchannels[0] + ";");
+}
+
+// The chain of a journey set is the chain its rows give one at a time
+// through the per-row builder, which encodes every row afresh with ordered
+// maps: repeated paths, the same channels spelt with other blanks, rows
+// without counts, empty paths, and enough distinct and long paths to fill
+// several blocks of the store of distinct paths.
+TEST(Markov, ChainOfDistinctPathsIsTheRowByRowChain) {
+  std::mt19937 rng(11);
+  Journeys j;
+  auto row = [&](std::string path, uli conv, uli nulls) {
+    j.vy.push_back(std::move(path));
+    j.vc.push_back(conv);
+    j.vn.push_back(nulls);
+  };
+  const char* blanks[] = {">", " > ", ">>", "> "};
+  for (int r = 0; r < 30000; ++r) {
+    std::string p;
+    for (int k = 0, len = static_cast<int>(rng() % 9); k < len; ++k)
+      p += (k ? blanks[rng() % (r % 7 == 0 ? 4 : 1)] : "") + std::string(1, "abcdefgh"[rng() % 8]);
+    row(p, rng() % 3, rng() % 3);
+  }
+  std::string longest;
+  for (int k = 0; k < 90000; ++k) longest += std::string(k ? ">" : "") + "abcdefgh"[rng() % 8];
+  row(longest, 1, 0);
+  row("", 2, 1);
+  row(longest, 0, 3);
+  for (uli order : {1, 2, 3, 5}) {
+    SCOPED_TRACE(order);
+    SimulationMatrix m;
+    build_simulation_matrix(j.source(), ">", order, 0, &m);
+    SimulationMatrix w;
+    init_state_dictionary(&w.mp_channels_sim, &w.vchannels_sim, &w.mp_channels_sim_inv,
+                          &w.nchannels_sim);
+    std::string sep = ">";
+    for (size_t r = 0; r < j.vy.size(); ++r) {
+      std::string path = j.vy[r];
+      uli conv = j.vc[r], nulls = j.vn[r];
+      build_simulation_matrix_i_cpp(&path, &conv, &nulls, &sep, &order, &w.S, &w.nchannels,
+                                    &w.mp_channels, &w.vchannels, &w.max_npassi,
+                                    &w.mp_channels_sim, &w.mp_channels_sim_inv, &w.vchannels_sim,
+                                    &w.nchannels_sim);
+    }
+    w.S.cum();
+    EXPECT_EQ(m.vchannels, w.vchannels);
+    EXPECT_EQ(m.mp_channels, w.mp_channels);
+    EXPECT_EQ(m.vchannels_sim, w.vchannels_sim);
+    EXPECT_EQ(m.mp_channels_sim, w.mp_channels_sim);
+    EXPECT_EQ(m.mp_channels_sim_inv, w.mp_channels_sim_inv);
+    EXPECT_EQ(m.max_npassi, w.max_npassi);
+    ASSERT_EQ(m.S.nchannels, w.S.nchannels);
+    EXPECT_EQ(m.S.non_zeros, w.S.non_zeros);
+    for (uli i = 0; i < w.S.nchannels; ++i) {
+      ASSERT_EQ(m.S.lrS0[i], w.S.lrS0[i]) << "state " << i;
+      for (uli k = 0; k < w.S.lrS0[i]; ++k) {
+        EXPECT_EQ(m.S.S0(i, k), w.S.S0(i, k));
+        EXPECT_EQ(m.S.S1(i, k), w.S.S1(i, k));
+      }
+    }
+  }
+  // No journey at all: the three special states and no transition.
+  SimulationMatrix none;
+  build_simulation_matrix(Journeys().source(), ">", 1, 0, &none);
+  EXPECT_EQ(none.vchannels_sim, (std::vector<std::string>{"(start)", "(conversion)", "(null)"}));
+  EXPECT_EQ(none.S.non_zeros, 0u);
+  EXPECT_EQ(none.S.sim(0, 0.5), 0u);
 }
 
 // The printed total starts at the default size and grows by
