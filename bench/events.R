@@ -78,6 +78,7 @@ for (route in c("frame", "frame_text", "file", "grouped")) {
 if (nzchar(Sys.getenv("TOUCHLANE_PG_HOST"))) {
   con <- DBI::dbConnect(RPostgreSQL::PostgreSQL(), host = Sys.getenv("TOUCHLANE_PG_HOST"),
                         user = Sys.getenv("TOUCHLANE_PG_USER"), dbname = "postgres")
+  DBI::dbExecute(con, "SET client_min_messages = warning")
   DBI::dbExecute(con, "DROP TABLE IF EXISTS events")
   DBI::dbExecute(con, "CREATE TABLE events (id integer, \"user\" integer, ts double precision, channel text, conv integer, rev double precision)")
   psql <- file.path(Sys.getenv("PG_BIN"), "psql")

@@ -37,7 +37,6 @@ const double* reals_or_null(SEXP x, R_xlen_t n, const char* what) {
   return REAL(x);
 }
 
-
 // ---- events in a data frame -------------------------------------------------
 
 // Values of 64 bits (numbers, or the addresses of R's cached strings) as
@@ -117,7 +116,6 @@ class StringIds {
       return n_++;
     });
   }
-  uint32_t size() const { return n_; }
 
  private:
   static std::string utf8_text(SEXP c) {
