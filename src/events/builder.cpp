@@ -490,10 +490,11 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
     if (u < 0 || static_cast<uli>(u) >= ev->nusers)
       throw std::invalid_argument("column user: row " + row_text(i) + " is missing");
     nusers = std::max<uli>(nusers, static_cast<uli>(u) + 1);
-    check_finite(ev->time[i], "time", i);
+    if (!std::isfinite(ev->time[i])) check_finite(ev->time[i], "time", i);
     if (ev->channel[i] < -1 || ev->channel[i] >= nch)
       throw std::invalid_argument("column channel: row " + row_text(i) + " has no channel name");
-    as_event_count(ev->conv[i], "conversion", i);
+    const double c = ev->conv[i];
+    if (!(c >= 0 && c < 1.8e19 && c == std::floor(c))) as_event_count(c, "conversion", i);
     if (ev->tie) check_finite(ev->tie[i], "order_by", i);
     if (ev->value && ev->conv[i] > 0) check_finite(ev->value[i], "value", i);
   }

@@ -284,11 +284,21 @@ std::vector<int> channel_ids(SEXP ch, SEXP levels, std::vector<std::string>* nam
 
 bool is_number_column(SEXP x) { return TYPEOF(x) == REALSXP || TYPEOF(x) == INTSXP || TYPEOF(x) == LGLSXP; }
 
-bool missing_at(SEXP x, R_xlen_t i) {
-  switch (TYPEOF(x)) {
-    case REALSXP: return std::isnan(REAL(x)[i]);
-    case STRSXP: return STRING_ELT(x, i) == NA_STRING;
-    default: return (TYPEOF(x) == INTSXP ? INTEGER(x) : LOGICAL(x))[i] == NA_INTEGER;
+// The missing values of a column of numbers or text.
+void add_missing(SEXP x, BadRows* bad) {
+  const R_xlen_t n = XLENGTH(x);
+  if (TYPEOF(x) == REALSXP) {
+    const double* p = REAL(x);
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (std::isnan(p[i])) bad->add(i);
+  } else if (TYPEOF(x) == STRSXP) {
+    const SEXP* p = STRING_PTR_RO(x);
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (p[i] == NA_STRING) bad->add(i);
+  } else {
+    const int* p = TYPEOF(x) == INTSXP ? INTEGER(x) : LOGICAL(x);
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (p[i] == NA_INTEGER) bad->add(i);
   }
 }
 
@@ -436,18 +446,20 @@ extern "C" SEXP journeys_from_event_frame_R(SEXP user_p, SEXP time_p, SEXP time_
   const std::vector<int> user = user_ids(user_p, &bad);
   if (bad.count > 0) return refusal(1, bad);
   if (!time_ok) return refusal(2, bad);
-  for (R_xlen_t i = 0; i < n; ++i)
-    if (missing_at(time_p, i)) bad.add(i);
+  add_missing(time_p, &bad);
   if (bad.count > 0) return refusal(3, bad);
   if (!conv_ok) return refusal(4, bad);
   std::vector<double> conv_store;
   const double* conv = doubles_of(conv_p, 1, &conv_store);
-  for (R_xlen_t i = 0; i < n; ++i)
-    if (std::isnan(conv[i])) bad.add(i);
+  BadRows not_whole;
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const double c = conv[i];
+    if (!(c >= 0 && c == std::floor(c) && c < INFINITY)) {
+      if (std::isnan(c)) bad.add(i); else not_whole.add(i);
+    }
+  }
   if (bad.count > 0) return refusal(5, bad);
-  for (R_xlen_t i = 0; i < n; ++i)
-    if (conv[i] < 0 || conv[i] != std::floor(conv[i]) || !std::isfinite(conv[i])) bad.add(i);
-  if (bad.count > 0) return refusal(6, bad);
+  if (not_whole.count > 0) return refusal(6, not_whole);
   if (!value_ok) return refusal(7, bad);
   std::vector<double> value_store;
   const double* value = !Rf_isNull(value_p) ? doubles_of(value_p, 1, &value_store) : nullptr;
