@@ -100,61 +100,78 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
       events[[name]]
     }
     u <- col(user, "user")
-    refuse_rows(which(is.na(u)), user, "user", "missing")
-    uu <- unique(u)
-    uid <- match(u, uu) - 1L
     ch <- col(channel, "channel")
-    if (is.factor(ch)) {
-      levs <- levels(ch)
-      cid <- as.integer(ch) - 1L
-      cid[is.na(cid) | cid == match("", levs, 0L) - 1L] <- -1L
-    } else {
-      ch <- as.character(ch)
-      levs <- unique(ch[!is.na(ch) & nzchar(ch)])
-      cid <- match(ch, levs) - 1L
-      cid[is.na(cid)] <- -1L
-    }
-    tm <- event_seconds(col(time, "time"), time)
-    refuse_rows(which(is.na(tm)), time, "time", "missing")
-    cv <- event_numbers(col(conversion, "conversion"), conversion, "conversion")
-    refuse_rows(which(is.na(cv)), conversion, "conversion", "missing")
-    bad <- which(cv < 0 | cv != floor(cv) | !is.finite(cv))
-    refuse_rows(bad, conversion, "conversion", sprintf("not a whole number >= 0 (%s)", format(cv[bad[1]])))
-    v <- if (!is.null(value)) event_numbers(col(value, "value"), value, "value")
-    if (!is.null(v)) refuse_rows(which(cv > 0 & is.na(v)), value, "value", "missing on a conversion")
+    tm <- col(time, "time")
+    cv <- col(conversion, "conversion")
+    v <- col(value, "value")
     tie <- tie_key(col(order_by, "order_by"))
-    if (!is.null(tie)) refuse_rows(which(is.na(tie)), order_by, "order_by", "missing")
-    r <- do.call(.Call, c(list("journeys_from_events_R", 0L, "", uid, length(uu), tm, cid,
-                               as.character(levs), cv, v, tie, character(), ";"), settings,
-                          list(0L, PACKAGE = "Touchlane")))
+    for (x in list(ch, tm, cv, v, tie))
+      if (!is.null(x) && length(x) != length(u)) tl_stop("the columns of events must be of one length")
+    # users are numbered natively; other kinds of column by R's own match()
+    if (!(typeof(u) %in% c("character", "integer", "double", "logical")) || (is.object(u) && !is.factor(u))) {
+      na <- is.na(u)
+      u <- match(u, unique(u))
+      u[na] <- NA_integer_
+    }
+    levs <- NULL
+    if (is.factor(ch)) levs <- as.character(levels(ch)) else if (!is.character(ch)) ch <- as.character(ch)
+    time_scale <- 1
+    tm <- event_seconds(tm)
+    if (inherits(tm, "Date")) time_scale <- 86400
+    cv <- event_numbers(cv)
+    v <- event_numbers(v)
+    ok <- c(!is.null(tm), !is.null(cv), is.null(value) || !is.null(v))
+    r <- do.call(.Call, c(list("journeys_from_event_frame_R", u, tm, time_scale, ch, levs, cv, v, tie,
+                               as.integer(ok)), settings, list(PACKAGE = "Touchlane")))
+    if (!is.null(r$refused)) {
+      rows <- r$rows
+      if (r$count <= .Machine$integer.max) rows <- as.integer(rows)
+      refuse <- function(name, what, problem) refuse_rows(rows, name, what, problem, r$count)
+      switch(r$refused,
+        refuse(user, "user", "missing"),
+        tl_stop(sprintf("column \"%s\" (time) must be POSIXct, Date, numbers of seconds or ISO text", time)),
+        refuse(time, "time", "missing"),
+        not_numbers(events[[conversion]], conversion, "conversion"),
+        refuse(conversion, "conversion", "missing"),
+        refuse(conversion, "conversion", sprintf("not a whole number >= 0 (%s)", format(as.double(cv[rows[1]])))),
+        not_numbers(events[[value]], value, "value"),
+        refuse(value, "value", "missing on a conversion"),
+        refuse(order_by, "order_by", "missing"))
+    }
   }
   journey_table(r, times)
 }
 
-# Refuses the rows `bad` of a column, naming the column and what is wrong
-# there, in the words the SQL route uses too.
-refuse_rows <- function(bad, name, what, problem) {
-  if (length(bad))
-    tl_stop(sprintf("column \"%s\" (%s): %s %s", name, what, bad_rows(bad), problem))
+# Refuses the rows `bad` of a column (the first of `count`), naming the
+# column and what is wrong there, in the words the SQL route uses too.
+refuse_rows <- function(bad, name, what, problem, count = length(bad)) {
+  if (count > 0) {
+    rows <- paste0(bad_rows(utils::head(bad, 3)), if (count > 3) paste0(" and ", count - 3, " more"))
+    tl_stop(sprintf("column \"%s\" (%s): %s %s", name, what, rows, problem))
+  }
 }
 
-# Seconds since 1970-01-01 UTC; text is parsed natively.
-event_seconds <- function(x, name) {
-  if (inherits(x, "Date")) return(as.double(unclass(x)) * 86400)
-  if (inherits(x, "POSIXt")) return(as.double(as.POSIXct(x)))
-  if (is.factor(x)) x <- as.character(x)
+# Time stamps as the native builder reads them: seconds (numbers or
+# POSIXct), day numbers (Date, scaled natively) or ISO text (parsed
+# natively); NULL for a column of another kind.
+event_seconds <- function(x) {
+  if (inherits(x, "Date") || inherits(x, "POSIXct")) return(x)
+  if (inherits(x, "POSIXt")) return(as.POSIXct(x))
+  if (is.factor(x)) return(as.character(x))
   if (is.character(x)) return(x)
-  if (is.numeric(x)) return(as.double(x))
-  tl_stop(sprintf("column \"%s\" (time) must be POSIXct, Date, numbers of seconds or ISO text", name))
+  if (is.numeric(x)) return(if (is.object(x)) as.double(x) else x)
+  NULL
 }
 
-# Conversions and values: numbers or TRUE/FALSE. A factor's codes are not
-# its labels, so factors are refused.
-event_numbers <- function(x, name, what) {
-  if (!is.numeric(x) && !is.logical(x))
-    tl_stop(sprintf("column \"%s\" (%s) must be numeric or TRUE/FALSE, not %s", name, what, class(x)[1]))
-  as.double(x)
+# Conversions and values: numbers or TRUE/FALSE, NULL for another kind. A
+# factor's codes are not its labels, so factors are refused.
+event_numbers <- function(x) {
+  if (is.null(x) || (!is.numeric(x) && !is.logical(x))) return(NULL)
+  if (is.object(x)) as.double(x) else x
 }
+
+not_numbers <- function(x, name, what)
+  tl_stop(sprintf("column \"%s\" (%s) must be numeric or TRUE/FALSE, not %s", name, what, class(x)[1]))
 
 # Ties of time follow order_by: numbers and times by value, text by its
 # bytes (as the databases compare it), whatever the session's collation.

@@ -377,30 +377,93 @@ void check_finite(double x, const char* column, uli row) {
                                 " is missing or not finite");
 }
 
-// Events grouped per user by a stable counting sort on the user id, so
-// each user's events keep their input order.
-// touch(i) hints that event i will be fetched soon: events are fetched in
-// user order, scattered over the input, so each is asked for well ahead.
-template <class Fetch, class Touch>
-void build_by_user(uli n, uli nusers, const uint32_t* user, Fetch fetch, Touch touch, Builder* b) {
-  std::vector<uli> start(nusers + 1, 0);
-  for (uli i = 0; i < n; ++i) ++start[user[i] + 1];
-  for (uli u = 0; u < nusers; ++u) start[u + 1] += start[u];
-  std::vector<uint32_t> order(n);
+// A compact event while events are grouped by user: the time and the
+// channel, or for a conversion -2 - its index among the conversions (which
+// keep the channel); conversions are few, so only they keep count, value
+// and row.
+struct Rec {
+  double t;
+  int32_t aux;
+  uint32_t user;
+};
+struct Conv {
+  uli conv;
+  double value;
+  int ch;
+  uint32_t row;
+};
+
+// The aux of the k-th conversion (0-based).
+int32_t conversion_aux(size_t k) {
+  if (k >= static_cast<size_t>(std::numeric_limits<int32_t>::max()) - 2)
+    throw std::invalid_argument("events: at most 2,147,483,644 conversion rows");
+  return -2 - static_cast<int32_t>(k);
+}
+
+// A stable counting sort by user in two steps that each stay within the
+// caches, so the cost per event does not grow with the number of users:
+// events are first dealt, in input order, to about a thousand bins of
+// neighbouring user ids, then each bin is sorted by user and handed to the
+// builder user by user, ids rising. user_of(i) is event i's user (< nusers);
+// fetch(i, &rec, &tie) gives event i, asked for in rising i (the conversions
+// it records go to *convs); dealt(i) tells that events before i are no
+// longer needed.
+template <class UserOf, class Fetch, class Dealt>
+void group_by_user(size_t n, size_t nusers, bool has_tie, const std::vector<Conv>* convs, UserOf user_of,
+                   Fetch fetch, Dealt dealt, Builder* b) {
+  if (n == 0) return;
+  unsigned shift = 0;
+  while ((nusers >> shift) >= 1024) ++shift;
+  const size_t nbins = (nusers >> shift) + 1;
+  std::vector<size_t> bin(nbins + 1, 0);
+  for (size_t i = 0; i < n; ++i) ++bin[(user_of(i) >> shift) + 1];
+  for (size_t k = 0; k < nbins; ++k) bin[k + 1] += bin[k];
+  BigArray<Rec> recs = big_array<Rec>(n, false);
+  BigArray<double> ties = big_array<double>(has_tie ? n : 0, false);
   {
-    std::vector<uli> pos(start.begin(), start.end() - 1);
-    for (uli i = 0; i < n; ++i) order[pos[user[i]]++] = static_cast<uint32_t>(i);
-  }
-  constexpr uli kAhead = 16;
-  std::vector<Event> evs;
-  for (uli u = 0; u < nusers; ++u) {
-    if ((u & 0xFFFF) == 0) check_interrupt();
-    evs.clear();
-    for (uli k = start[u]; k < start[u + 1]; ++k) {
-      if (k + kAhead < n) touch(order[k + kAhead]);
-      evs.push_back(fetch(order[k]));
+    std::vector<size_t> at(bin.begin(), bin.end() - 1);
+    Rec r;
+    double tie = 0;
+    for (size_t i = 0; i < n; ++i) {
+      fetch(i, &r, &tie);
+      const size_t k = at[r.user >> shift]++;
+      recs[k] = r;
+      if (has_tie) ties[k] = tie;
+      dealt(i + 1);
     }
-    if (!evs.empty()) b->user(&evs);
+  }
+  const size_t width = size_t(1) << shift;
+  std::vector<uint32_t> start(width + 1), order;
+  std::vector<Event> evs;
+  for (size_t k = 0; k < nbins; ++k) {
+    check_interrupt();
+    const size_t b0 = bin[k], m = bin[k + 1] - b0;
+    if (m == 0) continue;
+    const uint32_t u0 = static_cast<uint32_t>(k << shift);
+    std::fill(start.begin(), start.end(), 0);
+    for (size_t j = 0; j < m; ++j) ++start[recs[b0 + j].user - u0 + 1];
+    for (size_t u = 0; u < width; ++u) start[u + 1] += start[u];
+    order.resize(m);
+    {
+      std::vector<uint32_t> pos(start.begin(), start.end() - 1);
+      for (size_t j = 0; j < m; ++j) order[pos[recs[b0 + j].user - u0]++] = static_cast<uint32_t>(j);
+    }
+    for (size_t u = 0; u < width; ++u) {
+      if (start[u] == start[u + 1]) continue;
+      evs.clear();
+      for (uint32_t j = start[u]; j < start[u + 1]; ++j) {
+        const size_t i = b0 + order[j];
+        const Rec& r = recs[i];
+        const double tie = has_tie ? ties[i] : 0.0;
+        if (r.aux >= -1) {
+          evs.push_back(Event{r.t, tie, 0.0, 0, r.aux, 0});
+        } else {
+          const Conv& c = (*convs)[static_cast<size_t>(-2 - static_cast<int64_t>(r.aux))];
+          evs.push_back(Event{r.t, tie, c.value, c.conv, c.ch, c.row});
+        }
+      }
+      b->user(&evs);
+    }
   }
 }
 
@@ -421,31 +484,36 @@ void journeys_from_events_cpp(const EventColumns* ev, const JourneyRules* rules,
     throw std::invalid_argument("events: at most 4,294,967,294 rows");
   for (const std::string& s : ev->vchannels) check_channel_name(s, rules->channel_sep);
   const int nch = static_cast<int>(ev->vchannels.size());
-  std::vector<uint32_t> user(n);
   uli nusers = 0;   // ids in use: what the grouping allocates, whatever nusers claims
   for (uli i = 0; i < n; ++i) {
     const int u = ev->user[i];
     if (u < 0 || static_cast<uli>(u) >= ev->nusers)
       throw std::invalid_argument("column user: row " + row_text(i) + " is missing");
-    user[i] = static_cast<uint32_t>(u);
     nusers = std::max<uli>(nusers, static_cast<uli>(u) + 1);
-    check_finite(ev->time[i], "time", i);
+    if (!std::isfinite(ev->time[i])) check_finite(ev->time[i], "time", i);
     if (ev->channel[i] < -1 || ev->channel[i] >= nch)
       throw std::invalid_argument("column channel: row " + row_text(i) + " has no channel name");
-    as_event_count(ev->conv[i], "conversion", i);
+    const double c = ev->conv[i];
+    if (!(c >= 0 && c < 1.8e19 && c == std::floor(c))) as_event_count(c, "conversion", i);
     if (ev->tie) check_finite(ev->tie[i], "order_by", i);
     if (ev->value && ev->conv[i] > 0) check_finite(ev->value[i], "value", i);
   }
   Builder b(*rules, &ev->vchannels, out);
-  build_by_user(n, nusers, user.data(), [ev](uint32_t i) {
-    return Event{ev->time[i], ev->tie ? ev->tie[i] : 0.0, ev->value ? ev->value[i] : 0.0,
-                 static_cast<uli>(ev->conv[i]), ev->channel[i], i};
-  }, [ev](uint32_t i) {
-    __builtin_prefetch(ev->time + i);
-    __builtin_prefetch(ev->conv + i);
-    __builtin_prefetch(ev->channel + i);
-    if (ev->tie) __builtin_prefetch(ev->tie + i);
-  }, &b);
+  std::vector<Conv> convs;
+  group_by_user(n, nusers, ev->tie != nullptr, &convs,
+                [ev](size_t i) { return static_cast<uint32_t>(ev->user[i]); },
+                [ev, &convs](size_t i, Rec* r, double* tie) {
+                  r->t = ev->time[i];
+                  r->user = static_cast<uint32_t>(ev->user[i]);
+                  r->aux = ev->channel[i];
+                  if (ev->conv[i] > 0) {
+                    r->aux = conversion_aux(convs.size());
+                    convs.push_back(Conv{static_cast<uli>(ev->conv[i]), ev->value ? ev->value[i] : 0.0,
+                                         ev->channel[i], static_cast<uint32_t>(i)});
+                  }
+                  if (ev->tie) *tie = ev->tie[i];
+                },
+                [](size_t) {}, &b);
   b.finish();
 }
 
@@ -679,7 +747,7 @@ class UserCollector {
       const Event& e = p.e;
       Rec r{e.t, e.ch, user};
       if (e.conv > 0) {
-        r.aux = -2 - static_cast<int32_t>(convs_.size());
+        r.aux = conversion_aux(convs_.size());
         convs_.push_back(Conv{e.conv, e.value, e.ch, static_cast<uint32_t>(recs_.size())});
       }
       recs_.push_back(r);
@@ -696,23 +764,10 @@ class UserCollector {
       return;
     }
     flush();
-    group_by_user();
+    hand_over();
   }
 
  private:
-  // t and the channel, or for a conversion -2 - its index in convs_ (which
-  // keeps the channel); conversions are few, so they keep count and value.
-  struct Rec {
-    double t;
-    int32_t aux;
-    uint32_t user;
-  };
-  struct Conv {
-    uli conv;
-    double value;
-    int ch;
-    uint32_t row;
-  };
   struct Pending {
     Event e;
     uint64_t hash;
@@ -721,65 +776,20 @@ class UserCollector {
   };
   static constexpr size_t kBatch = 64;
 
-  // A stable counting sort by user in two steps that each stay within the
-  // caches: records are first dealt, in input order, to about a thousand
-  // bins of neighbouring user ids (each input block freed once dealt), then
-  // each bin is sorted by user and handed over user by user, ids rising.
-  void group_by_user() {
-    const size_t n = recs_.size(), nusers = users_.size();
-    if (n == 0) return;
-    unsigned shift = 0;
-    while ((nusers >> shift) >= 1024) ++shift;
-    const size_t nbins = (nusers >> shift) + 1;
-    std::vector<size_t> bin(nbins + 1, 0);
-    for (size_t i = 0; i < n; ++i) ++bin[(recs_[i].user >> shift) + 1];
-    for (size_t k = 0; k < nbins; ++k) bin[k + 1] += bin[k];
-    BigArray<Rec> dealt = big_array<Rec>(n, false);
-    BigArray<double> dealt_tie = big_array<double>(has_tie_ ? n : 0, false);
-    {
-      std::vector<size_t> at(bin.begin(), bin.end() - 1);
-      for (size_t i = 0; i < n; ++i) {
-        const size_t k = at[recs_[i].user >> shift]++;
-        dealt[k] = recs_[i];
-        if (has_tie_) dealt_tie[k] = ties_[i];
-        if (((i + 1) & (Blocks<Rec>::kBlock - 1)) == 0) recs_.release_before(i + 1), ties_.release_before(i + 1);
-      }
-      recs_.clear();
-      ties_.clear();
-    }
-    const size_t width = size_t(1) << shift;
-    std::vector<uint32_t> start(width + 1), order;
-    std::vector<Event> evs;
-    for (size_t k = 0; k < nbins; ++k) {
-      check_interrupt();
-      const size_t b0 = bin[k], m = bin[k + 1] - b0;
-      if (m == 0) continue;
-      const uint32_t u0 = static_cast<uint32_t>(k << shift);
-      std::fill(start.begin(), start.end(), 0);
-      for (size_t j = 0; j < m; ++j) ++start[dealt[b0 + j].user - u0 + 1];
-      for (size_t u = 0; u < width; ++u) start[u + 1] += start[u];
-      order.resize(m);
-      {
-        std::vector<uint32_t> pos(start.begin(), start.end() - 1);
-        for (size_t j = 0; j < m; ++j) order[pos[dealt[b0 + j].user - u0]++] = static_cast<uint32_t>(j);
-      }
-      for (size_t u = 0; u < width; ++u) {
-        if (start[u] == start[u + 1]) continue;
-        evs.clear();
-        for (uint32_t j = start[u]; j < start[u + 1]; ++j) {
-          const size_t i = b0 + order[j];
-          const Rec& r = dealt[i];
-          const double tie = has_tie_ ? dealt_tie[i] : 0.0;
-          if (r.aux >= -1) {
-            evs.push_back(Event{r.t, tie, 0.0, 0, r.aux, 0});
-          } else {
-            const Conv& c = convs_[static_cast<size_t>(-2 - static_cast<int64_t>(r.aux))];
-            evs.push_back(Event{r.t, tie, c.value, c.conv, c.ch, c.row});
-          }
-        }
-        b_->user(&evs);
-      }
-    }
+  void hand_over() {
+    group_by_user(recs_.size(), users_.size(), has_tie_, &convs_,
+                    [this](size_t i) { return recs_[i].user; },
+                    [this](size_t i, Rec* r, double* tie) {
+                      *r = recs_[i];
+                      if (has_tie_) *tie = ties_[i];
+                    },
+                    [this](size_t i) {
+                      // each block given back once dealt
+                      if ((i & (Blocks<Rec>::kBlock - 1)) == 0) recs_.release_before(i), ties_.release_before(i);
+                    },
+                    b_);
+    recs_.clear();
+    ties_.clear();
   }
 
   void add_grouped(std::string_view u, const Event& e, uli line_no) {

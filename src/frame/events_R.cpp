@@ -1,5 +1,8 @@
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
 
 #include "events/events.h"
 #include "frame/frame.h"
@@ -32,6 +35,327 @@ const double* reals_or_null(SEXP x, R_xlen_t n, const char* what) {
   if (TYPEOF(x) != REALSXP || XLENGTH(x) != n)
     throw std::invalid_argument(std::string(what) + " must be a double vector of one value per event");
   return REAL(x);
+}
+
+// ---- events in a data frame -------------------------------------------------
+
+// Values of 64 bits (numbers, or the addresses of R's cached strings) as
+// dense ids: a flat open-addressing table, linear probing, at most half
+// full, so most lookups touch one cache line.
+class WordIds {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  WordIds() : slots_(64), mask_(63) {}
+
+  // Asks for the key's home slot ahead of its lookup.
+  void prefetch(uint64_t key) const { __builtin_prefetch(&slots_[mix(key) & mask_]); }
+
+  // The id of key; a key not yet held gets make()'s.
+  template <class Make>
+  uint32_t get(uint64_t key, Make make) {
+    for (size_t i = mix(key) & mask_;; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (s.id == kNone) {
+        const uint32_t id = make();
+        s.key = key;
+        s.id = id;
+        if (++n_ * 2 > mask_ + 1) grow();
+        return id;
+      }
+      if (s.key == key) return s.id;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t key = 0;
+    uint32_t id = kNone;
+  };
+  static uint64_t mix(uint64_t x) {
+    x ^= x >> 31;
+    x *= 0x9e3779b97f4a7c15ULL;
+    x ^= x >> 29;
+    return x;
+  }
+  void grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.id == kNone) continue;
+      size_t i = mix(s.key) & mask_;
+      while (slots_[i].id != kNone) i = (i + 1) & mask_;
+      slots_[i] = s;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t mask_, n_ = 0;
+};
+
+// Strings as ids in order of first sight, equal where R's match() finds
+// them equal: R keeps one copy of each string per encoding, so the copy's
+// address is the key; text outside ASCII can have copies in two encodings,
+// which are compared by their UTF-8 text.
+class StringIds {
+ public:
+  void prefetch(SEXP c) const { ptrs_.prefetch(reinterpret_cast<uintptr_t>(c)); }
+  // *added: c is the first string of a new id.
+  uint32_t get(SEXP c, bool* added) {
+    *added = false;
+    return ptrs_.get(reinterpret_cast<uintptr_t>(c), [&]() -> uint32_t {
+      const char* s = CHAR(c);
+      bool ascii = true;
+      for (const char* p = s; *p; ++p) ascii &= static_cast<unsigned char>(*p) < 0x80;
+      if (!ascii && Rf_getCharCE(c) != CE_BYTES) {
+        auto it = texts_.emplace(utf8_text(c), n_);
+        if (!it.second) return it.first->second;
+      }
+      *added = true;
+      return n_++;
+    });
+  }
+
+ private:
+  static std::string utf8_text(SEXP c) {
+    if (Rf_getCharCE(c) == CE_UTF8) return CHAR(c);
+    std::string out;
+    const void* vmax = vmaxget();
+    Rcpp::unwindProtect(std::function<SEXP(void)>([&]() -> SEXP {
+      out = Rf_translateCharUTF8(c);
+      return R_NilValue;
+    }));
+    vmaxset(vmax);
+    return out;
+  }
+
+  WordIds ptrs_;
+  std::unordered_map<std::string, uint32_t> texts_;
+  uint32_t n_ = 0;
+};
+
+// The rows of a column refused for one reason: how many, the first three.
+struct BadRows {
+  double count = 0;
+  std::vector<double> first;
+  void add(R_xlen_t i) {
+    if (count++ < 3) first.push_back(static_cast<double>(i + 1));
+  }
+};
+
+constexpr R_xlen_t kAhead = 16;   // rows looked up ahead of their turn
+
+// Users as ids 0, 1, ... in order of first appearance, as match(u,
+// unique(u)) numbers them: integers (factor codes too) and whole numbers
+// in a range not much wider than the rows through a dense index, other
+// numbers and strings through a hash table. Missing users are left out and
+// go to *missing.
+std::vector<int> user_ids(SEXP u, BadRows* missing) {
+  const R_xlen_t n = XLENGTH(u);
+  std::vector<int> out(static_cast<size_t>(n), -1);
+  uint32_t next = 0;
+  const auto too_many = [&] {
+    if (next == static_cast<uint32_t>(INT_MAX)) throw std::invalid_argument("events: more than 2,147,483,646 users");
+  };
+  // Whole numbers within [lo, hi], integers or doubles: dense when narrow.
+  const auto dense = [&](auto value, auto is_na, double lo, double hi) -> bool {
+    if (!(hi - lo < 2.0 * static_cast<double>(n) + 1024)) return false;
+    const int64_t base = static_cast<int64_t>(lo);
+    std::vector<int32_t> index(static_cast<size_t>(hi - lo) + 1, -1);
+    for (R_xlen_t i = 0; i < n; ++i) {
+      if (i + kAhead < n && !is_na(i + kAhead)) {
+        const int64_t k = static_cast<int64_t>(value(i + kAhead)) - base;
+        __builtin_prefetch(&index[static_cast<size_t>(k)]);
+      }
+      if (is_na(i)) {
+        missing->add(i);
+        continue;
+      }
+      int32_t& id = index[static_cast<size_t>(static_cast<int64_t>(value(i)) - base)];
+      if (id < 0) too_many(), id = static_cast<int32_t>(next++);
+      out[static_cast<size_t>(i)] = id;
+    }
+    return true;
+  };
+  const auto hashed = [&](auto key, auto is_na) {
+    WordIds ids;
+    for (R_xlen_t i = 0; i < n; ++i) {
+      if (i + kAhead < n && !is_na(i + kAhead)) ids.prefetch(key(i + kAhead));
+      if (is_na(i)) {
+        missing->add(i);
+        continue;
+      }
+      out[static_cast<size_t>(i)] = static_cast<int>(ids.get(key(i), [&] { return too_many(), next++; }));
+    }
+  };
+  switch (TYPEOF(u)) {
+    case INTSXP:
+    case LGLSXP: {
+      const int* x = TYPEOF(u) == INTSXP ? INTEGER(u) : LOGICAL(u);
+      const auto is_na = [x](R_xlen_t i) { return x[i] == NA_INTEGER; };
+      int lo = INT_MAX, hi = INT_MIN;
+      for (R_xlen_t i = 0; i < n; ++i)
+        if (!is_na(i)) lo = std::min(lo, x[i]), hi = std::max(hi, x[i]);
+      if (lo > hi || !dense([x](R_xlen_t i) { return x[i]; }, is_na, lo, hi))
+        hashed([x](R_xlen_t i) { return static_cast<uint64_t>(static_cast<uint32_t>(x[i])); }, is_na);
+      break;
+    }
+    case REALSXP: {
+      const double* x = REAL(u);
+      const auto is_na = [x](R_xlen_t i) { return std::isnan(x[i]); };
+      double lo = INFINITY, hi = -INFINITY;
+      bool whole = true;
+      for (R_xlen_t i = 0; i < n; ++i) {
+        if (is_na(i)) continue;
+        whole &= x[i] == std::floor(x[i]);
+        lo = std::min(lo, x[i]), hi = std::max(hi, x[i]);
+      }
+      // whole numbers within +-2^62 are exact as int64
+      whole &= lo >= -4.6e18 && hi <= 4.6e18;
+      if (lo > hi || !whole || !dense([x](R_xlen_t i) { return x[i]; }, is_na, lo, hi))
+        hashed([x](R_xlen_t i) {
+          const double d = x[i] == 0 ? 0.0 : x[i];   // -0 is 0
+          uint64_t k;
+          std::memcpy(&k, &d, sizeof k);
+          return k;
+        }, is_na);
+      break;
+    }
+    case STRSXP: {
+      const SEXP* x = STRING_PTR_RO(u);
+      StringIds ids;
+      for (R_xlen_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) ids.prefetch(x[i + kAhead]);
+        if (x[i] == NA_STRING) {
+          missing->add(i);
+          continue;
+        }
+        bool added;
+        const uint32_t id = ids.get(x[i], &added);
+        if (added) too_many(), ++next;
+        out[static_cast<size_t>(i)] = static_cast<int>(id);
+      }
+      break;
+    }
+    default:
+      throw std::invalid_argument("user ids must be text, numbers or a factor");
+  }
+  return out;
+}
+
+// Channels as ids in order of first appearance (-1: no touch, a missing
+// or empty name) and their names: text, or factor codes with their levels.
+std::vector<int> channel_ids(SEXP ch, SEXP levels, std::vector<std::string>* names) {
+  const R_xlen_t n = XLENGTH(ch);
+  std::vector<int> out(static_cast<size_t>(n));
+  if (!Rf_isNull(levels)) {
+    if (TYPEOF(ch) != INTSXP) throw std::invalid_argument("channel codes must be integers");
+    *names = as_strings(levels);
+    int empty = -1;   // the level "", if any, is no touch
+    for (R_xlen_t k = 0; k < XLENGTH(levels) && empty < 0; ++k)
+      if (STRING_ELT(levels, k) != NA_STRING && LENGTH(STRING_ELT(levels, k)) == 0) empty = static_cast<int>(k);
+    const int* x = INTEGER(ch);
+    for (R_xlen_t i = 0; i < n; ++i)
+      out[static_cast<size_t>(i)] = x[i] == NA_INTEGER || x[i] - 1 == empty ? -1 : x[i] - 1;
+    return out;
+  }
+  if (TYPEOF(ch) != STRSXP) throw std::invalid_argument("channels must be text or a factor");
+  const SEXP* x = STRING_PTR_RO(ch);
+  StringIds ids;
+  SEXP last = nullptr;
+  int last_id = -1;
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const SEXP c = x[i];
+    if (c != last) {
+      last = c;
+      if (c == NA_STRING || LENGTH(c) == 0) {
+        last_id = -1;
+      } else {
+        bool added;
+        last_id = static_cast<int>(ids.get(c, &added));
+        if (added) names->emplace_back(CHAR(c), static_cast<size_t>(LENGTH(c)));
+      }
+    }
+    out[static_cast<size_t>(i)] = last_id;
+  }
+  return out;
+}
+
+bool is_number_column(SEXP x) { return TYPEOF(x) == REALSXP || TYPEOF(x) == INTSXP || TYPEOF(x) == LGLSXP; }
+
+// The missing values of a column of numbers or text.
+void add_missing(SEXP x, BadRows* bad) {
+  const R_xlen_t n = XLENGTH(x);
+  if (TYPEOF(x) == REALSXP) {
+    const double* p = REAL(x);
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (std::isnan(p[i])) bad->add(i);
+  } else if (TYPEOF(x) == STRSXP) {
+    const SEXP* p = STRING_PTR_RO(x);
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (p[i] == NA_STRING) bad->add(i);
+  } else {
+    const int* p = TYPEOF(x) == INTSXP ? INTEGER(x) : LOGICAL(x);
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (p[i] == NA_INTEGER) bad->add(i);
+  }
+}
+
+// A column of numbers as doubles: borrowed when it holds doubles, else
+// converted into *store (times scale).
+const double* doubles_of(SEXP x, double scale, std::vector<double>* store) {
+  if (TYPEOF(x) == REALSXP && scale == 1) return REAL(x);
+  const R_xlen_t n = XLENGTH(x);
+  store->resize(static_cast<size_t>(n));
+  if (TYPEOF(x) == REALSXP) {
+    const double* p = REAL(x);
+    for (R_xlen_t i = 0; i < n; ++i) (*store)[i] = p[i] * scale;
+  } else {
+    const int* p = TYPEOF(x) == INTSXP ? INTEGER(x) : LOGICAL(x);
+    for (R_xlen_t i = 0; i < n; ++i) (*store)[i] = p[i] == NA_INTEGER ? NA_REAL : p[i] * scale;
+  }
+  return store->data();
+}
+
+// Seconds of ISO text, each distinct string read once (time stamps repeat).
+const double* seconds_of_text(SEXP x, std::vector<double>* store) {
+  const R_xlen_t n = XLENGTH(x);
+  store->resize(static_cast<size_t>(n));
+  const SEXP* p = STRING_PTR_RO(x);
+  constexpr size_t kCache = 1024;
+  std::vector<std::pair<SEXP, double>> seen(kCache, {nullptr, 0.0});
+  for (R_xlen_t i = 0; i < n; ++i) {
+    auto& c = seen[(reinterpret_cast<uintptr_t>(p[i]) >> 4) & (kCache - 1)];
+    if (c.first != p[i]) c = {p[i], parse_event_time(CHAR(p[i]))};
+    (*store)[i] = c.second;
+  }
+  return store->data();
+}
+
+// Why a data frame of events is refused, for R to word: the reason (1 user
+// missing, 2 time of a type not read, 3 time missing, 4 conversion not
+// numbers, 5 conversion missing, 6 conversion not a whole number >= 0, 7
+// value not numbers, 8 value missing on a conversion, 9 order_by missing)
+// and the rows.
+SEXP refusal(int reason, const BadRows& rows) {
+  return r_result([&]() -> SEXP {
+    return Rcpp::List::create(Rcpp::Named("refused") = reason, Rcpp::Named("rows") = rows.first,
+                              Rcpp::Named("count") = rows.count);
+  });
+}
+SEXP journey_result(const JourneyTable& out) {
+  return r_result([&]() -> SEXP {
+    return Rcpp::List::create(
+      Rcpp::Named("path") = to_character(out.vpath),
+      Rcpp::Named("days") = to_character(out.vdays),
+      Rcpp::Named("conversions") = std::vector<double>(out.vconv.begin(), out.vconv.end()),
+      Rcpp::Named("nulls") = std::vector<double>(out.vnulls.begin(), out.vnulls.end()),
+      Rcpp::Named("value") = out.vvalue,
+      Rcpp::Named("untouched") = static_cast<double>(out.untouched),
+      Rcpp::Named("untouched_rows") = static_cast<double>(out.nuntouched_rows),
+      Rcpp::Named("untouched_value") = out.untouched_value);
+  });
 }
 
 }  // namespace
@@ -90,17 +414,80 @@ extern "C" SEXP journeys_from_events_R(SEXP flg_file_p, SEXP file_p, SEXP user_p
     ev.vchannels = as_strings(channels_p);
     journeys_from_events_cpp(&ev, &rules, &out);
   }
-  return r_result([&]() -> SEXP {
-    return Rcpp::List::create(
-      Rcpp::Named("path") = to_character(out.vpath),
-      Rcpp::Named("days") = to_character(out.vdays),
-      Rcpp::Named("conversions") = std::vector<double>(out.vconv.begin(), out.vconv.end()),
-      Rcpp::Named("nulls") = std::vector<double>(out.vnulls.begin(), out.vnulls.end()),
-      Rcpp::Named("value") = out.vvalue,
-      Rcpp::Named("untouched") = static_cast<double>(out.untouched),
-      Rcpp::Named("untouched_rows") = static_cast<double>(out.nuntouched_rows),
-      Rcpp::Named("untouched_value") = out.untouched_value);
-  });
+  return journey_result(out);
+  END_RCPP
+}
+
+// Events from the columns of a data frame, checked row by row in one pass
+// each, in the order R checked them before: users, time, conversions,
+// value, order_by. types_ok tells whether time, conversion and value are
+// of a type read (the column is then passed, else NULL); time_scale turns
+// day numbers into seconds. A refused column gives the list refusal()
+// makes, else the journey table of journeys_from_events_R.
+extern "C" SEXP journeys_from_event_frame_R(SEXP user_p, SEXP time_p, SEXP time_scale_p, SEXP channel_p,
+                                            SEXP levels_p, SEXP conv_p, SEXP value_p, SEXP tie_p,
+                                            SEXP types_ok_p, SEXP channel_sep_p, SEXP lookback_days_p,
+                                            SEXP lookback_touches_p, SEXP transform_p, SEXP flg_times_p) {
+  BEGIN_RCPP
+  setlocale(LC_NUMERIC, "C");
+  const JourneyRules rules =
+      journey_rules(lookback_days_p, lookback_touches_p, transform_p, flg_times_p, channel_sep_p);
+  const R_xlen_t n = XLENGTH(user_p);
+  const std::vector<int> ok = Rcpp::as<std::vector<int>>(types_ok_p);   // time, conversion, value
+  if (ok.size() != 3) throw std::invalid_argument("types_ok must hold three flags");
+  for (SEXP x : {time_p, channel_p, conv_p, value_p, tie_p})
+    if (!Rf_isNull(x) && XLENGTH(x) != n) throw std::invalid_argument("event columns must be of one length");
+  const bool time_ok = ok[0] == 1 && (is_number_column(time_p) || TYPEOF(time_p) == STRSXP);
+  const bool conv_ok = ok[1] == 1 && is_number_column(conv_p);
+  const bool value_ok = ok[2] == 1 && (Rf_isNull(value_p) || is_number_column(value_p));
+  if (!Rf_isNull(tie_p) && TYPEOF(tie_p) != REALSXP) throw std::invalid_argument("order_by keys must be doubles");
+
+  BadRows bad;
+  const std::vector<int> user = user_ids(user_p, &bad);
+  if (bad.count > 0) return refusal(1, bad);
+  if (!time_ok) return refusal(2, bad);
+  add_missing(time_p, &bad);
+  if (bad.count > 0) return refusal(3, bad);
+  if (!conv_ok) return refusal(4, bad);
+  std::vector<double> conv_store;
+  const double* conv = doubles_of(conv_p, 1, &conv_store);
+  BadRows not_whole;
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const double c = conv[i];
+    if (!(c >= 0 && c == std::floor(c) && c < INFINITY)) {
+      if (std::isnan(c)) bad.add(i); else not_whole.add(i);
+    }
+  }
+  if (bad.count > 0) return refusal(5, bad);
+  if (not_whole.count > 0) return refusal(6, not_whole);
+  if (!value_ok) return refusal(7, bad);
+  std::vector<double> value_store;
+  const double* value = !Rf_isNull(value_p) ? doubles_of(value_p, 1, &value_store) : nullptr;
+  if (value)
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (conv[i] > 0 && std::isnan(value[i])) bad.add(i);
+  if (bad.count > 0) return refusal(8, bad);
+  const double* tie = Rf_isNull(tie_p) ? nullptr : REAL(tie_p);
+  if (tie)
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (std::isnan(tie[i])) bad.add(i);
+  if (bad.count > 0) return refusal(9, bad);
+
+  EventColumns ev;
+  const std::vector<int> channel = channel_ids(channel_p, levels_p, &ev.vchannels);
+  std::vector<double> time_store;
+  ev.n = static_cast<uli>(n);
+  ev.nusers = static_cast<uli>(INT_MAX);
+  ev.user = user.data();
+  ev.time = TYPEOF(time_p) == STRSXP ? seconds_of_text(time_p, &time_store)
+                                     : doubles_of(time_p, as_real(time_scale_p), &time_store);
+  ev.channel = channel.data();
+  ev.conv = conv;
+  ev.value = value;
+  ev.tie = tie;
+  JourneyTable out;
+  journeys_from_events_cpp(&ev, &rules, &out);
+  return journey_result(out);
   END_RCPP
 }
 

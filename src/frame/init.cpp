@@ -13,6 +13,7 @@ SEXP describe_complexity_R(SEXP, SEXP, SEXP, SEXP);
 SEXP encrypt_R(SEXP, SEXP);
 SEXP decrypt_R(SEXP, SEXP);
 SEXP journeys_from_events_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP journeys_from_event_frame_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP time_decay_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP heuristic_models_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP hta_model_R(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
@@ -49,6 +50,7 @@ const R_CallMethodDef kCallMethods[] = {
     {"encrypt_R", reinterpret_cast<DL_FUNC>(&encrypt_R), 2},
     {"decrypt_R", reinterpret_cast<DL_FUNC>(&decrypt_R), 2},
     {"journeys_from_events_R", reinterpret_cast<DL_FUNC>(&journeys_from_events_R), 18},
+    {"journeys_from_event_frame_R", reinterpret_cast<DL_FUNC>(&journeys_from_event_frame_R), 14},
     {"time_decay_R", reinterpret_cast<DL_FUNC>(&time_decay_R), 6},
     {"heuristic_models_R", reinterpret_cast<DL_FUNC>(&heuristic_models_R), 12},
     {"hta_model_R", reinterpret_cast<DL_FUNC>(&hta_model_R), 16},

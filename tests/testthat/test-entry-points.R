@@ -88,7 +88,11 @@ entry_args <- list(
   journeys_from_events_R = list(flg_file = 0L, file = "", user = c(0L, 0L, 1L), nusers = 2,
     time = c(0, 60, 30), channel = c(0L, 1L, -1L), levels = c("a", "b"), conversion = c(0, 1, 1),
     value = NULL, tie = NULL, vars = character(), field_sep = ";", channel_sep = ">",
-    lookback_days = Inf, lookback_touches = Inf, transform = "none", times = 0L, grouped = 0L)
+    lookback_days = Inf, lookback_touches = Inf, transform = "none", times = 0L, grouped = 0L),
+  journeys_from_event_frame_R = list(user = c("u", "u", "v"), time = c(0, 60, 30), time_scale = 1,
+    channel = c("a", "b", NA), levels = NULL, conversion = c(0, 1, 1), value = NULL, tie = NULL,
+    types_ok = c(1L, 1L, 1L), channel_sep = ">", lookback_days = Inf, lookback_touches = Inf,
+    transform = "none", times = 0L)
 )
 entry_args$logistic_regression_fit_R <- entry_args$logistic_regression_R
 entry_args$markov_model_method_R <- c(entry_args$markov_model_R,
@@ -144,7 +148,10 @@ test_that("every entry point returns its elements under fixed names in a fixed o
     list("additive_hazard_R", list(), c("channel", "rate", "mean_days", "conversions", "value")),
     list("bootstrap_R", list(), c("vchannels", "vestimate", "vreps")),
     list("journeys_from_events_R", list(), c("path", "days", "conversions", "nulls", "value",
-                                             "untouched", "untouched_rows", "untouched_value")))
+                                             "untouched", "untouched_rows", "untouched_value")),
+    list("journeys_from_event_frame_R", list(), c("path", "days", "conversions", "nulls", "value",
+                                                  "untouched", "untouched_rows", "untouched_value")),
+    list("journeys_from_event_frame_R", list(user = c("u", NA, NA)), c("refused", "rows", "count")))
   for (k in cases) {
     r <- suppressWarnings(capture.output(res <- do.call(ep, c(list(k[[1]]), k[[2]]))))
     expect_identical(names(res), k[[3]], info = k[[1]])

@@ -336,3 +336,51 @@ test_that("warehouse queries count time in seconds and order labels by first tou
     expect_identical(key("postgres"), "tl_seq", info = transform)
   }
 })
+
+test_that("users of every kind are told apart as match() tells them apart", {
+  set.seed(5)
+  n <- 4000
+  id <- sample(300, n, TRUE)
+  ev <- data.frame(t = as.POSIXct("2024-01-01", tz = "UTC") + 3600 * sample(500, n, TRUE),
+                   ch = sample(c("a", "b", "c", NA), n, TRUE), cv = rbinom(n, 1, 0.1))
+  ev$v <- ev$cv * seq_len(n) / 7   # sums depend on the order users are taken in
+  kinds <- list(text = paste0("u", id), int = id, sparse = id * 99991L, double = id + 0.5,
+                big = id * 1e15, signed = ifelse(id %% 2 == 0, -id, id), zeros = c(-0, 0)[1 + (id %% 2)],
+                factor = factor(paste0("u", id), levels = paste0("u", 300:1)), logical = id %% 2 == 0,
+                date = as.Date("2024-01-01") + id, list = as.list(id),
+                two_encodings = ifelse(id %% 2 == 0, paste0("\u00e9", id), iconv(paste0("\u00e9", id), "UTF-8", "latin1")))
+  with_users <- function(u) { ev$u <- u; journeys_from_events(ev, "u", "t", "ch", "cv", value = "v") }
+  for (k in names(kinds)) {
+    u <- kinds[[k]]
+    want <- with_users(match(u, unique(u)))
+    expect_identical(with_users(u), want, info = k)
+    expect_identical(with_users(I(u)), want, info = k)   # a classed column goes through match()
+  }
+  # the same text in two encodings is one user, one channel
+  two <- data.frame(u = c("\u00e9", iconv("\u00e9", "UTF-8", "latin1")), t = 1:2,
+                    ch = c(iconv("\u00fc", "UTF-8", "latin1"), "\u00fc"), cv = 0)
+  expect_identical(journeys_from_events(two, "u", "t", "ch", "cv")$nulls, 1)
+})
+
+test_that("the first fault in the order of the columns is the one reported", {
+  ev <- data.frame(u = 1:8, t = 1:8, ch = "a", cv = 0, v = 0, id = 1:8)
+  many <- data.frame(u = rep(NA_integer_, 200000), t = 1, ch = "a", cv = 0)
+  set <- function(...) { e <- ev; kv <- list(...); for (i in seq(1, length(kv), 2)) e[[kv[[i]]]][kv[[i + 1]]] <- NA; e }
+  cases <- list(
+    list(set("u", 2, "t", 1, "cv", 1), 'column "u" (user): row 2 missing'),
+    list(set("t", 3:7, "cv", 1), 'column "t" (time): rows 3, 4, 5 and 2 more missing'),
+    list(transform(set("cv", 1), t = as.complex(t)), 'column "t" (time) must be POSIXct'),
+    list(transform(set("v", 1), cv = factor(cv)), 'column "cv" (conversion) must be numeric or TRUE/FALSE, not factor'),
+    list(transform(set("id", 1), cv = c(1, 2.5, -1, 1, 1, 1, 1, 1)), 'column "cv" (conversion): rows 2, 3 not a whole number >= 0 (2.5)'),
+    list(transform(set("id", 1), cv = 1, v = c(NA, 1, NA, 1, 1, 1, 1, 1)), 'column "v" (value): rows 1, 3 missing on a conversion'),
+    list(transform(set("id", 4), v = "x"), 'column "v" (value) must be numeric or TRUE/FALSE, not character'),
+    list(set("id", 4), 'column "id" (order_by): row 4 missing'),
+    list(transform(ev, cv = c(1, 1e20, 1, 1, 1, 1, 1, 1)), "column conversion: conversions in row 2 must be a whole number >= 0"),
+    list(many, 'column "u" (user): rows 1, 2, 3 and 199997 more missing'),
+    list(utils::modifyList(as.list(ev), list(ch = c("a", "b"))), "the columns of events must be of one length"))
+  for (k in cases) {
+    a <- list(k[[1]], "u", "t", "ch", "cv", value = if ("v" %in% names(k[[1]])) "v",
+              order_by = if ("id" %in% names(k[[1]])) "id")
+    expect_error(do.call(journeys_from_events, a), k[[2]], fixed = TRUE, info = k[[2]])
+  }
+})
