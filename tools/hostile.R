@@ -604,6 +604,29 @@ local({
   add_sweep("journeys_from_events_R", base, extra)
 })
 
+local({
+  base <- list(user = c("u", "u", "v"), time = c(0, 60, 30), time_scale = 1,
+               channel = c("a", "b", NA), levels = NULL, conversion = c(0, 1, 1),
+               value = c(0, 5, 7), tie = NULL, types_ok = c(1L, 1L, 1L), channel_sep = ">",
+               lookback_days = Inf, lookback_touches = Inf, transform = "none", times = 0L)
+  extra <- list(
+    users_na = list(user = c(NA, "u", NA)), users_int = list(user = c(3L, NA, 3L)),
+    users_double = list(user = c(1e300, -0, NaN)), users_factor = list(user = factor(c("x", "y", "x"))),
+    users_list = list(user = list("u", 1, NULL)), users_short = list(user = "u"),
+    times_text = list(time = c("2024-01-01", "bad", "")), times_na = list(time = c(NA, NaN, Inf)),
+    times_huge = list(time = c(1e300, -1e300, 0), time_scale = 86400),
+    channel_codes = list(channel = c(0L, 7L, -5L), levels = c("a", "b")),
+    channel_factor = list(channel = factor(c("a", NA, "c"))),
+    channel_sep_inside = list(channel = c("a>b", "b", "c")),
+    conversions_bad = list(conversion = c(-1, 0.5, 1e20)), conversions_na = list(conversion = c(NA, 1, NA)),
+    conversions_text = list(conversion = c("1", "x", "")), value_na = list(value = c(NA, NA, NA)),
+    types_none = list(types_ok = c(0L, 0L, 0L)), types_short = list(types_ok = 1L),
+    ties = list(tie = c("b", "a", NA)), lookback_zero = list(lookback_days = 0, lookback_touches = 0),
+    lengths_differ = list(conversion = 1), frequency_days = list(transform = "frequency", times = 1L),
+    collapse = list(transform = "collapse", times = 1L), transform_bad = list(transform = "x"))
+  add_sweep("journeys_from_event_frame_R", base, extra)
+})
+
 # Entry points named on the command line run alone.
 args <- commandArgs(trailingOnly = TRUE)
 if (length(args)) sweeps <- Filter(function(s) s$entry %in% args, sweeps)
