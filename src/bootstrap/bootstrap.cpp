@@ -327,6 +327,19 @@ void markov_totals(const BootstrapSettings& s, const JourneySource& src, uli see
   *convs = std::move(r.vattr_convs_glob);
 }
 
+// The logistic fit with its coefficients, the totals moved out.
+LogisticResult logistic_totals(const BootstrapSettings& s, const std::vector<std::string>& vy,
+                               const std::vector<uli>& vc, const std::vector<double>& vv,
+                               const std::vector<uli>& vn, std::vector<std::string>* vchannels,
+                               std::vector<double>* convs) {
+  LogisticSettings settings;
+  settings.cha_sep = s.cha_sep;
+  LogisticResult r = logistic_run(journeys_of(vy, vc, vv, vn), settings);
+  *vchannels = std::move(r.vchannels);
+  *convs = std::move(r.vattr_convs_loc);
+  return r;
+}
+
 }  // namespace
 
 void fit_channels(const std::string& model, const BootstrapSettings& s,
@@ -352,11 +365,7 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
   } else if (model == "shapley") {
     shapley_totals(s, journeys_of(vy, vc, vv, vn), vchannels, convs);
   } else if (model == "logistic") {
-    LogisticSettings settings;
-    settings.cha_sep = s.cha_sep;
-    LogisticResult r = logistic_run(journeys_of(vy, vc, vv, vn), settings);
-    *vchannels = std::move(r.vchannels);
-    *convs = std::move(r.vattr_convs_loc);
+    logistic_totals(s, vy, vc, vv, vn, vchannels, convs);
   } else if (model == "markov") {
     markov_totals(s, journeys_of(vy, vc, vv, vn), seed, vchannels, convs);
   } else {
@@ -536,6 +545,24 @@ void shapley_replicate(const ShapleyGame& g, const std::vector<uli>& rc,
   shapley_values(g.members, worth, g.vchannels.size(), g.simplified, convs);
 }
 
+// The converged estimate's coefficients (the constant, then the estimate's
+// channels) in the order of the encoded paths' channels; empty when a
+// channel of the paths has none, so the refits start from zero.
+std::vector<double> logistic_start(const LogisticFitInfo& fit,
+                                   const std::vector<std::string>& vchannels,
+                                   const LogisticPaths& paths) {
+  if (fit.vcoeff.size() != vchannels.size() + 1) return {};
+  std::unordered_map<std::string, double> coeff;
+  for (size_t k = 0; k < vchannels.size(); ++k) coeff.emplace(vchannels[k], fit.vcoeff[k + 1]);
+  std::vector<double> start{fit.vcoeff[0]};
+  for (const std::string& name : paths.vchannels) {
+    auto it = coeff.find(name);
+    if (it == coeff.end()) return {};
+    start.push_back(it->second);
+  }
+  return start;
+}
+
 // What does not change between replicates, computed once: the per-journey
 // splits of the rules, the encoded chain of the Markov model, the
 // coalitions of the Shapley game, the encoded paths of the logistic fit.
@@ -550,6 +577,9 @@ struct ReplicatePlan {
   bool logistic = false;
   LogisticPaths paths;
   std::vector<uli> paths_at;   // per channel of paths: estimated position, or uli(-1)
+  // The estimate's coefficients in the order of paths, when its fit
+  // converged: each refit then starts from them.
+  std::vector<double> start;
   std::unordered_map<std::string, uli> at;   // estimated channel -> position
 };
 
@@ -574,7 +604,8 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   if (plan.logistic) {
     thread_local LogisticRefitScratch scratch;
     thread_local std::vector<double> totals;
-    logistic_refit(plan.paths, rc, rn, &scratch, &totals);
+    logistic_refit(plan.paths, rc, rn, &scratch, &totals,
+                   plan.start.empty() ? nullptr : &plan.start);
     for (size_t k = 0; k < totals.size(); ++k)
       if (plan.paths_at[k] != static_cast<uli>(-1)) out[plan.paths_at[k]] = totals[k];
     return;
@@ -613,7 +644,14 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
     throw std::invalid_argument("bootstrap: journey columns of different lengths");
   if (seed == gb::limsup) seed = static_cast<uli>(gb::device());
   const PooledRows p = pool_rows(vy, vc, vv, vn);   // first: it refuses counts that overflow
-  fit_channels(model, s, vy, vc, vv, vn, mix(seed), vchannels, estimate);
+  LogisticFitInfo logistic_fit;
+  if (model == "logistic") {
+    vchannels->clear();
+    estimate->clear();
+    logistic_fit = logistic_totals(s, vy, vc, vv, vn, vchannels, estimate).fit;
+  } else {
+    fit_channels(model, s, vy, vc, vv, vn, mix(seed), vchannels, estimate);
+  }
   const uli nch = vchannels->size();
   // The replicate table is the result: refuse one larger than a few GB
   // rather than end in an allocation failure.
@@ -638,6 +676,7 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
       auto it = plan.at.find(name);
       plan.paths_at.push_back(it == plan.at.end() ? static_cast<uli>(-1) : it->second);
     }
+    if (logistic_fit.converged) plan.start = logistic_start(logistic_fit, *vchannels, plan.paths);
   }
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {
