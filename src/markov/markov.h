@@ -6,6 +6,7 @@
 #define TOUCHLANE_MARKOV_MARKOV_H
 
 #include <atomic>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -177,13 +178,17 @@ class Fx {
 
  private:
   struct Edge { uli cum; uli to; };      // one successor in the sampling layout
-  struct Row { uli off; uli deg; uli tot; };
+  // Rows of many successors have a guide (gbits > 0): guide_[goff + b],
+  // b < 2^gbits, is the first successor a uniform in [b, b + 1) / 2^gbits
+  // can draw, guide_[goff + 2^gbits] the last one.
+  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; };
   uli cap_ = 0;
   std::vector<std::vector<uli>> succ_;   // successors per state, first appearance order
   std::vector<std::vector<uli>> cnt_;    // counts parallel to succ_
   std::unordered_map<uli, uli> pos_;     // (i << 32 | j) -> position of j in row i
   std::vector<Row> rows_;                // sampling layout, built by cum
   std::vector<Edge> edges_;
+  std::vector<uint32_t> guide_;          // successor positions (a row has < 2^32)
 };
 
 // ---- simulation matrices ---------------------------------------------------
@@ -227,6 +232,11 @@ void build_simulation_matrix(const JourneySource& src, const std::string& cha_se
 // special states 0, 1, 2 (and any state without an entry) hold only -1.
 std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, uli nstates,
                                      uli order);
+
+// The uniform in [0, 1) std::uniform_real_distribution<double>(0, 1) draws
+// from engine: with libstdc++ the very number, computed without its
+// extended-precision steps; elsewhere that distribution itself.
+double canonical_uniform(std::mt19937* engine);
 
 // Shared accumulators of the simulation; slot w belongs to worker w.
 // T0[w] / N0[w] are nfold x nchannels, fold-major.

@@ -148,6 +148,20 @@ std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, ul
   return table;
 }
 
+double canonical_uniform(std::mt19937* engine) {
+#if defined(__GLIBCXX__)
+  // Two 32-bit outputs, the first as the low half: their sum is rounded
+  // once, the division by 2^64 is exact, and a sum that rounds up to 2^64
+  // is kept below 1.
+  const double lo = static_cast<double>((*engine)());
+  const double hi = static_cast<double>((*engine)());
+  const double u = (lo + hi * 0x1p32) * 0x1p-64;
+  return u < 1.0 ? u : std::nextafter(1.0, 0.0);
+#else
+  return std::uniform_real_distribution<double>(0.0, 1.0)(*engine);
+#endif
+}
+
 void SimAccumulators::reset(uli ncore, uli nfold, uli nchannels) {
   T0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
   N0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
@@ -157,22 +171,98 @@ void SimAccumulators::reset(uli ncore, uli nfold, uli nchannels) {
   v_path.assign(ncore, 0);
 }
 
-void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
-                    const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
-                    uli ichannel_null, uli order, uli nchannels, const Fx* S,
-                    SimAccumulators* acc, const std::atomic<bool>* stop) {
+namespace {
+
+[[noreturn]] void no_channel_entry(uli c) {
+  throw std::out_of_range("simulation: state " + std::to_string(c) + " has no channel entry");
+}
+
+[[noreturn]] void channel_beyond(uli j, uli c, uli nchannels) {
+  throw std::out_of_range("simulation: channel " + std::to_string(j) + " of state " +
+                          std::to_string(c) + " is beyond " + std::to_string(nchannels));
+}
+
+// The channels a walk passes, counted once each. Up to 64 channels a state's
+// channels are one bit mask and a walk's the union of its states' masks;
+// beyond, a channel is marked when its stamp equals the current walk's
+// number, so nothing needs clearing between walks. Either way a state with
+// a channel beyond nchannels throws when a walk reaches it.
+class MaskChannels {
+ public:
+  MaskChannels(const sli* table, uli nstates, uli order, uli nchannels)
+      : mask_(nstates, 0), bad_(nstates, 0), table_(table), order_(order), nchannels_(nchannels) {
+    for (uli c = 0; c < nstates; ++c)
+      for (uli k = 0; k < order && table[c * order + k] >= 0; ++k) {
+        const uli j = static_cast<uli>(table[c * order + k]);
+        if (j < nchannels) mask_[c] |= uint64_t{1} << j;
+        else bad_[c] = 1;
+      }
+  }
+  void start() { seen_ = 0; }
+  void pass(uli c) {
+    if (bad_[c]) check(c);
+    seen_ |= mask_[c];
+  }
+  void add_to(double* totals) const {
+    for (uint64_t m = seen_; m != 0; m &= m - 1) totals[__builtin_ctzll(m)] += 1.0;
+  }
+
+ private:
+  // Throws for the first channel beyond nchannels in the state's row.
+  void check(uli c) const {
+    const sli* row = table_ + c * order_;
+    for (uli k = 0; k < order_ && row[k] >= 0; ++k)
+      if (static_cast<uli>(row[k]) >= nchannels_) channel_beyond(static_cast<uli>(row[k]), c, nchannels_);
+  }
+  std::vector<uint64_t> mask_;
+  std::vector<char> bad_;
+  const sli* table_;
+  uli order_, nchannels_;
+  uint64_t seen_ = 0;
+};
+
+class StampChannels {
+ public:
+  StampChannels(const sli* table, uli /*nstates*/, uli order, uli nchannels)
+      : stamp_(nchannels, 0), table_(table), order_(order), nchannels_(nchannels) {
+    touched_.reserve(nchannels);
+  }
+  void start() {
+    ++walk_;
+    touched_.clear();
+  }
+  void pass(uli c) {
+    const sli* row = table_ + c * order_;
+    for (uli k = 0; k < order_ && row[k] >= 0; ++k) {
+      const uli j = static_cast<uli>(row[k]);
+      if (j >= nchannels_) channel_beyond(j, c, nchannels_);
+      if (stamp_[j] != walk_) {
+        stamp_[j] = walk_;
+        touched_.push_back(j);
+      }
+    }
+  }
+  void add_to(double* totals) const {
+    for (uli j : touched_) totals[j] += 1.0;
+  }
+
+ private:
+  std::vector<uli> stamp_, touched_;
+  const sli* table_;
+  uli order_, nchannels_;
+  uli walk_ = 0;
+};
+
+template <class Channels>
+void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
+                const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
+                uli ichannel_null, uli order, uli nchannels, const Fx& S, SimAccumulators* acc,
+                const std::atomic<bool>* stop) {
   std::mt19937 engine(static_cast<std::mt19937::result_type>(engine_seed & uli{0xFFFFFFFF}));
-  std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  const uli ord = order;
-  const sli* table = state_channels->data();
-  const uli nstates_table = ord ? state_channels->size() / ord : 0;
+  const uli nstates_table = order ? state_channels.size() / order : 0;
+  Channels channels(state_channels.data(), nstates_table, order, nchannels);
   double* T = acc->T0[kcore].data();
   double* N = acc->N0[kcore].data();
-  // A channel is marked when its stamp equals the current walk's number,
-  // so nothing needs clearing between walks.
-  std::vector<uli> stamp(nchannels, 0);
-  std::vector<uli> touched;
-  touched.reserve(nchannels);
   uli walk = 0, nconv = 0, nnull = 0, ninc = 0;
   for (uli f = 0; f < nfold && !stop->load(std::memory_order_relaxed); ++f) {
     double* Tf = T + f * nchannels;
@@ -180,32 +270,20 @@ void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
     for (uli r = 0; r < nsim_fold_core; ++r) {
       if (r % kStopCheckEvery == kStopCheckEvery - 1 && stop->load(std::memory_order_relaxed)) break;
       ++walk;
-      touched.clear();
+      channels.start();
       uli c = 0;
       for (uli steps = 0; steps <= max_npassi; ++steps) {
-        c = S->sim(c, uniform(engine));
+        c = S.sim(c, canonical_uniform(&engine));
         if (c == ichannel_conv || c == ichannel_null || c == 0) break;
-        if (c >= nstates_table)
-          throw std::out_of_range("simulation: state " + std::to_string(c) +
-                                  " has no channel entry");
-        const sli* row = table + c * ord;
-        for (uli k = 0; k < ord && row[k] >= 0; ++k) {
-          const uli j = static_cast<uli>(row[k]);
-          if (j >= nchannels)
-            throw std::out_of_range("simulation: channel " + std::to_string(j) + " of state " +
-                                    std::to_string(c) + " is beyond " + std::to_string(nchannels));
-          if (stamp[j] != walk) {
-            stamp[j] = walk;
-            touched.push_back(j);
-          }
-        }
+        if (c >= nstates_table) no_channel_entry(c);
+        channels.pass(c);
       }
       if (c == ichannel_conv) {
         ++nconv;
-        for (uli j : touched) Tf[j] += 1.0;
+        channels.add_to(Tf);
       } else if (c == ichannel_null) {
         ++nnull;
-        for (uli j : touched) Nf[j] += 1.0;
+        channels.add_to(Nf);
       } else {
         ++ninc;   // step limit reached, or a state without successors
       }
@@ -215,6 +293,22 @@ void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
   acc->nnull[kcore] += nnull;
   acc->v_inc_path[kcore] += ninc;
   acc->v_path[kcore] += walk;
+}
+
+}  // namespace
+
+void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
+                    const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
+                    uli ichannel_null, uli order, uli nchannels, const Fx* S,
+                    SimAccumulators* acc, const std::atomic<bool>* stop) {
+  if (nchannels <= 64)
+    walk_folds<MaskChannels>(engine_seed, kcore, nfold, nsim_fold_core, *state_channels,
+                             max_npassi, ichannel_conv, ichannel_null, order, nchannels, *S, acc,
+                             stop);
+  else
+    walk_folds<StampChannels>(engine_seed, kcore, nfold, nsim_fold_core, *state_channels,
+                              max_npassi, ichannel_conv, ichannel_null, order, nchannels, *S, acc,
+                              stop);
 }
 
 void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par,

@@ -181,6 +181,61 @@ TEST(Markov, SimulationAgreesWithTheExactCounts) {
   }
 }
 
+// The next state is the successor whose slice of the cumulative counts
+// holds floor(total * uni + 1) (ties to the earlier one), whatever
+// shortcut the store takes: checked against that rule scanned by hand on
+// rows short and long, with zero and huge counts, at uniforms on and
+// beside every boundary of a count and of a power-of-two bucket.
+TEST(Markov, SamplingFollowsTheCumulativeCounts) {
+  std::mt19937_64 rng(5);
+  std::vector<std::vector<uli>> rows = {{7}, {3, 1}, {0, 5, 0, 2}, {1, 1, 1, 1, 1, 1, 1, 1, 1},
+                                        {1, 1000000, 1, 1}, {uli{1} << 61, 3, uli{1} << 60}};
+  for (int n : {17, 40, 300}) {
+    std::vector<uli> r;
+    for (int k = 0; k < n; ++k) r.push_back(rng() % 5 == 0 ? 0 : 1 + rng() % (k % 3 ? 10 : 100000));
+    rows.push_back(r);
+  }
+  // All rows in one store: row i is state i, successor k of it state 1000 + k.
+  Fx S(1000 + 300);
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t k = 0; k < rows[i].size(); ++k) S.add(i, 1000 + k, rows[i][k]);
+  S.set_nchannels(rows.size());
+  S.cum();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    uli tot = 0;
+    for (uli c : rows[i]) tot += c;
+    const auto by_hand = [&](double u) {
+      uli s0 = static_cast<uli>(static_cast<double>(tot) * u + 1.0), run = 0;
+      s0 = std::min(s0, tot);
+      for (size_t k = 0; k < rows[i].size(); ++k)
+        if ((run += rows[i][k]) >= s0) return static_cast<uli>(1000 + k);
+      return uli{0};
+    };
+    std::vector<double> us = {0.0, std::nextafter(1.0, 0.0)};
+    for (int k = 0; k < 5000; ++k) us.push_back(std::uniform_real_distribution<double>(0, 1)(rng));
+    for (uli run = 0, k = 0; k < rows[i].size(); ++k)   // every count boundary
+      for (double u : {static_cast<double>(run += rows[i][k]) / static_cast<double>(tot)})
+        for (double v : {std::nextafter(u, 0.0), u, std::nextafter(u, 1.0)}) us.push_back(v);
+    for (int bits = 1; bits <= 12; ++bits)   // every bucket boundary
+      for (int b = 1; b < (1 << bits); ++b) {
+        const double u = std::ldexp(b, -bits);
+        us.insert(us.end(), {std::nextafter(u, 0.0), u, std::nextafter(u, 1.0)});
+      }
+    for (double u : us)
+      if (u >= 0 && u < 1) ASSERT_EQ(S.sim(i, u), by_hand(u)) << "row " << i << ", uniform " << u;
+  }
+}
+
+// The walks draw their uniforms as std::uniform_real_distribution<double>
+// would from the same engine, bit for bit.
+TEST(Markov, WalkUniformsAreTheStandardDistributions) {
+  for (unsigned seed : {1u, 7u, 4294967295u}) {
+    std::mt19937 a(seed), b(seed);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    for (int k = 0; k < 300000; ++k) ASSERT_EQ(canonical_uniform(&a), uniform(b)) << seed << " " << k;
+  }
+}
+
 // Worker w draws from std::mt19937 seeded with seed + w. In the chain of
 // journey "a" (one conversion, one null) a walk draws twice: into a, then
 // conversion when the second uniform is below 1/2.
