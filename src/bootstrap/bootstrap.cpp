@@ -244,6 +244,11 @@ EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::str
   return e;
 }
 
+[[noreturn]] void state_overflow(uli state) {
+  throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(state) +
+                            " add up to more than 2^64 - 1");
+}
+
 // Removal-effect attribution of one replicate on the encoded chain, as
 // markov_model_method_cpp computes it (type 0), on one thread.
 void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
@@ -256,18 +261,18 @@ void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
   thread_local std::vector<uli> total, order;
   total.assign(e.from.size(), 0);
   order.clear();
-  auto put = [&](uli k, uli v) {
-    if (total[k] == 0) order.push_back(k);
-    if (add_overflows(total[k], v, &total[k]))
-      throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(e.from[k]) +
-                                " add up to more than 2^64 - 1");
+  uli* tot = total.data();
+  const auto put = [&](uli k, uli v) {
+    if (tot[k] == 0) order.push_back(k);
+    if (add_overflows(tot[k], v, &tot[k])) state_overflow(e.from[k]);
   };
   double svc = 0;
-  for (size_t i = 0; i < e.states.size(); ++i) {
+  const size_t npath = e.first.size() - 1;
+  for (size_t i = 0; i < npath; ++i) {
     const uli c = rc[i], n = flg_null ? rn[i] : 0;
     svc += static_cast<double>(c);
-    if (c + n > 0)
-      for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
+    if (c + n == 0) continue;
+    for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
     if (c > 0) put(e.conv_edge[i], c);
     if (n > 0) put(e.null_edge[i], n);
   }
