@@ -236,6 +236,49 @@ TEST(Markov, WalkUniformsAreTheStandardDistributions) {
   }
 }
 
+// A seeded run's batches count what walking every batch anew counts (each
+// batch reseeds the workers' engines, so batches replay one stream):
+// checked against the workers called batch by batch, over several
+// batches, threads and folds, with walks cut by the step limit.
+TEST(Markov, SeededBatchesCountWhatWalkingEachBatchCounts) {
+  struct Case { Journeys j; uli order, max_step, ncore, nfold; };
+  const std::vector<Case> cases = {{random_journeys(61, 30), 2, 0, 1, 10},
+                                   {random_journeys(62, 30, 6), 1, 0, 2, 4},
+                                   {self_loops(), 1, 5, 3, 3}};
+  for (const Case& k : cases) {
+    SimulationMatrix m;
+    build_simulation_matrix(k.j.source(), ">", k.order, 0, &m);
+    const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, m.nchannels_sim, k.order);
+    SimulationSettings s;
+    s.nsim_start = 3000, s.ncore = k.ncore, s.nfold = k.nfold, s.seed = 17, s.conv_par = 0.02;
+    s.max_step = k.max_step;
+    const SimulationOutcome o = markov_simulate(m.S, table, k.order, m.nchannels, m.max_npassi, true, m.svc, s);
+    ASSERT_GE(o.batches, 3u);
+    const uli limit = k.max_step > 0 ? k.max_step : m.max_npassi + 1;
+    SimAccumulators acc;
+    acc.reset(k.ncore, k.nfold, m.nchannels);
+    const std::atomic<bool> go{false};
+    for (uli b = 0, n = s.nsim_start, total = n; b < o.batches; ++b) {
+      for (uli w = 0; w < k.ncore; ++w)
+        W_markov_model(s.seed + w, w, k.nfold, n / (k.nfold * k.ncore), &table, limit, 1, 2, k.order,
+                       m.nchannels, &m.S, &acc, &go);
+      const uli next = static_cast<uli>(std::floor(static_cast<double>(total) * s.rate_step_sim));
+      n = next - n, total = next;
+    }
+    std::vector<double> Tc(m.nchannels, 0), Nc(m.nchannels, 0);
+    uli conv = 0, walks = 0;
+    for (uli w = 0; w < k.ncore; ++w) {
+      for (uli x = 0; x < k.nfold * m.nchannels; ++x)
+        Tc[x % m.nchannels] += acc.T0[w][x], Nc[x % m.nchannels] += acc.N0[w][x];
+      conv += acc.nconv[w], walks += acc.v_path[w];
+    }
+    EXPECT_EQ(o.Tc, Tc) << k.order << " " << k.ncore;
+    EXPECT_EQ(o.Nc, Nc) << k.order << " " << k.ncore;
+    EXPECT_EQ(o.s_nconv, static_cast<double>(conv));
+    EXPECT_EQ(o.walks, walks);
+  }
+}
+
 // Worker w draws from std::mt19937 seeded with seed + w. In the chain of
 // journey "a" (one conversion, one null) a walk draws twice: into a, then
 // conversion when the second uniform is below 1/2.
