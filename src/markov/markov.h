@@ -233,10 +233,26 @@ void build_simulation_matrix(const JourneySource& src, const std::string& cha_se
 std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, uli nstates,
                                      uli order);
 
+// The walks' engine: the 32-bit Mersenne Twister, every number the one
+// std::mt19937 gives from the same seed, with a state refresh that does not
+// branch on random bits (half of such branches are mispredicted).
+class WalkEngine {
+ public:
+  explicit WalkEngine(uint32_t seed = 5489u) { this->seed(seed); }
+  void     seed(uint32_t s);
+  uint32_t operator()();
+
+ private:
+  void     refresh();
+  uint32_t x_[624];
+  uli      p_ = 624;
+};
+
 // The uniform in [0, 1) std::uniform_real_distribution<double>(0, 1) draws
-// from engine: with libstdc++ the very number, computed without its
-// extended-precision steps; elsewhere that distribution itself.
-double canonical_uniform(std::mt19937* engine);
+// from std::mt19937 seeded as engine was: with libstdc++ the very number,
+// computed without its extended-precision steps; elsewhere that
+// distribution itself.
+double canonical_uniform(WalkEngine* engine);
 
 // Shared accumulators of the simulation; slot w belongs to worker w.
 // T0[w] / N0[w] are nfold x nchannels, fold-major.

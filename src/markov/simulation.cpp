@@ -100,7 +100,7 @@ class StampChannels {
 // One walk from "(start)" of at most max_npassi + 1 draws; returns the state
 // it ended in (conversion, null, or anything else for an incomplete walk).
 template <class Channels>
-uli walk_once(std::mt19937* engine, const Fx& S, uli nstates_table, uli max_npassi,
+uli walk_once(WalkEngine* engine, const Fx& S, uli nstates_table, uli max_npassi,
               uli ichannel_conv, uli ichannel_null, Channels* channels) {
   channels->start();
   uli c = 0;
@@ -118,7 +118,7 @@ void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                 const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
                 uli ichannel_null, uli order, uli nchannels, const Fx& S, SimAccumulators* acc,
                 const std::atomic<bool>* stop) {
-  std::mt19937 engine(static_cast<std::mt19937::result_type>(engine_seed & uli{0xFFFFFFFF}));
+  WalkEngine engine(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
   const uli nstates_table = order ? state_channels.size() / order : 0;
   Channels channels(state_channels.data(), nstates_table, order, nchannels);
   double* T = acc->T0[kcore].data();
@@ -158,7 +158,7 @@ void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
 struct WalkStream {
   static constexpr uli kMaxWalks = uli{1} << 22;   // about 36 MB of records
   uli seed = 0;
-  std::mt19937 engine;
+  WalkEngine engine;
   std::vector<uint8_t> end;     // 1 conversion, 2 null, 0 incomplete
   std::vector<uint64_t> seen;   // channels passed
 };
@@ -174,7 +174,7 @@ bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsi
   const uli need = nfold * nsim_fold_core;
   if (ws->end.empty() || ws->seed != engine_seed) {
     ws->seed = engine_seed;
-    ws->engine.seed(static_cast<std::mt19937::result_type>(engine_seed & uli{0xFFFFFFFF}));
+    ws->engine.seed(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
     ws->end.clear();
     ws->seen.clear();
   }
@@ -355,7 +355,35 @@ std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, ul
   return table;
 }
 
-double canonical_uniform(std::mt19937* engine) {
+void WalkEngine::seed(uint32_t s) {
+  x_[0] = s;
+  for (uint32_t i = 1; i < 624; ++i) x_[i] = 1812433253u * (x_[i - 1] ^ (x_[i - 1] >> 30)) + i;
+  p_ = 624;
+}
+
+void WalkEngine::refresh() {
+  constexpr uint32_t kUpper = 0x80000000u, kLower = 0x7fffffffu, kMatrix = 0x9908b0dfu;
+  const auto twist = [](uint32_t a, uint32_t b, uint32_t m) {
+    const uint32_t y = (a & kUpper) | (b & kLower);
+    return m ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
+  };
+  uint32_t i = 0;
+  for (; i < 624 - 397; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 397]);
+  for (; i < 623; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 397 - 624]);
+  x_[623] = twist(x_[623], x_[0], x_[396]);
+  p_ = 0;
+}
+
+uint32_t WalkEngine::operator()() {
+  if (p_ >= 624) refresh();
+  uint32_t y = x_[p_++];
+  y ^= y >> 11;
+  y ^= (y << 7) & 0x9d2c5680u;
+  y ^= (y << 15) & 0xefc60000u;
+  return y ^ (y >> 18);
+}
+
+double canonical_uniform(WalkEngine* engine) {
 #if defined(__GLIBCXX__)
   // Two 32-bit outputs, the first as the low half: their sum is rounded
   // once, the division by 2^64 is exact, and a sum that rounds up to 2^64
@@ -365,7 +393,14 @@ double canonical_uniform(std::mt19937* engine) {
   const double u = (lo + hi * 0x1p32) * 0x1p-64;
   return u < 1.0 ? u : std::nextafter(1.0, 0.0);
 #else
-  return std::uniform_real_distribution<double>(0.0, 1.0)(*engine);
+  struct Bits {   // the engine as a uniform random bit generator
+    using result_type = uint32_t;
+    static constexpr uint32_t min() { return 0; }
+    static constexpr uint32_t max() { return 0xffffffffu; }
+    WalkEngine* e;
+    uint32_t operator()() { return (*e)(); }
+  } bits{engine};
+  return std::uniform_real_distribution<double>(0.0, 1.0)(bits);
 #endif
 }
 

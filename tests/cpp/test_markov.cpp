@@ -226,14 +226,20 @@ TEST(Markov, SamplingFollowsTheCumulativeCounts) {
   }
 }
 
-// The walks draw their uniforms as std::uniform_real_distribution<double>
-// would from the same engine, bit for bit.
-TEST(Markov, WalkUniformsAreTheStandardDistributions) {
-  for (unsigned seed : {1u, 7u, 4294967295u}) {
-    std::mt19937 a(seed), b(seed);
+// The walks draw std::mt19937's numbers, and their uniforms as
+// std::uniform_real_distribution<double> would from it, bit for bit;
+// reseeding starts the numbers over.
+TEST(Markov, WalkEngineIsTheStandardTwister) {
+  for (unsigned seed : {0u, 1u, 5489u, 4294967295u}) {
+    WalkEngine a(seed), c(7);
+    std::mt19937 b(seed), d(seed);
+    for (int k = 0; k < 5000; ++k) ASSERT_EQ(a(), b()) << seed << " " << k;
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
     for (int k = 0; k < 300000; ++k) ASSERT_EQ(canonical_uniform(&a), uniform(b)) << seed << " " << k;
+    c.seed(seed);
+    for (int k = 0; k < 1000; ++k) ASSERT_EQ(c(), d()) << seed << " " << k;
   }
+  EXPECT_EQ([] { WalkEngine e; for (int k = 1; k < 10000; ++k) e(); return e(); }(), 4123659995u);
 }
 
 // A seeded run's batches count what walking every batch anew counts (each
