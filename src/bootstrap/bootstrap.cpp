@@ -15,6 +15,36 @@
 const std::vector<std::string> kBootstrapModels = {
     "first", "last", "linear", "position", "last_non_direct", "shapley", "logistic", "markov"};
 
+void DrawEngine::seed(uint64_t s) {
+  x_[0] = s;
+  for (uint64_t i = 1; i < 312; ++i)
+    x_[i] = 6364136223846793005ULL * (x_[i - 1] ^ (x_[i - 1] >> 62)) + i;
+  p_ = 312;
+}
+
+void DrawEngine::refresh() {
+  constexpr uint64_t kUpper = 0xffffffff80000000ULL, kLower = 0x7fffffffULL;
+  constexpr uint64_t kMatrix = 0xb5026f5aa96619e9ULL;
+  const auto twist = [](uint64_t a, uint64_t b, uint64_t m) {
+    const uint64_t y = (a & kUpper) | (b & kLower);
+    return m ^ (y >> 1) ^ ((0 - (y & 1)) & kMatrix);
+  };
+  size_t i = 0;
+  for (; i < 312 - 156; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 156]);
+  for (; i < 311; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 156 - 312]);
+  x_[311] = twist(x_[311], x_[0], x_[155]);
+  p_ = 0;
+}
+
+uint64_t DrawEngine::operator()() {
+  if (p_ >= 312) refresh();
+  uint64_t y = x_[p_++];
+  y ^= (y >> 29) & 0x5555555555555555ULL;
+  y ^= (y << 17) & 0x71d67fffeda60000ULL;
+  y ^= (y << 37) & 0xfff7eee000000000ULL;
+  return y ^ (y >> 43);
+}
+
 namespace {
 
 // log(k!) without std::lgamma, which writes the global signgam and so races
@@ -59,7 +89,7 @@ PoissonMean poisson_mean(uli mean) {
 // A uniform draw in [0, 1): with libstdc++ the very number
 // std::uniform_real_distribution<double>(0, 1) draws from this engine (one
 // 64-bit output over 2^64, kept below 1), without its out-of-line call.
-inline double uniform01(std::mt19937_64& engine) {
+inline double uniform01(DrawEngine& engine) {
 #if defined(__GLIBCXX__)
   const double u = static_cast<double>(engine()) * 0x1p-64;   // exact: a power of two
   return u < 1.0 ? u : std::nextafter(1.0, 0.0);
@@ -70,8 +100,8 @@ inline double uniform01(std::mt19937_64& engine) {
 
 // One Poisson draw: multiplication of uniforms for small means, Hoermann's
 // transformed rejection (PTRS) from 10 on.
-uli poisson(std::mt19937_64& engine, const PoissonMean& m) {
-  const auto unif = [](std::mt19937_64& e) { return uniform01(e); };
+uli poisson(DrawEngine& engine, const PoissonMean& m) {
+  const auto unif = [](DrawEngine& e) { return uniform01(e); };
   const double lam = m.lam;
   if (lam < 10) {
     uli x = 0;
@@ -127,7 +157,7 @@ DrawPlan draw_plan(const std::vector<uli>& vc, const std::vector<uli>& vn) {
 
 // The counts of replicate r, row by row: conversions, then nulls.
 void draw_counts(const DrawPlan& d, uli seed, uli r, std::vector<uli>* rc, std::vector<uli>* rn) {
-  std::mt19937_64 engine(mix(mix(seed) ^ r));
+  DrawEngine engine(mix(mix(seed) ^ r));
   const size_t n = d.conv_at.size();
   const bool nulls = !d.null_at.empty();
   rc->resize(n);

@@ -100,6 +100,20 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
               "counts overflow at row 3: conversions and nulls add up to more than 2^64 - 1");
 }
 
+// The replicates draw std::mt19937_64's numbers, bit for bit; reseeding
+// starts them over.
+TEST(Bootstrap, DrawEngineIsTheStandardTwister) {
+  for (uint64_t seed : {uint64_t{0}, uint64_t{5489}, ~uint64_t{0}, uint64_t{0x9E3779B97F4A7C15}}) {
+    DrawEngine a(seed), c(3);
+    std::mt19937_64 b(seed), d(seed);
+    for (int k = 0; k < 5000; ++k) ASSERT_EQ(a(), b()) << seed << " " << k;
+    c.seed(seed);
+    for (int k = 0; k < 1000; ++k) ASSERT_EQ(c(), d()) << seed << " " << k;
+  }
+  EXPECT_EQ([] { DrawEngine e; for (int k = 1; k < 10000; ++k) e(); return e(); }(),
+            9981545732273789042ULL);
+}
+
 // A row's redrawn conversions and nulls are Poisson with the row's counts
 // as mean (so variance = mean), on both sides of the sampler's switch at 10;
 // the value follows the conversions.
