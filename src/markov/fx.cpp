@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr uli kLinearScan = 8;   // longer stretches of successors are bisected
+constexpr uli kLinearScan = 8;   // longer stretches between a bucket's bounds are bisected
 
 inline uli pair_key(uli i, uli j) { return (i << 32) | j; }
 

@@ -6,7 +6,6 @@
 #define TOUCHLANE_MARKOV_MARKOV_H
 
 #include <atomic>
-#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -178,7 +177,7 @@ class Fx {
 
  private:
   struct Edge { uli cum; uli to; };      // one successor in the sampling layout
-  // Rows of many successors have a guide (gbits > 0): guide_[goff + b],
+  // Rows of two or more successors have a guide (gbits > 0): guide_[goff + b],
   // b < 2^gbits, is the first successor a uniform in [b, b + 1) / 2^gbits
   // can draw, guide_[goff + 2^gbits] the last one.
   struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; };

@@ -55,8 +55,10 @@ class MaskChannels {
   // Throws for the first channel beyond nchannels in the state's row.
   void check(uli c) const {
     const sli* row = table_ + c * order_;
-    for (uli k = 0; k < order_ && row[k] >= 0; ++k)
-      if (static_cast<uli>(row[k]) >= nchannels_) channel_beyond(static_cast<uli>(row[k]), c, nchannels_);
+    for (uli k = 0; k < order_ && row[k] >= 0; ++k) {
+      const uli j = static_cast<uli>(row[k]);
+      if (j >= nchannels_) channel_beyond(j, c, nchannels_);
+    }
   }
   std::vector<uint64_t> mask_;
   std::vector<char> bad_;
@@ -164,8 +166,9 @@ struct WalkStream {
 };
 
 // Worker kcore's batch of nfold x nsim_fold_core walks from the stream of
-// engine_seed; false, with nothing done, when the stream would grow past
-// its limit (the batch is then walked as without a stream).
+// engine_seed (at most 64 channels); false, with nothing done, when the
+// stream would grow past its limit (the batch is then walked as without a
+// stream).
 bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                   const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
                   uli ichannel_null, uli order, uli nchannels, const Fx& S,
@@ -215,12 +218,10 @@ bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsi
   return true;
 }
 
-
 // One batch on ncore threads, worker w filling slot w. The calling thread
 // waits, checking for a user interrupt; an interrupt stops the workers and
-// is rethrown once they are joined.
-// streams: one per worker when the engines replay a fixed seed (and the
-// channels fit a mask), else null.
+// is rethrown once they are joined. streams: one per worker when the
+// engines replay a fixed seed and the channels fit a mask, else null.
 void run_batch(uli ncore, const std::vector<uli>& engine_seeds, uli nfold, uli nsim_fold_core,
                const std::vector<sli>& state_channels, uli max_npassi, uli order,
                uli nchannels, const Fx& S, SimAccumulators* acc, WalkStream* streams) {
