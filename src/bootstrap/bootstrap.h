@@ -63,8 +63,11 @@ void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vect
 // replicates on nthreads threads (rows with the same path text pooled
 // first, which leaves the distribution of the redrawn counts as it is); reps is nrep x |vchannels|, replicate
 // by replicate, channels matched by name (0 for a channel a replicate
-// lacks). A replicate without conversions attributes nothing. Results do
-// not depend on nthreads. Throws std::invalid_argument for an unknown
+// lacks). A replicate without conversions attributes nothing. When the
+// logistic estimate's fit reached the optimiser's gradient tolerance, each
+// logistic replicate is refitted from its coefficients (the fit from zero
+// to within that tolerance); otherwise from zero. Results do not depend on
+// nthreads. Throws std::invalid_argument for an unknown
 // model or nrep 0, and whatever the model throws.
 void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
                    const std::vector<std::string>& vy, const std::vector<uli>& vc,
