@@ -288,12 +288,17 @@ void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
   // the order the transitions first carry a count: the store then holds
   // what adding journey by journey gives (successors in order of first
   // appearance, the same whole counts) without a lookup per step.
+  // Counts of 0 are added too, without branching on them (which is drawn
+  // is as good as random): they change no total and start no transition.
   thread_local std::vector<uli> total, order;
   total.assign(e.from.size(), 0);
-  order.clear();
+  order.resize(e.from.size() + 1);   // a transition starts once; one slot to write past
   uli* tot = total.data();
+  uli* first = order.data();
+  size_t started = 0;
   const auto put = [&](uli k, uli v) {
-    if (tot[k] == 0) order.push_back(k);
+    first[started] = k;
+    started += static_cast<size_t>(tot[k] == 0) & static_cast<size_t>(v != 0);
     if (add_overflows(tot[k], v, &tot[k])) state_overflow(e.from[k]);
   };
   double svc = 0;
@@ -301,11 +306,11 @@ void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
   for (size_t i = 0; i < npath; ++i) {
     const uli c = rc[i], n = flg_null ? rn[i] : 0;
     svc += static_cast<double>(c);
-    if (c + n == 0) continue;
     for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
-    if (c > 0) put(e.conv_edge[i], c);
-    if (n > 0) put(e.null_edge[i], n);
+    put(e.conv_edge[i], c);
+    put(e.null_edge[i], n);
   }
+  order.resize(started);
   Fx S(e.nstates);
   for (uli k : order) S.add(e.from[k], e.to[k], total[k]);
   S.set_nchannels(e.nstates);
