@@ -309,9 +309,11 @@ struct SimulationOutcome {
 // columns). max_npassi is the longest journey in steps; the walk limit is
 // max_npassi + 1, or max_step when it is positive. Prints progress when
 // verbose is 1, checks for interrupts while it waits (workers are stopped
-// and joined before any exception leaves). Throws std::invalid_argument for
-// the settings validate() rejects, order 0, svc not positive, or no
-// simulated journey converted.
+// and joined before any exception leaves). With a fixed seed (and at most
+// 64 channels) the walks of each worker are recorded, up to 2^22 walks over
+// all workers (36 MB), so that later batches, which replay them, only sum
+// them. Throws std::invalid_argument for the settings validate() rejects,
+// order 0, svc not positive, or no simulated journey converted.
 SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_channels, uli order,
                                   uli nchannels, uli max_npassi, bool flg_null, double svc,
                                   const SimulationSettings& settings);

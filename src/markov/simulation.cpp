@@ -158,7 +158,8 @@ void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
 // recorded. The totals are sums of ones, the same in any order, so every
 // count is the one walking again gives.
 struct WalkStream {
-  static constexpr uli kMaxWalks = uli{1} << 22;   // about 36 MB of records
+  static constexpr uli kMaxWalks = uli{1} << 22;   // over all workers: 36 MB of records
+  uli limit = kMaxWalks;                           // this worker's share
   uli seed = 0;
   WalkEngine engine;
   std::vector<uint8_t> end;     // 1 conversion, 2 null, 0 incomplete
@@ -173,7 +174,7 @@ bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsi
                   const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
                   uli ichannel_null, uli order, uli nchannels, const Fx& S,
                   SimAccumulators* acc, const std::atomic<bool>* stop) {
-  if (nsim_fold_core > WalkStream::kMaxWalks / nfold) return false;
+  if (nsim_fold_core > ws->limit / nfold) return false;
   const uli need = nfold * nsim_fold_core;
   if (ws->end.empty() || ws->seed != engine_seed) {
     ws->seed = engine_seed;
@@ -467,6 +468,7 @@ SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_cha
 
   std::vector<uli> engine_seeds(nc);
   std::vector<WalkStream> streams(s.seed != gb::limsup && nch <= 64 ? nc : 0);
+  for (WalkStream& w : streams) w.limit = WalkStream::kMaxWalks / nc;
   SimAccumulators acc;
   acc.reset(nc, nf, nch);
   FoldTotals folds(nf, nch, flg_null);
