@@ -15,6 +15,36 @@
 const std::vector<std::string> kBootstrapModels = {
     "first", "last", "linear", "position", "last_non_direct", "shapley", "logistic", "markov"};
 
+void DrawEngine::seed(uint64_t s) {
+  x_[0] = s;
+  for (uint64_t i = 1; i < 312; ++i)
+    x_[i] = 6364136223846793005ULL * (x_[i - 1] ^ (x_[i - 1] >> 62)) + i;
+  p_ = 312;
+}
+
+void DrawEngine::refresh() {
+  constexpr uint64_t kUpper = 0xffffffff80000000ULL, kLower = 0x7fffffffULL;
+  constexpr uint64_t kMatrix = 0xb5026f5aa96619e9ULL;
+  const auto twist = [](uint64_t a, uint64_t b, uint64_t m) {
+    const uint64_t y = (a & kUpper) | (b & kLower);
+    return m ^ (y >> 1) ^ ((0 - (y & 1)) & kMatrix);
+  };
+  size_t i = 0;
+  for (; i < 312 - 156; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 156]);
+  for (; i < 311; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 156 - 312]);
+  x_[311] = twist(x_[311], x_[0], x_[155]);
+  p_ = 0;
+}
+
+uint64_t DrawEngine::operator()() {
+  if (p_ >= 312) refresh();
+  uint64_t y = x_[p_++];
+  y ^= (y >> 29) & 0x5555555555555555ULL;
+  y ^= (y << 17) & 0x71d67fffeda60000ULL;
+  y ^= (y << 37) & 0xfff7eee000000000ULL;
+  return y ^ (y >> 43);
+}
+
 namespace {
 
 // log(k!) without std::lgamma, which writes the global signgam and so races
@@ -59,7 +89,7 @@ PoissonMean poisson_mean(uli mean) {
 // A uniform draw in [0, 1): with libstdc++ the very number
 // std::uniform_real_distribution<double>(0, 1) draws from this engine (one
 // 64-bit output over 2^64, kept below 1), without its out-of-line call.
-inline double uniform01(std::mt19937_64& engine) {
+inline double uniform01(DrawEngine& engine) {
 #if defined(__GLIBCXX__)
   const double u = static_cast<double>(engine()) * 0x1p-64;   // exact: a power of two
   return u < 1.0 ? u : std::nextafter(1.0, 0.0);
@@ -70,8 +100,8 @@ inline double uniform01(std::mt19937_64& engine) {
 
 // One Poisson draw: multiplication of uniforms for small means, Hoermann's
 // transformed rejection (PTRS) from 10 on.
-uli poisson(std::mt19937_64& engine, const PoissonMean& m) {
-  const auto unif = [](std::mt19937_64& e) { return uniform01(e); };
+uli poisson(DrawEngine& engine, const PoissonMean& m) {
+  const auto unif = [](DrawEngine& e) { return uniform01(e); };
   const double lam = m.lam;
   if (lam < 10) {
     uli x = 0;
@@ -127,7 +157,7 @@ DrawPlan draw_plan(const std::vector<uli>& vc, const std::vector<uli>& vn) {
 
 // The counts of replicate r, row by row: conversions, then nulls.
 void draw_counts(const DrawPlan& d, uli seed, uli r, std::vector<uli>* rc, std::vector<uli>* rn) {
-  std::mt19937_64 engine(mix(mix(seed) ^ r));
+  DrawEngine engine(mix(mix(seed) ^ r));
   const size_t n = d.conv_at.size();
   const bool nulls = !d.null_at.empty();
   rc->resize(n);
@@ -244,6 +274,11 @@ EncodedChain encode_chain(const BootstrapSettings& s, const std::vector<std::str
   return e;
 }
 
+[[noreturn]] void state_overflow(uli state) {
+  throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(state) +
+                            " add up to more than 2^64 - 1");
+}
+
 // Removal-effect attribution of one replicate on the encoded chain, as
 // markov_model_method_cpp computes it (type 0), on one thread.
 void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
@@ -253,24 +288,29 @@ void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
   // the order the transitions first carry a count: the store then holds
   // what adding journey by journey gives (successors in order of first
   // appearance, the same whole counts) without a lookup per step.
+  // Counts of 0 are added too, without branching on them (which is drawn
+  // is as good as random): they change no total and start no transition.
   thread_local std::vector<uli> total, order;
   total.assign(e.from.size(), 0);
-  order.clear();
-  auto put = [&](uli k, uli v) {
-    if (total[k] == 0) order.push_back(k);
-    if (add_overflows(total[k], v, &total[k]))
-      throw std::overflow_error("Fx::add: the counts out of state " + std::to_string(e.from[k]) +
-                                " add up to more than 2^64 - 1");
+  order.resize(e.from.size() + 1);   // a transition starts once; one slot to write past
+  uli* tot = total.data();
+  uli* first = order.data();
+  size_t started = 0;
+  const auto put = [&](uli k, uli v) {
+    first[started] = k;
+    started += static_cast<size_t>(tot[k] == 0) & static_cast<size_t>(v != 0);
+    if (add_overflows(tot[k], v, &tot[k])) state_overflow(e.from[k]);
   };
   double svc = 0;
-  for (size_t i = 0; i < e.states.size(); ++i) {
+  const size_t npath = e.first.size() - 1;
+  for (size_t i = 0; i < npath; ++i) {
     const uli c = rc[i], n = flg_null ? rn[i] : 0;
     svc += static_cast<double>(c);
-    if (c + n > 0)
-      for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
-    if (c > 0) put(e.conv_edge[i], c);
-    if (n > 0) put(e.null_edge[i], n);
+    for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
+    put(e.conv_edge[i], c);
+    put(e.null_edge[i], n);
   }
+  order.resize(started);
   Fx S(e.nstates);
   for (uli k : order) S.add(e.from[k], e.to[k], total[k]);
   S.set_nchannels(e.nstates);
@@ -327,6 +367,19 @@ void markov_totals(const BootstrapSettings& s, const JourneySource& src, uli see
   *convs = std::move(r.vattr_convs_glob);
 }
 
+// The logistic fit with its coefficients, the totals moved out.
+LogisticResult logistic_totals(const BootstrapSettings& s, const std::vector<std::string>& vy,
+                               const std::vector<uli>& vc, const std::vector<double>& vv,
+                               const std::vector<uli>& vn, std::vector<std::string>* vchannels,
+                               std::vector<double>* convs) {
+  LogisticSettings settings;
+  settings.cha_sep = s.cha_sep;
+  LogisticResult r = logistic_run(journeys_of(vy, vc, vv, vn), settings);
+  *vchannels = std::move(r.vchannels);
+  *convs = std::move(r.vattr_convs_loc);
+  return r;
+}
+
 }  // namespace
 
 void fit_channels(const std::string& model, const BootstrapSettings& s,
@@ -352,11 +405,7 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
   } else if (model == "shapley") {
     shapley_totals(s, journeys_of(vy, vc, vv, vn), vchannels, convs);
   } else if (model == "logistic") {
-    LogisticSettings settings;
-    settings.cha_sep = s.cha_sep;
-    LogisticResult r = logistic_run(journeys_of(vy, vc, vv, vn), settings);
-    *vchannels = std::move(r.vchannels);
-    *convs = std::move(r.vattr_convs_loc);
+    logistic_totals(s, vy, vc, vv, vn, vchannels, convs);
   } else if (model == "markov") {
     markov_totals(s, journeys_of(vy, vc, vv, vn), seed, vchannels, convs);
   } else {
@@ -536,6 +585,24 @@ void shapley_replicate(const ShapleyGame& g, const std::vector<uli>& rc,
   shapley_values(g.members, worth, g.vchannels.size(), g.simplified, convs);
 }
 
+// The converged estimate's coefficients (the constant, then the estimate's
+// channels) in the order of the encoded paths' channels; empty when a
+// channel of the paths has none, so the refits start from zero.
+std::vector<double> logistic_start(const LogisticFitInfo& fit,
+                                   const std::vector<std::string>& vchannels,
+                                   const LogisticPaths& paths) {
+  if (fit.vcoeff.size() != vchannels.size() + 1) return {};
+  std::unordered_map<std::string, double> coeff;
+  for (size_t k = 0; k < vchannels.size(); ++k) coeff.emplace(vchannels[k], fit.vcoeff[k + 1]);
+  std::vector<double> start{fit.vcoeff[0]};
+  for (const std::string& name : paths.vchannels) {
+    auto it = coeff.find(name);
+    if (it == coeff.end()) return {};
+    start.push_back(it->second);
+  }
+  return start;
+}
+
 // What does not change between replicates, computed once: the per-journey
 // splits of the rules, the encoded chain of the Markov model, the
 // coalitions of the Shapley game, the encoded paths of the logistic fit.
@@ -550,6 +617,9 @@ struct ReplicatePlan {
   bool logistic = false;
   LogisticPaths paths;
   std::vector<uli> paths_at;   // per channel of paths: estimated position, or uli(-1)
+  // The estimate's coefficients in the order of paths, when its fit
+  // converged: each refit then starts from them.
+  std::vector<double> start;
   std::unordered_map<std::string, uli> at;   // estimated channel -> position
 };
 
@@ -574,7 +644,8 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   if (plan.logistic) {
     thread_local LogisticRefitScratch scratch;
     thread_local std::vector<double> totals;
-    logistic_refit(plan.paths, rc, rn, &scratch, &totals);
+    logistic_refit(plan.paths, rc, rn, &scratch, &totals,
+                   plan.start.empty() ? nullptr : &plan.start);
     for (size_t k = 0; k < totals.size(); ++k)
       if (plan.paths_at[k] != static_cast<uli>(-1)) out[plan.paths_at[k]] = totals[k];
     return;
@@ -613,7 +684,14 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
     throw std::invalid_argument("bootstrap: journey columns of different lengths");
   if (seed == gb::limsup) seed = static_cast<uli>(gb::device());
   const PooledRows p = pool_rows(vy, vc, vv, vn);   // first: it refuses counts that overflow
-  fit_channels(model, s, vy, vc, vv, vn, mix(seed), vchannels, estimate);
+  LogisticFitInfo logistic_fit;
+  if (model == "logistic") {
+    vchannels->clear();
+    estimate->clear();
+    logistic_fit = logistic_totals(s, vy, vc, vv, vn, vchannels, estimate).fit;
+  } else {
+    fit_channels(model, s, vy, vc, vv, vn, mix(seed), vchannels, estimate);
+  }
   const uli nch = vchannels->size();
   // The replicate table is the result: refuse one larger than a few GB
   // rather than end in an allocation failure.
@@ -638,6 +716,7 @@ void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
       auto it = plan.at.find(name);
       plan.paths_at.push_back(it == plan.at.end() ? static_cast<uli>(-1) : it->second);
     }
+    if (logistic_fit.converged) plan.start = logistic_start(logistic_fit, *vchannels, plan.paths);
   }
   reps->assign(nrep * nch, 0.0);
   parallel_tasks(nrep, nthreads, [&](uli r, const std::atomic<bool>&) {

@@ -33,6 +33,24 @@ void fit_channels(const std::string& model, const BootstrapSettings& s,
                   const std::vector<double>& vv, const std::vector<uli>& vn, uli seed,
                   std::vector<std::string>* vchannels, std::vector<double>* convs);
 
+// The replicates' engine: the 64-bit Mersenne Twister, every number the
+// one std::mt19937_64 gives from the same seed, with a state refresh that
+// does not branch on random bits (half of such branches are mispredicted).
+class DrawEngine {
+ public:
+  using result_type = uint64_t;
+  static constexpr uint64_t min() { return 0; }
+  static constexpr uint64_t max() { return ~uint64_t{0}; }
+  explicit DrawEngine(uint64_t seed = 5489u) { this->seed(seed); }
+  void     seed(uint64_t s);
+  uint64_t operator()();
+
+ private:
+  void     refresh();
+  uint64_t x_[312];
+  uli      p_ = 312;
+};
+
 // Row i of replicate r: conversions ~ Poisson(vc[i]) and nulls ~
 // Poisson(vn[i]) (each customer counted a Poisson(1) number of times),
 // value scaled with the conversions. The engine of replicate r is seeded
@@ -45,8 +63,11 @@ void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vect
 // replicates on nthreads threads (rows with the same path text pooled
 // first, which leaves the distribution of the redrawn counts as it is); reps is nrep x |vchannels|, replicate
 // by replicate, channels matched by name (0 for a channel a replicate
-// lacks). A replicate without conversions attributes nothing. Results do
-// not depend on nthreads. Throws std::invalid_argument for an unknown
+// lacks). A replicate without conversions attributes nothing. When the
+// logistic estimate's fit reached the optimiser's gradient tolerance, each
+// logistic replicate is refitted from its coefficients (the fit from zero
+// to within that tolerance); otherwise from zero. Results do not depend on
+// nthreads. Throws std::invalid_argument for an unknown
 // model or nrep 0, and whatever the model throws.
 void bootstrap_cpp(const std::string& model, const BootstrapSettings& s,
                    const std::vector<std::string>& vy, const std::vector<uli>& vc,

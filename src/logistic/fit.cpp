@@ -228,7 +228,8 @@ void logistic_fit_info(const std::vector<std::string>* vy, const std::vector<uli
   arma::vec coeff(nchannels, arma::fill::zeros);
   optim::algo_settings_t settings;
   settings.gd_settings.method = optim::kMethodAdam;
-  optim::gd(coeff, ll_fn_cj, &data, &settings);   // the last iterate is used either way
+  // The last iterate is used either way.
+  const bool converged = optim::gd(coeff, ll_fn_cj, &data, &settings);
 
   const uli K = nchannels - 1;
   vindex->assign(K, 0.0);
@@ -245,6 +246,7 @@ void logistic_fit_info(const std::vector<std::string>* vy, const std::vector<uli
   if (info == nullptr) return;
   info->vcoeff.assign(coeff.begin(), coeff.end());
   info->iterations = settings.opt_iter;
+  info->converged = converged;
   // The objective is the mean over journeys: scale back to sums.
   arma::vec grad;
   arma::mat hess;
@@ -310,6 +312,77 @@ double ll_fn_refit(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_dat
   return obj;
 }
 
+// The mean gradient and Hessian of ll_fn_refit at beta (hess n x n,
+// column-major), the same per-path terms.
+void ll_refit_whess(const RefitData& d, const arma::vec& beta, arma::vec* grad,
+                    std::vector<double>* hess) {
+  const uli n = d.nchannels;
+  const double np = static_cast<double>(d.npaths);
+  grad->zeros(n);
+  hess->assign(n * n, 0.0);
+  double* gp = grad->memptr();
+  double* hp = hess->data();
+  const double* b = beta.memptr();
+  for (const LogisticRefitScratch::Row& row : *d.active) {
+    const uint32_t* first = d.idx + row.first;
+    const uint32_t* last = d.idx + row.last;
+    double s = 0.0;
+    for (const uint32_t* t = first; t != last; ++t) s += b[*t];
+    const double c = static_cast<double>(row.c), m = static_cast<double>(row.n);
+    const double e = std::exp(-std::fabs(s));
+    const double sig = s >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
+    double g = 0.0;   // as ll_fn_refit, so the tolerance means the same
+    if (row.c > 0) g += c * (sig - 1.0) / np;
+    if (row.n > 0) g += m * sig / np;
+    const double w = (c + m) * sig * (1.0 - sig) / np;
+    for (const uint32_t* t = first; t != last; ++t) {
+      gp[*t] += g;
+      for (const uint32_t* u = first; u != last; ++u) hp[*t * n + *u] += w;
+    }
+  }
+}
+
+double norm2(const arma::vec& v) {
+  double sum = 0.0;
+  for (double x : v) sum += x * x;
+  return std::sqrt(sum);
+}
+
+// Newton's method on the refit's likelihood from *coeff to the gradient
+// tolerance tol; false when it does not get there. Coefficients no path
+// with counts touches have no curvature: they keep the optimiser's
+// starting value 0, and the solve runs on the others.
+bool newton_refit(const RefitData& d, double tol, arma::vec* coeff) {
+  constexpr int kMaxSteps = 25;   // from a nearby optimum a handful suffice
+  const uli n = d.nchannels;
+  std::vector<char> touched(n, 0);
+  for (const LogisticRefitScratch::Row& row : *d.active)
+    for (uint32_t k = row.first; k < row.last; ++k) touched[d.idx[k]] = 1;
+  for (uli j = 0; j < n; ++j)
+    if (!touched[j]) (*coeff)[j] = 0.0;
+  arma::vec grad;
+  std::vector<double> hess;
+  arma::mat h(n, n), inv;
+  for (int step = 0;; ++step) {
+    ll_refit_whess(d, *coeff, &grad, &hess);
+    const double err = norm2(grad);
+    if (!std::isfinite(err)) return false;
+    if (err <= tol) return true;
+    if (step == kMaxSteps) return false;
+    for (uli a = 0; a < n; ++a)
+      for (uli b = 0; b < n; ++b) h(a, b) = touched[a] && touched[b] ? hess[a * n + b] : 0.0;
+    for (uli j = 0; j < n; ++j)
+      if (!touched[j]) h(j, j) = 1.0;   // its gradient is 0: no step
+    if (!spd_inverse(h, &inv)) return false;
+    for (uli a = 0; a < n; ++a) {
+      double v = 0.0;
+      for (uli b = 0; b < n; ++b) v += inv(a, b) * grad[b];
+      (*coeff)[a] -= v;
+    }
+    if (!coeff->is_finite()) return false;
+  }
+}
+
 }  // namespace
 
 LogisticPaths logistic_paths(const std::vector<std::string>& vy, const std::string& cha_sep) {
@@ -359,7 +432,7 @@ LogisticPaths logistic_paths(const std::vector<std::string>& vy, const std::stri
 
 void logistic_refit(const LogisticPaths& e, const std::vector<uli>& vc,
                     const std::vector<uli>& vn, LogisticRefitScratch* w,
-                    std::vector<double>* convs) {
+                    std::vector<double>* convs, const std::vector<double>* start) {
   const size_t npath = e.path_code.size();
   if (vc.size() != npath || (!vn.empty() && vn.size() != npath))
     throw std::invalid_argument("logistic regression: counts for " + std::to_string(vc.size()) +
@@ -387,10 +460,17 @@ void logistic_refit(const LogisticPaths& e, const std::vector<uli>& vc,
 
   const uli nchannels = e.codes.nchannels;
   RefitData data{e.idx32.data(), &w->active, nchannels, npaths};
-  arma::vec coeff(nchannels, arma::fill::zeros);
   optim::algo_settings_t settings;
   settings.gd_settings.method = optim::kMethodAdam;
-  optim::gd(coeff, ll_fn_refit, &data, &settings);
+  if (start != nullptr && start->size() != nchannels)
+    throw std::invalid_argument("logistic regression: " + std::to_string(start->size()) +
+                                " starting coefficients for " + std::to_string(nchannels));
+  arma::vec coeff;
+  if (start != nullptr) coeff = arma::vec(*start);
+  if (start == nullptr || !newton_refit(data, settings.grad_err_tol, &coeff)) {
+    coeff.zeros(nchannels);
+    optim::gd(coeff, ll_fn_refit, &data, &settings);
+  }
 
   const uli K = nchannels - 1;
   w->vindex.assign(K, 0.0);

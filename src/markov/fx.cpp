@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr uli kLinearScan = 16;   // longer successor lists are bisected
+constexpr uli kLinearScan = 8;   // longer stretches between a bucket's bounds are bisected
 
 inline uli pair_key(uli i, uli j) { return (i << 32) | j; }
 inline size_t slot_of(uli key, int shift) {
@@ -106,11 +106,25 @@ void Fx::add_at(uli i, uli k, uli v) {
 
 void Fx::set_nchannels(uli n) { nchannels = n; }
 
+namespace {
+
+// The count a uniform draws: floor(tot * uni + 1), kept at most tot (for
+// uni just below 1 the sum can round up to tot + 1: that draw still belongs
+// to the last successor, not to "no successor"). It never decreases as uni
+// grows, every rounding step being monotone.
+inline uli drawn_count(uli tot, double uni) {
+  const uli s0 = static_cast<uli>(static_cast<double>(tot) * uni + 1.0);
+  return s0 > tot ? tot : s0;
+}
+
+}  // namespace
+
 void Fx::cum() {
   if (nchannels > cap_) beyond("cum", nchannels - 1, cap_);
-  rows_.assign(nchannels, Row{0, 0, 0});
+  rows_.assign(nchannels, Row{0, 0, 0, 0, 0});
   edges_.clear();
   edges_.reserve(non_zeros);
+  guide_.clear();
   for (uli i = 0; i < nchannels; ++i) {
     Row& r = rows_[i];
     r.off = edges_.size();
@@ -122,28 +136,50 @@ void Fx::cum() {
     }
     r.tot = run;
     lrS[i] = run;
+    if (r.deg <= 1) continue;   // nothing to search: no guide
+    // A guide of about two buckets per successor: uni * 2^gbits is exact,
+    // so a uniform in bucket b draws at least drawn_count(tot, b / 2^gbits)
+    // and less than at (b + 1) / 2^gbits, and its successor lies between
+    // the first ones those two counts reach.
+    while ((uli{1} << r.gbits) < 2 * r.deg && r.gbits < 20) ++r.gbits;
+    const uli nb = uli{1} << r.gbits;
+    r.goff = guide_.size();
+    const Edge* e = edges_.data() + r.off;
+    uli k = 0;
+    guide_.push_back(0);
+    for (uli b = 1; b < nb; ++b) {
+      const uli s0 = drawn_count(r.tot, static_cast<double>(b) / static_cast<double>(nb));
+      while (k + 1 < r.deg && e[k].cum < s0) ++k;
+      guide_.push_back(static_cast<uint32_t>(k));
+    }
+    guide_.push_back(static_cast<uint32_t>(r.deg - 1));
   }
 }
 
 uli Fx::sim(uli c, double uni) const {
   if (c >= rows_.size()) beyond("sim", c, rows_.size());
   const Row& r = rows_[c];
-  uli s0 = static_cast<uli>(static_cast<double>(r.tot) * uni + 1.0);
-  // For uni just below 1 the sum can round up to tot + 1: that draw still
-  // belongs to the last successor, not to "no successor".
-  if (s0 > r.tot) s0 = r.tot;
+  if (r.deg == 0) return 0;
+  const uli s0 = drawn_count(r.tot, uni);
   const Edge* e = edges_.data() + r.off;
-  if (r.deg <= kLinearScan) {
-    for (uli k = 0; k < r.deg; ++k)
-      if (e[k].cum >= s0) return e[k].to;
-    return 0;
+  // The first successor whose cumulative count reaches s0, searched only
+  // between the bounds the uniform's bucket gives.
+  if (r.gbits == 0) return e[0].to;
+  const uli nb = uli{1} << r.gbits;
+  const double x = uni * static_cast<double>(nb);   // exact: a power of two
+  const uli b = x > 0 ? (x < static_cast<double>(nb) ? static_cast<uli>(x) : nb - 1) : 0;
+  const uint32_t* g = guide_.data() + r.goff + b;
+  uli lo = g[0];
+  const uli hi = g[1] + 1;
+  if (hi - lo <= kLinearScan) {
+    for (; lo < hi; ++lo)
+      if (e[lo].cum >= s0) return e[lo].to;
+  } else {
+    const Edge* hit = std::lower_bound(e + lo, e + hi, s0,
+                                       [](const Edge& y, uli v) { return y.cum < v; });
+    if (hit != e + hi) return hit->to;
   }
-  // Cumulative counts never decrease, so the first successor whose count
-  // reaches s0 is also found by bisection (hubs such as "(start)" at high
-  // order have thousands of successors).
-  const Edge* hit = std::lower_bound(e, e + r.deg, s0,
-                                     [](const Edge& x, uli v) { return x.cum < v; });
-  return hit == e + r.deg ? 0 : hit->to;
+  return 0;   // not reached: the last successor's count is tot
 }
 
 uli Fx::S(uli i, uli j) const {

@@ -177,7 +177,10 @@ class Fx {
 
  private:
   struct Edge { uli cum; uli to; };      // one successor in the sampling layout
-  struct Row { uli off; uli deg; uli tot; };
+  // Rows of two or more successors have a guide (gbits > 0): guide_[goff + b],
+  // b < 2^gbits, is the first successor a uniform in [b, b + 1) / 2^gbits
+  // can draw, guide_[goff + 2^gbits] the last one.
+  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; };
   uli cap_ = 0;
   std::vector<std::vector<uli>> succ_;   // successors per state, first appearance order
   std::vector<std::vector<uli>> cnt_;    // counts parallel to succ_
@@ -191,6 +194,7 @@ class Fx {
   int pos_shift_ = 64;                   // 64 - log2(slots)
   std::vector<Row> rows_;                // sampling layout, built by cum
   std::vector<Edge> edges_;
+  std::vector<uint32_t> guide_;          // successor positions (a row has < 2^32)
 };
 
 // ---- simulation matrices ---------------------------------------------------
@@ -234,6 +238,27 @@ void build_simulation_matrix(const JourneySource& src, const std::string& cha_se
 // special states 0, 1, 2 (and any state without an entry) hold only -1.
 std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, uli nstates,
                                      uli order);
+
+// The walks' engine: the 32-bit Mersenne Twister, every number the one
+// std::mt19937 gives from the same seed, with a state refresh that does not
+// branch on random bits (half of such branches are mispredicted).
+class WalkEngine {
+ public:
+  explicit WalkEngine(uint32_t seed = 5489u) { this->seed(seed); }
+  void     seed(uint32_t s);
+  uint32_t operator()();
+
+ private:
+  void     refresh();
+  uint32_t x_[624];
+  uli      p_ = 624;
+};
+
+// The uniform in [0, 1) std::uniform_real_distribution<double>(0, 1) draws
+// from std::mt19937 seeded as engine was: with libstdc++ the very number,
+// computed without its extended-precision steps; elsewhere that
+// distribution itself.
+double canonical_uniform(WalkEngine* engine);
 
 // Shared accumulators of the simulation; slot w belongs to worker w.
 // T0[w] / N0[w] are nfold x nchannels, fold-major.
@@ -291,9 +316,11 @@ struct SimulationOutcome {
 // columns). max_npassi is the longest journey in steps; the walk limit is
 // max_npassi + 1, or max_step when it is positive. Prints progress when
 // verbose is 1, checks for interrupts while it waits (workers are stopped
-// and joined before any exception leaves). Throws std::invalid_argument for
-// the settings validate() rejects, order 0, svc not positive, or no
-// simulated journey converted.
+// and joined before any exception leaves). With a fixed seed (and at most
+// 64 channels) the walks of each worker are recorded, up to 2^22 walks over
+// all workers (36 MB), so that later batches, which replay them, only sum
+// them. Throws std::invalid_argument for the settings validate() rejects,
+// order 0, svc not positive, or no simulated journey converted.
 SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_channels, uli order,
                                   uli nchannels, uli max_npassi, bool flg_null, double svc,
                                   const SimulationSettings& settings);

@@ -15,13 +15,222 @@ namespace {
 constexpr uli kConversion = kStateConversion, kNull = kStateNull;
 constexpr uli kStopCheckEvery = 4096;   // walks between looks at the stop flag
 
+[[noreturn]] void no_channel_entry(uli c) {
+  throw std::out_of_range("simulation: state " + std::to_string(c) + " has no channel entry");
+}
+
+[[noreturn]] void channel_beyond(uli j, uli c, uli nchannels) {
+  throw std::out_of_range("simulation: channel " + std::to_string(j) + " of state " +
+                          std::to_string(c) + " is beyond " + std::to_string(nchannels));
+}
+
+// The channels a walk passes, counted once each. Up to 64 channels a state's
+// channels are one bit mask and a walk's the union of its states' masks;
+// beyond, a channel is marked when its stamp equals the current walk's
+// number, so nothing needs clearing between walks. Either way a state with
+// a channel beyond nchannels throws when a walk reaches it.
+class MaskChannels {
+ public:
+  MaskChannels(const sli* table, uli nstates, uli order, uli nchannels)
+      : mask_(nstates, 0), bad_(nstates, 0), table_(table), order_(order), nchannels_(nchannels) {
+    for (uli c = 0; c < nstates; ++c)
+      for (uli k = 0; k < order && table[c * order + k] >= 0; ++k) {
+        const uli j = static_cast<uli>(table[c * order + k]);
+        if (j < nchannels) mask_[c] |= uint64_t{1} << j;
+        else bad_[c] = 1;
+      }
+  }
+  void start() { seen_ = 0; }
+  void pass(uli c) {
+    if (bad_[c]) check(c);
+    seen_ |= mask_[c];
+  }
+  void add_to(double* totals) const { add_mask(seen_, totals); }
+  uint64_t seen() const { return seen_; }
+  static void add_mask(uint64_t m, double* totals) {
+    for (; m != 0; m &= m - 1) totals[__builtin_ctzll(m)] += 1.0;
+  }
+
+ private:
+  // Throws for the first channel beyond nchannels in the state's row.
+  void check(uli c) const {
+    const sli* row = table_ + c * order_;
+    for (uli k = 0; k < order_ && row[k] >= 0; ++k) {
+      const uli j = static_cast<uli>(row[k]);
+      if (j >= nchannels_) channel_beyond(j, c, nchannels_);
+    }
+  }
+  std::vector<uint64_t> mask_;
+  std::vector<char> bad_;
+  const sli* table_;
+  uli order_, nchannels_;
+  uint64_t seen_ = 0;
+};
+
+class StampChannels {
+ public:
+  StampChannels(const sli* table, uli /*nstates*/, uli order, uli nchannels)
+      : stamp_(nchannels, 0), table_(table), order_(order), nchannels_(nchannels) {
+    touched_.reserve(nchannels);
+  }
+  void start() {
+    ++walk_;
+    touched_.clear();
+  }
+  void pass(uli c) {
+    const sli* row = table_ + c * order_;
+    for (uli k = 0; k < order_ && row[k] >= 0; ++k) {
+      const uli j = static_cast<uli>(row[k]);
+      if (j >= nchannels_) channel_beyond(j, c, nchannels_);
+      if (stamp_[j] != walk_) {
+        stamp_[j] = walk_;
+        touched_.push_back(j);
+      }
+    }
+  }
+  void add_to(double* totals) const {
+    for (uli j : touched_) totals[j] += 1.0;
+  }
+
+ private:
+  std::vector<uli> stamp_, touched_;
+  const sli* table_;
+  uli order_, nchannels_;
+  uli walk_ = 0;
+};
+
+// One walk from "(start)" of at most max_npassi + 1 draws; returns the state
+// it ended in (conversion, null, or anything else for an incomplete walk).
+template <class Channels>
+uli walk_once(WalkEngine* engine, const Fx& S, uli nstates_table, uli max_npassi,
+              uli ichannel_conv, uli ichannel_null, Channels* channels) {
+  channels->start();
+  uli c = 0;
+  for (uli steps = 0; steps <= max_npassi; ++steps) {
+    c = S.sim(c, canonical_uniform(engine));
+    if (c == ichannel_conv || c == ichannel_null || c == 0) break;
+    if (c >= nstates_table) no_channel_entry(c);
+    channels->pass(c);
+  }
+  return c;
+}
+
+template <class Channels>
+void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
+                const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
+                uli ichannel_null, uli order, uli nchannels, const Fx& S, SimAccumulators* acc,
+                const std::atomic<bool>* stop) {
+  WalkEngine engine(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
+  const uli nstates_table = order ? state_channels.size() / order : 0;
+  Channels channels(state_channels.data(), nstates_table, order, nchannels);
+  double* T = acc->T0[kcore].data();
+  double* N = acc->N0[kcore].data();
+  uli walk = 0, nconv = 0, nnull = 0, ninc = 0;
+  for (uli f = 0; f < nfold && !stop->load(std::memory_order_relaxed); ++f) {
+    double* Tf = T + f * nchannels;
+    double* Nf = N + f * nchannels;
+    for (uli r = 0; r < nsim_fold_core; ++r) {
+      if (r % kStopCheckEvery == kStopCheckEvery - 1 && stop->load(std::memory_order_relaxed)) break;
+      ++walk;
+      const uli c = walk_once(&engine, S, nstates_table, max_npassi, ichannel_conv,
+                              ichannel_null, &channels);
+      if (c == ichannel_conv) {
+        ++nconv;
+        channels.add_to(Tf);
+      } else if (c == ichannel_null) {
+        ++nnull;
+        channels.add_to(Nf);
+      } else {
+        ++ninc;   // step limit reached, or a state without successors
+      }
+    }
+  }
+  acc->nconv[kcore] += nconv;
+  acc->nnull[kcore] += nnull;
+  acc->v_inc_path[kcore] += ninc;
+  acc->v_path[kcore] += walk;
+}
+
+// With a fixed seed every batch reseeds worker w's engine with the same
+// seed, so its walks are the first ones of one stream whatever the batch:
+// the stream's walks are recorded (how each ended and the channels it
+// passed) and a batch sums the records, walking only those not yet
+// recorded. The totals are sums of ones, the same in any order, so every
+// count is the one walking again gives.
+struct WalkStream {
+  static constexpr uli kMaxWalks = uli{1} << 22;   // over all workers: 36 MB of records
+  uli limit = kMaxWalks;                           // this worker's share
+  uli seed = 0;
+  WalkEngine engine;
+  std::vector<uint8_t> end;     // 1 conversion, 2 null, 0 incomplete
+  std::vector<uint64_t> seen;   // channels passed
+};
+
+// Worker kcore's batch of nfold x nsim_fold_core walks from the stream of
+// engine_seed (at most 64 channels); false, with nothing done, when the
+// stream would grow past its limit (the batch is then walked as without a
+// stream).
+bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
+                  const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
+                  uli ichannel_null, uli order, uli nchannels, const Fx& S,
+                  SimAccumulators* acc, const std::atomic<bool>* stop) {
+  if (nsim_fold_core > ws->limit / nfold) return false;
+  const uli need = nfold * nsim_fold_core;
+  if (ws->end.empty() || ws->seed != engine_seed) {
+    ws->seed = engine_seed;
+    ws->engine.seed(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
+    ws->end.clear();
+    ws->seen.clear();
+  }
+  if (ws->end.size() < need) {
+    const uli nstates_table = order ? state_channels.size() / order : 0;
+    MaskChannels channels(state_channels.data(), nstates_table, order, nchannels);
+    ws->end.reserve(need);
+    ws->seen.reserve(need);
+    for (uli r = ws->end.size(); r < need; ++r) {
+      if (r % kStopCheckEvery == kStopCheckEvery - 1 && stop->load(std::memory_order_relaxed))
+        return true;   // the batch is abandoned
+      const uli c = walk_once(&ws->engine, S, nstates_table, max_npassi, ichannel_conv,
+                              ichannel_null, &channels);
+      ws->end.push_back(c == ichannel_conv ? 1 : c == ichannel_null ? 2 : 0);
+      ws->seen.push_back(channels.seen());
+    }
+  }
+  double* T = acc->T0[kcore].data();
+  double* N = acc->N0[kcore].data();
+  uli nconv = 0, nnull = 0;
+  for (uli f = 0; f < nfold; ++f) {
+    double* Tf = T + f * nchannels;
+    double* Nf = N + f * nchannels;
+    for (uli r = f * nsim_fold_core; r < (f + 1) * nsim_fold_core; ++r) {
+      if (ws->end[r] == 1) {
+        ++nconv;
+        MaskChannels::add_mask(ws->seen[r], Tf);
+      } else if (ws->end[r] == 2) {
+        ++nnull;
+        MaskChannels::add_mask(ws->seen[r], Nf);
+      }
+    }
+  }
+  acc->nconv[kcore] += nconv;
+  acc->nnull[kcore] += nnull;
+  acc->v_inc_path[kcore] += need - nconv - nnull;
+  acc->v_path[kcore] += need;
+  return true;
+}
+
 // One batch on ncore threads, worker w filling slot w. The calling thread
 // waits, checking for a user interrupt; an interrupt stops the workers and
-// is rethrown once they are joined.
+// is rethrown once they are joined. streams: one per worker when the
+// engines replay a fixed seed and the channels fit a mask, else null.
 void run_batch(uli ncore, const std::vector<uli>& engine_seeds, uli nfold, uli nsim_fold_core,
                const std::vector<sli>& state_channels, uli max_npassi, uli order,
-               uli nchannels, const Fx& S, SimAccumulators* acc) {
+               uli nchannels, const Fx& S, SimAccumulators* acc, WalkStream* streams) {
   parallel_tasks(ncore, ncore, [&](uli w, const std::atomic<bool>& stop) {
+    if (streams != nullptr &&
+        stream_batch(streams + w, engine_seeds[w], w, nfold, nsim_fold_core, state_channels,
+                     max_npassi, kConversion, kNull, order, nchannels, S, acc, &stop))
+      return;
     W_markov_model(engine_seeds[w], w, nfold, nsim_fold_core, &state_channels, max_npassi,
                    kConversion, kNull, order, nchannels, &S, acc, &stop);
   });
@@ -148,6 +357,55 @@ std::vector<sli> state_channel_table(const StateInverse* mp_channels_sim_inv, ul
   return table;
 }
 
+void WalkEngine::seed(uint32_t s) {
+  x_[0] = s;
+  for (uint32_t i = 1; i < 624; ++i) x_[i] = 1812433253u * (x_[i - 1] ^ (x_[i - 1] >> 30)) + i;
+  p_ = 624;
+}
+
+void WalkEngine::refresh() {
+  constexpr uint32_t kUpper = 0x80000000u, kLower = 0x7fffffffu, kMatrix = 0x9908b0dfu;
+  const auto twist = [](uint32_t a, uint32_t b, uint32_t m) {
+    const uint32_t y = (a & kUpper) | (b & kLower);
+    return m ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
+  };
+  uint32_t i = 0;
+  for (; i < 624 - 397; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 397]);
+  for (; i < 623; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 397 - 624]);
+  x_[623] = twist(x_[623], x_[0], x_[396]);
+  p_ = 0;
+}
+
+uint32_t WalkEngine::operator()() {
+  if (p_ >= 624) refresh();
+  uint32_t y = x_[p_++];
+  y ^= y >> 11;
+  y ^= (y << 7) & 0x9d2c5680u;
+  y ^= (y << 15) & 0xefc60000u;
+  return y ^ (y >> 18);
+}
+
+double canonical_uniform(WalkEngine* engine) {
+#if defined(__GLIBCXX__)
+  // Two 32-bit outputs, the first as the low half: their sum is rounded
+  // once, the division by 2^64 is exact, and a sum that rounds up to 2^64
+  // is kept below 1.
+  const double lo = static_cast<double>((*engine)());
+  const double hi = static_cast<double>((*engine)());
+  const double u = (lo + hi * 0x1p32) * 0x1p-64;
+  return u < 1.0 ? u : std::nextafter(1.0, 0.0);
+#else
+  struct Bits {   // the engine as a uniform random bit generator
+    using result_type = uint32_t;
+    static constexpr uint32_t min() { return 0; }
+    static constexpr uint32_t max() { return 0xffffffffu; }
+    WalkEngine* e;
+    uint32_t operator()() { return (*e)(); }
+  } bits{engine};
+  return std::uniform_real_distribution<double>(0.0, 1.0)(bits);
+#endif
+}
+
 void SimAccumulators::reset(uli ncore, uli nfold, uli nchannels) {
   T0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
   N0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
@@ -161,60 +419,14 @@ void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                     const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
                     uli ichannel_null, uli order, uli nchannels, const Fx* S,
                     SimAccumulators* acc, const std::atomic<bool>* stop) {
-  std::mt19937 engine(static_cast<std::mt19937::result_type>(engine_seed & uli{0xFFFFFFFF}));
-  std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  const uli ord = order;
-  const sli* table = state_channels->data();
-  const uli nstates_table = ord ? state_channels->size() / ord : 0;
-  double* T = acc->T0[kcore].data();
-  double* N = acc->N0[kcore].data();
-  // A channel is marked when its stamp equals the current walk's number,
-  // so nothing needs clearing between walks.
-  std::vector<uli> stamp(nchannels, 0);
-  std::vector<uli> touched;
-  touched.reserve(nchannels);
-  uli walk = 0, nconv = 0, nnull = 0, ninc = 0;
-  for (uli f = 0; f < nfold && !stop->load(std::memory_order_relaxed); ++f) {
-    double* Tf = T + f * nchannels;
-    double* Nf = N + f * nchannels;
-    for (uli r = 0; r < nsim_fold_core; ++r) {
-      if (r % kStopCheckEvery == kStopCheckEvery - 1 && stop->load(std::memory_order_relaxed)) break;
-      ++walk;
-      touched.clear();
-      uli c = 0;
-      for (uli steps = 0; steps <= max_npassi; ++steps) {
-        c = S->sim(c, uniform(engine));
-        if (c == ichannel_conv || c == ichannel_null || c == 0) break;
-        if (c >= nstates_table)
-          throw std::out_of_range("simulation: state " + std::to_string(c) +
-                                  " has no channel entry");
-        const sli* row = table + c * ord;
-        for (uli k = 0; k < ord && row[k] >= 0; ++k) {
-          const uli j = static_cast<uli>(row[k]);
-          if (j >= nchannels)
-            throw std::out_of_range("simulation: channel " + std::to_string(j) + " of state " +
-                                    std::to_string(c) + " is beyond " + std::to_string(nchannels));
-          if (stamp[j] != walk) {
-            stamp[j] = walk;
-            touched.push_back(j);
-          }
-        }
-      }
-      if (c == ichannel_conv) {
-        ++nconv;
-        for (uli j : touched) Tf[j] += 1.0;
-      } else if (c == ichannel_null) {
-        ++nnull;
-        for (uli j : touched) Nf[j] += 1.0;
-      } else {
-        ++ninc;   // step limit reached, or a state without successors
-      }
-    }
-  }
-  acc->nconv[kcore] += nconv;
-  acc->nnull[kcore] += nnull;
-  acc->v_inc_path[kcore] += ninc;
-  acc->v_path[kcore] += walk;
+  if (nchannels <= 64)
+    walk_folds<MaskChannels>(engine_seed, kcore, nfold, nsim_fold_core, *state_channels,
+                             max_npassi, ichannel_conv, ichannel_null, order, nchannels, *S, acc,
+                             stop);
+  else
+    walk_folds<StampChannels>(engine_seed, kcore, nfold, nsim_fold_core, *state_channels,
+                              max_npassi, ichannel_conv, ichannel_null, order, nchannels, *S, acc,
+                              stop);
 }
 
 void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par,
@@ -255,6 +467,8 @@ SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_cha
   const uli limit = s.max_step > 0 ? s.max_step : max_npassi + 1;
 
   std::vector<uli> engine_seeds(nc);
+  std::vector<WalkStream> streams(s.seed != gb::limsup && nch <= 64 ? nc : 0);
+  for (WalkStream& w : streams) w.limit = WalkStream::kMaxWalks / nc;
   SimAccumulators acc;
   acc.reset(nc, nf, nch);
   FoldTotals folds(nf, nch, flg_null);
@@ -265,7 +479,7 @@ SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_cha
   while (res_conv > s.conv_par) {
     seed_engines(s.seed, &engine_seeds);
     run_batch(nc, engine_seeds, nf, out.nsim_start / (nf * nc), state_channels, limit, order, nch,
-              S, &acc);
+              S, &acc, streams.empty() ? nullptr : streams.data());
     ++out.batches;
     res_conv = folds.residual(acc, svc, &out.Tc, &out.Nc);
     if (s.verbose == 1) report_batch(nsim_tot, res_conv, s.conv_par);

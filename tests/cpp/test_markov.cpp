@@ -182,6 +182,110 @@ TEST(Markov, SimulationAgreesWithTheExactCounts) {
   }
 }
 
+// The next state is the successor whose slice of the cumulative counts
+// holds floor(total * uni + 1) (ties to the earlier one), whatever
+// shortcut the store takes: checked against that rule scanned by hand on
+// rows short and long, with zero and huge counts, at uniforms on and
+// beside every boundary of a count and of a power-of-two bucket.
+TEST(Markov, SamplingFollowsTheCumulativeCounts) {
+  std::mt19937_64 rng(5);
+  std::vector<std::vector<uli>> rows = {{7}, {3, 1}, {0, 5, 0, 2}, {1, 1, 1, 1, 1, 1, 1, 1, 1},
+                                        {1, 1000000, 1, 1}, {uli{1} << 61, 3, uli{1} << 60}};
+  for (int n : {17, 40, 300}) {
+    std::vector<uli> r;
+    for (int k = 0; k < n; ++k) r.push_back(rng() % 5 == 0 ? 0 : 1 + rng() % (k % 3 ? 10 : 100000));
+    rows.push_back(r);
+  }
+  // All rows in one store: row i is state i, successor k of it state 1000 + k.
+  Fx S(1000 + 300);
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t k = 0; k < rows[i].size(); ++k) S.add(i, 1000 + k, rows[i][k]);
+  S.set_nchannels(rows.size());
+  S.cum();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    uli tot = 0;
+    for (uli c : rows[i]) tot += c;
+    const auto by_hand = [&](double u) {
+      uli s0 = static_cast<uli>(static_cast<double>(tot) * u + 1.0), run = 0;
+      s0 = std::min(s0, tot);
+      for (size_t k = 0; k < rows[i].size(); ++k)
+        if ((run += rows[i][k]) >= s0) return static_cast<uli>(1000 + k);
+      return uli{0};
+    };
+    std::vector<double> us = {0.0, std::nextafter(1.0, 0.0)};
+    for (int k = 0; k < 5000; ++k) us.push_back(std::uniform_real_distribution<double>(0, 1)(rng));
+    for (uli run = 0, k = 0; k < rows[i].size(); ++k)   // every count boundary
+      for (double u : {static_cast<double>(run += rows[i][k]) / static_cast<double>(tot)})
+        for (double v : {std::nextafter(u, 0.0), u, std::nextafter(u, 1.0)}) us.push_back(v);
+    for (int bits = 1; bits <= 12; ++bits)   // every bucket boundary
+      for (int b = 1; b < (1 << bits); ++b) {
+        const double u = std::ldexp(b, -bits);
+        us.insert(us.end(), {std::nextafter(u, 0.0), u, std::nextafter(u, 1.0)});
+      }
+    for (double u : us)
+      if (u >= 0 && u < 1) ASSERT_EQ(S.sim(i, u), by_hand(u)) << "row " << i << ", uniform " << u;
+  }
+}
+
+// The walks draw std::mt19937's numbers, and their uniforms as
+// std::uniform_real_distribution<double> would from it, bit for bit;
+// reseeding starts the numbers over.
+TEST(Markov, WalkEngineIsTheStandardTwister) {
+  for (unsigned seed : {0u, 1u, 5489u, 4294967295u}) {
+    WalkEngine a(seed), c(7);
+    std::mt19937 b(seed), d(seed);
+    for (int k = 0; k < 5000; ++k) ASSERT_EQ(a(), b()) << seed << " " << k;
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    for (int k = 0; k < 300000; ++k) ASSERT_EQ(canonical_uniform(&a), uniform(b)) << seed << " " << k;
+    c.seed(seed);
+    for (int k = 0; k < 1000; ++k) ASSERT_EQ(c(), d()) << seed << " " << k;
+  }
+  EXPECT_EQ([] { WalkEngine e; for (int k = 1; k < 10000; ++k) e(); return e(); }(), 4123659995u);
+}
+
+// A seeded run's batches count what walking every batch anew counts (each
+// batch reseeds the workers' engines, so batches replay one stream):
+// checked against the workers called batch by batch, over several
+// batches, threads and folds, with walks cut by the step limit.
+TEST(Markov, SeededBatchesCountWhatWalkingEachBatchCounts) {
+  struct Case { Journeys j; uli order, max_step, ncore, nfold; };
+  const std::vector<Case> cases = {{random_journeys(61, 30), 2, 0, 1, 10},
+                                   {random_journeys(62, 30, 6), 1, 0, 2, 4},
+                                   {self_loops(), 1, 5, 3, 3}};
+  for (const Case& k : cases) {
+    SimulationMatrix m;
+    build_simulation_matrix(k.j.source(), ">", k.order, 0, &m);
+    const std::vector<sli> table = state_channel_table(&m.mp_channels_sim_inv, m.nchannels_sim, k.order);
+    SimulationSettings s;
+    s.nsim_start = 3000, s.ncore = k.ncore, s.nfold = k.nfold, s.seed = 17, s.conv_par = 0.02;
+    s.max_step = k.max_step;
+    const SimulationOutcome o = markov_simulate(m.S, table, k.order, m.nchannels, m.max_npassi, true, m.svc, s);
+    ASSERT_GE(o.batches, 3u);
+    const uli limit = k.max_step > 0 ? k.max_step : m.max_npassi + 1;
+    SimAccumulators acc;
+    acc.reset(k.ncore, k.nfold, m.nchannels);
+    const std::atomic<bool> go{false};
+    for (uli b = 0, n = s.nsim_start, total = n; b < o.batches; ++b) {
+      for (uli w = 0; w < k.ncore; ++w)
+        W_markov_model(s.seed + w, w, k.nfold, n / (k.nfold * k.ncore), &table, limit, 1, 2, k.order,
+                       m.nchannels, &m.S, &acc, &go);
+      const uli next = static_cast<uli>(std::floor(static_cast<double>(total) * s.rate_step_sim));
+      n = next - n, total = next;
+    }
+    std::vector<double> Tc(m.nchannels, 0), Nc(m.nchannels, 0);
+    uli conv = 0, walks = 0;
+    for (uli w = 0; w < k.ncore; ++w) {
+      for (uli x = 0; x < k.nfold * m.nchannels; ++x)
+        Tc[x % m.nchannels] += acc.T0[w][x], Nc[x % m.nchannels] += acc.N0[w][x];
+      conv += acc.nconv[w], walks += acc.v_path[w];
+    }
+    EXPECT_EQ(o.Tc, Tc) << k.order << " " << k.ncore;
+    EXPECT_EQ(o.Nc, Nc) << k.order << " " << k.ncore;
+    EXPECT_EQ(o.s_nconv, static_cast<double>(conv));
+    EXPECT_EQ(o.walks, walks);
+  }
+}
+
 // Worker w draws from std::mt19937 seeded with seed + w. In the chain of
 // journey "a" (one conversion, one null) a walk draws twice: into a, then
 // conversion when the second uniform is below 1/2.
