@@ -7,7 +7,7 @@ test_that("long native work ends at an interrupt and R carries on", {
   calls <- c(
     markov = paste("markov_model(d, conversions = 'conv', simulations = 4e9, threads = 2, seed = 1,",
                    "method = 'simulation')"),
-    exact = paste("markov_model(big, conversions = 'conv', method = 'exact', order = 3,",
+    exact = paste("markov_model(big, conversions = 'conv', method = 'exact', order = 4,",
                   "threads = 2, max_steps = 1e5)"),
     nba = paste("next_best_action_train(d, conversions = 'conv', nulls = 'n', simulations = 4e9,",
                 "threads = 2)"),
