@@ -34,13 +34,13 @@ def test_other_threads_run_during_a_fit():
     try:
         t.start()
         before = len(ticks)
-        touchlane.Markov(method="simulation", simulations=200000, random_state=1).fit(j, nulls="nulls")
+        touchlane.Markov(method="simulation", simulations=10**7, random_state=1).fit(j, nulls="nulls")
         during = len(ticks) - before
     finally:
         done.set()
         t.join()
         sys.setswitchinterval(interval)
-    assert during > 1000
+    assert during > 200
 
 
 def test_ctrl_c_interrupts_a_fit():
