@@ -36,15 +36,6 @@ void DrawEngine::refresh() {
   p_ = 0;
 }
 
-uint64_t DrawEngine::operator()() {
-  if (p_ >= 312) refresh();
-  uint64_t y = x_[p_++];
-  y ^= (y >> 29) & 0x5555555555555555ULL;
-  y ^= (y << 17) & 0x71d67fffeda60000ULL;
-  y ^= (y << 37) & 0xfff7eee000000000ULL;
-  return y ^ (y >> 43);
-}
-
 namespace {
 
 // log(k!) without std::lgamma, which writes the global signgam and so races
@@ -91,23 +82,34 @@ PoissonMean poisson_mean(uli mean) {
 // 64-bit output over 2^64, kept below 1), without its out-of-line call.
 inline double uniform01(DrawEngine& engine) {
 #if defined(__GLIBCXX__)
-  const double u = static_cast<double>(engine()) * 0x1p-64;   // exact: a power of two
+  // The output as a double without branching on its top bit (which is
+  // random, so half of such branches are mispredicted): both halves are
+  // exact, so their sum is rounded once, to the value a direct conversion
+  // gives.
+  const uint64_t y = engine();
+  const double v = static_cast<double>(static_cast<uint32_t>(y >> 32)) * 0x1p32 +
+                   static_cast<double>(static_cast<uint32_t>(y));
+  const double u = v * 0x1p-64;   // exact: a power of two
   return u < 1.0 ? u : std::nextafter(1.0, 0.0);
 #else
   return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
 #endif
 }
 
-// One Poisson draw: multiplication of uniforms for small means, Hoermann's
-// transformed rejection (PTRS) from 10 on.
-uli poisson(DrawEngine& engine, const PoissonMean& m) {
+// One Poisson draw: multiplication of uniforms for small means (inline:
+// nearly every draw), Hoermann's transformed rejection (PTRS) from 10 on.
+uli poisson_large(DrawEngine& engine, const PoissonMean& m);
+
+inline uli poisson(DrawEngine& engine, const PoissonMean& m) {
+  if (m.lam >= 10) return poisson_large(engine, m);
+  uli x = 0;
+  for (double prod = uniform01(engine); prod > m.limit; prod *= uniform01(engine)) ++x;
+  return x;
+}
+
+uli poisson_large(DrawEngine& engine, const PoissonMean& m) {
   const auto unif = [](DrawEngine& e) { return uniform01(e); };
   const double lam = m.lam;
-  if (lam < 10) {
-    uli x = 0;
-    for (double prod = unif(engine); prod > m.limit; prod *= unif(engine)) ++x;
-    return x;
-  }
   const double b = m.b, a = m.a;
   for (;;) {
     const double u = unif(engine) - 0.5, v = unif(engine), us = 0.5 - std::fabs(u);

@@ -43,13 +43,23 @@ class DrawEngine {
   static constexpr uint64_t max() { return ~uint64_t{0}; }
   explicit DrawEngine(uint64_t seed = 5489u) { this->seed(seed); }
   void     seed(uint64_t s);
-  uint64_t operator()();
+  inline uint64_t operator()();
 
  private:
   void     refresh();
   uint64_t x_[312];
   uli      p_ = 312;
 };
+
+// Inline: one or more numbers per redrawn count.
+inline uint64_t DrawEngine::operator()() {
+  if (p_ >= 312) refresh();
+  uint64_t y = x_[p_++];
+  y ^= (y >> 29) & 0x5555555555555555ULL;
+  y ^= (y << 17) & 0x71d67fffeda60000ULL;
+  y ^= (y << 37) & 0xfff7eee000000000ULL;
+  return y ^ (y >> 43);
+}
 
 // Row i of replicate r: conversions ~ Poisson(vc[i]) and nulls ~
 // Poisson(vn[i]) (each customer counted a Poisson(1) number of times),

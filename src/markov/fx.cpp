@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr uli kLinearScan = 8;   // longer stretches between a bucket's bounds are bisected
-
 inline uli pair_key(uli i, uli j) { return (i << 32) | j; }
 inline size_t slot_of(uli key, int shift) {
   return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
@@ -156,30 +154,12 @@ void Fx::cum() {
   }
 }
 
-uli Fx::sim(uli c, double uni) const {
-  if (c >= rows_.size()) beyond("sim", c, rows_.size());
-  const Row& r = rows_[c];
-  if (r.deg == 0) return 0;
-  const uli s0 = drawn_count(r.tot, uni);
-  const Edge* e = edges_.data() + r.off;
-  // The first successor whose cumulative count reaches s0, searched only
-  // between the bounds the uniform's bucket gives.
-  if (r.gbits == 0) return e[0].to;
-  const uli nb = uli{1} << r.gbits;
-  const double x = uni * static_cast<double>(nb);   // exact: a power of two
-  const uli b = x > 0 ? (x < static_cast<double>(nb) ? static_cast<uli>(x) : nb - 1) : 0;
-  const uint32_t* g = guide_.data() + r.goff + b;
-  uli lo = g[0];
-  const uli hi = g[1] + 1;
-  if (hi - lo <= kLinearScan) {
-    for (; lo < hi; ++lo)
-      if (e[lo].cum >= s0) return e[lo].to;
-  } else {
-    const Edge* hit = std::lower_bound(e + lo, e + hi, s0,
-                                       [](const Edge& y, uli v) { return y.cum < v; });
-    if (hit != e + hi) return hit->to;
-  }
-  return 0;   // not reached: the last successor's count is tot
+void Fx::sim_beyond(uli c, uli limit) { beyond("sim", c, limit); }
+
+uli Fx::sim_search(const Edge* e, uli lo, uli hi, uli s0) {
+  const Edge* hit =
+      std::lower_bound(e + lo, e + hi, s0, [](const Edge& y, uli v) { return y.cum < v; });
+  return hit != e + hi ? hit->to : 0;   // the end is not reached: the last count is tot
 }
 
 uli Fx::S(uli i, uli j) const {

@@ -6,6 +6,8 @@
 #define TOUCHLANE_MARKOV_MARKOV_H
 
 #include <atomic>
+#include <cmath>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -156,7 +158,7 @@ class Fx {
   // Next state after c for uni in [0, 1): successor j with probability
   // S(c, j) / lrS[c], draw floor(lrS[c] * uni + 1) against the cumulative
   // counts, ties to the earlier successor; 0 when c has no successors.
-  uli    sim(uli c, double uni) const;
+  inline uli sim(uli c, double uni) const;
   double pconv(uli ichannel, uli ichannel_conv, uli ichannel_null) const;
   // One row per observed transition (rows in state order, successors in
   // order of first appearance), probability = count / row total.
@@ -195,7 +197,34 @@ class Fx {
   std::vector<Row> rows_;                // sampling layout, built by cum
   std::vector<Edge> edges_;
   std::vector<uint32_t> guide_;          // successor positions (a row has < 2^32)
+  [[noreturn]] static void sim_beyond(uli c, uli limit);
+  static uli sim_search(const Edge* e, uli lo, uli hi, uli s0);
 };
+
+// Inline: the walks call it once per step.
+inline uli Fx::sim(uli c, double uni) const {
+  if (c >= rows_.size()) sim_beyond(c, rows_.size());
+  const Row& r = rows_[c];
+  const Edge* e = edges_.data() + r.off;
+  if (r.gbits == 0) return r.deg == 0 ? 0 : e[0].to;
+  const uli nb = uli{1} << r.gbits;
+  const double x = uni * static_cast<double>(nb);   // exact: a power of two
+  const uli b = x > 0 ? (x < static_cast<double>(nb) ? static_cast<uli>(x) : nb - 1) : 0;
+  const uint32_t* g = guide_.data() + r.goff + b;
+  uli lo = g[0];
+  const uli hi = g[1] + 1;
+  // The first successor whose cumulative count reaches the drawn one,
+  // floor(tot * uni + 1) kept at most tot (see cum), searched only between
+  // the bucket's bounds.
+  const uli s1 = static_cast<uli>(static_cast<double>(r.tot) * uni + 1.0);
+  const uli s0 = s1 > r.tot ? r.tot : s1;
+  if (hi - lo <= 8) {
+    for (; lo < hi; ++lo)
+      if (e[lo].cum >= s0) return e[lo].to;
+    return 0;   // not reached: the last successor's count is tot
+  }
+  return sim_search(e, lo, hi, s0);
+}
 
 // ---- simulation matrices ---------------------------------------------------
 // One journey: appends the channel separator to *s, encodes the path into
@@ -246,7 +275,7 @@ class WalkEngine {
  public:
   explicit WalkEngine(uint32_t seed = 5489u) { this->seed(seed); }
   void     seed(uint32_t s);
-  uint32_t operator()();
+  inline uint32_t operator()();
 
  private:
   void     refresh();
@@ -254,11 +283,40 @@ class WalkEngine {
   uli      p_ = 624;
 };
 
+// Inline: two numbers per step of every walk.
+inline uint32_t WalkEngine::operator()() {
+  if (p_ >= 624) refresh();
+  uint32_t y = x_[p_++];
+  y ^= y >> 11;
+  y ^= (y << 7) & 0x9d2c5680u;
+  y ^= (y << 15) & 0xefc60000u;
+  return y ^ (y >> 18);
+}
+
 // The uniform in [0, 1) std::uniform_real_distribution<double>(0, 1) draws
 // from std::mt19937 seeded as engine was: with libstdc++ the very number,
 // computed without its extended-precision steps; elsewhere that
 // distribution itself.
-double canonical_uniform(WalkEngine* engine);
+inline double canonical_uniform(WalkEngine* engine) {
+#if defined(__GLIBCXX__)
+  // Two 32-bit outputs, the first as the low half: their sum is rounded
+  // once, the division by 2^64 is exact, and a sum that rounds up to 2^64
+  // is kept below 1.
+  const double lo = static_cast<double>((*engine)());
+  const double hi = static_cast<double>((*engine)());
+  const double u = (lo + hi * 0x1p32) * 0x1p-64;
+  return u < 1.0 ? u : std::nextafter(1.0, 0.0);
+#else
+  struct Bits {   // the engine as a uniform random bit generator
+    using result_type = uint32_t;
+    static constexpr uint32_t min() { return 0; }
+    static constexpr uint32_t max() { return 0xffffffffu; }
+    WalkEngine* e;
+    uint32_t operator()() { return (*e)(); }
+  } bits{engine};
+  return std::uniform_real_distribution<double>(0.0, 1.0)(bits);
+#endif
+}
 
 // Shared accumulators of the simulation; slot w belongs to worker w.
 // T0[w] / N0[w] are nfold x nchannels, fold-major.

@@ -376,36 +376,6 @@ void WalkEngine::refresh() {
   p_ = 0;
 }
 
-uint32_t WalkEngine::operator()() {
-  if (p_ >= 624) refresh();
-  uint32_t y = x_[p_++];
-  y ^= y >> 11;
-  y ^= (y << 7) & 0x9d2c5680u;
-  y ^= (y << 15) & 0xefc60000u;
-  return y ^ (y >> 18);
-}
-
-double canonical_uniform(WalkEngine* engine) {
-#if defined(__GLIBCXX__)
-  // Two 32-bit outputs, the first as the low half: their sum is rounded
-  // once, the division by 2^64 is exact, and a sum that rounds up to 2^64
-  // is kept below 1.
-  const double lo = static_cast<double>((*engine)());
-  const double hi = static_cast<double>((*engine)());
-  const double u = (lo + hi * 0x1p32) * 0x1p-64;
-  return u < 1.0 ? u : std::nextafter(1.0, 0.0);
-#else
-  struct Bits {   // the engine as a uniform random bit generator
-    using result_type = uint32_t;
-    static constexpr uint32_t min() { return 0; }
-    static constexpr uint32_t max() { return 0xffffffffu; }
-    WalkEngine* e;
-    uint32_t operator()() { return (*e)(); }
-  } bits{engine};
-  return std::uniform_real_distribution<double>(0.0, 1.0)(bits);
-#endif
-}
-
 void SimAccumulators::reset(uli ncore, uli nfold, uli nchannels) {
   T0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
   N0.assign(ncore, std::vector<double>(nfold * nchannels, 0.0));
