@@ -179,10 +179,15 @@ class Fx {
 
  private:
   struct Edge { uli cum; uli to; };      // one successor in the sampling layout
-  // Rows of two or more successors have a guide (gbits > 0): guide_[goff + b],
-  // b < 2^gbits, is the first successor a uniform in [b, b + 1) / 2^gbits
-  // can draw, guide_[goff + 2^gbits] the last one.
-  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; };
+  // A row's uniforms fall in 2^gbits buckets of equal width. When no bucket
+  // reaches more than two successors the row has picks: picks_[goff + b]
+  // names the bucket's first successor a, its last b, and a's cumulative
+  // count (the draw takes a when it draws at most that count), so a step
+  // reads one pick and compares once. Other rows have a guide:
+  // guide_[goff + b], b < 2^gbits, is the first successor a uniform in
+  // [b, b + 1) / 2^gbits can draw, guide_[goff + 2^gbits] the last one.
+  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; bool picks; };
+  struct Pick { uli cum; uint32_t a, b; };   // states are below 2^32
   uli cap_ = 0;
   std::vector<std::vector<uli>> succ_;   // successors per state, first appearance order
   std::vector<std::vector<uli>> cnt_;    // counts parallel to succ_
@@ -196,6 +201,7 @@ class Fx {
   int pos_shift_ = 64;                   // 64 - log2(slots)
   std::vector<Row> rows_;                // sampling layout, built by cum
   std::vector<Edge> edges_;
+  std::vector<Pick> picks_;
   std::vector<uint32_t> guide_;          // successor positions (a row has < 2^32)
   [[noreturn]] static void sim_beyond(uli c, uli limit);
   static uli sim_search(const Edge* e, uli lo, uli hi, uli s0);
@@ -205,19 +211,22 @@ class Fx {
 inline uli Fx::sim(uli c, double uni) const {
   if (c >= rows_.size()) sim_beyond(c, rows_.size());
   const Row& r = rows_[c];
-  const Edge* e = edges_.data() + r.off;
-  if (r.gbits == 0) return r.deg == 0 ? 0 : e[0].to;
   const uli nb = uli{1} << r.gbits;
   const double x = uni * static_cast<double>(nb);   // exact: a power of two
   const uli b = x > 0 ? (x < static_cast<double>(nb) ? static_cast<uli>(x) : nb - 1) : 0;
+  // The drawn count, floor(tot * uni + 1) kept at most tot (see cum); the
+  // successor is the first whose cumulative count reaches it.
+  const uli s1 = static_cast<uli>(static_cast<double>(r.tot) * uni + 1.0);
+  const uli s0 = s1 > r.tot ? r.tot : s1;
+  if (r.picks) {
+    const Pick& p = picks_[r.goff + b];
+    return s0 <= p.cum ? p.a : p.b;
+  }
+  // Searched only between the bucket's bounds.
+  const Edge* e = edges_.data() + r.off;
   const uint32_t* g = guide_.data() + r.goff + b;
   uli lo = g[0];
   const uli hi = g[1] + 1;
-  // The first successor whose cumulative count reaches the drawn one,
-  // floor(tot * uni + 1) kept at most tot (see cum), searched only between
-  // the bucket's bounds.
-  const uli s1 = static_cast<uli>(static_cast<double>(r.tot) * uni + 1.0);
-  const uli s0 = s1 > r.tot ? r.tot : s1;
   if (hi - lo <= 8) {
     for (; lo < hi; ++lo)
       if (e[lo].cum >= s0) return e[lo].to;
