@@ -120,6 +120,7 @@ inline uli drawn_count(uli tot, double uni) {
 void Fx::cum() {
   if (nchannels > cap_) beyond("cum", nchannels - 1, cap_);
   rows_.assign(nchannels, Row{0, 0, 0, 0, 0, false});
+  nrows_ = nchannels;
   edges_.clear();
   edges_.reserve(non_zeros);
   guide_.clear();

@@ -200,6 +200,7 @@ class Fx {
   std::vector<PosSlot> pos_;
   int pos_shift_ = 64;                   // 64 - log2(slots)
   std::vector<Row> rows_;                // sampling layout, built by cum
+  uli nrows_ = 0;                        // rows_.size(), kept for sim
   std::vector<Edge> edges_;
   std::vector<Pick> picks_;
   std::vector<uint32_t> guide_;          // successor positions (a row has < 2^32)
@@ -209,7 +210,7 @@ class Fx {
 
 // Inline: the walks call it once per step.
 inline uli Fx::sim(uli c, double uni) const {
-  if (c >= rows_.size()) sim_beyond(c, rows_.size());
+  if (c >= nrows_) sim_beyond(c, nrows_);
   const Row& r = rows_[c];
   const uli nb = uli{1} << r.gbits;
   const double x = uni * static_cast<double>(nb);   // exact: a power of two

@@ -164,6 +164,7 @@ struct WalkStream {
   WalkEngine engine;
   std::vector<uint8_t> end;     // 1 conversion, 2 null, 0 incomplete
   std::vector<uint64_t> seen;   // channels passed
+  std::vector<uli> hist, count;   // scratch of the counting
 };
 
 // Worker kcore's batch of nfold x nsim_fold_core walks from the stream of
@@ -196,20 +197,39 @@ bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsi
       ws->seen.push_back(channels.seen());
     }
   }
+  // A fold's records are counted per ending and per byte value of their
+  // channel masks, without branching on either, and each channel's count
+  // added once: the counts are whole numbers, so the totals are the ones
+  // adding one per walk gives.
+  const uli nbytes = (nchannels + 7) / 8;
+  std::vector<uli>& hist = ws->hist;
   double* T = acc->T0[kcore].data();
   double* N = acc->N0[kcore].data();
   uli nconv = 0, nnull = 0;
   for (uli f = 0; f < nfold; ++f) {
-    double* Tf = T + f * nchannels;
-    double* Nf = N + f * nchannels;
+    hist.assign(3 * nbytes * 256, 0);
+    uli ends[3] = {0, 0, 0};
     for (uli r = f * nsim_fold_core; r < (f + 1) * nsim_fold_core; ++r) {
-      if (ws->end[r] == 1) {
-        ++nconv;
-        MaskChannels::add_mask(ws->seen[r], Tf);
-      } else if (ws->end[r] == 2) {
-        ++nnull;
-        MaskChannels::add_mask(ws->seen[r], Nf);
-      }
+      const uli e = ws->end[r];
+      const uint64_t m = ws->seen[r];
+      ++ends[e];
+      uli* h = hist.data() + e * nbytes * 256;
+      for (uli k = 0; k < nbytes; ++k) ++h[k * 256 + ((m >> (8 * k)) & 0xff)];
+    }
+    nconv += ends[1];
+    nnull += ends[2];
+    for (uli e = 1; e <= 2; ++e) {
+      double* out = (e == 1 ? T : N) + f * nchannels;
+      std::fill(ws->count.begin(), ws->count.end(), 0);
+      ws->count.resize(nchannels, 0);
+      const uli* h = hist.data() + e * nbytes * 256;
+      for (uli k = 0; k < nbytes; ++k)
+        for (uli v = 1; v < 256; ++v)
+          if (const uli n = h[k * 256 + v])
+            for (uli bits = v; bits != 0; bits &= bits - 1)
+              ws->count[8 * k + static_cast<uli>(__builtin_ctzll(bits))] += n;
+      for (uli j = 0; j < nchannels; ++j)
+        if (ws->count[j] != 0) out[j] += static_cast<double>(ws->count[j]);
     }
   }
   acc->nconv[kcore] += nconv;
