@@ -136,6 +136,11 @@ uli mix(uli x) {
 struct DrawPlan {
   std::vector<PoissonMean> means;
   std::vector<uint32_t> conv_at, null_at;   // null_at empty without nulls
+  // The draws in the order they are made, means of 0 left out (which rows
+  // those are does not change between replicates, and branching on them
+  // row by row is mispredicted as often as they alternate): place in
+  // means, and target 2 i (conversions of row i) or 2 i + 1 (its nulls).
+  std::vector<std::pair<uint32_t, uli>> draws;
 };
 
 DrawPlan draw_plan(const std::vector<uli>& vc, const std::vector<uli>& vn) {
@@ -154,24 +159,20 @@ DrawPlan draw_plan(const std::vector<uli>& vc, const std::vector<uli>& vn) {
     d.null_at.resize(vn.size());
     for (size_t i = 0; i < vn.size(); ++i) d.null_at[i] = place(vn[i]);
   }
+  for (size_t i = 0; i < vc.size(); ++i) {
+    if (d.conv_at[i] != 0) d.draws.emplace_back(d.conv_at[i], 2 * i);
+    if (!vn.empty() && d.null_at[i] != 0) d.draws.emplace_back(d.null_at[i], 2 * i + 1);
+  }
   return d;
 }
 
 // The counts of replicate r, row by row: conversions, then nulls.
 void draw_counts(const DrawPlan& d, uli seed, uli r, std::vector<uli>* rc, std::vector<uli>* rn) {
   DrawEngine engine(mix(mix(seed) ^ r));
-  const size_t n = d.conv_at.size();
-  const bool nulls = !d.null_at.empty();
-  rc->resize(n);
-  rn->resize(d.null_at.size());
-  for (size_t i = 0; i < n; ++i) {
-    const uint32_t c = d.conv_at[i];
-    (*rc)[i] = c == 0 ? 0 : poisson(engine, d.means[c]);
-    if (nulls) {
-      const uint32_t z = d.null_at[i];
-      (*rn)[i] = z == 0 ? 0 : poisson(engine, d.means[z]);
-    }
-  }
+  rc->assign(d.conv_at.size(), 0);
+  rn->assign(d.null_at.size(), 0);
+  uli* const to[2] = {rc->data(), rn->data()};
+  for (const auto& dr : d.draws) to[dr.second & 1][dr.second >> 1] = poisson(engine, d.means[dr.first]);
 }
 
 // Values scaled with the redrawn conversions.
