@@ -119,7 +119,7 @@ inline uli drawn_count(uli tot, double uni) {
 
 void Fx::cum() {
   if (nchannels > cap_) beyond("cum", nchannels - 1, cap_);
-  rows_.assign(nchannels, Row{0, 0, 0, 0, 0, false});
+  rows_.assign(nchannels, Row{0, 0, 0, 0, 0, false, 1.0, 0.0});
   nrows_ = nchannels;
   edges_.clear();
   edges_.reserve(non_zeros);
@@ -136,20 +136,21 @@ void Fx::cum() {
       edges_.push_back(Edge{run, succ_[i][k]});
     }
     r.tot = run;
+    r.dtot = static_cast<double>(run);
     lrS[i] = run;
     const Edge* e = edges_.data() + r.off;
     if (r.deg <= 1) {   // one bucket, one successor (none: state 0)
       r.picks = true;
       r.goff = picks_.size();
       const uint32_t to = r.deg == 0 ? 0 : static_cast<uint32_t>(e[0].to);
-      picks_.push_back(Pick{0, to, to});
+      picks_.push_back(Pick{0, {to, to}});
       continue;
     }
     // A guide of about two buckets per successor: uni * 2^gbits is exact,
     // so a uniform in bucket b draws at least drawn_count(tot, b / 2^gbits)
     // and less than at (b + 1) / 2^gbits, and its successor lies between
-    // the first ones those two counts reach. Up to eight buckets per
-    // successor are tried for picks.
+    // the first ones those two counts reach. Finer guides are tried for
+    // picks.
     uli gbits = 0;
     while ((uli{1} << gbits) < 2 * r.deg && gbits < 20) ++gbits;
     const auto trial = [&](uli bits) {
@@ -173,11 +174,12 @@ void Fx::cum() {
         r.gbits = bits;
         break;
       }
+    r.nb = static_cast<double>(uli{1} << r.gbits);
     if (r.picks) {
       r.goff = picks_.size();
       for (size_t b = 0; b + 1 < bound.size(); ++b)
-        picks_.push_back(Pick{e[bound[b]].cum, static_cast<uint32_t>(e[bound[b]].to),
-                              static_cast<uint32_t>(e[bound[b + 1]].to)});
+        picks_.push_back(Pick{e[bound[b]].cum, {static_cast<uint32_t>(e[bound[b]].to),
+                                                static_cast<uint32_t>(e[bound[b + 1]].to)}});
     } else {
       trial(r.gbits);
       r.goff = guide_.size();

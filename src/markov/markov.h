@@ -186,8 +186,9 @@ class Fx {
   // reads one pick and compares once. Other rows have a guide:
   // guide_[goff + b], b < 2^gbits, is the first successor a uniform in
   // [b, b + 1) / 2^gbits can draw, guide_[goff + 2^gbits] the last one.
-  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; bool picks; };
-  struct Pick { uli cum; uint32_t a, b; };   // states are below 2^32
+  // nb = 2^gbits and tot also as doubles, for the step's arithmetic.
+  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; bool picks; double nb, dtot; };
+  struct Pick { uli cum; uint32_t to[2]; };   // a, b; states are below 2^32
   uli cap_ = 0;
   std::vector<std::vector<uli>> succ_;   // successors per state, first appearance order
   std::vector<std::vector<uli>> cnt_;    // counts parallel to succ_
@@ -212,16 +213,15 @@ class Fx {
 inline uli Fx::sim(uli c, double uni) const {
   if (c >= nrows_) sim_beyond(c, nrows_);
   const Row& r = rows_[c];
-  const uli nb = uli{1} << r.gbits;
-  const double x = uni * static_cast<double>(nb);   // exact: a power of two
-  const uli b = x > 0 ? (x < static_cast<double>(nb) ? static_cast<uli>(x) : nb - 1) : 0;
+  const double x = uni * r.nb;   // exact: a power of two
+  const uli b = x > 0 ? (x < r.nb ? static_cast<uli>(x) : (uli{1} << r.gbits) - 1) : 0;
   // The drawn count, floor(tot * uni + 1) kept at most tot (see cum); the
   // successor is the first whose cumulative count reaches it.
-  const uli s1 = static_cast<uli>(static_cast<double>(r.tot) * uni + 1.0);
+  const uli s1 = static_cast<uli>(r.dtot * uni + 1.0);
   const uli s0 = s1 > r.tot ? r.tot : s1;
   if (r.picks) {
     const Pick& p = picks_[r.goff + b];
-    return s0 <= p.cum ? p.a : p.b;
+    return p.to[s0 > p.cum];   // an index, not a branch: which it is is random
   }
   // Searched only between the bucket's bounds.
   const Edge* e = edges_.data() + r.off;
