@@ -96,23 +96,66 @@ inline double uniform01(DrawEngine& engine) {
 #endif
 }
 
+// The engine's uniforms, made a block at a time: the next few are at hand
+// for a small-mean draw that does not branch on each of them.
+class Uniforms {
+ public:
+  explicit Uniforms(uint64_t seed) : engine_(seed) {}
+  // At least n <= kAhead numbers from the current one on.
+  const double* ahead(size_t n) {
+    if (end_ - pos_ < n) refill();
+    return buf_ + pos_;
+  }
+  void skip(size_t n) { pos_ += n; }
+  double next() {
+    const double u = *ahead(1);
+    ++pos_;
+    return u;
+  }
+  static constexpr size_t kAhead = 8, kBlock = 312;
+
+ private:
+  void refill() {
+    const size_t keep = end_ - pos_;
+    std::copy(buf_ + pos_, buf_ + end_, buf_);
+    for (size_t k = 0; k < kBlock; ++k) buf_[keep + k] = uniform01(engine_);
+    pos_ = 0;
+    end_ = keep + kBlock;
+  }
+  DrawEngine engine_;
+  double buf_[kBlock + kAhead];
+  size_t pos_ = 0, end_ = 0;
+};
+
 // One Poisson draw: multiplication of uniforms for small means (inline:
 // nearly every draw), Hoermann's transformed rejection (PTRS) from 10 on.
-uli poisson_large(DrawEngine& engine, const PoissonMean& m);
+uli poisson_large(Uniforms& unif, const PoissonMean& m);
 
-inline uli poisson(DrawEngine& engine, const PoissonMean& m) {
-  if (m.lam >= 10) return poisson_large(engine, m);
-  uli x = 0;
-  for (double prod = uniform01(engine); prod > m.limit; prod *= uniform01(engine)) ++x;
+inline uli poisson(Uniforms& unif, const PoissonMean& m) {
+  if (m.lam >= 10) return poisson_large(unif, m);
+  // The count of running products of the uniforms above the limit. A
+  // product never grows (each factor is below 1), so the first four are
+  // compared at once, without a branch on each; beyond them, one by one.
+  const double lim = m.limit;
+  const double* u = unif.ahead(4);
+  const double p1 = u[0], p2 = p1 * u[1], p3 = p2 * u[2], p4 = p3 * u[3];
+  if (!(p4 > lim)) {
+    const uli x = static_cast<uli>(p1 > lim) + static_cast<uli>(p2 > lim) +
+                  static_cast<uli>(p3 > lim);
+    unif.skip(x + 1);
+    return x;
+  }
+  unif.skip(4);
+  uli x = 3;
+  for (double prod = p4; prod > lim; prod *= unif.next()) ++x;
   return x;
 }
 
-uli poisson_large(DrawEngine& engine, const PoissonMean& m) {
-  const auto unif = [](DrawEngine& e) { return uniform01(e); };
+uli poisson_large(Uniforms& unif, const PoissonMean& m) {
   const double lam = m.lam;
   const double b = m.b, a = m.a;
   for (;;) {
-    const double u = unif(engine) - 0.5, v = unif(engine), us = 0.5 - std::fabs(u);
+    const double u = unif.next() - 0.5, v = unif.next(), us = 0.5 - std::fabs(u);
     const double kf = std::floor((2 * a / us + b) * u + lam + 0.43);
     if (us >= 0.07 && v <= m.vr && kf >= 0 && kf < 1.8e19) return static_cast<uli>(kf);
     if (kf < 0 || kf >= 1.8e19 || (us < 0.013 && v > us)) continue;
@@ -168,11 +211,11 @@ DrawPlan draw_plan(const std::vector<uli>& vc, const std::vector<uli>& vn) {
 
 // The counts of replicate r, row by row: conversions, then nulls.
 void draw_counts(const DrawPlan& d, uli seed, uli r, std::vector<uli>* rc, std::vector<uli>* rn) {
-  DrawEngine engine(mix(mix(seed) ^ r));
+  Uniforms unif(mix(mix(seed) ^ r));
   rc->assign(d.conv_at.size(), 0);
   rn->assign(d.null_at.size(), 0);
   uli* const to[2] = {rc->data(), rn->data()};
-  for (const auto& dr : d.draws) to[dr.second & 1][dr.second >> 1] = poisson(engine, d.means[dr.first]);
+  for (const auto& dr : d.draws) to[dr.second & 1][dr.second >> 1] = poisson(unif, d.means[dr.first]);
 }
 
 // Values scaled with the redrawn conversions.
