@@ -286,6 +286,9 @@ class WalkEngine {
   explicit WalkEngine(uint32_t seed = 5489u) { this->seed(seed); }
   void     seed(uint32_t s);
   inline uint32_t operator()();
+  // n uniforms, the ones n calls of canonical_uniform give, made a block
+  // at a time.
+  void     uniforms(double* out, size_t n);
 
  private:
   void     refresh();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -99,15 +100,39 @@ class StampChannels {
   uli walk_ = 0;
 };
 
+// The walks' uniforms, a block at a time: the numbers canonical_uniform
+// gives, in the same order.
+class WalkUniforms {
+ public:
+  explicit WalkUniforms(uint32_t seed = 5489u) : engine_(seed) {}
+  void seed(uint32_t s) {
+    engine_.seed(s);
+    pos_ = kBlock;
+  }
+  double next() {
+    if (pos_ == kBlock) {
+      engine_.uniforms(buf_, kBlock);
+      pos_ = 0;
+    }
+    return buf_[pos_++];
+  }
+
+ private:
+  static constexpr size_t kBlock = 312;
+  WalkEngine engine_;
+  double buf_[kBlock];
+  size_t pos_ = kBlock;
+};
+
 // One walk from "(start)" of at most max_npassi + 1 draws; returns the state
 // it ended in (conversion, null, or anything else for an incomplete walk).
 template <class Channels>
-uli walk_once(WalkEngine* engine, const Fx& S, uli nstates_table, uli max_npassi,
+uli walk_once(WalkUniforms* unif, const Fx& S, uli nstates_table, uli max_npassi,
               uli ichannel_conv, uli ichannel_null, Channels* channels) {
   channels->start();
   uli c = 0;
   for (uli steps = 0; steps <= max_npassi; ++steps) {
-    c = S.sim(c, canonical_uniform(engine));
+    c = S.sim(c, unif->next());
     if (c == ichannel_conv || c == ichannel_null || c == 0) break;
     if (c >= nstates_table) no_channel_entry(c);
     channels->pass(c);
@@ -120,7 +145,7 @@ void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                 const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
                 uli ichannel_null, uli order, uli nchannels, const Fx& S, SimAccumulators* acc,
                 const std::atomic<bool>* stop) {
-  WalkEngine engine(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
+  WalkUniforms unif(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
   const uli nstates_table = order ? state_channels.size() / order : 0;
   Channels channels(state_channels.data(), nstates_table, order, nchannels);
   double* T = acc->T0[kcore].data();
@@ -132,7 +157,7 @@ void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
     for (uli r = 0; r < nsim_fold_core; ++r) {
       if (r % kStopCheckEvery == kStopCheckEvery - 1 && stop->load(std::memory_order_relaxed)) break;
       ++walk;
-      const uli c = walk_once(&engine, S, nstates_table, max_npassi, ichannel_conv,
+      const uli c = walk_once(&unif, S, nstates_table, max_npassi, ichannel_conv,
                               ichannel_null, &channels);
       if (c == ichannel_conv) {
         ++nconv;
@@ -161,7 +186,7 @@ struct WalkStream {
   static constexpr uli kMaxWalks = uli{1} << 22;   // over all workers: 36 MB of records
   uli limit = kMaxWalks;                           // this worker's share
   uli seed = 0;
-  WalkEngine engine;
+  WalkUniforms unif;
   std::vector<uint8_t> end;     // 1 conversion, 2 null, 0 incomplete
   std::vector<uint64_t> seen;   // channels passed
   std::vector<uli> hist, count;   // scratch of the counting
@@ -179,7 +204,7 @@ bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsi
   const uli need = nfold * nsim_fold_core;
   if (ws->end.empty() || ws->seed != engine_seed) {
     ws->seed = engine_seed;
-    ws->engine.seed(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
+    ws->unif.seed(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
     ws->end.clear();
     ws->seen.clear();
   }
@@ -191,7 +216,7 @@ bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsi
     for (uli r = ws->end.size(); r < need; ++r) {
       if (r % kStopCheckEvery == kStopCheckEvery - 1 && stop->load(std::memory_order_relaxed))
         return true;   // the batch is abandoned
-      const uli c = walk_once(&ws->engine, S, nstates_table, max_npassi, ichannel_conv,
+      const uli c = walk_once(&ws->unif, S, nstates_table, max_npassi, ichannel_conv,
                               ichannel_null, &channels);
       ws->end.push_back(c == ichannel_conv ? 1 : c == ichannel_null ? 2 : 0);
       ws->seen.push_back(channels.seen());
@@ -394,6 +419,37 @@ void WalkEngine::refresh() {
   for (; i < 623; ++i) x_[i] = twist(x_[i], x_[i + 1], x_[i + 397 - 624]);
   x_[623] = twist(x_[623], x_[0], x_[396]);
   p_ = 0;
+}
+
+void WalkEngine::uniforms(double* out, size_t n) {
+#if defined(__GLIBCXX__)
+  const auto temper = [](uint32_t y) {
+    y ^= y >> 11;
+    y ^= (y << 7) & 0x9d2c5680u;
+    y ^= (y << 15) & 0xefc60000u;
+    return y ^ (y >> 18);
+  };
+  const double below1 = std::nextafter(1.0, 0.0);
+  size_t k = 0;
+  while (k < n) {
+    if (p_ + 2 > 624) {   // a pair across a refresh
+      out[k++] = canonical_uniform(this);
+      continue;
+    }
+    const size_t m = std::min<size_t>(n - k, (624 - p_) / 2);
+    const uint32_t* x = x_ + p_;
+    for (size_t i = 0; i < m; ++i) {   // as canonical_uniform, without the checks
+      const double lo = static_cast<double>(temper(x[2 * i]));
+      const double hi = static_cast<double>(temper(x[2 * i + 1]));
+      const double u = (lo + hi * 0x1p32) * 0x1p-64;
+      out[k + i] = u < 1.0 ? u : below1;
+    }
+    p_ += 2 * m;
+    k += m;
+  }
+#else
+  for (size_t k = 0; k < n; ++k) out[k] = canonical_uniform(this);
+#endif
 }
 
 void SimAccumulators::reset(uli ncore, uli nfold, uli nchannels) {
