@@ -237,6 +237,17 @@ TEST(Markov, WalkEngineIsTheStandardTwister) {
     for (int k = 0; k < 5000; ++k) ASSERT_EQ(a(), b()) << seed << " " << k;
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
     for (int k = 0; k < 300000; ++k) ASSERT_EQ(canonical_uniform(&a), uniform(b)) << seed << " " << k;
+    // Made a block at a time, from any position (a pair may straddle a
+    // refresh): the same numbers.
+    for (int skip : {0, 1, 622, 623, 624, 1001}) {
+      WalkEngine e(seed);
+      std::mt19937 f(seed);
+      for (int k = 0; k < skip; ++k) ASSERT_EQ(e(), f());
+      std::vector<double> got(2000);
+      e.uniforms(got.data(), 7);
+      e.uniforms(got.data() + 7, 1993);
+      for (size_t k = 0; k < got.size(); ++k) ASSERT_EQ(got[k], uniform(f)) << skip << " " << k;
+    }
     c.seed(seed);
     for (int k = 0; k < 1000; ++k) ASSERT_EQ(c(), d()) << seed << " " << k;
   }
