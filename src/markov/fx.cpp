@@ -119,13 +119,11 @@ inline uli drawn_count(uli tot, double uni) {
 
 void Fx::cum() {
   if (nchannels > cap_) beyond("cum", nchannels - 1, cap_);
-  rows_.assign(nchannels, Row{0, 0, 0, 0, 0, false, 1.0, 0.0});
+  rows_.assign(nchannels, Row{0, 0, 0, 0, 0});
   nrows_ = nchannels;
   edges_.clear();
   edges_.reserve(non_zeros);
   guide_.clear();
-  picks_.clear();
-  std::vector<uint32_t> bound;   // a trial guide
   for (uli i = 0; i < nchannels; ++i) {
     Row& r = rows_[i];
     r.off = edges_.size();
@@ -136,56 +134,73 @@ void Fx::cum() {
       edges_.push_back(Edge{run, succ_[i][k]});
     }
     r.tot = run;
-    r.dtot = static_cast<double>(run);
     lrS[i] = run;
-    const Edge* e = edges_.data() + r.off;
-    if (r.deg <= 1) {   // one bucket, one successor (none: state 0)
-      r.picks = true;
-      r.goff = picks_.size();
-      const uint32_t to = r.deg == 0 ? 0 : static_cast<uint32_t>(e[0].to);
-      picks_.push_back(Pick{0, {to, to}});
-      continue;
-    }
+    if (r.deg <= 1) continue;   // nothing to search: no guide
     // A guide of about two buckets per successor: uni * 2^gbits is exact,
     // so a uniform in bucket b draws at least drawn_count(tot, b / 2^gbits)
     // and less than at (b + 1) / 2^gbits, and its successor lies between
-    // the first ones those two counts reach. Finer guides are tried for
-    // picks.
-    uli gbits = 0;
-    while ((uli{1} << gbits) < 2 * r.deg && gbits < 20) ++gbits;
-    const auto trial = [&](uli bits) {
-      const uli nb = uli{1} << bits;
-      bound.assign(1, 0);
-      uli k = 0;
-      bool narrow = true;
-      for (uli b = 1; b < nb; ++b) {
-        const uli s0 = drawn_count(r.tot, static_cast<double>(b) / static_cast<double>(nb));
-        while (k + 1 < r.deg && e[k].cum < s0) ++k;
-        narrow = narrow && k - bound.back() <= 1;
-        bound.push_back(static_cast<uint32_t>(k));
-      }
-      bound.push_back(static_cast<uint32_t>(r.deg - 1));
-      return narrow && bound[nb] - bound[nb - 1] <= 1;
-    };
-    r.gbits = gbits;
-    for (uli bits = gbits; bits <= gbits + 2 && bits <= 20; ++bits)
-      if (trial(bits)) {
-        r.picks = true;
-        r.gbits = bits;
-        break;
-      }
-    r.nb = static_cast<double>(uli{1} << r.gbits);
-    if (r.picks) {
-      r.goff = picks_.size();
+    // the first ones those two counts reach.
+    while ((uli{1} << r.gbits) < 2 * r.deg && r.gbits < 20) ++r.gbits;
+    const uli nb = uli{1} << r.gbits;
+    r.goff = guide_.size();
+    const Edge* e = edges_.data() + r.off;
+    uli k = 0;
+    guide_.push_back(0);
+    for (uli b = 1; b < nb; ++b) {
+      const uli s0 = drawn_count(r.tot, static_cast<double>(b) / static_cast<double>(nb));
+      while (k + 1 < r.deg && e[k].cum < s0) ++k;
+      guide_.push_back(static_cast<uint32_t>(k));
+    }
+    guide_.push_back(static_cast<uint32_t>(r.deg - 1));
+  }
+}
+
+Fx::Walker Fx::walker() const {
+  Walker w;
+  w.fx_ = this;
+  w.rows_.resize(nrows_);
+  std::vector<uint32_t> bound;
+  // Bounds as the guide's, with 2^bits buckets; false as soon as a bucket
+  // reaches more than two successors.
+  const auto narrow = [&](const Row& r, uli bits) {
+    const uli nb = uli{1} << bits;
+    const Edge* e = edges_.data() + r.off;
+    bound.assign(1, 0);
+    uli k = 0;
+    for (uli b = 1; b < nb; ++b) {
+      const uli s0 = drawn_count(r.tot, static_cast<double>(b) / static_cast<double>(nb));
+      while (k + 1 < r.deg && e[k].cum < s0) ++k;
+      if (k - bound.back() > 1) return false;
+      bound.push_back(static_cast<uint32_t>(k));
+    }
+    bound.push_back(static_cast<uint32_t>(r.deg - 1));
+    return bound[nb] - bound[nb - 1] <= 1;
+  };
+  for (uli i = 0; i < nrows_; ++i) {
+    const Row& r = rows_[i];
+    Walker::Row& wr = w.rows_[i];
+    wr.tot = r.tot;
+    wr.dtot = static_cast<double>(r.tot);
+    const Edge* e = edges_.data() + r.off;
+    if (r.deg <= 1) {   // one bucket, one successor (none: 0)
+      const uint32_t to = r.deg == 0 ? 0 : static_cast<uint32_t>(e[0].to);
+      wr = Walker::Row{r.tot, w.picks_.size(), 0, 1.0, wr.dtot, true};
+      w.picks_.push_back(Walker::Pick{0, {to, to}});
+      continue;
+    }
+    // Up to four times the guide's buckets are tried.
+    for (uli bits = r.gbits; bits <= r.gbits + 2 && bits <= 20 && !wr.picks; ++bits) {
+      if (!narrow(r, bits)) continue;
+      wr.picks = true;
+      wr.gbits = bits;
+      wr.nb = static_cast<double>(uli{1} << bits);
+      wr.goff = w.picks_.size();
       for (size_t b = 0; b + 1 < bound.size(); ++b)
-        picks_.push_back(Pick{e[bound[b]].cum, {static_cast<uint32_t>(e[bound[b]].to),
-                                                static_cast<uint32_t>(e[bound[b + 1]].to)}});
-    } else {
-      trial(r.gbits);
-      r.goff = guide_.size();
-      guide_.insert(guide_.end(), bound.begin(), bound.end());
+        w.picks_.push_back(Walker::Pick{e[bound[b]].cum, {static_cast<uint32_t>(e[bound[b]].to),
+                                                          static_cast<uint32_t>(e[bound[b + 1]].to)}});
     }
   }
+  return w;
 }
 
 void Fx::sim_beyond(uli c, uli limit) { beyond("sim", c, limit); }

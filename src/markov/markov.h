@@ -159,6 +159,8 @@ class Fx {
   // S(c, j) / lrS[c], draw floor(lrS[c] * uni + 1) against the cumulative
   // counts, ties to the earlier successor; 0 when c has no successors.
   inline uli sim(uli c, double uni) const;
+  class Walker;
+  Walker walker() const;                 // sim laid out for a simulation's walks
   double pconv(uli ichannel, uli ichannel_conv, uli ichannel_null) const;
   // One row per observed transition (rows in state order, successors in
   // order of first appearance), probability = count / row total.
@@ -179,16 +181,10 @@ class Fx {
 
  private:
   struct Edge { uli cum; uli to; };      // one successor in the sampling layout
-  // A row's uniforms fall in 2^gbits buckets of equal width. When no bucket
-  // reaches more than two successors the row has picks: picks_[goff + b]
-  // names the bucket's first successor a, its last b, and a's cumulative
-  // count (the draw takes a when it draws at most that count), so a step
-  // reads one pick and compares once. Other rows have a guide:
-  // guide_[goff + b], b < 2^gbits, is the first successor a uniform in
-  // [b, b + 1) / 2^gbits can draw, guide_[goff + 2^gbits] the last one.
-  // nb = 2^gbits and tot also as doubles, for the step's arithmetic.
-  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; bool picks; double nb, dtot; };
-  struct Pick { uli cum; uint32_t to[2]; };   // a, b; states are below 2^32
+  // Rows of two or more successors have a guide (gbits > 0): guide_[goff + b],
+  // b < 2^gbits, is the first successor a uniform in [b, b + 1) / 2^gbits
+  // can draw, guide_[goff + 2^gbits] the last one.
+  struct Row { uli off; uli deg; uli tot; uli goff; uli gbits; };
   uli cap_ = 0;
   std::vector<std::vector<uli>> succ_;   // successors per state, first appearance order
   std::vector<std::vector<uli>> cnt_;    // counts parallel to succ_
@@ -203,7 +199,6 @@ class Fx {
   std::vector<Row> rows_;                // sampling layout, built by cum
   uli nrows_ = 0;                        // rows_.size(), kept for sim
   std::vector<Edge> edges_;
-  std::vector<Pick> picks_;
   std::vector<uint32_t> guide_;          // successor positions (a row has < 2^32)
   [[noreturn]] static void sim_beyond(uli c, uli limit);
   static uli sim_search(const Edge* e, uli lo, uli hi, uli s0);
@@ -213,18 +208,17 @@ class Fx {
 inline uli Fx::sim(uli c, double uni) const {
   if (c >= nrows_) sim_beyond(c, nrows_);
   const Row& r = rows_[c];
-  const double x = uni * r.nb;   // exact: a power of two
-  const uli b = x > 0 ? (x < r.nb ? static_cast<uli>(x) : (uli{1} << r.gbits) - 1) : 0;
-  // The drawn count, floor(tot * uni + 1) kept at most tot (see cum); the
-  // successor is the first whose cumulative count reaches it.
-  const uli s1 = static_cast<uli>(r.dtot * uni + 1.0);
-  const uli s0 = s1 > r.tot ? r.tot : s1;
-  if (r.picks) {
-    const Pick& p = picks_[r.goff + b];
-    return p.to[s0 > p.cum];   // an index, not a branch: which it is is random
-  }
-  // Searched only between the bucket's bounds.
+  if (r.deg == 0) return 0;
   const Edge* e = edges_.data() + r.off;
+  if (r.gbits == 0) return e[0].to;
+  const uli nb = uli{1} << r.gbits;
+  const double x = uni * static_cast<double>(nb);   // exact: a power of two
+  const uli b = x > 0 ? (x < static_cast<double>(nb) ? static_cast<uli>(x) : nb - 1) : 0;
+  // The first successor whose cumulative count reaches the drawn one,
+  // floor(tot * uni + 1) kept at most tot (see cum), searched only between
+  // the bucket's bounds.
+  const uli s1 = static_cast<uli>(static_cast<double>(r.tot) * uni + 1.0);
+  const uli s0 = s1 > r.tot ? r.tot : s1;
   const uint32_t* g = guide_.data() + r.goff + b;
   uli lo = g[0];
   const uli hi = g[1] + 1;
@@ -234,6 +228,39 @@ inline uli Fx::sim(uli c, double uni) const {
     return 0;   // not reached: the last successor's count is tot
   }
   return sim_search(e, lo, hi, s0);
+}
+
+// The successors sim draws, laid out for many steps: a row's uniforms fall
+// in 2^gbits buckets of equal width, and when no bucket reaches more than
+// two successors the row has picks: picks_[goff + b] names the bucket's
+// first successor, its last, and the first one's cumulative count (the
+// draw takes the first when it draws at most that count), so a step reads
+// one pick and compares once. Other rows are drawn by sim. Built for one
+// simulation (it takes more memory than the store keeps); valid while the
+// store is unchanged.
+class Fx::Walker {
+ public:
+  inline uli sim(uli c, double uni) const;
+
+ private:
+  friend class Fx;
+  // nb = 2^gbits and tot also as doubles, for the step's arithmetic.
+  struct Row { uli tot, goff, gbits; double nb, dtot; bool picks; };
+  struct Pick { uli cum; uint32_t to[2]; };   // states are below 2^32
+  const Fx* fx_ = nullptr;
+  std::vector<Row> rows_;
+  std::vector<Pick> picks_;
+};
+
+inline uli Fx::Walker::sim(uli c, double uni) const {
+  if (c >= rows_.size() || !rows_[c].picks) return fx_->sim(c, uni);
+  const Row& r = rows_[c];
+  const double x = uni * r.nb;   // exact: a power of two
+  const uli b = x > 0 ? (x < r.nb ? static_cast<uli>(x) : (uli{1} << r.gbits) - 1) : 0;
+  const uli s1 = static_cast<uli>(r.dtot * uni + 1.0);
+  const uli s0 = s1 > r.tot ? r.tot : s1;
+  const Pick& p = picks_[r.goff + b];
+  return p.to[s0 > p.cum];   // an index, not a branch: which it is is random
 }
 
 // ---- simulation matrices ---------------------------------------------------

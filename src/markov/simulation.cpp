@@ -127,7 +127,7 @@ class WalkUniforms {
 // One walk from "(start)" of at most max_npassi + 1 draws; returns the state
 // it ended in (conversion, null, or anything else for an incomplete walk).
 template <class Channels>
-uli walk_once(WalkUniforms* unif, const Fx& S, uli nstates_table, uli max_npassi,
+uli walk_once(WalkUniforms* unif, const Fx::Walker& S, uli nstates_table, uli max_npassi,
               uli ichannel_conv, uli ichannel_null, Channels* channels) {
   channels->start();
   uli c = 0;
@@ -143,7 +143,7 @@ uli walk_once(WalkUniforms* unif, const Fx& S, uli nstates_table, uli max_npassi
 template <class Channels>
 void walk_folds(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                 const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
-                uli ichannel_null, uli order, uli nchannels, const Fx& S, SimAccumulators* acc,
+                uli ichannel_null, uli order, uli nchannels, const Fx::Walker& S, SimAccumulators* acc,
                 const std::atomic<bool>* stop) {
   WalkUniforms unif(static_cast<uint32_t>(engine_seed & uli{0xFFFFFFFF}));
   const uli nstates_table = order ? state_channels.size() / order : 0;
@@ -198,7 +198,7 @@ struct WalkStream {
 // stream).
 bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                   const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
-                  uli ichannel_null, uli order, uli nchannels, const Fx& S,
+                  uli ichannel_null, uli order, uli nchannels, const Fx::Walker& S,
                   SimAccumulators* acc, const std::atomic<bool>* stop) {
   if (nsim_fold_core > ws->limit / nfold) return false;
   const uli need = nfold * nsim_fold_core;
@@ -264,20 +264,34 @@ bool stream_batch(WalkStream* ws, uli engine_seed, uli kcore, uli nfold, uli nsi
   return true;
 }
 
+void walk_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
+                const std::vector<sli>& state_channels, uli max_npassi, uli ichannel_conv,
+                uli ichannel_null, uli order, uli nchannels, const Fx::Walker& S,
+                SimAccumulators* acc, const std::atomic<bool>* stop) {
+  if (nchannels <= 64)
+    walk_folds<MaskChannels>(engine_seed, kcore, nfold, nsim_fold_core, state_channels,
+                             max_npassi, ichannel_conv, ichannel_null, order, nchannels, S, acc,
+                             stop);
+  else
+    walk_folds<StampChannels>(engine_seed, kcore, nfold, nsim_fold_core, state_channels,
+                              max_npassi, ichannel_conv, ichannel_null, order, nchannels, S, acc,
+                              stop);
+}
+
 // One batch on ncore threads, worker w filling slot w. The calling thread
 // waits, checking for a user interrupt; an interrupt stops the workers and
 // is rethrown once they are joined. streams: one per worker when the
 // engines replay a fixed seed and the channels fit a mask, else null.
 void run_batch(uli ncore, const std::vector<uli>& engine_seeds, uli nfold, uli nsim_fold_core,
                const std::vector<sli>& state_channels, uli max_npassi, uli order,
-               uli nchannels, const Fx& S, SimAccumulators* acc, WalkStream* streams) {
+               uli nchannels, const Fx::Walker& S, SimAccumulators* acc, WalkStream* streams) {
   parallel_tasks(ncore, ncore, [&](uli w, const std::atomic<bool>& stop) {
     if (streams != nullptr &&
         stream_batch(streams + w, engine_seeds[w], w, nfold, nsim_fold_core, state_channels,
                      max_npassi, kConversion, kNull, order, nchannels, S, acc, &stop))
       return;
-    W_markov_model(engine_seeds[w], w, nfold, nsim_fold_core, &state_channels, max_npassi,
-                   kConversion, kNull, order, nchannels, &S, acc, &stop);
+    walk_model(engine_seeds[w], w, nfold, nsim_fold_core, state_channels, max_npassi,
+               kConversion, kNull, order, nchannels, S, acc, &stop);
   });
 }
 
@@ -465,14 +479,8 @@ void W_markov_model(uli engine_seed, uli kcore, uli nfold, uli nsim_fold_core,
                     const std::vector<sli>* state_channels, uli max_npassi, uli ichannel_conv,
                     uli ichannel_null, uli order, uli nchannels, const Fx* S,
                     SimAccumulators* acc, const std::atomic<bool>* stop) {
-  if (nchannels <= 64)
-    walk_folds<MaskChannels>(engine_seed, kcore, nfold, nsim_fold_core, *state_channels,
-                             max_npassi, ichannel_conv, ichannel_null, order, nchannels, *S, acc,
-                             stop);
-  else
-    walk_folds<StampChannels>(engine_seed, kcore, nfold, nsim_fold_core, *state_channels,
-                              max_npassi, ichannel_conv, ichannel_null, order, nchannels, *S, acc,
-                              stop);
+  walk_model(engine_seed, kcore, nfold, nsim_fold_core, *state_channels, max_npassi,
+             ichannel_conv, ichannel_null, order, nchannels, S->walker(), acc, stop);
 }
 
 void check_simulation_args(uli nsim_start, uli ncore, uli nfold, double conv_par,
@@ -513,6 +521,7 @@ SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_cha
   const uli limit = s.max_step > 0 ? s.max_step : max_npassi + 1;
 
   std::vector<uli> engine_seeds(nc);
+  const Fx::Walker walker = S.walker();
   std::vector<WalkStream> streams(s.seed != gb::limsup && nch <= 64 ? nc : 0);
   for (WalkStream& w : streams) w.limit = WalkStream::kMaxWalks / nc;
   SimAccumulators acc;
@@ -525,7 +534,7 @@ SimulationOutcome markov_simulate(const Fx& S, const std::vector<sli>& state_cha
   while (res_conv > s.conv_par) {
     seed_engines(s.seed, &engine_seeds);
     run_batch(nc, engine_seeds, nf, out.nsim_start / (nf * nc), state_channels, limit, order, nch,
-              S, &acc, streams.empty() ? nullptr : streams.data());
+              walker, &acc, streams.empty() ? nullptr : streams.data());
     ++out.batches;
     res_conv = folds.residual(acc, svc, &out.Tc, &out.Nc);
     if (s.verbose == 1) report_batch(nsim_tot, res_conv, s.conv_par);
