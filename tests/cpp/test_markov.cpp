@@ -184,9 +184,10 @@ TEST(Markov, SimulationAgreesWithTheExactCounts) {
 
 // The next state is the successor whose slice of the cumulative counts
 // holds floor(total * uni + 1) (ties to the earlier one), whatever
-// shortcut the store takes: checked against that rule scanned by hand on
-// rows short and long, with zero and huge counts, at uniforms on and
-// beside every boundary of a count and of a power-of-two bucket.
+// shortcut the store or the walks' layout of it takes: checked against
+// that rule scanned by hand on rows short and long, with zero and huge
+// counts, at uniforms on and beside every boundary of a count and of a
+// power-of-two bucket.
 TEST(Markov, SamplingFollowsTheCumulativeCounts) {
   std::mt19937_64 rng(5);
   std::vector<std::vector<uli>> rows = {{7}, {3, 1}, {0, 5, 0, 2}, {1, 1, 1, 1, 1, 1, 1, 1, 1},
@@ -202,6 +203,7 @@ TEST(Markov, SamplingFollowsTheCumulativeCounts) {
     for (size_t k = 0; k < rows[i].size(); ++k) S.add(i, 1000 + k, rows[i][k]);
   S.set_nchannels(rows.size());
   S.cum();
+  const Fx::Walker walker = S.walker();   // the walks' layout of the same draws
   for (size_t i = 0; i < rows.size(); ++i) {
     uli tot = 0;
     for (uli c : rows[i]) tot += c;
@@ -223,7 +225,10 @@ TEST(Markov, SamplingFollowsTheCumulativeCounts) {
         us.insert(us.end(), {std::nextafter(u, 0.0), u, std::nextafter(u, 1.0)});
       }
     for (double u : us)
-      if (u >= 0 && u < 1) ASSERT_EQ(S.sim(i, u), by_hand(u)) << "row " << i << ", uniform " << u;
+      if (u >= 0 && u < 1) {
+        ASSERT_EQ(S.sim(i, u), by_hand(u)) << "row " << i << ", uniform " << u;
+        ASSERT_EQ(walker.sim(i, u), by_hand(u)) << "walker, row " << i << ", uniform " << u;
+      }
   }
 }
 
