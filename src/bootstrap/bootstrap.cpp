@@ -239,20 +239,29 @@ void sum_by_channel(const std::vector<std::string>& names, const std::vector<dou
   }
 }
 
-void heuristic(const std::string& model, const BootstrapSettings& s,
-               const std::vector<std::string>& vy, const std::vector<uli>& vc,
-               std::vector<std::string>* vchannels, std::vector<double>* convs) {
+// The first, last and linear rules on paths with these conversions; the
+// touch-point credit of the model asked for.
+HeuristicResult heuristic_rows(const BootstrapSettings& s, const std::vector<std::string>& vy,
+                               const std::vector<uli>& vc) {
   static const std::vector<double> no_values;
   JourneySource src = vector_source(&vy, &vc, &no_values, nullptr);
   src.field_sep = ";";
   HeuristicSettings settings;
   settings.cha_sep = s.cha_sep;
-  const HeuristicResult r = heuristic_run(src, settings);
-  sum_by_channel(r.vpath_channel,
-                 model == "first" ? r.vpath_attr_convs_first
-                                  : model == "last" ? r.vpath_attr_convs_last
-                                                    : r.vpath_attr_convs_linear,
-                 vchannels, convs);
+  return heuristic_run(src, settings);
+}
+
+const std::vector<double>& heuristic_credit(const std::string& model, const HeuristicResult& r) {
+  return model == "first"  ? r.vpath_attr_convs_first
+         : model == "last" ? r.vpath_attr_convs_last
+                           : r.vpath_attr_convs_linear;
+}
+
+void heuristic(const std::string& model, const BootstrapSettings& s,
+               const std::vector<std::string>& vy, const std::vector<uli>& vc,
+               std::vector<std::string>* vchannels, std::vector<double>* convs) {
+  const HeuristicResult r = heuristic_rows(s, vy, vc);
+  sum_by_channel(r.vpath_channel, heuristic_credit(model, r), vchannels, convs);
 }
 
 // Models whose attribution is a sum over journeys of conversions times a
@@ -545,16 +554,8 @@ void add_split(const std::vector<std::string>& ch, const std::vector<double>& co
 Splits heuristic_splits(const std::string& model, const BootstrapSettings& s,
                         const std::vector<std::string>& py,
                         const std::unordered_map<std::string, uli>& at) {
-  const std::vector<uli> ones(py.size(), 1);
-  static const std::vector<double> no_values;
-  JourneySource src = vector_source(&py, &ones, &no_values, nullptr);
-  src.field_sep = ";";
-  HeuristicSettings settings;
-  settings.cha_sep = s.cha_sep;
-  const HeuristicResult r = heuristic_run(src, settings);
-  const std::vector<double>& vals = model == "first"  ? r.vpath_attr_convs_first
-                                    : model == "last" ? r.vpath_attr_convs_last
-                                                      : r.vpath_attr_convs_linear;
+  const HeuristicResult r = heuristic_rows(s, py, std::vector<uli>(py.size(), 1));
+  const std::vector<double>& vals = heuristic_credit(model, r);
   Splits split;
   split.first.reserve(py.size() + 1);
   std::vector<std::string> names, ch;

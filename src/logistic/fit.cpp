@@ -315,13 +315,13 @@ double ll_fn_refit(const arma::vec& vals_inp, arma::vec* grad_out, void* opt_dat
 // The mean gradient and Hessian of ll_fn_refit at beta (hess n x n,
 // column-major), the same per-path terms.
 void ll_refit_whess(const RefitData& d, const arma::vec& beta, arma::vec* grad,
-                    std::vector<double>* hess) {
+                    arma::mat* hess) {
   const uli n = d.nchannels;
   const double np = static_cast<double>(d.npaths);
   grad->zeros(n);
-  hess->assign(n * n, 0.0);
+  hess->zeros(n, n);
   double* gp = grad->memptr();
-  double* hp = hess->data();
+  double* hp = hess->memptr();
   const double* b = beta.memptr();
   for (const LogisticRefitScratch::Row& row : *d.active) {
     const uint32_t* first = d.idx + row.first;
@@ -342,12 +342,6 @@ void ll_refit_whess(const RefitData& d, const arma::vec& beta, arma::vec* grad,
   }
 }
 
-double norm2(const arma::vec& v) {
-  double sum = 0.0;
-  for (double x : v) sum += x * x;
-  return std::sqrt(sum);
-}
-
 // Newton's method on the refit's likelihood from *coeff to the gradient
 // tolerance tol; false when it does not get there. Coefficients no path
 // with counts touches have no curvature: they keep the optimiser's
@@ -361,18 +355,17 @@ bool newton_refit(const RefitData& d, double tol, arma::vec* coeff) {
   for (uli j = 0; j < n; ++j)
     if (!touched[j]) (*coeff)[j] = 0.0;
   arma::vec grad;
-  std::vector<double> hess;
-  arma::mat h(n, n), inv;
+  arma::mat h, inv;
   for (int step = 0;; ++step) {
-    ll_refit_whess(d, *coeff, &grad, &hess);
-    const double err = norm2(grad);
+    ll_refit_whess(d, *coeff, &grad, &h);
+    const double err = optim::norm2(grad);
     if (!std::isfinite(err)) return false;
     if (err <= tol) return true;
     if (step == kMaxSteps) return false;
-    for (uli a = 0; a < n; ++a)
-      for (uli b = 0; b < n; ++b) h(a, b) = touched[a] && touched[b] ? hess[a * n + b] : 0.0;
+    // An untouched coefficient's row and column are 0 and so is its
+    // gradient: a 1 on the diagonal keeps the matrix invertible, no step.
     for (uli j = 0; j < n; ++j)
-      if (!touched[j]) h(j, j) = 1.0;   // its gradient is 0: no step
+      if (!touched[j]) h(j, j) = 1.0;
     if (!spd_inverse(h, &inv)) return false;
     for (uli a = 0; a < n; ++a) {
       double v = 0.0;

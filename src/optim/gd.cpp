@@ -12,14 +12,14 @@ algo_settings_t::algo_settings_t() {
   rng_seed_value = rd();
 }
 
-namespace {
-
 // Plain loop rather than arma::norm: keeps the core free of BLAS calls.
 double norm2(const arma::vec& v) {
   double sum = 0.0;
   for (double x : v) sum += x * x;
   return std::sqrt(sum);
 }
+
+namespace {
 
 void unavailable(const std::string& what) {
   throw std::invalid_argument("gd: " + what + " is not available (only the Adam update)");

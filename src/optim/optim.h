@@ -65,6 +65,9 @@ typedef std::function<double(const arma::vec& vals_inp, arma::vec* grad_out, voi
 // conv_failure_switch). settings may be null: the defaults with Adam.
 bool gd(arma::vec& init_out_vals, const objfn_t& opt_objfn, void* opt_data,
         algo_settings_t* settings);
+
+// The Euclidean norm gd() measures the gradient with against grad_err_tol.
+double norm2(const arma::vec& v);
 bool gd(arma::vec& init_out_vals, const objfn_t& opt_objfn, void* opt_data);
 
 namespace internal {
