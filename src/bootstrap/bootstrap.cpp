@@ -492,17 +492,43 @@ struct PooledRows {
 PooledRows pool_rows(const std::vector<std::string>& vy, const std::vector<uli>& vc,
                      const std::vector<double>& vv, const std::vector<uli>& vn) {
   PooledRows p;
-  std::unordered_map<std::string_view, size_t> row;   // views of vy, which outlives the map
-  row.reserve(std::min<size_t>(vy.size(), 1 << 20));
+  // Pooled path k + 1 in the slot its hash's high half leads to (0: empty),
+  // open addressing, at most half full.
+  struct Slot { uint32_t tag, entry; };
+  std::vector<Slot> slots(64, Slot{0, 0});
+  size_t mask = slots.size() - 1;
+  const auto place = [&](Slot x) {
+    size_t k = x.tag & mask;
+    while (slots[k].entry != 0) k = (k + 1) & mask;
+    slots[k] = x;
+  };
   for (size_t i = 0; i < vy.size(); ++i) {
-    auto it = row.try_emplace(vy[i], p.py.size()).first;
-    if (it->second == p.py.size()) {
+    const uint32_t tag = static_cast<uint32_t>(hash_bytes(vy[i]) >> 32);
+    size_t k = tag & mask;
+    while (slots[k].entry != 0 && (slots[k].tag != tag || p.py[slots[k].entry - 1] != vy[i]))
+      k = (k + 1) & mask;
+    if (slots[k].entry == 0) {
+      if (p.py.size() >= 0xFFFFFFFEu)
+        throw std::invalid_argument("bootstrap: more than 2^32 - 2 distinct paths");
       p.py.push_back(vy[i]);
       p.pc.push_back(0);
       if (!vn.empty()) p.pn.push_back(0);
       if (!vv.empty()) p.pv.push_back(0.0);
+      const Slot x{tag, static_cast<uint32_t>(p.py.size())};
+      if (2 * p.py.size() > slots.size()) {
+        std::vector<Slot> old(2 * slots.size(), Slot{0, 0});
+        old.swap(slots);
+        mask = slots.size() - 1;
+        for (const Slot& y : old)
+          if (y.entry != 0) place(y);
+        place(x);
+      } else {
+        slots[k] = x;
+      }
+      k = p.py.size() - 1;
+    } else {
+      k = slots[k].entry - 1;
     }
-    const size_t k = it->second;
     p.pc[k] = add_count(p.pc[k], vc[i], i);
     if (!vn.empty()) p.pn[k] = add_count(p.pn[k], vn[i], i);
     if (!vv.empty()) p.pv[k] += vv[i];

@@ -31,6 +31,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -119,6 +120,31 @@ inline uli add_count(uli a, uli b, uli row) {
   uli s;
   if (add_overflows(a, b, &s)) count_overflow(row);
   return s;
+}
+
+// ---- hashing ---------------------------------------------------------------
+// 64-bit hash of a byte string, eight bytes at a time.
+inline uint64_t hash_bytes(std::string_view s) {
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  const char* p = s.data();
+  size_t n = s.size();
+  uint64_t h = 0x2545F4914F6CDD1Dull ^ (n * kMul);
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  }
+  if (n > 0) {
+    uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  }
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return h;
 }
 
 // Number of set bits (portable; the Shapley sum over coalitions uses it).

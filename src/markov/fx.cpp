@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -155,52 +157,115 @@ void Fx::cum() {
   }
 }
 
+namespace {
+
+// The smallest uniform in [0, 1) that draws more than count out of tot
+// (+inf when none does). The draw never decreases as the uniform grows, so
+// a bisection over the ordered bit patterns of the non-negative doubles
+// finds it exactly; it starts from a bracket about count / tot, a few
+// doubles wide as a rule.
+double first_uniform_beyond(uli tot, uli count) {
+  const auto as_double = [](uint64_t bits) {
+    double u;
+    std::memcpy(&u, &bits, sizeof u);
+    return u;
+  };
+  const auto beyond = [&](uint64_t bits) { return drawn_count(tot, as_double(bits)) > count; };
+  const double one = 1.0, guess = static_cast<double>(count) / static_cast<double>(tot);
+  uint64_t top, g;
+  std::memcpy(&top, &one, sizeof top);
+  if (!beyond(top - 1)) return std::numeric_limits<double>::infinity();
+  if (beyond(0)) return 0.0;
+  std::memcpy(&g, &guess, sizeof g);
+  g = std::min(g, top - 1);
+  // lo never draws beyond, hi does.
+  uint64_t lo = 0, hi = top - 1;
+  if (beyond(g)) {
+    hi = g;
+    for (uint64_t step = 1; step < hi; step *= 2) {
+      if (!beyond(hi - step)) {
+        lo = hi - step;
+        break;
+      }
+      hi -= step;
+    }
+  } else {
+    lo = g;
+    for (uint64_t step = 1; step < top - 1 - lo; step *= 2) {
+      if (beyond(lo + step)) {
+        hi = lo + step;
+        break;
+      }
+      lo += step;
+    }
+  }
+  while (hi - lo > 1) {
+    const uint64_t mid = lo + (hi - lo) / 2;
+    (beyond(mid) ? hi : lo) = mid;
+  }
+  return as_double(hi);
+}
+
+}  // namespace
+
 Fx::Walker Fx::walker() const {
   Walker w;
   w.fx_ = this;
   w.rows_.resize(nrows_);
-  std::vector<uint32_t> bound;
-  // Bounds as the guide's, with 2^bits buckets; false as soon as a bucket
-  // reaches more than two successors.
-  const auto narrow = [&](const Row& r, uli bits) {
-    const uli nb = uli{1} << bits;
-    const Edge* e = edges_.data() + r.off;
-    bound.assign(1, 0);
-    uli k = 0;
-    for (uli b = 1; b < nb; ++b) {
-      const uli s0 = drawn_count(r.tot, static_cast<double>(b) / static_cast<double>(nb));
-      while (k + 1 < r.deg && e[k].cum < s0) ++k;
-      if (k - bound.back() > 1) return false;
-      bound.push_back(static_cast<uint32_t>(k));
-    }
-    bound.push_back(static_cast<uint32_t>(r.deg - 1));
-    return bound[nb] - bound[nb - 1] <= 1;
-  };
+  constexpr uli kExact = uli{1} << 53;        // totals whose draws are exact in doubles
+  constexpr uli kMaxOff = uli{1} << 26;       // offsets a cursor holds
+  const double inf = std::numeric_limits<double>::infinity();
+  // Where each row's picks lie, first: a pick names its successors' cursors.
+  std::vector<uli> nbits(nrows_, 0);
+  uli off = 0, nthr = 0;
   for (uli i = 0; i < nrows_; ++i) {
     const Row& r = rows_[i];
-    Walker::Row& wr = w.rows_[i];
-    wr.tot = r.tot;
-    wr.dtot = static_cast<double>(r.tot);
-    const Edge* e = edges_.data() + r.off;
-    if (r.deg <= 1) {   // one bucket, one successor (none: 0)
-      const uint32_t to = r.deg == 0 ? 0 : static_cast<uint32_t>(e[0].to);
-      wr = Walker::Row{r.tot, w.picks_.size(), 0, 1.0, wr.dtot, true};
-      w.picks_.push_back(Walker::Pick{0, {to, to}});
+    uli bits = 0;   // about two buckets per successor
+    while ((uli{1} << bits) < 2 * r.deg && bits < 20) ++bits;
+    nbits[i] = bits;
+    if (r.tot > kExact || off + (uli{1} << bits) > kMaxOff || nthr + r.deg > kMaxOff) {
+      w.rows_[i] = Walker::by_store(i);
       continue;
     }
-    // Up to four times the guide's buckets are tried.
-    for (uli bits = r.gbits; bits <= r.gbits + 2 && bits <= 20 && !wr.picks; ++bits) {
-      if (!narrow(r, bits)) continue;
-      wr.picks = true;
-      wr.gbits = bits;
-      wr.nb = static_cast<double>(uli{1} << bits);
-      wr.goff = w.picks_.size();
-      for (size_t b = 0; b + 1 < bound.size(); ++b)
-        w.picks_.push_back(Walker::Pick{e[bound[b]].cum, {static_cast<uint32_t>(e[bound[b]].to),
-                                                          static_cast<uint32_t>(e[bound[b + 1]].to)}});
+    w.rows_[i] = Walker::cursor(i, 32 - bits, off);
+    off += uli{1} << bits;
+    nthr += r.deg;
+  }
+  w.picks_.reserve(off);
+  for (uli i = 0; i < nrows_; ++i) {
+    if (((w.rows_[i] >> 32) & 63) == Walker::kByStore) continue;
+    const Row& r = rows_[i];
+    const Edge* e = edges_.data() + r.off;
+    if (r.deg == 0) {   // no successor: every uniform draws 0
+      w.picks_.push_back(Walker::Pick{inf, {w.at(0), w.at(0)}});
+      continue;
+    }
+    const uli first = w.thr_.size();
+    for (uli k = 0; k < r.deg; ++k) {
+      w.thr_.push_back(k + 1 < r.deg ? first_uniform_beyond(r.tot, e[k].cum) : inf);
+      w.to_.push_back(w.at(e[k].to));
+    }
+    const uli bits = nbits[i];
+    const double* thr = w.thr_.data() + first;
+    const Walker::Cursor* to = w.to_.data() + first;
+    uli k = 0;   // the successor drawn at the bucket's lower end
+    for (uli b = 0; b < (uli{1} << bits); ++b) {
+      const double lo = std::ldexp(static_cast<double>(b), -static_cast<int>(bits));
+      const double hi = std::ldexp(static_cast<double>(b + 1), -static_cast<int>(bits));
+      while (thr[k] <= lo) ++k;
+      uli last = k;   // the successor drawn just below the upper end
+      while (thr[last] < hi) ++last;
+      if (last - k > 1)
+        w.picks_.push_back(Walker::Pick{inf, {Walker::cursor(0, Walker::kScan, first + k), 0}});
+      else
+        w.picks_.push_back(Walker::Pick{thr[k], {to[k], to[last]}});
     }
   }
   return w;
+}
+
+Fx::Walker::Cursor Fx::Walker::slow(Cursor k, double uni) const {
+  return at(fx_->sim(state(k), uni));
 }
 
 void Fx::sim_beyond(uli c, uli limit) { beyond("sim", c, limit); }

@@ -230,37 +230,66 @@ inline uli Fx::sim(uli c, double uni) const {
   return sim_search(e, lo, hi, s0);
 }
 
-// The successors sim draws, laid out for many steps: a row's uniforms fall
-// in 2^gbits buckets of equal width, and when no bucket reaches more than
-// two successors the row has picks: picks_[goff + b] names the bucket's
-// first successor, its last, and the first one's cumulative count (the
-// draw takes the first when it draws at most that count), so a step reads
-// one pick and compares once. Other rows are drawn by sim. Built for one
-// simulation (it takes more memory than the store keeps); valid while the
-// store is unchanged.
+// The successors sim draws, laid out for many steps. The successor a
+// uniform draws changes at a few uniforms only (the draw never decreases as
+// the uniform grows): a row's thresholds are the smallest uniforms that
+// draw beyond each successor. A row's uniforms fall in 2^bits buckets of
+// equal width, bucket b = floor(uni * 2^32) >> (32 - bits), and a bucket's
+// pick holds its first successor, the next one and the threshold between
+// them. A walk carries a cursor, the state with where its row's picks lie,
+// so a step reads one pick and compares once, with no branch on which
+// successor it draws. A bucket holding more than two successors (rare)
+// points into the row's thresholds, and the step scans on from there. Rows
+// whose total is beyond 2^53 (the draw's arithmetic is not exact there) are
+// drawn by sim. Built for one simulation (it takes more memory than the
+// store keeps); valid while the store is unchanged.
 class Fx::Walker {
  public:
-  inline uli sim(uli c, double uni) const;
+  // The state in bits 0-31, the row's shift in bits 32-37, the offset of its
+  // picks from bit 38 on.
+  using Cursor = uint64_t;
+  Cursor at(uli c) const { return c < rows_.size() ? rows_[c] : by_store(c); }
+  static uli state(Cursor k) { return k & 0xffffffffu; }
+  inline Cursor step(Cursor k, double uni) const;
+  uli sim(uli c, double uni) const { return state(step(at(c), uni)); }
 
  private:
   friend class Fx;
-  // nb = 2^gbits and tot also as doubles, for the step's arithmetic.
-  struct Row { uli tot, goff, gbits; double nb, dtot; bool picks; };
-  struct Pick { uli cum; uint32_t to[2]; };   // states are below 2^32
+  static constexpr uint64_t kByStore = 63, kScan = 62;   // shifts with a meaning of their own
+  static Cursor cursor(uli c, uint64_t shift, uint64_t off) { return c | shift << 32 | off << 38; }
+  static Cursor by_store(uli c) { return cursor(c, kByStore, 0); }
+  struct Pick { double thr; Cursor to[2]; };
   const Fx* fx_ = nullptr;
-  std::vector<Row> rows_;
+  std::vector<Cursor> rows_;
   std::vector<Pick> picks_;
+  std::vector<double> thr_;   // kScan buckets: thresholds and successors from their offset on
+  std::vector<Cursor> to_;
+  Cursor slow(Cursor k, double uni) const;
 };
 
-inline uli Fx::Walker::sim(uli c, double uni) const {
-  if (c >= rows_.size() || !rows_[c].picks) return fx_->sim(c, uni);
-  const Row& r = rows_[c];
-  const double x = uni * r.nb;   // exact: a power of two
-  const uli b = x > 0 ? (x < r.nb ? static_cast<uli>(x) : (uli{1} << r.gbits) - 1) : 0;
-  const uli s1 = static_cast<uli>(r.dtot * uni + 1.0);
-  const uli s0 = s1 > r.tot ? r.tot : s1;
-  const Pick& p = picks_[r.goff + b];
-  return p.to[s0 > p.cum];   // an index, not a branch: which it is is random
+// a >= b ? x : y, without a branch where the compiler would make one: which
+// successor a step draws is random, so a branch is mispredicted often.
+inline uint64_t pick_at_least(double a, double b, uint64_t x, uint64_t y) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  __asm__("ucomisd %[b], %[a]\n\tcmovae %[x], %[y]" : [y] "+r"(y) : [a] "x"(a), [b] "x"(b), [x] "r"(x) : "cc");
+  return y;
+#else
+  return a >= b ? x : y;
+#endif
+}
+
+inline Fx::Walker::Cursor Fx::Walker::step(Cursor k, double uni) const {
+  const uint64_t shift = (k >> 32) & 63;
+  if (shift == kByStore) return slow(k, uni);
+  const uint64_t u32 = static_cast<uint64_t>(static_cast<int64_t>(uni * 0x1p32));   // exact
+  const Pick& p = picks_[(k >> 38) + (u32 >> shift)];
+  const Cursor first = p.to[0], next = p.to[1];
+  if (((first >> 32) & 63) == kScan) {
+    uint64_t j = first >> 38;
+    while (uni >= thr_[j]) ++j;
+    return to_[j];
+  }
+  return pick_at_least(uni, p.thr, next, first);
 }
 
 // ---- simulation matrices ---------------------------------------------------

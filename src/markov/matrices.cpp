@@ -39,30 +39,6 @@ void add_states(const std::vector<uli>& states, uli convs, uli nulls, Fx* S, uli
   *max_npassi = std::max<uli>(*max_npassi, states.size() + 1);
 }
 
-// 64-bit hash of a byte string, eight bytes at a time.
-inline uint64_t hash_bytes(std::string_view s) {
-  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
-  const char* p = s.data();
-  size_t n = s.size();
-  uint64_t h = 0x2545F4914F6CDD1Dull ^ (n * kMul);
-  for (; n >= 8; p += 8, n -= 8) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    h = (h ^ w) * kMul;
-    h ^= h >> 29;
-  }
-  if (n > 0) {
-    uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * kMul;
-    h ^= h >> 29;
-  }
-  h ^= h >> 32;
-  h *= 0xD6E8FEB86659FD93ull;
-  h ^= h >> 32;
-  return h;
-}
-
 constexpr uli kUnknown = ~static_cast<uli>(0);
 
 // Ids of byte strings (channel names, windows of channel indices) in a flat
