@@ -34,21 +34,23 @@ constexpr uli kStopCheckEvery = 4096;   // walks between looks at the stop flag
 // beyond, a channel is marked when its stamp equals the current walk's
 // number, so nothing needs clearing between walks. Either way a state with
 // a channel beyond nchannels throws when a walk reaches it.
+class WalkUniforms;
+
 class MaskChannels {
  public:
   MaskChannels(const sli* table, uli nstates, uli order, uli nchannels)
-      : mask_(nstates, 0), bad_(nstates, 0), table_(table), order_(order), nchannels_(nchannels) {
+      : states_(nstates), table_(table), order_(order), nchannels_(nchannels) {
     for (uli c = 0; c < nstates; ++c)
       for (uli k = 0; k < order && table[c * order + k] >= 0; ++k) {
         const uli j = static_cast<uli>(table[c * order + k]);
-        if (j < nchannels) mask_[c] |= uint64_t{1} << j;
-        else bad_[c] = 1;
+        if (j < nchannels) states_[c].mask |= uint64_t{1} << j;
+        else states_[c].bad = 1;
       }
   }
   void start() { seen_ = 0; }
   void pass(uli c) {
-    if (bad_[c]) check(c);
-    seen_ |= mask_[c];
+    if (states_[c].bad) check(c);
+    seen_ |= states_[c].mask;
   }
   void add_to(double* totals) const { add_mask(seen_, totals); }
   uint64_t seen() const { return seen_; }
@@ -57,6 +59,7 @@ class MaskChannels {
   }
 
  private:
+  friend uli walk_once(WalkUniforms*, const Fx::Walker&, uli, uli, uli, uli, MaskChannels*);
   // Throws for the first channel beyond nchannels in the state's row.
   void check(uli c) const {
     const sli* row = table_ + c * order_;
@@ -65,8 +68,8 @@ class MaskChannels {
       if (j >= nchannels_) channel_beyond(j, c, nchannels_);
     }
   }
-  std::vector<uint64_t> mask_;
-  std::vector<char> bad_;
+  struct State { uint64_t mask = 0; uint64_t bad = 0; };   // bad: a channel beyond nchannels
+  std::vector<State> states_;
   const sli* table_;
   uli order_, nchannels_;
   uint64_t seen_ = 0;
@@ -130,6 +133,26 @@ class WalkUniforms {
 
 // One walk from "(start)" of at most max_npassi + 1 draws; returns the state
 // it ended in (conversion, null, or anything else for an incomplete walk).
+// With masks the channels passed are kept in a register.
+uli walk_once(WalkUniforms* unif, const Fx::Walker& S, uli nstates_table, uli max_npassi,
+              uli ichannel_conv, uli ichannel_null, MaskChannels* channels) {
+  const MaskChannels::State* states = channels->states_.data();
+  uint64_t seen = 0;
+  uli c = 0;
+  Fx::Walker::Cursor at = S.at(0);
+  for (uli steps = 0; steps <= max_npassi; ++steps) {
+    at = S.step(at, unif->next());
+    c = Fx::Walker::state(at);
+    if (c == ichannel_conv || c == ichannel_null || c == 0) break;
+    if (c >= nstates_table) no_channel_entry(c);
+    const MaskChannels::State& st = states[c];
+    if (st.bad) channels->check(c);
+    seen |= st.mask;
+  }
+  channels->seen_ = seen;
+  return c;
+}
+
 template <class Channels>
 uli walk_once(WalkUniforms* unif, const Fx::Walker& S, uli nstates_table, uli max_npassi,
               uli ichannel_conv, uli ichannel_null, Channels* channels) {
