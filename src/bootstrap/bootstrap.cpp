@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <string_view>
@@ -174,6 +176,12 @@ uli mix(uli x) {
   return x ^ (x >> 31);
 }
 
+}  // namespace
+
+uli replicate_walk_seed(uli seed, uli r) { return mix(seed ^ mix(r + 1)); }
+
+namespace {
+
 // The rows' means, each distinct mean's constants computed once; place 0
 // is the mean 0, which is not drawn.
 struct DrawPlan {
@@ -283,6 +291,11 @@ struct EncodedChain {
   std::vector<uli> from, to;
   std::vector<size_t> first{0};
   std::vector<uli> walk, conv_edge, null_edge;
+  // Where each transition is taken, in order: path << 32 | place among the
+  // path's transitions (its end by conversion and by null last), entries
+  // taken_first[k] .. taken_first[k + 1] for transition k.
+  std::vector<size_t> taken_first;
+  std::vector<uint64_t> taken;
 };
 
 // Numbers the transitions of the encoded paths.
@@ -305,6 +318,28 @@ void number_edges(EncodedChain* e) {
     e->first.push_back(e->walk.size());
     e->conv_edge.push_back(edge(p, kStateConversion));
     e->null_edge.push_back(edge(p, kStateNull));
+  }
+  const size_t npath = e->first.size() - 1;
+  if (npath > std::numeric_limits<uint32_t>::max() || e->max_npassi >= (uli{1} << 32) - 2)
+    throw std::invalid_argument("bootstrap: more than 2^32 - 1 distinct paths or steps in one");
+  // A counting sort by transition keeps each one's places in path order.
+  const uli ne = e->from.size();
+  e->taken_first.assign(ne + 1, 0);
+  for (size_t i = 0; i < npath; ++i) {
+    for (size_t k = e->first[i]; k < e->first[i + 1]; ++k) ++e->taken_first[e->walk[k] + 1];
+    ++e->taken_first[e->conv_edge[i] + 1];
+    ++e->taken_first[e->null_edge[i] + 1];
+  }
+  for (uli k = 0; k < ne; ++k) e->taken_first[k + 1] += e->taken_first[k];
+  std::vector<size_t> next(e->taken_first.begin(), e->taken_first.end() - 1);
+  e->taken.resize(e->taken_first[ne]);
+  for (size_t i = 0; i < npath; ++i) {
+    const uint64_t at = static_cast<uint64_t>(i) << 32;
+    const size_t len = e->first[i + 1] - e->first[i];
+    for (size_t k = e->first[i]; k < e->first[i + 1]; ++k)
+      e->taken[next[e->walk[k]]++] = at | (k - e->first[i]);
+    e->taken[next[e->conv_edge[i]]++] = at | len;
+    e->taken[next[e->null_edge[i]]++] = at | (len + 1);
   }
 }
 
@@ -343,29 +378,67 @@ void markov_replicate(const BootstrapSettings& s, const EncodedChain& e,
   // the order the transitions first carry a count: the store then holds
   // what adding journey by journey gives (successors in order of first
   // appearance, the same whole counts) without a lookup per step.
-  // Counts of 0 are added too, without branching on them (which is drawn
-  // is as good as random): they change no total and start no transition.
   thread_local std::vector<uli> total, order;
-  total.assign(e.from.size(), 0);
-  order.resize(e.from.size() + 1);   // a transition starts once; one slot to write past
-  uli* tot = total.data();
-  uli* first = order.data();
-  size_t started = 0;
-  const auto put = [&](uli k, uli v) {
-    first[started] = k;
-    started += static_cast<size_t>(tot[k] == 0) & static_cast<size_t>(v != 0);
-    if (add_overflows(tot[k], v, &tot[k])) state_overflow(e.from[k]);
-  };
-  double svc = 0;
+  const uli ne = e.from.size();
   const size_t npath = e.first.size() - 1;
-  for (size_t i = 0; i < npath; ++i) {
-    const uli c = rc[i], n = flg_null ? rn[i] : 0;
-    svc += static_cast<double>(c);
-    for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], c + n);
-    put(e.conv_edge[i], c);
-    put(e.null_edge[i], n);
+  total.assign(ne, 0);
+  uli* tot = total.data();
+  double svc = 0;
+  // No transition's total can pass 2^64 - 1 when every path's walks times
+  // the most steps a path takes stay below it: then the totals are summed
+  // without checks, and which transitions start where is looked up after.
+  uli grand = 0;
+  bool small = true;
+  for (size_t i = 0; i < npath && small; ++i)
+    small = !add_overflows(grand, rc[i], &grand) && !(flg_null && add_overflows(grand, rn[i], &grand));
+  small = small && grand <= std::numeric_limits<uli>::max() / (e.max_npassi + 1);
+  if (small) {
+    for (size_t i = 0; i < npath; ++i) {
+      const uli c = rc[i], n = flg_null ? rn[i] : 0;
+      svc += static_cast<double>(c);
+      for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) tot[e.walk[k]] += c + n;
+      tot[e.conv_edge[i]] += c;
+      tot[e.null_edge[i]] += n;
+    }
+    // A transition starts at its first place whose path counts it.
+    thread_local std::vector<std::pair<uint64_t, uli>> start;
+    start.clear();
+    for (uli k = 0; k < ne; ++k) {
+      if (tot[k] == 0) continue;
+      const bool conv = e.to[k] != kStateNull, walks = conv && e.to[k] != kStateConversion;
+      const uint64_t* t = e.taken.data() + e.taken_first[k];
+      for (;; ++t) {
+        const size_t i = static_cast<size_t>(*t >> 32);
+        const uli n = flg_null && (walks || !conv) ? rn[i] : 0;
+        if ((conv ? rc[i] : 0) != 0 || n != 0) break;
+      }
+      start.emplace_back(*t, k);
+    }
+    std::sort(start.begin(), start.end());
+    order.clear();
+    for (const auto& sk : start) order.push_back(sk.second);
+  } else {
+    // Counts of 0 are added too, without branching on them (which is drawn
+    // is as good as random): they change no total and start no transition.
+    order.resize(ne + 1);   // a transition starts once; one slot to write past
+    uli* first = order.data();
+    size_t started = 0;
+    const auto put = [&](uli k, uli v) {
+      first[started] = k;
+      started += static_cast<size_t>(tot[k] == 0) & static_cast<size_t>(v != 0);
+      if (add_overflows(tot[k], v, &tot[k])) state_overflow(e.from[k]);
+    };
+    for (size_t i = 0; i < npath; ++i) {
+      const uli c = rc[i], n = flg_null ? rn[i] : 0;
+      svc += static_cast<double>(c);
+      uli cn;   // a path's walks: an overflow here is one out of "(start)"
+      if (add_overflows(c, n, &cn) && e.first[i] < e.first[i + 1]) state_overflow(kStateStart);
+      for (size_t k = e.first[i]; k < e.first[i + 1]; ++k) put(e.walk[k], cn);
+      put(e.conv_edge[i], c);
+      put(e.null_edge[i], n);
+    }
+    order.resize(started);
   }
-  order.resize(started);
   Fx S(e.nstates);
   for (uli k : order) S.add(e.from[k], e.to[k], total[k]);
   S.set_nchannels(e.nstates);
@@ -726,7 +799,7 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   std::vector<std::string> ch;
   std::vector<double> convs;
   if (plan.markov) {
-    markov_replicate(s, plan.chain, rc, rn, !p.pn.empty(), mix(seed ^ mix(r + 1)), &convs);
+    markov_replicate(s, plan.chain, rc, rn, !p.pn.empty(), replicate_walk_seed(seed, r), &convs);
     ch = plan.chain.vchannels;
   } else if (plan.shapley) {
     shapley_replicate(plan.game, rc, &convs);
@@ -734,7 +807,7 @@ void replicate(const std::string& model, const BootstrapSettings& s, const Poole
   } else {
     std::vector<double> rv;
     scale_values(p.pc, p.pv, rc, &rv);
-    fit_channels(model, s, p.py, rc, rv, rn, mix(seed ^ mix(r + 1)), &ch, &convs);
+    fit_channels(model, s, p.py, rc, rv, rn, replicate_walk_seed(seed, r), &ch, &convs);
   }
   for (size_t k = 0; k < ch.size(); ++k) {
     auto it = plan.at.find(ch[k]);

@@ -69,6 +69,9 @@ void bootstrap_rows(uli seed, uli r, const std::vector<uli>& vc, const std::vect
                     const std::vector<uli>& vn, std::vector<uli>* rc, std::vector<double>* rv,
                     std::vector<uli>* rn);
 
+// The seed of the simulated Markov walks of replicate r.
+uli replicate_walk_seed(uli seed, uli r);
+
 // Fits the model on the journeys (vchannels, estimate) and on nrep
 // replicates on nthreads threads (rows with the same path text pooled
 // first, which leaves the distribution of the redrawn counts as it is); reps is nrep x |vchannels|, replicate

@@ -235,6 +235,44 @@ Rows plus(Rows r, const Rows& more) {
   return r;
 }
 
+// A simulated Markov replicate is the simulation refitted on its redrawn
+// rows with the replicate's seed, walk for walk: the chain it walks holds
+// the same counts with each state's successors in the same order (the order
+// of first appearance, journey by journey, which the walks' draws depend
+// on). Rows whose redrawn counts are 0 start no transition; paths that loop
+// take a transition more than once; without nulls, and with counts so
+// large that the totals are summed with overflow checks.
+TEST(Bootstrap, SimulatedMarkovReplicatesAreTheRefitsOfTheirRows) {
+  const uli huge = uli{1} << 61;
+  const Rows mixed{{"c>a", "b", "a>b>a>b>a", "d>c", "", "a>d>b", "b>b>c", "d"},
+                   {1, 0, 1, 2, 1, 0, 1, 1},
+                   {1, 1, 0, 1, 2, 3, 1, 0},
+                   {}},
+      big{{"b>a", "a>b>a>b", "c", "a"}, {huge, 3, huge / 2, 1}, {huge, 1, 5, huge / 4}, {}};
+  BootstrapSettings s;
+  s.markov.order = 2;
+  s.markov.nsim_start = 3000;
+  for (const Rows& rows : {mixed, with_nulls(mixed, false), generate(400, 3), big}) {
+    const uli nrep = 12;
+    std::vector<std::string> ch;
+    std::vector<double> est, reps;
+    bootstrap_cpp("markov", s, rows.vy, rows.vc, rows.vv, rows.vn, nrep, 9, 1, &ch, &est, &reps);
+    for (uli r = 0; r < nrep; ++r) {
+      std::vector<uli> rc, rn;
+      std::vector<double> rv, convs;
+      bootstrap_rows(9, r, rows.vc, rows.vv, rows.vn, &rc, &rv, &rn);
+      if (std::all_of(rc.begin(), rc.end(), [](uli c) { return c == 0; })) continue;
+      std::vector<std::string> refit;
+      fit_channels("markov", s, rows.vy, rc, rv, rn, replicate_walk_seed(9, r), &refit, &convs);
+      std::map<std::string, double> want;
+      for (size_t k = 0; k < refit.size(); ++k) want[refit[k]] = convs[k];
+      for (size_t k = 0; k < ch.size(); ++k)
+        ASSERT_EQ(reps[r * ch.size() + k], want.count(ch[k]) ? want[ch[k]] : 0.0)
+            << rows.vy[0] << " replicate " << r << " " << ch[k];
+    }
+  }
+}
+
 // The logistic replicates reuse the paths' encoding, skip paths without
 // redrawn counts and, when the estimate's fit converged, start from its
 // coefficients: each replicate is then the refit from scratch on its
