@@ -44,6 +44,9 @@ class DrawEngine {
   explicit DrawEngine(uint64_t seed = 5489u) { this->seed(seed); }
   void     seed(uint64_t s);
   inline uint64_t operator()();
+  // n uniforms in [0, 1), the ones n draws of uniform_real_distribution<double>(0, 1)
+  // give with libstdc++, made a block at a time.
+  void     uniforms(double* out, size_t n);
 
  private:
   void     refresh();

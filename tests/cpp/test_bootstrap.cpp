@@ -100,8 +100,8 @@ TEST(Bootstrap, ReplicatesDependOnSeedAndIndexOnly) {
               "counts overflow at row 3: conversions and nulls add up to more than 2^64 - 1");
 }
 
-// The replicates draw std::mt19937_64's numbers, bit for bit; reseeding
-// starts them over.
+// The replicates draw std::mt19937_64's numbers, bit for bit, and its
+// uniforms; reseeding starts them over.
 TEST(Bootstrap, DrawEngineIsTheStandardTwister) {
   for (uint64_t seed : {uint64_t{0}, uint64_t{5489}, ~uint64_t{0}, uint64_t{0x9E3779B97F4A7C15}}) {
     DrawEngine a(seed), c(3);
@@ -109,6 +109,18 @@ TEST(Bootstrap, DrawEngineIsTheStandardTwister) {
     for (int k = 0; k < 5000; ++k) ASSERT_EQ(a(), b()) << seed << " " << k;
     c.seed(seed);
     for (int k = 0; k < 1000; ++k) ASSERT_EQ(c(), d()) << seed << " " << k;
+    // Uniforms made a block at a time, from any position (a pair may
+    // straddle a refresh): the standard distribution's, bit for bit.
+    for (int skip : {0, 1, 310, 311, 312, 1001}) {
+      DrawEngine e(seed);
+      std::mt19937_64 f(seed);
+      for (int k = 0; k < skip; ++k) ASSERT_EQ(e(), f());
+      std::uniform_real_distribution<double> uniform(0.0, 1.0);
+      std::vector<double> got(2000);
+      e.uniforms(got.data(), 7);
+      e.uniforms(got.data() + 7, 1993);
+      for (size_t k = 0; k < got.size(); ++k) ASSERT_EQ(got[k], uniform(f)) << skip << " " << k;
+    }
   }
   EXPECT_EQ([] { DrawEngine e; for (int k = 1; k < 10000; ++k) e(); return e(); }(),
             9981545732273789042ULL);
