@@ -146,7 +146,7 @@ journeys_from_events <- function(events, user, time, channel, conversion, value 
 # column and what is wrong there, in the words the SQL route uses too.
 refuse_rows <- function(bad, name, what, problem, count = length(bad)) {
   if (count > 0) {
-    rows <- paste0(bad_rows(utils::head(bad, 3)), if (count > 3) paste0(" and ", count - 3, " more"))
+    rows <- paste0(bad_rows(utils::head(bad, 3)), if (count > 3) paste0(" and ", whole_text(count - 3), " more"))
     tl_stop(sprintf("column \"%s\" (%s): %s %s", name, what, rows, problem))
   }
 }

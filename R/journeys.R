@@ -108,9 +108,12 @@ quietly <- function(expr, verbose) capture_lines(expr, verbose)$value
 # Rows of a column that break `ok`, reported as "row 3" or "rows 3, 7, 9 and 12 more".
 bad_rows <- function(idx) {
   n <- length(idx)
-  shown <- paste(head(idx, 3), collapse = ", ")
-  paste0(if (n == 1) "row " else "rows ", shown, if (n > 3) paste0(" and ", n - 3, " more"))
+  shown <- paste(whole_text(head(idx, 3)), collapse = ", ")
+  paste0(if (n == 1) "row " else "rows ", shown, if (n > 3) paste0(" and ", whole_text(n - 3), " more"))
 }
+
+# Whole numbers as digits, never as 1e+05 (R writes round doubles so).
+whole_text <- function(x) format(x, scientific = FALSE, trim = TRUE)
 
 # A count column: numbers, whole, not NA, not negative.
 check_counts <- function(x, col, arg) {

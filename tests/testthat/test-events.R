@@ -364,7 +364,7 @@ test_that("users of every kind are told apart as match() tells them apart", {
 
 test_that("the first fault in the order of the columns is the one reported", {
   ev <- data.frame(u = 1:8, t = 1:8, ch = "a", cv = 0, v = 0, id = 1:8)
-  many <- data.frame(u = rep(NA_integer_, 200000), t = 1, ch = "a", cv = 0)
+  many <- data.frame(u = rep(NA_integer_, 100003), t = 1, ch = "a", cv = 0)
   set <- function(...) { e <- ev; kv <- list(...); for (i in seq(1, length(kv), 2)) e[[kv[[i]]]][kv[[i + 1]]] <- NA; e }
   cases <- list(
     list(set("u", 2, "t", 1, "cv", 1), 'column "u" (user): row 2 missing'),
@@ -376,7 +376,7 @@ test_that("the first fault in the order of the columns is the one reported", {
     list(transform(set("id", 4), v = "x"), 'column "v" (value) must be numeric or TRUE/FALSE, not character'),
     list(set("id", 4), 'column "id" (order_by): row 4 missing'),
     list(transform(ev, cv = c(1, 1e20, 1, 1, 1, 1, 1, 1)), "column conversion: conversions in row 2 must be a whole number >= 0"),
-    list(many, 'column "u" (user): rows 1, 2, 3 and 199997 more missing'),
+    list(many, 'column "u" (user): rows 1, 2, 3 and 100000 more missing'),
     list(utils::modifyList(as.list(ev), list(ch = c("a", "b"))), "the columns of events must be of one length"))
   for (k in cases) {
     a <- list(k[[1]], "u", "t", "ch", "cv", value = if ("v" %in% names(k[[1]])) "v",
