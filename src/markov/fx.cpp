@@ -217,7 +217,7 @@ Fx::Walker Fx::walker() const {
   const double inf = std::numeric_limits<double>::infinity();
   // Where each row's picks lie, first: a pick names its successors' cursors.
   std::vector<uli> nbits(nrows_, 0);
-  uli off = 0, nthr = 0;
+  uli off = 1, nthr = 0;   // picks_[0]: the rows drawn by the store
   for (uli i = 0; i < nrows_; ++i) {
     const Row& r = rows_[i];
     uli bits = 0;   // about two buckets per successor
@@ -232,6 +232,7 @@ Fx::Walker Fx::walker() const {
     nthr += r.deg;
   }
   w.picks_.reserve(off);
+  w.picks_.push_back(Walker::Pick{inf, {Walker::cursor(0, Walker::kStorePick, 0), 0}});
   for (uli i = 0; i < nrows_; ++i) {
     if (((w.rows_[i] >> 32) & 63) == Walker::kByStore) continue;
     const Row& r = rows_[i];
@@ -264,8 +265,12 @@ Fx::Walker Fx::walker() const {
   return w;
 }
 
+// A row drawn by the store, or a bucket of more than two successors.
 Fx::Walker::Cursor Fx::Walker::slow(Cursor k, double uni) const {
-  return at(fx_->sim(state(k), uni));
+  if (((k >> 32) & 63) == kByStore) return at(fx_->sim(state(k), uni));
+  uint64_t j = pick(k, uni).to[0] >> 38;
+  while (uni >= thr_[j]) ++j;
+  return to_[j];
 }
 
 void Fx::sim_beyond(uli c, uli limit) { beyond("sim", c, limit); }

@@ -253,12 +253,30 @@ class Fx::Walker {
   inline Cursor step(Cursor k, double uni) const;
   uli sim(uli c, double uni) const { return state(step(at(c), uni)); }
 
+  // A walk one step ahead: its state's cursor, the uniform of its next draw
+  // and that uniform's pick. advance() draws and looks up, beside the draw,
+  // the picks of both candidates for the uniform after: a step then waits
+  // for one comparison, not for a lookup of the row it lands in.
+  struct Pick { double thr; Cursor to[2]; };
+  struct Ahead { Cursor at; double uni; Pick pick; };
+  Ahead ahead(Cursor k, double uni) const { return Ahead{k, uni, pick(k, uni)}; }
+  inline Ahead advance(const Ahead& a, double next) const;
+
  private:
   friend class Fx;
-  static constexpr uint64_t kByStore = 63, kScan = 62;   // shifts with a meaning of their own
+  // Shifts with a meaning of their own: a row drawn by the store (a cursor
+  // may lead to one), and, in a pick's first cursor only, a bucket to scan
+  // (kScan) or the pick of the rows drawn by the store (kStorePick).
+  static constexpr uint64_t kByStore = 63, kScan = 60, kStorePick = 61;
+  static bool special(Cursor first) { return ((first >> 32) & 63) >> 1 == kScan >> 1; }
   static Cursor cursor(uli c, uint64_t shift, uint64_t off) { return c | shift << 32 | off << 38; }
   static Cursor by_store(uli c) { return cursor(c, kByStore, 0); }
-  struct Pick { double thr; Cursor to[2]; };
+  // The pick of uni in k's row; picks_[0] stands for the rows drawn by the
+  // store (their cursors' offset is 0).
+  const Pick& pick(Cursor k, double uni) const {
+    const uint64_t u32 = static_cast<uint64_t>(static_cast<int64_t>(uni * 0x1p32));   // exact
+    return picks_[(k >> 38) + (u32 >> ((k >> 32) & 63))];
+  }
   const Fx* fx_ = nullptr;
   std::vector<Cursor> rows_;
   std::vector<Pick> picks_;
@@ -279,17 +297,29 @@ inline uint64_t pick_at_least(double a, double b, uint64_t x, uint64_t y) {
 }
 
 inline Fx::Walker::Cursor Fx::Walker::step(Cursor k, double uni) const {
-  const uint64_t shift = (k >> 32) & 63;
-  if (shift == kByStore) return slow(k, uni);
-  const uint64_t u32 = static_cast<uint64_t>(static_cast<int64_t>(uni * 0x1p32));   // exact
-  const Pick& p = picks_[(k >> 38) + (u32 >> shift)];
+  const Pick& p = pick(k, uni);
   const Cursor first = p.to[0], next = p.to[1];
-  if (((first >> 32) & 63) == kScan) {
-    uint64_t j = first >> 38;
-    while (uni >= thr_[j]) ++j;
-    return to_[j];
-  }
+  if (special(first)) return slow(k, uni);
   return pick_at_least(uni, p.thr, next, first);
+}
+
+inline Fx::Walker::Ahead Fx::Walker::advance(const Ahead& a, double next) const {
+  const Cursor first = a.pick.to[0], second = a.pick.to[1];
+  if (special(first)) return ahead(slow(a.at, a.uni), next);
+  const Pick& p0 = pick(first, next);
+  const Pick& p1 = pick(second, next);
+  Ahead b;
+  b.at = pick_at_least(a.uni, a.pick.thr, second, first);
+  b.uni = next;
+  // Selected as numbers, so that the choice stays a data dependency.
+  uint64_t t0, t1;
+  std::memcpy(&t0, &p0.thr, sizeof t0);
+  std::memcpy(&t1, &p1.thr, sizeof t1);
+  const uint64_t t = pick_at_least(a.uni, a.pick.thr, t1, t0);
+  std::memcpy(&b.pick.thr, &t, sizeof t);
+  b.pick.to[0] = pick_at_least(a.uni, a.pick.thr, p1.to[0], p0.to[0]);
+  b.pick.to[1] = pick_at_least(a.uni, a.pick.thr, p1.to[1], p0.to[1]);
+  return b;
 }
 
 // ---- simulation matrices ---------------------------------------------------

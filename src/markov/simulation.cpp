@@ -117,12 +117,19 @@ class WalkUniforms {
     pos_ = kBlock;
   }
   double next() {
+    const double u = peek();
+    ++pos_;
+    return u;
+  }
+  // The next uniform, left for next().
+  double peek() {
     if (pos_ == kBlock) {
       engine_.uniforms(buf_, kBlock);
       pos_ = 0;
     }
-    return buf_[pos_++];
+    return buf_[pos_];
   }
+  void skip() { ++pos_; }   // after peek()
 
  private:
   static constexpr size_t kBlock = 312;
@@ -139,10 +146,11 @@ uli walk_once(WalkUniforms* unif, const Fx::Walker& S, uli nstates_table, uli ma
   const MaskChannels::State* states = channels->states_.data();
   uint64_t seen = 0;
   uli c = 0;
-  Fx::Walker::Cursor at = S.at(0);
+  Fx::Walker::Ahead a = S.ahead(S.at(0), unif->peek());
   for (uli steps = 0; steps <= max_npassi; ++steps) {
-    at = S.step(at, unif->next());
-    c = Fx::Walker::state(at);
+    unif->skip();   // the draw's uniform; the next one is only looked at
+    a = S.advance(a, unif->peek());
+    c = Fx::Walker::state(a.at);
     if (c == ichannel_conv || c == ichannel_null || c == 0) break;
     if (c >= nstates_table) no_channel_entry(c);
     const MaskChannels::State& st = states[c];

@@ -228,7 +228,31 @@ TEST(Markov, SamplingFollowsTheCumulativeCounts) {
       if (u >= 0 && u < 1) {
         ASSERT_EQ(S.sim(i, u), by_hand(u)) << "row " << i << ", uniform " << u;
         ASSERT_EQ(walker.sim(i, u), by_hand(u)) << "walker, row " << i << ", uniform " << u;
+        const Fx::Walker::Ahead a = walker.advance(walker.ahead(walker.at(i), u), 0.5);
+        ASSERT_EQ(Fx::Walker::state(a.at), by_hand(u)) << "walk, row " << i << ", uniform " << u;
       }
+  }
+  // Walks through the same rows, successor k of row i being row i + 1 + k:
+  // a walk one step ahead lands where drawing step by step does, whatever
+  // kind of row it comes from and goes to (huge totals drawn by the store,
+  // buckets scanned, a row without successors).
+  const uli n = rows.size() + 1;
+  Fx W(n);
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t k = 0; k < rows[i].size(); ++k) W.add(i, (i + 1 + k) % n, rows[i][k]);
+  W.set_nchannels(n);
+  W.cum();
+  const Fx::Walker ww = W.walker();
+  for (uli start = 0; start < n; ++start) {
+    std::vector<double> u(20000);
+    for (double& x : u) x = std::uniform_real_distribution<double>(0, 1)(rng);
+    uli c = start;
+    Fx::Walker::Ahead a = ww.ahead(ww.at(start), u[0]);
+    for (size_t t = 0; t + 1 < u.size(); ++t) {
+      c = W.sim(c, u[t]);
+      a = ww.advance(a, u[t + 1]);
+      ASSERT_EQ(Fx::Walker::state(a.at), c) << "walk from " << start << ", step " << t;
+    }
   }
 }
 
