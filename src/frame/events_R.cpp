@@ -161,7 +161,8 @@ constexpr R_xlen_t kAhead = 16;   // rows looked up ahead of their turn
 // pages would cost a fault each and crowd the TLB).
 class ScratchWords {
  public:
-  explicit ScratchWords(size_t n) : bytes_(std::max<size_t>(n, 1) * sizeof(uint64_t)) {
+  // n words and a line more, to be asked for ahead of their turn.
+  explicit ScratchWords(size_t n) : bytes_((n + 8) * sizeof(uint64_t)) {
 #if defined(__unix__) || defined(__APPLE__)
     if (bytes_ >= (size_t(1) << 21)) {
       void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -227,9 +228,12 @@ void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_t
   // (flagged on a key's first row); then each row's id.
   ScratchWords cell(static_cast<size_t>(n));
   std::vector<size_t> at(start.begin(), start.end() - 1);
+  // Each bin is a stream through cell: its next line is asked for ahead.
   for (R_xlen_t i = 0; i < n; ++i) {
     const uint64_t k = key(i);
-    cell[at[bin_of(k)]++] = k;
+    const size_t j = at[bin_of(k)]++;
+    __builtin_prefetch(&cell[j + 8], 1);
+    cell[j] = k;
   }
 
   struct Slot {
@@ -250,6 +254,7 @@ void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_t
     fresh.clear();
     for (size_t j = start[b]; j < start[b + 1]; ++j) {
       const uint64_t k = cell[j];
+      if (j + 8 < start[b + 1]) __builtin_prefetch(&table[mix_word(cell[j + 8]) & mask]);
       for (size_t i = mix_word(k) & mask;; i = (i + 1) & mask) {
         Slot& sl = table[i];
         if (sl.id == kNone) {
@@ -295,6 +300,7 @@ void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_t
   std::copy(start.begin(), start.end() - 1, at.begin());
   for (R_xlen_t i = 0; i < n; ++i) {
     const size_t b = bin_of(key(i));
+    __builtin_prefetch(&cell[at[b] + 8], 1);
     uint64_t& c = cell[at[b]++];
     if (!(c & kFirst)) continue;
     int32_t id;
@@ -323,7 +329,11 @@ void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_t
     }
   }
   std::copy(start.begin(), start.end() - 1, at.begin());
-  for (R_xlen_t i = 0; i < n; ++i) out[i] = static_cast<int>(cell[at[bin_of(key(i))]++]);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const size_t j = at[bin_of(key(i))]++;
+    __builtin_prefetch(&cell[j + 8]);
+    out[i] = static_cast<int>(cell[j]);
+  }
 }
 
 // Users as ids 0, 1, ... in order of first appearance, as match(u,
