@@ -467,8 +467,10 @@ void group_by_user(size_t n, size_t nusers, bool has_tie, const std::vector<Conv
   std::vector<size_t> bin(nbins + 1, 0);
   for (size_t i = 0; i < n; ++i) ++bin[(user_of(i) >> shift) + 1];
   for (size_t k = 0; k < nbins; ++k) bin[k + 1] += bin[k];
-  BigArray<Rec> recs = big_array<Rec>(n, false);
-  BigArray<double> ties = big_array<double>(has_tie ? n : 0, false);
+  // In huge pages: events are dealt to all the bins at once, and small
+  // pages would cost a TLB miss on most writes.
+  BigArray<Rec> recs = big_array<Rec>(n);
+  BigArray<double> ties = big_array<double>(has_tie ? n : 0);
   {
     std::vector<size_t> at(bin.begin(), bin.end() - 1);
     Rec r;
