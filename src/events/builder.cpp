@@ -82,6 +82,14 @@ class KeyIds {
     return h;
   }
 
+  // After prepare(h), once the home slot has arrived: a hint to fetch the
+  // stored text a long key will be compared with.
+  void prefetch_text(uint64_t h) const {
+    const Slot& s = slots_[h & mask_];
+    if (s.tag == (static_cast<uint32_t>(h >> 32) | 1u) && (s.word >> 63))
+      __builtin_prefetch(arena_.data() + static_cast<size_t>(s.word & ~(1ULL << 63)));
+  }
+
   // The key's id; *added tells whether it was new.
   uint32_t intern(std::string_view key, bool* added) { return intern(key, hash(key), added); }
   uint32_t intern(std::string_view key, uint64_t h, bool* added) {
@@ -240,8 +248,42 @@ class Builder {
 
   void extend_channels() { mark_.resize(ch_->size(), 0); }
 
+  // Adds the journeys waiting in the batch to the table, in order.
+  void flush() {
+    // Taken out first: a fault leaves none of them to be added twice.
+    work_.swap(pending_);
+    wkeys_.swap(pkeys_);
+    pending_.clear();
+    pkeys_.clear();
+    for (const Pending& p : work_) ids_.prefetch_text(p.hash);
+    for (const Pending& p : work_) {
+      if (p.len == kUntouched) {
+        out_->untouched = add_count(out_->untouched, p.conv, p.row);
+        out_->nuntouched_rows += 1;
+        out_->untouched_value += p.value;
+        continue;
+      }
+      const std::string_view key(wkeys_.data() + p.at, p.len);
+      bool added;
+      const uint32_t id = ids_.intern(key, p.hash, &added);
+      if (added) {
+        keys_.emplace_back(key);
+        aggs_.emplace_back();
+      }
+      Agg& a = aggs_[id];
+      a.plen = p.plen;
+      if (p.conv > 0) {
+        a.conv = add_count(a.conv, p.conv, p.row);
+        a.value += p.value;
+      } else {
+        a.nulls += 1;
+      }
+    }
+  }
+
   // Rows sorted by path, then days.
   void finish() {
+    flush();
     std::vector<uint32_t> rows(keys_.size());
     for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint32_t>(i);
     std::sort(rows.begin(), rows.end(), [this](uint32_t a, uint32_t b) { return keys_[a] < keys_[b]; });
@@ -268,6 +310,26 @@ class Builder {
     double value = 0;
     size_t plen = 0;
   };
+  // A journey waiting for its path to be looked up (its text in pkeys_),
+  // or a conversion without touches (len kUntouched), kept in line so
+  // faults come in the order of the journeys.
+  struct Pending {
+    uint64_t hash;
+    size_t at, len, plen;
+    uli conv;
+    double value;
+    uli row;
+  };
+  static constexpr size_t kUntouched = SIZE_MAX;
+  // Journeys wait in batches of this many: the table slots asked for when
+  // each was queued arrive meanwhile (the table of paths outgrows the
+  // caches when paths are many).
+  static constexpr size_t kBatch = 32;
+
+  void queue(const Pending& p) {
+    pending_.push_back(p);
+    if (pending_.size() == kBatch) flush();
+  }
 
   void put_channel(int ch) {
     if (!path_.empty()) path_ += r_.channel_sep;
@@ -284,11 +346,7 @@ class Builder {
     while (b < n && end - touches_[b].t > lb_seconds_) ++b;
     if (r_.lookback_touches > 0 && n - b > r_.lookback_touches) b = n - r_.lookback_touches;
     if (b == n) {
-      if (conv > 0) {
-        out_->untouched = add_count(out_->untouched, conv, row);
-        out_->nuntouched_rows += 1;
-        out_->untouched_value += value;
-      }
+      if (conv > 0) queue(Pending{0, 0, kUntouched, 0, conv, value, row});
       return;
     }
     path_.clear();
@@ -325,20 +383,9 @@ class Builder {
       path_ += '\0';
       path_ += days_;
     }
-    bool added;
-    const uint32_t id = ids_.intern(path_, &added);
-    if (added) {
-      keys_.push_back(path_);
-      aggs_.emplace_back();
-    }
-    Agg& a = aggs_[id];
-    a.plen = plen;
-    if (conv > 0) {
-      a.conv = add_count(a.conv, conv, row);
-      a.value += value;
-    } else {
-      a.nulls += 1;
-    }
+    const size_t at = pkeys_.size();
+    pkeys_ += path_;
+    queue(Pending{ids_.prepare(path_), at, path_.size(), plen, conv, value, row});
   }
 
   JourneyRules r_;
@@ -353,6 +400,8 @@ class Builder {
   KeyIds ids_;
   std::vector<std::string> keys_;
   std::vector<Agg> aggs_;
+  std::vector<Pending> pending_, work_;
+  std::string pkeys_, wkeys_;
 };
 
 using Event = Builder::Event;
@@ -418,8 +467,10 @@ void group_by_user(size_t n, size_t nusers, bool has_tie, const std::vector<Conv
   std::vector<size_t> bin(nbins + 1, 0);
   for (size_t i = 0; i < n; ++i) ++bin[(user_of(i) >> shift) + 1];
   for (size_t k = 0; k < nbins; ++k) bin[k + 1] += bin[k];
-  BigArray<Rec> recs = big_array<Rec>(n, false);
-  BigArray<double> ties = big_array<double>(has_tie ? n : 0, false);
+  // In huge pages: events are dealt to all the bins at once, and small
+  // pages would cost a TLB miss on most writes.
+  BigArray<Rec> recs = big_array<Rec>(n);
+  BigArray<double> ties = big_array<double>(has_tie ? n : 0);
   {
     std::vector<size_t> at(bin.begin(), bin.end() - 1);
     Rec r;
@@ -857,7 +908,9 @@ void journeys_from_event_file_cpp(const EventFile* src, const JourneyRules* rule
     users.add(fields[cols.user], hash, e, line_no);
   }
   } catch (...) {
-    users.flush();   // the earlier lines first: their fault would have come first
+    // the earlier lines first: their fault would have come first
+    users.flush();
+    b.flush();
     throw;
   }
   users.finish();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string_view>
@@ -111,13 +112,16 @@ SEXP to_character(const std::vector<std::string>& v) {
       throw std::invalid_argument("result string " + std::to_string(i + 1) + " contains a NUL byte");
   Rcpp::Shield<SEXP> out(Rf_allocVector(STRSXP, static_cast<R_xlen_t>(v.size())));
   std::unordered_map<std::string_view, SEXP> seen;
+  // In a sorted column (the paths of a journey table) equal strings are
+  // neighbours, so the map would never hit.
+  const bool sorted = std::is_sorted(v.begin(), v.end());
   SEXP prev = R_NilValue;
   for (size_t i = 0; i < v.size(); ++i) {
     SEXP ch;
     if (i > 0 && v[i] == v[i - 1]) {
       ch = prev;
     } else {
-      auto it = seen.find(v[i]);
+      auto it = sorted ? seen.end() : seen.find(v[i]);
       if (it != seen.end()) {
         ch = it->second;
       } else {
@@ -128,7 +132,7 @@ SEXP to_character(const std::vector<std::string>& v) {
         // changes. The cap bounds the map's memory on columns that are
         // nearly all distinct (the path names of a large result), where it
         // would seldom hit.
-        if (seen.size() < 100000) seen.emplace(v[i], ch);
+        if (!sorted && seen.size() < 100000) seen.emplace(v[i], ch);
       }
     }
     SET_STRING_ELT(out, static_cast<R_xlen_t>(i), ch);   // protected from here on

@@ -1,8 +1,14 @@
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#endif
 
 #include "events/events.h"
 #include "frame/frame.h"
@@ -39,6 +45,13 @@ const double* reals_or_null(SEXP x, R_xlen_t n, const char* what) {
 
 // ---- events in a data frame -------------------------------------------------
 
+uint64_t mix_word(uint64_t x) {
+  x ^= x >> 31;
+  x *= 0x9e3779b97f4a7c15ULL;
+  x ^= x >> 29;
+  return x;
+}
+
 // Values of 64 bits (numbers, or the addresses of R's cached strings) as
 // dense ids: a flat open-addressing table, linear probing, at most half
 // full, so most lookups touch one cache line.
@@ -48,13 +61,10 @@ class WordIds {
 
   WordIds() : slots_(64), mask_(63) {}
 
-  // Asks for the key's home slot ahead of its lookup.
-  void prefetch(uint64_t key) const { __builtin_prefetch(&slots_[mix(key) & mask_]); }
-
   // The id of key; a key not yet held gets make()'s.
   template <class Make>
   uint32_t get(uint64_t key, Make make) {
-    for (size_t i = mix(key) & mask_;; i = (i + 1) & mask_) {
+    for (size_t i = mix_word(key) & mask_;; i = (i + 1) & mask_) {
       Slot& s = slots_[i];
       if (s.id == kNone) {
         const uint32_t id = make();
@@ -72,19 +82,13 @@ class WordIds {
     uint64_t key = 0;
     uint32_t id = kNone;
   };
-  static uint64_t mix(uint64_t x) {
-    x ^= x >> 31;
-    x *= 0x9e3779b97f4a7c15ULL;
-    x ^= x >> 29;
-    return x;
-  }
   void grow() {
     std::vector<Slot> old(slots_.size() * 2);
     old.swap(slots_);
     mask_ = slots_.size() - 1;
     for (const Slot& s : old) {
       if (s.id == kNone) continue;
-      size_t i = mix(s.key) & mask_;
+      size_t i = mix_word(s.key) & mask_;
       while (slots_[i].id != kNone) i = (i + 1) & mask_;
       slots_[i] = s;
     }
@@ -94,22 +98,39 @@ class WordIds {
   size_t mask_, n_ = 0;
 };
 
-// Strings as ids in order of first sight, equal where R's match() finds
-// them equal: R keeps one copy of each string per encoding, so the copy's
-// address is the key; text outside ASCII can have copies in two encodings,
-// which are compared by their UTF-8 text.
+std::string utf8_text(SEXP c) {
+  if (Rf_getCharCE(c) == CE_UTF8) return CHAR(c);
+  std::string out;
+  const void* vmax = vmaxget();
+  Rcpp::unwindProtect(std::function<SEXP(void)>([&]() -> SEXP {
+    out = Rf_translateCharUTF8(c);
+    return R_NilValue;
+  }));
+  vmaxset(vmax);
+  return out;
+}
+
+// Strings are equal where R's match() finds them equal: R keeps one copy
+// of each string per encoding, so the copy's address tells strings apart;
+// text outside ASCII can have copies in two encodings, which are compared
+// by their UTF-8 text (*text, when this returns true).
+bool by_text(SEXP c, std::string* text) {
+  bool ascii = true;
+  for (const char* p = CHAR(c); *p; ++p) ascii &= static_cast<unsigned char>(*p) < 0x80;
+  if (ascii || Rf_getCharCE(c) == CE_BYTES) return false;
+  *text = utf8_text(c);
+  return true;
+}
+
+// Strings as ids in order of first sight, equal as by_text() tells.
 class StringIds {
  public:
-  void prefetch(SEXP c) const { ptrs_.prefetch(reinterpret_cast<uintptr_t>(c)); }
   // *added: c is the first string of a new id.
   uint32_t get(SEXP c, bool* added) {
     *added = false;
     return ptrs_.get(reinterpret_cast<uintptr_t>(c), [&]() -> uint32_t {
-      const char* s = CHAR(c);
-      bool ascii = true;
-      for (const char* p = s; *p; ++p) ascii &= static_cast<unsigned char>(*p) < 0x80;
-      if (!ascii && Rf_getCharCE(c) != CE_BYTES) {
-        auto it = texts_.emplace(utf8_text(c), n_);
+      if (by_text(c, &text_)) {
+        auto it = texts_.emplace(text_, n_);
         if (!it.second) return it.first->second;
       }
       *added = true;
@@ -118,20 +139,9 @@ class StringIds {
   }
 
  private:
-  static std::string utf8_text(SEXP c) {
-    if (Rf_getCharCE(c) == CE_UTF8) return CHAR(c);
-    std::string out;
-    const void* vmax = vmaxget();
-    Rcpp::unwindProtect(std::function<SEXP(void)>([&]() -> SEXP {
-      out = Rf_translateCharUTF8(c);
-      return R_NilValue;
-    }));
-    vmaxset(vmax);
-    return out;
-  }
-
   WordIds ptrs_;
   std::unordered_map<std::string, uint32_t> texts_;
+  std::string text_;
   uint32_t n_ = 0;
 };
 
@@ -146,11 +156,191 @@ struct BadRows {
 
 constexpr R_xlen_t kAhead = 16;   // rows looked up ahead of their turn
 
+// Scratch words, not zeroed; a large array is mapped on its own and asks
+// for huge pages, as its rows are dealt to bins all over it at once (small
+// pages would cost a fault each and crowd the TLB).
+class ScratchWords {
+ public:
+  // n words and a line more, to be asked for ahead of their turn.
+  explicit ScratchWords(size_t n) : bytes_((n + 8) * sizeof(uint64_t)) {
+#if defined(__unix__) || defined(__APPLE__)
+    if (bytes_ >= (size_t(1) << 21)) {
+      void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+      madvise(p, bytes_, MADV_HUGEPAGE);
+#endif
+      p_ = static_cast<uint64_t*>(p);
+      mapped_ = true;
+      return;
+    }
+#endif
+    p_ = new uint64_t[bytes_ / sizeof(uint64_t)];
+  }
+  ~ScratchWords() {
+#if defined(__unix__) || defined(__APPLE__)
+    if (mapped_) {
+      munmap(p_, bytes_);
+      return;
+    }
+#endif
+    delete[] p_;
+  }
+  ScratchWords(const ScratchWords&) = delete;
+  ScratchWords& operator=(const ScratchWords&) = delete;
+  uint64_t& operator[](size_t i) { return p_[i]; }
+
+ private:
+  size_t bytes_;
+  uint64_t* p_ = nullptr;
+  bool mapped_ = false;
+};
+
+// Keys of 64 bits (numbers, or the addresses of R's cached strings) as ids
+// 0, 1, ... in order of first appearance, without looking keys up at
+// random in one table as large as the keys are many (its cache and TLB
+// misses made the cost per row grow with the users): rows are dealt by a
+// hash of their key to bins small enough for the caches, each bin numbers
+// its own keys with a small table (a bin holds its rows in row order, so a
+// key's first row there is its first row), then one pass in row order
+// gives each key's first row its id, a pass per bin hands that id to the
+// key's other rows, and a last pass in row order reads them out. text(k,
+// &s) tells whether key k is compared by the text it sets s to instead
+// (keys of equal text are one key); prefetch(k) asks for what text() reads.
+template <class Key, class Text, class Prefetch>
+void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_text, int* out) {
+  if (n == 0) return;
+  constexpr uint64_t kFirst = 1ULL << 63, kText = 1ULL << 62, kLocal = 0xFFFFFFFFULL;
+  constexpr uint32_t kNone = UINT32_MAX;
+  // Bins of at most 32k rows while 256 bins do (few enough streams to deal
+  // rows into): a bin's table then stays within the L2 cache unless nearly
+  // every row is a user of its own.
+  unsigned bits = 0;
+  while (bits < 8 && static_cast<uint64_t>(n) > (uint64_t(1) << (15 + bits))) ++bits;
+  const size_t nbins = size_t(1) << bits;
+  const auto bin_of = [bits](uint64_t k) -> size_t {
+    return bits == 0 ? 0 : static_cast<size_t>(mix_word(k) >> (64 - bits));
+  };
+  std::vector<size_t> start(nbins + 1, 0);
+  for (R_xlen_t i = 0; i < n; ++i) ++start[bin_of(key(i)) + 1];
+  for (size_t b = 0; b < nbins; ++b) start[b + 1] += start[b];
+  // cell: the rows' keys dealt to bins; then the bin-local id of each row
+  // (flagged on a key's first row); then each row's id.
+  ScratchWords cell(static_cast<size_t>(n));
+  std::vector<size_t> at(start.begin(), start.end() - 1);
+  // Each bin is a stream through cell: its next line is asked for ahead.
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const uint64_t k = key(i);
+    const size_t j = at[bin_of(k)]++;
+    __builtin_prefetch(&cell[j + 8], 1);
+    cell[j] = k;
+  }
+
+  struct Slot {
+    uint64_t key;
+    uint32_t id;
+  };
+  std::vector<Slot> table(64, Slot{0, kNone});
+  std::vector<uint64_t> fresh;                         // a bin's new keys, in order
+  std::vector<size_t> base(nbins + 1, 0);              // keys in the bins before
+  std::unordered_map<std::string, uint32_t> texts;     // keys compared by text: their group
+  std::unordered_map<size_t, uint32_t> group_of;       // base + local id -> group
+  std::string s;
+  for (size_t b = 0; b < nbins; ++b) {
+    base[b + 1] = base[b];
+    if (start[b] == start[b + 1]) continue;
+    std::fill(table.begin(), table.end(), Slot{0, kNone});
+    size_t mask = table.size() - 1;
+    fresh.clear();
+    for (size_t j = start[b]; j < start[b + 1]; ++j) {
+      const uint64_t k = cell[j];
+      if (j + 8 < start[b + 1]) __builtin_prefetch(&table[mix_word(cell[j + 8]) & mask]);
+      for (size_t i = mix_word(k) & mask;; i = (i + 1) & mask) {
+        Slot& sl = table[i];
+        if (sl.id == kNone) {
+          sl = Slot{k, static_cast<uint32_t>(fresh.size())};
+          cell[j] = kFirst | fresh.size();
+          fresh.push_back(k);
+          if (fresh.size() * 2 > table.size()) {
+            std::vector<Slot> old(table.size() * 2, Slot{0, kNone});
+            old.swap(table);
+            mask = table.size() - 1;
+            for (const Slot& o : old) {
+              if (o.id == kNone) continue;
+              size_t h = mix_word(o.key) & mask;
+              while (table[h].id != kNone) h = (h + 1) & mask;
+              table[h] = o;
+            }
+          }
+          break;
+        }
+        if (sl.key == k) {
+          cell[j] = sl.id;
+          break;
+        }
+      }
+    }
+    if (check_text) {
+      // first rows are found again in order: fresh[f] was given local id f
+      size_t j = start[b];
+      for (size_t f = 0; f < fresh.size(); ++f) {
+        if (f + 8 < fresh.size()) prefetch(fresh[f + 8]);
+        if (!text(fresh[f], &s)) continue;
+        while (!(cell[j] & kFirst) || (cell[j] & kLocal) != f) ++j;
+        cell[j] |= kText;
+        group_of.emplace(base[b] + f, texts.emplace(s, static_cast<uint32_t>(texts.size())).first->second);
+      }
+    }
+    base[b + 1] = base[b] + fresh.size();
+  }
+
+  // Ids in row order, to each key's first row (keys of one text share one).
+  std::vector<int32_t> group_id(texts.size(), -1);
+  int32_t next = 0;
+  std::copy(start.begin(), start.end() - 1, at.begin());
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const size_t b = bin_of(key(i));
+    __builtin_prefetch(&cell[at[b] + 8], 1);
+    uint64_t& c = cell[at[b]++];
+    if (!(c & kFirst)) continue;
+    int32_t id;
+    int32_t* shared = (c & kText) ? &group_id[group_of.at(base[b] + (c & kLocal))] : nullptr;
+    if (shared && *shared >= 0) {
+      id = *shared;
+    } else {
+      if (next == INT_MAX) throw std::invalid_argument("events: more than 2,147,483,646 users");
+      id = next++;
+      if (shared) *shared = id;
+    }
+    c = kFirst | (static_cast<uint64_t>(id) << 32) | (c & kLocal);
+  }
+  // The other rows take their key's id, bin by bin.
+  std::vector<int32_t> local;
+  for (size_t b = 0; b < nbins; ++b) {
+    local.resize(base[b + 1] - base[b]);
+    for (size_t j = start[b]; j < start[b + 1]; ++j) {
+      const uint64_t c = cell[j];
+      if (c & kFirst) {
+        local[c & kLocal] = static_cast<int32_t>((c >> 32) & 0x7FFFFFFF);
+        cell[j] = static_cast<uint64_t>(local[c & kLocal]);
+      } else {
+        cell[j] = static_cast<uint64_t>(local[c]);
+      }
+    }
+  }
+  std::copy(start.begin(), start.end() - 1, at.begin());
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const size_t j = at[bin_of(key(i))]++;
+    __builtin_prefetch(&cell[j + 8]);
+    out[i] = static_cast<int>(cell[j]);
+  }
+}
+
 // Users as ids 0, 1, ... in order of first appearance, as match(u,
 // unique(u)) numbers them: integers (factor codes too) and whole numbers
 // in a range not much wider than the rows through a dense index, other
-// numbers and strings through a hash table. Missing users are left out and
-// go to *missing.
+// numbers and strings dealt to bins. Missing users go to *missing; when
+// there are any, the ids are not all made.
 std::vector<int> user_ids(SEXP u, BadRows* missing) {
   const R_xlen_t n = XLENGTH(u);
   std::vector<int> out(static_cast<size_t>(n), -1);
@@ -178,16 +368,12 @@ std::vector<int> user_ids(SEXP u, BadRows* missing) {
     }
     return true;
   };
-  const auto hashed = [&](auto key, auto is_na) {
-    WordIds ids;
-    for (R_xlen_t i = 0; i < n; ++i) {
-      if (i + kAhead < n && !is_na(i + kAhead)) ids.prefetch(key(i + kAhead));
-      if (is_na(i)) {
-        missing->add(i);
-        continue;
-      }
-      out[static_cast<size_t>(i)] = static_cast<int>(ids.get(key(i), [&] { return too_many(), next++; }));
-    }
+  const auto none = [](uint64_t, std::string*) { return false; };
+  const auto no_prefetch = [](uint64_t) {};
+  const auto hashed = [&](auto key, auto is_na, auto text, auto prefetch, bool check_text) {
+    for (R_xlen_t i = 0; i < n; ++i)
+      if (is_na(i)) missing->add(i);
+    if (missing->count == 0) ids_by_bins(n, key, text, prefetch, check_text, out.data());
   };
   switch (TYPEOF(u)) {
     case INTSXP:
@@ -198,7 +384,8 @@ std::vector<int> user_ids(SEXP u, BadRows* missing) {
       for (R_xlen_t i = 0; i < n; ++i)
         if (!is_na(i)) lo = std::min(lo, x[i]), hi = std::max(hi, x[i]);
       if (lo > hi || !dense([x](R_xlen_t i) { return x[i]; }, is_na, lo, hi))
-        hashed([x](R_xlen_t i) { return static_cast<uint64_t>(static_cast<uint32_t>(x[i])); }, is_na);
+        hashed([x](R_xlen_t i) { return static_cast<uint64_t>(static_cast<uint32_t>(x[i])); }, is_na, none,
+               no_prefetch, false);
       break;
     }
     case REALSXP: {
@@ -219,23 +406,20 @@ std::vector<int> user_ids(SEXP u, BadRows* missing) {
           uint64_t k;
           std::memcpy(&k, &d, sizeof k);
           return k;
-        }, is_na);
+        }, is_na, none, no_prefetch, false);
       break;
     }
     case STRSXP: {
       const SEXP* x = STRING_PTR_RO(u);
-      StringIds ids;
-      for (R_xlen_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) ids.prefetch(x[i + kAhead]);
-        if (x[i] == NA_STRING) {
-          missing->add(i);
-          continue;
-        }
-        bool added;
-        const uint32_t id = ids.get(x[i], &added);
-        if (added) too_many(), ++next;
-        out[static_cast<size_t>(i)] = static_cast<int>(id);
-      }
+      const auto as_sexp = [](uint64_t k) { return reinterpret_cast<SEXP>(static_cast<uintptr_t>(k)); };
+      hashed([x](R_xlen_t i) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(x[i])); },
+             [x](R_xlen_t i) { return x[i] == NA_STRING; },
+             [&](uint64_t k, std::string* s) { return by_text(as_sexp(k), s); },
+             [](uint64_t k) {
+               // the string's header, and its first bytes on the next line
+               __builtin_prefetch(reinterpret_cast<const char*>(k));
+               __builtin_prefetch(reinterpret_cast<const char*>(k) + 64);
+             }, true);
       break;
     }
     default:

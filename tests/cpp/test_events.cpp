@@ -191,13 +191,22 @@ TEST(Events, CountsThatOverflowNameTheRow) {
   // Files, grouped or not, count rows from the line after the header.
   const std::string text = "user;time;channel;conv\nu1;1;a;0\nu1;2;;10000000000000000000\n"
                            "u2;1;a;10000000000000000000\n";
+  // Grouped, a user's fault comes before that of a later line; otherwise
+  // lines are all read before journeys are made.
+  const std::string later = "u3;1;a;0\nu3;never;a;0\n";
+  struct FileCase { std::string text; int grouped; std::string error; };
+  const std::vector<FileCase> file_cases = {
+      {text, 0, overflow + "3:"},
+      {text, 1, overflow + "3:"},
+      {text + later, 1, overflow + "3:"},
+      {text + later, 0, "\"never\""},
+  };
   const JourneyRules rules;
-  for (int grouped : {0, 1}) {
-    tl_test::TempFile f(text);
-    EventFile src{f.name, "user", "time", "channel", "conv", "", "", ';', grouped};
+  for (const FileCase& c : file_cases) {
+    tl_test::TempFile f(c.text);
+    EventFile src{f.name, "user", "time", "channel", "conv", "", "", ';', c.grouped};
     JourneyTable j;
-    EXPECT_HAS(tl_test::error_of([&] { journeys_from_event_file_cpp(&src, &rules, &j); }),
-               overflow + "3:");
+    EXPECT_HAS(tl_test::error_of([&] { journeys_from_event_file_cpp(&src, &rules, &j); }), c.error);
   }
   // User ids are checked against nusers, but only the ids in use cost memory.
   const JourneyTable j = from_columns({{0, 0, 0, 0, 1, 0}}, std::numeric_limits<int>::max(), {"a"}, {});

@@ -339,16 +339,19 @@ test_that("warehouse queries count time in seconds and order labels by first tou
 
 test_that("users of every kind are told apart as match() tells them apart", {
   set.seed(5)
-  n <- 4000
-  id <- sample(300, n, TRUE)
+  n <- 70000   # enough rows for users to be numbered in several bins
+  id <- sample(6000, n, TRUE)
+  e_utf8 <- paste0("\u00e9", id)
+  e_latin1 <- iconv(e_utf8, "UTF-8", "latin1")
   ev <- data.frame(t = as.POSIXct("2024-01-01", tz = "UTC") + 3600 * sample(500, n, TRUE),
                    ch = sample(c("a", "b", "c", NA), n, TRUE), cv = rbinom(n, 1, 0.1))
   ev$v <- ev$cv * seq_len(n) / 7   # sums depend on the order users are taken in
   kinds <- list(text = paste0("u", id), int = id, sparse = id * 99991L, double = id + 0.5,
                 big = id * 1e15, signed = ifelse(id %% 2 == 0, -id, id), zeros = c(-0, 0)[1 + (id %% 2)],
-                factor = factor(paste0("u", id), levels = paste0("u", 300:1)), logical = id %% 2 == 0,
+                factor = factor(paste0("u", id), levels = paste0("u", 6000:1)), logical = id %% 2 == 0,
                 date = as.Date("2024-01-01") + id, list = as.list(id),
-                two_encodings = ifelse(id %% 2 == 0, paste0("\u00e9", id), iconv(paste0("\u00e9", id), "UTF-8", "latin1")))
+                two_encodings = ifelse(id %% 2 == 0, e_utf8, e_latin1),
+                each_in_both = ifelse(seq_len(n) %% 3 == 0, e_utf8, e_latin1))
   with_users <- function(u) { ev$u <- u; journeys_from_events(ev, "u", "t", "ch", "cv", value = "v") }
   for (k in names(kinds)) {
     u <- kinds[[k]]
@@ -377,6 +380,8 @@ test_that("the first fault in the order of the columns is the one reported", {
     list(set("id", 4), 'column "id" (order_by): row 4 missing'),
     list(transform(ev, cv = c(1, 1e20, 1, 1, 1, 1, 1, 1)), "column conversion: conversions in row 2 must be a whole number >= 0"),
     list(many, 'column "u" (user): rows 1, 2, 3 and 100000 more missing'),
+    list(transform(ev, u = c("a", NA, "b", "a", NA, "c", NA, NA)), 'column "u" (user): rows 2, 5, 7 and 1 more missing'),
+    list(transform(ev, u = c(0.5, 1e300, NA, 0.5, 2, 2, NA, 3)), 'column "u" (user): rows 3, 7 missing'),
     list(utils::modifyList(as.list(ev), list(ch = c("a", "b"))), "the columns of events must be of one length"))
   for (k in cases) {
     a <- list(k[[1]], "u", "t", "ch", "cv", value = if ("v" %in% names(k[[1]])) "v",
