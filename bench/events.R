@@ -48,6 +48,12 @@ write_events <- function(d, f) {
 }
 write_events(ev, file.path(dir, "events.csv"))
 write_events(ev[order(ev$user), ], file.path(dir, "grouped.csv"))
+# The events freed and the files written out to disk before any route is
+# measured: a parent holding the events' gigabyte, or writing back hundreds
+# of MB beside the first route, slowed the routes measured at the large size.
+rm(ev)
+invisible(gc())
+system2("sync")
 cat(sprintf("\n%s events, %s users, file %.0f MB; lookback 30 days, transform none; median of %d runs\n",
             format(n, big.mark = ",", scientific = FALSE), format(nusers, big.mark = ",", scientific = FALSE),
             file.size(file.path(dir, "events.csv")) / 1e6, reps))
