@@ -61,6 +61,14 @@ class WordIds {
 
   WordIds() : slots_(64), mask_(63) {}
 
+  // Empties the table, keeping its room.
+  void clear() {
+    std::fill(slots_.begin(), slots_.end(), Slot{});
+    n_ = 0;
+  }
+  // Asks for the key's home slot ahead of its lookup.
+  void prefetch(uint64_t key) const { __builtin_prefetch(&slots_[mix_word(key) & mask_]); }
+
   // The id of key; a key not yet held gets make()'s.
   template <class Make>
   uint32_t get(uint64_t key, Make make) {
@@ -211,7 +219,6 @@ template <class Key, class Text, class Prefetch>
 void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_text, int* out) {
   if (n == 0) return;
   constexpr uint64_t kFirst = 1ULL << 63, kText = 1ULL << 62, kLocal = 0xFFFFFFFFULL;
-  constexpr uint32_t kNone = UINT32_MAX;
   // Bins of at most 32k rows while 256 bins do (few enough streams to deal
   // rows into): a bin's table then stays within the L2 cache unless nearly
   // every row is a user of its own.
@@ -236,11 +243,7 @@ void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_t
     cell[j] = k;
   }
 
-  struct Slot {
-    uint64_t key;
-    uint32_t id;
-  };
-  std::vector<Slot> table(64, Slot{0, kNone});
+  WordIds table;
   std::vector<uint64_t> fresh;                         // a bin's new keys, in order
   std::vector<size_t> base(nbins + 1, 0);              // keys in the bins before
   std::unordered_map<std::string, uint32_t> texts;     // keys compared by text: their group
@@ -249,36 +252,18 @@ void ids_by_bins(R_xlen_t n, Key key, Text text, Prefetch prefetch, bool check_t
   for (size_t b = 0; b < nbins; ++b) {
     base[b + 1] = base[b];
     if (start[b] == start[b + 1]) continue;
-    std::fill(table.begin(), table.end(), Slot{0, kNone});
-    size_t mask = table.size() - 1;
+    table.clear();
     fresh.clear();
     for (size_t j = start[b]; j < start[b + 1]; ++j) {
       const uint64_t k = cell[j];
-      if (j + 8 < start[b + 1]) __builtin_prefetch(&table[mix_word(cell[j + 8]) & mask]);
-      for (size_t i = mix_word(k) & mask;; i = (i + 1) & mask) {
-        Slot& sl = table[i];
-        if (sl.id == kNone) {
-          sl = Slot{k, static_cast<uint32_t>(fresh.size())};
-          cell[j] = kFirst | fresh.size();
-          fresh.push_back(k);
-          if (fresh.size() * 2 > table.size()) {
-            std::vector<Slot> old(table.size() * 2, Slot{0, kNone});
-            old.swap(table);
-            mask = table.size() - 1;
-            for (const Slot& o : old) {
-              if (o.id == kNone) continue;
-              size_t h = mix_word(o.key) & mask;
-              while (table[h].id != kNone) h = (h + 1) & mask;
-              table[h] = o;
-            }
-          }
-          break;
-        }
-        if (sl.key == k) {
-          cell[j] = sl.id;
-          break;
-        }
-      }
+      if (j + 8 < start[b + 1]) table.prefetch(cell[j + 8]);
+      bool added = false;
+      const uint32_t id = table.get(k, [&] {
+        added = true;
+        fresh.push_back(k);
+        return static_cast<uint32_t>(fresh.size() - 1);
+      });
+      cell[j] = added ? (kFirst | id) : id;
     }
     if (check_text) {
       // first rows are found again in order: fresh[f] was given local id f
